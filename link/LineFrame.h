@@ -1,0 +1,16 @@
+#pragma once
+// The frame of a command line: "$", body, "*", the body's CRC-16 in upper-case
+// hex without leading zeros, and a line feed directly after the last digit.
+#include <cstddef>
+
+// Size of a command line buffer and of a port's receive line.
+constexpr int kLineBufferSize = 1000;
+// The longest text (from the buffer's start to its NUL) that still fits once
+// completed: 993 + '*' + 4 digits + LF + NUL = 1000 bytes.
+constexpr int kMaxCommandText = 993;
+
+// Completes the NUL-terminated command text in buf (kLineBufferSize bytes) in
+// place. Returns the length of the finished line (bytes before its new NUL), or
+// 0 when the text can't be framed: no "$" at positions 0..998, no NUL before
+// position 1000, or more than kMaxCommandText characters before the NUL.
+int CompleteLine(char *buf);

@@ -1,0 +1,201 @@
+#include "update/DialogBootload.h"
+
+#include "link/LineAssembler.h"
+#include "link/LineFrame.h"
+#include "payload/ImageReader.h"
+#include "update/PortDiscovery.h"
+#include "update/PortTest.h"
+#include "update/Settings.h"
+#include "ui_DialogBootload.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <cstring>
+
+namespace {
+constexpr int kTickMs = 500;
+constexpr int kLoadMaximum = 913414;
+} // namespace
+
+DialogBootload::DialogBootload(int mode, QWidget *parent)
+    : QDialog(parent), ui(new Ui_DialogBootload), mode(mode)
+{
+    ui->setupUi(this);
+
+    connect(&timer, SIGNAL(timeout()), this, SLOT(Timeout()));
+    timer.start(kTickMs);
+
+    ui->progressBarLoad->setMaximum(kLoadMaximum);
+    ui->progressBarLoad->setValue(0);
+    ui->progressBarVerify->setMaximum(kLoadMaximum);
+    ui->progressBarVerify->setValue(0);
+
+    discoverPorts();
+    readSettings();
+
+    qint64 total = 0;
+    for (const ImageRecord &image : images)
+        total += image.pixels.size();
+    ui->progressBarVerify->setMinimum(0);
+    ui->progressBarVerify->setMaximum(static_cast<int>(total));
+
+    connect(this, SIGNAL(finished(int)), this, SLOT(close(int)));
+
+    switch (mode) {
+    case ImagesOnly:
+        setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Update Images"));
+        break;
+    case DeleteImages:
+        setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Delete Images"));
+        break;
+    default:
+        setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ") + updateVersion);
+        break;
+    }
+    ui->label_UpdateVersion->setText(QStringLiteral("Update Version: ") + updateVersion);
+}
+
+DialogBootload::~DialogBootload()
+{
+    // close(int) has normally deleted the ports already; a dialog destroyed
+    // without being finished must not leak them either.
+    qDeleteAll(ports);
+    ports.clear();
+    delete ui;
+}
+
+void DialogBootload::discoverPorts()
+{
+    const QList<PortCandidate> found = PortDiscovery::candidates();
+    for (const PortCandidate &candidate : found) {
+        auto *port = new PortTest;
+        if (candidate.name.isEmpty())
+            port->setPort(candidate.info);
+        else
+            port->setPortName(candidate.name);
+        port->setBaudRate(19200, QSerialPort::AllDirections);
+        port->rxLine[0] = '\0';
+        port->rxLength = 0;
+        connect(port, SIGNAL(readyRead()), this, SLOT(readyRead()));
+        if (!port->open(QIODevice::ReadWrite)) {
+            qDebug() << "Could not open port";
+            logJob(QStringLiteral("Could not open port %1: %2")
+                       .arg(port->portName(), port->errorString()));
+        }
+        port->resetJob();
+        ports.append(port);
+    }
+}
+
+void DialogBootload::readSettings()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
+    if (!settings.problem.isEmpty())
+        logJob(settings.problem);
+    updateVersion = settings.version;
+    for (const SettingsImage &entry : settings.images)
+        loadImage(dir + QLatin1Char('/') + entry.fileName, entry.imageName, entry.imageVersion);
+}
+
+void DialogBootload::loadImage(const QString &path, int imageName, int imageVersion)
+{
+    images.append(ImageReader::loadImage(path, imageName, imageVersion));
+    if (!images.last().problem.isEmpty())
+        logJob(images.last().problem);
+}
+
+void DialogBootload::parseImageSource(const QByteArray &text, ImageRecord &record)
+{
+    const QString problem = ImageReader::parseImageSource(text, record);
+    if (!problem.isEmpty())
+        record.problem = problem;
+}
+
+void DialogBootload::logJob(const QString &line)
+{
+    ui->textEdit->append(line);
+}
+
+void DialogBootload::sendLine(PortTest *port, char *text)
+{
+    const int length = CompleteLine(text);
+    if (length == 0)
+        return;
+    port->write(text, length);
+    txIndicatorIndex = (txIndicatorIndex + 1) % 4;
+    ui->labelTX->setText(QStringLiteral("TX: ") + QLatin1Char(indicatorChars[txIndicatorIndex]));
+    qDebug().noquote() << "TX" << port->portName() << QLatin1String(text, length - 1);
+}
+
+void DialogBootload::sendLine(PortTest *port, const QString &text)
+{
+    char buf[kLineBufferSize];
+    const QByteArray bytes = text.toUtf8();
+    const int n = qMin(bytes.size(), kLineBufferSize - 1);
+    std::memcpy(buf, bytes.constData(), static_cast<size_t>(n));
+    buf[n] = '\0';
+    sendLine(port, buf);
+}
+
+void DialogBootload::sendRaw(PortTest *port, const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (bytes.isEmpty())
+        return;
+    if (!bytes.endsWith('\n'))
+        bytes.append('\n');
+    port->write(bytes.constData(), bytes.size());
+}
+
+void DialogBootload::readyRead()
+{
+    auto *port = dynamic_cast<PortTest *>(sender());
+    if (port == nullptr)
+        return;
+    const QByteArray bytes = port->readAll();
+    for (const char byte : bytes) {
+        if (!AppendRxByte(port->rxLine, port->rxLength, byte))
+            continue;
+        rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
+        ui->labelRX->setText(QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
+        GotMessage(port, QString::fromLatin1(port->rxLine));
+        port->rxLength = 0;
+    }
+}
+
+void DialogBootload::GotMessage(PortTest *port, QString Msg)
+{
+    const QByteArray utf8 = Msg.toUtf8();
+    const int n = qMin(utf8.size(), kLineBufferSize - 1);
+    std::memcpy(port->rxLine, utf8.constData(), static_cast<size_t>(n));
+    port->rxLine[n] = '\0';
+    if (n == 0)
+        return;
+
+    char word[Protocol::kReplyWordLength + 1];
+    const Protocol::ReplyWord reply = Protocol::recogniseReply(port->rxLine, word);
+    if (reply != Protocol::ReplyWord::Bootloader)
+        qDebug().noquote() << "RX" << port->portName() << word;
+    sequencer.onReply(port, reply, port->rxLine);
+}
+
+void DialogBootload::Timeout()
+{
+    for (PortTest *port : qAsConst(ports))
+        runJobStep(port);
+}
+
+void DialogBootload::runJobStep(PortTest *port)
+{
+    sequencer.step(port);
+}
+
+void DialogBootload::close(int)
+{
+    while (!ports.isEmpty()) {
+        PortTest *port = ports.takeLast();
+        port->close();
+        delete port;
+    }
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The modal update dialog: one job (an UpdateMode) on every attached unit. It
+// owns the ports, the display images and the 500 ms timer that steps the jobs,
+// and it is where the protocol, the sequencer and the widgets meet.
+#include "payload/ImageRecord.h"
+#include "update/Sequencer.h"
+#include "update/UpdateMode.h"
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+#include <QTimer>
+
+class PortTest;
+class Ui_DialogBootload;
+
+class DialogBootload : public QDialog
+{
+    Q_OBJECT
+
+public:
+    DialogBootload(int mode, QWidget *parent);
+    ~DialogBootload() override;
+
+    // Completes the command text in the caller's kLineBufferSize buffer with its
+    // checksum and writes it; advances the send indicator.
+    void sendLine(PortTest *port, char *text);
+    void sendLine(PortTest *port, const QString &text);
+    // Writes text unframed, with a line feed appended if it lacks one ("$G").
+    void sendRaw(PortTest *port, const QString &text);
+
+    // Reads one display image file and appends its record to images.
+    void loadImage(const QString &path, int imageName, int imageVersion);
+    void parseImageSource(const QByteArray &text, ImageRecord &record);
+
+    // One step of one port's job.
+    void runJobStep(PortTest *port);
+
+    // Adds a line to the job log the user reads.
+    void logJob(const QString &line);
+
+    QTimer timer;                 // 500 ms; steps every port's job
+    Ui_DialogBootload *ui;        // the form's ten widgets
+    QList<PortTest *> ports;      // one per attached unit, open or not; owned
+    QList<ImageRecord> images;    // the display images, in settings order
+    int mode;                     // an UpdateMode
+    int txIndicatorIndex = 0;     // frame of the send indicator
+    int rxIndicatorIndex = 0;     // frame of the receive indicator
+    const char indicatorChars[4] = {'-', '|', '/', '-'};
+    QString updateVersion;        // the settings' "Version", or "D.02n"
+    Sequencer sequencer{*this};
+
+public slots:
+    void Timeout();
+    void readyRead();
+    void GotMessage(PortTest *port, QString Msg);
+    void close(int i);
+
+public:
+    using QDialog::close;
+
+private:
+    void discoverPorts();
+    void readSettings();
+};

@@ -1,0 +1,56 @@
+#include "update/PortDiscovery.h"
+
+#include <QDebug>
+#include <QFileInfo>
+
+namespace {
+
+// A device path for a port name, with symbolic links (/dev/serial/by-id/...)
+// resolved, so one adapter given two ways is taken once.
+QString devicePath(const QString &nameOrPath)
+{
+    const QString path = nameOrPath.startsWith(QLatin1Char('/'))
+                             ? nameOrPath
+                             : QStringLiteral("/dev/") + nameOrPath;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+} // namespace
+
+QStringList PortDiscovery::namedPorts(const QString &value)
+{
+    QStringList names;
+    for (const QString &entry : value.split(QLatin1Char(','))) {
+        const QString name = entry.trimmed();
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return names;
+}
+
+QList<PortCandidate> PortDiscovery::candidates()
+{
+    QList<PortCandidate> found;
+    QStringList taken;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        qDebug() << info.manufacturer();
+        qDebug() << info.vendorIdentifier();
+        qDebug() << info.description();
+        if (!info.manufacturer().contains(QLatin1String("FTDI")))
+            continue;
+        found.append({info, QString()});
+        taken.append(devicePath(info.systemLocation()));
+    }
+
+    const QStringList named = namedPorts(qEnvironmentVariable("ZQ_UPDATER_PORTS"));
+    for (const QString &name : named) {
+        const QString path = devicePath(name);
+        if (taken.contains(path))
+            continue;
+        found.append({QSerialPortInfo(), name});
+        taken.append(path);
+    }
+    return found;
+}

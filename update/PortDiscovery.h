@@ -1,0 +1,24 @@
+#pragma once
+// Which serial ports a dialog drives: every port whose manufacturer contains
+// "FTDI", then every port named in ZQ_UPDATER_PORTS (comma-separated names or
+// device paths), each once.
+#include <QList>
+#include <QSerialPortInfo>
+#include <QString>
+#include <QStringList>
+
+struct PortCandidate {
+    QSerialPortInfo info; // set for a scanned adapter
+    QString name;         // the name or path given in ZQ_UPDATER_PORTS, else empty
+};
+
+namespace PortDiscovery {
+
+// The entries of a ZQ_UPDATER_PORTS value, in order, empty entries dropped.
+QStringList namedPorts(const QString &value);
+
+// Scans the system's ports (logging each one's manufacturer, vendor identifier
+// and description) and adds the named ports that the scan did not find.
+QList<PortCandidate> candidates();
+
+} // namespace PortDiscovery
