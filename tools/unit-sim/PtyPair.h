@@ -1,0 +1,29 @@
+#pragma once
+// A pseudo-terminal pair: the slave's path is what the tool opens as its serial
+// port; the master side is the simulated unit's end of the cable.
+#include <QString>
+
+class PtyPair
+{
+public:
+    PtyPair() = default;
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    // Opens a new pair in raw mode with a non-blocking master. The pair keeps a
+    // slave descriptor of its own open, so the master never reads a hang-up
+    // while the tool closes and reopens its side (as it does to change speed).
+    bool open();
+    int masterFd() const { return master; }
+    QString slavePath() const { return path; }
+    // The baud rate the tool last set on its side (0 when unknown).
+    int baudRate() const;
+    // Closes the master: to the tool this looks like an unplugged adapter.
+    void closeMaster();
+
+private:
+    int master = -1;
+    int slave = -1;
+    QString path;
+};
