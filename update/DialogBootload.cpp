@@ -3,6 +3,7 @@
 #include "link/LineAssembler.h"
 #include "link/LineFrame.h"
 #include "payload/ImageReader.h"
+#include "update/Diagnostics.h"
 #include "update/PortDiscovery.h"
 #include "update/PortTest.h"
 #include "update/Settings.h"
@@ -125,7 +126,7 @@ void DialogBootload::sendLine(PortTest *port, char *text)
     port->write(text, length);
     txIndicatorIndex = (txIndicatorIndex + 1) % 4;
     ui->labelTX->setText(QStringLiteral("TX: ") + QLatin1Char(indicatorChars[txIndicatorIndex]));
-    qDebug().noquote() << "TX" << port->portName() << QLatin1String(text, length - 1);
+    qCDebug(lcWire).noquote() << "TX" << port->portName() << QLatin1String(text, length - 1);
 }
 
 void DialogBootload::sendLine(PortTest *port, const QString &text)
@@ -176,7 +177,7 @@ void DialogBootload::GotMessage(PortTest *port, QString Msg)
     char word[Protocol::kReplyWordLength + 1];
     const Protocol::ReplyWord reply = Protocol::recogniseReply(port->rxLine, word);
     if (reply != Protocol::ReplyWord::Bootloader)
-        qDebug().noquote() << "RX" << port->portName() << word;
+        qCDebug(lcWire).noquote() << "RX" << port->portName() << word;
     sequencer.onReply(port, reply, port->rxLine);
 }
 

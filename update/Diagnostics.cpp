@@ -1,0 +1,4 @@
+#include "update/Diagnostics.h"
+
+Q_LOGGING_CATEGORY(lcWire, "zq.wire")
+Q_LOGGING_CATEGORY(lcJob, "zq.job")
