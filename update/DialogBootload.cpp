@@ -4,6 +4,8 @@
 #include "link/LineFrame.h"
 #include "payload/ImageReader.h"
 #include "update/Diagnostics.h"
+#include "update/FirmwareFile.h"
+#include "update/LowLatency.h"
 #include "update/PortDiscovery.h"
 #include "update/PortTest.h"
 #include "update/Settings.h"
@@ -78,10 +80,19 @@ void DialogBootload::discoverPorts()
         port->rxLine[0] = '\0';
         port->rxLength = 0;
         connect(port, SIGNAL(readyRead()), this, SLOT(readyRead()));
+        // An unplugged adapter ends that unit's job; the others go on.
+        connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::ResourceError)
+                sequencer.connectionLost(port);
+        });
         if (!port->open(QIODevice::ReadWrite)) {
             qDebug() << "Could not open port";
             logJob(QStringLiteral("Could not open port %1: %2")
                        .arg(port->portName(), port->errorString()));
+        } else {
+            const QString refused = LowLatency::request(*port);
+            if (!refused.isEmpty())
+                qCDebug(lcJob).noquote() << "Low latency not set on" << port->portName() << refused;
         }
         port->resetJob();
         ports.append(port);
@@ -91,6 +102,12 @@ void DialogBootload::discoverPorts()
 void DialogBootload::readSettings()
 {
     const QString dir = QCoreApplication::applicationDirPath();
+    if (mode == FirmwareAndImages) {
+        const QString problem = FirmwareFile::problem(dir + QStringLiteral("/fw1.bin"));
+        if (!problem.isEmpty())
+            logJob(QStringLiteral("fw1.bin cannot be used: %1. The firmware will not be updated.")
+                       .arg(problem));
+    }
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     if (!settings.problem.isEmpty())
         logJob(settings.problem);

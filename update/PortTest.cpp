@@ -20,4 +20,15 @@ void PortTest::resetJob()
     imageStep = ImageHeader;
     stepCountdown = 0;
     lastChunk = 0;
+    sectorErased = false;
+    dataSends = programSends = headerSends = 0;
+    headerAwaited = chunksAwaited = false;
+    repliesOwed = holdSteps = 0;
+    bootloaderAnswered = false;
+    waitSteps = 0;
+    notUpdated.clear();
+    connectionLost = false;
+    lastSendNs = -1;
+    replyNsTotal = 0;
+    replyCount = 0;
 }
