@@ -1,8 +1,10 @@
 // The main window: its title, size and widgets, and the three buttons that each
 // run one modal update dialog of their job and delete it when it is closed.
+#include "PtyPair.h"
 #include "app/MainWindow.h"
 #include "support/TestSupport.h"
 #include "update/DialogBootload.h"
+#include "update/PortTest.h"
 #include "update/UpdateMode.h"
 
 #include <QApplication>
@@ -44,6 +46,7 @@ private slots:
     void buttonOpensDialogOfItsMode_data();
     void buttonOpensDialogOfItsMode();
     void everyClickBuildsAFreshDialog();
+    void everyClickOpensThePortsAgain();
 
 private:
     // Clicks the button and, while the click is blocked in the dialog's exec(),
@@ -55,7 +58,6 @@ private:
 void TestMainWindow::initTestCase()
 {
     // The dialog must see no ports named from outside the test, and no settings.
-    qunsetenv("ZQ_UPDATER_PORTS");
     cleanup();
 }
 
@@ -205,8 +207,37 @@ void TestMainWindow::everyClickBuildsAFreshDialog()
     QVERIFY(window.findChildren<DialogBootload *>().isEmpty());
 }
 
+void TestMainWindow::everyClickOpensThePortsAgain()
+{
+    PtyPair pty;
+    QVERIFY(pty.open());
+    qputenv("ZQ_UPDATER_PORTS", pty.slavePath().toLocal8Bit());
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+    QVERIFY(button != nullptr);
+
+    for (int click = 0; click < 2; ++click) {
+        bool opened = false;
+        QPointer<PortTest> port;
+        const SeenDialog seen = clickAndClose(button, [&](DialogBootload *d) {
+            opened = d->ports.size() == 1 && d->ports.first()->isOpen();
+            if (!d->ports.isEmpty())
+                port = d->ports.first();
+            d->reject();
+        });
+        QCOMPARE(seen.mode, int(DeleteImages));
+        QVERIFY2(opened, qPrintable(QStringLiteral("click %1").arg(click + 1)));
+        // Closed and deleted with its dialog, so the next click can open it.
+        QVERIFY(port.isNull());
+    }
+}
+
 void TestMainWindow::cleanup()
 {
+    qunsetenv("ZQ_UPDATER_PORTS");
     TestSupport::removeAppFiles({ QStringLiteral("settings.json") });
 }
 
