@@ -16,7 +16,7 @@ bool PtyPair::open()
     char name[256] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
         return false;
-    termios t{};
+    termios t {};
     tcgetattr(slave, &t);
     cfmakeraw(&t);
     tcsetattr(slave, TCSANOW, &t);
@@ -31,7 +31,7 @@ int PtyPair::baudRate() const
 {
     if (master < 0)
         return 0;
-    termios t{};
+    termios t {};
     if (tcgetattr(master, &t) != 0)
         return 0;
     switch (cfgetospeed(&t)) {
@@ -45,6 +45,12 @@ int PtyPair::baudRate() const
     case B921600: return 921600;
     default: return 0;
     }
+}
+
+void PtyPair::discardPendingToTool()
+{
+    if (slave >= 0)
+        tcflush(slave, TCIFLUSH);
 }
 
 void PtyPair::closeMaster()

@@ -15,10 +15,19 @@ public:
     // slave descriptor of its own open, so the master never reads a hang-up
     // while the tool closes and reopens its side (as it does to change speed).
     bool open();
-    int masterFd() const { return master; }
-    QString slavePath() const { return path; }
+    int masterFd() const
+    {
+        return master;
+    }
+    QString slavePath() const
+    {
+        return path;
+    }
     // The baud rate the tool last set on its side (0 when unknown).
     int baudRate() const;
+    // Throws away what the unit wrote that the tool's side has not read yet (a
+    // real adapter loses it when the port is closed or its speed changes).
+    void discardPendingToTool();
     // Closes the master: to the tool this looks like an unplugged adapter.
     void closeMaster();
 

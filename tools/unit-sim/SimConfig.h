@@ -1,0 +1,45 @@
+#pragma once
+// How one simulated unit behaves: what it reports, how long it takes, how its
+// replies travel and which faults it injects. Every fault is decided by a
+// generator seeded from `seed`, so a run can be repeated exactly.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Holds back every `everyNth` reply whose word is `word` (without "$", e.g.
+// "IACK") by `ms` milliseconds.
+struct SimDelayRule {
+    QByteArray word;
+    int everyNth = 1;
+    int ms = 0;
+};
+
+struct SimConfig {
+    QString versionText = QStringLiteral("D.02m"); // the "$MVERR" reply's field
+    int restartMs = 200; // "$BOOTLOADM" until the bootloader runs
+    int announceMs = 100; // period of the bootloader's "$Bootloader" line
+    int eraseMs = 1000; // "$AACK,0" until "$AACK,1"
+    bool crlf = false; // replies end in "\r\n" instead of "\n"
+
+    // Wire timing: with `pace` every line takes 10 bits a byte at the stage's
+    // baud rate, in each direction; `latencyMs` is added to every reply (an
+    // FTDI adapter's latency timer holds replies up to 16 ms).
+    bool pace = false;
+    double latencyMs = 0;
+
+    // Shares (0..1) of lines and replies hit by each fault.
+    quint32 seed = 1;
+    double dropLines = 0; // received lines never seen
+    double corruptLines = 0; // received lines garbled on the wire (dropped by the checksum)
+    double dropReplies = 0; // replies never sent
+    double dupReplies = 0; // replies sent twice
+    double noise = 0; // a noise line after a reply
+    QList<SimDelayRule> delays;
+
+    // Scenario faults.
+    bool startInBootloader = false; // never answers the version query
+    bool ignoreBootloadm = false; // never shows its bootloader
+    int unplugAfter = 0; // closes the cable after this many commands (0: never)
+    bool loseFirstG = false; // the first "$G" goes unseen
+    qint64 loseFirstEraseAt = -1; // the first "$E" of the sector at this address goes unseen
+};

@@ -1,0 +1,564 @@
+#include "SimUnit.h"
+
+#include "FrameCheck.h"
+#include "link/LineFrame.h"
+#include "link/TextRoutines.h"
+
+#include <QJsonArray>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// A received line longer than this without a line feed is thrown away.
+constexpr int kMaxLine = 4000;
+
+bool isUpperHex(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+QByteArray hex2(quint32 value)
+{
+    return QByteArray::number(value, 16).toUpper().rightJustified(2, '0');
+}
+
+qint64 wireUs(int bytes, int baud)
+{
+    return baud > 0 ? static_cast<qint64>(bytes) * 10 * 1000000 / baud : 0;
+}
+
+QJsonObject toJson(const QMap<QString, int> &map)
+{
+    QJsonObject o;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        o.insert(it.key(), it.value());
+    return o;
+}
+
+} // namespace
+
+SimUnit::SimUnit(const SimConfig &config, QObject *parent)
+    : QObject(parent)
+    , config(config)
+    , dice(config.seed)
+{
+    clock.start();
+    announceTimer.setInterval(config.announceMs);
+    connect(&announceTimer, &QTimer::timeout, this, &SimUnit::announce);
+    sendTimer.setSingleShot(true);
+    sendTimer.setTimerType(Qt::PreciseTimer);
+    connect(&sendTimer, &QTimer::timeout, this, &SimUnit::flushDue);
+}
+
+SimUnit::~SimUnit()
+{
+    delete notifier;
+}
+
+bool SimUnit::open()
+{
+    if (!pty.open())
+        return false;
+    lastToolBaud = pty.baudRate();
+    notifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Read);
+    connect(notifier, &QSocketNotifier::activated, this, &SimUnit::readFromTool);
+    if (config.startInBootloader)
+        enterBootloader();
+    return true;
+}
+
+QString SimUnit::stageName(Stage stage)
+{
+    switch (stage) {
+    case Stage::Running: return QStringLiteral("running");
+    case Stage::Restarting: return QStringLiteral("restarting");
+    case Stage::Bootloader: return QStringLiteral("bootloader");
+    case Stage::Unplugged: return QStringLiteral("unplugged");
+    }
+    return QString();
+}
+
+int SimUnit::stageBaud() const
+{
+    switch (currentStage) {
+    case Stage::Running: return kApplicationBaud;
+    case Stage::Bootloader: return kBootloaderBaud;
+    default: return 0;
+    }
+}
+
+// --- receiving --------------------------------------------------------------
+
+void SimUnit::readFromTool()
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(pty.masterFd(), buf, sizeof buf);
+        if (n <= 0)
+            break;
+        bytesFromTool += n;
+        rxBuffer.append(buf, static_cast<int>(n));
+    }
+    checkToolSpeed();
+    int end;
+    while (currentStage != Stage::Unplugged && (end = rxBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = rxBuffer.left(end + 1);
+        rxBuffer.remove(0, end + 1);
+        handleLine(line);
+    }
+    lineDoneUs = -1;
+    if (rxBuffer.size() > kMaxLine) {
+        count("overlongLine");
+        rxBuffer.clear();
+    }
+}
+
+void SimUnit::handleLine(const QByteArray &line)
+{
+    const qint64 index = ++linesFromTool;
+    // The wire: with pacing the line has only fully arrived after its bytes'
+    // time at the stage's speed.
+    lineDoneUs = nowUs();
+    if (config.pace) {
+        rxWireFreeUs = std::max(lineDoneUs, rxWireFreeUs) + wireUs(line.size(), stageBaud());
+        lineDoneUs = rxWireFreeUs;
+    }
+
+    if (dice.roll(config.dropLines, "drop-line", index)) {
+        faultCounts[QStringLiteral("droppedLines")]++;
+        return;
+    }
+    // A line garbled on the wire fails its checksum; the unit drops it.
+    if (dice.roll(config.corruptLines, "corrupt-line", index)) {
+        faultCounts[QStringLiteral("corruptedLines")]++;
+        return;
+    }
+    if (currentStage == Stage::Restarting) {
+        ignoredCounts[QStringLiteral("restarting")]++;
+        return;
+    }
+
+    const int toolBaud = pty.baudRate();
+    speedsSeen[stageName(currentStage)].insert(toolBaud);
+    if (toolBaud != stageBaud()) {
+        // At the wrong speed the UART sees garbage.
+        ++wrongSpeedLines;
+        return;
+    }
+
+    QByteArray body;
+    const FrameCheck::Result frame = FrameCheck::check(line, body);
+    const bool rawG = frame == FrameCheck::Raw && body == "G";
+    if (frame != FrameCheck::Framed && !rawG) {
+        count(FrameCheck::problemName(frame));
+        return;
+    }
+    QList<QByteArray> fields = body.split(',');
+    const QByteArray word = fields.takeFirst();
+    if (loseOnPurpose(word, fields))
+        return;
+
+    commandCounts[QString::fromLatin1(word)]++;
+    ++commandsTaken;
+    if (currentStage == Stage::Running)
+        handleRunning(word, fields);
+    else
+        handleBootloader(word, fields);
+
+    if (config.unplugAfter > 0 && commandsTaken >= config.unplugAfter)
+        unplug();
+}
+
+bool SimUnit::loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fields)
+{
+    if (currentStage != Stage::Bootloader)
+        return false;
+    if (word == "G" && config.loseFirstG && !lostG) {
+        lostG = true;
+        faultCounts[QStringLiteral("lostG")]++;
+        return true;
+    }
+    if (word == "E" && config.loseFirstEraseAt >= 0 && !lostErase && !fields.isEmpty()
+        && HexToInt(fields.at(0).constData()) == config.loseFirstEraseAt) {
+        lostErase = true;
+        faultCounts[QStringLiteral("lostE")]++;
+        return true;
+    }
+    return false;
+}
+
+void SimUnit::handleRunning(const QByteArray &word, const QList<QByteArray> &)
+{
+    if (word == "MVER") {
+        if (firstVersionQueryUs < 0)
+            firstVersionQueryUs = nowUs();
+        reach(Version);
+        reply("MVERR," + config.versionText.toLatin1());
+    } else if (word == "BOOTLOADM") {
+        if (config.ignoreBootloadm) {
+            faultCounts[QStringLiteral("ignoredBootloadm")]++;
+            return;
+        }
+        currentStage = Stage::Restarting;
+        QTimer::singleShot(config.restartMs, this, &SimUnit::enterBootloader);
+    } else {
+        ignoredCounts[QStringLiteral("running")]++;
+    }
+}
+
+void SimUnit::enterBootloader()
+{
+    if (currentStage == Stage::Unplugged)
+        return;
+    currentStage = Stage::Bootloader;
+    isCaptured = false;
+    reach(Bootloader);
+    announce();
+    announceTimer.start();
+}
+
+void SimUnit::announce()
+{
+    if (currentStage != Stage::Bootloader || isCaptured) {
+        announceTimer.stop();
+        return;
+    }
+    sendBare("$Bootloader");
+}
+
+void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &fields)
+{
+    if (!isCaptured) {
+        if (word != "G") {
+            ignoredCounts[QStringLiteral("uncaptured")]++;
+            return;
+        }
+        isCaptured = true;
+        announceTimer.stop();
+        reach(Captured);
+        reply("GACK");
+        return;
+    }
+
+    if (word == "G") {
+        repeatCounts[QStringLiteral("G")]++;
+        reply("GACK");
+    } else if (word == "E") {
+        if (!needFields(fields, 2))
+            return;
+        flashModel.erase(number(fields.at(0), 1), number(fields.at(1), 1));
+        reach(Firmware);
+        reply("EACK");
+    } else if (word == "D") {
+        if (!needFields(fields, 1 + FlashModel::kLineSize))
+            return;
+        flashModel.storeLine(number(fields.at(0), 1), dataBytes(fields, 1));
+        reply("DACK");
+    } else if (word == "P") {
+        if (!needFields(fields, 2))
+            return;
+        flashModel.program(number(fields.at(0), 1), number(fields.at(1), 1));
+        reach(Firmware);
+        reply("PACK");
+    } else if (word == "A") {
+        if (fields.value(0) != "1")
+            count("eraseArgument");
+        imageStore.clear();
+        reach(Images);
+        reply("AACK,0");
+        QTimer::singleShot(config.eraseMs, this, [this] {
+            if (currentStage == Stage::Bootloader && isCaptured)
+                reply("AACK,1");
+        });
+    } else if (word == "I") {
+        if (!needFields(fields, 4))
+            return;
+        const int name = static_cast<int>(number(fields.at(0), 2));
+        const int version = static_cast<int>(number(fields.at(1), 2));
+        const int width = static_cast<int>(number(fields.at(2), 2));
+        const int height = static_cast<int>(number(fields.at(3), 2));
+        reach(Images);
+        reply(imageStore.header(name, version, width, height) ? "IACK,1" : "IACK,0");
+    } else if (word == "F") {
+        if (!needFields(fields, 2))
+            return;
+        const quint32 chunk = number(fields.at(0), 2);
+        if (imageStore.chunk(static_cast<int>(chunk), dataBytes(fields, 1)) != ImageStore::NoImage)
+            reply("FACK," + hex2(chunk) + ",0");
+    } else if (word == "X") {
+        exitSeen = true;
+        exitUs = nowUs();
+        reach(Exit);
+        // The new firmware starts.
+        currentStage = Stage::Running;
+        isCaptured = false;
+        emit finished();
+    } else if (word == "MVER" || word == "BOOTLOADM") {
+        ignoredCounts[QStringLiteral("bootloader")]++;
+    } else {
+        count("unknownCommand");
+    }
+}
+
+// Reads a number field written "%X" (minDigits 1) or "%02X" (minDigits 2). A
+// field in another form (lower case, extra leading zeros) is counted, and read
+// all the same, as the unit's own parser would.
+quint32 SimUnit::number(const QByteArray &field, int minDigits)
+{
+    const bool form = isUpperHex(field) && field.size() >= minDigits
+        && (field.size() == minDigits || field.at(0) != '0');
+    if (!form)
+        count("numberForm");
+    return HexToInt(field.constData());
+}
+
+QByteArray SimUnit::dataBytes(const QList<QByteArray> &fields, int first)
+{
+    QByteArray bytes;
+    bytes.reserve(fields.size() - first);
+    for (int i = first; i < fields.size(); ++i) {
+        const QByteArray &f = fields.at(i);
+        if (f.size() != 2 || !isUpperHex(f))
+            count("numberForm");
+        bytes.append(static_cast<char>(HexToInt(f.constData()) & 0xFF));
+    }
+    return bytes;
+}
+
+bool SimUnit::needFields(const QList<QByteArray> &fields, int n)
+{
+    if (fields.size() >= n)
+        return true;
+    count("fieldCount");
+    return false;
+}
+
+// --- sending ----------------------------------------------------------------
+
+void SimUnit::reply(const QByteArray &body, int extraDelayMs)
+{
+    char buf[kLineBufferSize];
+    const QByteArray text = '$' + body;
+    qstrncpy(buf, text.constData(), sizeof buf);
+    const int n = CompleteLine(buf);
+    QByteArray line(buf, n);
+    if (config.crlf)
+        line.insert(line.size() - 1, '\r');
+
+    const qint64 index = ++replies;
+    if (dice.roll(config.dropReplies, "drop-reply", index)) {
+        faultCounts[QStringLiteral("droppedReplies")]++;
+        return;
+    }
+    const int comma = body.indexOf(',');
+    const int delayMs = extraDelayMs + delayFor(comma < 0 ? body : body.left(comma));
+    queue(line, delayMs);
+    if (dice.roll(config.dupReplies, "dup-reply", index)) {
+        faultCounts[QStringLiteral("duplicatedReplies")]++;
+        queue(line, delayMs);
+    }
+    if (dice.roll(config.noise, "noise", index)) {
+        faultCounts[QStringLiteral("noiseLines")]++;
+        queue(noiseLine(), delayMs);
+    }
+}
+
+void SimUnit::sendBare(const QByteArray &text)
+{
+    queue(text + (config.crlf ? "\r\n" : "\n"), 0);
+}
+
+int SimUnit::delayFor(const QByteArray &word)
+{
+    int ms = 0;
+    for (const SimDelayRule &rule : qAsConst(config.delays)) {
+        if (rule.word != word)
+            continue;
+        const int n = ++delayCounters[rule.word];
+        if (rule.everyNth <= 1 || n % rule.everyNth == 0) {
+            ms += rule.ms;
+            faultCounts[QStringLiteral("delayedReplies")]++;
+        }
+    }
+    return ms;
+}
+
+// A line the tool must ignore: an unknown lower-case word, or printable junk.
+QByteArray SimUnit::noiseLine()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789 ,.:;-_=+#";
+    QByteArray text;
+    const int length = 3 + dice.pick(30);
+    for (int i = 0; i < length; ++i)
+        text.append(letters[dice.pick(static_cast<int>(sizeof letters) - 1)]);
+    if (dice.pick(2) == 0)
+        text.prepend("$zq");
+    return text + (config.crlf ? "\r\n" : "\n");
+}
+
+void SimUnit::queue(const QByteArray &bytes, int delayMs)
+{
+    const qint64 now = nowUs();
+    const int baud = stageBaud();
+    qint64 due = std::max(now, lineDoneUs) + static_cast<qint64>(config.latencyMs * 1000);
+    if (config.pace) {
+        due = std::max(due, txWireFreeUs) + wireUs(bytes.size(), baud);
+        txWireFreeUs = due;
+    }
+    due += static_cast<qint64>(delayMs) * 1000;
+
+    const Outgoing out { due, bytes, baud };
+    if (due <= now && pending.empty()) {
+        deliver(out);
+        return;
+    }
+    auto at = std::upper_bound(pending.begin(), pending.end(), due,
+        [](qint64 d, const Outgoing &o) { return d < o.dueUs; });
+    pending.insert(at, out);
+    flushDue();
+}
+
+void SimUnit::flushDue()
+{
+    // Lines due within half a millisecond go now: the timer counts in whole ones.
+    const qint64 now = nowUs();
+    while (!pending.empty() && pending.front().dueUs <= now + 500) {
+        const Outgoing out = pending.front();
+        pending.pop_front();
+        deliver(out);
+    }
+    if (!pending.empty()) {
+        const qint64 waitUs = pending.front().dueUs - now;
+        sendTimer.start(static_cast<int>((waitUs + 500) / 1000));
+    }
+}
+
+void SimUnit::deliver(const Outgoing &out)
+{
+    if (currentStage == Stage::Unplugged)
+        return;
+    checkToolSpeed();
+    if (pty.baudRate() != out.baud) {
+        ++linesNotDelivered;
+        return;
+    }
+    const ssize_t n
+        = ::write(pty.masterFd(), out.bytes.constData(), static_cast<size_t>(out.bytes.size()));
+    const qint64 written = n > 0 ? n : 0;
+    bytesToTool += written;
+    bytesLost += out.bytes.size() - written;
+    ++linesToTool;
+}
+
+// When the tool changes its side's speed (closing and reopening the port), what
+// the unit wrote before is lost, as with a real adapter.
+void SimUnit::checkToolSpeed()
+{
+    const int baud = pty.baudRate();
+    if (baud != lastToolBaud) {
+        lastToolBaud = baud;
+        pty.discardPendingToTool();
+    }
+}
+
+void SimUnit::unplug()
+{
+    if (currentStage == Stage::Unplugged)
+        return;
+    delete notifier;
+    notifier = nullptr;
+    pty.closeMaster();
+    currentStage = Stage::Unplugged;
+    isCaptured = false;
+    announceTimer.stop();
+    sendTimer.stop();
+    pending.clear();
+    faultCounts[QStringLiteral("unplugged")] = 1;
+}
+
+// --- report -----------------------------------------------------------------
+
+QMap<QString, int> SimUnit::allProblems() const
+{
+    QMap<QString, int> all = problemCounts;
+    for (const auto *part : { &flashModel.problems(), &imageStore.problems() }) {
+        for (auto it = part->begin(); it != part->end(); ++it)
+            all[it.key()] += it.value();
+    }
+    return all;
+}
+
+QJsonObject SimUnit::report() const
+{
+    static const char *const milestones[]
+        = { "none", "version", "bootloader", "captured", "firmware", "images", "exit" };
+    QJsonObject r;
+    r.insert(QStringLiteral("path"), path());
+    r.insert(QStringLiteral("versionText"), config.versionText);
+    r.insert(QStringLiteral("stage"), stageName(currentStage));
+    r.insert(QStringLiteral("captured"), isCaptured);
+    r.insert(QStringLiteral("stageReached"), QLatin1String(milestones[milestone]));
+    r.insert(QStringLiteral("exitReceived"), exitSeen);
+    r.insert(QStringLiteral("secondsToExit"),
+        firstVersionQueryUs >= 0 && exitUs >= 0 ? QJsonValue((exitUs - firstVersionQueryUs) / 1e6)
+                                                : QJsonValue());
+
+    QJsonObject flash = expectation.hasFirmware
+        ? flashModel.compare(expectation.firmware)
+        : QJsonObject { { QStringLiteral("compared"), false } };
+    flash.insert(QStringLiteral("sectorsProgrammed"), flashModel.sectorsProgrammed());
+    r.insert(QStringLiteral("flash"), flash);
+    r.insert(QStringLiteral("images"), imageStore.report(expectation));
+    r.insert(QStringLiteral("imagesEqual"),
+        expectation.hasImages ? QJsonValue(imageStore.allEqual(expectation)) : QJsonValue());
+
+    r.insert(QStringLiteral("commands"), toJson(commandCounts));
+    QMap<QString, int> repeats = repeatCounts;
+    for (const auto *part : { &flashModel.repeats(), &imageStore.repeats() }) {
+        for (auto it = part->begin(); it != part->end(); ++it)
+            repeats[it.key()] += it.value();
+    }
+    r.insert(QStringLiteral("repeats"), toJson(repeats));
+    const QMap<QString, int> problems = allProblems();
+    int problemTotal = 0;
+    for (int n : problems)
+        problemTotal += n;
+    r.insert(QStringLiteral("problems"), toJson(problems));
+    r.insert(QStringLiteral("problemCount"), problemTotal);
+    r.insert(QStringLiteral("ignored"), toJson(ignoredCounts));
+
+    QJsonObject speeds;
+    for (auto it = speedsSeen.begin(); it != speedsSeen.end(); ++it) {
+        QList<int> list = it.value().values();
+        std::sort(list.begin(), list.end());
+        QJsonArray a;
+        for (int b : list)
+            a.append(b);
+        speeds.insert(it.key(), a);
+    }
+    r.insert(QStringLiteral("speeds"), speeds);
+    r.insert(QStringLiteral("linesAtWrongSpeed"), wrongSpeedLines);
+
+    r.insert(QStringLiteral("lines"),
+        QJsonObject { { QStringLiteral("fromTool"), linesFromTool },
+            { QStringLiteral("toTool"), linesToTool },
+            { QStringLiteral("notDelivered"), linesNotDelivered } });
+    r.insert(QStringLiteral("bytes"),
+        QJsonObject { { QStringLiteral("fromTool"), bytesFromTool },
+            { QStringLiteral("toTool"), bytesToTool }, { QStringLiteral("lost"), bytesLost } });
+    QJsonObject faults = toJson(faultCounts);
+    faults.insert(QStringLiteral("seed"), static_cast<qint64>(config.seed));
+    faults.insert(QStringLiteral("digest"), QString::number(dice.digest(), 16));
+    r.insert(QStringLiteral("faults"), faults);
+    return r;
+}

@@ -1,0 +1,189 @@
+#pragma once
+// One simulated control unit on its own pseudo-terminal: the application
+// firmware (19200 baud) that answers the version query and starts the
+// bootloader, and the bootloader (921600 baud) that takes the firmware and image
+// commands. It runs in the caller's event loop, checks every line the tool
+// sends, injects the faults its SimConfig asks for and reports what it saw.
+#include "FaultDice.h"
+#include "FlashModel.h"
+#include "ImageStore.h"
+#include "PtyPair.h"
+#include "SimConfig.h"
+#include "SimExpectation.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+#include <deque>
+
+class QSocketNotifier;
+
+class SimUnit : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Stage { Running, Restarting, Bootloader, Unplugged };
+    static constexpr int kApplicationBaud = 19200;
+    static constexpr int kBootloaderBaud = 921600;
+
+    explicit SimUnit(const SimConfig &config = SimConfig(), QObject *parent = nullptr);
+    ~SimUnit() override;
+
+    // Opens the pseudo-terminal pair and starts serving. False when no pair
+    // could be opened.
+    bool open();
+    // The path the tool opens as its serial port.
+    QString path() const
+    {
+        return pty.slavePath();
+    }
+    // What the report compares the flash and the images with.
+    void setExpectation(const SimExpectation &expected)
+    {
+        expectation = expected;
+    }
+
+    Stage stage() const
+    {
+        return currentStage;
+    }
+    static QString stageName(Stage stage);
+    bool captured() const
+    {
+        return isCaptured;
+    }
+    bool exitReceived() const
+    {
+        return exitSeen;
+    }
+    const FlashModel &flash() const
+    {
+        return flashModel;
+    }
+    const ImageStore &images() const
+    {
+        return imageStore;
+    }
+    // How often a command word ("MVER", "E", "D", ...) was taken.
+    int commandCount(const QString &word) const
+    {
+        return commandCounts.value(word);
+    }
+    // Problems by name, from the frame checks, the flash and the images.
+    int problemCount(const QString &name) const
+    {
+        return allProblems().value(name);
+    }
+    int linesAtWrongSpeed() const
+    {
+        return wrongSpeedLines;
+    }
+    const QStringList &faultTrace() const
+    {
+        return dice.trace();
+    }
+    QJsonObject report() const;
+
+    // Closes the cable: the tool's side sees the adapter go away.
+    void unplug();
+
+signals:
+    // "$X" arrived: the unit leaves its bootloader and its job is over.
+    void finished();
+
+private slots:
+    void readFromTool();
+    void announce();
+    void flushDue();
+
+private:
+    struct Outgoing {
+        qint64 dueUs;
+        QByteArray bytes;
+        int baud; // the unit's speed when it sent the line
+    };
+
+    enum Milestone { None, Version, Bootloader, Captured, Firmware, Images, Exit };
+
+    void handleLine(const QByteArray &line);
+    void handleRunning(const QByteArray &word, const QList<QByteArray> &fields);
+    void handleBootloader(const QByteArray &word, const QList<QByteArray> &fields);
+    void enterBootloader();
+    bool loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fields);
+
+    quint32 number(const QByteArray &field, int minDigits);
+    QByteArray dataBytes(const QList<QByteArray> &fields, int first);
+    bool needFields(const QList<QByteArray> &fields, int n);
+
+    void reply(const QByteArray &body, int extraDelayMs = 0);
+    void sendBare(const QByteArray &text);
+    void queue(const QByteArray &bytes, int delayMs);
+    void deliver(const Outgoing &out);
+    void checkToolSpeed();
+    int stageBaud() const;
+    int delayFor(const QByteArray &word);
+    QByteArray noiseLine();
+    qint64 nowUs() const
+    {
+        return clock.nsecsElapsed() / 1000;
+    }
+    void reach(Milestone m)
+    {
+        milestone = qMax(milestone, m);
+    }
+    void count(const char *problem)
+    {
+        problemCounts[QLatin1String(problem)]++;
+    }
+    QMap<QString, int> allProblems() const;
+
+    SimConfig config;
+    SimExpectation expectation;
+    PtyPair pty;
+    QSocketNotifier *notifier = nullptr;
+    QTimer announceTimer;
+    QTimer sendTimer;
+    QElapsedTimer clock;
+    FaultDice dice;
+    FlashModel flashModel;
+    ImageStore imageStore;
+
+    Stage currentStage = Stage::Running;
+    bool isCaptured = false;
+    bool exitSeen = false;
+    Milestone milestone = None;
+    qint64 firstVersionQueryUs = -1;
+    qint64 exitUs = -1;
+
+    QByteArray rxBuffer;
+    qint64 lineDoneUs = -1; // when the line being handled finished arriving
+    qint64 rxWireFreeUs = 0; // with pacing: when the tool-to-unit wire is free
+    qint64 txWireFreeUs = 0; // with pacing: when the unit-to-tool wire is free
+    std::deque<Outgoing> pending;
+    int lastToolBaud = -1;
+
+    bool lostG = false;
+    bool lostErase = false;
+    QMap<QByteArray, int> delayCounters;
+
+    // Counters for the report.
+    QMap<QString, int> commandCounts;
+    QMap<QString, int> repeatCounts;
+    QMap<QString, int> problemCounts;
+    QMap<QString, int>
+        ignoredCounts; // lines taken at the right speed but not understood in the stage
+    QMap<QString, int> faultCounts;
+    QMap<QString, QSet<int>> speedsSeen; // stage name -> speeds the tool's side was set to
+    int wrongSpeedLines = 0;
+    int commandsTaken = 0;
+    qint64 linesFromTool = 0;
+    qint64 linesToTool = 0;
+    qint64 linesNotDelivered = 0;
+    qint64 bytesFromTool = 0;
+    qint64 bytesToTool = 0;
+    qint64 bytesLost = 0; // the tool's side did not take them (buffer full)
+    qint64 replies = 0;
+};

@@ -1,0 +1,215 @@
+// zq-unit-sim: puts simulated control units on pseudo-terminals for bench
+// testing the updater without hardware. Prints one port path per unit and
+// serves until SIGTERM or SIGINT; --report writes what each unit saw.
+#include "SignalWatcher.h"
+#include "SimUnit.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+void fail(const QString &message)
+{
+    fprintf(stderr, "zq-unit-sim: %s\n", qPrintable(message));
+    exit(2);
+}
+
+double share(const QCommandLineParser &parser, const QString &name)
+{
+    bool ok = false;
+    const double v = parser.value(name).toDouble(&ok);
+    if (!ok || v < 0 || v > 1)
+        fail(QStringLiteral("--%1 takes a share between 0 and 1").arg(name));
+    return v;
+}
+
+qint64 whole(const QCommandLineParser &parser, const QString &name, int base = 10)
+{
+    bool ok = false;
+    const qint64 v = parser.value(name).toLongLong(&ok, base);
+    if (!ok || v < 0)
+        fail(QStringLiteral("--%1 takes a whole number").arg(name));
+    return v;
+}
+
+SimDelayRule delayRule(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool ok1 = false, ok2 = true;
+    SimDelayRule rule;
+    if (parts.size() >= 2) {
+        rule.word = parts.at(0).toLatin1();
+        if (rule.word.startsWith('$'))
+            rule.word.remove(0, 1);
+        rule.ms = parts.at(1).toInt(&ok1);
+        if (parts.size() == 3)
+            rule.everyNth = parts.at(2).toInt(&ok2);
+    }
+    if (parts.size() < 2 || parts.size() > 3 || !ok1 || !ok2 || rule.word.isEmpty())
+        fail(QStringLiteral("--delay takes WORD:MS or WORD:MS:EVERY, not %1").arg(text));
+    return rule;
+}
+
+void writeReport(const QString &file, const std::vector<std::unique_ptr<SimUnit>> &units)
+{
+    if (file.isEmpty())
+        return;
+    QJsonArray list;
+    for (const auto &unit : units)
+        list.append(unit->report());
+    // Written whole and renamed into place, so a script polling it never reads half.
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly)
+        || out.write(QJsonDocument(QJsonObject { { QStringLiteral("units"), list } }).toJson()) < 0
+        || !out.commit())
+        fprintf(stderr, "zq-unit-sim: cannot write %s\n", qPrintable(file));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zq-unit-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated control units for bench testing the updater. Prints the port path of each "
+        "unit (one a line) and serves until SIGTERM or SIGINT."));
+    parser.addHelpOption();
+    const auto opt = [&parser](const QString &name, const QString &help, const QString &value = {},
+                         const QString &defaultValue = {}) {
+        parser.addOption(QCommandLineOption(name, help, value, defaultValue));
+    };
+    opt(QStringLiteral("units"), QStringLiteral("Number of units, one port each."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    opt(QStringLiteral("version-text"),
+        QStringLiteral("Version the firmware reports in \"$MVERR\"."), QStringLiteral("text"),
+        SimConfig().versionText);
+    opt(QStringLiteral("report"),
+        QStringLiteral("Write the JSON report here at the end and whenever a unit gets \"$X\"."),
+        QStringLiteral("file"));
+    opt(QStringLiteral("payload"),
+        QStringLiteral("Folder with fw1.bin, settings.json and the images to compare with."),
+        QStringLiteral("dir"));
+    opt(QStringLiteral("restart-ms"), QStringLiteral("Time from \"$BOOTLOADM\" to the bootloader."),
+        QStringLiteral("ms"), QString::number(SimConfig().restartMs));
+    opt(QStringLiteral("erase-ms"), QStringLiteral("Time from \"$AACK,0\" to \"$AACK,1\"."),
+        QStringLiteral("ms"), QString::number(SimConfig().eraseMs));
+    opt(QStringLiteral("crlf"), QStringLiteral("End replies with \"\\r\\n\" instead of \"\\n\"."));
+    opt(QStringLiteral("pace"),
+        QStringLiteral("Pace both directions at the stage's baud rate, 10 bits a byte."));
+    opt(QStringLiteral("latency-ms"),
+        QStringLiteral("Added to every reply (an FTDI latency timer: up to 16)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
+    opt(QStringLiteral("seed"),
+        QStringLiteral("Seed of the fault decisions (unit k uses seed + k - 1)."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    opt(QStringLiteral("fault-units"),
+        QStringLiteral(
+            "Comma-separated unit numbers (from 1) the fault options apply to; default all."),
+        QStringLiteral("list"));
+    opt(QStringLiteral("drop-lines"), QStringLiteral("Share of received lines lost."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("corrupt-lines"), QStringLiteral("Share of received lines garbled."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("drop-replies"), QStringLiteral("Share of replies lost."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("dup-replies"), QStringLiteral("Share of replies sent twice."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("noise"), QStringLiteral("Share of replies followed by a noise line."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("delay"),
+        QStringLiteral("Hold back replies: WORD:MS (every one) or WORD:MS:EVERY (every EVERY-th), "
+                       "e.g. IACK:2500 or DACK:2500:20. Repeatable."),
+        QStringLiteral("rule"));
+    opt(QStringLiteral("start-in-bootloader"),
+        QStringLiteral("Start in the bootloader (never answers the version query)."));
+    opt(QStringLiteral("no-bootloader"),
+        QStringLiteral("Ignore \"$BOOTLOADM\": the bootloader never shows."));
+    opt(QStringLiteral("unplug-after"), QStringLiteral("Close the cable after this many commands."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    opt(QStringLiteral("lose-first-g"), QStringLiteral("The first \"$G\" goes unseen."));
+    opt(QStringLiteral("lose-first-erase"),
+        QStringLiteral("The first \"$E\" of the sector at this hex address goes unseen."),
+        QStringLiteral("hex"));
+    parser.process(app);
+
+    const qint64 unitCount = whole(parser, QStringLiteral("units"));
+    if (unitCount < 1)
+        fail(QStringLiteral("--units takes at least 1"));
+
+    SimConfig common;
+    common.versionText = parser.value(QStringLiteral("version-text"));
+    common.restartMs = static_cast<int>(whole(parser, QStringLiteral("restart-ms")));
+    common.eraseMs = static_cast<int>(whole(parser, QStringLiteral("erase-ms")));
+    common.crlf = parser.isSet(QStringLiteral("crlf"));
+    common.pace = parser.isSet(QStringLiteral("pace"));
+    bool ok = false;
+    common.latencyMs = parser.value(QStringLiteral("latency-ms")).toDouble(&ok);
+    if (!ok || common.latencyMs < 0)
+        fail(QStringLiteral("--latency-ms takes a number of milliseconds"));
+    const qint64 seed = whole(parser, QStringLiteral("seed"));
+
+    SimConfig faulty = common;
+    faulty.dropLines = share(parser, QStringLiteral("drop-lines"));
+    faulty.corruptLines = share(parser, QStringLiteral("corrupt-lines"));
+    faulty.dropReplies = share(parser, QStringLiteral("drop-replies"));
+    faulty.dupReplies = share(parser, QStringLiteral("dup-replies"));
+    faulty.noise = share(parser, QStringLiteral("noise"));
+    for (const QString &rule : parser.values(QStringLiteral("delay")))
+        faulty.delays.append(delayRule(rule));
+    faulty.startInBootloader = parser.isSet(QStringLiteral("start-in-bootloader"));
+    faulty.ignoreBootloadm = parser.isSet(QStringLiteral("no-bootloader"));
+    faulty.unplugAfter = static_cast<int>(whole(parser, QStringLiteral("unplug-after")));
+    faulty.loseFirstG = parser.isSet(QStringLiteral("lose-first-g"));
+    if (parser.isSet(QStringLiteral("lose-first-erase")))
+        faulty.loseFirstEraseAt = whole(parser, QStringLiteral("lose-first-erase"), 16);
+
+    QList<int> faultUnits;
+    for (const QString &n :
+        parser.value(QStringLiteral("fault-units")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const int k = n.trimmed().toInt(&ok);
+        if (!ok || k < 1 || k > unitCount)
+            fail(QStringLiteral("--fault-units takes unit numbers from 1 to %1").arg(unitCount));
+        faultUnits.append(k);
+    }
+
+    SimExpectation expected;
+    if (parser.isSet(QStringLiteral("payload"))) {
+        QString problem;
+        expected
+            = SimExpectation::fromPayloadDir(parser.value(QStringLiteral("payload")), &problem);
+        if (!problem.isEmpty())
+            fprintf(stderr, "zq-unit-sim: %s\n", qPrintable(problem));
+    }
+
+    const QString reportFile = parser.value(QStringLiteral("report"));
+    std::vector<std::unique_ptr<SimUnit>> units;
+    for (int k = 1; k <= unitCount; ++k) {
+        SimConfig config = faultUnits.isEmpty() || faultUnits.contains(k) ? faulty : common;
+        config.seed = static_cast<quint32>(seed + k - 1);
+        auto unit = std::make_unique<SimUnit>(config);
+        if (!unit->open())
+            fail(QStringLiteral("cannot open a pseudo-terminal pair"));
+        unit->setExpectation(expected);
+        QObject::connect(unit.get(), &SimUnit::finished, &app,
+            [&reportFile, &units] { writeReport(reportFile, units); });
+        printf("%s\n", qPrintable(unit->path()));
+        units.push_back(std::move(unit));
+    }
+    fflush(stdout);
+
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::terminated, &app, &QCoreApplication::quit);
+    const int rc = app.exec();
+    writeReport(reportFile, units);
+    return rc;
+}
