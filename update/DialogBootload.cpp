@@ -3,13 +3,13 @@
 #include "link/LineAssembler.h"
 #include "link/LineFrame.h"
 #include "payload/ImageReader.h"
+#include "ui_DialogBootload.h"
 #include "update/Diagnostics.h"
 #include "update/FirmwareFile.h"
 #include "update/LowLatency.h"
 #include "update/PortDiscovery.h"
 #include "update/PortTest.h"
 #include "update/Settings.h"
-#include "ui_DialogBootload.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -21,7 +21,9 @@ constexpr int kLoadMaximum = 913414;
 } // namespace
 
 DialogBootload::DialogBootload(int mode, QWidget *parent)
-    : QDialog(parent), ui(new Ui_DialogBootload), mode(mode)
+    : QDialog(parent)
+    , ui(new Ui_DialogBootload)
+    , mode(mode)
 {
     ui->setupUi(this);
 
@@ -81,10 +83,11 @@ void DialogBootload::discoverPorts()
         port->rxLength = 0;
         connect(port, SIGNAL(readyRead()), this, SLOT(readyRead()));
         // An unplugged adapter ends that unit's job; the others go on.
-        connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-            if (e == QSerialPort::ResourceError)
-                sequencer.connectionLost(port);
-        });
+        connect(
+            port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
+                if (e == QSerialPort::ResourceError)
+                    sequencer.connectionLost(port);
+            });
         if (!port->open(QIODevice::ReadWrite)) {
             qDebug() << "Could not open port";
             logJob(QStringLiteral("Could not open port %1: %2")
@@ -109,6 +112,7 @@ void DialogBootload::readSettings()
                        .arg(problem));
     }
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
+    settingsProblem = settings.problem;
     if (!settings.problem.isEmpty())
         logJob(settings.problem);
     updateVersion = settings.version;
@@ -176,7 +180,8 @@ void DialogBootload::readyRead()
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
         rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
-        ui->labelRX->setText(QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
+        ui->labelRX->setText(
+            QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
         GotMessage(port, QString::fromLatin1(port->rxLine));
         port->rxLength = 0;
     }

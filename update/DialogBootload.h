@@ -39,16 +39,17 @@ public:
     // Adds a line to the job log the user reads.
     void logJob(const QString &line);
 
-    QTimer timer;                 // 500 ms; steps every port's job
-    Ui_DialogBootload *ui;        // the form's ten widgets
-    QList<PortTest *> ports;      // one per attached unit, open or not; owned
-    QList<ImageRecord> images;    // the display images, in settings order
-    int mode;                     // an UpdateMode
-    int txIndicatorIndex = 0;     // frame of the send indicator
-    int rxIndicatorIndex = 0;     // frame of the receive indicator
-    const char indicatorChars[4] = {'-', '|', '/', '-'};
-    QString updateVersion;        // the settings' "Version", or "D.02n"
-    Sequencer sequencer{*this};
+    QTimer timer; // 500 ms; steps every port's job
+    Ui_DialogBootload *ui; // the form's ten widgets
+    QList<PortTest *> ports; // one per attached unit, open or not; owned
+    QList<ImageRecord> images; // the display images, in settings order
+    int mode; // an UpdateMode
+    int txIndicatorIndex = 0; // frame of the send indicator
+    int rxIndicatorIndex = 0; // frame of the receive indicator
+    const char indicatorChars[4] = { '-', '|', '/', '-' };
+    QString updateVersion; // the settings' "Version", or "D.02n"
+    QString settingsProblem; // why settings.json could not be read; empty when it was
+    Sequencer sequencer { *this };
 
 public slots:
     void Timeout();

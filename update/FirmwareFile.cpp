@@ -13,7 +13,9 @@ QString FirmwareFile::problem(const QString &path)
         return QStringLiteral("%1 cannot be read (%2)").arg(path, file.errorString());
     const qint64 size = file.size();
     if (size <= kFirstAddress)
-        return QStringLiteral("%1 holds no firmware past address 0x1000 (%2 bytes)").arg(path).arg(size);
+        return QStringLiteral("%1 holds no firmware past address 0x1000 (%2 bytes)")
+            .arg(path)
+            .arg(size);
     if (size > kEndAddress)
         return QStringLiteral("%1 is larger than the unit's flash (%2 bytes, at most %3)")
             .arg(path)

@@ -6,7 +6,7 @@
 namespace FirmwareFile {
 
 constexpr int kFirstAddress = 0x1000; // the first 4 KB hold the bootloader
-constexpr int kEndAddress = 0xE0000;  // one past the last byte written
+constexpr int kEndAddress = 0xE0000; // one past the last byte written
 
 // Why the file at path can't be used, or an empty string when it can.
 QString problem(const QString &path);

@@ -15,7 +15,7 @@ QString LowLatency::request(QSerialPort &port)
     const int fd = static_cast<int>(port.handle());
     if (fd < 0)
         return QStringLiteral("the port is not open");
-    serial_struct settings{};
+    serial_struct settings {};
     if (ioctl(fd, TIOCGSERIAL, &settings) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     if ((settings.flags & ASYNC_LOW_LATENCY) != 0)

@@ -1,12 +1,12 @@
 #include "update/Sequencer.h"
 
 #include "link/TextRoutines.h"
-#include "update/DialogBootload.h"
+#include "ui_DialogBootload.h"
 #include "update/Diagnostics.h"
+#include "update/DialogBootload.h"
 #include "update/FirmwareFile.h"
 #include "update/LowLatency.h"
 #include "update/PortTest.h"
-#include "ui_DialogBootload.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -17,15 +17,15 @@
 
 namespace {
 
-constexpr int kVersionQuerySteps = 10;   // eight "$MVER", then two "$BOOTLOADM"
-constexpr int kCommandWaitSteps = 3;     // firmware: a command is due once tickCount passes 3
-constexpr int kProgramWaitSteps = 17;    // ... and "$P" once it passes 17
-constexpr int kImageWaitSteps = 3;       // image header or chunk resent after four steps
-constexpr int kImageRestartSteps = 6;    // header again after a lost last "$FACK"
-constexpr int kEraseReplySteps = 2;      // "$A,1" waits this long for "$AACK"
-constexpr int kEraseRunningSteps = 120;  // ... and this long once erasing has started
-constexpr int kFinishSteps = 4;          // "$X" to closing the port
-constexpr int kLoadMaximum = 913414;     // firmware progress when all is written
+constexpr int kVersionQuerySteps = 10; // eight "$MVER", then two "$BOOTLOADM"
+constexpr int kCommandWaitSteps = 3; // firmware: a command is due once tickCount passes 3
+constexpr int kProgramWaitSteps = 17; // ... and "$P" once it passes 17
+constexpr int kImageWaitSteps = 3; // image header or chunk resent after four steps
+constexpr int kImageRestartSteps = 6; // header again after a lost last "$FACK"
+constexpr int kEraseReplySteps = 2; // "$A,1" waits this long for "$AACK"
+constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has started
+constexpr int kFinishSteps = 4; // "$X" to closing the port
+constexpr int kLoadMaximum = 913414; // firmware progress when all is written
 constexpr int kLastDataProgress = 913407; // firmware progress after the last data line
 constexpr std::int32_t kFirstAddress = FirmwareFile::kFirstAddress;
 constexpr std::int32_t kLastAddress = FirmwareFile::kEndAddress - 1; // 0xDFFFF
@@ -33,11 +33,25 @@ constexpr qint32 kBootloaderBaud = 921600;
 
 } // namespace
 
-Sequencer::Sequencer(DialogBootload &dialog) : dlg(dialog) {}
+Sequencer::Sequencer(DialogBootload &dialog)
+    : dlg(dialog)
+{
+}
 
 void Sequencer::log(const QString &line)
 {
     dlg.logJob(line);
+}
+
+// Closes the port once what was written to it has gone out: closing drops
+// the port's write buffer, and the line just sent ("$BOOTLOADM", "$X") would
+// never reach the unit.
+void Sequencer::closePort(PortTest *port)
+{
+    if (!port->isOpen())
+        return;
+    port->flush();
+    port->close();
 }
 
 // ---------------------------------------------------------------------------
@@ -80,8 +94,7 @@ void Sequencer::versionQuery(PortTest *port)
         Protocol::startBootloader(line);
     send(port, line);
     if (port->retryCount <= 0) {
-        if (port->isOpen())
-            port->close();
+        closePort(port);
         port->jobState = SwitchToBootloaderSpeed;
     }
 }
@@ -105,7 +118,8 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
 
 void Sequencer::openFiles(PortTest *port)
 {
-    const QString firmwarePath = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
+    const QString firmwarePath
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
 
     port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
     qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
@@ -143,14 +157,19 @@ void Sequencer::openFiles(PortTest *port)
     port->headerAwaited = port->chunksAwaited = false;
     port->repliesOwed = port->holdSteps = 0;
 
+    if (!dlg.settingsProblem.isEmpty() && dlg.mode != DeleteImages)
+        port->notUpdated << QStringLiteral("the display images (settings.json could not be read)");
     if (port->jobState != ProgramFirmware)
         return;
     // Not one sector is erased from a file that can't be written whole: the
     // unit keeps the firmware it has.
     const QString problem = FirmwareFile::problem(firmwarePath);
     if (!problem.isEmpty()) {
-        log(QStringLiteral("fw1.bin cannot be used: %1. The firmware was not updated.").arg(problem));
-        port->notUpdated << QStringLiteral("the firmware") << QStringLiteral("the display images");
+        log(QStringLiteral("fw1.bin cannot be used: %1. The firmware was not updated.")
+                .arg(problem));
+        port->notUpdated.prepend(QStringLiteral("the firmware"));
+        if (dlg.settingsProblem.isEmpty())
+            port->notUpdated << QStringLiteral("the display images");
         port->jobState = Finish;
         port->tickCount = 0;
         sendExit(port);
@@ -208,9 +227,9 @@ void Sequencer::programFirmware(PortTest *port)
         }
         if (!port->sectorErased) {
             // Without "$EACK" the sector may not have been erased: start it again.
-            qCDebug(lcJob).noquote() << "No $EACK for the sector at" << Qt::hex
-                                     << port->address - Protocol::kSectorSize << "on"
-                                     << port->portName() << "- erasing it again";
+            qCDebug(lcJob).noquote()
+                << "No $EACK for the sector at" << Qt::hex << port->address - Protocol::kSectorSize
+                << "on" << port->portName() << "- erasing it again";
             port->address -= Protocol::kSectorSize;
             port->sectorStep = SectorStart;
             port->tickCount = kCommandWaitSteps + 1;
@@ -280,7 +299,7 @@ bool Sequencer::skipUnsendableImages(PortTest *port)
                                  .arg(QFileInfo(image.fileName).fileName());
         log(QStringLiteral("Not sending %1 to %2: %3")
                 .arg(what, port->portName(),
-                     image.problem.isEmpty() ? QStringLiteral("it holds no bytes") : image.problem));
+                    image.problem.isEmpty() ? QStringLiteral("it holds no bytes") : image.problem));
         port->notUpdated << what;
         ++port->imageIndex;
         showImageProgress(port);
@@ -316,17 +335,16 @@ void Sequencer::finish(PortTest *port)
         return;
     if (++port->tickCount < kFinishSteps)
         return;
-    if (port->isOpen())
-        port->close();
+    closePort(port);
     if (port->notUpdated.isEmpty())
         log(QStringLiteral("Bootload Complete"));
     else
         log(QStringLiteral("Update of %1 NOT complete. Not updated: %2.")
                 .arg(port->portName(), port->notUpdated.join(QStringLiteral(", "))));
     const double seconds = static_cast<double>(port->jobClock.nsecsElapsed()) / 1e9;
-    const double replyMs = port->replyCount > 0 ? static_cast<double>(port->replyNsTotal) / 1e6
-                                                      / port->replyCount
-                                                : 0.0;
+    const double replyMs = port->replyCount > 0
+        ? static_cast<double>(port->replyNsTotal) / 1e6 / port->replyCount
+        : 0.0;
     log(QStringLiteral("%1: job took %2 s, average reply time %3 ms over %4 replies")
             .arg(port->portName())
             .arg(seconds, 0, 'f', 1)
@@ -412,7 +430,8 @@ void Sequencer::onVersion(PortTest *port, const char *line)
     char version[kLineBufferSize];
     if (GetField(line, version, 1, kLineBufferSize - 1) == 0)
         version[0] = '\0';
-    dlg.ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + QString::fromUtf8(version));
+    dlg.ui->label_UnitVersion->setText(
+        QStringLiteral("Unit Version: ") + QString::fromUtf8(version));
     char command[kLineBufferSize];
     Protocol::startBootloader(command);
     send(port, command);
@@ -422,9 +441,13 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
 {
     if (port->jobState != SendImages || !port->headerAwaited) {
         // An answer owed to an earlier copy of a header, or a stray one.
-        if (port->repliesOwed > 0 && --port->repliesOwed == 0)
-            port->holdSteps = 0;
         qCDebug(lcJob) << "$IACK not awaited, ignored";
+        if (port->repliesOwed > 0 && --port->repliesOwed == 0) {
+            port->holdSteps = 0;
+            if (port->jobState == SendImages && port->imageStep == ImageHeader
+                && port->stepCountdown == 0)
+                dlg.runJobStep(port); // the held header goes out now
+        }
         return;
     }
     const int flag = Protocol::flagField(line, 1);
@@ -629,7 +652,7 @@ void Sequencer::sendDataLine(PortTest *port)
         port->jobFile.read(reinterpret_cast<char *>(bytes), sizeof bytes);
     char line[kLineBufferSize];
     Protocol::sectorData(line, static_cast<std::uint32_t>(port->address % Protocol::kSectorSize),
-                         bytes, Protocol::kDataLineBytes);
+        bytes, Protocol::kDataLineBytes);
     ++port->dataSends;
     send(port, line);
 }
@@ -638,7 +661,7 @@ void Sequencer::sendProgram(PortTest *port)
 {
     char line[kLineBufferSize];
     Protocol::sectorProgram(line, static_cast<std::uint32_t>(port->address - Protocol::kSectorSize),
-                            Protocol::kSectorSize);
+        Protocol::kSectorSize);
     ++port->programSends;
     send(port, line);
     qCDebug(lcJob) << static_cast<unsigned>(kLastAddress - port->address);
@@ -662,8 +685,7 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     port->lastChunk = port->imageOffset / Protocol::kChunkBytes;
     char line[kLineBufferSize];
     Protocol::imageChunk(line, port->lastChunk,
-                         reinterpret_cast<const unsigned char *>(image.pixels.constData()) + offset,
-                         count);
+        reinterpret_cast<const unsigned char *>(image.pixels.constData()) + offset, count);
     port->stepCountdown = kImageWaitSteps;
     port->chunksAwaited = true;
     send(port, line);

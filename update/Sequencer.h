@@ -70,6 +70,7 @@ private:
     void owe(PortTest *port, int copies);
 
     void log(const QString &line);
+    static void closePort(PortTest *port);
 
     DialogBootload &dlg;
 };
