@@ -1,0 +1,452 @@
+// The display image reader: the token rules of the array and the descriptor,
+// comments, colour-depth sections, every converter generation's shape, stride
+// padding, format refusals, and loading files with their job-log problems.
+#include "PayloadWriter.h"
+#include "payload/ImageReader.h"
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+namespace {
+
+ImageRecord parsed(const QByteArray &text, QString *refusal = nullptr)
+{
+    ImageRecord record;
+    const QString why = ImageReader::parseImageSource(text, record);
+    if (refusal)
+        *refusal = why;
+    return record;
+}
+
+} // namespace
+
+class TestImageReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanupTestCase();
+
+    void tokenRules_data();
+    void tokenRules();
+    void commentsAreAbsent_data();
+    void commentsAreAbsent();
+    void conditionalSections_data();
+    void conditionalSections();
+    void descriptor_data();
+    void descriptor();
+    void fieldWithoutEqualsClearsWidth();
+    void diagnosticLines();
+
+    void lvgl8Sections_data();
+    void lvgl8Sections();
+    void lvgl9Shapes_data();
+    void lvgl9Shapes();
+    void strideOnlyTouchesAppendedBytes();
+    void refusals_data();
+    void refusals();
+
+    void realSizeFilesInUse_data();
+    void realSizeFilesInUse();
+    void missingFile();
+    void unreadableFile();
+    void fileProblems_data();
+    void fileProblems();
+};
+
+void TestImageReader::cleanupTestCase()
+{
+    TestSupport::removeAppFiles({ "images" });
+}
+
+void TestImageReader::tokenRules_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("trailing comma adds nothing")
+        << QByteArray("a[] = {0x12, 0x3,} d = {.header.w = 8, .header.h = 2}")
+        << QByteArray::fromHex("1203");
+    QTest::newRow("long value keeps its last two digits")
+        << QByteArray("{0x1234}") << QByteArray::fromHex("34");
+    QTest::newRow("upper-case X is dropped") << QByteArray("{0X12}") << QByteArray();
+    QTest::newRow("decimal value is dropped")
+        << QByteArray("{12, 0x12}") << QByteArray::fromHex("12");
+    QTest::newRow("0x without digits is zero")
+        << QByteArray("{0x, 0x1}") << QByteArray::fromHex("0001");
+    QTest::newRow("non-hex letter counts zero")
+        << QByteArray("{0xG1}") << QByteArray::fromHex("01");
+    QTest::newRow("upper-case hex digits")
+        << QByteArray("{0xAB, 0xcD}") << QByteArray::fromHex("abcd");
+    QTest::newRow("name inside the array loses the next value")
+        << QByteArray("{0x01, name 0x02, 0x03}") << QByteArray::fromHex("0103");
+    QTest::newRow("CR LF line ends")
+        << QByteArray("{0x01,\r\n0x02,\r\n}") << QByteArray::fromHex("0102");
+    QTest::newRow("bytes from 0x80 are skipped") << QByteArray("{0x\xb5\xff"
+                                                               "1}")
+                                                 << QByteArray::fromHex("01");
+    QTest::newRow("no brace gives nothing") << QByteArray("0x12, 0x34") << QByteArray();
+    QTest::newRow("unclosed array loses its last value")
+        << QByteArray("{0x12, 0x34") << QByteArray::fromHex("12");
+    QTest::newRow("hash not at a line start is skipped")
+        << QByteArray("{0x01, # 0x02}") << QByteArray::fromHex("0102");
+    QTest::newRow("opening brace is skipped, the next closing one ends")
+        << QByteArray("{0x01, {0x02}, 0x03}") << QByteArray::fromHex("0102");
+}
+
+void TestImageReader::tokenRules()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(parsed(text).pixels.toHex(), bytes.toHex());
+}
+
+void TestImageReader::commentsAreAbsent_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("block comment before a value")
+        << QByteArray("{/*c*/0x12, 0x34}") << QByteArray::fromHex("1234");
+    QTest::newRow("line comment at a row end")
+        << QByteArray("{0x12, // row 1\n0x34}") << QByteArray::fromHex("1234");
+    QTest::newRow("comment inside a value")
+        << QByteArray("{0x1/*x*/2}") << QByteArray::fromHex("12");
+    QTest::newRow("brace in a comment before the array")
+        << QByteArray("/* { */ a[] = {0x05}") << QByteArray::fromHex("05");
+    QTest::newRow("brace in a line comment before the array")
+        << QByteArray("// { 0x09\na[] = {0x05}") << QByteArray::fromHex("05");
+    QTest::newRow("closing brace in a comment inside the array")
+        << QByteArray("{0x01, /* } */ 0x02}") << QByteArray::fromHex("0102");
+    QTest::newRow("comma in a comment")
+        << QByteArray("{0x01 /* , 0x07 */, 0x02}") << QByteArray::fromHex("0102");
+    QTest::newRow("comment that never ends")
+        << QByteArray("{0x01, /* 0x02}") << QByteArray::fromHex("01");
+    QTest::newRow("lone slashes are skipped")
+        << QByteArray("{0x01 / , 0x02}") << QByteArray::fromHex("0102");
+}
+
+void TestImageReader::commentsAreAbsent()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(parsed(text).pixels.toHex(), bytes.toHex());
+}
+
+void TestImageReader::conditionalSections_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("if/else") << QByteArray("{\n#if 0\n0x01,\n#else\n0x02,\n#endif\n}")
+                             << QByteArray::fromHex("02");
+    QTest::newRow("elif chain takes the first true branch") << QByteArray(
+        "{\n#if LV_COLOR_DEPTH == 8\n0x01,\n#elif LV_COLOR_DEPTH == 16\n0x02,\n"
+        "#elif 1\n0x03,\n#else\n0x04,\n#endif\n}") << QByteArray::fromHex("02");
+    QTest::newRow("nested section inside a dropped one")
+        << QByteArray("{\n#if 0\n#if 1\n0x01,\n#endif\n0x02,\n#else\n0x03,\n#endif\n}")
+        << QByteArray::fromHex("03");
+    QTest::newRow("ifdef and ifndef")
+        << QByteArray("{\n#ifdef LV_COLOR_DEPTH\n0x01,\n#endif\n#ifndef LV_COLOR_DEPTH\n0x02,\n"
+                      "#endif\n#ifdef OTHER\n0x03,\n#endif\n#ifndef OTHER\n0x04,\n#endif\n}")
+        << QByteArray::fromHex("0104");
+    QTest::newRow("closing brace in a dropped section")
+        << QByteArray("{\n#if 0\n}\n#endif\n0x05}") << QByteArray::fromHex("05");
+    QTest::newRow("directive continued and commented")
+        << QByteArray("{\n  #  if LV_COLOR_DEPTH == 16 && \\\n LV_COLOR_16_SWAP == 0 /* 565 */\n"
+                      "0x07,\n#endif /* LV_COLOR_DEPTH == 16 */\n0x08}")
+        << QByteArray::fromHex("0708");
+    QTest::newRow("other directive lines are dropped")
+        << QByteArray("{\n#define X 1\n0x01}") << QByteArray::fromHex("01");
+    QTest::newRow("value right after a section")
+        << QByteArray("{\n#if 1\n0x01,\n#endif\n0x02}") << QByteArray::fromHex("0102");
+    QTest::newRow("stray endif and else are ignored")
+        << QByteArray("{\n#endif\n0x01,\n#else\n0x02}") << QByteArray::fromHex("0102");
+    QTest::newRow("preprocessor lines before the array")
+        << QByteArray("#if 0\n#endif\n#ifdef X\n#define Y\n#endif\na[] = {0x01}")
+        << QByteArray::fromHex("01");
+}
+
+void TestImageReader::conditionalSections()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(parsed(text).pixels.toHex(), bytes.toHex());
+}
+
+void TestImageReader::descriptor_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+
+    QTest::newRow("w then h") << QByteArray("{0x01} d = {.header.w = 8, .header.h = 2}") << 8 << 2;
+    QTest::newRow("h then w") << QByteArray("{0x01} d = {.header.h = 2, .header.w = 8}") << 8 << 2;
+    QTest::newRow("later key wins")
+        << QByteArray("{0x01} d = {.header.w = 8, .header.h = 2, .header.w = 9,}") << 9 << 2;
+    QTest::newRow("no descriptor") << QByteArray("{0x12}") << 0 << 0;
+    QTest::newRow("no such keys") << QByteArray("{0x12} d = {.data = x}") << 0 << 0;
+    QTest::newRow("value with a unit")
+        << QByteArray("{0x1} d = {.header.w = 8px, .header.h = 2}") << 0 << 2;
+    QTest::newRow("key letter case matters")
+        << QByteArray("{0x1} d = {.header.W = 8, .header.h = 2}") << 0 << 2;
+    QTest::newRow("unclosed descriptor drops the last field")
+        << QByteArray("{0x01} d = {.header.w = 8, .header.h = 2") << 8 << 0;
+    QTest::newRow("text between the blocks is ignored")
+        << QByteArray("{0x01};\n\nconst lv_img_dsc_t d = {.header.w=3,.header.h=4};\nx = {5}") << 3
+        << 4;
+    QTest::newRow("comment holding a closing brace")
+        << QByteArray("{0x01} d = {.header.w = 3, // }\n .header.h /* } */ = 4}") << 3 << 4;
+    QTest::newRow("nested header")
+        << QByteArray("{0x01} d = {.header = {.cf = X, .w = 5, .h = 6}, .data = x}") << 5 << 6;
+    QTest::newRow("flat keys after a nested block")
+        << QByteArray("{0x01} d = {.other = {.w = 5, .h = 6}, .header.w = 1, .header.h = 2}") << 1
+        << 2;
+}
+
+void TestImageReader::descriptor()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const ImageRecord record = parsed(text);
+    QCOMPARE(record.width, width);
+    QCOMPARE(record.height, height);
+}
+
+void TestImageReader::fieldWithoutEqualsClearsWidth()
+{
+    ImageRecord record;
+    record.width = 7;
+    record.height = 7;
+    QVERIFY(
+        ImageReader::parseImageSource("{0x01} d = {.header.w, .header.h = 2}", record).isEmpty());
+    QCOMPARE(record.width, 0);
+    QCOMPARE(record.height, 2);
+}
+
+void TestImageReader::diagnosticLines()
+{
+    const QByteArray text("a = {0x12, 0x3,} d = {.header.w = 8, .header.h = 2}");
+    QVERIFY(TestSupport::writeAppFile("images/diag.c", text));
+    QTest::ignoreMessage(QtDebugMsg, "true");
+    QTest::ignoreMessage(QtDebugMsg, QByteArray::number(text.size()).constData());
+    QTest::ignoreMessage(QtDebugMsg, "2 - 15");
+    QTest::ignoreMessage(QtDebugMsg, "Image Loaded: 2 Width: 8 Height: 2");
+    ImageReader::loadImage(TestSupport::appFile("images/diag.c"), 1, 1);
+
+    QTest::ignoreMessage(QtDebugMsg, "false");
+    QTest::ignoreMessage(QtDebugMsg, "0");
+    QTest::ignoreMessage(QtDebugMsg, "0 - 1");
+    QTest::ignoreMessage(QtDebugMsg, "Image Loaded: 0 Width: 0 Height: 0");
+    ImageReader::loadImage(TestSupport::appFile("images/absent.c"), 1, 1);
+}
+
+void TestImageReader::lvgl8Sections_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("33 x 21") << 33 << 21;
+    QTest::newRow("40 x 30") << 40 << 30;
+    QTest::newRow("1 x 1") << 1 << 1;
+    QTest::newRow("340 x 230") << 340 << 230;
+}
+
+void TestImageReader::lvgl8Sections()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const QByteArray pixels = PayloadWriter::pixels(width, height, quint32(width * height));
+    QString refusal;
+    const ImageRecord record
+        = parsed(PayloadWriter::lvgl8Source("img", width, height, pixels), &refusal);
+    QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+    QCOMPARE(record.width, width);
+    QCOMPARE(record.height, height);
+    QCOMPARE(record.pixels.size(), width * height * 2);
+    QVERIFY(record.pixels == pixels);
+}
+
+void TestImageReader::lvgl9Shapes_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("nested");
+    QTest::addColumn<int>("stride");
+
+    QTest::newRow("9.0 flat 33 x 21") << 33 << 21 << false << 0;
+    QTest::newRow("9.0 flat 33 x 21, stride 72") << 33 << 21 << false << 72;
+    QTest::newRow("9.3 nested 40 x 30") << 40 << 30 << true << 0;
+    QTest::newRow("9.3 nested 40 x 30, stride 84") << 40 << 30 << true << 84;
+    QTest::newRow("9.3 nested 33 x 21, stride 68") << 33 << 21 << true << 68;
+    QTest::newRow("9.3 nested 340 x 230") << 340 << 230 << true << 680;
+    QTest::newRow("9.3 nested 1 x 1, stride 4") << 1 << 1 << true << 4;
+}
+
+void TestImageReader::lvgl9Shapes()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, nested);
+    QFETCH(int, stride);
+    const QByteArray pixels = PayloadWriter::pixels(width, height, quint32(width + height));
+    const QByteArray text
+        = PayloadWriter::lvgl9Source("img", width, height, pixels, nested, stride);
+    if (stride > width * 2)
+        QVERIFY(text.contains("0xee"));
+    QString refusal;
+    const ImageRecord record = parsed(text, &refusal);
+    QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+    QCOMPARE(record.width, width);
+    QCOMPARE(record.height, height);
+    QCOMPARE(record.pixels.size(), width * height * 2);
+    QVERIFY(record.pixels == pixels);
+}
+
+void TestImageReader::strideOnlyTouchesAppendedBytes()
+{
+    const QByteArray pixels = PayloadWriter::pixels(3, 2, 5);
+    ImageRecord record;
+    record.pixels = "AB";
+    ImageReader::parseImageSource(
+        PayloadWriter::lvgl9Source("img", 3, 2, pixels, false, 8), record);
+    QCOMPARE(record.pixels.toHex(), (QByteArray("AB") + pixels).toHex());
+}
+
+void TestImageReader::refusals_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("format");
+
+    const QByteArray pixels = PayloadWriter::pixels(4, 3, 9);
+    for (const char *cf : { "LV_COLOR_FORMAT_RGB565_SWAPPED", "LV_COLOR_FORMAT_RGB888",
+             "LV_COLOR_FORMAT_ARGB8888", "LV_COLOR_FORMAT_NATIVE_WITH_ALPHA" }) {
+        QTest::newRow(cf) << PayloadWriter::lvgl9Source("img", 4, 3, pixels, true, 0, cf)
+                          << QString::fromLatin1(cf);
+    }
+    QTest::newRow("LV_COLOR_FORMAT_I8 flat") << PayloadWriter::lvgl9Source("img", 4, 3, pixels,
+        false, 0, "LV_COLOR_FORMAT_I8") << QStringLiteral("LV_COLOR_FORMAT_I8");
+    for (const char *cf : { "LV_IMG_CF_TRUE_COLOR_ALPHA", "LV_IMG_CF_INDEXED_1BIT",
+             "LV_IMG_CF_TRUE_COLOR_CHROMA_KEYED" }) {
+        QTest::newRow(cf) << PayloadWriter::lvgl8Source("img", 4, 3, pixels, cf)
+                          << QString::fromLatin1(cf);
+    }
+    QTest::newRow("RGB565 accepted") << PayloadWriter::lvgl9Source("img", 4, 3, pixels, true, 0,
+        "LV_COLOR_FORMAT_RGB565") << QString();
+    QTest::newRow("NATIVE accepted") << PayloadWriter::lvgl9Source("img", 4, 3, pixels, false, 0,
+        "LV_COLOR_FORMAT_NATIVE") << QString();
+    QTest::newRow("TRUE_COLOR accepted")
+        << PayloadWriter::lvgl8Source("img", 4, 3, pixels) << QString();
+}
+
+void TestImageReader::refusals()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, format);
+    QVERIFY(TestSupport::writeAppFile("images/refusal.c", text));
+    const QString path = TestSupport::appFile("images/refusal.c");
+    const ImageRecord record = ImageReader::loadImage(path, 3, 4);
+    if (format.isEmpty()) {
+        QVERIFY2(record.problem.isEmpty(), qPrintable(record.problem));
+        return;
+    }
+    QVERIFY(record.problem.contains(format));
+    QVERIFY(record.problem.contains(QDir::toNativeSeparators(path)));
+    QVERIFY(!record.problem.contains('\n'));
+    QCOMPARE(record.width, 4);
+    QCOMPARE(record.height, 3);
+}
+
+void TestImageReader::realSizeFilesInUse_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("size");
+    QTest::newRow("340 x 230") << 340 << 230 << 156400;
+    QTest::newRow("220 x 165") << 220 << 165 << 72600;
+}
+
+void TestImageReader::realSizeFilesInUse()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, size);
+    const QByteArray pixels = PayloadWriter::pixels(width, height, quint32(width));
+    const QString path = TestSupport::appFile(QStringLiteral("images/real_%1.c").arg(width));
+    QVERIFY(PayloadWriter::writeImageSource(path, "real", width, height, pixels));
+
+    const ImageRecord record = ImageReader::loadImage(path, 5, 6);
+    QVERIFY2(record.problem.isEmpty(), qPrintable(record.problem));
+    QCOMPARE(record.fileName, path);
+    QCOMPARE(record.imageName, 5);
+    QCOMPARE(record.imageVersion, 6);
+    QCOMPARE(record.width, width);
+    QCOMPARE(record.height, height);
+    QCOMPARE(record.pixels.size(), size);
+    QVERIFY(record.pixels == pixels);
+}
+
+void TestImageReader::missingFile()
+{
+    const QString path = TestSupport::appFile("images/not-there.c");
+    const ImageRecord record = ImageReader::loadImage(path, 7, 8);
+    QVERIFY(record.pixels.isEmpty());
+    QCOMPARE(record.width, 0);
+    QCOMPARE(record.height, 0);
+    QCOMPARE(record.imageName, 7);
+    QCOMPARE(record.imageVersion, 8);
+    QCOMPARE(record.fileName, path);
+    QVERIFY(record.problem.contains(QDir::toNativeSeparators(path)));
+    QVERIFY(record.problem.contains("missing"));
+}
+
+void TestImageReader::unreadableFile()
+{
+    // A folder exists but cannot be read as a file.
+    QVERIFY(TestSupport::writeAppFile("images/folder.c/inside", "x"));
+    const QString path = TestSupport::appFile("images/folder.c");
+    const ImageRecord record = ImageReader::loadImage(path, 1, 1);
+    QVERIFY(record.pixels.isEmpty());
+    QVERIFY(record.problem.contains(QDir::toNativeSeparators(path)));
+    QVERIFY(record.problem.contains("cannot be read"));
+}
+
+void TestImageReader::fileProblems_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("problem"); // a part of the expected line; empty: none
+    QTest::addColumn<int>("bytes");
+
+    QTest::newRow("fits") << QByteArray("{0x1, 0x2, 0x3, 0x4} d = {.header.w = 2, .header.h = 1}")
+                          << QString() << 4;
+    QTest::newRow("one byte short")
+        << QByteArray("{0x1, 0x2, 0x3} d = {.header.w = 2, .header.h = 1}")
+        << QStringLiteral("holds 3 bytes, but 2 x 1 pixels need 4") << 3;
+    QTest::newRow("one byte a pixel")
+        << QByteArray("{0x1, 0x2} d = {.header.w = 2, .header.h = 1}")
+        << QStringLiteral("holds 2 bytes, but 2 x 1 pixels need 4") << 2;
+    QTest::newRow("no size given") << QByteArray("{0x1, 0x2}") << QStringLiteral("no width") << 2;
+    QTest::newRow("empty array") << QByteArray("{} d = {.header.w = 2, .header.h = 1}")
+                                 << QStringLiteral("no image bytes") << 0;
+    QTest::newRow("empty file") << QByteArray() << QStringLiteral("no image bytes") << 0;
+}
+
+void TestImageReader::fileProblems()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, problem);
+    QFETCH(int, bytes);
+    QVERIFY(TestSupport::writeAppFile("images/problem.c", text));
+    const QString path = TestSupport::appFile("images/problem.c");
+    const ImageRecord record = ImageReader::loadImage(path, 1, 1);
+    QCOMPARE(record.pixels.size(), bytes);
+    if (problem.isEmpty()) {
+        QVERIFY2(record.problem.isEmpty(), qPrintable(record.problem));
+    } else {
+        QVERIFY2(record.problem.contains(problem), qPrintable(record.problem));
+        QVERIFY(record.problem.contains(QDir::toNativeSeparators(path)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestImageReader)
+#include "tst_imagereader.moc"
