@@ -7,10 +7,12 @@
 
 int CompleteLine(char *buf)
 {
+    // The "$" must be part of the text: bytes behind its NUL are left over
+    // from earlier lines.
     int dollar = 0;
-    while (dollar < kLineBufferSize - 1 && buf[dollar] != '$')
+    while (dollar < kLineBufferSize - 1 && buf[dollar] != '$' && buf[dollar] != '\0')
         ++dollar;
-    if (dollar >= kLineBufferSize - 1)
+    if (dollar >= kLineBufferSize - 1 || buf[dollar] != '$')
         return 0;
 
     std::uint16_t crc = kCrc16Initial;

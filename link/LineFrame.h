@@ -11,6 +11,7 @@ constexpr int kMaxCommandText = 993;
 
 // Completes the NUL-terminated command text in buf (kLineBufferSize bytes) in
 // place. Returns the length of the finished line (bytes before its new NUL), or
-// 0 when the text can't be framed: no "$" at positions 0..998, no NUL before
-// position 1000, or more than kMaxCommandText characters before the NUL.
+// 0 when the text can't be framed: no "$" in the text itself (bytes behind its
+// NUL don't count), no NUL before position 1000, or more than kMaxCommandText
+// characters before the NUL.
 int CompleteLine(char *buf);

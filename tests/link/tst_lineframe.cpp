@@ -204,6 +204,13 @@ void TestLineFrame::refusesText_data()
     QTest::newRow("999 characters") << bufferWith('$' + QByteArray(998, 'a'));
     QTest::newRow("no $") << bufferWith("MVER");
     QTest::newRow("empty text") << bufferWith("");
+    // A "$" left behind the NUL by an earlier line is not part of the text.
+    QByteArray staleAfterNul = bufferWith("MVER");
+    std::memcpy(staleAfterNul.data() + 5, "$BOOTLOADM", 11);
+    QTest::newRow("$ only after the NUL") << staleAfterNul;
+    QByteArray staleAfterEmpty = bufferWith("");
+    std::memcpy(staleAfterEmpty.data() + 1, "$X", 3);
+    QTest::newRow("empty text, $ after the NUL") << staleAfterEmpty;
     QByteArray noNul(kLineBufferSize, 'a');
     noNul[0] = '$';
     QTest::newRow("no NUL in the buffer") << noNul;
