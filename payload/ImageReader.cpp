@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QVarLengthArray>
 #include <cstring>
 
 namespace {
@@ -260,6 +261,10 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
             (afterEquals ? val : key).append(c);
         }
     }
+    // Sections of other colour depths make the reserve too large for the bytes kept.
+    if (record.pixels.capacity() > 2 * record.pixels.size() + 4096)
+        record.pixels.squeeze();
+
     if (descriptor.haveWidth)
         record.width = descriptor.width;
     if (descriptor.haveHeight)

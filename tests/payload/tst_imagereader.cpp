@@ -246,10 +246,12 @@ void TestImageReader::lvgl8Sections_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    QTest::newRow("33 x 21") << 33 << 21;
-    QTest::newRow("40 x 30") << 40 << 30;
-    QTest::newRow("1 x 1") << 1 << 1;
-    QTest::newRow("340 x 230") << 340 << 230;
+    QTest::addColumn<bool>("crlf");
+    QTest::newRow("33 x 21") << 33 << 21 << false;
+    QTest::newRow("33 x 21, CR LF") << 33 << 21 << true;
+    QTest::newRow("40 x 30") << 40 << 30 << false;
+    QTest::newRow("1 x 1") << 1 << 1 << false;
+    QTest::newRow("340 x 230") << 340 << 230 << false;
 }
 
 void TestImageReader::lvgl8Sections()
