@@ -150,7 +150,6 @@ void TestProtocolWire::cleanup()
 void TestProtocolWire::cleanupTestCase()
 {
     qInstallMessageHandler(previousHandler);
-    TestSupport::removeAppFiles({ QStringLiteral("settings.json") });
 }
 
 bool TestProtocolWire::unitWrites(const QByteArray &bytes)
