@@ -4,6 +4,7 @@
 #include "PayloadWriter.h"
 #include "payload/ImageReader.h"
 #include "support/TestSupport.h"
+#include "update/Diagnostics.h"
 
 #include <QtTest>
 
@@ -43,6 +44,8 @@ private slots:
     void lvgl9Shapes_data();
     void lvgl9Shapes();
     void strideOnlyTouchesAppendedBytes();
+    void truncatedTextGivesAPrefix_data();
+    void truncatedTextGivesAPrefix();
     void refusals_data();
     void refusals();
 
@@ -227,6 +230,8 @@ void TestImageReader::fieldWithoutEqualsClearsWidth()
 
 void TestImageReader::diagnosticLines()
 {
+    // The lines go to the job category; make sure it is on whatever the environment says.
+    const_cast<QLoggingCategory &>(lcJob()).setEnabled(QtDebugMsg, true);
     const QByteArray text("a = {0x12, 0x3,} d = {.header.w = 8, .header.h = 2}");
     QVERIFY(TestSupport::writeAppFile("images/diag.c", text));
     QTest::ignoreMessage(QtDebugMsg, "true");
@@ -313,6 +318,28 @@ void TestImageReader::strideOnlyTouchesAppendedBytes()
     ImageReader::parseImageSource(
         PayloadWriter::lvgl9Source("img", 3, 2, pixels, false, 8), record);
     QCOMPARE(record.pixels.toHex(), (QByteArray("AB") + pixels).toHex());
+}
+
+void TestImageReader::truncatedTextGivesAPrefix_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("pixels");
+    const QByteArray pixels = PayloadWriter::pixels(5, 3, 21);
+    QTest::newRow("file in use") << PayloadWriter::imageSource("img", 5, 3, pixels) << pixels;
+    QTest::newRow("LVGL 8") << PayloadWriter::lvgl8Source("img", 5, 3, pixels) << pixels;
+    QTest::newRow("LVGL 9.3") << PayloadWriter::lvgl9Source("img", 5, 3, pixels, true) << pixels;
+}
+
+void TestImageReader::truncatedTextGivesAPrefix()
+{
+    // A file cut short anywhere never yields bytes the image does not hold.
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, pixels);
+    for (int length = 0; length <= text.size(); ++length) {
+        const ImageRecord record = parsed(text.left(length));
+        QVERIFY2(pixels.startsWith(record.pixels), qPrintable(QString::number(length)));
+    }
+    QVERIFY(parsed(text).pixels == pixels);
 }
 
 void TestImageReader::refusals_data()
