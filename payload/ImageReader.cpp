@@ -120,9 +120,8 @@ QString displayName(const ImageRecord &record)
                                      : QDir::toNativeSeparators(record.fileName);
 }
 
-// Why the unit cannot show an image of colour format cf, or empty when it can.
-// LVGL 9 names its formats LV_COLOR_FORMAT_*, LVGL 8 LV_IMG_CF_*; the unit
-// shows 16-bit 5-6-5 colour, low byte first.
+// Whether cf names a colour format the unit cannot show. LVGL 9 names its formats
+// LV_COLOR_FORMAT_*, LVGL 8 LV_IMG_CF_*; the unit shows 16-bit 5-6-5 colour, low byte first.
 bool formatRefused(const QByteArray &cf)
 {
     if (cf.startsWith("LV_COLOR_FORMAT_"))
@@ -223,7 +222,7 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
         default: lineStart = false; break;
         }
     }
-    qCDebug(lcJob).nospace() << record.pixels.size() - start << " - " << p;
+    qCDebug(lcJob).nospace() << record.pixels.size() << " - " << p;
 
     // Phase 2: the descriptor, the next brace block: "key = value" fields
     // separated by ",". A nested block ".header = { .w = 340, ... }" names
