@@ -168,10 +168,26 @@ void SimUnit::handleLine(const QByteArray &line)
     if (loseOnPurpose(word, fields))
         return;
 
+    // What the firmware or the bootloader doesn't know in its present state
+    // goes by unanswered.
+    const bool running = currentStage == Stage::Running;
+    if (running && word != "MVER" && word != "BOOTLOADM") {
+        ignoredCounts[QStringLiteral("running")]++;
+        return;
+    }
+    if (!running && (word == "MVER" || word == "BOOTLOADM")) {
+        ignoredCounts[QStringLiteral("bootloader")]++;
+        return;
+    }
+    if (!running && !isCaptured && word != "G") {
+        ignoredCounts[QStringLiteral("uncaptured")]++;
+        return;
+    }
+
     commandCounts[QString::fromLatin1(word)]++;
     ++commandsTaken;
-    if (currentStage == Stage::Running)
-        handleRunning(word, fields);
+    if (running)
+        handleRunning(word);
     else
         handleBootloader(word, fields);
 
@@ -197,23 +213,22 @@ bool SimUnit::loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fie
     return false;
 }
 
-void SimUnit::handleRunning(const QByteArray &word, const QList<QByteArray> &)
+void SimUnit::handleRunning(const QByteArray &word)
 {
     if (word == "MVER") {
         if (firstVersionQueryUs < 0)
             firstVersionQueryUs = nowUs();
         reach(Version);
         reply("MVERR," + config.versionText.toLatin1());
-    } else if (word == "BOOTLOADM") {
-        if (config.ignoreBootloadm) {
-            faultCounts[QStringLiteral("ignoredBootloadm")]++;
-            return;
-        }
-        currentStage = Stage::Restarting;
-        QTimer::singleShot(config.restartMs, this, &SimUnit::enterBootloader);
-    } else {
-        ignoredCounts[QStringLiteral("running")]++;
+        return;
     }
+    // "$BOOTLOADM": the firmware restarts into the bootloader.
+    if (config.ignoreBootloadm) {
+        faultCounts[QStringLiteral("ignoredBootloadm")]++;
+        return;
+    }
+    currentStage = Stage::Restarting;
+    QTimer::singleShot(config.restartMs, this, &SimUnit::enterBootloader);
 }
 
 void SimUnit::enterBootloader()
@@ -239,10 +254,6 @@ void SimUnit::announce()
 void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &fields)
 {
     if (!isCaptured) {
-        if (word != "G") {
-            ignoredCounts[QStringLiteral("uncaptured")]++;
-            return;
-        }
         isCaptured = true;
         announceTimer.stop();
         reach(Captured);
@@ -303,8 +314,6 @@ void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &
         currentStage = Stage::Running;
         isCaptured = false;
         emit finished();
-    } else if (word == "MVER" || word == "BOOTLOADM") {
-        ignoredCounts[QStringLiteral("bootloader")]++;
     } else {
         count("unknownCommand");
     }
@@ -498,6 +507,16 @@ QMap<QString, int> SimUnit::allProblems() const
     return all;
 }
 
+QMap<QString, int> SimUnit::allRepeats() const
+{
+    QMap<QString, int> all = repeatCounts;
+    for (const auto *part : { &flashModel.repeats(), &imageStore.repeats() }) {
+        for (auto it = part->begin(); it != part->end(); ++it)
+            all[it.key()] += it.value();
+    }
+    return all;
+}
+
 QJsonObject SimUnit::report() const
 {
     static const char *const milestones[]
@@ -523,12 +542,7 @@ QJsonObject SimUnit::report() const
         expectation.hasImages ? QJsonValue(imageStore.allEqual(expectation)) : QJsonValue());
 
     r.insert(QStringLiteral("commands"), toJson(commandCounts));
-    QMap<QString, int> repeats = repeatCounts;
-    for (const auto *part : { &flashModel.repeats(), &imageStore.repeats() }) {
-        for (auto it = part->begin(); it != part->end(); ++it)
-            repeats[it.key()] += it.value();
-    }
-    r.insert(QStringLiteral("repeats"), toJson(repeats));
+    r.insert(QStringLiteral("repeats"), toJson(allRepeats()));
     const QMap<QString, int> problems = allProblems();
     int problemTotal = 0;
     for (int n : problems)

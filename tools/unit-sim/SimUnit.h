@@ -81,6 +81,25 @@ public:
     {
         return wrongSpeedLines;
     }
+    qint64 linesReceived() const
+    {
+        return linesFromTool;
+    }
+    // Repeats of a command that changed nothing ("G", "E", "D", "P", "I", "F").
+    int repeatCount(const QString &word) const
+    {
+        return allRepeats().value(word);
+    }
+    // Faults injected so far, by name ("droppedLines", "duplicatedReplies", ...).
+    int faultCount(const QString &name) const
+    {
+        return faultCounts.value(name);
+    }
+    // Lines taken at the right speed but meaningless in the stage, by stage.
+    int ignoredCount(const QString &stage) const
+    {
+        return ignoredCounts.value(stage);
+    }
     const QStringList &faultTrace() const
     {
         return dice.trace();
@@ -109,7 +128,7 @@ private:
     enum Milestone { None, Version, Bootloader, Captured, Firmware, Images, Exit };
 
     void handleLine(const QByteArray &line);
-    void handleRunning(const QByteArray &word, const QList<QByteArray> &fields);
+    void handleRunning(const QByteArray &word);
     void handleBootloader(const QByteArray &word, const QList<QByteArray> &fields);
     void enterBootloader();
     bool loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fields);
@@ -139,6 +158,7 @@ private:
         problemCounts[QLatin1String(problem)]++;
     }
     QMap<QString, int> allProblems() const;
+    QMap<QString, int> allRepeats() const;
 
     SimConfig config;
     SimExpectation expectation;
