@@ -50,6 +50,27 @@ private slots:
         QVERIFY(p.readAllStandardError().contains("--drop-lines"));
     }
 
+    void reportGoesToStdoutWithoutAFile()
+    {
+        QProcess p;
+        p.start(QStringLiteral(ZQ_UNIT_SIM), QStringList());
+        QVERIFY(p.waitForStarted(10000));
+        QDeadlineTimer deadline(10000);
+        while (!p.canReadLine() && !deadline.hasExpired())
+            p.waitForReadyRead(100);
+        const QString path = QString::fromLocal8Bit(p.readLine()).trimmed();
+        QVERIFY(path.startsWith(QStringLiteral("/dev/")));
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QJsonArray units = QJsonDocument::fromJson(p.readAllStandardOutput())
+                                     .object()
+                                     .value(QStringLiteral("units"))
+                                     .toArray();
+        QCOMPARE(units.size(), 1);
+        QCOMPARE(units.at(0).toObject().value(QStringLiteral("path")).toString(), path);
+    }
+
     void servesUnitsAndReports()
     {
         QTemporaryDir dir;

@@ -57,18 +57,21 @@ SimDelayRule delayRule(const QString &text)
     return rule;
 }
 
+QByteArray reportText(const std::vector<std::unique_ptr<SimUnit>> &units)
+{
+    QJsonArray list;
+    for (const auto &unit : units)
+        list.append(unit->report());
+    return QJsonDocument(QJsonObject { { QStringLiteral("units"), list } }).toJson();
+}
+
 void writeReport(const QString &file, const std::vector<std::unique_ptr<SimUnit>> &units)
 {
     if (file.isEmpty())
         return;
-    QJsonArray list;
-    for (const auto &unit : units)
-        list.append(unit->report());
     // Written whole and renamed into place, so a script polling it never reads half.
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)
-        || out.write(QJsonDocument(QJsonObject { { QStringLiteral("units"), list } }).toJson()) < 0
-        || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(reportText(units)) < 0 || !out.commit())
         fprintf(stderr, "zq-unit-sim: cannot write %s\n", qPrintable(file));
 }
 
@@ -94,7 +97,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Version the firmware reports in \"$MVERR\"."), QStringLiteral("text"),
         SimConfig().versionText);
     opt(QStringLiteral("report"),
-        QStringLiteral("Write the JSON report here at the end and whenever a unit gets \"$X\"."),
+        QStringLiteral("Write the JSON report here at the end and whenever a unit gets \"$X\" "
+                       "(without it: to stdout at the end)."),
         QStringLiteral("file"));
     opt(QStringLiteral("payload"),
         QStringLiteral("Folder with fw1.bin, settings.json and the images to compare with."),
@@ -210,6 +214,10 @@ int main(int argc, char *argv[])
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::terminated, &app, &QCoreApplication::quit);
     const int rc = app.exec();
-    writeReport(reportFile, units);
+    // Without a report file the report goes to stdout, after the paths.
+    if (reportFile.isEmpty())
+        fputs(reportText(units).constData(), stdout);
+    else
+        writeReport(reportFile, units);
     return rc;
 }
