@@ -1,0 +1,248 @@
+// Whole jobs against simulated units over pseudo-terminals: every mode to the
+// end, several units at once, and the replies that used to hang, skip or
+// repeat work (late, repeated, stray and lost ones). Replies drive the jobs;
+// the dialog's timer runs faster than in the field so that the waits the job
+// counts in steps take a fraction of a second, and every delay a unit adds is
+// given in steps too.
+#include "PayloadWriter.h"
+#include "SimUnit.h"
+#include "support/TestSupport.h"
+#include "ui_DialogBootload.h"
+#include "update/DialogBootload.h"
+#include "update/PortTest.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+Q_DECLARE_METATYPE(SimConfig)
+
+namespace {
+
+constexpr int kTickMs = 40; // one job step
+constexpr int kJobTimeoutMs = 180000;
+
+// One dialog driving one simulated unit per config.
+class JobRig
+{
+public:
+    JobRig(int mode, const QList<SimConfig> &configs)
+    {
+        SimExpectation expected
+            = SimExpectation::fromPayloadDir(QCoreApplication::applicationDirPath());
+        if (mode != FirmwareAndImages)
+            expected.hasFirmware = false;
+        if (mode == DeleteImages)
+            expected.hasImages = false;
+        QStringList paths;
+        for (const SimConfig &config : configs) {
+            units.push_back(std::make_unique<SimUnit>(config));
+            QVERIFY(units.back()->open());
+            units.back()->setExpectation(expected);
+            paths << units.back()->path();
+        }
+        qputenv("ZQ_UPDATER_PORTS", paths.join(',').toLocal8Bit());
+        dlg = std::make_unique<DialogBootload>(mode, nullptr);
+        dlg->timer.setInterval(kTickMs);
+        QCOMPARE(dlg->ports.size(), static_cast<int>(configs.size()));
+    }
+
+    // True once every port's job has written its closing line.
+    bool ended() const
+    {
+        for (const PortTest *port : dlg->ports)
+            if (port->jobState != Finish || port->tickCount < 4)
+                return false;
+        return true;
+    }
+
+    QString log() const
+    {
+        return dlg->ui->textEdit->toPlainText();
+    }
+
+    QString describe() const
+    {
+        QString text = "job log:\n" + log();
+        for (const auto &unit : units)
+            text += "\nunit: "
+                + QString::fromUtf8(QJsonDocument(unit->report()).toJson(QJsonDocument::Compact));
+        return text;
+    }
+
+    std::vector<std::unique_ptr<SimUnit>> units;
+    std::unique_ptr<DialogBootload> dlg;
+};
+
+#define WAIT_FOR_END(rig)                                                                          \
+    do {                                                                                           \
+        QTRY_VERIFY_WITH_TIMEOUT((rig).ended(), kJobTimeoutMs);                                    \
+    } while (false)
+
+// Checks that a unit holds exactly the payload the job was asked to write.
+void verifyUnitUpdated(const JobRig &rig, const SimUnit &unit, int mode)
+{
+    const QJsonObject report = unit.report();
+    const QByteArray why = rig.describe().toUtf8();
+    QVERIFY2(unit.exitReceived(), why.constData());
+    QVERIFY2(report["problemCount"].toInt() == 0, why.constData());
+    if (mode == FirmwareAndImages)
+        QVERIFY2(report["flash"].toObject()["equal"].toBool(), why.constData());
+    if (mode != DeleteImages)
+        QVERIFY2(report["imagesEqual"].toBool(), why.constData());
+    else
+        QVERIFY2(unit.images().images().isEmpty(), why.constData());
+}
+
+SimConfig withSeed(quint32 seed)
+{
+    SimConfig config;
+    config.seed = seed;
+    config.restartMs = 50;
+    config.eraseMs = 3 * kTickMs;
+    return config;
+}
+
+} // namespace
+
+class TestJobs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 11));
+        qputenv("QT_LOGGING_RULES", "zq.wire=false");
+    }
+
+    void eachModeToTheEnd_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("firmware and images") << int(FirmwareAndImages);
+        QTest::newRow("images only") << int(ImagesOnly);
+        QTest::newRow("erase images") << int(DeleteImages);
+    }
+
+    void eachModeToTheEnd()
+    {
+        QFETCH(int, mode);
+        JobRig rig(mode, { withSeed(1) });
+        WAIT_FOR_END(rig);
+        verifyUnitUpdated(rig, *rig.units[0], mode);
+        QCOMPARE(rig.log().count("Bootload Complete"), 1);
+        QVERIFY(!rig.dlg->ports[0]->isOpen());
+
+        const qint64 imageBytes = 156400 + 72600;
+        QCOMPARE(rig.dlg->ui->progressBarVerify->maximum(), int(imageBytes));
+        if (mode == FirmwareAndImages)
+            QCOMPARE(rig.dlg->ui->progressBarLoad->value(), 913414);
+        if (mode != DeleteImages)
+            QCOMPARE(rig.dlg->ui->progressBarVerify->value(), int(imageBytes));
+        else
+            QVERIFY(rig.log().contains("Images Erased"));
+        if (mode == ImagesOnly)
+            QCOMPARE(rig.units[0]->commandCount("F"), (156400 + 255) / 256 + (72600 + 255) / 256);
+        // A healthy link needs no resend.
+        const QJsonObject repeats = rig.units[0]->report()["repeats"].toObject();
+        for (auto it = repeats.begin(); it != repeats.end(); ++it)
+            QVERIFY2(it.key() == "G" || it.value().toInt() == 0, qPrintable(it.key()));
+    }
+
+    void imagesTheUnitHoldsAreSkipped()
+    {
+        JobRig first(ImagesOnly, { withSeed(2) });
+        WAIT_FOR_END(first);
+        verifyUnitUpdated(first, *first.units[0], ImagesOnly);
+        const int chunksSent = first.units[0]->commandCount("F");
+        // The same unit again: both images are answered with "$IACK,1".
+        first.dlg.reset();
+        qputenv("ZQ_UPDATER_PORTS", first.units[0]->path().toLocal8Bit());
+        DialogBootload again(ImagesOnly, nullptr);
+        again.timer.setInterval(kTickMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            again.ports[0]->jobState == Finish && again.ports[0]->tickCount >= 4, kJobTimeoutMs);
+        QCOMPARE(first.units[0]->commandCount("I"), 4);
+        QCOMPARE(first.units[0]->commandCount("F"), chunksSent);
+        QVERIFY(again.ui->textEdit->toPlainText().contains("Bootload Complete"));
+        QCOMPARE(again.ui->progressBarVerify->value(), 156400 + 72600);
+    }
+
+    void twoUnitsWithDifferentTiming()
+    {
+        SimConfig paced = withSeed(3);
+        paced.pace = true;
+        paced.latencyMs = 2;
+        SimConfig late = withSeed(4);
+        late.delays = { { "FACK", 25, 5 * kTickMs } };
+        JobRig rig(ImagesOnly, { paced, late });
+        WAIT_FOR_END(rig);
+        for (const auto &unit : rig.units)
+            verifyUnitUpdated(rig, *unit, ImagesOnly);
+        QCOMPARE(rig.log().count("Bootload Complete"), 2);
+    }
+
+    // Replies that are lost, repeated, late or garbled: the job still writes
+    // exactly the payload.
+    void faultyLinks_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<SimConfig>("config");
+        SimConfig c = withSeed(21);
+        c.dropReplies = 0.001;
+        QTest::newRow("lost replies") << int(FirmwareAndImages) << c;
+        c = withSeed(22);
+        c.dupReplies = 0.05;
+        QTest::newRow("repeated replies") << int(FirmwareAndImages) << c;
+        c = withSeed(23);
+        c.dropLines = 0.001;
+        c.corruptLines = 0.001;
+        QTest::newRow("lost and garbled commands") << int(FirmwareAndImages) << c;
+        c = withSeed(24);
+        c.delays = { { "IACK", 1, 5 * kTickMs }, { "EACK", 50, 5 * kTickMs },
+            { "DACK", 1000, 5 * kTickMs } };
+        QTest::newRow("replies slower than the resend") << int(FirmwareAndImages) << c;
+        c = withSeed(25);
+        c.noise = 0.05;
+        c.crlf = true;
+        QTest::newRow("noise and CRLF") << int(ImagesOnly) << c;
+        c = withSeed(26);
+        c.dupReplies = 0.2;
+        c.delays = { { "IACK", 1, 5 * kTickMs } };
+        QTest::newRow("slow and repeated image answers") << int(ImagesOnly) << c;
+        c = withSeed(27);
+        c.dropReplies = 0.2;
+        QTest::newRow("lost erase answers") << int(DeleteImages) << c;
+        c = withSeed(28);
+        c.loseFirstG = true;
+        c.loseFirstEraseAt = 0x5000;
+        QTest::newRow("lost capture and sector erase") << int(FirmwareAndImages) << c;
+    }
+
+    void faultyLinks()
+    {
+        QFETCH(int, mode);
+        QFETCH(SimConfig, config);
+        JobRig rig(mode, { config });
+        WAIT_FOR_END(rig);
+        verifyUnitUpdated(rig, *rig.units[0], mode);
+        QVERIFY2(rig.log().contains("Bootload Complete"), qPrintable(rig.describe()));
+    }
+
+    // With several units, one unit's replies must not make another resend.
+    void fourUnitsResendNothing()
+    {
+        JobRig rig(ImagesOnly, { withSeed(31), withSeed(32), withSeed(33), withSeed(34) });
+        WAIT_FOR_END(rig);
+        for (const auto &unit : rig.units) {
+            verifyUnitUpdated(rig, *unit, ImagesOnly);
+            QCOMPARE(unit->repeatCount("F"), 0);
+            QCOMPARE(unit->repeatCount("I"), 0);
+        }
+    }
+};
+
+QTEST_MAIN(TestJobs)
+#include "tst_jobs.moc"
