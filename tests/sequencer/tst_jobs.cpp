@@ -219,6 +219,18 @@ private slots:
         c.loseFirstG = true;
         c.loseFirstEraseAt = 0x5000;
         QTest::newRow("lost capture and sector erase") << int(FirmwareAndImages) << c;
+
+        // scripts/soak: many more seeds, every fault at once.
+        const int rounds = qEnvironmentVariableIntValue("ZQ_SOAK_ROUNDS");
+        for (int i = 0; i < rounds; ++i) {
+            c = withSeed(1000 + quint32(i));
+            c.dropReplies = c.dupReplies = c.dropLines = c.corruptLines = 0.002;
+            c.noise = 0.01;
+            c.crlf = i % 2 == 1;
+            c.delays = {{"IACK", 2, 5 * kTickMs}, {"DACK", 997, 5 * kTickMs}};
+            const int mode = i % 3;
+            QTest::addRow("soak %d mode %d", i, mode) << mode << c;
+        }
     }
 
     void faultyLinks()
