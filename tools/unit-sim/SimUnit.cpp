@@ -126,6 +126,14 @@ void SimUnit::readFromTool()
 void SimUnit::handleLine(const QByteArray &line)
 {
     const qint64 index = ++linesFromTool;
+    lineBytesFromTool += line.size();
+    lastLineBytes = line.size();
+    if (captureUs >= 0 && !exitSeen) {
+        const qint64 now = nowUs();
+        if (lastLineUs >= 0 && now - lastLineUs > kIdleGapUs)
+            idleUs += now - lastLineUs;
+        lastLineUs = now;
+    }
     // The wire: with pacing the line has only fully arrived after its bytes'
     // time at the stage's speed.
     lineDoneUs = nowUs();
@@ -255,6 +263,12 @@ void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &
 {
     if (!isCaptured) {
         isCaptured = true;
+        if (captureUs < 0) {
+            // This line ("$G") is the first one of the bootloader part.
+            captureUs = lastLineUs = nowUs();
+            linesAtCapture = linesFromTool - 1;
+            bytesAtCapture = lineBytesFromTool - lastLineBytes;
+        }
         announceTimer.stop();
         reach(Captured);
         reply("GACK");
@@ -307,6 +321,10 @@ void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &
         if (imageStore.chunk(static_cast<int>(chunk), dataBytes(fields, 1)) != ImageStore::NoImage)
             reply("FACK," + hex2(chunk) + ",0");
     } else if (word == "X") {
+        if (!exitSeen) {
+            linesAtExit = linesFromTool;
+            bytesAtExit = lineBytesFromTool;
+        }
         exitSeen = true;
         exitUs = nowUs();
         reach(Exit);
@@ -531,6 +549,15 @@ QJsonObject SimUnit::report() const
     r.insert(QStringLiteral("secondsToExit"),
         firstVersionQueryUs >= 0 && exitUs >= 0 ? QJsonValue((exitUs - firstVersionQueryUs) / 1e6)
                                                 : QJsonValue());
+
+    // The bootloader part of the job, "$G" to "$X", both lines counted.
+    if (captureUs >= 0 && exitUs >= 0) {
+        r.insert(QStringLiteral("captureToExit"),
+            QJsonObject { { QStringLiteral("seconds"), (exitUs - captureUs) / 1e6 },
+                { QStringLiteral("lines"), linesAtExit - linesAtCapture },
+                { QStringLiteral("bytes"), bytesAtExit - bytesAtCapture },
+                { QStringLiteral("idleSeconds"), idleUs / 1e6 } });
+    }
 
     QJsonObject flash = expectation.hasFirmware
         ? flashModel.compare(expectation.firmware)

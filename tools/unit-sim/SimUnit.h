@@ -177,6 +177,19 @@ private:
     Milestone milestone = None;
     qint64 firstVersionQueryUs = -1;
     qint64 exitUs = -1;
+    // The bootloader part of the job, from the capture ("$G" taken) to "$X":
+    // lines and line bytes from the tool, and the time spent waiting between
+    // lines longer than kIdleGapUs (the job's step-count waits).
+    static constexpr qint64 kIdleGapUs = 100000;
+    qint64 captureUs = -1;
+    qint64 lastLineUs = -1;
+    qint64 idleUs = 0;
+    qint64 lineBytesFromTool = 0;
+    qint64 lastLineBytes = 0; // size of the line being handled
+    qint64 linesAtCapture = 0;
+    qint64 bytesAtCapture = 0;
+    qint64 linesAtExit = 0;
+    qint64 bytesAtExit = 0;
 
     QByteArray rxBuffer;
     qint64 lineDoneUs = -1; // when the line being handled finished arriving
