@@ -1,0 +1,45 @@
+#include "JobInvariants.h"
+
+#include "update/JobState.h"
+#include "update/PortTest.h"
+#include "update/Protocol.h"
+
+namespace JobInvariants {
+
+const char *violation(const PortTest &port, const QList<ImageRecord> &images)
+{
+    if (port.jobState < StartVersionQuery || port.jobState > Finish)
+        return "jobState out of range";
+    if (port.capturePhase < Uncaptured || port.capturePhase > FirmwareWritten)
+        return "capturePhase out of range";
+    if (port.sectorStep < SectorStart || port.sectorStep > SectorProgram)
+        return "sectorStep out of range";
+    const int lastImageStep = port.jobState == EraseImages ? EraseWait : ImageRestart;
+    if (port.imageStep < 0 || port.imageStep > lastImageStep)
+        return "imageStep out of range";
+    if (port.address < 0x1000 || port.address > 0xE0000)
+        return "address outside 0x1000..0xE0000";
+    if (port.address % Protocol::kDataLineBytes != 0)
+        return "address not at a data line";
+    const auto count = static_cast<std::uint32_t>(images.size());
+    if (port.imageIndex > count)
+        return "imageIndex past the image count";
+    if (port.imageOffset % Protocol::kChunkBytes != 0)
+        return "imageOffset not at a chunk";
+    if (port.imageIndex == count) {
+        if (port.imageOffset != 0)
+            return "imageOffset without an image";
+    } else if (port.imageOffset != 0
+        && port.imageOffset >= static_cast<std::uint32_t>(
+               images.at(static_cast<int>(port.imageIndex)).pixels.size())) {
+        return "imageOffset outside the image";
+    }
+    if (port.tickCount < 0 || port.retryCount < 0 || port.stepCountdown < 0 || port.dataSends < 0
+        || port.programSends < 0 || port.headerSends < 0 || port.repliesOwed < 0
+        || port.holdSteps < 0 || port.waitSteps < 0 || port.rxLength < 0
+        || port.rxLength >= kLineBufferSize)
+        return "negative counter";
+    return nullptr;
+}
+
+} // namespace JobInvariants

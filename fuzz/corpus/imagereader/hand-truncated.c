@@ -1,0 +1,2 @@
+uint8_t x_map[] = { 0x1, 0x
+#if (1 +

@@ -1,0 +1,228 @@
+// Fuzz target: the receive path. The first 16 input bytes put one port's job
+// record into a state the sequencer can reach (any job state, any firmware or
+// image step, a handful of images); the rest is the byte stream the unit sends.
+// Each byte goes through line assembly (AppendRxByte into rxLine/rxLength) and
+// every completed line through the dialog's GotMessage: reply recognition
+// (GetField), the field readers (HexToInt) and the sequencer's reactions. In
+// the stream, ESC (0x1B) followed by n runs (n & 3) timer steps of the job,
+// or is one literal ESC when n is ESC too. After every byte the record must
+// pass JobInvariants; a violation aborts, which libFuzzer reports.
+#include "JobInvariants.h"
+#include "link/LineAssembler.h"
+#include "link/TextRoutines.h"
+#include "update/DialogBootload.h"
+#include "update/PortTest.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QTextEdit>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr std::size_t kHeaderBytes = 16;
+constexpr char kEscape = 0x1B;
+constexpr int kFirst = 0x1000;
+constexpr int kEnd = 0xE0000;
+
+DialogBootload *dialog = nullptr;
+PortTest *port = nullptr;
+QTextEdit *jobLog = nullptr;
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
+
+bool tracing = false; // ZQ_FUZZ_TRACE set: each action and the record after it
+
+void printJob(const char *what)
+{
+    std::fprintf(stderr,
+        "%s (state %d capture %d sector %d image step %d address 0x%X image %u/%d offset %u "
+        "countdown %d header %d chunks %d last %u owed %d)\n",
+        what, port->jobState, port->capturePhase, port->sectorStep, port->imageStep,
+        static_cast<unsigned>(port->address), port->imageIndex, dialog->images.size(),
+        port->imageOffset, port->stepCountdown, port->headerAwaited, port->chunksAwaited,
+        port->lastChunk, port->repliesOwed);
+}
+
+void check(const char *after)
+{
+    if (tracing)
+        printJob(after);
+    if (const char *why = JobInvariants::violation(*port, dialog->images)) {
+        printJob(why);
+        std::abort();
+    }
+}
+
+// The field reader on its own, into an exactly sized heap buffer, and the
+// number reader on what it copied.
+void readFields(const char *line, unsigned n, unsigned maxLength)
+{
+    auto out = std::make_unique<char[]>(maxLength + 1);
+    if (GetField(line, out.get(), n, maxLength) == 1) {
+        if (std::strlen(out.get()) > maxLength)
+            std::abort();
+        HexToInt(out.get());
+    }
+}
+
+// Sets the job record from the header: a record as the sequencer leaves it
+// between two events. Fields that only one part of the job uses keep the
+// values that part gives them (the firmware's address and sends, the images'
+// index, offset and awaited flags), so every start is one a unit could lead to.
+void setJob(const std::uint8_t *h)
+{
+    port->resetJob();
+    std::memset(port->rxLine, 0, sizeof port->rxLine);
+    port->jobState = static_cast<JobState>(h[0] % 9);
+    port->capturePhase = static_cast<CapturePhase>(h[1] % 3);
+    port->tickCount = h[14] % 20;
+    port->stepCountdown = h[14] >> 4;
+    port->retryCount = 1 + h[15] % 10;
+    port->waitSteps = h[15] >> 5;
+    port->bootloaderAnswered = h[9] & 8;
+    port->repliesOwed = (h[15] >> 2) & 3;
+    port->holdSteps = port->repliesOwed > 0 ? h[15] & 7 : 0;
+    port->lastChunk = h[13] % 8;
+
+    QList<ImageRecord> images;
+    const int count = h[5] % 5;
+    for (int i = 0; i < count; ++i) {
+        ImageRecord image;
+        const int size = ((h[6] << 8 | h[7]) * (i + 1)) % 1500;
+        image.pixels = QByteArray(size, static_cast<char>(0x5A));
+        image.width = size / 2;
+        image.height = 1;
+        if ((h[8] >> i) & 1)
+            image.problem = QStringLiteral("not readable");
+        images.append(image);
+    }
+    dialog->images = images;
+
+    // The firmware: sectors start at multiples of 4096, data lines every 64
+    // bytes, "$P" follows the last line of a sector.
+    port->sectorStep = static_cast<SectorStep>(h[2] % 3);
+    const int pick = h[10] << 8 | h[11];
+    switch (port->sectorStep) {
+    case SectorStart: port->address = kFirst + (pick % ((kEnd - kFirst) / 4096)) * 4096; break;
+    case SectorData: port->address = kFirst + (pick % ((kEnd - kFirst) / 64)) * 64; break;
+    case SectorProgram:
+        port->address = 0x2000 + (pick % ((kEnd - 0x2000) / 4096 + 1)) * 4096;
+        break;
+    }
+    dialog->mode = h[4] % 3;
+    switch (port->jobState) {
+    case ProgramFirmware:
+        dialog->mode = FirmwareAndImages;
+        port->capturePhase = Captured;
+        port->sectorErased = h[9] & 1;
+        port->dataSends = port->sectorStep == SectorData ? (h[9] >> 4) & 3 : 0;
+        port->programSends = port->sectorStep == SectorProgram ? (h[8] >> 5) & 1 : 0;
+        return;
+    case EraseImages:
+        dialog->mode = DeleteImages;
+        port->capturePhase = Captured;
+        port->imageStep = h[3] % 2;
+        return;
+    case SendImages:
+    case Finish: break;
+    default: return;
+    }
+
+    // The images: an index up to the count, the header or chunks awaited only
+    // from an image that can be sent, the offset that of the last chunk sent.
+    if (port->jobState == SendImages) {
+        dialog->mode = (h[4] & 1) ? ImagesOnly : FirmwareAndImages;
+        port->capturePhase = dialog->mode == ImagesOnly ? Captured : FirmwareWritten;
+    }
+    port->imageStep = h[3] % 3;
+    port->imageIndex = h[12] % (count + 1);
+    if (port->imageIndex == static_cast<std::uint32_t>(count))
+        return;
+    const ImageRecord &image = images.at(static_cast<int>(port->imageIndex));
+    if (!image.problem.isEmpty() || image.pixels.isEmpty()) {
+        if (port->imageStep == ImageChunks) // chunks follow only a header sent
+            port->imageStep = ImageHeader;
+        return;
+    }
+    port->headerAwaited = h[9] & 2;
+    port->headerSends = port->headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
+    if (port->headerAwaited) // a header goes out, and is awaited, only in ImageHeader
+        port->imageStep = ImageHeader;
+    port->chunksAwaited = !port->headerAwaited && (h[9] & 4);
+    if (!port->chunksAwaited)
+        return;
+    const int chunks = (image.pixels.size() + 255) / 256;
+    int chunk = chunks - 1; // after the last chunk went out, the image restarts
+    if (port->imageStep == ImageChunks) {
+        if (chunks > 1)
+            chunk = h[13] % (chunks - 1);
+        else
+            port->imageStep = ImageRestart;
+    }
+    port->lastChunk = static_cast<std::uint32_t>(chunk);
+    port->imageOffset = static_cast<std::uint32_t>(chunk) * 256;
+}
+
+// One received byte, as DialogBootload::readyRead handles it.
+void receive(char byte)
+{
+    if (!AppendRxByte(port->rxLine, port->rxLength, byte))
+        return;
+    char line[kLineBufferSize];
+    std::memcpy(line, port->rxLine, sizeof line);
+    if (tracing)
+        std::fprintf(stderr, "line: %s", port->rxLine);
+    dialog->GotMessage(port, QString::fromLatin1(port->rxLine));
+    port->rxLength = 0;
+    const std::size_t length = std::strlen(line);
+    readFields(line, length > 1 ? static_cast<unsigned char>(line[1]) % 8 : 0,
+        length > 2 ? static_cast<unsigned char>(line[2]) : 1);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    tracing = qEnvironmentVariableIsSet("ZQ_FUZZ_TRACE");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("ZQ_UPDATER_PORTS"); // no port is opened: the target creates its own
+    qInstallMessageHandler(quiet);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    static QApplication app(*argc, *argv);
+    dialog = new DialogBootload(FirmwareAndImages, nullptr);
+    dialog->timer.stop();
+    port = new PortTest; // never opened: what the job writes goes nowhere
+    jobLog = dialog->findChild<QTextEdit *>();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    std::uint8_t header[kHeaderBytes] = {};
+    const std::size_t h = size < kHeaderBytes ? size : kHeaderBytes;
+    std::memcpy(header, data, h);
+    setJob(header);
+    check("start");
+    for (std::size_t i = h; i < size; ++i) {
+        const char byte = static_cast<char>(data[i]);
+        if (byte == kEscape && i + 1 < size && data[i + 1] != kEscape) {
+            for (int n = data[++i] & 3; n > 0; --n) {
+                dialog->runJobStep(port);
+                check("step");
+            }
+            continue;
+        }
+        if (byte == kEscape)
+            ++i;
+        receive(byte);
+        check("byte");
+    }
+    if (jobLog != nullptr)
+        jobLog->clear();
+    return 0;
+}
