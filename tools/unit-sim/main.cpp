@@ -209,10 +209,12 @@ int main(int argc, char *argv[])
         printf("%s\n", qPrintable(unit->path()));
         units.push_back(std::move(unit));
     }
-    fflush(stdout);
-
+    // Catch SIGTERM before anyone learns a path: a caller may stop us as soon
+    // as it has read them.
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::terminated, &app, &QCoreApplication::quit);
+    fflush(stdout);
+
     const int rc = app.exec();
     // Without a report file the report goes to stdout, after the paths.
     if (reportFile.isEmpty())
