@@ -5,107 +5,29 @@
 // counts in steps take a fraction of a second, and every delay a unit adds is
 // given in steps too.
 #include "PayloadWriter.h"
-#include "SimUnit.h"
-#include "support/TestSupport.h"
+#include "support/JobRig.h"
 #include "ui_DialogBootload.h"
-#include "update/DialogBootload.h"
 #include "update/PortTest.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
-#include <memory>
-#include <vector>
 
 Q_DECLARE_METATYPE(SimConfig)
 
 namespace {
-
-constexpr int kTickMs = 40; // one job step
-constexpr int kJobTimeoutMs = 180000;
-
-// One dialog driving one simulated unit per config.
-class JobRig
-{
-public:
-    JobRig(int mode, const QList<SimConfig> &configs)
-    {
-        SimExpectation expected
-            = SimExpectation::fromPayloadDir(QCoreApplication::applicationDirPath());
-        if (mode != FirmwareAndImages)
-            expected.hasFirmware = false;
-        if (mode == DeleteImages)
-            expected.hasImages = false;
-        QStringList paths;
-        for (const SimConfig &config : configs) {
-            units.push_back(std::make_unique<SimUnit>(config));
-            QVERIFY(units.back()->open());
-            units.back()->setExpectation(expected);
-            paths << units.back()->path();
-        }
-        qputenv("ZQ_UPDATER_PORTS", paths.join(',').toLocal8Bit());
-        dlg = std::make_unique<DialogBootload>(mode, nullptr);
-        dlg->timer.setInterval(kTickMs);
-        QCOMPARE(dlg->ports.size(), static_cast<int>(configs.size()));
-    }
-
-    // True once every port's job has written its closing line.
-    bool ended() const
-    {
-        for (const PortTest *port : dlg->ports)
-            if (port->jobState != Finish || port->tickCount < 4)
-                return false;
-        return true;
-    }
-
-    QString log() const
-    {
-        return dlg->ui->textEdit->toPlainText();
-    }
-
-    QString describe() const
-    {
-        QString text = "job log:\n" + log();
-        for (const auto &unit : units)
-            text += "\nunit: "
-                + QString::fromUtf8(QJsonDocument(unit->report()).toJson(QJsonDocument::Compact));
-        return text;
-    }
-
-    std::vector<std::unique_ptr<SimUnit>> units;
-    std::unique_ptr<DialogBootload> dlg;
-};
-
-#define WAIT_FOR_END(rig)                                                                          \
-    do {                                                                                           \
-        QTRY_VERIFY_WITH_TIMEOUT((rig).ended(), kJobTimeoutMs);                                    \
-    } while (false)
-
-// Checks that a unit holds exactly the payload the job was asked to write.
-void verifyUnitUpdated(const JobRig &rig, const SimUnit &unit, int mode)
-{
-    const QJsonObject report = unit.report();
-    const QByteArray why = rig.describe().toUtf8();
-    QVERIFY2(unit.exitReceived(), why.constData());
-    QVERIFY2(report["problemCount"].toInt() == 0, why.constData());
-    if (mode == FirmwareAndImages)
-        QVERIFY2(report["flash"].toObject()["equal"].toBool(), why.constData());
-    if (mode != DeleteImages)
-        QVERIFY2(report["imagesEqual"].toBool(), why.constData());
-    else
-        QVERIFY2(unit.images().images().isEmpty(), why.constData());
-}
-
+constexpr int kTickMs = JobRig::kTickMs;
 SimConfig withSeed(quint32 seed)
 {
-    SimConfig config;
-    config.seed = seed;
-    config.restartMs = 50;
-    config.eraseMs = 3 * kTickMs;
-    return config;
+    return JobRig::quickUnit(seed);
 }
-
 } // namespace
+
+#define START_JOB(rig, mode, ...)                                                                  \
+    JobRig rig(mode, __VA_ARGS__);                                                                 \
+    QVERIFY(rig.ready());                                                                          \
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs)
+
+#define VERIFY_UPDATED(rig, i) QVERIFY2((rig).unitUpdated(i), (rig).describe().constData())
 
 class TestJobs : public QObject
 {
@@ -129,9 +51,8 @@ private slots:
     void eachModeToTheEnd()
     {
         QFETCH(int, mode);
-        JobRig rig(mode, { withSeed(1) });
-        WAIT_FOR_END(rig);
-        verifyUnitUpdated(rig, *rig.units[0], mode);
+        START_JOB(rig, mode, { withSeed(1) });
+        VERIFY_UPDATED(rig, 0);
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QVERIFY(!rig.dlg->ports[0]->isOpen());
 
@@ -153,17 +74,15 @@ private slots:
 
     void imagesTheUnitHoldsAreSkipped()
     {
-        JobRig first(ImagesOnly, { withSeed(2) });
-        WAIT_FOR_END(first);
-        verifyUnitUpdated(first, *first.units[0], ImagesOnly);
+        START_JOB(first, ImagesOnly, { withSeed(2) });
+        VERIFY_UPDATED(first, 0);
         const int chunksSent = first.units[0]->commandCount("F");
         // The same unit again: both images are answered with "$IACK,1".
         first.dlg.reset();
         qputenv("ZQ_UPDATER_PORTS", first.units[0]->path().toLocal8Bit());
         DialogBootload again(ImagesOnly, nullptr);
         again.timer.setInterval(kTickMs);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            again.ports[0]->jobState == Finish && again.ports[0]->tickCount >= 4, kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(again.ports[0]), JobRig::kTimeoutMs);
         QCOMPARE(first.units[0]->commandCount("I"), 4);
         QCOMPARE(first.units[0]->commandCount("F"), chunksSent);
         QVERIFY(again.ui->textEdit->toPlainText().contains("Bootload Complete"));
@@ -177,10 +96,9 @@ private slots:
         paced.latencyMs = 2;
         SimConfig late = withSeed(4);
         late.delays = { { "FACK", 25, 5 * kTickMs } };
-        JobRig rig(ImagesOnly, { paced, late });
-        WAIT_FOR_END(rig);
-        for (const auto &unit : rig.units)
-            verifyUnitUpdated(rig, *unit, ImagesOnly);
+        START_JOB(rig, ImagesOnly, { paced, late });
+        for (int i = 0; i < 2; ++i)
+            VERIFY_UPDATED(rig, i);
         QCOMPARE(rig.log().count("Bootload Complete"), 2);
     }
 
@@ -227,7 +145,7 @@ private slots:
             c.dropReplies = c.dupReplies = c.dropLines = c.corruptLines = 0.002;
             c.noise = 0.01;
             c.crlf = i % 2 == 1;
-            c.delays = {{"IACK", 2, 5 * kTickMs}, {"DACK", 997, 5 * kTickMs}};
+            c.delays = { { "IACK", 2, 5 * kTickMs }, { "DACK", 997, 5 * kTickMs } };
             const int mode = i % 3;
             QTest::addRow("soak %d mode %d", i, mode) << mode << c;
         }
@@ -237,21 +155,19 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(SimConfig, config);
-        JobRig rig(mode, { config });
-        WAIT_FOR_END(rig);
-        verifyUnitUpdated(rig, *rig.units[0], mode);
-        QVERIFY2(rig.log().contains("Bootload Complete"), qPrintable(rig.describe()));
+        START_JOB(rig, mode, { config });
+        VERIFY_UPDATED(rig, 0);
+        QVERIFY2(rig.log().contains("Bootload Complete"), rig.describe().constData());
     }
 
     // With several units, one unit's replies must not make another resend.
     void fourUnitsResendNothing()
     {
-        JobRig rig(ImagesOnly, { withSeed(31), withSeed(32), withSeed(33), withSeed(34) });
-        WAIT_FOR_END(rig);
-        for (const auto &unit : rig.units) {
-            verifyUnitUpdated(rig, *unit, ImagesOnly);
-            QCOMPARE(unit->repeatCount("F"), 0);
-            QCOMPARE(unit->repeatCount("I"), 0);
+        START_JOB(rig, ImagesOnly, { withSeed(31), withSeed(32), withSeed(33), withSeed(34) });
+        for (int i = 0; i < 4; ++i) {
+            VERIFY_UPDATED(rig, i);
+            QCOMPARE(rig.units[size_t(i)]->repeatCount("F"), 0);
+            QCOMPARE(rig.units[size_t(i)]->repeatCount("I"), 0);
         }
     }
 };

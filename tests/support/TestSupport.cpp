@@ -55,15 +55,15 @@ int readAvailable(int fd, QByteArray &into)
     }
 }
 
-bool pumpUntil(int fd, QByteArray &into, const std::function<bool(const QByteArray &)> &done,
-               int timeoutMs)
+bool pumpUntil(
+    int fd, QByteArray &into, const std::function<bool(const QByteArray &)> &done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done(into)) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         ::poll(&p, 1, 5);
         readAvailable(fd, into);
     }

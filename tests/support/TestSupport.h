@@ -23,6 +23,6 @@ int readAvailable(int fd, QByteArray &into);
 // Runs the event loop, reading fd into `into`, until done(into) holds or
 // timeoutMs passes. Returns whether done held.
 bool pumpUntil(int fd, QByteArray &into, const std::function<bool(const QByteArray &)> &done,
-               int timeoutMs = 10000);
+    int timeoutMs = 10000);
 
 } // namespace TestSupport
