@@ -17,7 +17,7 @@
 
 namespace {
 constexpr int kTickMs = 500;
-constexpr int kLoadMaximum = 913414;
+constexpr int kLoadMaximum = Sequencer::kLoadMaximum;
 } // namespace
 
 DialogBootload::DialogBootload(int mode, QWidget *parent)

@@ -25,7 +25,6 @@ constexpr int kImageRestartSteps = 6; // header again after a lost last "$FACK"
 constexpr int kEraseReplySteps = 2; // "$A,1" waits this long for "$AACK"
 constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has started
 constexpr int kFinishSteps = 4; // "$X" to closing the port
-constexpr int kLoadMaximum = 913414; // firmware progress when all is written
 constexpr int kLastDataProgress = 913407; // firmware progress after the last data line
 constexpr std::int32_t kFirstAddress = FirmwareFile::kFirstAddress;
 constexpr std::int32_t kLastAddress = FirmwareFile::kEndAddress - 1; // 0xDFFFF

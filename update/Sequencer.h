@@ -26,6 +26,9 @@ public:
     // The port's connection broke (adapter unplugged): its job ends.
     void connectionLost(PortTest *port);
 
+    // progressBarLoad's maximum: the firmware is all written.
+    static constexpr int kLoadMaximum = 913414;
+
     // Steps to wait for answers still owed to earlier copies of a command that
     // went out more than once, before the next command of its kind goes out.
     static constexpr int kSettleSteps = 8;
