@@ -1,6 +1,8 @@
-// The line checksum and the completion of a command line in its 1000-byte
-// buffer, checked against a bit-wise CRC-16/MCRF4XX written independently here.
+// The line checksum, the completion of a command line in its 1000-byte buffer
+// (against a bit-wise CRC-16/MCRF4XX written independently here), and the
+// cutting of received bytes into lines.
 #include "link/Crc16.h"
+#include "link/LineAssembler.h"
 #include "link/LineFrame.h"
 
 #include <QByteArray>
@@ -17,8 +19,7 @@ quint16 referenceCrc(const QByteArray &body)
     for (const char c : body) {
         crc ^= static_cast<quint8>(c);
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0x8408)
-                            : static_cast<quint16>(crc >> 1);
+            crc = (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0x8408) : crc >> 1;
     }
     return crc;
 }
@@ -39,20 +40,15 @@ QByteArray bufferWith(const QByteArray &text)
     return buf;
 }
 
-// A command text of length characters ("$" and a printable body) whose CRC
-// is written with the given number of hex digits.
-QByteArray textWithCrcDigits(int length, int digits)
+// A 993-character command text whose CRC is written with the given number of digits.
+QByteArray longestTextWithCrcDigits(int digits)
 {
-    QByteArray text(length, 'a');
+    QByteArray text(kMaxCommandText, 'a');
     text[0] = '$';
-    for (int i = 0; i < 95 * 95 * 95; ++i) {
-        text[length - 1] = static_cast<char>(' ' + 1 + i % 94);
-        text[length - 2] = static_cast<char>(' ' + 1 + (i / 94) % 94);
-        text[length - 3] = static_cast<char>(' ' + 1 + (i / 94 / 94) % 94);
-        if (text.contains('*'))
-            continue;
-        const quint16 crc = referenceCrc(text.mid(1));
-        if (QByteArray::number(crc, 16).size() == digits)
+    for (int i = 0; i < 94 * 94 * 94; ++i) {
+        for (int k = 0, v = i; k < 3; ++k, v /= 94)
+            text[kMaxCommandText - 1 - k] = static_cast<char>('!' + v % 94);
+        if (!text.contains('*') && QByteArray::number(referenceCrc(text.mid(1)), 16).size() == digits)
             return text;
     }
     return QByteArray();
@@ -75,6 +71,9 @@ private slots:
     void longestTextStillFits();
     void refusesText_data();
     void refusesText();
+    void cutsLines_data();
+    void cutsLines();
+    void lineFeedIsTheOnlyEnd();
 };
 
 void TestLineFrame::crcOfBody_data()
@@ -116,19 +115,6 @@ void TestLineFrame::crcMatchesReference()
             Crc16Update(static_cast<std::uint8_t>(c), crc);
         QCOMPARE(crc, referenceCrc(body));
     }
-    // Every single byte from every sixteenth start value.
-    for (int start = 0; start < 0x10000; start += 16) {
-        for (int b = 0; b < 256; ++b) {
-            std::uint16_t crc = static_cast<std::uint16_t>(start);
-            Crc16Update(static_cast<std::uint8_t>(b), crc);
-            quint16 ref = static_cast<quint16>(start ^ b);
-            for (int bit = 0; bit < 8; ++bit)
-                ref = (ref & 1) ? static_cast<quint16>((ref >> 1) ^ 0x8408)
-                                : static_cast<quint16>(ref >> 1);
-            if (crc != ref)
-                QFAIL(qPrintable(QStringLiteral("start %1 byte %2").arg(start).arg(b)));
-        }
-    }
 }
 
 void TestLineFrame::completesLine_data()
@@ -141,9 +127,7 @@ void TestLineFrame::completesLine_data()
     QTest::newRow("two digits") << QByteArray("$KP") << QByteArray("$KP*F3\n");
     QTest::newRow("one digit") << QByteArray("$CMW") << QByteArray("$CMW*5\n");
     QTest::newRow("lead-in not covered") << QByteArray("xy\r$KP") << QByteArray("xy\r$KP*F3\n");
-    QTest::newRow("only the first $ starts")
-        << QByteArray("$MV$ER")
-        << QByteArray("$MV$ER*") + QByteArray::number(referenceCrc("MV$ER"), 16).toUpper() + '\n';
+    QTest::newRow("only the first $ starts") << QByteArray("$MV$ER") << referenceLine("$MV$ER");
 }
 
 void TestLineFrame::completesLine()
@@ -182,16 +166,14 @@ void TestLineFrame::longestTextStillFits_data()
 
 void TestLineFrame::longestTextStillFits()
 {
+    // 993 characters become a line of 996 to 999, its NUL the buffer's last byte at most.
     QFETCH(int, digits);
-    const QByteArray text = textWithCrcDigits(kMaxCommandText, digits);
-    QVERIFY(!text.isEmpty());
+    const QByteArray text = longestTextWithCrcDigits(digits);
     QCOMPARE(text.size(), 993);
-
     QByteArray buf = bufferWith(text);
     const int length = CompleteLine(buf.data());
     QCOMPARE(length, 993 + 1 + digits + 1);
     QCOMPARE(QByteArray(buf.constData()), referenceLine(text));
-    QCOMPARE(buf[length - 1], '\n');
     QCOMPARE(buf.size(), kLineBufferSize);
     QCOMPARE(buf.mid(length + 1), QByteArray(kLineBufferSize - length - 1, '#'));
 }
@@ -199,9 +181,7 @@ void TestLineFrame::longestTextStillFits()
 void TestLineFrame::refusesText_data()
 {
     QTest::addColumn<QByteArray>("buffer");
-
     QTest::newRow("994 characters") << bufferWith('$' + QByteArray(993, 'a'));
-    QTest::newRow("999 characters") << bufferWith('$' + QByteArray(998, 'a'));
     QTest::newRow("no $") << bufferWith("MVER");
     QTest::newRow("empty text") << bufferWith("");
     // A "$" left behind the NUL by an earlier line is not part of the text.
@@ -225,6 +205,58 @@ void TestLineFrame::refusesText()
     QByteArray buf = buffer;
     QCOMPARE(CompleteLine(buf.data()), 0);
     QCOMPARE(buf, buffer);
+}
+
+void TestLineFrame::cutsLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::addColumn<int>("pending");
+    using L = QList<QByteArray>;
+    QTest::newRow("carriage return kept") << QByteArray("$GACK\r\n") << L { "$GACK\r\n" } << 0;
+    QTest::newRow("two lines") << QByteArray("$EACK\n$DACK\n") << L { "$EACK\n", "$DACK\n" } << 0;
+    QTest::newRow("empty line") << QByteArray("\n") << L { "\n" } << 0;
+    QTest::newRow("rest stays") << QByteArray("$PACK\n$FA") << L { "$PACK\n" } << 3;
+    QTest::newRow("NUL byte stored") << QByteArray("$A\0B\n", 5) << L { "$A" } << 0;
+    // 999 bytes fill positions 0..998; the 1000th wraps the count to 0, so
+    // only what follows the wrap is left of the line.
+    QTest::newRow("wrap keeps the tail") << QByteArray(999, 'a') + "b$EACK\n" << L { "$EACK\n" } << 0;
+    QTest::newRow("longest line kept whole")
+        << QByteArray(998, 'a') + '\n' << L { QByteArray(998, 'a') + '\n' } << 0;
+    QTest::newRow("line feed as the 1000th byte") << QByteArray(999, 'a') + '\n' << L { "" } << 0;
+    QTest::newRow("two wraps") << QByteArray(2000, 'a') + "$DACK\n" << L { "$DACK\n" } << 0;
+}
+
+void TestLineFrame::cutsLines()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(int, pending);
+    // Each line is handed on and the count reset, as the dialog does.
+    char line[kLineBufferSize];
+    std::int16_t length = 0;
+    QList<QByteArray> got;
+    for (const char byte : bytes) {
+        if (AppendRxByte(line, length, byte)) {
+            got.append(QByteArray(line));
+            length = 0;
+        }
+    }
+    QCOMPARE(got, lines);
+    QCOMPARE(int(length), pending);
+}
+
+void TestLineFrame::lineFeedIsTheOnlyEnd()
+{
+    char line[kLineBufferSize];
+    std::int16_t length = 0;
+    for (int c = 0; c < 256; ++c) {
+        if (c != '\n')
+            QVERIFY(!AppendRxByte(line, length, static_cast<char>(c)));
+    }
+    QVERIFY(AppendRxByte(line, length, '\n'));
+    QCOMPARE(int(length), 256);
+    QCOMPARE(line[256], '\0');
 }
 
 QTEST_APPLESS_MAIN(TestLineFrame)

@@ -14,9 +14,6 @@ class TestTextRoutines : public QObject
 private slots:
     void getField_data();
     void getField();
-    void getFieldWritesOnlyMPlusOne();
-    void getFieldWalkLimit_data();
-    void getFieldWalkLimit();
     void hexDigit();
     void hexValue_data();
     void hexValue();
@@ -43,32 +40,34 @@ void TestTextRoutines::getField_data()
     QTest::newRow("field 4 missing") << e << 4u << 64u << 0 << QByteArray();
     QTest::newRow("M = 1") << e << 1u << 1u << 1 << QByteArray("1");
     QTest::newRow("M = 0") << e << 1u << 0u << 1 << QByteArray("");
-    QTest::newRow("M = 2 exact") << e << 1u << 2u << 1 << QByteArray("12");
+    QTest::newRow("M cuts field 0") << QByteArray("$Bootloader") << 0u << 4u << 1 << QByteArray("$Boo");
 
     const QByteArray fack("$FACK,1A,0*8E4\n");
-    QTest::newRow("reply word") << fack << 0u << 64u << 1 << QByteArray("$FACK");
     QTest::newRow("LF ends checksum") << fack << 3u << 64u << 1 << QByteArray("8E4");
     QTest::newRow("nothing after LF") << fack << 4u << 64u << 0 << QByteArray();
-
-    QTest::newRow("CR ends field")
-        << QByteArray("$GACK\r\n") << 0u << 64u << 1 << QByteArray("$GACK");
+    QTest::newRow("CR ends field") << QByteArray("$GACK\r\n") << 0u << 64u << 1 << QByteArray("$GACK");
     QTest::newRow("CR and LF are no separators")
         << QByteArray("$GACK\r\n") << 1u << 64u << 0 << QByteArray();
     QTest::newRow("fields go on after CR LF")
         << QByteArray("$A,1\r\nX,Y") << 2u << 64u << 1 << QByteArray("Y");
-    QTest::newRow("field cut at CR")
-        << QByteArray("$A,1\r\nX,Y") << 1u << 64u << 1 << QByteArray("1");
+    QTest::newRow("field cut at CR") << QByteArray("$A,1\r\nX,Y") << 1u << 64u << 1 << QByteArray("1");
 
     QTest::newRow("empty field between") << QByteArray("$A,,B") << 1u << 64u << 1 << QByteArray();
-    QTest::newRow("field after it") << QByteArray("$A,,B") << 2u << 64u << 1 << QByteArray("B");
     QTest::newRow("empty last field") << QByteArray("$A,") << 1u << 64u << 1 << QByteArray();
     QTest::newRow("past the end") << QByteArray("$A,") << 2u << 64u << 0 << QByteArray();
-    QTest::newRow("star separates")
-        << QByteArray("$X*D14A") << 1u << 64u << 1 << QByteArray("D14A");
     QTest::newRow("field 0 of empty text") << QByteArray("") << 0u << 64u << 1 << QByteArray();
     QTest::newRow("field 1 of empty text") << QByteArray("") << 1u << 64u << 0 << QByteArray();
     QTest::newRow("lead-in is part of field 0")
         << QByteArray("ab$E,1") << 0u << 64u << 1 << QByteArray("ab$E");
+
+    // The walk stops after 65535 characters.
+    const QByteArray commas(70000, ',');
+    QTest::newRow("separator 65535 is reached") << commas << 65535u << 64u << 1 << QByteArray();
+    QTest::newRow("separator 65536 is beyond the walk") << commas << 65536u << 64u << 0 << QByteArray();
+    QTest::newRow("long field 0, separator in reach")
+        << QByteArray(65534, 'a') + ",Z" << 1u << 64u << 1 << QByteArray("Z");
+    QTest::newRow("long field 0, separator out of reach")
+        << QByteArray(65535, 'a') + ",Z" << 1u << 64u << 0 << QByteArray();
 }
 
 void TestTextRoutines::getField()
@@ -79,49 +78,12 @@ void TestTextRoutines::getField()
     QFETCH(int, result);
     QFETCH(QByteArray, field);
 
-    QByteArray out(maxLength + 1, '#');
+    // M characters and a NUL at most: the byte after them stays untouched.
+    QByteArray out(maxLength + 2, '#');
     QCOMPARE(GetField(text.constData(), out.data(), n, maxLength), result);
     if (result == 1)
         QCOMPARE(QByteArray(out.constData()), field);
-}
-
-void TestTextRoutines::getFieldWritesOnlyMPlusOne()
-{
-    char out[8];
-    std::memset(out, '#', sizeof out);
-    QCOMPARE(GetField("$Bootloader", out, 0, 4), 1);
-    QCOMPARE(QByteArray(out, 6), QByteArray("$Boo", 4) + '\0' + '#');
-}
-
-void TestTextRoutines::getFieldWalkLimit_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<uint>("n");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("field");
-
-    const QByteArray commas(70000, ',');
-    QTest::newRow("separator 65535 is reached") << commas << 65535u << 1 << QByteArray();
-    QTest::newRow("separator 65536 is beyond the walk") << commas << 65536u << 0 << QByteArray();
-
-    // The separator as the 65535th character, then as the 65536th.
-    QTest::newRow("long field 0, separator in reach")
-        << QByteArray(65534, 'a') + ",Z" << 1u << 1 << QByteArray("Z");
-    QTest::newRow("long field 0, separator out of reach")
-        << QByteArray(65535, 'a') + ",Z" << 1u << 0 << QByteArray();
-}
-
-void TestTextRoutines::getFieldWalkLimit()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(uint, n);
-    QFETCH(int, result);
-    QFETCH(QByteArray, field);
-
-    char out[65];
-    QCOMPARE(GetField(text.constData(), out, n, 64), result);
-    if (result == 1)
-        QCOMPARE(QByteArray(out), field);
+    QCOMPARE(out.at(maxLength + 1), '#');
 }
 
 void TestTextRoutines::hexDigit()
@@ -159,12 +121,10 @@ void TestTextRoutines::toHex_data()
     QTest::addColumn<uint>("value");
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("zero") << 0u << QByteArray("0");
-    QTest::newRow("one digit") << 0xFu << QByteArray("F");
     QTest::newRow("two digits") << 0x10u << QByteArray("10");
     QTest::newRow("1A2") << 0x1A2u << QByteArray("1A2");
     QTest::newRow("four digits") << 0xFFFFu << QByteArray("FFFF");
     QTest::newRow("five digits") << 0x10000u << QByteArray("10000");
-    QTest::newRow("top bit") << 0x80000000u << QByteArray("80000000");
     QTest::newRow("largest") << 0xFFFFFFFFu << QByteArray("FFFFFFFF");
 }
 
@@ -199,9 +159,7 @@ void TestTextRoutines::hexToInt_data()
     QTest::newRow("1G") << QByteArray("1G") << 0x10u;
     QTest::newRow("empty") << QByteArray("") << 0u;
     QTest::newRow("G") << QByteArray("G") << 0u;
-    QTest::newRow("1A2") << QByteArray("1A2") << 0x1A2u;
     QTest::newRow("lower case") << QByteArray("aBcD") << 0xABCDu;
-    QTest::newRow("leading zeros") << QByteArray("01") << 1u;
     QTest::newRow("eight digits") << QByteArray("ffffffff") << 0xFFFFFFFFu;
     QTest::newRow("nine digits keep the last eight") << QByteArray("123456789") << 0x23456789u;
     QTest::newRow("no digit stops the reading") << QByteArray("1 2") << 0x102u;
