@@ -38,22 +38,12 @@ QStringList wireLines(const char *direction)
     return lines;
 }
 
-quint16 referenceCrc(const QByteArray &body)
-{
-    quint16 crc = 0xFFFF;
-    for (const char c : body) {
-        crc ^= static_cast<quint8>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<quint16>((crc >> 1) ^ 0x8408)
-                            : static_cast<quint16>(crc >> 1);
-    }
-    return crc;
-}
-
-// text framed: "*", the body's CRC in upper-case hex, line feed.
+// text framed by the line completion the link tests pin down.
 QByteArray framed(const QByteArray &text)
 {
-    return text + '*' + QByteArray::number(referenceCrc(text.mid(1)), 16).toUpper() + '\n';
+    Protocol::Line buf;
+    qstrcpy(buf, text.constData());
+    return QByteArray(buf, CompleteLine(buf));
 }
 
 QByteArray printfBytesLine(const char *head, uint number, const QByteArray &bytes)
@@ -63,23 +53,6 @@ QByteArray printfBytesLine(const char *head, uint number, const QByteArray &byte
         text += QString::asprintf(",%02X", static_cast<unsigned char>(b));
     return text.toLatin1();
 }
-
-const unsigned char *data(const QByteArray &bytes)
-{
-    return reinterpret_cast<const unsigned char *>(bytes.constData());
-}
-
-enum Command {
-    CmdMver,
-    CmdBootloadm,
-    CmdExit,
-    CmdEraseImages,
-    CmdErase,
-    CmdProgram,
-    CmdHeader,
-    CmdData,
-    CmdChunk
-};
 
 } // namespace
 
@@ -99,12 +72,10 @@ private slots:
     void captureIsRaw();
     void unframableTextIsNotSent_data();
     void unframableTextIsNotSent();
-    void sendIndicatorCycles();
-    void receiveIndicatorCyclesOnItsOwn();
+    void indicatorsCycleIndependently();
     void twoRepliesInOneRead();
     void replySplitOverTwoReads();
-    void overlongLineKeepsItsTail();
-    void bootloaderIsNotLogged();
+    void bootloaderAndOverlongLines();
     void gotMessageKeepsTheLine();
 
 private:
@@ -173,70 +144,72 @@ QString TestProtocolWire::rxLine(const QString &word) const
 
 void TestProtocolWire::commandOnTheWire_data()
 {
-    QTest::addColumn<int>("command");
-    QTest::addColumn<uint>("number");
+    // The command (its letter), its numbers and bytes, and the exact line sent.
+    QTest::addColumn<char>("command");
+    QTest::addColumn<QList<uint>>("numbers");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QByteArray>("line");
+    using N = QList<uint>;
 
-    QTest::newRow("MVER") << int(CmdMver) << 0u << QByteArray() << QByteArray("$MVER*826A\n");
-    QTest::newRow("BOOTLOADM") << int(CmdBootloadm) << 0u << QByteArray()
-                               << QByteArray("$BOOTLOADM*9FEC\n");
-    QTest::newRow("X") << int(CmdExit) << 0u << QByteArray() << QByteArray("$X*D14A\n");
-    QTest::newRow("A") << int(CmdEraseImages) << 0u << QByteArray() << QByteArray("$A,1*CF00\n");
-    QTest::newRow("E") << int(CmdErase) << 0x1000u << QByteArray()
-                       << QByteArray("$E,1000,1*2BEA\n");
-    QTest::newRow("P") << int(CmdProgram) << 0x1000u << QByteArray()
-                       << QByteArray("$P,1000,1000*C64E\n");
-    QTest::newRow("I 340 x 230") << int(CmdHeader) << 0u << QByteArray()
+    QTest::newRow("MVER") << 'M' << N {} << QByteArray() << QByteArray("$MVER*826A\n");
+    QTest::newRow("BOOTLOADM") << 'B' << N {} << QByteArray() << QByteArray("$BOOTLOADM*9FEC\n");
+    QTest::newRow("X") << 'X' << N {} << QByteArray() << QByteArray("$X*D14A\n");
+    QTest::newRow("A") << 'A' << N {} << QByteArray() << QByteArray("$A,1*CF00\n");
+    QTest::newRow("E") << 'E' << N { 0x1000 } << QByteArray() << QByteArray("$E,1000,1*2BEA\n");
+    QTest::newRow("E last") << 'E' << N { 0xDF000 } << QByteArray() << framed("$E,DF000,1");
+    QTest::newRow("P") << 'P' << N { 0x1000 } << QByteArray() << QByteArray("$P,1000,1000*C64E\n");
+    QTest::newRow("I 340 x 230") << 'I' << N { 1, 1, 340, 230 } << QByteArray()
                                  << framed("$I,01,01,154,E6");
+    QTest::newRow("I zeros") << 'I' << N { 0, 0, 0, 0 } << QByteArray() << framed("$I,00,00,00,00");
+    QTest::newRow("I wide numbers") << 'I' << N { 0x1F, 0xFF, 0x100, 5 } << QByteArray()
+                                    << framed("$I,1F,FF,100,05");
 
     const QByteArray zeros(64, '\0');
-    QByteArray zeroLine("$D,0");
-    for (int i = 0; i < 64; ++i)
-        zeroLine += ",00";
-    QTest::newRow("D zeros at 0") << int(CmdData) << 0u << zeros << framed(zeroLine);
-    QTest::newRow("D zeros at FC0")
-        << int(CmdData) << 0xFC0u << zeros << framed("$D,FC0" + zeroLine.mid(4));
+    const QByteArray zeroBytes = QByteArray(",00").repeated(64);
+    QTest::newRow("D zeros at 0") << 'D' << N { 0 } << zeros << framed("$D,0" + zeroBytes);
+    QTest::newRow("D zeros at FC0") << 'D' << N { 0xFC0 } << zeros << framed("$D,FC0" + zeroBytes);
 
     QRandomGenerator random(77);
     QByteArray bytes(256, Qt::Uninitialized);
     for (char &b : bytes)
         b = static_cast<char>(random.bounded(256));
-    QTest::newRow("D data at 40") << int(CmdData) << 0x40u << bytes.left(64)
+    QTest::newRow("D data at 40") << 'D' << N { 0x40 } << bytes.left(64)
                                   << framed(printfBytesLine("$D,%X", 0x40, bytes.left(64)));
-    QTest::newRow("F chunk 02") << int(CmdChunk) << 2u << bytes
+    QTest::newRow("F chunk 02") << 'F' << N { 2 } << bytes
                                 << framed(printfBytesLine("$F,%02X", 2, bytes));
-    QTest::newRow("F chunk 100, short") << int(CmdChunk) << 0x100u << bytes.left(3)
+    QTest::newRow("F chunk 100, short") << 'F' << N { 0x100 } << bytes.left(3)
                                         << framed(printfBytesLine("$F,%02X", 0x100, bytes.left(3)));
 }
 
 void TestProtocolWire::commandOnTheWire()
 {
-    QFETCH(int, command);
-    QFETCH(uint, number);
+    QFETCH(char, command);
+    QFETCH(QList<uint>, numbers);
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, line);
 
     Protocol::Line buf;
+    const auto *raw = reinterpret_cast<const unsigned char *>(bytes.constData());
     switch (command) {
-    case CmdMver: Protocol::versionQuery(buf); break;
-    case CmdBootloadm: Protocol::startBootloader(buf); break;
-    case CmdExit: Protocol::exitBootloader(buf); break;
-    case CmdEraseImages: Protocol::eraseImages(buf); break;
-    case CmdErase: Protocol::sectorErase(buf, number); break;
-    case CmdProgram: Protocol::sectorProgram(buf, number, Protocol::kSectorSize); break;
-    case CmdHeader: Protocol::imageHeader(buf, 1, 1, 340, 230); break;
-    case CmdData: Protocol::sectorData(buf, number, data(bytes), bytes.size()); break;
-    case CmdChunk: Protocol::imageChunk(buf, number, data(bytes), bytes.size()); break;
+    case 'M': Protocol::versionQuery(buf); break;
+    case 'B': Protocol::startBootloader(buf); break;
+    case 'X': Protocol::exitBootloader(buf); break;
+    case 'A': Protocol::eraseImages(buf); break;
+    case 'E': Protocol::sectorErase(buf, numbers[0]); break;
+    case 'P': Protocol::sectorProgram(buf, numbers[0], Protocol::kSectorSize); break;
+    case 'I':
+        Protocol::imageHeader(buf, int(numbers[0]), int(numbers[1]), int(numbers[2]), int(numbers[3]));
+        break;
+    case 'D': Protocol::sectorData(buf, numbers[0], raw, bytes.size()); break;
+    case 'F': Protocol::imageChunk(buf, numbers[0], raw, bytes.size()); break;
     }
     const QByteArray text(buf);
+    QCOMPARE(text + "*", line.left(text.size() + 1)); // the text itself, before framing
 
     dlg->sendLine(port, buf);
     QCOMPARE(QByteArray(buf), line); // completed in the caller's buffer
     QCOMPARE(readWire(line.size()), line);
-    QCOMPARE(wireLines("TX"),
-        QStringList { QStringLiteral("TX ") + port->portName() + QLatin1Char(' ')
-            + QString::fromLatin1(line.chopped(1)) });
+    QCOMPARE(wireLines("TX"), QStringList { "TX " + port->portName() + ' ' + line.chopped(1) });
 
     // The text form, as the sequencer uses it for "$E", "$D" and "$P".
     dlg->sendLine(port, QString::fromLatin1(text));
@@ -293,39 +266,22 @@ void TestProtocolWire::unframableTextIsNotSent()
     QCOMPARE(wireLines("TX").size(), 1);
 }
 
-void TestProtocolWire::sendIndicatorCycles()
+void TestProtocolWire::indicatorsCycleIndependently()
 {
-    const QStringList frames { "TX: |", "TX: /", "TX: -", "TX: -", "TX: |", "TX: /" };
-    QByteArray expected;
+    const QStringList frames { "|", "/", "-", "-", "|", "/" };
     for (const QString &frame : frames) {
-        Protocol::Line buf;
-        Protocol::versionQuery(buf);
-        dlg->sendLine(port, buf);
-        QCOMPARE(dlg->ui->labelTX->text(), frame);
-        expected += "$MVER*826A\n";
+        dlg->sendLine(port, QStringLiteral("$MVER"));
+        QCOMPARE(dlg->ui->labelTX->text(), "TX: " + frame);
     }
-    QCOMPARE(readWire(expected.size()), expected);
-}
+    QCOMPARE(readWire(6 * 11), QByteArray("$MVER*826A\n").repeated(6));
 
-void TestProtocolWire::receiveIndicatorCyclesOnItsOwn()
-{
-    Protocol::Line buf;
-    Protocol::versionQuery(buf);
-    dlg->sendLine(port, buf);
-    Protocol::versionQuery(buf);
-    dlg->sendLine(port, buf);
-    QCOMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: /"));
-
-    const QStringList frames { "RX: |", "RX: /", "RX: -", "RX: -", "RX: |" };
-    for (int i = 0; i < frames.size(); ++i) {
+    for (int i = 0; i < 5; ++i) {
         QVERIFY(unitWrites("$NOTE," + QByteArray::number(i) + "\n"));
         QTRY_COMPARE_WITH_TIMEOUT(wireLines("RX").size(), i + 1, 10000);
-        QCOMPARE(dlg->ui->labelRX->text(), frames[i]);
+        QCOMPARE(dlg->ui->labelRX->text(), "RX: " + frames[i]);
         QCOMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: /"));
     }
-
-    Protocol::versionQuery(buf);
-    dlg->sendLine(port, buf);
+    dlg->sendLine(port, QStringLiteral("$MVER"));
     QCOMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: -"));
     QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: |"));
 }
@@ -356,16 +312,10 @@ void TestProtocolWire::replySplitOverTwoReads()
     QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
 }
 
-void TestProtocolWire::overlongLineKeepsItsTail()
+void TestProtocolWire::bootloaderAndOverlongLines()
 {
-    QVERIFY(unitWrites(QByteArray(1000, 'a') + "$NOTE,1\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(wireLines("RX").size(), 1, 10000);
-    QCOMPARE(wireLines("RX"), QStringList { rxLine("$NOTE") });
-}
-
-void TestProtocolWire::bootloaderIsNotLogged()
-{
-    QVERIFY(unitWrites("$Bootloader\r\n$NOTE\n"));
+    // "$Bootloader" is not logged; a line over 1000 bytes keeps only its tail.
+    QVERIFY(unitWrites("$Bootloader\r\n" + QByteArray(1000, 'a') + "$NOTE,1\n"));
     QTRY_COMPARE_WITH_TIMEOUT(wireLines("RX").size(), 1, 10000);
     QCOMPARE(wireLines("RX"), QStringList { rxLine("$NOTE") });
     QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
