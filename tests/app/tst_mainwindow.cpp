@@ -26,6 +26,8 @@ struct SeenDialog {
     QString title;
     bool modal = false;
     QWidget *parent = nullptr;
+    bool portOpen = false; // its one port, named in ZQ_UPDATER_PORTS, was open
+    QPointer<PortTest> port;
 };
 
 } // namespace
@@ -42,11 +44,9 @@ private slots:
     void buttons_data();
     void buttons();
     void barsArePresent();
-
     void buttonOpensDialogOfItsMode_data();
     void buttonOpensDialogOfItsMode();
     void everyClickBuildsAFreshDialog();
-    void everyClickOpensThePortsAgain();
 
 private:
     // Clicks the button and, while the click is blocked in the dialog's exec(),
@@ -82,6 +82,9 @@ SeenDialog TestMainWindow::clickAndClose(
         seen.title = dialog->windowTitle();
         seen.modal = dialog->windowModality() == Qt::ApplicationModal;
         seen.parent = dialog->parentWidget();
+        seen.portOpen = dialog->ports.size() == 1 && dialog->ports.first()->isOpen();
+        if (!dialog->ports.isEmpty())
+            seen.port = dialog->ports.first();
         closeIt(dialog);
     });
     poll.start();
@@ -133,40 +136,26 @@ void TestMainWindow::barsArePresent()
 {
     MainWindow window;
     QCOMPARE(window.findChildren<QPushButton *>().size(), 3);
-
-    QMenuBar *menuBar = window.menuBar();
-    QCOMPARE(menuBar->objectName(), QStringLiteral("menuBar"));
-    QVERIFY(menuBar->actions().isEmpty());
-
+    QCOMPARE(window.menuBar()->objectName(), QStringLiteral("menuBar"));
     auto *toolBar = window.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
     QVERIFY(toolBar != nullptr);
     QCOMPARE(window.toolBarArea(toolBar), Qt::TopToolBarArea);
-    QVERIFY(toolBar->actions().isEmpty());
-
     QCOMPARE(window.statusBar()->objectName(), QStringLiteral("statusBar"));
-    QVERIFY(window.statusBar()->currentMessage().isEmpty());
 }
 
 void TestMainWindow::buttonOpensDialogOfItsMode_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("title");
-
-    // Without settings.json the full update shows the default version.
-    QTest::newRow("pushButton") << "pushButton" << int(FirmwareAndImages)
-                                << "ORVEK ANNEALING ZQ Firmware Update D.02n";
-    QTest::newRow("pushButton_3") << "pushButton_3" << int(ImagesOnly)
-                                  << "ORVEK ANNEALING ZQ Firmware Update - Update Images";
-    QTest::newRow("pushButton_2") << "pushButton_2" << int(DeleteImages)
-                                  << "ORVEK ANNEALING ZQ Firmware Update - Delete Images";
+    QTest::newRow("pushButton") << "pushButton" << int(FirmwareAndImages);
+    QTest::newRow("pushButton_3") << "pushButton_3" << int(ImagesOnly);
+    QTest::newRow("pushButton_2") << "pushButton_2" << int(DeleteImages);
 }
 
 void TestMainWindow::buttonOpensDialogOfItsMode()
 {
     QFETCH(QString, name);
     QFETCH(int, mode);
-    QFETCH(QString, title);
 
     MainWindow window;
     window.show();
@@ -176,7 +165,6 @@ void TestMainWindow::buttonOpensDialogOfItsMode()
 
     const SeenDialog seen = clickAndClose(button, [](DialogBootload *d) { d->reject(); });
     QCOMPARE(seen.mode, mode);
-    QCOMPARE(seen.title, title);
     QVERIFY(seen.modal);
     QCOMPARE(seen.parent, &window);
     // The click returned only after exec() ended, and the dialog is gone.
@@ -186,6 +174,9 @@ void TestMainWindow::buttonOpensDialogOfItsMode()
 
 void TestMainWindow::everyClickBuildsAFreshDialog()
 {
+    PtyPair pty;
+    QVERIFY(pty.open());
+    qputenv("ZQ_UPDATER_PORTS", pty.slavePath().toLocal8Bit());
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -196,43 +187,19 @@ void TestMainWindow::everyClickBuildsAFreshDialog()
     const SeenDialog first
         = clickAndClose(button, [](DialogBootload *d) { QTest::keyClick(d, Qt::Key_Escape); });
     QCOMPARE(first.title, QStringLiteral("ORVEK ANNEALING ZQ Firmware Update D.02n"));
+    QVERIFY(first.portOpen);
     QVERIFY(first.dialog.isNull());
+    QVERIFY(first.port.isNull()); // closed and deleted with its dialog
 
-    // A new click reads the settings again: the new version shows in the title.
+    // A new click reads the settings again and opens the port again.
     QVERIFY(TestSupport::writeAppFile(
         QStringLiteral("settings.json"), R"({"Version": "E.07b", "Images": []})"));
     const SeenDialog second = clickAndClose(button, [](DialogBootload *d) { d->reject(); });
     QCOMPARE(second.title, QStringLiteral("ORVEK ANNEALING ZQ Firmware Update E.07b"));
+    QVERIFY(second.portOpen);
     QVERIFY(second.dialog.isNull());
+    QVERIFY(second.port.isNull());
     QVERIFY(window.findChildren<DialogBootload *>().isEmpty());
-}
-
-void TestMainWindow::everyClickOpensThePortsAgain()
-{
-    PtyPair pty;
-    QVERIFY(pty.open());
-    qputenv("ZQ_UPDATER_PORTS", pty.slavePath().toLocal8Bit());
-
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_2"));
-    QVERIFY(button != nullptr);
-
-    for (int click = 0; click < 2; ++click) {
-        bool opened = false;
-        QPointer<PortTest> port;
-        const SeenDialog seen = clickAndClose(button, [&](DialogBootload *d) {
-            opened = d->ports.size() == 1 && d->ports.first()->isOpen();
-            if (!d->ports.isEmpty())
-                port = d->ports.first();
-            d->reject();
-        });
-        QCOMPARE(seen.mode, int(DeleteImages));
-        QVERIFY2(opened, qPrintable(QStringLiteral("click %1").arg(click + 1)));
-        // Closed and deleted with its dialog, so the next click can open it.
-        QVERIFY(port.isNull());
-    }
 }
 
 void TestMainWindow::cleanup()

@@ -55,8 +55,7 @@ class TestDialogPorts : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void init() { qunsetenv("ZQ_UPDATER_PORTS"); }
 
     void namedPortOpensOnce_data();
     void namedPortOpensOnce();
@@ -64,16 +63,6 @@ private slots:
     void portThatCannotOpen();
     void noPortsAtAll();
 };
-
-void TestDialogPorts::initTestCase()
-{
-    cleanup();
-}
-
-void TestDialogPorts::cleanup()
-{
-    qunsetenv("ZQ_UPDATER_PORTS");
-}
 
 void TestDialogPorts::namedPortOpensOnce_data()
 {
@@ -105,25 +94,20 @@ void TestDialogPorts::namedPortOpensOnce()
     QCOMPARE(devicePathOf(port), path);
     QVERIFY(port->isOpen());
     QCOMPARE(port->openMode(), QIODevice::ReadWrite);
-    QCOMPARE(port->baudRate(QSerialPort::Input), 19200);
-    QCOMPARE(port->baudRate(QSerialPort::Output), 19200);
-    QCOMPARE(port->dataBits(), QSerialPort::Data8);
-    QCOMPARE(port->parity(), QSerialPort::NoParity);
-    QCOMPARE(port->stopBits(), QSerialPort::OneStop);
-    QCOMPARE(port->flowControl(), QSerialPort::NoFlowControl);
     QCOMPARE(port->jobState, StartVersionQuery);
-    QCOMPARE(port->rxLength, std::int16_t(0));
     QCOMPARE(descriptorsOn(path), before + 1);
     const QString log = dlg.ui->textEdit->toPlainText();
     QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
 
-    // What the line itself was set to.
+    // What the line itself was set to: 19200 baud, 8N1, no flow control.
     QCOMPARE(pty.baudRate(), 19200);
     termios t {};
     QCOMPARE(tcgetattr(pty.masterFd(), &t), 0);
     QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
     QCOMPARE(t.c_cflag & PARENB, tcflag_t(0));
     QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(0));
+    QCOMPARE(t.c_cflag & CRTSCTS, tcflag_t(0));
+    QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
 
     // Received bytes reach the port's receive line through the dialog.
     const QByteArray partial = "$MVERR,1";
@@ -153,10 +137,8 @@ void TestDialogPorts::twoPortsInGivenOrder()
     QCOMPARE(dlg.ports.size(), 2);
     QCOMPARE(devicePathOf(dlg.ports[0]), second.slavePath());
     QCOMPARE(devicePathOf(dlg.ports[1]), first.slavePath());
-    for (PortTest *port : qAsConst(dlg.ports)) {
-        QVERIFY(port->isOpen());
+    for (PortTest *port : qAsConst(dlg.ports))
         QCOMPARE(port->jobState, StartVersionQuery);
-    }
     QCOMPARE(first.baudRate(), 19200);
     QCOMPARE(second.baudRate(), 19200);
     QCOMPARE(descriptorsOn(first.slavePath()), 2);
@@ -184,7 +166,6 @@ void TestDialogPorts::portThatCannotOpen()
     PortTest *failed = dlg.ports[0];
     QCOMPARE(failed->portName(), missing);
     QVERIFY(!failed->isOpen());
-    QCOMPARE(failed->jobState, StartVersionQuery);
     QVERIFY(dlg.ports[1]->isOpen());
 
     // The user reads which port failed; the open one is not mentioned.
@@ -214,8 +195,6 @@ void TestDialogPorts::noPortsAtAll()
     QVERIFY(dlg.timer.isActive());
     const QString log = dlg.ui->textEdit->toPlainText();
     QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
-    dlg.reject();
-    QVERIFY(dlg.ports.isEmpty());
 }
 
 QTEST_MAIN(TestDialogPorts)
