@@ -11,18 +11,6 @@
 
 namespace {
 
-speed_t speedOf(int baud)
-{
-    switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 115200: return B115200;
-    case 921600: return B921600;
-    default: return B0;
-    }
-}
-
 int lineStartingWith(const QByteArray &bytes, const QByteArray &prefix, int *end)
 {
     int start = 0;
@@ -60,7 +48,7 @@ bool ToolSide::setBaud(int baud)
     if (tcgetattr(handle, &t) != 0)
         return false;
     cfmakeraw(&t);
-    cfsetspeed(&t, speedOf(baud));
+    cfsetspeed(&t, baud == 921600 ? B921600 : baud == 19200 ? B19200 : B0);
     return tcsetattr(handle, TCSANOW, &t) == 0;
 }
 

@@ -14,7 +14,7 @@ public:
     ToolSide(const ToolSide &) = delete;
     ToolSide &operator=(const ToolSide &) = delete;
 
-    // Opens path raw and non-blocking at baud (19200, 921600, ...).
+    // Opens path raw and non-blocking at baud (19200 or 921600).
     bool open(const QString &path, int baud);
     bool setBaud(int baud);
     void close();

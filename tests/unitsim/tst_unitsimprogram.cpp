@@ -40,48 +40,14 @@ private slots:
             QVERIFY2(help.contains(option), option);
     }
 
-    void refusesABadShare()
-    {
-        QProcess p;
-        p.start(
-            QStringLiteral(ZQ_UNIT_SIM), { QStringLiteral("--drop-lines"), QStringLiteral("2") });
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 2);
-        QVERIFY(p.readAllStandardError().contains("--drop-lines"));
-    }
-
-    void reportGoesToStdoutWithoutAFile()
-    {
-        QProcess p;
-        p.start(QStringLiteral(ZQ_UNIT_SIM), QStringList());
-        QVERIFY(p.waitForStarted(10000));
-        QDeadlineTimer deadline(10000);
-        while (!p.canReadLine() && !deadline.hasExpired())
-            p.waitForReadyRead(100);
-        const QString path = QString::fromLocal8Bit(p.readLine()).trimmed();
-        QVERIFY(path.startsWith(QStringLiteral("/dev/")));
-        p.terminate();
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        const QJsonArray units = QJsonDocument::fromJson(p.readAllStandardOutput())
-                                     .object()
-                                     .value(QStringLiteral("units"))
-                                     .toArray();
-        QCOMPARE(units.size(), 1);
-        QCOMPARE(units.at(0).toObject().value(QStringLiteral("path")).toString(), path);
-    }
-
     void servesUnitsAndReports()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString reportPath = dir.filePath(QStringLiteral("report.json"));
+        const QString reportPath = dir.filePath("report.json");
         QProcess p;
-        p.start(QStringLiteral(ZQ_UNIT_SIM),
-            { QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--restart-ms"),
-                QStringLiteral("20"), QStringLiteral("--version-text"), QStringLiteral("P.1"),
-                QStringLiteral("--report"), reportPath, QStringLiteral("--start-in-bootloader"),
-                QStringLiteral("--fault-units"), QStringLiteral("2") });
+        p.start(ZQ_UNIT_SIM, { "--units", "2", "--restart-ms", "20", "--version-text", "P.1", "--report",
+                                 reportPath, "--start-in-bootloader", "--fault-units", "2" });
         QVERIFY(p.waitForStarted(10000));
         // One path a line, flushed at once.
         QStringList paths;
@@ -100,7 +66,6 @@ private slots:
         ToolSide tool;
         QVERIFY(tool.open(paths.at(0), 19200));
         QCOMPARE(tool.command("$MVER"), ToolSide::framed("$MVERR,P.1"));
-        tool.close();
         QVERIFY(tool.open(paths.at(1), 921600));
         QCOMPARE(tool.waitLine("$Bootloader"), QByteArray("$Bootloader\n"));
         QVERIFY(tool.write("$G\n"));
@@ -108,36 +73,22 @@ private slots:
         QVERIFY(tool.send("$X"));
 
         // "$X" refreshes the report while the program goes on serving.
-        QTRY_VERIFY_WITH_TIMEOUT(readReport(reportPath)
-                                     .value(QStringLiteral("units"))
-                                     .toArray()
-                                     .at(1)
-                                     .toObject()
-                                     .value(QStringLiteral("exitReceived"))
-                                     .toBool(),
-            10000);
+        auto unit = [&](int i) { return readReport(reportPath)["units"].toArray().at(i).toObject(); };
+        QTRY_VERIFY_WITH_TIMEOUT(unit(1)["exitReceived"].toBool(), 10000);
         QCOMPARE(p.state(), QProcess::Running);
 
+        // SIGTERM ends it normally, with the report written once more.
         p.terminate();
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
-        const QJsonArray units = readReport(reportPath).value(QStringLiteral("units")).toArray();
-        QCOMPARE(units.size(), 2);
-        QCOMPARE(units.at(0).toObject().value(QStringLiteral("path")).toString(), paths.at(0));
-        const QJsonObject first = units.at(0).toObject();
-        QCOMPARE(first.value(QStringLiteral("stageReached")).toString(), QStringLiteral("version"));
-        QCOMPARE(first.value(QStringLiteral("versionText")).toString(), QStringLiteral("P.1"));
-        QCOMPARE(first.value(QStringLiteral("commands"))
-                     .toObject()
-                     .value(QStringLiteral("MVER"))
-                     .toInt(),
-            1);
-        const QJsonObject second = units.at(1).toObject();
-        QCOMPARE(second.value(QStringLiteral("stageReached")).toString(), QStringLiteral("exit"));
-        QCOMPARE(
-            second.value(QStringLiteral("commands")).toObject().value(QStringLiteral("G")).toInt(),
-            1);
+        QCOMPARE(readReport(reportPath)["units"].toArray().size(), 2);
+        QCOMPARE(unit(0)["path"].toString(), paths.at(0));
+        QCOMPARE(unit(0)["stageReached"].toString(), QStringLiteral("version"));
+        QCOMPARE(unit(0)["versionText"].toString(), QStringLiteral("P.1"));
+        QCOMPARE(unit(0)["commands"].toObject()["MVER"].toInt(), 1);
+        QCOMPARE(unit(1)["stageReached"].toString(), QStringLiteral("exit"));
+        QCOMPARE(unit(1)["commands"].toObject()["G"].toInt(), 1);
     }
 };
 
