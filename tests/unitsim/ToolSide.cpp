@@ -11,35 +11,30 @@
 
 namespace {
 
-int lineStartingWith(const QByteArray &bytes, const QByteArray &prefix, int *end)
+// The index just past the first whole line in bytes that starts with prefix, or 0.
+int lineEnd(const QByteArray &bytes, const QByteArray &prefix)
 {
-    int start = 0;
-    for (;;) {
-        const int lf = bytes.indexOf('\n', start);
-        if (lf < 0)
-            return -1;
-        if (bytes.mid(start, prefix.size()) == prefix) {
-            *end = lf + 1;
-            return start;
-        }
-        start = lf + 1;
-    }
+    for (int start = 0, lf; (lf = bytes.indexOf('\n', start)) >= 0; start = lf + 1)
+        if (bytes.mid(start, prefix.size()) == prefix)
+            return lf + 1;
+    return 0;
 }
 
 } // namespace
 
 ToolSide::~ToolSide()
 {
-    close();
+    if (handle >= 0)
+        ::close(handle);
 }
 
 bool ToolSide::open(const QString &path, int baud)
 {
-    close();
+    if (handle >= 0)
+        ::close(handle);
+    received.clear();
     handle = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (handle < 0)
-        return false;
-    return setBaud(baud);
+    return handle >= 0 && setBaud(baud);
 }
 
 bool ToolSide::setBaud(int baud)
@@ -50,14 +45,6 @@ bool ToolSide::setBaud(int baud)
     cfmakeraw(&t);
     cfsetspeed(&t, baud == 921600 ? B921600 : baud == 19200 ? B19200 : B0);
     return tcsetattr(handle, TCSANOW, &t) == 0;
-}
-
-void ToolSide::close()
-{
-    if (handle >= 0)
-        ::close(handle);
-    handle = -1;
-    received.clear();
 }
 
 bool ToolSide::write(const QByteArray &bytes)
@@ -72,43 +59,26 @@ QByteArray ToolSide::framed(const QByteArray &text)
     return QByteArray(buf, CompleteLine(buf));
 }
 
-bool ToolSide::send(const QByteArray &text)
-{
-    return write(framed(text));
-}
-
 QByteArray ToolSide::waitLine(const QByteArray &prefix, int timeoutMs)
 {
-    int end = 0;
-    const bool found = TestSupport::pumpUntil(
-        handle, received,
-        [&](const QByteArray &bytes) { return lineStartingWith(bytes, prefix, &end) >= 0; },
-        timeoutMs);
-    if (!found)
+    if (!TestSupport::pumpUntil(
+            handle, received, [&](const QByteArray &b) { return lineEnd(b, prefix) > 0; },
+            timeoutMs))
         return QByteArray();
-    const int start = lineStartingWith(received, prefix, &end);
+    const int end = lineEnd(received, prefix);
+    const int start = received.lastIndexOf('\n', end - 2) + 1;
     const QByteArray line = received.mid(start, end - start);
     received.remove(0, end);
     return line;
 }
 
-QByteArray ToolSide::command(const QByteArray &text, int timeoutMs)
-{
-    if (!send(text))
-        return QByteArray();
-    return waitLine("$", timeoutMs);
-}
-
 QList<QByteArray> ToolSide::waitLines(int count, int timeoutMs)
 {
     TestSupport::pumpUntil(
-        handle, received, [count](const QByteArray &bytes) { return bytes.count('\n') >= count; },
+        handle, received, [count](const QByteArray &b) { return b.count('\n') >= count; },
         timeoutMs);
     QList<QByteArray> lines;
-    int lf;
-    while ((lf = received.indexOf('\n')) >= 0) {
+    for (int lf; (lf = received.indexOf('\n')) >= 0; received.remove(0, lf + 1))
         lines.append(received.left(lf + 1));
-        received.remove(0, lf + 1);
-    }
     return lines;
 }

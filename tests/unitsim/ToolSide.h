@@ -17,24 +17,28 @@ public:
     // Opens path raw and non-blocking at baud (19200 or 921600).
     bool open(const QString &path, int baud);
     bool setBaud(int baud);
-    void close();
     int fd() const
     {
         return handle;
     }
 
     bool write(const QByteArray &bytes);
-    // Completes text ("$E,1000,1") with its checksum and line feed and writes it.
-    bool send(const QByteArray &text);
-    // The finished line for text, as the updater would send it.
+    // The finished line for text ("$E,1000,1"), with its checksum and line
+    // feed, as the updater would send it.
     static QByteArray framed(const QByteArray &text);
+    bool send(const QByteArray &text)
+    {
+        return write(framed(text));
+    }
 
     // Runs the event loop until a whole line beginning with prefix has arrived;
     // returns it with its line end and drops it and every line before it.
     // Empty on time-out.
     QByteArray waitLine(const QByteArray &prefix = "$", int timeoutMs = 5000);
-    // send(text), then waitLine().
-    QByteArray command(const QByteArray &text, int timeoutMs = 5000);
+    QByteArray command(const QByteArray &text)
+    {
+        return send(text) ? waitLine() : QByteArray();
+    }
     // Runs the event loop until count whole lines have arrived; returns them all.
     QList<QByteArray> waitLines(int count, int timeoutMs = 5000);
 
