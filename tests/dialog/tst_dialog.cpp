@@ -1,13 +1,24 @@
 // The update dialog as its constructor leaves it: the form, the title of each
-// job, the version from settings.json and the display images it names.
+// job, the version from settings.json and the display images it names; and
+// its ports: every port named in ZQ_UPDATER_PORTS is opened at 19200 baud,
+// 8N1, once, in the given order; one that cannot be opened stays listed,
+// closed; closing the dialog closes and deletes them all.
 #include "PayloadWriter.h"
+#include "PtyPair.h"
 #include "support/TestSupport.h"
 #include "update/DialogBootload.h"
+#include "update/PortTest.h"
 #include "update/UpdateMode.h"
 
 #include "ui_DialogBootload.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSerialPortInfo>
 #include <QtTest>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,8 +26,8 @@ namespace {
 QByteArray writeImage(const QString &fileName, int width, int height, quint32 seed)
 {
     const QByteArray pixels = PayloadWriter::pixels(width, height, seed);
-    const bool written = PayloadWriter::writeImageSource(
-        TestSupport::appFile(fileName), QFileInfo(fileName).completeBaseName(), width, height, pixels);
+    const bool written = PayloadWriter::writeImageSource(TestSupport::appFile(fileName),
+        QFileInfo(fileName).completeBaseName(), width, height, pixels);
     return written ? pixels : QByteArray();
 }
 
@@ -27,6 +38,27 @@ bool writeSettings(const QByteArray &json)
 
 const QString kTitle = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
 
+// How many descriptors of this process are open on the device at path.
+int descriptorsOn(const QString &path)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    int count = 0;
+    const QStringList entries
+        = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (QFileInfo(fds.filePath(entry)).symLinkTarget() == path)
+            ++count;
+    }
+    return count;
+}
+
+// The device path of a port that was given by its path.
+QString devicePathOf(const PortTest *port)
+{
+    const QString name = port->portName();
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
 } // namespace
 
 class TestDialog : public QObject
@@ -34,233 +66,311 @@ class TestDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        cleanup();
+    }
 
-    void form_data();
-    void form();
-    void withoutSettings();
-    void unusableSettings_data();
-    void unusableSettings();
-    void version_data();
-    void version();
+    // Only the ports a test names itself.
+    void cleanup()
+    {
+        qunsetenv("ZQ_UPDATER_PORTS");
+        TestSupport::removeAppFiles({ "settings.json", "logo.c", "splash.c", "icons.c" });
+    }
 
-    void threeImagesInOrder();
-    void entriesWithoutNumbersOrName();
-    void missingImageFile();
+    // The form: each widget by its object name, where it stands, and its text.
+    void form_data()
+    {
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("progressBarLoad") << QRect(50, 60, 381, 23) << QString();
+        QTest::newRow("textEdit") << QRect(10, 240, 481, 171) << QString();
+        QTest::newRow("progressBarVerify") << QRect(50, 130, 381, 23) << QString();
+        QTest::newRow("label") << QRect(50, 40, 47, 13) << "Program";
+        QTest::newRow("label_2") << QRect(50, 110, 47, 13) << "Images";
+        QTest::newRow("label_UpdateVersion") << QRect(60, 170, 411, 16) << "Update Version: D.02n";
+        QTest::newRow("label_UnitVersion") << QRect(60, 190, 411, 16) << "Unit Version:";
+        QTest::newRow("label_Status") << QRect(46, 220, 401, 20) << "Status";
+        QTest::newRow("labelTX") << QRect(400, 170, 47, 13) << "TX: ";
+        QTest::newRow("labelRX") << QRect(400, 190, 47, 13) << "RX:";
+    }
+
+    void form()
+    {
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        const QString name = QString::fromLatin1(QTest::currentDataTag());
+
+        DialogBootload dlg(FirmwareAndImages, nullptr);
+        dlg.timer.stop();
+        QCOMPARE(dlg.size(), QSize(507, 433));
+        auto *widget = dlg.findChild<QWidget *>(name);
+        QVERIFY(widget != nullptr);
+        QCOMPARE(widget->parentWidget(), &dlg);
+        QCOMPARE(widget->geometry(), geometry);
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            QCOMPARE(label->text(), text);
+        if (name == QLatin1String("label_Status"))
+            QCOMPARE(qobject_cast<QLabel *>(widget)->alignment(), Qt::Alignment(Qt::AlignCenter));
+    }
+
+    void withoutSettings()
+    {
+        DialogBootload dlg(FirmwareAndImages, nullptr);
+        QVERIFY(dlg.timer.isActive());
+        QCOMPARE(dlg.timer.interval(), 500);
+        QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
+        QCOMPARE(dlg.ui->label_UpdateVersion->text(), QStringLiteral("Update Version: D.02n"));
+        QVERIFY(dlg.images.isEmpty());
+        QCOMPARE(dlg.ui->progressBarLoad->maximum(), 913414);
+        QCOMPARE(dlg.ui->progressBarLoad->value(), 0);
+        QCOMPARE(dlg.ui->progressBarVerify->maximum(), 0);
+        QCOMPARE(dlg.ui->progressBarVerify->value(), 0);
+        // The user is told why the job will send no images.
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(log.contains("settings.json") && log.contains("missing"), qPrintable(log));
+    }
+
+    void unusableSettings_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)");
+        QTest::newRow("not an object") << QByteArray(R"(["E.01"])");
+    }
+
+    void unusableSettings()
+    {
+        QFETCH(QByteArray, content);
+        QVERIFY(writeSettings(content));
+        DialogBootload dlg(FirmwareAndImages, nullptr);
+        dlg.timer.stop();
+        QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
+        QVERIFY(dlg.images.isEmpty());
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(log.contains("settings.json"), qPrintable(log));
+    }
+
+    void version_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("title");
+
+        const QString images = kTitle + "- Update Images";
+        const QString erase = kTitle + "- Delete Images";
+        const int full = FirmwareAndImages;
+        QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a"
+                              << kTitle + "E.01a";
+        QTest::newRow("blanks kept")
+            << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x ";
+        QTest::newRow("empty string")
+            << QByteArray(R"({"Version": ""})") << full << "D.02n" << kTitle + "D.02n";
+        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "D.02n"
+                                << kTitle + "D.02n";
+        QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n"
+                                << kTitle + "D.02n";
+        QTest::newRow("images only")
+            << QByteArray(R"({"Version": "E.01a"})") << int(ImagesOnly) << "E.01a" << images;
+        QTest::newRow("delete images, default")
+            << QByteArray(R"({"Version": ""})") << int(DeleteImages) << "D.02n" << erase;
+    }
+
+    void version()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(int, mode);
+        QFETCH(QString, version);
+        QFETCH(QString, title);
+        QVERIFY(writeSettings(settings));
+
+        DialogBootload dlg(mode, nullptr);
+        dlg.timer.stop();
+        QCOMPARE(dlg.mode, mode);
+        QCOMPARE(dlg.windowTitle(), title);
+        QCOMPARE(dlg.ui->label_UpdateVersion->text(), "Update Version: " + version);
+        // A readable settings file is nothing to report.
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(!log.contains("settings.json"), qPrintable(log));
+    }
+
+    // The images in the order settings.json lists them; a file that is missing
+    // keeps its place without bytes, and is the only one the log names.
+    void imagesInOrderWithOneMissing()
+    {
+        const QByteArray logo = writeImage("logo.c", 3, 2, 1);
+        const QByteArray splash = writeImage("splash.c", 5, 4, 2);
+        const QByteArray icons = writeImage("icons.c", 1, 1, 3);
+        QVERIFY(!logo.isEmpty() && !splash.isEmpty() && !icons.isEmpty());
+        QVERIFY(writeSettings(R"({"Version": "E.02", "Images": [
+            {"FileName": "splash.c", "ImageName": 2, "ImageVersion": 11},
+            {"FileName": "logo.c", "ImageName": 1, "ImageVersion": 12},
+            {"FileName": "gone.c", "ImageName": 3, "ImageVersion": 5},
+            {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}]})"));
+
+        DialogBootload dlg(ImagesOnly, nullptr);
+        dlg.timer.stop();
+        const struct {
+            int name, version, width, height;
+            QByteArray pixels;
+        } expected[] = { { 2, 11, 5, 4, splash }, { 1, 12, 3, 2, logo }, { 3, 5, 0, 0, {} },
+            { 7, 13, 1, 1, icons } };
+        QCOMPARE(dlg.images.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(dlg.images[i].imageName, expected[i].name);
+            QCOMPARE(dlg.images[i].imageVersion, expected[i].version);
+            QCOMPARE(dlg.images[i].width, expected[i].width);
+            QCOMPARE(dlg.images[i].height, expected[i].height);
+            QCOMPARE(dlg.images[i].pixels, expected[i].pixels);
+        }
+        QCOMPARE(dlg.ui->progressBarVerify->minimum(), 0);
+        QCOMPARE(dlg.ui->progressBarVerify->maximum(), logo.size() + splash.size() + icons.size());
+        QCOMPARE(dlg.ui->progressBarVerify->value(), 0);
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(log.contains("gone.c"), qPrintable(log));
+        for (const char *name : { "logo.c", "splash.c", "icons.c" })
+            QVERIFY2(!log.contains(QLatin1String(name)), qPrintable(log));
+    }
+
+    void entriesWithoutNumbersOrName()
+    {
+        // Numbers that are absent or no whole numbers read as 0; an entry that is
+        // no object has no file name, so its path is the folder itself.
+        const QByteArray logo = writeImage("logo.c", 2, 2, 5);
+        QVERIFY(!logo.isEmpty());
+        QVERIFY(writeSettings(R"({"Images": [{"FileName": "logo.c"},
+            {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7]})"));
+
+        DialogBootload dlg(ImagesOnly, nullptr);
+        dlg.timer.stop();
+        QCOMPARE(dlg.images.size(), 3);
+        for (const ImageRecord &record : qAsConst(dlg.images)) {
+            QCOMPARE(record.imageName, 0);
+            QCOMPARE(record.imageVersion, 0);
+        }
+        QCOMPARE(dlg.images[0].pixels, logo);
+        QCOMPARE(dlg.images[1].pixels, logo);
+        QVERIFY(dlg.images[2].pixels.isEmpty());
+        QCOMPARE(dlg.ui->progressBarVerify->maximum(), 2 * logo.size());
+        QVERIFY(!dlg.ui->textEdit->toPlainText().isEmpty());
+    }
+
+    void namedPortOpensOnce_data()
+    {
+        QTest::addColumn<QString>("pattern"); // %1: the device path, %2: the port name
+
+        QTest::newRow("path") << "%1";
+        QTest::newRow("name") << "%2";
+        QTest::newRow("twice") << "%1,%1";
+        QTest::newRow("empty entries") << ",%1,,";
+        QTest::newRow("path and name") << "%1,%2";
+    }
+
+    void namedPortOpensOnce()
+    {
+        QFETCH(QString, pattern);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        const QString path = pty.slavePath();
+        QVERIFY(path.startsWith(QLatin1String("/dev/")));
+        qputenv("ZQ_UPDATER_PORTS", pattern.arg(path, path.mid(5)).toLocal8Bit());
+
+        const int before = descriptorsOn(path);
+        QCOMPARE(before, 1); // the pair's own
+        DialogBootload dlg(FirmwareAndImages, nullptr);
+        dlg.timer.stop();
+
+        QCOMPARE(dlg.ports.size(), 1);
+        PortTest *port = dlg.ports.first();
+        QCOMPARE(devicePathOf(port), path);
+        QVERIFY(port->isOpen());
+        QCOMPARE(port->openMode(), QIODevice::ReadWrite);
+        QCOMPARE(port->jobState, StartVersionQuery);
+        QCOMPARE(descriptorsOn(path), before + 1);
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
+
+        // What the line itself was set to: 19200 baud, 8N1, no flow control.
+        QCOMPARE(pty.baudRate(), 19200);
+        termios t {};
+        QCOMPARE(tcgetattr(pty.masterFd(), &t), 0);
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(t.c_cflag & PARENB, tcflag_t(0));
+        QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(0));
+        QCOMPARE(t.c_cflag & CRTSCTS, tcflag_t(0));
+        QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
+
+        // Received bytes reach the port's receive line through the dialog.
+        const QByteArray partial = "$MVERR,1";
+        QCOMPARE(
+            ::write(pty.masterFd(), partial.constData(), partial.size()), ssize_t(partial.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(int(port->rxLength), partial.size(), 10000);
+
+        // Closing the dialog closes and deletes its port.
+        const QPointer<PortTest> guard(port);
+        dlg.reject();
+        QVERIFY(guard.isNull());
+        QVERIFY(dlg.ports.isEmpty());
+        QCOMPARE(descriptorsOn(path), before);
+    }
+
+    void portsInTheGivenOrderAndOneThatCannotOpen()
+    {
+        PtyPair first;
+        PtyPair second;
+        QVERIFY(first.open() && second.open());
+        const QString missing = TestSupport::appFile(QStringLiteral("no-such-folder/ttyZQ0"));
+        QVERIFY(!QFileInfo::exists(missing));
+        // Given second before first: the variable's order counts, not the order of creation.
+        const QStringList given { missing, second.slavePath(), first.slavePath() };
+        qputenv("ZQ_UPDATER_PORTS", given.join(QLatin1Char(',')).toLocal8Bit());
+
+        DialogBootload dlg(DeleteImages, nullptr);
+        dlg.timer.stop();
+        QCOMPARE(dlg.ports.size(), 3);
+        QCOMPARE(dlg.ports[0]->portName(), missing);
+        QVERIFY(!dlg.ports[0]->isOpen());
+        QCOMPARE(devicePathOf(dlg.ports[1]), second.slavePath());
+        QCOMPARE(devicePathOf(dlg.ports[2]), first.slavePath());
+        QVERIFY(dlg.ports[1]->isOpen() && dlg.ports[2]->isOpen());
+        QCOMPARE(descriptorsOn(first.slavePath()), 2);
+        QCOMPARE(descriptorsOn(second.slavePath()), 2);
+
+        // The user reads which port failed; the open ones are not mentioned.
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(log.contains(QStringLiteral("Could not open port ") + missing), qPrintable(log));
+        QVERIFY2(
+            !log.contains(first.slavePath().mid(5)) && !log.contains(second.slavePath().mid(5)),
+            qPrintable(log));
+
+        // Every port is deleted, the one that never opened too.
+        QList<QPointer<PortTest>> guards;
+        for (PortTest *port : qAsConst(dlg.ports))
+            guards.append(port);
+        dlg.reject();
+        QVERIFY(dlg.ports.isEmpty());
+        for (const QPointer<PortTest> &guard : qAsConst(guards))
+            QVERIFY(guard.isNull());
+        QCOMPARE(descriptorsOn(first.slavePath()), 1);
+        QCOMPARE(descriptorsOn(second.slavePath()), 1);
+    }
+
+    void noPortsAtAll()
+    {
+        const auto infos = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &info : infos) {
+            if (info.manufacturer().contains(QLatin1String("FTDI")))
+                QSKIP("an FTDI adapter is attached to this machine");
+        }
+
+        DialogBootload dlg(FirmwareAndImages, nullptr);
+        QVERIFY(dlg.ports.isEmpty());
+        QVERIFY(dlg.timer.isActive());
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
+    }
 };
-
-void TestDialog::initTestCase()
-{
-    // Only the ports a test names itself; here, none.
-    qunsetenv("ZQ_UPDATER_PORTS");
-    cleanup();
-}
-
-void TestDialog::cleanup()
-{
-    TestSupport::removeAppFiles({ "settings.json", "logo.c", "splash.c", "icons.c" });
-}
-
-void TestDialog::form_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("progressBarLoad") << "progressBarLoad" << QRect(50, 60, 381, 23) << QString();
-    QTest::newRow("textEdit") << "textEdit" << QRect(10, 240, 481, 171) << QString();
-    QTest::newRow("progressBarVerify") << "progressBarVerify" << QRect(50, 130, 381, 23) << QString();
-    QTest::newRow("label") << "label" << QRect(50, 40, 47, 13) << "Program";
-    QTest::newRow("label_2") << "label_2" << QRect(50, 110, 47, 13) << "Images";
-    QTest::newRow("label_UpdateVersion")
-        << "label_UpdateVersion" << QRect(60, 170, 411, 16) << "Update Version: D.02n";
-    QTest::newRow("label_UnitVersion")
-        << "label_UnitVersion" << QRect(60, 190, 411, 16) << "Unit Version:";
-    QTest::newRow("label_Status") << "label_Status" << QRect(46, 220, 401, 20) << "Status";
-    QTest::newRow("labelTX") << "labelTX" << QRect(400, 170, 47, 13) << "TX: ";
-    QTest::newRow("labelRX") << "labelRX" << QRect(400, 190, 47, 13) << "RX:";
-}
-
-void TestDialog::form()
-{
-    QFETCH(QString, name);
-    QFETCH(QRect, geometry);
-    QFETCH(QString, text);
-
-    DialogBootload dlg(FirmwareAndImages, nullptr);
-    dlg.timer.stop();
-    QCOMPARE(dlg.size(), QSize(507, 433));
-    auto *widget = dlg.findChild<QWidget *>(name);
-    QVERIFY(widget != nullptr);
-    QCOMPARE(widget->parentWidget(), &dlg);
-    QCOMPARE(widget->geometry(), geometry);
-    if (auto *label = qobject_cast<QLabel *>(widget))
-        QCOMPARE(label->text(), text);
-    if (name == QLatin1String("label_Status"))
-        QCOMPARE(qobject_cast<QLabel *>(widget)->alignment(), Qt::Alignment(Qt::AlignCenter));
-}
-
-void TestDialog::withoutSettings()
-{
-    DialogBootload dlg(FirmwareAndImages, nullptr);
-    QVERIFY(dlg.timer.isActive());
-    QCOMPARE(dlg.timer.interval(), 500);
-    QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
-    QCOMPARE(dlg.ui->label_UpdateVersion->text(), QStringLiteral("Update Version: D.02n"));
-    QVERIFY(dlg.images.isEmpty());
-    QCOMPARE(dlg.ui->progressBarLoad->maximum(), 913414);
-    QCOMPARE(dlg.ui->progressBarLoad->value(), 0);
-    QCOMPARE(dlg.ui->progressBarVerify->maximum(), 0);
-    QCOMPARE(dlg.ui->progressBarVerify->value(), 0);
-    // The user is told why the job will send no images.
-    const QString log = dlg.ui->textEdit->toPlainText();
-    QVERIFY2(log.contains("settings.json") && log.contains("missing"), qPrintable(log));
-}
-
-void TestDialog::unusableSettings_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)");
-    QTest::newRow("not an object") << QByteArray(R"(["E.01"])");
-}
-
-void TestDialog::unusableSettings()
-{
-    QFETCH(QByteArray, content);
-    QVERIFY(writeSettings(content));
-    DialogBootload dlg(FirmwareAndImages, nullptr);
-    dlg.timer.stop();
-    QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
-    QVERIFY(dlg.images.isEmpty());
-    const QString log = dlg.ui->textEdit->toPlainText();
-    QVERIFY2(log.contains("settings.json"), qPrintable(log));
-}
-
-void TestDialog::version_data()
-{
-    QTest::addColumn<QByteArray>("settings");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("title");
-
-    const QString images = kTitle + "- Update Images";
-    const QString erase = kTitle + "- Delete Images";
-    const int full = FirmwareAndImages;
-    QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a" << kTitle + "E.01a";
-    QTest::newRow("blanks kept") << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x ";
-    QTest::newRow("empty string") << QByteArray(R"({"Version": ""})") << full << "D.02n" << kTitle + "D.02n";
-    QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "D.02n" << kTitle + "D.02n";
-    QTest::newRow("null") << QByteArray(R"({"Version": null})") << full << "D.02n" << kTitle + "D.02n";
-    QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n" << kTitle + "D.02n";
-    QTest::newRow("images only") << QByteArray(R"({"Version": "E.01a"})") << int(ImagesOnly) << "E.01a"
-                                 << images;
-    QTest::newRow("delete images, default")
-        << QByteArray(R"({"Version": ""})") << int(DeleteImages) << "D.02n" << erase;
-}
-
-void TestDialog::version()
-{
-    QFETCH(QByteArray, settings);
-    QFETCH(int, mode);
-    QFETCH(QString, version);
-    QFETCH(QString, title);
-    QVERIFY(writeSettings(settings));
-
-    DialogBootload dlg(mode, nullptr);
-    dlg.timer.stop();
-    QCOMPARE(dlg.mode, mode);
-    QCOMPARE(dlg.windowTitle(), title);
-    QCOMPARE(dlg.ui->label_UpdateVersion->text(), "Update Version: " + version);
-    // A readable settings file is nothing to report.
-    const QString log = dlg.ui->textEdit->toPlainText();
-    QVERIFY2(!log.contains("settings.json"), qPrintable(log));
-}
-
-void TestDialog::threeImagesInOrder()
-{
-    const QByteArray logo = writeImage("logo.c", 3, 2, 1);
-    const QByteArray splash = writeImage("splash.c", 5, 4, 2);
-    const QByteArray icons = writeImage("icons.c", 1, 1, 3);
-    QVERIFY(!logo.isEmpty() && !splash.isEmpty() && !icons.isEmpty());
-    QVERIFY(writeSettings(R"({"Version": "E.02", "Images": [
-        {"FileName": "splash.c", "ImageName": 2, "ImageVersion": 11},
-        {"FileName": "logo.c", "ImageName": 1, "ImageVersion": 12},
-        {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}]})"));
-
-    DialogBootload dlg(ImagesOnly, nullptr);
-    dlg.timer.stop();
-    const struct {
-        int name, version, width, height;
-        QByteArray pixels;
-    } expected[] = { { 2, 11, 5, 4, splash }, { 1, 12, 3, 2, logo }, { 7, 13, 1, 1, icons } };
-    QCOMPARE(dlg.images.size(), 3);
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(dlg.images[i].imageName, expected[i].name);
-        QCOMPARE(dlg.images[i].imageVersion, expected[i].version);
-        QCOMPARE(dlg.images[i].width, expected[i].width);
-        QCOMPARE(dlg.images[i].height, expected[i].height);
-        QCOMPARE(dlg.images[i].pixels, expected[i].pixels);
-    }
-    QCOMPARE(dlg.ui->progressBarVerify->minimum(), 0);
-    QCOMPARE(dlg.ui->progressBarVerify->maximum(), logo.size() + splash.size() + icons.size());
-    QCOMPARE(dlg.ui->progressBarVerify->value(), 0);
-    // Good images are nothing to report.
-    const QString log = dlg.ui->textEdit->toPlainText();
-    for (const char *name : { "logo.c", "splash.c", "icons.c" })
-        QVERIFY2(!log.contains(QLatin1String(name)), qPrintable(log));
-}
-
-void TestDialog::entriesWithoutNumbersOrName()
-{
-    // Numbers that are absent or no whole numbers read as 0; an entry that is
-    // no object has no file name, so its path is the folder itself.
-    const QByteArray logo = writeImage("logo.c", 2, 2, 5);
-    QVERIFY(!logo.isEmpty());
-    QVERIFY(writeSettings(R"({"Images": [{"FileName": "logo.c"},
-        {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7]})"));
-
-    DialogBootload dlg(ImagesOnly, nullptr);
-    dlg.timer.stop();
-    QCOMPARE(dlg.images.size(), 3);
-    for (const ImageRecord &record : qAsConst(dlg.images)) {
-        QCOMPARE(record.imageName, 0);
-        QCOMPARE(record.imageVersion, 0);
-    }
-    QCOMPARE(dlg.images[0].pixels, logo);
-    QCOMPARE(dlg.images[1].pixels, logo);
-    QVERIFY(dlg.images[2].pixels.isEmpty());
-    QCOMPARE(dlg.ui->progressBarVerify->maximum(), 2 * logo.size());
-    QVERIFY(!dlg.ui->textEdit->toPlainText().isEmpty());
-}
-
-void TestDialog::missingImageFile()
-{
-    const QByteArray logo = writeImage("logo.c", 3, 1, 6);
-    const QByteArray icons = writeImage("icons.c", 2, 1, 7);
-    QVERIFY(!logo.isEmpty() && !icons.isEmpty());
-    QVERIFY(writeSettings(R"({"Images": [
-        {"FileName": "logo.c", "ImageName": 1, "ImageVersion": 1},
-        {"FileName": "splash.c", "ImageName": 2, "ImageVersion": 5},
-        {"FileName": "icons.c", "ImageName": 3, "ImageVersion": 1}]})"));
-
-    DialogBootload dlg(ImagesOnly, nullptr);
-    dlg.timer.stop();
-    QCOMPARE(dlg.images.size(), 3);
-    QCOMPARE(dlg.images[0].pixels, logo);
-    QVERIFY(dlg.images[1].pixels.isEmpty());
-    QCOMPARE(dlg.images[1].imageName, 2);
-    QCOMPARE(dlg.images[1].imageVersion, 5);
-    QCOMPARE(dlg.images[1].width, 0);
-    QCOMPARE(dlg.images[1].height, 0);
-    QCOMPARE(dlg.images[2].pixels, icons);
-    QCOMPARE(dlg.ui->progressBarVerify->maximum(), logo.size() + icons.size());
-    // One line names the missing file; the good images are not reported.
-    const QString log = dlg.ui->textEdit->toPlainText();
-    QVERIFY2(log.contains("splash.c") && !log.contains("logo.c") && !log.contains("icons.c"),
-        qPrintable(log));
-}
 
 QTEST_MAIN(TestDialog)
 #include "tst_dialog.moc"
