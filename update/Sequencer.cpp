@@ -467,7 +467,10 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
 {
     const std::uint32_t chunk = Protocol::numberField(line, 1);
     const int flag = Protocol::flagField(line, 2);
-    qCDebug(lcJob) << "FACK" << chunk << flag;
+    char flagText[kLineBufferSize];
+    if (GetField(line, flagText, 2, kLineBufferSize - 1) == 0)
+        flagText[0] = '\0';
+    qCDebug(lcJob).noquote() << "FACK" << chunk << flagText;
     if (port->jobState != SendImages || !port->chunksAwaited
         || port->imageIndex >= static_cast<std::uint32_t>(dlg.images.size())) {
         qCDebug(lcJob) << "$FACK not awaited, ignored";
