@@ -29,6 +29,8 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(Timeout()));
     timer.start(kTickMs);
+    frameTimer.setSingleShot(true);
+    connect(&frameTimer, &QTimer::timeout, this, &DialogBootload::paintHeldWidgets);
 
     ui->progressBarLoad->setMaximum(kLoadMaximum);
     ui->progressBarLoad->setValue(0);
@@ -139,6 +141,45 @@ void DialogBootload::logJob(const QString &line)
     ui->textEdit->append(line);
 }
 
+void DialogBootload::setFirmwareProgress(int value)
+{
+    paintAtMostEveryFrame();
+    ui->progressBarLoad->setValue(value);
+}
+
+void DialogBootload::setImageProgress(int value)
+{
+    paintAtMostEveryFrame();
+    ui->progressBarVerify->setValue(value);
+}
+
+// Called before a line widget changes: the first change of a frame paints as
+// usual, later ones are held until the frame ends, when the widgets paint their
+// latest state.
+void DialogBootload::paintAtMostEveryFrame()
+{
+    if (frameTimer.isActive())
+        return;
+    if (!lastFrame.isValid() || lastFrame.elapsed() >= kFrameMs) {
+        lastFrame.start();
+        return;
+    }
+    for (QWidget *w : { static_cast<QWidget *>(ui->labelTX), static_cast<QWidget *>(ui->labelRX),
+             static_cast<QWidget *>(ui->progressBarLoad),
+             static_cast<QWidget *>(ui->progressBarVerify) })
+        w->setUpdatesEnabled(false);
+    frameTimer.start(static_cast<int>(kFrameMs - lastFrame.elapsed()));
+}
+
+void DialogBootload::paintHeldWidgets()
+{
+    for (QWidget *w : { static_cast<QWidget *>(ui->labelTX), static_cast<QWidget *>(ui->labelRX),
+             static_cast<QWidget *>(ui->progressBarLoad),
+             static_cast<QWidget *>(ui->progressBarVerify) })
+        w->setUpdatesEnabled(true); // schedules their paint
+    lastFrame.start();
+}
+
 void DialogBootload::sendLine(PortTest *port, char *text)
 {
     const int length = CompleteLine(text);
@@ -146,6 +187,7 @@ void DialogBootload::sendLine(PortTest *port, char *text)
         return;
     port->write(text, length);
     txIndicatorIndex = (txIndicatorIndex + 1) % 4;
+    paintAtMostEveryFrame();
     ui->labelTX->setText(QStringLiteral("TX: ") + QLatin1Char(indicatorChars[txIndicatorIndex]));
     qCDebug(lcWire).noquote() << "TX" << port->portName() << QLatin1String(text, length - 1);
 }
@@ -180,6 +222,7 @@ void DialogBootload::readyRead()
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
         rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
+        paintAtMostEveryFrame();
         ui->labelRX->setText(
             QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
         GotMessage(port, QString::fromLatin1(port->rxLine));

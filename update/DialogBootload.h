@@ -7,6 +7,7 @@
 #include "update/UpdateMode.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QTimer>
@@ -39,6 +40,10 @@ public:
     // Adds a line to the job log the user reads.
     void logJob(const QString &line);
 
+    // The progress bars; see paintAtMostEveryFrame().
+    void setFirmwareProgress(int value);
+    void setImageProgress(int value);
+
     QTimer timer; // 500 ms; steps every port's job
     Ui_DialogBootload *ui; // the form's ten widgets
     QList<PortTest *> ports; // one per attached unit, open or not; owned
@@ -50,6 +55,13 @@ public:
     QString updateVersion; // the settings' "Version", or "D.02n"
     QString settingsProblem; // why settings.json could not be read; empty when it was
     Sequencer sequencer { *this };
+
+    // The indicators and progress bars change with every line. On a
+    // stop-and-wait link every reply has an event-loop pass of its own, and
+    // painting them in each pass cost more than the rest of the line's work
+    // and held back the next line. Their texts and values are always set at
+    // once; only their painting is held to one frame every kFrameMs.
+    static constexpr int kFrameMs = 50;
 
 public slots:
     void Timeout();
@@ -63,4 +75,9 @@ public:
 private:
     void discoverPorts();
     void readSettings();
+    void paintAtMostEveryFrame();
+    void paintHeldWidgets();
+
+    QTimer frameTimer; // ends a held frame
+    QElapsedTimer lastFrame; // when the line widgets were last let paint
 };

@@ -587,7 +587,7 @@ void Sequencer::onProgrammed(PortTest *port)
     if (port->address > kLastAddress - 1) {
         port->capturePhase = FirmwareWritten;
         port->address = kFirstAddress;
-        dlg.ui->progressBarLoad->setValue(kLoadMaximum);
+        dlg.setFirmwareProgress(kLoadMaximum);
         port->stepCountdown = 0;
         port->jobState = SendImages;
         port->imageIndex = 0;
@@ -610,7 +610,7 @@ void Sequencer::showFirmwareProgress(PortTest *port)
         value = kLastDataProgress;
     else if (port->address >= kFirstAddress)
         value = port->address - kFirstAddress;
-    dlg.ui->progressBarLoad->setValue(value);
+    dlg.setFirmwareProgress(value);
 }
 
 void Sequencer::showImageProgress(PortTest *port)
@@ -622,7 +622,7 @@ void Sequencer::showImageProgress(PortTest *port)
         done += dlg.images.at(i).pixels.size();
     if (port->imageIndex < static_cast<std::uint32_t>(dlg.images.size()))
         done += port->imageOffset;
-    dlg.ui->progressBarVerify->setValue(
+    dlg.setImageProgress(
         static_cast<int>(std::min<qint64>(done, dlg.ui->progressBarVerify->maximum())));
 }
 
