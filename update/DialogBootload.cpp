@@ -30,7 +30,7 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     connect(&timer, SIGNAL(timeout()), this, SLOT(Timeout()));
     timer.start(kTickMs);
     frameTimer.setSingleShot(true);
-    connect(&frameTimer, &QTimer::timeout, this, &DialogBootload::paintHeldWidgets);
+    connect(&frameTimer, &QTimer::timeout, this, &DialogBootload::showLineWidgets);
 
     ui->progressBarLoad->setMaximum(kLoadMaximum);
     ui->progressBarLoad->setValue(0);
@@ -143,41 +143,42 @@ void DialogBootload::logJob(const QString &line)
 
 void DialogBootload::setFirmwareProgress(int value)
 {
-    paintAtMostEveryFrame();
-    ui->progressBarLoad->setValue(value);
+    firmwareProgress = value;
+    lineWidgetsChanged(ChangedLoad);
 }
 
 void DialogBootload::setImageProgress(int value)
 {
-    paintAtMostEveryFrame();
-    ui->progressBarVerify->setValue(value);
+    imageProgress = value;
+    lineWidgetsChanged(ChangedVerify);
 }
 
-// Called before a line widget changes: the first change of a frame paints as
-// usual, later ones are held until the frame ends, when the widgets paint their
-// latest state.
-void DialogBootload::paintAtMostEveryFrame()
+void DialogBootload::lineWidgetsChanged(int which)
 {
+    changedLineWidgets |= which;
     if (frameTimer.isActive())
-        return;
+        return; // shown when the frame ends
     if (!lastFrame.isValid() || lastFrame.elapsed() >= kFrameMs) {
-        lastFrame.start();
+        showLineWidgets();
         return;
     }
-    for (QWidget *w : { static_cast<QWidget *>(ui->labelTX), static_cast<QWidget *>(ui->labelRX),
-             static_cast<QWidget *>(ui->progressBarLoad),
-             static_cast<QWidget *>(ui->progressBarVerify) })
-        w->setUpdatesEnabled(false);
     frameTimer.start(static_cast<int>(kFrameMs - lastFrame.elapsed()));
 }
 
-void DialogBootload::paintHeldWidgets()
+void DialogBootload::showLineWidgets()
 {
-    for (QWidget *w : { static_cast<QWidget *>(ui->labelTX), static_cast<QWidget *>(ui->labelRX),
-             static_cast<QWidget *>(ui->progressBarLoad),
-             static_cast<QWidget *>(ui->progressBarVerify) })
-        w->setUpdatesEnabled(true); // schedules their paint
     lastFrame.start();
+    if (changedLineWidgets & ChangedTx)
+        ui->labelTX->setText(
+            QStringLiteral("TX: ") + QLatin1Char(indicatorChars[txIndicatorIndex]));
+    if (changedLineWidgets & ChangedRx)
+        ui->labelRX->setText(
+            QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
+    if (changedLineWidgets & ChangedLoad)
+        ui->progressBarLoad->setValue(firmwareProgress);
+    if (changedLineWidgets & ChangedVerify)
+        ui->progressBarVerify->setValue(imageProgress);
+    changedLineWidgets = 0;
 }
 
 void DialogBootload::sendLine(PortTest *port, char *text)
@@ -187,8 +188,7 @@ void DialogBootload::sendLine(PortTest *port, char *text)
         return;
     port->write(text, length);
     txIndicatorIndex = (txIndicatorIndex + 1) % 4;
-    paintAtMostEveryFrame();
-    ui->labelTX->setText(QStringLiteral("TX: ") + QLatin1Char(indicatorChars[txIndicatorIndex]));
+    lineWidgetsChanged(ChangedTx);
     qCDebug(lcWire).noquote() << "TX" << port->portName() << QLatin1String(text, length - 1);
 }
 
@@ -222,9 +222,7 @@ void DialogBootload::readyRead()
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
         rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
-        paintAtMostEveryFrame();
-        ui->labelRX->setText(
-            QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
+        lineWidgetsChanged(ChangedRx);
         GotMessage(port, QString::fromLatin1(port->rxLine));
         port->rxLength = 0;
     }

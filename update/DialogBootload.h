@@ -40,7 +40,7 @@ public:
     // Adds a line to the job log the user reads.
     void logJob(const QString &line);
 
-    // The progress bars; see paintAtMostEveryFrame().
+    // The progress bars; see kFrameMs.
     void setFirmwareProgress(int value);
     void setImageProgress(int value);
 
@@ -58,10 +58,13 @@ public:
 
     // The indicators and progress bars change with every line. On a
     // stop-and-wait link every reply has an event-loop pass of its own, and
-    // painting them in each pass cost more than the rest of the line's work
-    // and held back the next line. Their texts and values are always set at
-    // once; only their painting is held to one frame every kFrameMs.
+    // updating and painting them in each pass cost more than the rest of the
+    // line's work and held back the next line. The indices and values change
+    // with every line; the widgets show them at most once every kFrameMs (the
+    // first change of a frame at once, the rest when the frame ends).
     static constexpr int kFrameMs = 50;
+    int firmwareProgress = 0; // shown in progressBarLoad
+    int imageProgress = 0; // shown in progressBarVerify
 
 public slots:
     void Timeout();
@@ -75,9 +78,11 @@ public:
 private:
     void discoverPorts();
     void readSettings();
-    void paintAtMostEveryFrame();
-    void paintHeldWidgets();
+    enum LineWidget { ChangedTx = 1, ChangedRx = 2, ChangedLoad = 4, ChangedVerify = 8 };
+    void lineWidgetsChanged(int which);
+    void showLineWidgets();
 
     QTimer frameTimer; // ends a held frame
-    QElapsedTimer lastFrame; // when the line widgets were last let paint
+    QElapsedTimer lastFrame; // when the line widgets were last updated
+    int changedLineWidgets = 0; // LineWidget bits not shown yet
 };

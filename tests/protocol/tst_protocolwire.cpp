@@ -183,19 +183,19 @@ private slots:
         const QStringList frames { "|", "/", "-", "-", "|", "/" };
         for (const QString &frame : frames) {
             dlg->sendLine(port, QStringLiteral("$MVER"));
-            QCOMPARE(dlg->ui->labelTX->text(), "TX: " + frame);
+            QTRY_COMPARE(dlg->ui->labelTX->text(), "TX: " + frame);
         }
         QCOMPARE(readWire(6 * 11), QByteArray("$MVER*826A\n").repeated(6));
 
         for (int i = 0; i < 5; ++i) {
             QVERIFY(unitWrites("$NOTE," + QByteArray::number(i) + "\n"));
             QTRY_COMPARE_WITH_TIMEOUT(wireLines("RX").size(), i + 1, 10000);
-            QCOMPARE(dlg->ui->labelRX->text(), "RX: " + frames[i]);
-            QCOMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: /"));
+            QTRY_COMPARE(dlg->ui->labelRX->text(), "RX: " + frames[i]);
+            QTRY_COMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: /"));
         }
         dlg->sendLine(port, QStringLiteral("$MVER"));
-        QCOMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: -"));
-        QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: |"));
+        QTRY_COMPARE(dlg->ui->labelTX->text(), QStringLiteral("TX: -"));
+        QTRY_COMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: |"));
     }
 
     void twoRepliesInOneRead()
@@ -203,7 +203,7 @@ private slots:
         QVERIFY(unitWrites("$EACK\n$DACK\n"));
         QTRY_VERIFY_WITH_TIMEOUT(wireLines("RX").size() >= 2, 10000);
         QCOMPARE(wireLines("RX"), (QStringList { rxLine("$EACK"), rxLine("$DACK") }));
-        QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
+        QTRY_COMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
         QCOMPARE(int(port->rxLength), 0);
     }
 
@@ -221,7 +221,7 @@ private slots:
         QVERIFY(unitWrites("TE\n"));
         QTRY_COMPARE_WITH_TIMEOUT(wireLines("RX").size(), 2, 10000);
         QCOMPARE(wireLines("RX"), (QStringList { rxLine("$PACK"), rxLine("$NOTE") }));
-        QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
+        QTRY_COMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
     }
 
     void bootloaderAndOverlongLines()
@@ -230,7 +230,7 @@ private slots:
         QVERIFY(unitWrites("$Bootloader\r\n" + QByteArray(1000, 'a') + "$NOTE,1\n"));
         QTRY_COMPARE_WITH_TIMEOUT(wireLines("RX").size(), 1, 10000);
         QCOMPARE(wireLines("RX"), QStringList { rxLine("$NOTE") });
-        QCOMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
+        QTRY_COMPARE(dlg->ui->labelRX->text(), QStringLiteral("RX: /"));
     }
 
 private:

@@ -59,9 +59,9 @@ private slots:
         const qint64 imageBytes = 156400 + 72600;
         QCOMPARE(rig.dlg->ui->progressBarVerify->maximum(), int(imageBytes));
         if (mode == FirmwareAndImages)
-            QCOMPARE(rig.dlg->ui->progressBarLoad->value(), 913414);
+            QTRY_COMPARE(rig.dlg->ui->progressBarLoad->value(), 913414);
         if (mode != DeleteImages)
-            QCOMPARE(rig.dlg->ui->progressBarVerify->value(), int(imageBytes));
+            QTRY_COMPARE(rig.dlg->ui->progressBarVerify->value(), int(imageBytes));
         else
             QVERIFY(rig.log().contains("Images Erased"));
         if (mode == ImagesOnly)
@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(first.units[0]->commandCount("I"), 4);
         QCOMPARE(first.units[0]->commandCount("F"), chunksSent);
         QVERIFY(again.ui->textEdit->toPlainText().contains("Bootload Complete"));
-        QCOMPARE(again.ui->progressBarVerify->value(), 156400 + 72600);
+        QTRY_COMPARE(again.ui->progressBarVerify->value(), 156400 + 72600);
     }
 
     void twoUnitsWithDifferentTiming()

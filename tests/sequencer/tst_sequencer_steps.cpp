@@ -301,7 +301,7 @@ private slots:
             rig.reply("$DACK");
         }
         QCOMPARE(rig.sent(), QList<QByteArray> { "$P,1000,1000*C64E" });
-        QCOMPARE(rig.dlg->ui->progressBarLoad->value(), 0x1000);
+        QTRY_COMPARE(rig.dlg->ui->progressBarLoad->value(), 0x1000);
         rig.reply("$DACK"); // not awaited while the sector is programmed
         QVERIFY(rig.sent().isEmpty());
         rig.reply("$PACK");
@@ -396,10 +396,10 @@ private slots:
         QVERIFY(lines.size() == 1 && lines[0].startsWith("$F,02,"));
         QCOMPARE(lines[0].count(','), 1 + 128);
         QCOMPARE(rig.port()->imageStep, int(ImageRestart));
-        QCOMPARE(rig.dlg->ui->progressBarVerify->value(), 512);
+        QTRY_COMPARE(rig.dlg->ui->progressBarVerify->value(), 512);
         rig.reply("$FACK,02,0");
         QCOMPARE(rig.sent(), QList<QByteArray> { "$X*D14A" });
-        QCOMPARE(rig.dlg->ui->progressBarVerify->value(), 640);
+        QTRY_COMPARE(rig.dlg->ui->progressBarVerify->value(), 640);
         rig.step(3);
         QVERIFY(rig.log().contains("Bootload Complete"));
     }
