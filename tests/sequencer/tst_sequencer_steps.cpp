@@ -336,6 +336,29 @@ private slots:
         QCOMPARE(rig.port()->address, 0x1040);
     }
 
+    void theLastSectorEndsTheFirmware()
+    {
+        const QByteArray fw = firmwareBytes(913408); // the last sector lies past the file's end
+        QVERIFY(TestSupport::writeAppFile("fw1.bin", fw));
+        Rig rig(FirmwareAndImages);
+        rig.captureAndOpenFiles();
+        rig.step(5);
+        rig.reply("$EACK");
+        rig.sent();
+        // Skip to the last line of the last sector, as if 222 sectors and 63 lines were done.
+        PortTest *port = rig.port();
+        port->address = 0xDFFC0;
+        rig.reply("$DACK");
+        QCOMPARE(rig.dlg->firmwareProgress, 913407);
+        QCOMPARE(rig.sent(), QList<QByteArray> { framed("$P,DF000,1000").trimmed() });
+        rig.reply("$PACK");
+        QCOMPARE(rig.dlg->firmwareProgress, 913414);
+        QCOMPARE(port->jobState, SendImages);
+        QCOMPARE(port->capturePhase, FirmwareWritten);
+        rig.step(3);
+        QVERIFY(rig.sent().isEmpty()); // no "$E" after the last sector
+    }
+
     void aSectorWithoutEraseAcknowledgementIsErasedAgain()
     {
         QVERIFY(TestSupport::writeAppFile("fw1.bin", firmwareBytes(0x3000)));
