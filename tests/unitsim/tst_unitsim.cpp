@@ -3,6 +3,7 @@
 // image assembly, and faults that repeat for a seed. Whole jobs against it,
 // with every fault, run in tests/sequencer.
 #include "FlashModel.h"
+#include "PtyPair.h"
 #include "SimUnit.h"
 #include "ToolSide.h"
 #include "support/TestSupport.h"
@@ -11,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -224,6 +226,32 @@ private slots:
             QVERIFY2(!a.filter(QLatin1String(kind)).isEmpty(), kind);
         QCOMPARE(a, b);
         QVERIFY(a != c);
+    }
+
+    // On a real serial device the unit runs its own side at each stage's speed.
+    // A pseudo-terminal's slave stands in for the device; the test holds the master.
+    void servesASerialDevice()
+    {
+        PtyPair wire;
+        QVERIFY(wire.open());
+        SimConfig config = fastConfig();
+        config.device = wire.slavePath();
+        SimUnit unit(config);
+        QVERIFY(unit.open());
+        QCOMPARE(wire.baudRate(), 19200);
+
+        const auto exchange = [&wire](const QByteArray &text, const QByteArray &expect) {
+            const QByteArray line = ToolSide::framed(text);
+            if (::write(wire.masterFd(), line.constData(), size_t(line.size())) != line.size())
+                return false;
+            QByteArray got;
+            return TestSupport::pumpUntil(wire.masterFd(), got,
+                [&expect](const QByteArray &b) { return b.contains(expect); });
+        };
+        QVERIFY(exchange("$MVER", "$MVERR," + config.versionText.toLatin1()));
+        QVERIFY(exchange("$BOOTLOADM", "$Bootloader\n"));
+        QCOMPARE(wire.baudRate(), 921600);
+        QCOMPARE(unit.stage(), SimUnit::Stage::Bootloader);
     }
 };
 

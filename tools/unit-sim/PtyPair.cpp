@@ -27,6 +27,41 @@ bool PtyPair::open()
     return true;
 }
 
+bool PtyPair::openDevice(const QString &devicePath)
+{
+    master
+        = ::open(devicePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0)
+        return false;
+    termios t {};
+    if (tcgetattr(master, &t) != 0) {
+        closeMaster();
+        return false;
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+    tcsetattr(master, TCSANOW, &t);
+    path = devicePath;
+    device = true;
+    return true;
+}
+
+void PtyPair::setBaudRate(int baud)
+{
+    speed_t speed = B0;
+    switch (baud) {
+    case 19200: speed = B19200; break;
+    case 921600: speed = B921600; break;
+    default: return;
+    }
+    termios t {};
+    if (master < 0 || tcgetattr(master, &t) != 0)
+        return;
+    cfsetspeed(&t, speed);
+    tcsetattr(master, TCSADRAIN, &t);
+}
+
 int PtyPair::baudRate() const
 {
     if (master < 0)

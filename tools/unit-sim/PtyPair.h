@@ -1,6 +1,8 @@
 #pragma once
 // A pseudo-terminal pair: the slave's path is what the tool opens as its serial
-// port; the master side is the simulated unit's end of the cable.
+// port; the master side is the simulated unit's end of the cable. Or a real
+// serial device (a second adapter, wired null-modem to the tool's), which the
+// unit then drives at its own speed.
 #include <QString>
 
 class PtyPair
@@ -15,6 +17,15 @@ public:
     // slave descriptor of its own open, so the master never reads a hang-up
     // while the tool closes and reopens its side (as it does to change speed).
     bool open();
+    // Opens a real serial device instead, raw, 8N1, non-blocking; masterFd()
+    // is then the device and slavePath() its path.
+    bool openDevice(const QString &devicePath);
+    bool isDevice() const
+    {
+        return device;
+    }
+    // Sets a device's speed in both directions (a pseudo-terminal's speed is the tool's).
+    void setBaudRate(int baud);
     int masterFd() const
     {
         return master;
@@ -35,4 +46,5 @@ private:
     int master = -1;
     int slave = -1;
     QString path;
+    bool device = false;
 };

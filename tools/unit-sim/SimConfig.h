@@ -15,6 +15,8 @@ struct SimDelayRule {
 };
 
 struct SimConfig {
+    // A real serial device to serve instead of a new pseudo-terminal.
+    QString device;
     QString versionText = QStringLiteral("D.02m"); // the "$MVERR" reply's field
     int restartMs = 200; // "$BOOTLOADM" until the bootloader runs
     int announceMs = 100; // period of the bootloader's "$Bootloader" line

@@ -67,9 +67,9 @@ SimUnit::~SimUnit()
 
 bool SimUnit::open()
 {
-    if (!pty.open())
+    if (!(config.device.isEmpty() ? pty.open() : pty.openDevice(config.device)))
         return false;
-    lastToolBaud = pty.baudRate();
+    lastToolBaud = toolBaud();
     notifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Read);
     connect(notifier, &QSocketNotifier::activated, this, &SimUnit::readFromTool);
     if (config.startInBootloader)
@@ -86,6 +86,18 @@ QString SimUnit::stageName(Stage stage)
     case Stage::Unplugged: return QStringLiteral("unplugged");
     }
     return QString();
+}
+
+// The speed of the tool's side. On a real serial device the unit cannot see the
+// tool's speed: it runs its own side at the stage's speed, and a tool at
+// another speed reads garbage, as with a real unit.
+int SimUnit::toolBaud()
+{
+    if (!pty.isDevice())
+        return pty.baudRate();
+    if (stageBaud() != 0 && pty.baudRate() != stageBaud())
+        pty.setBaudRate(stageBaud());
+    return stageBaud() != 0 ? stageBaud() : pty.baudRate();
 }
 
 int SimUnit::stageBaud() const
@@ -156,9 +168,9 @@ void SimUnit::handleLine(const QByteArray &line)
         return;
     }
 
-    const int toolBaud = pty.baudRate();
-    speedsSeen[stageName(currentStage)].insert(toolBaud);
-    if (toolBaud != stageBaud()) {
+    const int baud = toolBaud();
+    speedsSeen[stageName(currentStage)].insert(baud);
+    if (baud != stageBaud()) {
         // At the wrong speed the UART sees garbage.
         ++wrongSpeedLines;
         return;
@@ -475,7 +487,7 @@ void SimUnit::deliver(const Outgoing &out)
     if (currentStage == Stage::Unplugged)
         return;
     checkToolSpeed();
-    if (pty.baudRate() != out.baud) {
+    if (toolBaud() != out.baud) {
         ++linesNotDelivered;
         return;
     }
@@ -491,7 +503,7 @@ void SimUnit::deliver(const Outgoing &out)
 // the unit wrote before is lost, as with a real adapter.
 void SimUnit::checkToolSpeed()
 {
-    const int baud = pty.baudRate();
+    const int baud = toolBaud();
     if (baud != lastToolBaud) {
         lastToolBaud = baud;
         pty.discardPendingToTool();

@@ -143,6 +143,7 @@ private:
     void deliver(const Outgoing &out);
     void checkToolSpeed();
     int stageBaud() const;
+    int toolBaud();
     int delayFor(const QByteArray &word);
     QByteArray noiseLine();
     qint64 nowUs() const

@@ -93,6 +93,11 @@ int main(int argc, char *argv[])
     };
     opt(QStringLiteral("units"), QStringLiteral("Number of units, one port each."),
         QStringLiteral("n"), QStringLiteral("1"));
+    opt(QStringLiteral("device"),
+        QStringLiteral("Serve a real serial device (an adapter wired null-modem to the tool's) "
+                       "instead of a new pseudo-terminal; repeatable, one unit each, in place "
+                       "of --units."),
+        QStringLiteral("path"));
     opt(QStringLiteral("version-text"),
         QStringLiteral("Version the firmware reports in \"$MVERR\"."), QStringLiteral("text"),
         SimConfig().versionText);
@@ -146,7 +151,9 @@ int main(int argc, char *argv[])
         QStringLiteral("hex"));
     parser.process(app);
 
-    const qint64 unitCount = whole(parser, QStringLiteral("units"));
+    const QStringList devices = parser.values(QStringLiteral("device"));
+    const qint64 unitCount
+        = devices.isEmpty() ? whole(parser, QStringLiteral("units")) : devices.size();
     if (unitCount < 1)
         fail(QStringLiteral("--units takes at least 1"));
 
@@ -200,9 +207,12 @@ int main(int argc, char *argv[])
     for (int k = 1; k <= unitCount; ++k) {
         SimConfig config = faultUnits.isEmpty() || faultUnits.contains(k) ? faulty : common;
         config.seed = static_cast<quint32>(seed + k - 1);
+        if (!devices.isEmpty())
+            config.device = devices.at(k - 1);
         auto unit = std::make_unique<SimUnit>(config);
         if (!unit->open())
-            fail(QStringLiteral("cannot open a pseudo-terminal pair"));
+            fail(config.device.isEmpty() ? QStringLiteral("cannot open a pseudo-terminal pair")
+                                         : QStringLiteral("cannot open %1").arg(config.device));
         unit->setExpectation(expected);
         QObject::connect(unit.get(), &SimUnit::finished, &app,
             [&reportFile, &units] { writeReport(reportFile, units); });
