@@ -4,7 +4,9 @@
 #include "update/DialogBootload.h"
 #include "update/UpdateMode.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer"));

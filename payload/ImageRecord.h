@@ -5,13 +5,13 @@
 #include <QString>
 
 struct ImageRecord {
-    QByteArray pixels;     // the bytes of the file's array, in file order
-    int width = 0;         // from the descriptor's ".header.w" (0 when absent)
-    int height = 0;        // from the descriptor's ".header.h" (0 when absent)
-    int imageName = 0;     // the image's number on the unit
-    int imageVersion = 0;  // the image's version
+    QByteArray pixels; // the bytes of the file's array, in file order
+    int width = 0; // from the descriptor's ".header.w" (0 when absent)
+    int height = 0; // from the descriptor's ".header.h" (0 when absent)
+    int imageName = 0; // the image's number on the unit
+    int imageVersion = 0; // the image's version
     // Why this image must not be sent (missing file, no bytes, a size that is
     // not width x height x 2, a format the unit can't show); empty when it is fine.
     QString problem;
-    QString fileName;      // the file it was read from, for the job log
+    QString fileName; // the file it was read from, for the job log
 };

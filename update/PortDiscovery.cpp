@@ -10,8 +10,8 @@ namespace {
 QString devicePath(const QString &nameOrPath)
 {
     const QString path = nameOrPath.startsWith(QLatin1Char('/'))
-                             ? nameOrPath
-                             : QStringLiteral("/dev/") + nameOrPath;
+        ? nameOrPath
+        : QStringLiteral("/dev/") + nameOrPath;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? path : canonical;
 }
@@ -40,7 +40,7 @@ QList<PortCandidate> PortDiscovery::candidates()
         qDebug() << info.description();
         if (!info.manufacturer().contains(QLatin1String("FTDI")))
             continue;
-        found.append({info, QString()});
+        found.append({ info, QString() });
         taken.append(devicePath(info.systemLocation()));
     }
 
@@ -49,7 +49,7 @@ QList<PortCandidate> PortDiscovery::candidates()
         const QString path = devicePath(name);
         if (taken.contains(path))
             continue;
-        found.append({QSerialPortInfo(), name});
+        found.append({ QSerialPortInfo(), name });
         taken.append(path);
     }
     return found;

@@ -9,7 +9,7 @@
 
 struct PortCandidate {
     QSerialPortInfo info; // set for a scanned adapter
-    QString name;         // the name or path given in ZQ_UPDATER_PORTS, else empty
+    QString name; // the name or path given in ZQ_UPDATER_PORTS, else empty
 };
 
 namespace PortDiscovery {

@@ -81,7 +81,7 @@ void eraseImages(Line buf)
 void imageHeader(Line buf, int number, int version, int width, int height)
 {
     char *p = put(buf, "$I");
-    for (int v : {number, version, width, height})
+    for (int v : { number, version, width, height })
         p = putHex(put(p, ","), static_cast<std::uint32_t>(v), 2);
     finish(p);
 }
@@ -104,11 +104,15 @@ const struct {
     const char *text;
     ReplyWord word;
 } kReplies[] = {
-    {"$Bootloader", ReplyWord::Bootloader}, {"$GACK", ReplyWord::GAck},
-    {"$MVERR", ReplyWord::MverR},           {"$EACK", ReplyWord::EAck},
-    {"$DACK", ReplyWord::DAck},             {"$PACK", ReplyWord::PAck},
-    {"$AACK", ReplyWord::AAck},             {"$IACK", ReplyWord::IAck},
-    {"$FACK", ReplyWord::FAck},
+    { "$Bootloader", ReplyWord::Bootloader },
+    { "$GACK", ReplyWord::GAck },
+    { "$MVERR", ReplyWord::MverR },
+    { "$EACK", ReplyWord::EAck },
+    { "$DACK", ReplyWord::DAck },
+    { "$PACK", ReplyWord::PAck },
+    { "$AACK", ReplyWord::AAck },
+    { "$IACK", ReplyWord::IAck },
+    { "$FACK", ReplyWord::FAck },
 };
 } // namespace
 

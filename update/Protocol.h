@@ -9,39 +9,39 @@
 
 namespace Protocol {
 
-constexpr int kSectorSize = 4096;    // bytes per firmware sector
-constexpr int kDataLineBytes = 64;   // bytes per "$D" line
-constexpr int kChunkBytes = 256;     // bytes per "$F" line
+constexpr int kSectorSize = 4096; // bytes per firmware sector
+constexpr int kDataLineBytes = 64; // bytes per "$D" line
+constexpr int kChunkBytes = 256; // bytes per "$F" line
 constexpr int kReplyWordLength = 64; // longest reply word taken from a line
 
 using Line = char[kLineBufferSize];
 
 // Command texts, in the order a full job uses them.
-void versionQuery(Line buf);                                            // "$MVER"
-void startBootloader(Line buf);                                         // "$BOOTLOADM"
-constexpr const char *kCapture = "$G";                                  // sent raw, unframed
-void sectorErase(Line buf, std::uint32_t address);                      // "$E,%X,1"
+void versionQuery(Line buf); // "$MVER"
+void startBootloader(Line buf); // "$BOOTLOADM"
+constexpr const char *kCapture = "$G"; // sent raw, unframed
+void sectorErase(Line buf, std::uint32_t address); // "$E,%X,1"
 // "$D,%X" and the bytes as ",%02X"; count is at most kDataLineBytes.
 void sectorData(Line buf, std::uint32_t offset, const unsigned char *bytes, int count);
 void sectorProgram(Line buf, std::uint32_t address, std::uint32_t length); // "$P,%X,%X"
-void eraseImages(Line buf);                                             // "$A,1"
+void eraseImages(Line buf); // "$A,1"
 void imageHeader(Line buf, int number, int version, int width, int height); // "$I,%02X x4"
 // "$F,%02X" and the bytes as ",%02X"; count is at most kChunkBytes.
 void imageChunk(Line buf, std::uint32_t chunk, const unsigned char *bytes, int count);
-void exitBootloader(Line buf);                                          // "$X"
+void exitBootloader(Line buf); // "$X"
 
 // Reply words the dialog recognises; any other word is Unknown.
 enum class ReplyWord {
     Unknown,
     Bootloader, // "$Bootloader": the bootloader runs and can be captured
-    GAck,       // "$GACK": capture confirmed
-    MverR,      // "$MVERR,<version>": the application firmware's version
-    EAck,       // "$EACK": sector start acknowledged
-    DAck,       // "$DACK": data line acknowledged
-    PAck,       // "$PACK": sector programmed
-    AAck,       // "$AACK,<n>": 0 erasing started, 1 images erased
-    IAck,       // "$IACK,<flag>": "0" send the image, "1" skip it
-    FAck,       // "$FACK,<chunk>,<flag>": chunk acknowledged
+    GAck, // "$GACK": capture confirmed
+    MverR, // "$MVERR,<version>": the application firmware's version
+    EAck, // "$EACK": sector start acknowledged
+    DAck, // "$DACK": data line acknowledged
+    PAck, // "$PACK": sector programmed
+    AAck, // "$AACK,<n>": 0 erasing started, 1 images erased
+    IAck, // "$IACK,<flag>": "0" send the image, "1" skip it
+    FAck, // "$FACK,<chunk>,<flag>": chunk acknowledged
 };
 
 // Field 0 of line (at most kReplyWordLength characters) into word, and what it is.

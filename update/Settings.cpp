@@ -14,7 +14,7 @@ const char *const kDefaultVersion = "D.02n";
 Settings Settings::parse(const QByteArray &bytes)
 {
     Settings s;
-    QJsonParseError error{};
+    QJsonParseError error {};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (bytes.isEmpty())
         s.problem = QStringLiteral("settings.json is empty");

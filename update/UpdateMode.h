@@ -3,6 +3,6 @@
 
 enum UpdateMode : int {
     FirmwareAndImages = 0, // firmware fw1.bin, then the display images
-    ImagesOnly = 1,        // the display images only
-    DeleteImages = 2,      // erase the unit's display images
+    ImagesOnly = 1, // the display images only
+    DeleteImages = 2, // erase the unit's display images
 };

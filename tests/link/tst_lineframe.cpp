@@ -48,7 +48,8 @@ QByteArray longestTextWithCrcDigits(int digits)
     for (int i = 0; i < 94 * 94 * 94; ++i) {
         for (int k = 0, v = i; k < 3; ++k, v /= 94)
             text[kMaxCommandText - 1 - k] = static_cast<char>('!' + v % 94);
-        if (!text.contains('*') && QByteArray::number(referenceCrc(text.mid(1)), 16).size() == digits)
+        if (!text.contains('*')
+            && QByteArray::number(referenceCrc(text.mid(1)), 16).size() == digits)
             return text;
     }
     return QByteArray();
@@ -220,9 +221,10 @@ void TestLineFrame::cutsLines_data()
     QTest::newRow("NUL byte stored") << QByteArray("$A\0B\n", 5) << L { "$A" } << 0;
     // 999 bytes fill positions 0..998; the 1000th wraps the count to 0, so
     // only what follows the wrap is left of the line.
-    QTest::newRow("wrap keeps the tail") << QByteArray(999, 'a') + "b$EACK\n" << L { "$EACK\n" } << 0;
-    QTest::newRow("longest line kept whole")
-        << QByteArray(998, 'a') + '\n' << L { QByteArray(998, 'a') + '\n' } << 0;
+    QTest::newRow("wrap keeps the tail") << QByteArray(999, 'a') + "b$EACK\n"
+                                         << L { "$EACK\n" } << 0;
+    QTest::newRow("longest line kept whole") << QByteArray(998, 'a') + '\n'
+                                             << L { QByteArray(998, 'a') + '\n' } << 0;
     QTest::newRow("line feed as the 1000th byte") << QByteArray(999, 'a') + '\n' << L { "" } << 0;
     QTest::newRow("two wraps") << QByteArray(2000, 'a') + "$DACK\n" << L { "$DACK\n" } << 0;
 }

@@ -40,17 +40,20 @@ void TestTextRoutines::getField_data()
     QTest::newRow("field 4 missing") << e << 4u << 64u << 0 << QByteArray();
     QTest::newRow("M = 1") << e << 1u << 1u << 1 << QByteArray("1");
     QTest::newRow("M = 0") << e << 1u << 0u << 1 << QByteArray("");
-    QTest::newRow("M cuts field 0") << QByteArray("$Bootloader") << 0u << 4u << 1 << QByteArray("$Boo");
+    QTest::newRow("M cuts field 0")
+        << QByteArray("$Bootloader") << 0u << 4u << 1 << QByteArray("$Boo");
 
     const QByteArray fack("$FACK,1A,0*8E4\n");
     QTest::newRow("LF ends checksum") << fack << 3u << 64u << 1 << QByteArray("8E4");
     QTest::newRow("nothing after LF") << fack << 4u << 64u << 0 << QByteArray();
-    QTest::newRow("CR ends field") << QByteArray("$GACK\r\n") << 0u << 64u << 1 << QByteArray("$GACK");
+    QTest::newRow("CR ends field")
+        << QByteArray("$GACK\r\n") << 0u << 64u << 1 << QByteArray("$GACK");
     QTest::newRow("CR and LF are no separators")
         << QByteArray("$GACK\r\n") << 1u << 64u << 0 << QByteArray();
     QTest::newRow("fields go on after CR LF")
         << QByteArray("$A,1\r\nX,Y") << 2u << 64u << 1 << QByteArray("Y");
-    QTest::newRow("field cut at CR") << QByteArray("$A,1\r\nX,Y") << 1u << 64u << 1 << QByteArray("1");
+    QTest::newRow("field cut at CR")
+        << QByteArray("$A,1\r\nX,Y") << 1u << 64u << 1 << QByteArray("1");
 
     QTest::newRow("empty field between") << QByteArray("$A,,B") << 1u << 64u << 1 << QByteArray();
     QTest::newRow("empty last field") << QByteArray("$A,") << 1u << 64u << 1 << QByteArray();
@@ -63,7 +66,8 @@ void TestTextRoutines::getField_data()
     // The walk stops after 65535 characters.
     const QByteArray commas(70000, ',');
     QTest::newRow("separator 65535 is reached") << commas << 65535u << 64u << 1 << QByteArray();
-    QTest::newRow("separator 65536 is beyond the walk") << commas << 65536u << 64u << 0 << QByteArray();
+    QTest::newRow("separator 65536 is beyond the walk")
+        << commas << 65536u << 64u << 0 << QByteArray();
     QTest::newRow("long field 0, separator in reach")
         << QByteArray(65534, 'a') + ",Z" << 1u << 64u << 1 << QByteArray("Z");
     QTest::newRow("long field 0, separator out of reach")

@@ -36,8 +36,9 @@ void TestPayloadWriter::demoPayloadReadsBack()
     QVERIFY(PayloadWriter::writeDemoPayload(dir.path(), 11));
     QCOMPARE(readFile(dir.filePath("fw1.bin")).size(), 913408);
 
-    const QJsonArray images
-        = QJsonDocument::fromJson(readFile(dir.filePath("settings.json"))).object()["Images"].toArray();
+    const QJsonArray images = QJsonDocument::fromJson(readFile(dir.filePath("settings.json")))
+                                  .object()["Images"]
+                                  .toArray();
     QCOMPARE(images.size(), 2);
     const struct {
         int width, height, imageName;
@@ -45,7 +46,8 @@ void TestPayloadWriter::demoPayloadReadsBack()
     for (int i = 0; i < 2; ++i) {
         const QJsonObject entry = images.at(i).toObject();
         QCOMPARE(entry["ImageName"].toInt(-1), expected[i].imageName);
-        const ImageRecord record = ImageReader::loadImage(dir.filePath(entry["FileName"].toString()), 0, 0);
+        const ImageRecord record
+            = ImageReader::loadImage(dir.filePath(entry["FileName"].toString()), 0, 0);
         QVERIFY2(record.problem.isEmpty(), qPrintable(record.problem));
         QCOMPARE(record.width, expected[i].width);
         QCOMPARE(record.height, expected[i].height);
