@@ -298,6 +298,10 @@ private slots:
         QTest::newRow("empty array") << QByteArray("{} d = {.header.w = 2, .header.h = 1}")
                                      << QStringLiteral("no image bytes") << 0;
         QTest::newRow("empty file") << QByteArray() << QStringLiteral("no image bytes") << 0;
+        // Found by fuzzing: two negative sizes whose product matches the bytes.
+        QTest::newRow("negative size")
+            << QByteArray("{0x1, 0x2, 0x3, 0x4} d = {.header.w = -2, .header.h = -1}")
+            << QStringLiteral("no width") << 4;
     }
 
     void fileProblems()
