@@ -38,6 +38,8 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     ui->progressBarVerify->setValue(0);
 
     discoverPorts();
+    if (mode == FirmwareAndImages)
+        checkFirmwareFile();
     readSettings();
 
     qint64 total = 0;
@@ -95,24 +97,27 @@ void DialogBootload::discoverPorts()
             logJob(QStringLiteral("Could not open port %1: %2")
                        .arg(port->portName(), port->errorString()));
         } else {
-            const QString refused = LowLatency::request(*port);
-            if (!refused.isEmpty())
-                qCDebug(lcJob).noquote() << "Low latency not set on" << port->portName() << refused;
+            LowLatency::request(*port);
         }
         port->resetJob();
         ports.append(port);
     }
 }
 
+// The firmware job tells at once when fw1.bin can't be written; the job itself
+// checks again before it erases anything.
+void DialogBootload::checkFirmwareFile()
+{
+    const QString problem = FirmwareFile::problem(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin"));
+    if (!problem.isEmpty())
+        logJob(QStringLiteral("fw1.bin cannot be used: %1. The firmware will not be updated.")
+                   .arg(problem));
+}
+
 void DialogBootload::readSettings()
 {
     const QString dir = QCoreApplication::applicationDirPath();
-    if (mode == FirmwareAndImages) {
-        const QString problem = FirmwareFile::problem(dir + QStringLiteral("/fw1.bin"));
-        if (!problem.isEmpty())
-            logJob(QStringLiteral("fw1.bin cannot be used: %1. The firmware will not be updated.")
-                       .arg(problem));
-    }
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     settingsProblem = settings.problem;
     if (!settings.problem.isEmpty())

@@ -77,6 +77,7 @@ public:
 
 private:
     void discoverPorts();
+    void checkFirmwareFile();
     void readSettings();
     enum LineWidget { ChangedTx = 1, ChangedRx = 2, ChangedLoad = 4, ChangedVerify = 8 };
     void lineWidgetsChanged(int which);

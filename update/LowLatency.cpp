@@ -1,6 +1,9 @@
 #include "update/LowLatency.h"
 
+#include "update/Diagnostics.h"
+
 #include <QSerialPort>
+#include <QString>
 
 #ifdef __linux__
 #include <cerrno>
@@ -9,7 +12,9 @@
 #include <sys/ioctl.h>
 #endif
 
-QString LowLatency::request(QSerialPort &port)
+namespace {
+
+QString refusal(QSerialPort &port)
 {
 #ifdef __linux__
     const int fd = static_cast<int>(port.handle());
@@ -28,4 +33,15 @@ QString LowLatency::request(QSerialPort &port)
     Q_UNUSED(port);
     return QStringLiteral("not supported on this platform");
 #endif
+}
+
+} // namespace
+
+bool LowLatency::request(QSerialPort &port)
+{
+    const QString why = refusal(port);
+    if (why.isEmpty())
+        return true;
+    qCDebug(lcJob).noquote() << "Low latency not set on" << port.portName() << why;
+    return false;
 }

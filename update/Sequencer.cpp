@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -106,9 +105,7 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
     if (port->isOpen() || port->open(QIODevice::ReadWrite)) {
-        const QString refused = LowLatency::request(*port);
-        if (!refused.isEmpty())
-            qCDebug(lcJob).noquote() << "Low latency not set on" << port->portName() << refused;
+        LowLatency::request(*port);
     } else {
         qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
     }
