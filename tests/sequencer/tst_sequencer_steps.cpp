@@ -1,6 +1,7 @@
 // Step-exact behaviour of the update sequencer: the test holds the unit's end
 // of a pseudo-terminal, stops the dialog's timer and runs the steps itself, so
 // every wait and resend is counted in steps, and every reply is written by hand.
+#include "PayloadWriter.h"
 #include "PtyPair.h"
 #include "link/LineFrame.h"
 #include "support/TestSupport.h"
@@ -132,14 +133,13 @@ QByteArray dataLineBody(const QByteArray &fw, int address)
     return text;
 }
 
+// An image file in the shape in use whose bytes count up from seed.
 QByteArray imageSource(int width, int height, char seed)
 {
-    QByteArray text = "const uint8_t img_map[] = {\n";
-    for (int i = 0; i < width * height * 2; ++i)
-        text += "0x" + QByteArray::number((seed + i) & 0xFF, 16).rightJustified(2, '0') + ", ";
-    text += "\n};\nconst lv_img_dsc_t img = {\n  .header.w = " + QByteArray::number(width)
-        + ",\n  .header.h = " + QByteArray::number(height) + ",\n  .data = img_map,\n};\n";
-    return text;
+    QByteArray pixels(width * height * 2, '\0');
+    for (int i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<char>(seed + i);
+    return PayloadWriter::imageSource(QStringLiteral("img"), width, height, pixels);
 }
 
 } // namespace
