@@ -1,6 +1,6 @@
 // Fuzz target: settings.json of any bytes through the dialog's own reading code.
 // The result must always carry a version text and a problem for any non-object.
-#include "update/Settings.h"
+#include "payload/Settings.h"
 
 #include <QJsonDocument>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "payload/ImageReader.h"
 
 #include "payload/ConditionalSections.h"
-#include "update/Diagnostics.h"
+#include "link/Diagnostics.h"
 
 #include <QDir>
 #include <QFile>

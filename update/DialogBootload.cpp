@@ -1,34 +1,33 @@
 #include "update/DialogBootload.h"
 
-#include "link/LineAssembler.h"
 #include "link/LineFrame.h"
 #include "payload/ImageReader.h"
 #include "ui_DialogBootload.h"
-#include "update/Diagnostics.h"
-#include "update/FirmwareFile.h"
-#include "update/LowLatency.h"
+#include "link/Diagnostics.h"
+#include "payload/FirmwareFile.h"
 #include "update/PortDiscovery.h"
 #include "update/PortTest.h"
-#include "update/Settings.h"
+#include "update/Timeouts.h"
+#include "payload/Settings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <cstring>
+#include <utility>
 
 namespace {
-constexpr int kTickMs = 500;
 constexpr int kLoadMaximum = Sequencer::kLoadMaximum;
 } // namespace
 
 DialogBootload::DialogBootload(int mode, QWidget *parent)
     : QDialog(parent)
     , ui(new Ui_DialogBootload)
-    , mode(mode)
 {
+    this->mode = mode;
     ui->setupUi(this);
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(Timeout()));
-    timer.start(kTickMs);
+    timer.start(Timeouts::kTickMs);
     frameTimer.setSingleShot(true);
     connect(&frameTimer, &QTimer::timeout, this, &DialogBootload::showLineWidgets);
 
@@ -37,6 +36,8 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     ui->progressBarVerify->setMaximum(kLoadMaximum);
     ui->progressBarVerify->setValue(0);
 
+    sequencer.inputs.firmwarePath
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
     discoverPorts();
     if (mode == FirmwareAndImages)
         checkFirmwareFile();
@@ -77,14 +78,8 @@ void DialogBootload::discoverPorts()
 {
     const QList<PortCandidate> found = PortDiscovery::candidates();
     for (const PortCandidate &candidate : found) {
-        auto *port = new PortTest;
-        if (candidate.name.isEmpty())
-            port->setPort(candidate.info);
-        else
-            port->setPortName(candidate.name);
-        port->setBaudRate(19200, QSerialPort::AllDirections);
-        port->rxLine[0] = '\0';
-        port->rxLength = 0;
+        QString error;
+        PortTest *port = PortDiscovery::openPort(candidate, error);
         connect(port, SIGNAL(readyRead()), this, SLOT(readyRead()));
         // An unplugged adapter ends that unit's job; the others go on.
         connect(
@@ -92,14 +87,8 @@ void DialogBootload::discoverPorts()
                 if (e == QSerialPort::ResourceError)
                     sequencer.connectionLost(port);
             });
-        if (!port->open(QIODevice::ReadWrite)) {
-            qDebug() << "Could not open port";
-            logJob(QStringLiteral("Could not open port %1: %2")
-                       .arg(port->portName(), port->errorString()));
-        } else {
-            LowLatency::request(*port);
-        }
-        port->resetJob();
+        if (!error.isEmpty())
+            logJob(QStringLiteral("Could not open port %1: %2").arg(port->portName(), error));
         ports.append(port);
     }
 }
@@ -108,8 +97,7 @@ void DialogBootload::discoverPorts()
 // checks again before it erases anything.
 void DialogBootload::checkFirmwareFile()
 {
-    const QString problem = FirmwareFile::problem(
-        QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin"));
+    const QString problem = FirmwareFile::problem(sequencer.inputs.firmwarePath);
     if (!problem.isEmpty())
         logJob(QStringLiteral("fw1.bin cannot be used: %1. The firmware will not be updated.")
                    .arg(problem));
@@ -144,6 +132,11 @@ void DialogBootload::parseImageSource(const QByteArray &text, ImageRecord &recor
 void DialogBootload::logJob(const QString &line)
 {
     ui->textEdit->append(line);
+}
+
+void DialogBootload::showUnitVersion(PortTest *, const QString &version)
+{
+    ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + version);
 }
 
 void DialogBootload::setFirmwareProgress(int value)
@@ -188,13 +181,10 @@ void DialogBootload::showLineWidgets()
 
 void DialogBootload::sendLine(PortTest *port, char *text)
 {
-    const int length = CompleteLine(text);
-    if (length == 0)
+    if (Protocol::writeFramed(*port, port->portName(), text) == 0)
         return;
-    port->write(text, length);
     txIndicatorIndex = (txIndicatorIndex + 1) % 4;
     lineWidgetsChanged(ChangedTx);
-    qCDebug(lcWire).noquote() << "TX" << port->portName() << QLatin1String(text, length - 1);
 }
 
 void DialogBootload::sendLine(PortTest *port, const QString &text)
@@ -209,49 +199,30 @@ void DialogBootload::sendLine(PortTest *port, const QString &text)
 
 void DialogBootload::sendRaw(PortTest *port, const QString &text)
 {
-    QByteArray bytes = text.toUtf8();
-    if (bytes.isEmpty())
-        return;
-    if (!bytes.endsWith('\n'))
-        bytes.append('\n');
-    port->write(bytes.constData(), bytes.size());
+    Protocol::writeRaw(*port, text);
 }
 
 void DialogBootload::readyRead()
 {
     auto *port = dynamic_cast<PortTest *>(sender());
-    if (port == nullptr)
-        return;
-    const QByteArray bytes = port->readAll();
-    for (const char byte : bytes) {
-        if (!AppendRxByte(port->rxLine, port->rxLength, byte))
-            continue;
-        rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
-        lineWidgetsChanged(ChangedRx);
-        GotMessage(port, QString::fromLatin1(port->rxLine));
-        port->rxLength = 0;
-    }
+    if (port != nullptr)
+        sequencer.receive(port, port->readAll());
+}
+
+void DialogBootload::lineReceived(PortTest *)
+{
+    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
+    lineWidgetsChanged(ChangedRx);
 }
 
 void DialogBootload::GotMessage(PortTest *port, QString Msg)
 {
-    const QByteArray utf8 = Msg.toUtf8();
-    const int n = qMin(utf8.size(), kLineBufferSize - 1);
-    std::memcpy(port->rxLine, utf8.constData(), static_cast<size_t>(n));
-    port->rxLine[n] = '\0';
-    if (n == 0)
-        return;
-
-    char word[Protocol::kReplyWordLength + 1];
-    const Protocol::ReplyWord reply = Protocol::recogniseReply(port->rxLine, word);
-    if (reply != Protocol::ReplyWord::Bootloader)
-        qCDebug(lcWire).noquote() << "RX" << port->portName() << word;
-    sequencer.onReply(port, reply, port->rxLine);
+    sequencer.handleLine(port, Msg);
 }
 
 void DialogBootload::Timeout()
 {
-    for (PortTest *port : qAsConst(ports))
+    for (PortTest *port : std::as_const(ports))
         runJobStep(port);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The modal update dialog: one job (an UpdateMode) on every attached unit. It
-// owns the ports, the display images and the 500 ms timer that steps the jobs,
-// and it is where the protocol, the sequencer and the widgets meet.
+// owns the ports, the display images and the 500 ms timer that steps the jobs;
+// the job itself runs in the engine (Sequencer), for which the dialog is the
+// host: it writes the lines, shows the log, the version and the progress.
 #include "payload/ImageRecord.h"
+#include "update/JobHost.h"
 #include "update/Sequencer.h"
 #include "update/UpdateMode.h"
 
@@ -15,7 +17,7 @@
 class PortTest;
 class Ui_DialogBootload;
 
-class DialogBootload : public QDialog
+class DialogBootload : public QDialog, public JobHost
 {
     Q_OBJECT
 
@@ -25,10 +27,10 @@ public:
 
     // Completes the command text in the caller's kLineBufferSize buffer with its
     // checksum and writes it; advances the send indicator.
-    void sendLine(PortTest *port, char *text);
+    void sendLine(PortTest *port, char *text) override;
     void sendLine(PortTest *port, const QString &text);
     // Writes text unframed, with a line feed appended if it lacks one ("$G").
-    void sendRaw(PortTest *port, const QString &text);
+    void sendRaw(PortTest *port, const QString &text) override;
 
     // Reads one display image file and appends its record to images.
     void loadImage(const QString &path, int imageName, int imageVersion);
@@ -37,24 +39,25 @@ public:
     // One step of one port's job.
     void runJobStep(PortTest *port);
 
-    // Adds a line to the job log the user reads.
-    void logJob(const QString &line);
+    // The rest of the engine's host: the job log, the unit's version, the
+    // progress bars (see kFrameMs) and the receive indicator.
+    void logJob(const QString &line) override;
+    void showUnitVersion(PortTest *port, const QString &version) override;
+    void setFirmwareProgress(int value) override;
+    void setImageProgress(int value) override;
+    void lineReceived(PortTest *port) override;
 
-    // The progress bars; see kFrameMs.
-    void setFirmwareProgress(int value);
-    void setImageProgress(int value);
-
+    Sequencer sequencer { *this }; // the job engine; holds mode and images
     QTimer timer; // 500 ms; steps every port's job
     Ui_DialogBootload *ui; // the form's ten widgets
     QList<PortTest *> ports; // one per attached unit, open or not; owned
-    QList<ImageRecord> images; // the display images, in settings order
-    int mode; // an UpdateMode
+    QList<ImageRecord> &images = sequencer.inputs.images; // the display images, in settings order
+    int &mode = sequencer.inputs.mode; // an UpdateMode
     int txIndicatorIndex = 0; // frame of the send indicator
     int rxIndicatorIndex = 0; // frame of the receive indicator
     const char indicatorChars[4] = { '-', '|', '/', '-' };
     QString updateVersion; // the settings' "Version", or "D.02n"
-    QString settingsProblem; // why settings.json could not be read; empty when it was
-    Sequencer sequencer { *this };
+    QString &settingsProblem = sequencer.inputs.settingsProblem;
 
     // The indicators and progress bars change with every line. On a
     // stop-and-wait link every reply has an event-loop pass of its own, and

@@ -1,6 +1,6 @@
 #include "update/LowLatency.h"
 
-#include "update/Diagnostics.h"
+#include "link/Diagnostics.h"
 
 #include <QSerialPort>
 #include <QString>

@@ -1,5 +1,8 @@
 #include "update/PortDiscovery.h"
 
+#include "update/LowLatency.h"
+#include "update/PortTest.h"
+
 #include <QDebug>
 #include <QFileInfo>
 
@@ -53,4 +56,25 @@ QList<PortCandidate> PortDiscovery::candidates()
         taken.append(path);
     }
     return found;
+}
+
+PortTest *PortDiscovery::openPort(const PortCandidate &candidate, QString &error)
+{
+    auto *port = new PortTest;
+    if (candidate.name.isEmpty())
+        port->setPort(candidate.info);
+    else
+        port->setPortName(candidate.name);
+    port->setBaudRate(19200, QSerialPort::AllDirections);
+    port->rxLine[0] = '\0';
+    port->rxLength = 0;
+    error.clear();
+    if (port->open(QIODevice::ReadWrite)) {
+        LowLatency::request(*port);
+    } else {
+        qDebug() << "Could not open port";
+        error = port->errorString();
+    }
+    port->resetJob();
+    return port;
 }

@@ -1,11 +1,13 @@
 #pragma once
 // Which serial ports a dialog drives: every port whose manufacturer contains
 // "FTDI", then every port named in ZQ_UPDATER_PORTS (comma-separated names or
-// device paths), each once.
+// device paths), each once; and how a port is first opened.
 #include <QList>
 #include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
+
+class PortTest;
 
 struct PortCandidate {
     QSerialPortInfo info; // set for a scanned adapter
@@ -20,5 +22,10 @@ QStringList namedPorts(const QString &value);
 // Scans the system's ports (logging each one's manufacturer, vendor identifier
 // and description) and adds the named ports that the scan did not find.
 QList<PortCandidate> candidates();
+
+// A new port for the candidate, set to 19200 baud and opened for reading and
+// writing (with low latency asked of the driver), its job record reset. It is
+// returned whether it opened or not; when not, error says why.
+PortTest *openPort(const PortCandidate &candidate, QString &error);
 
 } // namespace PortDiscovery

@@ -1,6 +1,10 @@
 #include "update/Protocol.h"
 
+#include "link/Diagnostics.h"
 #include "link/TextRoutines.h"
+
+#include <QIODevice>
+#include <QString>
 
 #include <cstring>
 #include <initializer_list>
@@ -125,12 +129,24 @@ ReplyWord recogniseReply(const char *line, char (&word)[kReplyWordLength + 1])
     return ReplyWord::Unknown;
 }
 
-const char *replyName(ReplyWord w)
+int writeFramed(QIODevice &port, const QString &portName, char *text)
 {
-    for (const auto &entry : kReplies)
-        if (entry.word == w)
-            return entry.text;
-    return "?";
+    const int length = CompleteLine(text);
+    if (length == 0)
+        return 0;
+    port.write(text, length);
+    qCDebug(lcWire).noquote() << "TX" << portName << QLatin1String(text, length - 1);
+    return length;
+}
+
+void writeRaw(QIODevice &port, const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (bytes.isEmpty())
+        return;
+    if (!bytes.endsWith('\n'))
+        bytes.append('\n');
+    port.write(bytes.constData(), bytes.size());
 }
 
 std::uint32_t numberField(const char *line, unsigned n)

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+class QIODevice;
+class QString;
+
 namespace Protocol {
 
 constexpr int kSectorSize = 4096; // bytes per firmware sector
@@ -47,7 +50,13 @@ enum class ReplyWord {
 // Field 0 of line (at most kReplyWordLength characters) into word, and what it is.
 ReplyWord recogniseReply(const char *line, char (&word)[kReplyWordLength + 1]);
 
-const char *replyName(ReplyWord w);
+// The protocol's sender: completes text (a kLineBufferSize buffer) with its
+// checksum in place and writes it to port. Returns the finished line's length,
+// or 0 when the text can't be framed (nothing is written).
+int writeFramed(QIODevice &port, const QString &portName, char *text);
+// Writes text unframed with a line feed appended unless it ends in one
+// ("$G"); empty text writes nothing.
+void writeRaw(QIODevice &port, const QString &text);
 
 // Field n of line read as a number (HexToInt); a missing field reads as 0.
 std::uint32_t numberField(const char *line, unsigned n);

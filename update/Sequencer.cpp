@@ -1,29 +1,23 @@
 #include "update/Sequencer.h"
 
+#include "link/Diagnostics.h"
+#include "link/LineAssembler.h"
 #include "link/TextRoutines.h"
-#include "ui_DialogBootload.h"
-#include "update/Diagnostics.h"
-#include "update/DialogBootload.h"
-#include "update/FirmwareFile.h"
+#include "payload/FirmwareFile.h"
+#include "update/JobHost.h"
 #include "update/LowLatency.h"
 #include "update/PortTest.h"
+#include "update/Timeouts.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
+
+using namespace Timeouts;
 
 namespace {
 
-constexpr int kVersionQuerySteps = 10; // eight "$MVER", then two "$BOOTLOADM"
-constexpr int kCommandWaitSteps = 3; // firmware: a command is due once tickCount passes 3
-constexpr int kProgramWaitSteps = 17; // ... and "$P" once it passes 17
-constexpr int kImageWaitSteps = 3; // image header or chunk resent after four steps
-constexpr int kImageRestartSteps = 6; // header again after a lost last "$FACK"
-constexpr int kEraseReplySteps = 2; // "$A,1" waits this long for "$AACK"
-constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has started
-constexpr int kFinishSteps = 4; // "$X" to closing the port
 constexpr int kLastDataProgress = 913407; // firmware progress after the last data line
 constexpr std::int32_t kFirstAddress = FirmwareFile::kFirstAddress;
 constexpr std::int32_t kLastAddress = FirmwareFile::kEndAddress - 1; // 0xDFFFF
@@ -31,14 +25,14 @@ constexpr qint32 kBootloaderBaud = 921600;
 
 } // namespace
 
-Sequencer::Sequencer(DialogBootload &dialog)
-    : dlg(dialog)
+Sequencer::Sequencer(JobHost &jobHost)
+    : host(jobHost)
 {
 }
 
 void Sequencer::log(const QString &line)
 {
-    dlg.logJob(line);
+    host.logJob(line);
 }
 
 // Closes the port once what was written to it has gone out: closing drops
@@ -61,25 +55,18 @@ void Sequencer::step(PortTest *port)
     case StartVersionQuery:
         port->retryCount = kVersionQuerySteps;
         port->jobState = VersionQuery;
-        port->jobClock.start();
+        port->timing.startNs = host.nowNs();
         break;
     case VersionQuery: versionQuery(port); break;
     case SwitchToBootloaderSpeed: switchToBootloaderSpeed(port); break;
-    case WaitForBootloader:
-        if (port->capturePhase == Captured) {
-            port->jobState = OpenFiles;
-        } else if (++port->waitSteps == kBootloaderWarnSteps) {
-            log(QStringLiteral("No bootloader seen on %1 after 20 s: power-cycle the unit. "
-                               "Still waiting.")
-                    .arg(port->portName()));
-        }
-        break;
+    case WaitForBootloader: waitForBootloader(port); break;
     case OpenFiles: openFiles(port); break;
     case ProgramFirmware: programFirmware(port); break;
     case SendImages: sendImages(port); break;
     case EraseImages: eraseImages(port); break;
     case Finish: finish(port); break;
     }
+    updateStatus(port);
 }
 
 void Sequencer::versionQuery(PortTest *port)
@@ -100,8 +87,8 @@ void Sequencer::versionQuery(PortTest *port)
 void Sequencer::switchToBootloaderSpeed(PortTest *port)
 {
     port->capturePhase = Uncaptured;
-    port->bootloaderAnswered = false;
-    port->waitSteps = 0;
+    port->guards.bootloaderAnswered = false;
+    port->guards.waitSteps = 0;
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
     if (port->isOpen() || port->open(QIODevice::ReadWrite)) {
@@ -112,11 +99,19 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->jobState = WaitForBootloader;
 }
 
+void Sequencer::waitForBootloader(PortTest *port)
+{
+    if (port->capturePhase == Captured) {
+        port->jobState = OpenFiles;
+    } else if (++port->guards.waitSteps == kBootloaderWarnSteps) {
+        log(QStringLiteral("No bootloader seen on %1 after 20 s: power-cycle the unit. "
+                           "Still waiting.")
+                .arg(port->portName()));
+    }
+}
+
 void Sequencer::openFiles(PortTest *port)
 {
-    const QString firmwarePath
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
-
     port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
     qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
                                               : "Cannot find file Address.bin");
@@ -126,13 +121,13 @@ void Sequencer::openFiles(PortTest *port)
     }
 
     port->jobState = ProgramFirmware;
-    if (dlg.mode == ImagesOnly) {
+    if (inputs.mode == ImagesOnly) {
         port->jobState = SendImages;
         port->imageIndex = 0;
         port->imageOffset = 0;
         port->imageStep = ImageRestart;
         port->stepCountdown = 0;
-    } else if (dlg.mode == DeleteImages) {
+    } else if (inputs.mode == DeleteImages) {
         port->jobState = EraseImages;
         port->imageIndex = 0;
         port->imageOffset = 0;
@@ -141,34 +136,35 @@ void Sequencer::openFiles(PortTest *port)
     }
 
     port->jobFile.close();
-    port->jobFile.setFileName(firmwarePath);
+    port->jobFile.setFileName(inputs.firmwarePath);
     if (port->jobFile.open(QIODevice::ReadOnly))
         qCDebug(lcJob).noquote() << "Opened" << port->jobFile.fileName();
 
     port->address = kFirstAddress;
     port->sectorStep = SectorStart;
     port->tickCount = 0;
-    port->sectorErased = false;
-    port->dataSends = port->programSends = port->headerSends = 0;
-    port->headerAwaited = port->chunksAwaited = false;
-    port->repliesOwed = port->holdSteps = 0;
+    const bool bootloaderAnswered = port->guards.bootloaderAnswered;
+    port->guards.reset();
+    port->guards.bootloaderAnswered = bootloaderAnswered;
+    imageTotal = 0;
+    for (const ImageRecord &image : std::as_const(inputs.images))
+        imageTotal += image.pixels.size();
 
-    if (!dlg.settingsProblem.isEmpty() && dlg.mode != DeleteImages)
-        port->notUpdated << QStringLiteral("the display images (settings.json could not be read)");
+    if (!inputs.settingsProblem.isEmpty() && inputs.mode != DeleteImages)
+        port->status.notUpdated
+            << QStringLiteral("the display images (settings.json could not be read)");
     if (port->jobState != ProgramFirmware)
         return;
     // Not one sector is erased from a file that can't be written whole: the
     // unit keeps the firmware it has.
-    const QString problem = FirmwareFile::problem(firmwarePath);
+    const QString problem = FirmwareFile::problem(inputs.firmwarePath);
     if (!problem.isEmpty()) {
         log(QStringLiteral("fw1.bin cannot be used: %1. The firmware was not updated.")
                 .arg(problem));
-        port->notUpdated.prepend(QStringLiteral("the firmware"));
-        if (dlg.settingsProblem.isEmpty())
-            port->notUpdated << QStringLiteral("the display images");
-        port->jobState = Finish;
-        port->tickCount = 0;
-        sendExit(port);
+        port->status.notUpdated.prepend(QStringLiteral("the firmware"));
+        if (inputs.settingsProblem.isEmpty())
+            port->status.notUpdated << QStringLiteral("the display images");
+        finishJob(port);
     }
 }
 
@@ -176,12 +172,13 @@ void Sequencer::openFiles(PortTest *port)
 // command may still arrive; true while holding.
 bool Sequencer::holding(PortTest *port)
 {
-    if (port->repliesOwed > 0 && port->holdSteps > 0) {
-        --port->holdSteps;
+    ReplyGuards &g = port->guards;
+    if (g.repliesOwed > 0 && g.holdSteps > 0) {
+        --g.holdSteps;
         return true;
     }
-    port->repliesOwed = 0;
-    port->holdSteps = 0;
+    g.repliesOwed = 0;
+    g.holdSteps = 0;
     return false;
 }
 
@@ -189,8 +186,18 @@ void Sequencer::owe(PortTest *port, int copies)
 {
     if (copies <= 0)
         return;
-    port->repliesOwed = copies;
-    port->holdSteps = kSettleSteps;
+    port->guards.repliesOwed = copies;
+    port->guards.holdSteps = kSettleSteps;
+}
+
+void Sequencer::commandDueNow(PortTest *port)
+{
+    port->tickCount = kCommandWaitSteps + 1;
+}
+
+void Sequencer::programDueNow(PortTest *port)
+{
+    port->tickCount = kProgramWaitSteps + 1;
 }
 
 void Sequencer::programFirmware(PortTest *port)
@@ -221,14 +228,14 @@ void Sequencer::programFirmware(PortTest *port)
             ++port->tickCount;
             return;
         }
-        if (!port->sectorErased) {
+        if (!port->guards.sectorErased) {
             // Without "$EACK" the sector may not have been erased: start it again.
             qCDebug(lcJob).noquote()
                 << "No $EACK for the sector at" << Qt::hex << port->address - Protocol::kSectorSize
                 << "on" << port->portName() << "- erasing it again";
             port->address -= Protocol::kSectorSize;
             port->sectorStep = SectorStart;
-            port->tickCount = kCommandWaitSteps + 1;
+            commandDueNow(port);
             programFirmware(port);
             return;
         }
@@ -241,7 +248,6 @@ void Sequencer::programFirmware(PortTest *port)
 
 void Sequencer::sendImages(PortTest *port)
 {
-    const auto count = static_cast<std::uint32_t>(dlg.images.size());
     switch (port->imageStep) {
     case ImageHeader:
         if (port->stepCountdown > 0) {
@@ -250,7 +256,7 @@ void Sequencer::sendImages(PortTest *port)
         }
         if (holding(port) || !skipUnsendableImages(port))
             return;
-        sendImageHeader(port, dlg.images.at(static_cast<int>(port->imageIndex)));
+        sendImageHeader(port, inputs.images.at(static_cast<int>(port->imageIndex)));
         port->imageOffset = 0;
         port->stepCountdown = kImageWaitSteps;
         return;
@@ -259,13 +265,11 @@ void Sequencer::sendImages(PortTest *port)
             --port->stepCountdown;
             return;
         }
-        if (port->imageIndex >= count) {
-            port->jobState = Finish;
-            port->tickCount = 0;
-            sendExit(port);
+        if (port->imageIndex >= static_cast<std::uint32_t>(imageCount())) {
+            finishJob(port);
             return;
         }
-        sendChunk(port, dlg.images.at(static_cast<int>(port->imageIndex)));
+        sendChunk(port, inputs.images.at(static_cast<int>(port->imageIndex)));
         return;
     case ImageRestart:
         if (port->stepCountdown > 0) {
@@ -282,12 +286,17 @@ void Sequencer::sendImages(PortTest *port)
     }
 }
 
+int Sequencer::imageCount() const
+{
+    return inputs.images.size();
+}
+
 // Passes over images that must not be sent (they were not read, or the unit
 // can't show them), noting each; false when that ended the job.
 bool Sequencer::skipUnsendableImages(PortTest *port)
 {
-    while (port->imageIndex < static_cast<std::uint32_t>(dlg.images.size())) {
-        const ImageRecord &image = dlg.images.at(static_cast<int>(port->imageIndex));
+    while (port->imageIndex < static_cast<std::uint32_t>(imageCount())) {
+        const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
         if (image.problem.isEmpty() && !image.pixels.isEmpty())
             return true;
         const QString what = QStringLiteral("image %1 (%2)")
@@ -296,13 +305,11 @@ bool Sequencer::skipUnsendableImages(PortTest *port)
         log(QStringLiteral("Not sending %1 to %2: %3")
                 .arg(what, port->portName(),
                     image.problem.isEmpty() ? QStringLiteral("it holds no bytes") : image.problem));
-        port->notUpdated << what;
+        port->status.notUpdated << what;
         ++port->imageIndex;
         showImageProgress(port);
     }
-    port->jobState = Finish;
-    port->tickCount = 0;
-    sendExit(port);
+    finishJob(port);
     return false;
 }
 
@@ -325,6 +332,13 @@ void Sequencer::eraseImages(PortTest *port)
     }
 }
 
+void Sequencer::finishJob(PortTest *port)
+{
+    port->jobState = Finish;
+    port->tickCount = 0;
+    sendExit(port);
+}
+
 void Sequencer::finish(PortTest *port)
 {
     if (port->tickCount >= kFinishSteps)
@@ -332,42 +346,86 @@ void Sequencer::finish(PortTest *port)
     if (++port->tickCount < kFinishSteps)
         return;
     closePort(port);
-    if (port->notUpdated.isEmpty())
+    if (port->status.notUpdated.isEmpty())
         log(QStringLiteral("Bootload Complete"));
     else
         log(QStringLiteral("Update of %1 NOT complete. Not updated: %2.")
-                .arg(port->portName(), port->notUpdated.join(QStringLiteral(", "))));
-    const double seconds = static_cast<double>(port->jobClock.nsecsElapsed()) / 1e9;
-    const double replyMs = port->replyCount > 0
-        ? static_cast<double>(port->replyNsTotal) / 1e6 / port->replyCount
+                .arg(port->portName(), port->status.notUpdated.join(QStringLiteral(", "))));
+    const JobTiming &t = port->timing;
+    const double seconds = static_cast<double>(host.nowNs() - t.startNs) / 1e9;
+    const double replyMs = t.replyCount > 0
+        ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount
         : 0.0;
     log(QStringLiteral("%1: job took %2 s, average reply time %3 ms over %4 replies")
             .arg(port->portName())
             .arg(seconds, 0, 'f', 1)
             .arg(replyMs, 0, 'f', 2)
-            .arg(port->replyCount));
+            .arg(t.replyCount));
+    endStatus(port);
 }
 
 void Sequencer::connectionLost(PortTest *port)
 {
-    if (port->connectionLost || (port->jobState == Finish && port->tickCount >= kFinishSteps))
+    if (port->status.stage == UnitStatus::ConnectionLost
+        || (port->jobState == Finish && port->tickCount >= kFinishSteps))
         return;
-    port->connectionLost = true;
     port->jobState = Finish;
     port->tickCount = kFinishSteps;
     log(QStringLiteral("Connection to %1 lost: its job has ended and the unit may not be "
                        "updated. Check the cable and run the job again.")
             .arg(port->portName()));
+    port->status.stage = UnitStatus::ConnectionLost;
+    port->status.reason = QStringLiteral("connection lost");
+    host.unitChanged(port);
     // The port may be inside its own notification: close it once that is over.
-    QPointer<PortTest> later(port);
-    QTimer::singleShot(0, &dlg, [later] {
-        if (later && later->isOpen())
-            later->close();
+    QTimer::singleShot(0, port, [port] {
+        if (port->isOpen())
+            port->close();
     });
 }
 
+void Sequencer::stop(PortTest *port, const QString &why)
+{
+    if (port->status.ended())
+        return;
+    closePort(port);
+    port->jobState = Finish;
+    port->tickCount = kFinishSteps;
+    port->status.stage = UnitStatus::NotUpdated;
+    port->status.reason = why;
+    host.unitChanged(port);
+}
+
 // ---------------------------------------------------------------------------
-// Reactions to replies, in the order the reply words are checked.
+// The receive path and the reactions to replies, in the order the reply
+// words are checked.
+
+void Sequencer::receive(PortTest *port, const QByteArray &bytes)
+{
+    for (const char byte : bytes) {
+        if (!AppendRxByte(port->rxLine, port->rxLength, byte))
+            continue;
+        host.lineReceived(port);
+        handleLine(port, QString::fromLatin1(port->rxLine));
+        port->rxLength = 0;
+    }
+}
+
+void Sequencer::handleLine(PortTest *port, const QString &line)
+{
+    const QByteArray utf8 = line.toUtf8();
+    const int n = std::min(static_cast<int>(utf8.size()), kLineBufferSize - 1);
+    std::copy(utf8.constData(), utf8.constData() + n, port->rxLine);
+    port->rxLine[n] = '\0';
+    if (n == 0)
+        return;
+
+    char word[Protocol::kReplyWordLength + 1];
+    const Protocol::ReplyWord reply = Protocol::recogniseReply(port->rxLine, word);
+    if (reply != Protocol::ReplyWord::Bootloader)
+        qCDebug(lcWire).noquote() << "RX" << port->portName() << word;
+    onReply(port, reply, port->rxLine);
+}
 
 void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *line)
 {
@@ -375,11 +433,12 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     if (word == ReplyWord::Unknown)
         return;
     if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
-        port->bootloaderAnswered = true;
-        if (port->lastSendNs >= 0 && port->jobClock.isValid()) {
-            port->replyNsTotal += port->jobClock.nsecsElapsed() - port->lastSendNs;
-            ++port->replyCount;
-            port->lastSendNs = -1;
+        port->guards.bootloaderAnswered = true;
+        JobTiming &t = port->timing;
+        if (t.lastSendNs >= 0) {
+            t.replyNsTotal += host.nowNs() - t.lastSendNs;
+            ++t.replyCount;
+            t.lastSendNs = -1;
         }
     }
 
@@ -394,8 +453,10 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     }
 
     if (port->capturePhase == Uncaptured) {
-        if (word != ReplyWord::GAck)
+        if (word != ReplyWord::GAck) {
+            updateStatus(port);
             return;
+        }
         port->capturePhase = Captured;
         port->address = kFirstAddress;
         port->tickCount = 0;
@@ -407,16 +468,17 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     case ReplyWord::PAck: onProgrammed(port); break;
     default: break;
     }
+    updateStatus(port);
 }
 
 void Sequencer::onBootloader(PortTest *port)
 {
     // "$G" again for as long as the bootloader has not answered after the
     // capture: a lost "$G" must not leave the job waiting forever.
-    const bool captureLost = port->capturePhase == Captured && !port->bootloaderAnswered;
+    const bool captureLost = port->capturePhase == Captured && !port->guards.bootloaderAnswered;
     if (port->capturePhase != Uncaptured && !captureLost)
         return;
-    dlg.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
     port->capturePhase = Captured;
     qCDebug(lcJob) << "Send Capture Bootloader";
 }
@@ -426,8 +488,8 @@ void Sequencer::onVersion(PortTest *port, const char *line)
     char version[kLineBufferSize];
     if (GetField(line, version, 1, kLineBufferSize - 1) == 0)
         version[0] = '\0';
-    dlg.ui->label_UnitVersion->setText(
-        QStringLiteral("Unit Version: ") + QString::fromUtf8(version));
+    port->status.version = QString::fromUtf8(version);
+    host.showUnitVersion(port, port->status.version);
     char command[kLineBufferSize];
     Protocol::startBootloader(command);
     send(port, command);
@@ -435,29 +497,30 @@ void Sequencer::onVersion(PortTest *port, const char *line)
 
 void Sequencer::onImageAck(PortTest *port, const char *line)
 {
-    if (port->jobState != SendImages || !port->headerAwaited) {
+    ReplyGuards &g = port->guards;
+    if (port->jobState != SendImages || !g.headerAwaited) {
         // An answer owed to an earlier copy of a header, or a stray one.
         qCDebug(lcJob) << "$IACK not awaited, ignored";
-        if (port->repliesOwed > 0 && --port->repliesOwed == 0) {
-            port->holdSteps = 0;
+        if (g.repliesOwed > 0 && --g.repliesOwed == 0) {
+            g.holdSteps = 0;
             if (port->jobState == SendImages && port->imageStep == ImageHeader
                 && port->stepCountdown == 0)
-                dlg.runJobStep(port); // the held header goes out now
+                step(port); // the held header goes out now
         }
         return;
     }
     const int flag = Protocol::flagField(line, 1);
     if (flag == 0 || flag == 1) {
-        port->headerAwaited = false;
-        owe(port, port->headerSends - 1);
-        port->headerSends = 0;
+        g.headerAwaited = false;
+        owe(port, g.headerSends - 1);
+        g.headerSends = 0;
         if (flag == 0)
             port->imageStep = ImageChunks;
         else
             nextImage(port); // the unit holds this image already
     }
     port->stepCountdown = 0;
-    dlg.runJobStep(port);
+    step(port);
 }
 
 void Sequencer::onChunkAck(PortTest *port, const char *line)
@@ -468,12 +531,12 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     if (GetField(line, flagText, 2, kLineBufferSize - 1) == 0)
         flagText[0] = '\0';
     qCDebug(lcJob).noquote() << "FACK" << chunk << flagText;
-    if (port->jobState != SendImages || !port->chunksAwaited
-        || port->imageIndex >= static_cast<std::uint32_t>(dlg.images.size())) {
+    if (port->jobState != SendImages || !port->guards.chunksAwaited
+        || port->imageIndex >= static_cast<std::uint32_t>(imageCount())) {
         qCDebug(lcJob) << "$FACK not awaited, ignored";
         return;
     }
-    const ImageRecord &image = dlg.images.at(static_cast<int>(port->imageIndex));
+    const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
     if (chunk == port->lastChunk) {
         port->imageOffset += Protocol::kChunkBytes;
         if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))
@@ -482,7 +545,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
             showImageProgress(port);
     } else if (flag == 1) {
         // The unit moves on to the next image; it starts with its header.
-        port->chunksAwaited = false;
+        port->guards.chunksAwaited = false;
         ++port->imageIndex;
         port->imageStep = ImageRestart;
         port->imageOffset = 0;
@@ -494,22 +557,19 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
         return;
     }
     port->stepCountdown = 0;
-    dlg.runJobStep(port);
+    step(port);
 }
 
 // The current image is done (sent or held by the unit already): on to the next,
 // or "$X" after the last.
 void Sequencer::nextImage(PortTest *port)
 {
-    port->chunksAwaited = false;
+    port->guards.chunksAwaited = false;
     ++port->imageIndex;
     port->imageStep = ImageHeader;
     port->imageOffset = 0;
-    if (port->imageIndex >= static_cast<std::uint32_t>(dlg.images.size())) {
-        port->jobState = Finish;
-        port->tickCount = 0;
-        sendExit(port);
-    }
+    if (port->imageIndex >= static_cast<std::uint32_t>(imageCount()))
+        finishJob(port);
     showImageProgress(port);
 }
 
@@ -526,79 +586,79 @@ void Sequencer::onEraseAck(PortTest *port, const char *line)
         port->stepCountdown = kEraseRunningSteps;
     } else if (n == 1) {
         log(QStringLiteral("Images Erased"));
-        port->jobState = Finish;
-        port->tickCount = 0;
-        sendExit(port);
+        finishJob(port);
     }
 }
 
 void Sequencer::onSectorErased(PortTest *port)
 {
+    ReplyGuards &g = port->guards;
     if (port->jobState != ProgramFirmware || port->capturePhase != Captured
-        || port->sectorStep == SectorProgram || port->sectorErased)
+        || port->sectorStep == SectorProgram || g.sectorErased)
         return;
-    port->sectorErased = true;
+    g.sectorErased = true;
     port->sectorStep = SectorData;
     // The first data line goes out now, unless the wait for this reply has
     // already sent it.
-    if (port->address % Protocol::kSectorSize == 0 && port->dataSends == 0) {
-        port->tickCount = kCommandWaitSteps + 1;
-        dlg.runJobStep(port);
+    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {
+        commandDueNow(port);
+        step(port);
     }
 }
 
 void Sequencer::onDataAck(PortTest *port)
 {
+    ReplyGuards &g = port->guards;
     if (port->jobState != ProgramFirmware
         || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))
         return;
-    if (port->repliesOwed > 0) {
+    if (g.repliesOwed > 0) {
         // Owed to an earlier copy of a line that is acknowledged already.
-        if (--port->repliesOwed == 0) {
-            port->holdSteps = 0;
-            dlg.runJobStep(port);
+        if (--g.repliesOwed == 0) {
+            g.holdSteps = 0;
+            step(port);
         }
         return;
     }
-    if (port->sectorStep != SectorData || port->dataSends == 0)
+    if (port->sectorStep != SectorData || g.dataSends == 0)
         return;
-    const int copies = port->dataSends;
-    port->dataSends = 0;
-    port->tickCount = kCommandWaitSteps + 1;
+    const int copies = g.dataSends;
+    g.dataSends = 0;
+    commandDueNow(port);
     port->address += Protocol::kDataLineBytes;
     if (port->address % Protocol::kSectorSize == 0) {
         port->sectorStep = SectorProgram;
-        port->tickCount = kProgramWaitSteps + 1;
+        programDueNow(port);
     }
     showFirmwareProgress(port);
     owe(port, copies - 1);
-    dlg.runJobStep(port);
+    step(port);
 }
 
 void Sequencer::onProgrammed(PortTest *port)
 {
     if (port->jobState != ProgramFirmware || port->capturePhase != Captured
-        || port->sectorStep != SectorProgram || port->programSends == 0)
+        || port->sectorStep != SectorProgram || port->guards.programSends == 0)
         return;
-    port->programSends = 0;
+    port->guards.programSends = 0;
     if (port->address > kLastAddress - 1) {
         port->capturePhase = FirmwareWritten;
         port->address = kFirstAddress;
-        dlg.setFirmwareProgress(kLoadMaximum);
+        host.setFirmwareProgress(kLoadMaximum);
         port->stepCountdown = 0;
         port->jobState = SendImages;
         port->imageIndex = 0;
         port->imageStep = ImageRestart;
         port->imageOffset = 0;
-        port->repliesOwed = port->holdSteps = 0;
+        port->guards.repliesOwed = port->guards.holdSteps = 0;
     }
     port->sectorStep = SectorStart;
-    port->tickCount = kCommandWaitSteps + 1;
-    dlg.runJobStep(port);
+    commandDueNow(port);
+    step(port);
 }
 
 // ---------------------------------------------------------------------------
-// Progress.
+// Progress and status.
 
 void Sequencer::showFirmwareProgress(PortTest *port)
 {
@@ -607,20 +667,87 @@ void Sequencer::showFirmwareProgress(PortTest *port)
         value = kLastDataProgress;
     else if (port->address >= kFirstAddress)
         value = port->address - kFirstAddress;
-    dlg.setFirmwareProgress(value);
+    host.setFirmwareProgress(value);
+}
+
+qint64 Sequencer::imageBytesDone(const PortTest *port) const
+{
+    qint64 done = 0;
+    const int before = static_cast<int>(
+        std::min<std::uint32_t>(port->imageIndex, static_cast<std::uint32_t>(imageCount())));
+    for (int i = 0; i < before; ++i)
+        done += inputs.images.at(i).pixels.size();
+    if (port->imageIndex < static_cast<std::uint32_t>(imageCount()))
+        done += port->imageOffset;
+    return std::min(done, imageTotal);
 }
 
 void Sequencer::showImageProgress(PortTest *port)
 {
-    qint64 done = 0;
-    const int before = static_cast<int>(
-        std::min<std::uint32_t>(port->imageIndex, static_cast<std::uint32_t>(dlg.images.size())));
-    for (int i = 0; i < before; ++i)
-        done += dlg.images.at(i).pixels.size();
-    if (port->imageIndex < static_cast<std::uint32_t>(dlg.images.size()))
-        done += port->imageOffset;
-    dlg.setImageProgress(
-        static_cast<int>(std::min<qint64>(done, dlg.ui->progressBarVerify->maximum())));
+    host.setImageProgress(static_cast<int>(imageBytesDone(port)));
+}
+
+void Sequencer::updateStatus(PortTest *port)
+{
+    UnitStatus &s = port->status;
+    if (s.ended())
+        return;
+    const UnitStatus before = s;
+    constexpr qint64 kFirmwareBytes = qint64(kSectorCount) * Protocol::kSectorSize;
+    const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
+    qint64 firmwareDone = 0;
+    switch (port->jobState) {
+    case StartVersionQuery:
+    case VersionQuery: s.stage = UnitStatus::Querying; break;
+    case SwitchToBootloaderSpeed:
+    case WaitForBootloader:
+    case OpenFiles: s.stage = UnitStatus::WaitingForBootloader; break;
+    case ProgramFirmware:
+        s.stage = UnitStatus::Firmware;
+        s.sectorCount = kSectorCount;
+        s.sector = std::min(kSectorCount,
+            std::max(1, (port->address - kFirstAddress) / Protocol::kSectorSize + 1));
+        firmwareDone = std::max<qint64>(0, port->address - kFirstAddress);
+        break;
+    case SendImages:
+        s.stage = UnitStatus::Images;
+        s.imageCount = imageCount();
+        s.image = std::min<int>(imageCount(), static_cast<int>(port->imageIndex) + 1);
+        firmwareDone = kFirmwareBytes;
+        break;
+    case EraseImages: s.stage = UnitStatus::Erasing; break;
+    case Finish:
+        s.stage = UnitStatus::Finishing;
+        firmwareDone = kFirmwareBytes;
+        break;
+    }
+    if (inputs.mode == DeleteImages) {
+        s.percent = port->jobState == Finish ? 100
+            : port->jobState == EraseImages && port->imageStep == EraseWait ? 50 : 0;
+    } else {
+        const qint64 total = (firmwareJob ? kFirmwareBytes : 0) + imageTotal;
+        const qint64 done = (firmwareJob ? std::min(firmwareDone, kFirmwareBytes) : 0)
+            + (port->jobState == SendImages || port->jobState == Finish ? imageBytesDone(port)
+                                                                          : 0);
+        s.percent = port->jobState == Finish || total == 0
+            ? (port->jobState == Finish ? 100 : 0)
+            : static_cast<int>(done * 100 / total);
+    }
+    if (s != before)
+        host.unitChanged(port);
+}
+
+void Sequencer::endStatus(PortTest *port)
+{
+    UnitStatus &s = port->status;
+    if (s.notUpdated.isEmpty()) {
+        s.stage = UnitStatus::Updated;
+    } else {
+        s.stage = UnitStatus::NotUpdated;
+        s.reason = s.notUpdated.join(QStringLiteral(", "));
+    }
+    s.percent = 100;
+    host.unitChanged(port);
 }
 
 // ---------------------------------------------------------------------------
@@ -628,18 +755,20 @@ void Sequencer::showImageProgress(PortTest *port)
 
 void Sequencer::send(PortTest *port, char *text)
 {
-    dlg.sendLine(port, text);
-    if (port->jobClock.isValid())
-        port->lastSendNs = port->jobClock.nsecsElapsed();
+    host.sendLine(port, text);
+    ++port->timing.linesSent;
+    port->timing.lastSendNs = host.nowNs();
 }
 
 void Sequencer::sendSectorErase(PortTest *port)
 {
     char line[kLineBufferSize];
     Protocol::sectorErase(line, static_cast<std::uint32_t>(port->address));
-    port->sectorErased = false;
-    port->dataSends = 0;
-    port->programSends = 0;
+    ReplyGuards &g = port->guards;
+    g.sectorErased = false;
+    g.eraseSent = true;
+    g.dataSends = 0;
+    g.programSends = 0;
     send(port, line);
 }
 
@@ -652,7 +781,8 @@ void Sequencer::sendDataLine(PortTest *port)
     char line[kLineBufferSize];
     Protocol::sectorData(line, static_cast<std::uint32_t>(port->address % Protocol::kSectorSize),
         bytes, Protocol::kDataLineBytes);
-    ++port->dataSends;
+    if (port->guards.dataSends++ > 0)
+        ++port->timing.resends;
     send(port, line);
 }
 
@@ -661,7 +791,8 @@ void Sequencer::sendProgram(PortTest *port)
     char line[kLineBufferSize];
     Protocol::sectorProgram(line, static_cast<std::uint32_t>(port->address - Protocol::kSectorSize),
         Protocol::kSectorSize);
-    ++port->programSends;
+    if (port->guards.programSends++ > 0)
+        ++port->timing.resends;
     send(port, line);
     qCDebug(lcJob) << static_cast<unsigned>(kLastAddress - port->address);
 }
@@ -670,9 +801,11 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
 {
     char line[kLineBufferSize];
     Protocol::imageHeader(line, image.imageName, image.imageVersion, image.width, image.height);
-    ++port->headerSends;
-    port->headerAwaited = true;
-    port->chunksAwaited = false;
+    ReplyGuards &g = port->guards;
+    if (g.headerSends++ > 0)
+        ++port->timing.resends;
+    g.headerAwaited = true;
+    g.chunksAwaited = false;
     send(port, line);
 }
 
@@ -681,12 +814,16 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     const int size = image.pixels.size();
     const int offset = static_cast<int>(port->imageOffset);
     const int count = std::max(0, std::min(Protocol::kChunkBytes, size - offset));
-    port->lastChunk = port->imageOffset / Protocol::kChunkBytes;
+    const std::uint32_t chunk = port->imageOffset / Protocol::kChunkBytes;
+    ReplyGuards &g = port->guards;
+    if (g.chunksAwaited && chunk == port->lastChunk)
+        ++port->timing.resends;
+    port->lastChunk = chunk;
     char line[kLineBufferSize];
     Protocol::imageChunk(line, port->lastChunk,
         reinterpret_cast<const unsigned char *>(image.pixels.constData()) + offset, count);
     port->stepCountdown = kImageWaitSteps;
-    port->chunksAwaited = true;
+    g.chunksAwaited = true;
     send(port, line);
     if (offset + count >= size)
         port->imageStep = ImageRestart;

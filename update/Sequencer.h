@@ -1,44 +1,64 @@
 #pragma once
 // The update sequencer: the per-port state machine that runs a unit's job from
-// the version query to "$X", one step at a time, and its reactions to replies.
-// Steps come from the dialog's 500 ms timer (every port) and from a reply
-// (the port that replied), so the next command follows its acknowledgement at
-// once and the timer only counts the waits after which a command is resent.
+// the version query to "$X", one step at a time, its reactions to replies, and
+// the receive path that cuts a port's bytes into reply lines. It talks to its
+// front end only through a JobHost. Steps come from the front end's 500 ms
+// timer (every port) and from a reply (the port that replied), so the next
+// command follows its acknowledgement at once and the timer only counts the
+// waits after which a command is resent.
+#include "payload/ImageRecord.h"
 #include "update/Protocol.h"
+#include "update/UpdateMode.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
-class DialogBootload;
+class JobHost;
 class PortTest;
-struct ImageRecord;
+
+// What a job runs on, given by the front end.
+struct JobInputs {
+    int mode = FirmwareAndImages; // an UpdateMode
+    QList<ImageRecord> images; // the display images, in settings order
+    QString settingsProblem; // why settings.json could not be read; empty when it was
+    QString firmwarePath; // fw1.bin
+};
 
 class Sequencer
 {
 public:
-    explicit Sequencer(DialogBootload &dialog);
+    explicit Sequencer(JobHost &host);
+
+    JobInputs inputs;
 
     // One step of one port's job.
     void step(PortTest *port);
 
+    // The receive path: the bytes a port delivered, cut into lines, each
+    // handled as it completes.
+    void receive(PortTest *port, const QByteArray &bytes);
+    // One received line of one port: its reply word is recognised and acted on.
+    void handleLine(PortTest *port, const QString &line);
     // The reaction to one recognised reply line of one port.
     void onReply(PortTest *port, Protocol::ReplyWord word, const char *line);
 
     // The port's connection broke (adapter unplugged): its job ends.
     void connectionLost(PortTest *port);
+    // The front end stops the job (the user interrupted it): the port is
+    // flushed and closed and the unit counted as not updated.
+    void stop(PortTest *port, const QString &why);
 
     // progressBarLoad's maximum: the firmware is all written.
     static constexpr int kLoadMaximum = 913414;
-
-    // Steps to wait for answers still owed to earlier copies of a command that
-    // went out more than once, before the next command of its kind goes out.
-    static constexpr int kSettleSteps = 8;
-    // Steps in WaitForBootloader after which the job log says none was seen.
-    static constexpr int kBootloaderWarnSteps = 40;
+    // Sectors of the firmware, 0x1000 to 0xDFFFF.
+    static constexpr int kSectorCount = 223;
 
 private:
     // Steps, by job state.
     void versionQuery(PortTest *port);
     void switchToBootloaderSpeed(PortTest *port);
+    void waitForBootloader(PortTest *port);
     void openFiles(PortTest *port);
     void programFirmware(PortTest *port);
     void sendImages(PortTest *port);
@@ -64,16 +84,29 @@ private:
     void sendChunk(PortTest *port, const ImageRecord &image);
     void sendExit(PortTest *port);
 
+    // The job's work is done (or can't go on): "$X", then Finish.
+    void finishJob(PortTest *port);
+    // The next firmware command, or "$P", goes out at the next step.
+    static void commandDueNow(PortTest *port);
+    static void programDueNow(PortTest *port);
+
     // Shared pieces of the image work.
+    int imageCount() const;
     bool skipUnsendableImages(PortTest *port);
     void nextImage(PortTest *port);
+    qint64 imageBytesDone(const PortTest *port) const;
     void showImageProgress(PortTest *port);
     void showFirmwareProgress(PortTest *port);
     bool holding(PortTest *port);
     void owe(PortTest *port, int copies);
 
+    // The unit's status from its record; tells the host when it changed.
+    void updateStatus(PortTest *port);
+    void endStatus(PortTest *port);
+
     void log(const QString &line);
     static void closePort(PortTest *port);
 
-    DialogBootload &dlg;
+    JobHost &host;
+    qint64 imageTotal = 0; // bytes of all images; set when a job opens its files
 };

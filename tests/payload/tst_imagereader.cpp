@@ -4,7 +4,7 @@
 #include "PayloadWriter.h"
 #include "payload/ImageReader.h"
 #include "support/TestSupport.h"
-#include "update/Diagnostics.h"
+#include "link/Diagnostics.h"
 
 #include <QtTest>
 

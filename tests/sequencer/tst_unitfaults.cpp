@@ -41,7 +41,7 @@ private slots:
         QVERIFY2(rig.log().contains("Connection to " + lost->portName() + " lost"),
             rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
-        QVERIFY(lost->connectionLost);
+        QVERIFY(lost->status.stage == UnitStatus::ConnectionLost);
         QVERIFY(!lost->isOpen());
         QCOMPARE(rig.dlg->ports.size(), 2);
         QVERIFY2(rig.unitUpdated(1), rig.describe().constData());
@@ -70,11 +70,11 @@ private slots:
         QVERIFY(rig.ready());
         PortTest *port = rig.dlg->ports[0];
         const QString warning = "No bootloader seen on " + port->portName();
-        QTRY_VERIFY_WITH_TIMEOUT(port->waitSteps >= 39, 60000);
-        QCOMPARE(rig.log().contains(warning), port->waitSteps >= 40); // said at step 40
+        QTRY_VERIFY_WITH_TIMEOUT(port->guards.waitSteps >= 39, 60000);
+        QCOMPARE(rig.log().contains(warning), port->guards.waitSteps >= 40); // said at step 40
         QTRY_VERIFY_WITH_TIMEOUT(rig.log().contains(warning), 60000);
         // It goes on waiting, and says so only once.
-        QTRY_VERIFY_WITH_TIMEOUT(port->waitSteps >= 80, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(port->guards.waitSteps >= 80, 60000);
         QCOMPARE(rig.log().count(warning), 1);
         QCOMPARE(port->jobState, WaitForBootloader);
         QVERIFY(!rig.log().contains("Bootload Complete"));

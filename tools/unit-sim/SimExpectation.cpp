@@ -1,7 +1,7 @@
 #include "SimExpectation.h"
 
 #include "payload/ImageReader.h"
-#include "update/Settings.h"
+#include "payload/Settings.h"
 
 #include <QFile>
 

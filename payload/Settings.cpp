@@ -1,4 +1,4 @@
-#include "update/Settings.h"
+#include "payload/Settings.h"
 
 #include <QDebug>
 #include <QFile>

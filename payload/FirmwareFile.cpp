@@ -1,4 +1,4 @@
-#include "update/FirmwareFile.h"
+#include "payload/FirmwareFile.h"
 
 #include <QFile>
 #include <QFileInfo>

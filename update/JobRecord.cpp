@@ -1,0 +1,16 @@
+#include "update/JobRecord.h"
+
+void JobRecord::resetRecord()
+{
+    jobState = StartVersionQuery;
+    capturePhase = Uncaptured;
+    sectorStep = SectorStart;
+    tickCount = 0;
+    retryCount = 0;
+    address = 0;
+    imageIndex = 0;
+    imageOffset = 0;
+    imageStep = ImageHeader;
+    stepCountdown = 0;
+    lastChunk = 0;
+}

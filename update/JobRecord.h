@@ -1,0 +1,60 @@
+#pragma once
+// A unit's job record, in three groups: the sequencer's own record, the guards
+// that keep late or repeated replies from acting, and the job's timing. Each
+// group has one reset; PortTest carries all three.
+#include "update/JobState.h"
+
+#include <QFile>
+#include <QtGlobal>
+#include <cstdint>
+
+// The record the state machine runs on. Names are the sequencer's own.
+struct JobRecord {
+    JobState jobState = StartVersionQuery;
+    CapturePhase capturePhase = Uncaptured;
+    SectorStep sectorStep = SectorStart;
+    std::int32_t tickCount = 0; // firmware step counter; also Finish's
+    std::int32_t retryCount = 0; // steps left in the version query
+    std::int32_t address = 0; // unit address of the next firmware data line
+    std::uint32_t imageIndex = 0; // image being sent
+    std::uint32_t imageOffset = 0; // byte offset of its next chunk
+    int imageStep = ImageHeader; // ImageStep, or EraseSend/EraseWait
+    std::int32_t stepCountdown = 0; // steps before the image/erase work resends
+    std::uint32_t lastChunk = 0; // chunk number of the last "$F" sent
+    QFile jobFile; // ":/res/Address.bin", then fw1.bin
+
+    void resetRecord();
+};
+
+// Replies name no line ("$DACK") or no image ("$IACK"), so after a command went
+// out more than once the answers still owed to its earlier copies are waited
+// for before the next command of that kind goes out.
+struct ReplyGuards {
+    bool sectorErased = false; // the current sector's "$EACK" arrived
+    bool eraseSent = false; // the current sector's "$E" went out
+    int dataSends = 0; // copies of the current "$D" line sent
+    int programSends = 0; // copies of the current "$P" sent
+    int headerSends = 0; // copies of the current "$I" sent
+    int chunkSends = 0; // copies of the current "$F" sent
+    bool headerAwaited = false; // an "$I" awaits its "$IACK"
+    bool chunksAwaited = false; // "$F" lines sent since the last "$I"
+    int repliesOwed = 0; // answers owed to earlier copies
+    int holdSteps = 0; // steps left to wait for them (the upper bound)
+    qint64 holdUntilNs = -1; // when the learned wait for them ends; -1: none
+    bool bootloaderAnswered = false; // a bootloader reply arrived after "$G"
+    int waitSteps = 0; // steps spent waiting for the bootloader
+
+    void reset() { *this = ReplyGuards(); }
+};
+
+// When things happened, on the engine's clock (JobHost::nowNs).
+struct JobTiming {
+    qint64 startNs = -1; // the job's first step
+    qint64 lastSendNs = -1; // the last command, -1 once answered
+    qint64 replyNsTotal = 0; // sum of the answered commands' reply times
+    int replyCount = 0;
+    int linesSent = 0; // framed command lines written
+    int resends = 0; // lines that went out again for want of an answer
+
+    void reset() { *this = JobTiming(); }
+};

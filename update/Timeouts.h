@@ -1,0 +1,23 @@
+#pragma once
+// Every wait of a unit's job, in one place. Waits are counted in job steps (the
+// 500 ms timer's ticks and the steps that replies run at once).
+#include <cstdint>
+
+namespace Timeouts {
+
+constexpr int kTickMs = 500; // the job timer's period: one step of every port
+
+constexpr int kVersionQuerySteps = 10; // eight "$MVER", then two "$BOOTLOADM"
+constexpr int kBootloaderWarnSteps = 40; // the job log says no bootloader was seen
+constexpr int kCommandWaitSteps = 3; // firmware: a command is due once tickCount passes 3
+constexpr int kProgramWaitSteps = 17; // ... and "$P" once it passes 17
+constexpr int kImageWaitSteps = 3; // image header or chunk resent after four steps
+constexpr int kImageRestartSteps = 6; // header again after a lost last "$FACK"
+constexpr int kEraseReplySteps = 2; // "$A,1" waits this long for "$AACK"
+constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has started
+constexpr int kFinishSteps = 4; // "$X" to closing the port
+// Steps to wait for answers still owed to earlier copies of a command that
+// went out more than once, before the next command of its kind goes out.
+constexpr int kSettleSteps = 8;
+
+} // namespace Timeouts

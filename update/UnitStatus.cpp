@@ -1,0 +1,18 @@
+#include "update/UnitStatus.h"
+
+QString UnitStatus::text() const
+{
+    switch (stage) {
+    case Querying: return QStringLiteral("version query");
+    case WaitingForBootloader: return QStringLiteral("waiting for the bootloader");
+    case Firmware:
+        return QStringLiteral("firmware, sector %1 of %2").arg(sector).arg(sectorCount);
+    case Images: return QStringLiteral("image %1 of %2").arg(image).arg(imageCount);
+    case Erasing: return QStringLiteral("erasing images");
+    case Finishing: return QStringLiteral("finishing");
+    case Updated: return QStringLiteral("updated");
+    case NotUpdated: return QStringLiteral("not updated: %1").arg(reason);
+    case ConnectionLost: return QStringLiteral("connection lost");
+    }
+    return QString();
+}
