@@ -34,9 +34,9 @@ const char *violation(const PortTest &port, const QList<ImageRecord> &images)
                images.at(static_cast<int>(port.imageIndex)).pixels.size())) {
         return "imageOffset outside the image";
     }
-    if (port.tickCount < 0 || port.retryCount < 0 || port.stepCountdown < 0 || port.dataSends < 0
-        || port.programSends < 0 || port.headerSends < 0 || port.repliesOwed < 0
-        || port.holdSteps < 0 || port.waitSteps < 0 || port.rxLength < 0
+    if (port.tickCount < 0 || port.retryCount < 0 || port.stepCountdown < 0 || port.guards.dataSends < 0
+        || port.guards.programSends < 0 || port.guards.headerSends < 0 || port.guards.repliesOwed < 0
+        || port.guards.holdSteps < 0 || port.guards.waitSteps < 0 || port.rxLength < 0
         || port.rxLength >= kLineBufferSize)
         return "negative counter";
     return nullptr;

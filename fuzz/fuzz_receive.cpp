@@ -2,7 +2,7 @@
 // record into a state the sequencer can reach (any job state, any firmware or
 // image step, a handful of images); the rest is the byte stream the unit sends.
 // Each byte goes through line assembly (AppendRxByte into rxLine/rxLength) and
-// every completed line through the dialog's GotMessage: reply recognition
+// every completed line through the engine's line handling: reply recognition
 // (GetField), the field readers (HexToInt) and the sequencer's reactions. In
 // the stream, ESC (0x1B) followed by n runs (n & 3) timer steps of the job,
 // or is one literal ESC when n is ESC too. After every byte the record must
@@ -10,12 +10,12 @@
 #include "JobInvariants.h"
 #include "link/LineAssembler.h"
 #include "link/TextRoutines.h"
-#include "update/DialogBootload.h"
+#include "update/JobHost.h"
 #include "update/PortTest.h"
+#include "update/Sequencer.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QTextEdit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,9 +29,21 @@ constexpr char kEscape = 0x1B;
 constexpr int kFirst = 0x1000;
 constexpr int kEnd = 0xE0000;
 
-DialogBootload *dialog = nullptr;
+// A front end that shows nothing: lines go to the never-opened port.
+class NullHost : public JobHost
+{
+public:
+    void sendLine(PortTest *p, char *text) override { Protocol::writeFramed(*p, QString(), text); }
+    void sendRaw(PortTest *p, const QString &text) override { Protocol::writeRaw(*p, text); }
+    void logJob(const QString &) override { }
+    void showUnitVersion(PortTest *, const QString &) override { }
+    void setFirmwareProgress(int) override { }
+    void setImageProgress(int) override { }
+};
+
+NullHost host;
+Sequencer *engine = nullptr;
 PortTest *port = nullptr;
-QTextEdit *jobLog = nullptr;
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
@@ -43,16 +55,16 @@ void printJob(const char *what)
         "%s (state %d capture %d sector %d image step %d address 0x%X image %u/%d offset %u "
         "countdown %d header %d chunks %d last %u owed %d)\n",
         what, port->jobState, port->capturePhase, port->sectorStep, port->imageStep,
-        static_cast<unsigned>(port->address), port->imageIndex, dialog->images.size(),
-        port->imageOffset, port->stepCountdown, port->headerAwaited, port->chunksAwaited,
-        port->lastChunk, port->repliesOwed);
+        static_cast<unsigned>(port->address), port->imageIndex, engine->inputs.images.size(),
+        port->imageOffset, port->stepCountdown, port->guards.headerAwaited, port->guards.chunksAwaited,
+        port->lastChunk, port->guards.repliesOwed);
 }
 
 void check(const char *after)
 {
     if (tracing)
         printJob(after);
-    if (const char *why = JobInvariants::violation(*port, dialog->images)) {
+    if (const char *why = JobInvariants::violation(*port, engine->inputs.images)) {
         printJob(why);
         std::abort();
     }
@@ -83,10 +95,10 @@ void setJob(const std::uint8_t *h)
     port->tickCount = h[14] % 20;
     port->stepCountdown = h[14] >> 4;
     port->retryCount = 1 + h[15] % 10;
-    port->waitSteps = h[15] >> 5;
-    port->bootloaderAnswered = h[9] & 8;
-    port->repliesOwed = (h[15] >> 2) & 3;
-    port->holdSteps = port->repliesOwed > 0 ? h[15] & 7 : 0;
+    port->guards.waitSteps = h[15] >> 5;
+    port->guards.bootloaderAnswered = h[9] & 8;
+    port->guards.repliesOwed = (h[15] >> 2) & 3;
+    port->guards.holdSteps = port->guards.repliesOwed > 0 ? h[15] & 7 : 0;
     port->lastChunk = h[13] % 8;
 
     QList<ImageRecord> images;
@@ -101,7 +113,7 @@ void setJob(const std::uint8_t *h)
             image.problem = QStringLiteral("not readable");
         images.append(image);
     }
-    dialog->images = images;
+    engine->inputs.images = images;
 
     // The firmware: sectors start at multiples of 4096, data lines every 64
     // bytes, "$P" follows the last line of a sector.
@@ -114,17 +126,17 @@ void setJob(const std::uint8_t *h)
         port->address = 0x2000 + (pick % ((kEnd - 0x2000) / 4096 + 1)) * 4096;
         break;
     }
-    dialog->mode = h[4] % 3;
+    engine->inputs.mode = h[4] % 3;
     switch (port->jobState) {
     case ProgramFirmware:
-        dialog->mode = FirmwareAndImages;
+        engine->inputs.mode = FirmwareAndImages;
         port->capturePhase = Captured;
-        port->sectorErased = h[9] & 1;
-        port->dataSends = port->sectorStep == SectorData ? (h[9] >> 4) & 3 : 0;
-        port->programSends = port->sectorStep == SectorProgram ? (h[8] >> 5) & 1 : 0;
+        port->guards.sectorErased = h[9] & 1;
+        port->guards.dataSends = port->sectorStep == SectorData ? (h[9] >> 4) & 3 : 0;
+        port->guards.programSends = port->sectorStep == SectorProgram ? (h[8] >> 5) & 1 : 0;
         return;
     case EraseImages:
-        dialog->mode = DeleteImages;
+        engine->inputs.mode = DeleteImages;
         port->capturePhase = Captured;
         port->imageStep = h[3] % 2;
         return;
@@ -136,8 +148,8 @@ void setJob(const std::uint8_t *h)
     // The images: an index up to the count, the header or chunks awaited only
     // from an image that can be sent, the offset that of the last chunk sent.
     if (port->jobState == SendImages) {
-        dialog->mode = (h[4] & 1) ? ImagesOnly : FirmwareAndImages;
-        port->capturePhase = dialog->mode == ImagesOnly ? Captured : FirmwareWritten;
+        engine->inputs.mode = (h[4] & 1) ? ImagesOnly : FirmwareAndImages;
+        port->capturePhase = engine->inputs.mode == ImagesOnly ? Captured : FirmwareWritten;
     }
     port->imageStep = h[3] % 3;
     port->imageIndex = h[12] % (count + 1);
@@ -149,12 +161,12 @@ void setJob(const std::uint8_t *h)
             port->imageStep = ImageHeader;
         return;
     }
-    port->headerAwaited = h[9] & 2;
-    port->headerSends = port->headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
-    if (port->headerAwaited) // a header goes out, and is awaited, only in ImageHeader
+    port->guards.headerAwaited = h[9] & 2;
+    port->guards.headerSends = port->guards.headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
+    if (port->guards.headerAwaited) // a header goes out, and is awaited, only in ImageHeader
         port->imageStep = ImageHeader;
-    port->chunksAwaited = !port->headerAwaited && (h[9] & 4);
-    if (!port->chunksAwaited)
+    port->guards.chunksAwaited = !port->guards.headerAwaited && (h[9] & 4);
+    if (!port->guards.chunksAwaited)
         return;
     const int chunks = (image.pixels.size() + 255) / 256;
     int chunk = chunks - 1; // after the last chunk went out, the image restarts
@@ -168,7 +180,7 @@ void setJob(const std::uint8_t *h)
     port->imageOffset = static_cast<std::uint32_t>(chunk) * 256;
 }
 
-// One received byte, as DialogBootload::readyRead handles it.
+// One received byte, as the engine's receive path handles it.
 void receive(char byte)
 {
     if (!AppendRxByte(port->rxLine, port->rxLength, byte))
@@ -177,7 +189,7 @@ void receive(char byte)
     std::memcpy(line, port->rxLine, sizeof line);
     if (tracing)
         std::fprintf(stderr, "line: %s", port->rxLine);
-    dialog->GotMessage(port, QString::fromLatin1(port->rxLine));
+    engine->handleLine(port, QString::fromLatin1(port->rxLine));
     port->rxLength = 0;
     const std::size_t length = std::strlen(line);
     readFields(line, length > 1 ? static_cast<unsigned char>(line[1]) % 8 : 0,
@@ -189,15 +201,11 @@ void receive(char byte)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     tracing = qEnvironmentVariableIsSet("ZQ_FUZZ_TRACE");
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qunsetenv("ZQ_UPDATER_PORTS"); // no port is opened: the target creates its own
     qInstallMessageHandler(quiet);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    static QApplication app(*argc, *argv);
-    dialog = new DialogBootload(FirmwareAndImages, nullptr);
-    dialog->timer.stop();
+    static QCoreApplication app(*argc, *argv);
+    engine = new Sequencer(host);
     port = new PortTest; // never opened: what the job writes goes nowhere
-    jobLog = dialog->findChild<QTextEdit *>();
     return 0;
 }
 
@@ -212,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const char byte = static_cast<char>(data[i]);
         if (byte == kEscape && i + 1 < size && data[i + 1] != kEscape) {
             for (int n = data[++i] & 3; n > 0; --n) {
-                dialog->runJobStep(port);
+                engine->step(port);
                 check("step");
             }
             continue;
@@ -222,7 +230,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         receive(byte);
         check("byte");
     }
-    if (jobLog != nullptr)
-        jobLog->clear();
     return 0;
 }

@@ -1,0 +1,66 @@
+#include "FakeHost.h"
+
+#include "link/LineFrame.h"
+#include "update/Timeouts.h"
+
+FakeHost::FakeHost(int mode)
+{
+    engine.inputs.mode = mode;
+    engine.inputs.firmwarePath = QStringLiteral("fw1.bin");
+    port.resetJob();
+}
+
+void FakeHost::sendLine(PortTest *, char *text)
+{
+    const int n = CompleteLine(text);
+    if (n > 0)
+        written << QByteArray(text, n);
+}
+
+void FakeHost::sendRaw(PortTest *, const QString &text)
+{
+    written << text.toUtf8() + '\n';
+}
+
+void FakeHost::step(int n)
+{
+    for (int i = 0; i < n; ++i) {
+        clockMs += Timeouts::kTickMs;
+        engine.step(&port);
+    }
+}
+
+void FakeHost::reply(const QByteArray &text)
+{
+    engine.receive(&port, text + '\n');
+}
+
+QByteArrayList FakeHost::wire()
+{
+    QByteArrayList lines;
+    lines.swap(written);
+    return lines;
+}
+
+QByteArrayList FakeHost::sent()
+{
+    QByteArrayList lines = wire();
+    for (QByteArray &line : lines) {
+        line.chop(1);
+        const int star = line.lastIndexOf('*');
+        if (star > 0)
+            line.truncate(star);
+    }
+    return lines;
+}
+
+QByteArrayList FakeHost::captureAndOpenFiles()
+{
+    step(12);
+    reply("$Bootloader");
+    reply("$GACK");
+    step(); // WaitForBootloader -> OpenFiles
+    sent();
+    step(); // OpenFiles
+    return sent();
+}

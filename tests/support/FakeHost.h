@@ -1,0 +1,51 @@
+#pragma once
+// A front end for the job engine without a window or a port: it keeps the
+// lines the engine writes, the job log and the progress, and its clock moves
+// only when the test moves it.
+#include "update/JobHost.h"
+#include "update/PortTest.h"
+#include "update/Sequencer.h"
+
+#include <QByteArrayList>
+#include <QMap>
+#include <QStringList>
+
+class FakeHost : public JobHost
+{
+public:
+    explicit FakeHost(int mode = FirmwareAndImages);
+
+    void sendLine(PortTest *port, char *text) override;
+    void sendRaw(PortTest *port, const QString &text) override;
+    void logJob(const QString &line) override { log << line; }
+    void showUnitVersion(PortTest *, const QString &v) override { version = v; }
+    void setFirmwareProgress(int value) override { firmwareProgress = value; }
+    void setImageProgress(int value) override { imageProgress = value; }
+    void unitChanged(PortTest *port) override { stages << port->status.text(); }
+    void wakeAfter(PortTest *, int ms) override { wakeMs = ms; }
+    qint64 nowNs() const override { return clockMs * 1000000; }
+
+    // Steps the port n times, the clock moving one tick each.
+    void step(int n = 1);
+    // The unit's reply, taken as the port delivered it (a line feed is added).
+    void reply(const QByteArray &text);
+    // The lines written since the last call, without checksum and line feed
+    // ("$G" as written); wire() keeps them whole.
+    QByteArrayList sent();
+    QByteArrayList wire();
+    // Steps until the port waits for its bootloader, captures it and opens
+    // the job's files; returns what that last step sent.
+    QByteArrayList captureAndOpenFiles();
+    bool logged(const QString &text) const { return log.join('\n').contains(text); }
+
+    PortTest port;
+    Sequencer engine { *this };
+    QByteArrayList written;
+    QStringList log;
+    QStringList stages;
+    QString version;
+    int firmwareProgress = 0;
+    int imageProgress = 0;
+    int wakeMs = -1;
+    qint64 clockMs = 0;
+};
