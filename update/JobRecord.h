@@ -3,6 +3,7 @@
 // that keep late or repeated replies from acting, and the job's timing. Each
 // group has one reset; PortTest carries all three.
 #include "update/JobState.h"
+#include "update/ReplyTimer.h"
 
 #include <QFile>
 #include <QtGlobal>
@@ -36,6 +37,8 @@ struct ReplyGuards {
     int programSends = 0; // copies of the current "$P" sent
     int headerSends = 0; // copies of the current "$I" sent
     int chunkSends = 0; // copies of the current "$F" sent
+    char awaited = 0; // 'D' or 'F': that line awaits its answer
+    qint64 lastCopyNs = -1; // when its latest copy went out
     bool headerAwaited = false; // an "$I" awaits its "$IACK"
     bool chunksAwaited = false; // "$F" lines sent since the last "$I"
     int repliesOwed = 0; // answers owed to earlier copies
@@ -55,6 +58,10 @@ struct JobTiming {
     int replyCount = 0;
     int linesSent = 0; // framed command lines written
     int resends = 0; // lines that went out again for want of an answer
+    qint64 silentSinceNs = -1; // the last reply, or the last moment nothing was awaited
+    int restarts = 0; // the unit's bootloader started again mid-job
+    ReplyTimer dataTimer; // "$D" answers
+    ReplyTimer chunkTimer; // "$F" answers
 
     void reset() { *this = JobTiming(); }
 };

@@ -51,6 +51,8 @@ void Sequencer::closePort(PortTest *port)
 
 void Sequencer::step(PortTest *port)
 {
+    if (endedBySilence(port))
+        return;
     switch (port->jobState) {
     case StartVersionQuery:
         port->retryCount = kVersionQuerySteps;
@@ -173,21 +175,168 @@ void Sequencer::openFiles(PortTest *port)
 bool Sequencer::holding(PortTest *port)
 {
     ReplyGuards &g = port->guards;
-    if (g.repliesOwed > 0 && g.holdSteps > 0) {
+    if (g.repliesOwed > 0 && g.holdSteps > 0
+        && (g.holdUntilNs < 0 || host.nowNs() < g.holdUntilNs)) {
         --g.holdSteps;
         return true;
     }
     g.repliesOwed = 0;
     g.holdSteps = 0;
+    g.holdUntilNs = -1;
     return false;
 }
 
+// The link delivers in order: an answer still owed to an earlier copy comes
+// before the answer to the latest copy, so once that copy's learned time-out
+// has passed nothing more is owed. Without a learned time-out the step-count
+// wait holds.
 void Sequencer::owe(PortTest *port, int copies)
 {
+    ReplyGuards &g = port->guards;
     if (copies <= 0)
         return;
-    port->guards.repliesOwed = copies;
-    port->guards.holdSteps = kSettleSteps;
+    g.repliesOwed = copies;
+    g.holdSteps = kSettleSteps;
+    g.holdUntilNs = -1;
+    const ReplyTimer &timer = port->timing.dataTimer;
+    if (g.awaited == 'D' && timer.learned() && g.lastCopyNs >= 0) {
+        g.holdUntilNs = g.lastCopyNs + timer.timeoutNs();
+        wakeAt(port, g.holdUntilNs);
+    }
+}
+
+const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
+{
+    const ReplyTimer *timer = nullptr;
+    if (port->guards.awaited == 'D')
+        timer = &port->timing.dataTimer;
+    else if (port->guards.awaited == 'F')
+        timer = &port->timing.chunkTimer;
+    return timer != nullptr && timer->learned() ? timer : nullptr;
+}
+
+void Sequencer::wakeAt(PortTest *port, qint64 ns)
+{
+    const qint64 ms = (ns - host.nowNs() + 999999) / 1000000;
+    host.wakeAfter(port, static_cast<int>(std::max<qint64>(1, ms)));
+}
+
+// After a "$D" or "$F" went out: its resend is due at the learned time-out.
+void Sequencer::armResend(PortTest *port)
+{
+    if (const ReplyTimer *timer = awaitedTimer(port))
+        wakeAt(port, port->guards.lastCopyNs + timer->timeoutNs());
+}
+
+void Sequencer::wake(PortTest *port)
+{
+    if (port->status.ended() || port->jobState == Finish)
+        return;
+    const qint64 now = host.nowNs();
+    ReplyGuards &g = port->guards;
+    if (g.repliesOwed > 0) {
+        if (g.holdUntilNs < 0)
+            return;
+        if (now < g.holdUntilNs) {
+            wakeAt(port, g.holdUntilNs);
+            return;
+        }
+        g.repliesOwed = 0;
+        g.holdSteps = 0;
+        g.holdUntilNs = -1;
+        step(port); // the held line goes out now
+        return;
+    }
+    const ReplyTimer *timer = awaitedTimer(port);
+    if (timer == nullptr)
+        return;
+    const qint64 due = g.lastCopyNs + timer->timeoutNs();
+    if (now < due) {
+        wakeAt(port, due);
+        return;
+    }
+    if (g.awaited == 'D' && port->jobState == ProgramFirmware
+        && port->sectorStep == SectorData) {
+        commandDueNow(port);
+        step(port);
+    } else if (g.awaited == 'F' && port->jobState == SendImages
+        && (port->imageStep == ImageChunks || port->imageStep == ImageRestart)) {
+        // The chunk at imageOffset (the last one too) goes out again.
+        port->imageStep = ImageChunks;
+        port->stepCountdown = 0;
+        step(port);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A unit that falls silent or restarts.
+
+bool Sequencer::endedBySilence(PortTest *port)
+{
+    JobTiming &t = port->timing;
+    const qint64 now = host.nowNs();
+    const bool working = port->capturePhase != Uncaptured
+        && (port->jobState == ProgramFirmware || port->jobState == SendImages
+            || port->jobState == EraseImages);
+    if (!working || t.lastSendNs < 0 || t.silentSinceNs < 0) {
+        t.silentSinceNs = now; // nothing awaited: the long waits do not count
+        return false;
+    }
+    const qint64 silentMs = (now - t.silentSinceNs) / 1000000;
+    if (silentMs < kSilenceMs)
+        return false;
+    const QString stage = port->status.text();
+    endUnit(port,
+        QStringLiteral("%1: the unit has not answered for %2 s during %3: check the unit's "
+                       "power, then run the update again: the unit's bootloader will take the "
+                       "job from the start.")
+            .arg(port->portName())
+            .arg(silentMs / 1000)
+            .arg(stage),
+        QStringLiteral("no answer for %1 s during %2").arg(silentMs / 1000).arg(stage));
+    return true;
+}
+
+void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &reason)
+{
+    log(logLine);
+    closePort(port);
+    port->jobState = Finish;
+    port->tickCount = kFinishSteps;
+    port->status.stage = UnitStatus::NotUpdated;
+    port->status.reason = reason;
+    host.unitChanged(port);
+}
+
+// The unit was reset (a supply dip, a crashed bootloader): its bootloader
+// waits for a capture again. It is captured and its job starts again from the
+// capture; the flash keeps what was written, and the job writes it all again.
+void Sequencer::restart(PortTest *port)
+{
+    const QString stage = port->status.text();
+    if (++port->timing.restarts > kMaxRestarts) {
+        endUnit(port,
+            QStringLiteral("%1: the unit restarted during %2 once more, after %3 restarts: "
+                           "check the unit's power, then run the update again: the unit's "
+                           "bootloader will take the job from the start.")
+                .arg(port->portName(), stage)
+                .arg(kMaxRestarts),
+            QStringLiteral("the unit kept restarting (during %1)").arg(stage));
+        return;
+    }
+    log(QStringLiteral("%1: the unit restarted during %2; starting its update again")
+            .arg(port->portName(), stage));
+    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+    port->capturePhase = Captured;
+    port->guards.reset();
+    port->jobState = WaitForBootloader;
+    port->sectorStep = SectorStart;
+    port->imageIndex = 0;
+    port->imageOffset = 0;
+    port->imageStep = ImageHeader;
+    port->status.notUpdated.clear();
+    host.setFirmwareProgress(0);
+    host.setImageProgress(0);
 }
 
 void Sequencer::commandDueNow(PortTest *port)
@@ -356,11 +505,16 @@ void Sequencer::finish(PortTest *port)
     const double replyMs = t.replyCount > 0
         ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount
         : 0.0;
-    log(QStringLiteral("%1: job took %2 s, average reply time %3 ms over %4 replies")
+    log(QStringLiteral("%1: job took %2 s, average reply time %3 ms over %4 replies, "
+                       "%5 resends, learned time-out %6")
             .arg(port->portName())
             .arg(seconds, 0, 'f', 1)
             .arg(replyMs, 0, 'f', 2)
-            .arg(t.replyCount));
+            .arg(t.replyCount)
+            .arg(t.resends)
+            .arg(t.dataTimer.learned()
+                    ? QStringLiteral("%1 ms").arg(t.dataTimer.timeoutNs() / 1000000)
+                    : QStringLiteral("none")));
     endStatus(port);
 }
 
@@ -432,6 +586,7 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     using Protocol::ReplyWord;
     if (word == ReplyWord::Unknown)
         return;
+    port->timing.silentSinceNs = host.nowNs();
     if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
         port->guards.bootloaderAnswered = true;
         JobTiming &t = port->timing;
@@ -476,8 +631,12 @@ void Sequencer::onBootloader(PortTest *port)
     // "$G" again for as long as the bootloader has not answered after the
     // capture: a lost "$G" must not leave the job waiting forever.
     const bool captureLost = port->capturePhase == Captured && !port->guards.bootloaderAnswered;
-    if (port->capturePhase != Uncaptured && !captureLost)
+    if (port->capturePhase != Uncaptured && !captureLost) {
+        // The bootloader answered already: the unit has been reset.
+        if (port->jobState != Finish)
+            restart(port);
         return;
+    }
     host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
     port->capturePhase = Captured;
     qCDebug(lcJob) << "Send Capture Bootloader";
@@ -538,16 +697,23 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     }
     const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
     if (chunk == port->lastChunk) {
+        ReplyGuards &g = port->guards;
+        if (g.chunkSends == 1)
+            port->timing.chunkTimer.sample(host.nowNs() - g.lastCopyNs);
+        g.chunkSends = 0;
+        g.awaited = 0;
         port->imageOffset += Protocol::kChunkBytes;
         if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))
             nextImage(port);
         else
             showImageProgress(port);
     } else if (flag == 1) {
-        // The unit moves on to the next image; it starts with its header.
+        // The unit moves on to the next image: the step run now sends its
+        // header, or "$X" when no image is left.
         port->guards.chunksAwaited = false;
+        port->guards.awaited = 0;
         ++port->imageIndex;
-        port->imageStep = ImageRestart;
+        port->imageStep = ImageHeader;
         port->imageOffset = 0;
         showImageProgress(port);
     } else {
@@ -594,8 +760,8 @@ void Sequencer::onSectorErased(PortTest *port)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != ProgramFirmware || port->capturePhase != Captured
-        || port->sectorStep == SectorProgram || g.sectorErased)
-        return;
+        || port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)
+        return; // an "$EACK" counts only after this sector's "$E" went out
     g.sectorErased = true;
     port->sectorStep = SectorData;
     // The first data line goes out now, unless the wait for this reply has
@@ -623,6 +789,8 @@ void Sequencer::onDataAck(PortTest *port)
     if (port->sectorStep != SectorData || g.dataSends == 0)
         return;
     const int copies = g.dataSends;
+    if (copies == 1)
+        port->timing.dataTimer.sample(host.nowNs() - g.lastCopyNs);
     g.dataSends = 0;
     commandDueNow(port);
     port->address += Protocol::kDataLineBytes;
@@ -632,6 +800,7 @@ void Sequencer::onDataAck(PortTest *port)
     }
     showFirmwareProgress(port);
     owe(port, copies - 1);
+    g.awaited = 0;
     step(port);
 }
 
@@ -653,6 +822,7 @@ void Sequencer::onProgrammed(PortTest *port)
         port->guards.repliesOwed = port->guards.holdSteps = 0;
     }
     port->sectorStep = SectorStart;
+    port->guards.eraseSent = false;
     commandDueNow(port);
     step(port);
 }
@@ -767,6 +937,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     ReplyGuards &g = port->guards;
     g.sectorErased = false;
     g.eraseSent = true;
+    g.awaited = 0;
     g.dataSends = 0;
     g.programSends = 0;
     send(port, line);
@@ -781,9 +952,13 @@ void Sequencer::sendDataLine(PortTest *port)
     char line[kLineBufferSize];
     Protocol::sectorData(line, static_cast<std::uint32_t>(port->address % Protocol::kSectorSize),
         bytes, Protocol::kDataLineBytes);
-    if (port->guards.dataSends++ > 0)
+    ReplyGuards &g = port->guards;
+    if (g.dataSends++ > 0)
         ++port->timing.resends;
     send(port, line);
+    g.awaited = 'D';
+    g.lastCopyNs = port->timing.lastSendNs;
+    armResend(port);
 }
 
 void Sequencer::sendProgram(PortTest *port)
@@ -806,6 +981,7 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
         ++port->timing.resends;
     g.headerAwaited = true;
     g.chunksAwaited = false;
+    g.awaited = 0;
     send(port, line);
 }
 
@@ -816,8 +992,11 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     const int count = std::max(0, std::min(Protocol::kChunkBytes, size - offset));
     const std::uint32_t chunk = port->imageOffset / Protocol::kChunkBytes;
     ReplyGuards &g = port->guards;
-    if (g.chunksAwaited && chunk == port->lastChunk)
+    if (g.chunksAwaited && chunk == port->lastChunk && g.chunkSends > 0)
         ++port->timing.resends;
+    else
+        g.chunkSends = 0;
+    ++g.chunkSends;
     port->lastChunk = chunk;
     char line[kLineBufferSize];
     Protocol::imageChunk(line, port->lastChunk,
@@ -825,6 +1004,9 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     port->stepCountdown = kImageWaitSteps;
     g.chunksAwaited = true;
     send(port, line);
+    g.awaited = 'F';
+    g.lastCopyNs = port->timing.lastSendNs;
+    armResend(port);
     if (offset + count >= size)
         port->imageStep = ImageRestart;
 }

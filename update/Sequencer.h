@@ -16,6 +16,7 @@
 
 class JobHost;
 class PortTest;
+class ReplyTimer;
 
 // What a job runs on, given by the front end.
 struct JobInputs {
@@ -42,6 +43,10 @@ public:
     void handleLine(PortTest *port, const QString &line);
     // The reaction to one recognised reply line of one port.
     void onReply(PortTest *port, Protocol::ReplyWord word, const char *line);
+
+    // A wake-up the engine asked of its host (JobHost::wakeAfter): a learned
+    // resend time-out or the wait for owed answers may have run out.
+    void wake(PortTest *port);
 
     // The port's connection broke (adapter unplugged): its job ends.
     void connectionLost(PortTest *port);
@@ -83,6 +88,17 @@ private:
     void sendImageHeader(PortTest *port, const ImageRecord &image);
     void sendChunk(PortTest *port, const ImageRecord &image);
     void sendExit(PortTest *port);
+
+    // A captured unit that answers nothing while a command waits; a unit
+    // whose bootloader started again.
+    bool endedBySilence(PortTest *port);
+    void restart(PortTest *port);
+    // Ends the unit's job without "$X": its port is closed, the unit not updated.
+    void endUnit(PortTest *port, const QString &logLine, const QString &reason);
+    // The learned resend time-out of the line that awaits its answer, or null.
+    const ReplyTimer *awaitedTimer(const PortTest *port) const;
+    void armResend(PortTest *port);
+    void wakeAt(PortTest *port, qint64 ns);
 
     // The job's work is done (or can't go on): "$X", then Finish.
     void finishJob(PortTest *port);

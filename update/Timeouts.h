@@ -21,3 +21,24 @@ constexpr int kFinishSteps = 4; // "$X" to closing the port
 constexpr int kSettleSteps = 8;
 
 } // namespace Timeouts
+
+namespace Timeouts {
+
+// "$D" and "$F" carry their place ("$D" its offset in the sector, "$F" its
+// chunk number), so a repeat can't harm the unit: they are resent after a
+// time-out learned from the port's own replies (ReplyTimer) once that many
+// replies to lines sent once are behind it. The step-count waits above stay
+// the upper bound.
+constexpr int kLearnSamples = 8;
+// The learned time-out never goes below this: an FTDI adapter holds replies
+// up to its latency timer (16 ms by default), and a loaded PC adds jitter.
+constexpr int kResendFloorMs = 50;
+
+// A captured unit that has answered nothing this long while a command of the
+// tool's is waiting for its answer has fallen silent: its job ends.
+constexpr int kSilenceMs = 30000;
+// A unit whose bootloader announces itself again mid-job is taken up again
+// this many times; the next restart ends its job.
+constexpr int kMaxRestarts = 3;
+
+} // namespace Timeouts
