@@ -228,6 +228,49 @@ private slots:
         QVERIFY(a != c);
     }
 
+    // A unit gone silent reads on, with its port open, and answers nothing, not
+    // even with its bootloader's announcement. A restarted one announces itself
+    // again, takes "$G" and has forgotten its erase.
+    void silenceAndRestart()
+    {
+        SimConfig config = fastConfig();
+        config.silentAfter = 2;
+        SimUnit quiet(config);
+        ToolSide tool;
+        QVERIFY(quiet.open() && tool.open(quiet.path(), 19200));
+        QCOMPARE(tool.command("$MVER"), ToolSide::framed("$MVERR,D.02m"));
+        QVERIFY(tool.send("$BOOTLOADM"));
+        QTRY_VERIFY_WITH_TIMEOUT(quiet.stage() == SimUnit::Stage::Bootloader, 5000);
+        QVERIFY(tool.setBaud(921600) && tool.write("$G\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(quiet.ignoredCount("silent"), 1, 5000);
+        QVERIFY(quiet.silent() && !quiet.captured());
+        // One reply, "$MVERR": no announcement went out, at either speed.
+        QCOMPARE(quiet.report().value("lines").toObject(),
+            QJsonObject({ { "fromTool", 3 }, { "toTool", 1 }, { "notDelivered", 0 } }));
+        QCOMPARE(TestSupport::readAvailable(tool.fd(), tool.received), 0);
+
+        config = fastConfig();
+        config.startInBootloader = true;
+        config.restartAfter = 2;
+        SimUnit unit(config);
+        QVERIFY(unit.open() && tool.open(unit.path(), 921600));
+        QVERIFY(tool.waitLine("$Bootloader").size() > 0 && tool.write("$G\n"));
+        QCOMPARE(tool.waitLine("$GACK"), ToolSide::framed("$GACK"));
+        QCOMPARE(tool.command("$E,1000,1"), ToolSide::framed("$EACK"));
+        QCOMPARE(tool.waitLine("$Bootloader"), QByteArray("$Bootloader\n"));
+        QCOMPARE(unit.restarts(), 1);
+        QVERIFY(tool.write("$G\n"));
+        QCOMPARE(tool.waitLine("$GACK"), ToolSide::framed("$GACK"));
+        // No second restart; the sector goes in, unerased since the restart.
+        for (int offset = 0; offset < 4096; offset += 64)
+            QCOMPARE(tool.command(withBytes(
+                         "$D," + QByteArray::number(offset, 16).toUpper(), QByteArray(64, '\0'))),
+                ToolSide::framed("$DACK"));
+        QCOMPARE(tool.command("$P,1000,1000"), ToolSide::framed("$PACK"));
+        QCOMPARE(unit.restarts(), 1);
+        QCOMPARE(unit.problemCount("unerased"), 1);
+    }
+
     // On a real serial device the unit runs its own side at each stage's speed.
     // A pseudo-terminal's slave stands in for the device; the test holds the master.
     void servesASerialDevice()

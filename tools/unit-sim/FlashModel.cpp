@@ -95,6 +95,17 @@ void FlashModel::program(quint32 address, quint32 length)
     ++programmedCount;
 }
 
+void FlashModel::restart()
+{
+    buffer.fill('\xFF');
+    lineReceived.fill(false);
+    erased.fill(false);
+    bufferSector = -1;
+    lastProgrammed = -1;
+    dataSinceProgram = false;
+    nextOffset = 0;
+}
+
 QJsonObject FlashModel::compare(const QByteArray &expected) const
 {
     QJsonArray differing;

@@ -25,6 +25,10 @@ public:
     void erase(quint32 address, quint32 count);
     void storeLine(quint32 offset, const QByteArray &bytes);
     void program(quint32 address, quint32 length);
+    // The unit restarted: the flash keeps its bytes, but the sector buffer and
+    // every erase are forgotten, so a sector must be erased again before it is
+    // programmed.
+    void restart();
 
     const QByteArray &bytes() const
     {

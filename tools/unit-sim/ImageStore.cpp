@@ -65,6 +65,12 @@ void ImageStore::clear()
     nextChunk = 0;
 }
 
+void ImageStore::restart()
+{
+    current = -1;
+    nextChunk = 0;
+}
+
 QJsonArray ImageStore::report(const SimExpectation &expected) const
 {
     QJsonArray out;

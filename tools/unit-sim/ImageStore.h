@@ -37,6 +37,9 @@ public:
     ChunkResult chunk(int number, const QByteArray &bytes);
     // "$A,1": every image is gone.
     void clear();
+    // The unit restarted: the images stay as they are, complete or not, and
+    // none is receiving chunks until its next "$I".
+    void restart();
 
     const QMap<int, Image> &images() const
     {

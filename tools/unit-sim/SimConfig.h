@@ -42,6 +42,14 @@ struct SimConfig {
     bool startInBootloader = false; // never answers the version query
     bool ignoreBootloadm = false; // never shows its bootloader
     int unplugAfter = 0; // closes the cable after this many commands (0: never)
+    // Stops answering (no replies, no announcements) after this many commands,
+    // its port left open (0: never).
+    int silentAfter = 0;
+    // Restarts as after a power dip, into its bootloader, after this many
+    // commands (0: never), up to `restartTimes` times; each further restart
+    // comes this many commands after the "$G" that captured it again.
+    int restartAfter = 0;
+    int restartTimes = 1;
     bool loseFirstG = false; // the first "$G" goes unseen
     qint64 loseFirstEraseAt = -1; // the first "$E" of the sector at this address goes unseen
 };

@@ -55,6 +55,8 @@ SimUnit::SimUnit(const SimConfig &config, QObject *parent)
     clock.start();
     announceTimer.setInterval(config.announceMs);
     connect(&announceTimer, &QTimer::timeout, this, &SimUnit::announce);
+    bootTimer.setSingleShot(true);
+    connect(&bootTimer, &QTimer::timeout, this, &SimUnit::enterBootloader);
     sendTimer.setSingleShot(true);
     sendTimer.setTimerType(Qt::PreciseTimer);
     connect(&sendTimer, &QTimer::timeout, this, &SimUnit::flushDue);
@@ -163,6 +165,11 @@ void SimUnit::handleLine(const QByteArray &line)
         faultCounts[QStringLiteral("corruptedLines")]++;
         return;
     }
+    // A silent unit still reads what arrives, and answers none of it.
+    if (isSilent) {
+        ignoredCounts[QStringLiteral("silent")]++;
+        return;
+    }
     if (currentStage == Stage::Restarting) {
         ignoredCounts[QStringLiteral("restarting")]++;
         return;
@@ -211,8 +218,14 @@ void SimUnit::handleLine(const QByteArray &line)
     else
         handleBootloader(word, fields);
 
+    // The scenario faults that come after a number of commands.
     if (config.unplugAfter > 0 && commandsTaken >= config.unplugAfter)
         unplug();
+    else if (config.silentAfter > 0 && commandsTaken >= config.silentAfter)
+        goSilent();
+    else if (config.restartAfter > 0 && restartsDone < config.restartTimes
+        && commandsTaken - restartCountFrom >= config.restartAfter)
+        restart();
 }
 
 bool SimUnit::loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fields)
@@ -248,7 +261,7 @@ void SimUnit::handleRunning(const QByteArray &word)
         return;
     }
     currentStage = Stage::Restarting;
-    QTimer::singleShot(config.restartMs, this, &SimUnit::enterBootloader);
+    bootTimer.start(config.restartMs);
 }
 
 void SimUnit::enterBootloader()
@@ -264,7 +277,7 @@ void SimUnit::enterBootloader()
 
 void SimUnit::announce()
 {
-    if (currentStage != Stage::Bootloader || isCaptured) {
+    if (currentStage != Stage::Bootloader || isCaptured || isSilent) {
         announceTimer.stop();
         return;
     }
@@ -281,6 +294,9 @@ void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &
             linesAtCapture = linesFromTool - 1;
             bytesAtCapture = lineBytesFromTool - lastLineBytes;
         }
+        // After a restart the next one counts the commands from this "$G" on.
+        if (restartsDone > 0)
+            restartCountFrom = commandsTaken;
         announceTimer.stop();
         reach(Captured);
         reply("GACK");
@@ -313,8 +329,9 @@ void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &
         imageStore.clear();
         reach(Images);
         reply("AACK,0");
-        QTimer::singleShot(config.eraseMs, this, [this] {
-            if (currentStage == Stage::Bootloader && isCaptured)
+        // A restart in the meantime ends the erase unanswered.
+        QTimer::singleShot(config.eraseMs, this, [this, restartsThen = restartsDone] {
+            if (currentStage == Stage::Bootloader && isCaptured && restartsDone == restartsThen)
                 reply("AACK,1");
         });
     } else if (word == "I") {
@@ -386,6 +403,8 @@ bool SimUnit::needFields(const QList<QByteArray> &fields, int n)
 
 void SimUnit::reply(const QByteArray &body, int extraDelayMs)
 {
+    if (isSilent)
+        return;
     char buf[kLineBufferSize];
     const QByteArray text = '$' + body;
     qstrncpy(buf, text.constData(), sizeof buf);
@@ -414,6 +433,8 @@ void SimUnit::reply(const QByteArray &body, int extraDelayMs)
 
 void SimUnit::sendBare(const QByteArray &text)
 {
+    if (isSilent)
+        return;
     queue(text + (config.crlf ? "\r\n" : "\n"), 0);
 }
 
@@ -520,9 +541,39 @@ void SimUnit::unplug()
     currentStage = Stage::Unplugged;
     isCaptured = false;
     announceTimer.stop();
+    bootTimer.stop();
     sendTimer.stop();
     pending.clear();
     faultCounts[QStringLiteral("unplugged")] = 1;
+}
+
+// Replies already on their way still arrive; nothing new leaves the unit.
+void SimUnit::goSilent()
+{
+    if (isSilent)
+        return;
+    isSilent = true;
+    silentAtCommand = commandsTaken;
+    announceTimer.stop();
+}
+
+// As after "$BOOTLOADM", the bootloader runs after restartMs and announces
+// itself until "$G". Replies not yet sent are lost with the power. The flash
+// keeps its bytes (a sector erased and not yet programmed stays erased), the
+// images keep what arrived; the sector buffer, the erases and the image being
+// received are gone, so the tool has to start them again.
+void SimUnit::restart()
+{
+    ++restartsDone;
+    currentStage = Stage::Restarting;
+    isCaptured = false;
+    announceTimer.stop();
+    sendTimer.stop();
+    pending.clear();
+    txWireFreeUs = 0;
+    flashModel.restart();
+    imageStore.restart();
+    bootTimer.start(config.restartMs);
 }
 
 // --- report -----------------------------------------------------------------
@@ -558,6 +609,10 @@ QJsonObject SimUnit::report() const
     r.insert(QStringLiteral("captured"), isCaptured);
     r.insert(QStringLiteral("stageReached"), QLatin1String(milestones[milestone]));
     r.insert(QStringLiteral("exitReceived"), exitSeen);
+    r.insert(QStringLiteral("silent"), isSilent);
+    r.insert(
+        QStringLiteral("silentAtCommand"), isSilent ? QJsonValue(silentAtCommand) : QJsonValue());
+    r.insert(QStringLiteral("restarts"), restartsDone);
     r.insert(QStringLiteral("secondsToExit"),
         firstVersionQueryUs >= 0 && exitUs >= 0 ? QJsonValue((exitUs - firstVersionQueryUs) / 1e6)
                                                 : QJsonValue());

@@ -59,6 +59,16 @@ public:
     {
         return exitSeen;
     }
+    // Gone silent (SimConfig::silentAfter): reads lines and answers none.
+    bool silent() const
+    {
+        return isSilent;
+    }
+    // How often the unit restarted (SimConfig::restartAfter).
+    int restarts() const
+    {
+        return restartsDone;
+    }
     const FlashModel &flash() const
     {
         return flashModel;
@@ -108,6 +118,11 @@ public:
 
     // Closes the cable: the tool's side sees the adapter go away.
     void unplug();
+    // Stops answering for good; the cable stays in.
+    void goSilent();
+    // Restarts as after a power dip: into the bootloader, uncaptured, with
+    // what the flash and the images hold kept and the work in hand dropped.
+    void restart();
 
 signals:
     // "$X" arrived: the unit leaves its bootloader and its job is over.
@@ -166,6 +181,7 @@ private:
     PtyPair pty;
     QSocketNotifier *notifier = nullptr;
     QTimer announceTimer;
+    QTimer bootTimer; // a restart until the bootloader runs
     QTimer sendTimer;
     QElapsedTimer clock;
     FaultDice dice;
@@ -201,6 +217,12 @@ private:
 
     bool lostG = false;
     bool lostErase = false;
+    bool isSilent = false;
+    int silentAtCommand = 0; // commandsTaken when the unit went silent
+    int restartsDone = 0;
+    // Commands up to this count don't bring the next restart: those before
+    // the "$G" that captured the unit again after its last one.
+    int restartCountFrom = 0;
     QMap<QByteArray, int> delayCounters;
 
     // Counters for the report.

@@ -145,6 +145,18 @@ int main(int argc, char *argv[])
         QStringLiteral("Ignore \"$BOOTLOADM\": the bootloader never shows."));
     opt(QStringLiteral("unplug-after"), QStringLiteral("Close the cable after this many commands."),
         QStringLiteral("n"), QStringLiteral("0"));
+    opt(QStringLiteral("silent-after"),
+        QStringLiteral("Stop answering after this many commands: no replies, no \"$Bootloader\", "
+                       "the port left open."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    opt(QStringLiteral("restart-after"),
+        QStringLiteral("Restart as after a power dip after this many commands: back to the "
+                       "bootloader, announcing until \"$G\", the flash and images kept."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    opt(QStringLiteral("restart-times"),
+        QStringLiteral("How often --restart-after restarts the unit, each time that many "
+                       "commands after the \"$G\" that captured it again."),
+        QStringLiteral("k"), QString::number(SimConfig().restartTimes));
     opt(QStringLiteral("lose-first-g"), QStringLiteral("The first \"$G\" goes unseen."));
     opt(QStringLiteral("lose-first-erase"),
         QStringLiteral("The first \"$E\" of the sector at this hex address goes unseen."),
@@ -180,6 +192,9 @@ int main(int argc, char *argv[])
     faulty.startInBootloader = parser.isSet(QStringLiteral("start-in-bootloader"));
     faulty.ignoreBootloadm = parser.isSet(QStringLiteral("no-bootloader"));
     faulty.unplugAfter = static_cast<int>(whole(parser, QStringLiteral("unplug-after")));
+    faulty.silentAfter = static_cast<int>(whole(parser, QStringLiteral("silent-after")));
+    faulty.restartAfter = static_cast<int>(whole(parser, QStringLiteral("restart-after")));
+    faulty.restartTimes = static_cast<int>(whole(parser, QStringLiteral("restart-times")));
     faulty.loseFirstG = parser.isSet(QStringLiteral("lose-first-g"));
     if (parser.isSet(QStringLiteral("lose-first-erase")))
         faulty.loseFirstEraseAt = whole(parser, QStringLiteral("lose-first-erase"), 16);
