@@ -7,6 +7,7 @@
 #include "update/JobHost.h"
 #include "update/Sequencer.h"
 #include "update/UpdateMode.h"
+#include "update/WakeTimers.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -46,8 +47,10 @@ public:
     void setFirmwareProgress(int value) override;
     void setImageProgress(int value) override;
     void lineReceived(PortTest *port) override;
+    void wakeAfter(PortTest *port, int ms) override { wakeTimers.wakeAfter(port, ms); }
 
     Sequencer sequencer { *this }; // the job engine; holds mode and images
+    WakeTimers wakeTimers { [this](PortTest *port) { sequencer.wake(port); } };
     QTimer timer; // 500 ms; steps every port's job
     Ui_DialogBootload *ui; // the form's ten widgets
     QList<PortTest *> ports; // one per attached unit, open or not; owned

@@ -1,0 +1,297 @@
+// The job engine step by step on a fake host whose clock the test drives: no
+// port, no window. Most cases are rows of a small script, read left to right:
+//   sN     N steps (one 500 ms tick each; s = s1)
+//   wN     N ms pass, then the engine's wake-up runs
+//   >TEXT  the unit replies TEXT
+//   =A|B   exactly these lines were sent since the last check (= alone: none);
+//          a line ending in "..." only has to start with what stands before it;
+//          Dxxxx stands for the data line of fw1.bin's address xxxx (hex)
+//   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT it holds it N times
+//   @N     the job state is N
+//   _      forget the lines sent so far
+#include "support/FakeHost.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray firmwareBytes(int size)
+{
+    QByteArray fw(size, '\0');
+    for (int i = 0; i < size; ++i)
+        fw[i] = static_cast<char>((i * 7 + (i >> 8)) & 0xFF);
+    return fw;
+}
+
+QByteArray dataLine(const QByteArray &fw, int address)
+{
+    QByteArray text = "$D," + QByteArray::number(address % 4096, 16).toUpper();
+    for (int i = 0; i < 64; ++i) {
+        const int a = address + i;
+        const auto b = static_cast<unsigned char>(a < fw.size() ? fw[a] : 0);
+        text += ',' + QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
+    }
+    return text;
+}
+
+ImageRecord image(int number, int width, int height, char seed)
+{
+    ImageRecord r;
+    r.imageName = number;
+    r.imageVersion = 1;
+    r.width = width;
+    r.height = height;
+    r.pixels.resize(width * height * 2);
+    for (int i = 0; i < r.pixels.size(); ++i)
+        r.pixels[i] = static_cast<char>(seed + i);
+    return r;
+}
+
+// One engine on a fake host with fw1.bin of fwSize bytes (none when 0).
+struct Rig {
+    Rig(int mode, int fwSize, const QList<ImageRecord> &images = {})
+        : host(mode)
+        , fw(firmwareBytes(fwSize))
+    {
+        host.engine.inputs.firmwarePath = dir.filePath("fw1.bin");
+        host.engine.inputs.images = images;
+        if (fwSize > 0) {
+            QFile file(host.engine.inputs.firmwarePath);
+            if (!file.open(QIODevice::WriteOnly) || file.write(fw) != fw.size())
+                qFatal("cannot write fw1.bin");
+        }
+    }
+
+    bool matches(const QByteArray &want, const QByteArray &got) const
+    {
+        if (want.startsWith('D') && want.size() > 1)
+            return got == dataLine(fw, want.mid(1).toInt(nullptr, 16));
+        if (want.endsWith("..."))
+            return got.startsWith(want.chopped(3));
+        return got == want;
+    }
+
+    // Runs the script; returns an empty string, or what went wrong.
+    QString run(const QString &script)
+    {
+        for (const QString &item : script.split(';')) {
+            const QByteArray a = item.mid(1).toUtf8();
+            switch (item.at(0).toLatin1()) {
+            case 's': host.step(a.isEmpty() ? 1 : a.toInt()); break;
+            case 'w':
+                host.clockMs += a.toInt();
+                host.engine.wake(&host.port);
+                break;
+            case '>': host.reply(a); break;
+            case '=': {
+                const QByteArrayList got = host.sent();
+                const QByteArrayList want = a.isEmpty() ? QByteArrayList() : a.split('|');
+                bool same = got.size() == want.size();
+                for (int i = 0; same && i < got.size(); ++i)
+                    same = matches(want[i], got[i]);
+                if (!same)
+                    return item + " got: " + QString::fromLatin1(got.join(" | ").left(300));
+                break;
+            }
+            case '+':
+            case '-':
+                if (host.logged(QString::fromUtf8(a)) != (item.at(0) == '+'))
+                    return item + " log: " + host.log.join(" / ");
+                break;
+            case '%': {
+                const int colon = a.indexOf(':');
+                if (host.log.join('\n').count(QString::fromUtf8(a.mid(colon + 1)))
+                    != a.left(colon).toInt())
+                    return item + " log: " + host.log.join(" / ");
+                break;
+            }
+            case '_': host.sent(); break;
+            case '@':
+                if (host.port.jobState != a.toInt())
+                    return item + " state: " + QString::number(host.port.jobState);
+                break;
+            default: return "bad script item " + item;
+            }
+        }
+        return QString();
+    }
+
+    QTemporaryDir dir;
+    FakeHost host;
+    QByteArray fw;
+};
+
+// Script pieces that many rows share.
+const char *const kCapture = "s12;>$Bootloader;>$GACK;s;_;s";
+
+} // namespace
+
+class TestEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void script_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("fwSize");
+        QTest::addColumn<int>("images");
+        QTest::addColumn<QString>("script");
+        const QString c = kCapture;
+        const QString mver = "$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER";
+
+        QTest::newRow("version query, capture, lost $G") << 1 << 0 << 0
+            << "s;=;s8;=" + mver + ";s;=$BOOTLOADM;s;=$BOOTLOADM;@2;s;@3;"
+               ">$MVERR,V4.2;=$BOOTLOADM;>$Bootloader;=$G;>$Bootloader;=$G;>$GACK;=;s;@4";
+        QTest::newRow("images only without images: $X on the eighth step") << 1 << 0 << 0
+            << c + ";=;s7;=;s;=$X;s3;-Bootload Complete;s;+Bootload Complete;s5;%1:Bootload";
+        QTest::newRow("erase counts its steps and times out") << 2 << 0 << 0
+            << c + ";s;=;s;=$A,1;%1:Send Erase All messages Command takes around 20 seconds;"
+                   "s2;-Command Timedout;s;%1:Command Timedout;s;=$A,1;>$AACK,0;s120;"
+                   "%1:Command Timedout;s;%2:Command Timedout;s;=$A,1;>$AACK,1;+Images Erased;"
+                   "=$X;s3;-Bootload;s;+Bootload Complete";
+        QTest::newRow("firmware waits and resends by step count") << 0 << 0x3000 << 0
+            << c + ";s4;=;s;=$E,1000,1;s3;=;s;=D1000;s4;=D1000";
+        QTest::newRow("a late $DACK does not skip a line") << 0 << 0x3000 << 0
+            << c + ";s5;>$EACK;=$E,1000,1|D1000;s4;=D1000;>$DACK;=;>$DACK;=D1040";
+        QTest::newRow("stray replies in the firmware change nothing") << 0 << 0x3000 << 0
+            << c + ";s5;>$EACK;=$E,1000,1|D1000;>$IACK,1;>$AACK,1;>$FACK,0,1;=;@5";
+        QTest::newRow("a stray $EACK before the sector's $E erases nothing") << 0 << 0x3000 << 0
+            << c + ";s2;>$EACK;=;s3;=$E,1000,1;s4;=D1000";
+        QTest::newRow("missing fw1.bin writes no sector") << 0 << 0 << 1
+            << c + ";=$X;+fw1.bin cannot be used;s20;=;-Bootload Complete;"
+                   "+The firmware was not updated";
+        QTest::newRow("settings unreadable: never complete") << 1 << 0 << 0
+            << "!settings;" + c + ";s8;=$X;s4;-Bootload Complete;+NOT complete";
+        QTest::newRow("image chunks follow their acknowledgements") << 1 << 0 << 1
+            << c + ";s7;=;s;=$I,01,01,10,14;s4;=$I,01,01,10,14;>$IACK,01;=$I,01,01,10,14;"
+                   ">$IACK,0;=$F,00,03,04,...;>$IACK,0;>$IACK,1;=;>$FACK,00,0;=$F,01,...;"
+                   ">$FACK,00,0;=;>$FACK,01,0;=$F,02,...;>$FACK,02,0;=$X;s3;+Bootload Complete";
+        QTest::newRow("a header answered twice skips no image") << 1 << 0 << 2
+            << c + ";s12;=$I,01,01,10,14|$I,01,01,10,14;>$IACK,1;=;>$IACK,1;=$I,02,01,10,14;"
+                   ">$IACK,0;=$F,00,...";
+        QTest::newRow("$FACK flag 1 for another chunk: next header at once") << 1 << 0 << 2
+            << c + ";s8;=$I,01,...;>$IACK,0;=$F,00,...;>$FACK,05,1;=$I,02,...";
+        QTest::newRow("... and $X at once after the last image") << 1 << 0 << 1
+            << c + ";s8;=$I,01,...;>$IACK,0;=$F,00,...;>$FACK,05,1;=$X";
+        QTest::newRow("an image that holds no bytes is not sent") << 1 << 0 << 3
+            << c + ";s8;=$X;s3;-Bootload Complete;+it holds no bytes";
+        QTest::newRow("silence during the firmware ends the job") << 0 << 0x3000 << 0
+            << c + ";s5;>$EACK;=$E,1000,1|D1000;s59;-has not answered;s;"
+                   "+has not answered for 30 s during firmware, sector 1 of 223;"
+                   "+check the unit's power;s10;-Bootload Complete;@8";
+        QTest::newRow("the erase's long wait is not silence") << 2 << 0 << 0
+            << c + ";s2;=$A,1;>$AACK,0;s121;=;s;=$A,1;s59;-has not answered;"
+                   "s;+has not answered for 30 s during erasing images";
+        QTest::newRow("a restarted unit is captured and starts again") << 0 << 0x3000 << 0
+            << c + ";s5;>$EACK;=$E,1000,1|D1000;>$DACK;=D1040;>$Bootloader;=$G;"
+                   "+the unit restarted during firmware, sector 1 of 223;+starting its update "
+                   "again;>$GACK;s2;s5;=$E,1000,1;>$EACK;=D1000";
+        QTest::newRow("the fourth restart ends the job") << 2 << 0 << 0
+            << c + ";s2;=$A,1;>$Bootloader;>$GACK;s;>$Bootloader;>$GACK;s;>$Bootloader;"
+                   ">$GACK;s;%3:starting its update again;>$Bootloader;"
+                   "+once more, after 3 restarts;s10;-Bootload Complete;@8";
+    }
+
+    void script()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, fwSize);
+        QFETCH(int, images);
+        QFETCH(QString, script);
+        QList<ImageRecord> list;
+        for (int i = 0; i < images; ++i)
+            list << (images == 3 && i == 0 ? ImageRecord() : image(i + 1, 16, 20, char(3 + i)));
+        Rig rig(mode, fwSize, images == 3 ? list.mid(0, 1) : list);
+        if (script.startsWith("!settings;")) {
+            rig.host.engine.inputs.settingsProblem = "settings.json is missing";
+            script = script.mid(10);
+        }
+        const QString failure = rig.run(script);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+
+    void firmwareFollowsItsAcknowledgements()
+    {
+        Rig rig(FirmwareAndImages, 0x2800); // the second sector ends past the file
+        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
+        for (int line = 1; line < 64; ++line)
+            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
+        QCOMPARE(rig.run(">$DACK;=$P,1000,1000;>$DACK;=;>$PACK;=$E,2000,1"), QString());
+        QCOMPARE(rig.host.firmwareProgress, 0x1000);
+        // The sector's data lines all carry file bytes or 00 past the end.
+        QCOMPARE(rig.run(">$EACK;=D2000"), QString());
+
+        // The last line of the last sector: progress 913407, then 913414 and the images.
+        rig.host.port.address = 0xDFFC0;
+        QCOMPARE(rig.run(">$DACK;=$P,DF000,1000"), QString());
+        QCOMPARE(rig.host.firmwareProgress, 913407);
+        QCOMPARE(rig.run(">$PACK;@6;s6;=;s;=$X"), QString());
+        QCOMPARE(rig.host.firmwareProgress, 913414);
+    }
+
+    void aSectorWithoutEraseAcknowledgementIsErasedAgain()
+    {
+        Rig rig(FirmwareAndImages, 0x3000);
+        QCOMPARE(rig.run(QString(kCapture) + ";s9;=$E,1000,1|D1000"), QString());
+        for (int line = 0; line < 64; ++line)
+            rig.host.reply("$DACK");
+        const QByteArrayList lines = rig.host.sent();
+        QCOMPARE(lines.size(), 64);
+        QCOMPARE(lines.last(), QByteArray("$E,1000,1"));
+        QCOMPARE(rig.host.port.address, 0x1000);
+    }
+
+    // "$D" and "$F" are resent after a time-out learned from the port's
+    // replies once eight lines sent once were answered; owed answers are
+    // waited for about one reply time.
+    void learnedResendTimeOut_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("lost command: resent at the learned time-out") << "w49;=;w1;=D1200";
+        QTest::newRow("lost answer, then both answers") << "w50;=D1200;>$DACK;=;>$DACK;=D1240";
+        QTest::newRow("lost answer, owed answer never comes") << "w50;=D1200;>$DACK;=;w49;=;w1;=D1240";
+        QTest::newRow("late answer arrives before the resend") << "w30;>$DACK;=D1240;w50;=D1240";
+        QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
+    }
+
+    void learnedResendTimeOut()
+    {
+        QFETCH(QString, script);
+        Rig rig(FirmwareAndImages, 0x3000);
+        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
+        for (int line = 1; line <= 8; ++line) { // replies 2 ms after each line
+            rig.host.clockMs += 2;
+            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
+        }
+        QVERIFY(rig.host.port.timing.dataTimer.learned());
+        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 50 * 1000000LL); // the floor
+        QCOMPARE(rig.run(script), QString());
+    }
+
+    void aSuddenSlowReplyRaisesTheTimeOut()
+    {
+        ReplyTimer timer;
+        for (int i = 0; i < 8; ++i)
+            timer.sample(2000000);
+        QCOMPARE(timer.timeoutNs(), 50 * 1000000LL);
+        timer.sample(300 * 1000000LL);
+        QVERIFY(timer.timeoutNs() > 150 * 1000000LL);
+    }
+
+    void unitStatusFollowsTheJob()
+    {
+        Rig rig(ImagesOnly, 0, { image(1, 16, 20, 3) });
+        QCOMPARE(rig.run(QString(kCapture) + ";s8;>$IACK,0;>$FACK,00,0"), QString());
+        QCOMPARE(rig.host.port.status.text(), QString("image 1 of 1"));
+        QCOMPARE(rig.host.port.status.percent, 40);
+        QCOMPARE(rig.run(">$FACK,01,0;>$FACK,02,0;s4"), QString());
+        QVERIFY(rig.host.stages.contains("waiting for the bootloader"));
+        QCOMPARE(rig.host.port.status.text(), QString("updated"));
+        QCOMPARE(rig.host.port.status.percent, 100);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"
