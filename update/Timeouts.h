@@ -32,7 +32,7 @@ namespace Timeouts {
 constexpr int kLearnSamples = 8;
 // The learned time-out never goes below this: an FTDI adapter holds replies
 // up to its latency timer (16 ms by default), and a loaded PC adds jitter.
-constexpr int kResendFloorMs = 50;
+constexpr int kResendFloorMs = 25;
 
 // A captured unit that has answered nothing this long while a command of the
 // tool's is waiting for its answer has fallen silent: its job ends.

@@ -249,10 +249,10 @@ private slots:
     void learnedResendTimeOut_data()
     {
         QTest::addColumn<QString>("script");
-        QTest::newRow("lost command: resent at the learned time-out") << "w49;=;w1;=D1200";
-        QTest::newRow("lost answer, then both answers") << "w50;=D1200;>$DACK;=;>$DACK;=D1240";
-        QTest::newRow("lost answer, owed answer never comes") << "w50;=D1200;>$DACK;=;w49;=;w1;=D1240";
-        QTest::newRow("late answer arrives before the resend") << "w30;>$DACK;=D1240;w50;=D1240";
+        QTest::newRow("lost command: resent at the learned time-out") << "w24;=;w1;=D1200";
+        QTest::newRow("lost answer, then both answers") << "w25;=D1200;>$DACK;=;>$DACK;=D1240";
+        QTest::newRow("lost answer, owed answer never comes") << "w25;=D1200;>$DACK;=;w24;=;w1;=D1240";
+        QTest::newRow("late answer arrives before the resend") << "w20;>$DACK;=D1240;w25;=D1240";
         QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
     }
 
@@ -266,7 +266,7 @@ private slots:
             QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
         }
         QVERIFY(rig.host.port.timing.dataTimer.learned());
-        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 50 * 1000000LL); // the floor
+        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 25 * 1000000LL); // the floor
         QCOMPARE(rig.run(script), QString());
     }
 
@@ -275,7 +275,7 @@ private slots:
         ReplyTimer timer;
         for (int i = 0; i < 8; ++i)
             timer.sample(2000000);
-        QCOMPARE(timer.timeoutNs(), 50 * 1000000LL);
+        QCOMPARE(timer.timeoutNs(), 25 * 1000000LL);
         timer.sample(300 * 1000000LL);
         QVERIFY(timer.timeoutNs() > 150 * 1000000LL);
     }

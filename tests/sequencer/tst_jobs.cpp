@@ -9,6 +9,7 @@
 #include "ui_DialogBootload.h"
 #include "update/PortTest.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTest>
 
@@ -158,6 +159,21 @@ private slots:
         START_JOB(rig, mode, { config });
         VERIFY_UPDATED(rig, 0);
         QVERIFY2(rig.log().contains("Bootload Complete"), rig.describe().constData());
+    }
+
+    // One line in two hundred lost or garbled each way: resent after the time-out
+    // learned from the unit's replies, so the job takes seconds, not minutes
+    // (the bound is generous for a loaded machine; speed targets are benchmarks).
+    void aLossyLinkCostsLittle()
+    {
+        SimConfig c = withSeed(29);
+        c.dropLines = c.corruptLines = c.dropReplies = 0.0025;
+        QElapsedTimer clock;
+        clock.start();
+        START_JOB(rig, FirmwareAndImages, { c });
+        VERIFY_UPDATED(rig, 0);
+        QVERIFY2(clock.elapsed() < 30000, qPrintable(rig.log())); // about 15 s; step waits: 40 s
+        QVERIFY(rig.dlg->ports[0]->timing.resends > 0);
     }
 
     // With several units, one unit's replies must not make another resend.

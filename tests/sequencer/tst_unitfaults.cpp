@@ -1,13 +1,16 @@
 // Units that misbehave as a whole: one unplugged in the middle of a job while
 // another goes on, one that is in its bootloader already, one that never shows
-// its bootloader, and eight units at once in every mode.
+// its bootloader, ones that fall silent or restart mid-job, and eight units at
+// once in every mode.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "ui_DialogBootload.h"
 #include "update/PortTest.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTest>
+#include <tuple>
 
 namespace {
 SimConfig quick(quint32 seed)
@@ -78,6 +81,60 @@ private slots:
         QCOMPARE(rig.log().count(warning), 1);
         QCOMPARE(port->jobState, WaitForBootloader);
         QVERIFY(!rig.log().contains("Bootload Complete"));
+    }
+
+    // A unit that stops answering with its port open ends its own job within
+    // 30 s (plus a step) with a line saying where and what to do; the others
+    // go on. Both rigs run at once in this event loop.
+    void silentUnitsEndTheirJobs()
+    {
+        SimConfig inFirmware = quick(5), inImages = quick(6), inErase = quick(7);
+        inFirmware.silentAfter = 3000; // firmware commands run to about 14,730
+        inImages.silentAfter = 15000;
+        inErase.silentAfter = 3; // "$MVER", "$BOOTLOADM", "$G", then "$A,1" unanswered
+        JobRig full(FirmwareAndImages, { inFirmware, inImages, quick(8) });
+        JobRig erase(DeleteImages, { inErase, quick(9) });
+        QVERIFY(full.ready() && erase.ready());
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(full.ended() && erase.ended(), JobRig::kTimeoutMs);
+        for (const auto &[rig, i, stage] : { std::tuple { &full, 0, "during firmware, sector" },
+                 std::tuple { &full, 1, "during image 1 of 2" },
+                 std::tuple { &erase, 0, "during erasing images" } }) {
+            const PortTest *port = rig->dlg->ports[i];
+            QVERIFY2(rig->log().contains(port->portName() + ": the unit has not answered for 30 s "
+                         + stage),
+                rig->describe().constData());
+            QVERIFY(rig->log().contains("check the unit's power, then run the update again"));
+            QCOMPARE(port->status.stage, UnitStatus::NotUpdated);
+            QVERIFY(!port->isOpen());
+        }
+        QCOMPARE(full.log().count("Bootload Complete"), 1);
+        QVERIFY2(full.unitUpdated(2), full.describe().constData());
+        QCOMPARE(erase.log().count("Bootload Complete"), 1);
+        QVERIFY(clock.elapsed() < 90000); // 30 s of silence, not minutes of resends
+    }
+
+    // A unit reset mid-firmware is captured again and updated from the start;
+    // one that keeps restarting ends as a silent one does.
+    void restartedUnits()
+    {
+        SimConfig once = quick(10), often = quick(11);
+        once.restartAfter = 5000;
+        often.restartAfter = 2000;
+        often.restartTimes = 4;
+        JobRig rig(FirmwareAndImages, { once, often });
+        QVERIFY(rig.ready());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+        const QString first = rig.dlg->ports[0]->portName();
+        QVERIFY2(rig.log().contains(first + ": the unit restarted during firmware, sector "),
+            rig.describe().constData());
+        QVERIFY(rig.log().contains("; starting its update again"));
+        QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+        QCOMPARE(rig.log().count("Bootload Complete"), 1);
+        QCOMPARE(rig.log().count(rig.dlg->ports[1]->portName() + ": the unit restarted"), 4);
+        QVERIFY(rig.log().contains("once more, after 3 restarts"));
+        QCOMPARE(rig.dlg->ports[1]->status.stage, UnitStatus::NotUpdated);
     }
 
     void eightUnitsInEveryMode_data()
