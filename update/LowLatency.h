@@ -2,6 +2,8 @@
 // Asks the serial driver for low latency on an open port. An FTDI adapter
 // holds received bytes for up to 16 ms by default, which paces a stop-and-wait
 // protocol; in low-latency mode the Linux driver sets that timer to 1 ms.
+#include <QString>
+
 class QSerialPort;
 
 namespace LowLatency {
@@ -10,5 +12,13 @@ namespace LowLatency {
 // diagnostic line saying why not (a pseudo-terminal, another driver, another
 // platform) and returns false. The port goes on either way.
 bool request(QSerialPort &port);
+
+// Replies above this average mean the adapter holds them back.
+constexpr double kSlowReplyMs = 8.0;
+
+// Where the latency timer can't be set from the program (Windows: it is a
+// driver setting), a job-log line telling how to lower it when the port's
+// replies took more than kSlowReplyMs on average; otherwise empty.
+QString slowReplyAdvice(const QString &portName, double averageReplyMs);
 
 } // namespace LowLatency

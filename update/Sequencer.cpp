@@ -515,6 +515,9 @@ void Sequencer::finish(PortTest *port)
             .arg(t.dataTimer.learned()
                     ? QStringLiteral("%1 ms").arg(t.dataTimer.timeoutNs() / 1000000)
                     : QStringLiteral("none")));
+    const QString advice = LowLatency::slowReplyAdvice(port->portName(), replyMs);
+    if (!advice.isEmpty())
+        log(advice);
     endStatus(port);
 }
 

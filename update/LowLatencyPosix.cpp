@@ -1,3 +1,4 @@
+// The low-latency request on POSIX systems (Linux's serial driver).
 #include "update/LowLatency.h"
 
 #include "link/Diagnostics.h"
@@ -44,4 +45,12 @@ bool LowLatency::request(QSerialPort &port)
         return true;
     qCDebug(lcJob).noquote() << "Low latency not set on" << port.portName() << why;
     return false;
+}
+
+QString LowLatency::slowReplyAdvice(const QString &portName, double averageReplyMs)
+{
+    // The request above sets the FTDI latency timer where the driver allows.
+    Q_UNUSED(portName);
+    Q_UNUSED(averageReplyMs);
+    return QString();
 }
