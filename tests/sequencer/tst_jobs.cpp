@@ -156,9 +156,14 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(SimConfig, config);
+        QElapsedTimer clock;
+        clock.start();
         START_JOB(rig, mode, { config });
         VERIFY_UPDATED(rig, 0);
         QVERIFY2(rig.log().contains("Bootload Complete"), rig.describe().constData());
+        if (qEnvironmentVariableIsSet("ZQ_SOAK_ROUNDS")) // scripts/soak sums these up
+            qInfo("soak job %.2f s, %d resends", clock.elapsed() / 1000.0,
+                rig.dlg->ports[0]->timing.resends);
     }
 
     // One line in two hundred lost or garbled each way: resent after the time-out
