@@ -39,6 +39,8 @@ struct ReplyGuards {
     int chunkSends = 0; // copies of the current "$F" sent
     char awaited = 0; // 'D' or 'F': that line awaits its answer
     qint64 lastCopyNs = -1; // when its latest copy went out
+    qint64 wakeDueNs = -1; // when the wake-up asked for is due
+    bool wakeGraced = false; // a late wake-up gave the answer more time once
     bool headerAwaited = false; // an "$I" awaits its "$IACK"
     bool chunksAwaited = false; // "$F" lines sent since the last "$I"
     int repliesOwed = 0; // answers owed to earlier copies

@@ -217,6 +217,7 @@ const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
 
 void Sequencer::wakeAt(PortTest *port, qint64 ns)
 {
+    port->guards.wakeDueNs = ns;
     const qint64 ms = (ns - host.nowNs() + 999999) / 1000000;
     host.wakeAfter(port, static_cast<int>(std::max<qint64>(1, ms)));
 }
@@ -253,6 +254,11 @@ void Sequencer::wake(PortTest *port)
     const qint64 due = g.lastCopyNs + timer->timeoutNs();
     if (now < due) {
         wakeAt(port, due);
+        return;
+    }
+    if (!g.wakeGraced && g.wakeDueNs >= 0 && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {
+        g.wakeGraced = true;
+        wakeAt(port, now + kResendFloorMs * 1000000LL);
         return;
     }
     if (g.awaited == 'D' && port->jobState == ProgramFirmware
@@ -961,6 +967,7 @@ void Sequencer::sendDataLine(PortTest *port)
     send(port, line);
     g.awaited = 'D';
     g.lastCopyNs = port->timing.lastSendNs;
+    g.wakeGraced = false;
     armResend(port);
 }
 
@@ -1009,6 +1016,7 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     send(port, line);
     g.awaited = 'F';
     g.lastCopyNs = port->timing.lastSendNs;
+    g.wakeGraced = false;
     armResend(port);
     if (offset + count >= size)
         port->imageStep = ImageRestart;

@@ -33,6 +33,10 @@ constexpr int kLearnSamples = 8;
 // The learned time-out never goes below this: an FTDI adapter holds replies
 // up to its latency timer (16 ms by default), and a loaded PC adds jitter.
 constexpr int kResendFloorMs = 25;
+// A wake-up that comes this much later than asked means this program did not
+// run for a while (a busy PC): the answer may be waiting unread, so it gets
+// one more floor's time before the line goes out again.
+constexpr int kLateWakeMs = 10;
 
 // A captured unit that has answered nothing this long while a command of the
 // tool's is waiting for its answer has fallen silent: its job ends.

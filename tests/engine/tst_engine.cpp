@@ -253,6 +253,7 @@ private slots:
         QTest::newRow("lost answer, then both answers") << "w25;=D1200;>$DACK;=;>$DACK;=D1240";
         QTest::newRow("lost answer, owed answer never comes") << "w25;=D1200;>$DACK;=;w24;=;w1;=D1240";
         QTest::newRow("late answer arrives before the resend") << "w20;>$DACK;=D1240;w25;=D1240";
+        QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w24;=;w1;=D1200";
         QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
     }
 
