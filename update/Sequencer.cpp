@@ -251,7 +251,9 @@ void Sequencer::wake(PortTest *port)
     const ReplyTimer *timer = awaitedTimer(port);
     if (timer == nullptr)
         return;
-    const qint64 due = g.lastCopyNs + timer->timeoutNs();
+    qint64 due = g.lastCopyNs + timer->timeoutNs();
+    if (g.wakeGraced)
+        due = std::max(due, g.wakeDueNs);
     if (now < due) {
         wakeAt(port, due);
         return;
