@@ -1,0 +1,190 @@
+// The sequencer's clock-driven part: the learned resend of "$D" and "$F", the
+// wait for answers owed to earlier copies, and the end of a job whose unit
+// fell silent or keeps restarting.
+#include "update/Sequencer.h"
+
+#include "link/Diagnostics.h"
+#include "update/JobHost.h"
+#include "update/PortTest.h"
+#include "update/Timeouts.h"
+
+#include <algorithm>
+
+using namespace Timeouts;
+
+// Holds the next command while answers owed to earlier copies of a resent
+// command may still arrive; true while holding.
+bool Sequencer::holding(PortTest *port)
+{
+    ReplyGuards &g = port->guards;
+    if (g.repliesOwed > 0 && g.holdSteps > 0
+        && (g.holdUntilNs < 0 || host.nowNs() < g.holdUntilNs)) {
+        --g.holdSteps;
+        return true;
+    }
+    g.repliesOwed = 0;
+    g.holdSteps = 0;
+    g.holdUntilNs = -1;
+    return false;
+}
+
+// The link delivers in order: an answer still owed to an earlier copy comes
+// before the answer to the latest copy, so once that copy's learned time-out
+// has passed nothing more is owed. Without a learned time-out the step-count
+// wait holds.
+void Sequencer::owe(PortTest *port, int copies)
+{
+    ReplyGuards &g = port->guards;
+    if (copies <= 0)
+        return;
+    g.repliesOwed = copies;
+    g.holdSteps = kSettleSteps;
+    g.holdUntilNs = -1;
+    const ReplyTimer &timer = port->timing.dataTimer;
+    if (g.awaited == 'D' && timer.learned() && g.lastCopyNs >= 0) {
+        g.holdUntilNs = g.lastCopyNs + timer.timeoutNs();
+        wakeAt(port, g.holdUntilNs);
+    }
+}
+
+const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
+{
+    const ReplyTimer *timer = nullptr;
+    if (port->guards.awaited == 'D')
+        timer = &port->timing.dataTimer;
+    else if (port->guards.awaited == 'F')
+        timer = &port->timing.chunkTimer;
+    return timer != nullptr && timer->learned() ? timer : nullptr;
+}
+
+void Sequencer::wakeAt(PortTest *port, qint64 ns)
+{
+    port->guards.wakeDueNs = ns;
+    const qint64 ms = (ns - host.nowNs() + 999999) / 1000000;
+    host.wakeAfter(port, static_cast<int>(std::max<qint64>(1, ms)));
+}
+
+// After a "$D" or "$F" went out: its resend is due at the learned time-out.
+void Sequencer::armResend(PortTest *port)
+{
+    if (const ReplyTimer *timer = awaitedTimer(port))
+        wakeAt(port, port->guards.lastCopyNs + timer->timeoutNs());
+}
+
+void Sequencer::wake(PortTest *port)
+{
+    if (port->status.ended() || port->jobState == Finish)
+        return;
+    const qint64 now = host.nowNs();
+    ReplyGuards &g = port->guards;
+    if (g.repliesOwed > 0) {
+        if (g.holdUntilNs < 0)
+            return;
+        if (now < g.holdUntilNs) {
+            wakeAt(port, g.holdUntilNs);
+            return;
+        }
+        g.repliesOwed = 0;
+        g.holdSteps = 0;
+        g.holdUntilNs = -1;
+        step(port); // the held line goes out now
+        return;
+    }
+    const ReplyTimer *timer = awaitedTimer(port);
+    if (timer == nullptr)
+        return;
+    qint64 due = g.lastCopyNs + timer->timeoutNs();
+    if (g.wakeGraced)
+        due = std::max(due, g.wakeDueNs);
+    if (now < due) {
+        wakeAt(port, due);
+        return;
+    }
+    if (!g.wakeGraced && g.wakeDueNs >= 0 && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {
+        g.wakeGraced = true;
+        wakeAt(port, now + kResendFloorMs * 1000000LL);
+        return;
+    }
+    if (g.awaited == 'D' && port->jobState == ProgramFirmware
+        && port->sectorStep == SectorData) {
+        commandDueNow(port);
+        step(port);
+    } else if (g.awaited == 'F' && port->jobState == SendImages
+        && (port->imageStep == ImageChunks || port->imageStep == ImageRestart)) {
+        // The chunk at imageOffset (the last one too) goes out again.
+        port->imageStep = ImageChunks;
+        port->stepCountdown = 0;
+        step(port);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A unit that falls silent or restarts.
+
+bool Sequencer::endedBySilence(PortTest *port)
+{
+    JobTiming &t = port->timing;
+    const qint64 now = host.nowNs();
+    const bool working = port->capturePhase != Uncaptured
+        && (port->jobState == ProgramFirmware || port->jobState == SendImages
+            || port->jobState == EraseImages);
+    if (!working || t.lastSendNs < 0 || t.silentSinceNs < 0) {
+        t.silentSinceNs = now; // nothing awaited: the long waits do not count
+        return false;
+    }
+    const qint64 silentMs = (now - t.silentSinceNs) / 1000000;
+    if (silentMs < kSilenceMs)
+        return false;
+    const QString stage = port->status.text();
+    endUnit(port,
+        QStringLiteral("%1: the unit has not answered for %2 s during %3: check the unit's "
+                       "power, then run the update again: the unit's bootloader will take the "
+                       "job from the start.")
+            .arg(port->portName())
+            .arg(silentMs / 1000)
+            .arg(stage),
+        QStringLiteral("no answer for %1 s during %2").arg(silentMs / 1000).arg(stage));
+    return true;
+}
+
+void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &reason)
+{
+    log(logLine);
+    closePort(port);
+    port->jobState = Finish;
+    port->tickCount = kFinishSteps;
+    port->status.stage = UnitStatus::NotUpdated;
+    port->status.reason = reason;
+    host.unitChanged(port);
+}
+
+// The unit was reset (a supply dip, a crashed bootloader): its bootloader
+// waits for a capture again. It is captured and its job starts again from the
+// capture; the flash keeps what was written, and the job writes it all again.
+void Sequencer::restart(PortTest *port)
+{
+    const QString stage = port->status.text();
+    if (++port->timing.restarts > kMaxRestarts) {
+        endUnit(port,
+            QStringLiteral("%1: the unit restarted during %2 once more, after %3 restarts: "
+                           "check the unit's power, then run the update again: the unit's "
+                           "bootloader will take the job from the start.")
+                .arg(port->portName(), stage)
+                .arg(kMaxRestarts),
+            QStringLiteral("the unit kept restarting (during %1)").arg(stage));
+        return;
+    }
+    log(QStringLiteral("%1: the unit restarted during %2; starting its update again")
+            .arg(port->portName(), stage));
+    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+    port->capturePhase = Captured;
+    port->guards.reset();
+    port->jobState = WaitForBootloader;
+    port->sectorStep = SectorStart;
+    port->imageIndex = 0;
+    port->imageOffset = 0;
+    port->imageStep = ImageHeader;
+    port->status.notUpdated.clear();
+    host.setFirmwareProgress(0);
+    host.setImageProgress(0);
+}
