@@ -1,13 +1,17 @@
 #include "support/TestSupport.h"
 
+#include "link/LineFrame.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -22,9 +26,7 @@ bool writeAppFile(const QString &name, const QByteArray &bytes)
     const QString path = appFile(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return f.write(bytes) == bytes.size();
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 void removeAppFiles(const QStringList &names)
@@ -36,6 +38,13 @@ void removeAppFiles(const QStringList &names)
         else
             QFile::remove(path);
     }
+}
+
+QByteArray framed(const QByteArray &text)
+{
+    char buf[kLineBufferSize] = {};
+    std::memcpy(buf, text.constData(), size_t(qMin(text.size(), kLineBufferSize - 1)));
+    return QByteArray(buf, CompleteLine(buf));
 }
 
 int readAvailable(int fd, QByteArray &into)
@@ -71,3 +80,59 @@ bool pumpUntil(
 }
 
 } // namespace TestSupport
+
+namespace {
+
+// The index just past the first whole line in bytes that starts with prefix, or 0.
+int lineEnd(const QByteArray &bytes, const QByteArray &prefix)
+{
+    for (int start = 0, lf; (lf = bytes.indexOf('\n', start)) >= 0; start = lf + 1)
+        if (bytes.mid(start, prefix.size()) == prefix)
+            return lf + 1;
+    return 0;
+}
+
+} // namespace
+
+SerialPeer::~SerialPeer()
+{
+    if (owned)
+        ::close(fd);
+}
+
+bool SerialPeer::open(const QString &path, int baud)
+{
+    if (owned)
+        ::close(fd);
+    received.clear();
+    fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    owned = fd >= 0;
+    return owned && setBaud(baud);
+}
+
+bool SerialPeer::setBaud(int baud)
+{
+    termios t {};
+    if (tcgetattr(fd, &t) != 0)
+        return false;
+    cfmakeraw(&t);
+    cfsetspeed(&t, baud == 921600 ? B921600 : baud == 19200 ? B19200 : B0);
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+bool SerialPeer::write(const QByteArray &bytes)
+{
+    return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+}
+
+QByteArray SerialPeer::waitLine(const QByteArray &prefix, int timeoutMs)
+{
+    const auto arrived = [&prefix](const QByteArray &b) { return lineEnd(b, prefix) > 0; };
+    if (!TestSupport::pumpUntil(fd, received, arrived, timeoutMs))
+        return QByteArray();
+    const int end = lineEnd(received, prefix);
+    const int start = end >= 2 ? received.lastIndexOf('\n', end - 2) + 1 : 0;
+    const QByteArray line = received.mid(start, end - start);
+    received.remove(0, end);
+    return line;
+}

@@ -1,7 +1,7 @@
 #pragma once
-// Helpers shared by the tests: files beside the test program (where the dialog
-// looks for settings.json, fw1.bin and images), and the peer end of a
-// pseudo-terminal read while the event loop runs.
+// Set-up shared by the tests: files beside the test program (where the dialog
+// looks for settings.json, fw1.bin and images), framed lines, and one end of a
+// serial line read while the event loop runs.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -16,6 +16,9 @@ bool writeAppFile(const QString &name, const QByteArray &bytes);
 // Removes the files and folders the tests put beside the program.
 void removeAppFiles(const QStringList &names);
 
+// The finished line for text ("$E,1000,1"): checksum and line feed added.
+QByteArray framed(const QByteArray &text);
+
 // Reads what is available on fd (non-blocking) and appends it to into.
 // Returns the number of bytes read, or -1 on an error other than EAGAIN.
 int readAvailable(int fd, QByteArray &into);
@@ -26,3 +29,41 @@ bool pumpUntil(int fd, QByteArray &into, const std::function<bool(const QByteArr
     int timeoutMs = 10000);
 
 } // namespace TestSupport
+
+// One end of a serial line as a test drives it: a device opened raw at a speed
+// (the tool's side of a simulated unit), or a descriptor held elsewhere (the
+// unit's side of the dialog's pseudo-terminal).
+class SerialPeer
+{
+public:
+    explicit SerialPeer(int borrowedFd = -1)
+        : fd(borrowedFd)
+    {
+    }
+    ~SerialPeer();
+    SerialPeer(const SerialPeer &) = delete;
+    SerialPeer &operator=(const SerialPeer &) = delete;
+
+    // Opens path raw and non-blocking at baud (19200 or 921600).
+    bool open(const QString &path, int baud);
+    bool setBaud(int baud);
+    bool write(const QByteArray &bytes);
+    bool send(const QByteArray &text)
+    {
+        return write(TestSupport::framed(text));
+    }
+    // Runs the event loop until a whole line beginning with prefix has arrived;
+    // returns it with its line feed and drops it and every line before it.
+    // Empty on time-out.
+    QByteArray waitLine(const QByteArray &prefix = "$", int timeoutMs = 10000);
+    QByteArray command(const QByteArray &text)
+    {
+        return send(text) ? waitLine() : QByteArray();
+    }
+
+    int fd = -1;
+    QByteArray received; // bytes read and not yet taken as a line
+
+private:
+    bool owned = false;
+};
