@@ -1,0 +1,260 @@
+#!/usr/bin/env python3
+"""The mutants that scripts/mutants runs, and applying one to a copy of the tree.
+
+Each mutant puts back one fault the tool has had or guards against. It is
+given as exact text and its replacement, so it still applies after unrelated
+edits; when the text is no longer found exactly once, the mutant is "stale".
+
+    mutants.py list                one line per mutant: name, file, what it breaks
+    mutants.py names               the names, one a line
+    mutants.py file NAME           the file NAME changes
+    mutants.py apply ROOT NAME     applies NAME to the tree at ROOT
+                                   (exit 3 and a reason when it is stale)
+"""
+import sys
+from pathlib import Path
+
+SEQ = "update/Sequencer.cpp"
+
+# (name, file, what the mutant breaks, original text, replacement text)
+MUTANTS = [
+    # --- Sequencer guards -------------------------------------------------
+    ("dack-any-state", SEQ,
+     '"$DACK" acts outside ProgramFirmware',
+     "    if (port->jobState != ProgramFirmware\n"
+     "        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))\n"
+     "        return;\n"
+     "    if (g.repliesOwed > 0) {\n",
+     "    if (port->capturePhase != Captured && port->capturePhase != FirmwareWritten)\n"
+     "        return;\n"
+     "    if (g.repliesOwed > 0) {\n"),
+    ("aack-any-state", SEQ,
+     '"$AACK" acts outside EraseImages',
+     "    if (port->jobState != EraseImages) {\n"
+     "        qCDebug(lcJob) << \"$AACK not awaited, ignored\";\n",
+     "    if (false) {\n"
+     "        qCDebug(lcJob) << \"$AACK not awaited, ignored\";\n"),
+    ("stale-fack-resends", SEQ,
+     'a "$FACK" for another chunk (flag not 1) steps: the chunk goes out again',
+     "        qCDebug(lcJob) << \"$FACK for another chunk than\" << port->lastChunk << \", ignored\";\n"
+     "        return;\n",
+     "        qCDebug(lcJob) << \"$FACK for another chunk than\" << port->lastChunk << \", ignored\";\n"),
+    ("reply-steps-every-port", "update/DialogBootload.cpp",
+     "every received line runs a step of every port (the engine sees one port "
+     "only, so the dialog's per-line hook does it)",
+     "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
+     "    lineWidgetsChanged(ChangedRx);\n",
+     "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
+     "    lineWidgetsChanged(ChangedRx);\n"
+     "    Timeout();\n"),
+    ("owed-iack-skips-image", SEQ,
+     'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
+     "    if (port->jobState != SendImages || !g.headerAwaited) {\n",
+     "    if (port->jobState != SendImages) {\n"),
+    ("program-without-eack", SEQ,
+     '"$P" goes out although the sector\'s "$EACK" never came',
+     "        if (!port->guards.sectorErased) {\n",
+     "        if (false) {\n"),
+    ("lost-g-not-reanswered", SEQ,
+     '"$Bootloader" after a lost "$G" is not answered again',
+     "    if (port->capturePhase != Uncaptured && !captureLost)\n",
+     "    (void)captureLost;\n"
+     "    if (port->capturePhase != Uncaptured)\n"),
+    ("empty-image-sent", SEQ,
+     "an image that holds no bytes is sent",
+     "        if (image.problem.isEmpty() && !image.pixels.isEmpty())\n",
+     "        if (image.problem.isEmpty())\n"),
+    ("complete-after-skipped-work", SEQ,
+     '"Bootload Complete" is written even when something was not updated',
+     "    if (port->status.notUpdated.isEmpty())\n"
+     "        log(QStringLiteral(\"Bootload Complete\"));\n"
+     "    else\n",
+     "    log(QStringLiteral(\"Bootload Complete\"));\n"
+     "    if (!port->status.notUpdated.isEmpty())\n"),
+    ("image-end-greater", SEQ,
+     'an image counts as sent only when the offset passes its size (">" for ">=")',
+     "        if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))\n",
+     "        if (port->imageOffset > static_cast<std::uint32_t>(image.pixels.size()))\n"),
+
+    # --- Line frame, checksum, fields ----------------------------------------
+    ("frame-no-length-limit", "link/LineFrame.cpp",
+     "a text longer than 993 characters is framed past the buffer's end",
+     "    if (end > kMaxCommandText)\n"
+     "        return 0;\n",
+     ""),
+    ("dollar-past-nul", "link/LineFrame.cpp",
+     'CompleteLine finds a "$" behind the text\'s NUL',
+     "    while (dollar < kLineBufferSize - 1 && buf[dollar] != '$' && buf[dollar] != '\\0')\n",
+     "    while (dollar < kLineBufferSize - 1 && buf[dollar] != '$')\n"),
+    ("crc-initial-value", "link/Crc16.h",
+     "the checksum starts at 0 instead of 0xFFFF",
+     "constexpr std::uint16_t kCrc16Initial = 0xFFFF;\n",
+     "constexpr std::uint16_t kCrc16Initial = 0x0000;\n"),
+    ("crc-polynomial", "link/Crc16.cpp",
+     "the checksum's polynomial changed (one term shifted)",
+     "^ (x >> 4) ^ (x << 3));\n",
+     "^ (x >> 4) ^ (x << 2));\n"),
+    ("getfield-keeps-separator", "link/TextRoutines.cpp",
+     "GetField copies one character too many: the separator that ends the field",
+     "    while (copied < maxLength && !endsField(text[pos + copied])) {\n",
+     "    while (copied < maxLength && (copied == 0 || !endsField(text[pos + copied - 1]))) {\n"),
+
+    # --- Image reader -------------------------------------------------------------
+    ("reader-comments-read", "payload/ImageReader.cpp",
+     "comments inside the byte array are read as values",
+     "            const int e = commentEnd(s, n, p);\n"
+     "            if (e >= 0)\n"
+     "                p = e;\n"
+     "            else\n"
+     "                lineStart = false;\n",
+     "            lineStart = false;\n"),
+    ("reader-if-always-taken", "payload/ConditionalSections.cpp",
+     "an #if section is kept whatever its condition",
+     "    levels.append({ outer, outer && condition, outer && condition });\n",
+     "    levels.append({ outer, outer, outer });\n"),
+    ("reader-nested-header", "payload/ImageReader.cpp",
+     'a nested ".header = { .w = .. }" block loses its prefix (".w", not ".header.w")',
+     "            if (afterEquals)\n"
+     "                prefix += key.trimmed();\n",
+     ""),
+    ("reader-stride-padding", "payload/ImageReader.cpp",
+     "rows padded to a stride are cut to size without moving them (padding kept, last rows lost)",
+     "std::memmove(data + row * rowBytes, data + row * stride, static_cast<size_t>(rowBytes));\n",
+     "std::memmove(data + row * rowBytes, data + row * rowBytes, static_cast<size_t>(rowBytes));\n"),
+
+    # --- Port and wire -------------------------------------------------------------
+    ("close-without-flush", SEQ,
+     'the port is closed without flushing ("$BOOTLOADM", "$X" lost)',
+     "    port->flush();\n"
+     "    port->close();\n",
+     "    port->close();\n"),
+    ("rx-kept-at-speed-change", SEQ,
+     "a partial line received before the speed change is kept",
+     "    port->rxLength = 0; // a partial line from the old speed would spoil the first one\n",
+     ""),
+    ("dack-advances-twice", SEQ,
+     'a second "$DACK" for one data line advances the address again',
+     "    if (port->sectorStep != SectorData || g.dataSends == 0)\n",
+     "    if (port->sectorStep != SectorData)\n"),
+    ("d-offset-decimal", "update/Protocol.cpp",
+     'a "$D" line\'s offset is written in decimal',
+     "    finish(putBytes(putHex(put(buf, \"$D,\"), offset, 1), bytes, count));\n",
+     "    char *p = put(buf, \"$D,\");\n"
+     "    char digits[12];\n"
+     "    int k = 0;\n"
+     "    do {\n"
+     "        digits[k++] = static_cast<char>('0' + offset % 10);\n"
+     "        offset /= 10;\n"
+     "    } while (offset != 0);\n"
+     "    while (k > 0)\n"
+     "        *p++ = digits[--k];\n"
+     "    finish(putBytes(p, bytes, count));\n"),
+
+    # --- Texts and the main window -------------------------------------------------
+    ("text-bootload-completed", SEQ,
+     '"Bootload Complete" written as "Bootload Completed"',
+     "        log(QStringLiteral(\"Bootload Complete\"));\n",
+     "        log(QStringLiteral(\"Bootload Completed\"));\n"),
+    ("title-spelling-corrected", "app/MainWindow.cpp",
+     'the window title\'s "bootlodaer" corrected to "bootloader"',
+     "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootlodaer\"));\n",
+     "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));\n"),
+    ("buttons-swapped", "app/MainWindow.cpp",
+     "pushButton_2 and pushButton_3 run each other's mode",
+     "void MainWindow::on_pushButton_3_clicked()\n"
+     "{\n"
+     "    runJob(ImagesOnly);\n"
+     "}\n"
+     "\n"
+     "void MainWindow::on_pushButton_2_clicked()\n"
+     "{\n"
+     "    runJob(DeleteImages);\n"
+     "}\n",
+     "void MainWindow::on_pushButton_3_clicked()\n"
+     "{\n"
+     "    runJob(DeleteImages);\n"
+     "}\n"
+     "\n"
+     "void MainWindow::on_pushButton_2_clicked()\n"
+     "{\n"
+     "    runJob(ImagesOnly);\n"
+     "}\n"),
+
+    # --- Further guards and counts ---------------------------------------------------
+    ("fack-flag1-ignored", SEQ,
+     '"$FACK" with flag 1 (the unit moves to the next image) is ignored',
+     "    } else if (flag == 1) {\n",
+     "    } else if (flag == 1 && false) {\n"),
+    ("dack-owed-not-awaited", SEQ,
+     '"$DACK" answers owed to resent copies of a line are not waited for',
+     "    showFirmwareProgress(port);\n"
+     "    owe(port, copies - 1);\n",
+     "    showFirmwareProgress(port);\n"
+     "    (void)copies;\n"),
+    ("late-eack-resends-line", SEQ,
+     'a late "$EACK" sends the sector\'s first data line again',
+     "    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {\n",
+     "    if (port->address % Protocol::kSectorSize == 0) {\n"),
+    ("firmware-check-skipped", SEQ,
+     "fw1.bin is not checked before the first sector is erased",
+     "    const QString problem = FirmwareFile::problem(inputs.firmwarePath);\n"
+     "    if (!problem.isEmpty()) {\n",
+     "    const QString problem = FirmwareFile::problem(inputs.firmwarePath);\n"
+     "    if (!problem.isEmpty() && false) {\n"),
+    ("erase-wait-steps", "update/Timeouts.h",
+     'the wait for "$AACK,1" once erasing runs is 100 steps, not 120',
+     "constexpr int kEraseRunningSteps = 120;",
+     "constexpr int kEraseRunningSteps = 100;"),
+    ("version-query-count", "update/Timeouts.h",
+     'seven "$MVER" before "$BOOTLOADM", not eight',
+     "constexpr int kVersionQuerySteps = 10;",
+     "constexpr int kVersionQuerySteps = 9;"),
+]
+
+
+def find(name):
+    for m in MUTANTS:
+        if m[0] == name:
+            return m
+    sys.exit(f"mutants.py: no mutant named {name}")
+
+
+def apply(root, name):
+    _, rel, _, original, replacement = find(name)
+    path = Path(root) / rel
+    if not path.is_file():
+        print(f"{rel} is missing")
+        return 3
+    text = path.read_text(encoding="utf-8")
+    count = text.count(original)
+    if count != 1:
+        print(f"its text is found {count} times in {rel}")
+        return 3
+    path.write_text(text.replace(original, replacement), encoding="utf-8")
+    return 0
+
+
+def main(argv):
+    if len(argv) >= 1 and argv[0] == "list":
+        for name, rel, what, _, _ in MUTANTS:
+            print(f"{name:28} {rel:28} {what}")
+        return 0
+    if len(argv) >= 1 and argv[0] == "names":
+        for m in MUTANTS:
+            print(m[0])
+        return 0
+    if len(argv) == 2 and argv[0] == "file":
+        print(find(argv[1])[1])
+        return 0
+    if len(argv) == 2 and argv[0] == "what":
+        print(find(argv[1])[2])
+        return 0
+    if len(argv) == 3 and argv[0] == "apply":
+        return apply(argv[1], argv[2])
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    assert len({m[0] for m in MUTANTS}) == len(MUTANTS), "mutant names must differ"
+    sys.exit(main(sys.argv[1:]))
