@@ -57,9 +57,9 @@ MUTANTS = [
      "        if (false) {\n"),
     ("lost-g-not-reanswered", SEQ,
      '"$Bootloader" after a lost "$G" is not answered again',
-     "    if (port->capturePhase != Uncaptured && !captureLost)\n",
+     "    if (port->capturePhase != Uncaptured && !captureLost) {\n",
      "    (void)captureLost;\n"
-     "    if (port->capturePhase != Uncaptured)\n"),
+     "    if (port->capturePhase != Uncaptured) {\n"),
     ("empty-image-sent", SEQ,
      "an image that holds no bytes is sent",
      "        if (image.problem.isEmpty() && !image.pixels.isEmpty())\n",
@@ -209,6 +209,43 @@ MUTANTS = [
      'seven "$MVER" before "$BOOTLOADM", not eight',
      "constexpr int kVersionQuerySteps = 10;",
      "constexpr int kVersionQuerySteps = 9;"),
+    # --- Learned resends, silence, restarts --------------------------------
+    ("eack-before-e", SEQ,
+     'a stray "$EACK" before the sector\'s "$E" marks the sector erased',
+     "        || port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)\n",
+     "        || port->sectorStep == SectorProgram || g.sectorErased)\n"),
+    ("fack-flag1-restarts-image", SEQ,
+     '"$FACK" with flag 1 for another chunk waits seven steps for the next header',
+     "        ++port->imageIndex;\n"
+     "        port->imageStep = ImageHeader;\n",
+     "        ++port->imageIndex;\n"
+     "        port->imageStep = ImageRestart;\n"),
+    ("no-learned-resend", "update/SequencerTiming.cpp",
+     '"$D" and "$F" wait for the step count only',
+     "    if (const ReplyTimer *timer = awaitedTimer(port))\n",
+     "    if (const ReplyTimer *timer = nullptr)\n"),
+    ("owed-wait-by-steps", "update/SequencerTiming.cpp",
+     "the wait for owed answers is not learned: eight steps",
+     "    if (g.awaited == 'D' && timer.learned() && g.lastCopyNs >= 0) {\n",
+     "    if (false) {\n"),
+    ("resend-floor-lowered", "update/Timeouts.h",
+     "the learned time-out's floor below an adapter's latency jitter",
+     "constexpr int kResendFloorMs = 25;",
+     "constexpr int kResendFloorMs = 5;"),
+    ("silence-never-ends", "update/SequencerTiming.cpp",
+     "a silent unit keeps its job waiting forever",
+     "    if (silentMs < kSilenceMs)\n",
+     "    if (true)\n"),
+    ("restart-ignored", SEQ,
+     'a "$Bootloader" after the bootloader answered changes nothing',
+     "        if (port->jobState != Finish)\n"
+     "            restart(port);\n",
+     "        if (port->jobState != Finish)\n"
+     "            (void)0;\n"),
+    ("restarts-unbounded", "update/Timeouts.h",
+     "a unit that keeps restarting is taken up forever",
+     "constexpr int kMaxRestarts = 3;",
+     "constexpr int kMaxRestarts = 1000;"),
 ]
 
 

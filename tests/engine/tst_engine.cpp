@@ -2,11 +2,11 @@
 // port, no window. Most cases are rows of a small script, read left to right:
 //   sN     N steps (one 500 ms tick each; s = s1)
 //   wN     N ms pass, then the engine's wake-up runs
-//   >TEXT  the unit replies TEXT
+//   >TEXT  the unit replies TEXT; <TEXT: the unit sends TEXT without a line feed
 //   =A|B   exactly these lines were sent since the last check (= alone: none);
 //          a line ending in "..." only has to start with what stands before it;
 //          Dxxxx stands for the data line of fw1.bin's address xxxx (hex)
-//   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT it holds it N times
+//   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT it has N lines that are TEXT
 //   @N     the job state is N
 //   _      forget the lines sent so far
 #include "support/FakeHost.h"
@@ -84,6 +84,7 @@ struct Rig {
                 host.engine.wake(&host.port);
                 break;
             case '>': host.reply(a); break;
+            case '<': host.engine.receive(&host.port, a); break;
             case '=': {
                 const QByteArrayList got = host.sent();
                 const QByteArrayList want = a.isEmpty() ? QByteArrayList() : a.split('|');
@@ -101,8 +102,7 @@ struct Rig {
                 break;
             case '%': {
                 const int colon = a.indexOf(':');
-                if (host.log.join('\n').count(QString::fromUtf8(a.mid(colon + 1)))
-                    != a.left(colon).toInt())
+                if (host.log.count(QString::fromUtf8(a.mid(colon + 1))) != a.left(colon).toInt())
                     return item + " log: " + host.log.join(" / ");
                 break;
             }
@@ -143,18 +143,24 @@ private slots:
 
         QTest::newRow("version query, capture, lost $G") << 1 << 0 << 0
             << "s;=;s8;=" + mver + ";s;=$BOOTLOADM;s;=$BOOTLOADM;@2;s;@3;"
-               ">$MVERR,V4.2;=$BOOTLOADM;>$Bootloader;=$G;>$Bootloader;=$G;>$GACK;=;s;@4";
+               ">$MVERR,V4.2;=$BOOTLOADM;>$Bootloader;=$G;>$Bootloader;=$G;-restarted;>$GACK;=;s;@4";
+        QTest::newRow("a partial line is dropped at the speed change") << 1 << 0 << 0
+            << "s5;<$MVERR,par;s7;_;>$Bootloader;=$G";
         QTest::newRow("images only without images: $X on the eighth step") << 1 << 0 << 0
-            << c + ";=;s7;=;s;=$X;s3;-Bootload Complete;s;+Bootload Complete;s5;%1:Bootload";
+            << c + ";=;s7;=;s;=$X;s3;-Bootload Complete;s;%1:Bootload Complete;s5;%1:Bootload Complete";
         QTest::newRow("erase counts its steps and times out") << 2 << 0 << 0
             << c + ";s;=;s;=$A,1;%1:Send Erase All messages Command takes around 20 seconds;"
                    "s2;-Command Timedout;s;%1:Command Timedout;s;=$A,1;>$AACK,0;s120;"
                    "%1:Command Timedout;s;%2:Command Timedout;s;=$A,1;>$AACK,1;+Images Erased;"
-                   "=$X;s3;-Bootload;s;+Bootload Complete";
+                   "=$X;s3;-Bootload;s;%1:Bootload Complete";
         QTest::newRow("firmware waits and resends by step count") << 0 << 0x3000 << 0
             << c + ";s4;=;s;=$E,1000,1;s3;=;s;=D1000;s4;=D1000";
         QTest::newRow("a late $DACK does not skip a line") << 0 << 0x3000 << 0
             << c + ";s5;>$EACK;=$E,1000,1|D1000;s4;=D1000;>$DACK;=;>$DACK;=D1040";
+        QTest::newRow("a $DACK before the first $D changes nothing") << 0 << 0x3000 << 0
+            << c + ";s5;=$E,1000,1;>$DACK;=;s4;=D1000";
+        QTest::newRow("a late $EACK sends no line again") << 0 << 0x3000 << 0
+            << c + ";s9;=$E,1000,1|D1000;>$EACK;=";
         QTest::newRow("stray replies in the firmware change nothing") << 0 << 0x3000 << 0
             << c + ";s5;>$EACK;=$E,1000,1|D1000;>$IACK,1;>$AACK,1;>$FACK,0,1;=;@5";
         QTest::newRow("a stray $EACK before the sector's $E erases nothing") << 0 << 0x3000 << 0
@@ -171,6 +177,10 @@ private slots:
         QTest::newRow("a header answered twice skips no image") << 1 << 0 << 2
             << c + ";s12;=$I,01,01,10,14|$I,01,01,10,14;>$IACK,1;=;>$IACK,1;=$I,02,01,10,14;"
                    ">$IACK,0;=$F,00,...";
+        QTest::newRow("a $DACK in the images changes nothing") << 1 << 0 << 1
+            << c + ";s12;_;>$IACK,0;=$F,00,...;>$DACK;s3;=;s;=$F,00,...";
+        QTest::newRow("an image of whole chunks ends with its last $FACK") << 1 << 0 << 4
+            << c + ";s8;=$I,01,01,10,08;>$IACK,0;=$F,00,...;>$FACK,00,0;=$X";
         QTest::newRow("$FACK flag 1 for another chunk: next header at once") << 1 << 0 << 2
             << c + ";s8;=$I,01,...;>$IACK,0;=$F,00,...;>$FACK,05,1;=$I,02,...";
         QTest::newRow("... and $X at once after the last image") << 1 << 0 << 1
@@ -190,7 +200,7 @@ private slots:
                    "again;>$GACK;s2;s5;=$E,1000,1;>$EACK;=D1000";
         QTest::newRow("the fourth restart ends the job") << 2 << 0 << 0
             << c + ";s2;=$A,1;>$Bootloader;>$GACK;s;>$Bootloader;>$GACK;s;>$Bootloader;"
-                   ">$GACK;s;%3:starting its update again;>$Bootloader;"
+                   ">$GACK;s;-once more;>$Bootloader;"
                    "+once more, after 3 restarts;s10;-Bootload Complete;@8";
     }
 
@@ -201,9 +211,14 @@ private slots:
         QFETCH(int, images);
         QFETCH(QString, script);
         QList<ImageRecord> list;
-        for (int i = 0; i < images; ++i)
-            list << (images == 3 && i == 0 ? ImageRecord() : image(i + 1, 16, 20, char(3 + i)));
-        Rig rig(mode, fwSize, images == 3 ? list.mid(0, 1) : list);
+        // 3: one image that holds no bytes; 4: one of exactly one chunk.
+        if (images == 3)
+            list << ImageRecord();
+        else if (images == 4)
+            list << image(1, 16, 8, 3);
+        for (int i = 0; i < images && images < 3; ++i)
+            list << image(i + 1, 16, 20, char(3 + i));
+        Rig rig(mode, fwSize, list);
         if (script.startsWith("!settings;")) {
             rig.host.engine.inputs.settingsProblem = "settings.json is missing";
             script = script.mid(10);
