@@ -1,0 +1,265 @@
+// zq-update as a user runs it: a child process driving zq-unit-sim's units (a
+// child process too) over real pseudo-terminals, with the payload written by
+// zq-make-payload. Every mode, an unplugged unit, the refusals to start, Ctrl-C
+// in the middle of the firmware, and the libraries the program links.
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+constexpr int kJobMs = 120000;
+
+QJsonObject readJson(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
+                                       : QJsonObject();
+}
+
+bool makePayload(const QString &dir)
+{
+    return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }) == 0;
+}
+
+// zq-unit-sim with short restart and erase times; its report once it is stopped.
+struct Sim {
+    QProcess p;
+    QStringList paths;
+    QString report;
+
+    bool start(const QString &dir, int units, const QStringList &more = {})
+    {
+        report = dir + QStringLiteral("/sim-report.json");
+        p.start(QStringLiteral(ZQ_UNIT_SIM),
+            QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
+                "--restart-ms", "20", "--erase-ms", "300" }
+                + more);
+        QDeadlineTimer deadline(10000);
+        while (paths.size() < units && !deadline.hasExpired() && p.waitForReadyRead(1000))
+            while (p.canReadLine())
+                paths << QString::fromLocal8Bit(p.readLine()).trimmed();
+        return paths.size() == units;
+    }
+    QJsonArray stop()
+    {
+        p.terminate();
+        p.waitForFinished(10000);
+        return readJson(report)["units"].toArray();
+    }
+    ~Sim()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+};
+
+// The final table has a row "<path>  D.02m  <result> ..." (columns aligned).
+bool hasRow(const QByteArray &table, const QString &path, const QString &result)
+{
+    return QString::fromLocal8Bit(table).contains(
+        QRegularExpression("^" + QRegularExpression::escape(path) + " +D\\.02m +" + result + " ",
+            QRegularExpression::MultilineOption));
+}
+
+void startCli(QProcess &cli, const QStringList &args)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString()); // only --port counts
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(ZQ_UPDATE), args);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir payload;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(payload.isValid());
+        QVERIFY(makePayload(payload.path()));
+    }
+
+    void eachModeUpdatesTwoUnits_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("firmware and images") << "firmware-and-images";
+        QTest::newRow("images") << "images";
+        QTest::newRow("erase images") << "erase-images";
+    }
+
+    void eachModeUpdatesTwoUnits()
+    {
+        QFETCH(QString, mode);
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 2));
+        const QString report = payload.filePath("cli-report.json");
+        QProcess cli;
+        startCli(cli,
+            { "--mode", mode, "--port", sim.paths[0], "--port", sim.paths[1], "--payload",
+                payload.path(), "--report", report });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        const QByteArray table = cli.readAllStandardOutput();
+        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units.size(), 2);
+        for (const QJsonValue &u : units) {
+            QVERIFY(u["exitReceived"].toBool());
+            QCOMPARE(u["problemCount"].toInt(), 0);
+            QCOMPARE(u["flash"]["equal"].toBool(), mode == "firmware-and-images");
+            QCOMPARE(u["imagesEqual"].toBool(), mode != "erase-images");
+            QCOMPARE(u["commands"]["A"].toInt(), mode == "erase-images" ? 1 : 0);
+        }
+        const QJsonObject r = readJson(report);
+        QCOMPARE(r["mode"].toString(), mode);
+        QCOMPARE(r["units"].toArray().size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const QJsonObject u = r["units"].toArray().at(i).toObject();
+            QCOMPARE(u["port"].toString(), sim.paths[i]);
+            QCOMPARE(u["result"].toString(), QStringLiteral("updated"));
+            QCOMPARE(u["unitVersion"].toString(), QStringLiteral("D.02m"));
+            QVERIFY(u["linesSent"].toInt() > 0 && u["replies"].toInt() > 0);
+            QVERIFY2(hasRow(table, sim.paths[i], "updated"), table.constData());
+        }
+    }
+
+    void unpluggedUnitIsNotUpdated()
+    {
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 2, { "--unplug-after", "100", "--fault-units", "2" }));
+        const QString report = payload.filePath("unplug-report.json");
+        QProcess cli;
+        startCli(cli,
+            { "--mode", "images", "--port", sim.paths.join(','), "--payload", payload.path(),
+                "--report", report, "--quiet" });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitCode(), 1);
+        const QByteArray table = cli.readAllStandardOutput();
+        QVERIFY2(hasRow(table, sim.paths[0], "updated"), table.constData());
+        QVERIFY2(hasRow(table, sim.paths[1], "connection lost"), table.constData());
+        const QJsonArray units = readJson(report)["units"].toArray();
+        QCOMPARE(units.size(), 2);
+        QCOMPARE(units[0]["result"].toString(), QStringLiteral("updated"));
+        QCOMPARE(units[1]["result"].toString(), QStringLiteral("connection lost"));
+        QCOMPARE(units[1]["port"].toString(), sim.paths[1]);
+    }
+
+    void nothingStarts_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("givePort");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no port") << QStringList { "--mode", "erase-images" } << false << "--port";
+        QTest::newRow("no fw1.bin") << QStringList() << true << "fw1.bin";
+        QTest::newRow("no fw1.bin, --check") << QStringList { "--check" } << true << "fw1.bin";
+        QTest::newRow("bad mode") << QStringList { "--mode", "all" } << true << "erase-images";
+    }
+
+    void nothingStarts()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, givePort);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        QVERIFY(QFile::remove(dir.filePath("fw1.bin")));
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1));
+        if (givePort)
+            args << "--port" << sim.paths[0];
+        QProcess cli;
+        startCli(cli, args << "--payload" << dir.path());
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitCode(), 2);
+        QVERIFY(cli.readAllStandardError().contains(says.toLocal8Bit()));
+        // Nothing reached the unit.
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units.size(), 1);
+        QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+        QCOMPARE(units[0]["commands"].toObject().size(), 0);
+    }
+
+    void checkAcceptsAUsablePayload()
+    {
+        QTemporaryDir empty;
+        for (const QStringList &args : { QStringList { "--payload", payload.path() },
+                 QStringList { "--payload", empty.path(), "--mode", "erase-images" } }) {
+            QProcess cli;
+            startCli(cli, QStringList { "--check" } + args);
+            QVERIFY(cli.waitForFinished(kJobMs));
+            QCOMPARE(cli.exitCode(), 0);
+        }
+    }
+
+    void interruptInTheFirmware()
+    {
+        Sim sim; // paced: the firmware takes about a minute
+        QVERIFY(sim.start(payload.path(), 2, { "--pace" }));
+        const QString report = payload.filePath("interrupt-report.json");
+        QProcess cli;
+        startCli(cli,
+            { "--port", sim.paths.join(','), "--payload", payload.path(), "--report", report });
+        // Both units 10 % or more into the job, in the middle of the firmware.
+        QByteArray err;
+        const auto inFirmware = [&](const QString &path) {
+            return QString::fromLocal8Bit(err).contains(QRegularExpression(
+                QRegularExpression::escape(path) + " .* [1-7]\\d%  .* firmware"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), inFirmware(sim.paths[0]))
+                && inFirmware(sim.paths[1]),
+            kJobMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        err += cli.readAllStandardError();
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 130);
+        QVERIFY2(
+            err.contains("Left in the bootloader, not finished: " + sim.paths[0].toLocal8Bit()),
+            err.constData());
+        QVERIFY(err.contains("Run the same command again"));
+
+        const QJsonObject r = readJson(report);
+        QVERIFY(r["interrupted"].toBool());
+        const QJsonArray units = r["units"].toArray();
+        QCOMPARE(units.size(), 2);
+        for (const QJsonValue &u : units) {
+            QCOMPARE(u["result"].toString(), QStringLiteral("interrupted"));
+            const QJsonArray stages = u["stages"].toArray();
+            QVERIFY(std::any_of(stages.begin(), stages.end(),
+                [](const QJsonValue &s) { return s["stage"].toString() == "firmware"; }));
+        }
+        for (const QJsonValue &u : sim.stop()) {
+            QCOMPARE(u["stageReached"].toString(), QStringLiteral("firmware"));
+            QVERIFY(!u["exitReceived"].toBool());
+        }
+    }
+
+    void linksNeitherWidgetsNorGui()
+    {
+        QProcess ldd;
+        ldd.start(QStringLiteral("ldd"), { QStringLiteral(ZQ_UPDATE) });
+        QVERIFY(ldd.waitForFinished(30000));
+        const QString libs = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+        QVERIFY2(libs.contains(QRegularExpression("libQt\\dCore")), qPrintable(libs));
+        QVERIFY2(libs.contains(QRegularExpression("libQt\\dSerialPort")), qPrintable(libs));
+        QVERIFY2(!libs.contains(QRegularExpression("libQt\\d(Widgets|Gui)")), qPrintable(libs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
