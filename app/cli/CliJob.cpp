@@ -215,13 +215,17 @@ void CliJob::interrupt(int sig)
 {
     if (ending)
         return;
-    QStringList captured;
+    QStringList captured; // in the bootloader, captured by this run, not finished
+    QStringList restarting; // told to start the bootloader, not captured yet
     for (Unit &unit : units) {
         PortTest *port = unit.port;
         if (port->status.ended())
             continue;
+        const QString what = QStringLiteral("%1 (%2)").arg(unit.path, port->status.text());
         if (port->capturePhase != Uncaptured)
-            captured << QStringLiteral("%1 (%2)").arg(unit.path, port->status.text());
+            captured << what;
+        else if (port->jobState >= SwitchToBootloaderSpeed)
+            restarting << what;
         unit.interrupted = true;
         current = port;
         sequencer.stop(port, QStringLiteral("interrupted"));
@@ -235,15 +239,19 @@ void CliJob::interrupt(int sig)
     }
     report.interrupted = true;
     interruptNotes << QStringLiteral("Interrupted: every job was stopped.");
-    if (captured.isEmpty()) {
-        interruptNotes << QStringLiteral("No unit was left in its bootloader.");
-    } else {
+    if (!captured.isEmpty())
         interruptNotes << QStringLiteral("Left in the bootloader, not finished: %1.")
-                              .arg(captured.join(QStringLiteral(", ")))
-                       << QStringLiteral("Run the same command again to finish them: a unit "
-                                         "already in its bootloader is taken up after the "
-                                         "version query.");
-    }
+                              .arg(captured.join(QStringLiteral(", ")));
+    if (!restarting.isEmpty())
+        interruptNotes << QStringLiteral("Told to start the bootloader, not captured yet: %1.")
+                              .arg(restarting.join(QStringLiteral(", ")));
+    if (captured.isEmpty() && restarting.isEmpty())
+        interruptNotes << QStringLiteral("No unit was left in its bootloader.");
+    else
+        interruptNotes << QStringLiteral(
+            "Run the same command again to finish them: a unit already in its bootloader is "
+            "taken up after the version query. If the job log then says no bootloader was "
+            "seen, power-cycle that unit.");
     end(128 + sig);
 }
 
