@@ -120,25 +120,40 @@ void CliJob::receiveFrom(Unit &unit)
 
 // Each answered command adds its reply time to the record; sampled after every
 // line, the difference is one reply's time, whose maximum the report shows.
+// The first is the capture's "$GACK", timed from the version query's last line
+// across the unit's restart: it is no command's answer time and not taken.
 void CliJob::sampleReplies(Unit &unit)
 {
     const JobTiming &t = unit.port->timing;
     if (t.replyCount <= unit.repliesSeen)
         return;
     const qint64 each = (t.replyNsTotal - unit.replyNsSeen) / (t.replyCount - unit.repliesSeen);
-    unit.maxReplyNs = std::max(unit.maxReplyNs, each);
+    if (unit.repliesSeen > 0)
+        unit.maxReplyNs = std::max(unit.maxReplyNs, each);
     unit.repliesSeen = t.replyCount;
     unit.replyNsSeen = t.replyNsTotal;
 }
 
+// Each line is written at once rather than on the port's next write
+// notification. The second flush finds nothing left to write and switches that
+// notification off, which would otherwise wake the event loop once more for
+// the line. Neither changes a byte on the wire.
+void CliJob::writeNow(PortTest *port)
+{
+    port->flush();
+    port->flush();
+}
+
 void CliJob::sendLine(PortTest *port, char *text)
 {
-    Protocol::writeFramed(*port, port->portName(), text);
+    if (Protocol::writeFramed(*port, port->portName(), text) > 0)
+        writeNow(port);
 }
 
 void CliJob::sendRaw(PortTest *port, const QString &text)
 {
     Protocol::writeRaw(*port, text);
+    writeNow(port);
 }
 
 void CliJob::logJob(const QString &line)

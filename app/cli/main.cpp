@@ -30,6 +30,11 @@ int cannotStart(const QString &message)
 
 int main(int argc, char *argv[])
 {
+    // Qt's own event dispatcher rather than glib's: every reply is one pass of
+    // the event loop, and glib's wakes itself through an eventfd (a write and a
+    // read more a line) each time the port's write notifier is switched.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zq-update"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
