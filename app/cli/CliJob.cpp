@@ -158,15 +158,17 @@ void CliJob::sendRaw(PortTest *port, const QString &text)
 
 void CliJob::logJob(const QString &line)
 {
-    // The engine's lines mostly name no port: the one it is working on is known.
-    if (current != nullptr && !line.contains(current->portName())) {
-        const int i = indexOf(current);
-        if (i >= 0) {
-            progress.log(units.at(i).path + QStringLiteral(": ") + line);
-            return;
-        }
+    // The engine's lines mostly name no port: the one it is working on is known,
+    // and each of its lines starts with that port's path ("pts/1: job took"
+    // becomes "/dev/pts/1: job took").
+    const int i = current != nullptr ? indexOf(current) : -1;
+    if (i < 0) {
+        progress.log(line);
+        return;
     }
-    progress.log(line);
+    const QString own = current->portName() + QStringLiteral(": ");
+    progress.log(units.at(i).path + QStringLiteral(": ")
+        + (line.startsWith(own) ? line.mid(own.size()) : line));
 }
 
 void CliJob::showUnitVersion(PortTest *port, const QString &)
