@@ -32,8 +32,11 @@ Exit status: 0 every unit updated; 1 at least one unit not updated;
 2 nothing started (bad option, no port found, payload unusable for the mode);
 130 / 143 interrupted by SIGINT / SIGTERM.
 
-Example:
-  zq-update --payload /media/update --port /dev/ttyUSB0 --report update.json)";
+Examples:
+  zq-update --payload /media/update --report update.json
+      firmware and images on every FTDI adapter's unit, the outcome also in update.json
+  zq-update --mode images --port /dev/ttyUSB0,/dev/ttyUSB1 --payload /media/update
+  zq-update --check --payload /media/update     (exit 0: the payload can be used))";
 
 } // namespace
 
