@@ -1,8 +1,10 @@
 // Whole-job benchmark: the firmware-and-images job (mode 0) end to end against
 // simulated units run by zq-unit-sim in a child process, so this process's CPU
-// time is the tool's own. Prints, per run: job time, the capture-to-"$X" time
-// against the wire-time bound, lines per second, the tool's CPU per line, and
-// the lines sent against the lines needed (resends).
+// time is the tool's own. The tool is the window's dialog in this process, or
+// with --front cli the command line (zq-update) in a second child process,
+// whose own CPU time is then the tool's. Prints, per run: job time, the
+// capture-to-"$X" time against the wire-time bound, lines per second, the
+// tool's CPU per line, and the lines sent against the lines needed (resends).
 #include "PayloadWriter.h"
 #include "update/DialogBootload.h"
 #include "update/PortTest.h"
@@ -23,10 +25,14 @@
 #include <ctime>
 #include <memory>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 #ifndef ZQ_UNIT_SIM
 #define ZQ_UNIT_SIM "zq-unit-sim"
+#endif
+#ifndef ZQ_UPDATE
+#define ZQ_UPDATE "zq-update"
 #endif
 
 namespace {
@@ -45,6 +51,8 @@ struct RunConfig {
     bool show = true;
     int timeoutS = 900;
     QString simProgram;
+    bool cli = false; // the command line instead of the dialog
+    QString cliProgram;
 };
 
 struct RunResult {
@@ -75,11 +83,89 @@ double cpuSeconds(int who)
         + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU seconds a running process has used so far: the scheduler's run time of
+// /proc/<pid>/schedstat (nanoseconds), else utime + stime of /proc/<pid>/stat.
+double processCpuSeconds(qint64 pid)
+{
+    QFile schedstat(QStringLiteral("/proc/%1/schedstat").arg(pid));
+    if (schedstat.open(QIODevice::ReadOnly))
+        return schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses: state is field 3.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
+}
+
 bool allEnded(const DialogBootload &dlg)
 {
     for (const PortTest *port : dlg.ports)
         if (port->jobState != Finish || port->tickCount < 4)
             return false;
+    return true;
+}
+
+// The dialog in this process, until every port's job has written its closing line.
+bool runDialog(const RunConfig &config, RunResult &result)
+{
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer clock;
+    clock.start();
+    auto dlg = std::make_unique<DialogBootload>(FirmwareAndImages, nullptr);
+    if (config.show)
+        dlg->show();
+    const double cpuBuilt = cpuSeconds(RUSAGE_SELF);
+    result.setupCpuS = cpuBuilt - cpuBefore;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (allEnded(*dlg) || clock.elapsed() > qint64(config.timeoutS) * 1000)
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    poll.stop();
+    result.jobS = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    result.toolCpuS = cpuSeconds(RUSAGE_SELF) - cpuBuilt;
+    return allEnded(*dlg);
+}
+
+// zq-update in a child process, until it exits. Its setup (reading the payload,
+// opening the ports) is the CPU it has used when it prints its first progress
+// line; its whole CPU is counted when it has been waited for.
+bool runCli(
+    const RunConfig &config, const QStringList &paths, const QString &payloadDir, RunResult &result)
+{
+    const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
+    QElapsedTimer clock;
+    clock.start();
+    QProcess cli;
+    cli.start(config.cliProgram,
+        { QStringLiteral("--mode"), QStringLiteral("firmware-and-images"), QStringLiteral("--port"),
+            paths.join(QLatin1Char(',')), QStringLiteral("--payload"), payloadDir });
+    if (!cli.waitForStarted(10000)) {
+        result.why = QStringLiteral("zq-update did not start: ") + cli.errorString();
+        return false;
+    }
+    cli.setReadChannel(QProcess::StandardError); // the progress lines
+    if (cli.waitForReadyRead(10000))
+        result.setupCpuS = processCpuSeconds(cli.processId());
+    if (!cli.waitForFinished(config.timeoutS * 1000)) {
+        cli.kill();
+        cli.waitForFinished();
+        return false;
+    }
+    result.jobS = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    result.toolCpuS = cpuSeconds(RUSAGE_CHILDREN) - childrenBefore - result.setupCpuS;
+    if (cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
+        result.why = QStringLiteral("zq-update exited with %1").arg(cli.exitCode());
+        return false;
+    }
     return true;
 }
 
@@ -117,34 +203,17 @@ RunResult runOnce(const RunConfig &config, const QString &payloadDir)
     }
     qputenv("ZQ_UPDATER_PORTS", paths.join(QLatin1Char(',')).toLocal8Bit());
 
-    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
-    QElapsedTimer clock;
-    clock.start();
-    auto dlg = std::make_unique<DialogBootload>(FirmwareAndImages, nullptr);
-    if (config.show)
-        dlg->show();
-    const double cpuBuilt = cpuSeconds(RUSAGE_SELF);
-    result.setupCpuS = cpuBuilt - cpuBefore;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (allEnded(*dlg) || clock.elapsed() > qint64(config.timeoutS) * 1000)
-            loop.quit();
-    });
-    poll.start(20);
-    loop.exec();
-    poll.stop();
-    result.jobS = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    result.toolCpuS = cpuSeconds(RUSAGE_SELF) - cpuBuilt;
-    const bool ended = allEnded(*dlg);
-    dlg.reset();
+    const bool ended
+        = config.cli ? runCli(config, paths, payloadDir, result) : runDialog(config, result);
 
     sim.terminate();
     if (!sim.waitForFinished(10000)) {
         sim.kill();
         sim.waitForFinished();
     }
-    result.simCpuS = cpuSeconds(RUSAGE_CHILDREN) - simCpuBefore;
+    // Both children's CPU is counted once waited for: the sim's is what the tool's is not.
+    result.simCpuS = cpuSeconds(RUSAGE_CHILDREN) - simCpuBefore
+        - (config.cli ? result.toolCpuS + result.setupCpuS : 0);
 
     QFile file(reportFile);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -153,7 +222,7 @@ RunResult runOnce(const RunConfig &config, const QString &payloadDir)
     }
     const QJsonArray units = QJsonDocument::fromJson(file.readAll()).object()["units"].toArray();
     result.ok = ended && units.size() == config.units;
-    if (!ended)
+    if (!ended && result.why.isEmpty())
         result.why = QStringLiteral("timed out");
     double slowestBound = 0;
     for (const QJsonValue &value : units) {
@@ -195,6 +264,7 @@ RunResult runOnce(const RunConfig &config, const QString &payloadDir)
 QJsonObject toJson(const RunConfig &config, const RunResult &r)
 {
     return QJsonObject {
+        { "front", config.cli ? "cli" : "window" },
         { "units", config.units },
         { "pace", config.pace },
         { "latencyMs", config.latencyMs },
@@ -302,6 +372,11 @@ int main(int argc, char *argv[])
         { "json", "Append one JSON object a line per run and per median to this file.", "file" },
         { "timeout-s", "Give up on a run after this long.", "s", "900" },
         { "sim", "The zq-unit-sim program.", "path", QStringLiteral(ZQ_UNIT_SIM) },
+        { "front",
+            "The tool: window (the dialog, in this process) or cli (zq-update, a child "
+            "process).",
+            "front", "window" },
+        { "cli", "The zq-update program.", "path", QStringLiteral(ZQ_UPDATE) },
         { "seed", "Seed of the demo payload.", "n", "7" },
     });
     parser.process(app);
@@ -312,6 +387,12 @@ int main(int argc, char *argv[])
     base.show = !parser.isSet("hidden");
     base.timeoutS = parser.value("timeout-s").toInt();
     base.simProgram = parser.value("sim");
+    base.cli = parser.value("front") == QLatin1String("cli");
+    base.cliProgram = parser.value("cli");
+    if (!base.cli && parser.value("front") != QLatin1String("window")) {
+        fprintf(stderr, "bench_job: --front takes window or cli\n");
+        return 2;
+    }
     const int repeat = std::max(1, parser.value("repeat").toInt());
 
     const QString payloadDir = QCoreApplication::applicationDirPath();
@@ -326,6 +407,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    printf("front: %s\n", base.cli ? "zq-update (command line, child process)" : "dialog");
     printHeader();
     bool allOk = true;
     for (const QString &n : parser.value("units").split(QLatin1Char(','), Qt::SkipEmptyParts)) {

@@ -1,0 +1,26 @@
+#pragma once
+// The command line of zq-update, read with QCommandLineParser: the job's mode,
+// the ports, the payload folder, the report file and the output wanted.
+#include "update/UpdateMode.h"
+
+#include <QString>
+#include <QStringList>
+
+class QCoreApplication;
+
+struct CliOptions {
+    int mode = FirmwareAndImages; // an UpdateMode
+    QStringList ports; // --port values, split at commas; empty: discover them
+    QString payloadDir; // --payload, else the executable's folder
+    QString reportFile; // --report; empty: none
+    bool quiet = false; // only the final table and errors
+    bool check = false; // validate the payload and exit
+
+    // Reads the application's arguments. --help and --version print and exit
+    // the program with status 0; anything else wrong returns false with error
+    // set.
+    bool parse(const QCoreApplication &app, QString &error);
+
+    // The mode's option value ("firmware-and-images", "images", "erase-images").
+    static QString modeName(int mode);
+};

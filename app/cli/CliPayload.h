@@ -1,0 +1,18 @@
+#pragma once
+// The payload a job needs, read from its folder as the update dialog reads it
+// (fw1.bin, settings.json, the images it names), and whether it is usable for
+// the mode: checked before any port is opened.
+#include "update/Sequencer.h"
+
+#include <QString>
+#include <QStringList>
+
+struct CliPayload {
+    JobInputs inputs; // what the sequencer runs on
+    QString updateVersion; // settings.json's "Version"
+    QStringList warnings; // for the job log: images that will not be sent, ...
+    QString problem; // why nothing can start in this mode; empty when usable
+
+    // Reads the payload in dir for mode; never fails (problem says what is wrong).
+    static CliPayload read(const QString &dir, int mode);
+};

@@ -1,0 +1,109 @@
+#include "CliReport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <algorithm>
+#include <vector>
+
+QString CliReport::stageName(UnitStatus::Stage stage)
+{
+    switch (stage) {
+    case UnitStatus::Querying: return QStringLiteral("versionQuery");
+    case UnitStatus::WaitingForBootloader: return QStringLiteral("waitingForBootloader");
+    case UnitStatus::Firmware: return QStringLiteral("firmware");
+    case UnitStatus::Images: return QStringLiteral("images");
+    case UnitStatus::Erasing: return QStringLiteral("erasingImages");
+    case UnitStatus::Finishing: return QStringLiteral("finishing");
+    case UnitStatus::Updated: return QStringLiteral("updated");
+    case UnitStatus::NotUpdated: return QStringLiteral("notUpdated");
+    case UnitStatus::ConnectionLost: return QStringLiteral("connectionLost");
+    }
+    return QString();
+}
+
+QString CliReport::resultText(const Unit &unit)
+{
+    if (unit.result == QLatin1String("not updated") && !unit.reason.isEmpty())
+        return unit.result + QStringLiteral(": ") + unit.reason;
+    return unit.result;
+}
+
+QString CliReport::table() const
+{
+    const QStringList header { QStringLiteral("PORT"), QStringLiteral("UNIT VERSION"),
+        QStringLiteral("RESULT"), QStringLiteral("TIME"), QStringLiteral("RESENDS"),
+        QStringLiteral("REPLY MS") };
+    std::vector<QStringList> rows { header };
+    for (const Unit &u : units)
+        rows.push_back({ u.port, u.unitVersion.isEmpty() ? QStringLiteral("-") : u.unitVersion,
+            resultText(u), QStringLiteral("%1 s").arg(u.seconds, 0, 'f', 1),
+            QString::number(u.resends), QString::number(u.averageReplyMs, 'f', 2) });
+    std::vector<int> width(header.size(), 0);
+    for (const QStringList &row : rows)
+        for (int c = 0; c < row.size(); ++c)
+            width[c] = std::max(width[c], static_cast<int>(row.at(c).size()));
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int c = 0; c < row.size(); ++c) {
+            // Text columns to the left, figures to the right.
+            const bool figure = c >= 3;
+            line += figure ? row.at(c).rightJustified(width[c]) : row.at(c).leftJustified(width[c]);
+            if (c + 1 < row.size())
+                line += QStringLiteral("  ");
+        }
+        text += line.trimmed() + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QByteArray CliReport::json() const
+{
+    QJsonArray list;
+    for (const Unit &u : units) {
+        QJsonArray stages;
+        for (const Stage &s : u.stages)
+            stages.append(QJsonObject {
+                { QStringLiteral("stage"), s.name }, { QStringLiteral("seconds"), s.seconds } });
+        list.append(QJsonObject {
+            { QStringLiteral("port"), u.port },
+            { QStringLiteral("unitVersion"), u.unitVersion },
+            { QStringLiteral("updateVersion"), updateVersion },
+            { QStringLiteral("mode"), mode },
+            { QStringLiteral("result"), u.result },
+            { QStringLiteral("reason"), u.reason },
+            { QStringLiteral("stages"), stages },
+            { QStringLiteral("seconds"), u.seconds },
+            { QStringLiteral("linesSent"), u.linesSent },
+            { QStringLiteral("resends"), u.resends },
+            { QStringLiteral("replies"), u.replies },
+            { QStringLiteral("averageReplyMs"), u.averageReplyMs },
+            { QStringLiteral("maximumReplyMs"), u.maximumReplyMs },
+        });
+    }
+    const QJsonObject root {
+        { QStringLiteral("tool"), QStringLiteral("zq-update") },
+        { QStringLiteral("toolVersion"), toolVersion },
+        { QStringLiteral("mode"), mode },
+        { QStringLiteral("updateVersion"), updateVersion },
+        { QStringLiteral("payload"), payloadDir },
+        { QStringLiteral("started"), started.toString(Qt::ISODateWithMs) },
+        { QStringLiteral("ended"), ended.toString(Qt::ISODateWithMs) },
+        { QStringLiteral("interrupted"), interrupted },
+        { QStringLiteral("exitStatus"), exitStatus },
+        { QStringLiteral("units"), list },
+    };
+    return QJsonDocument(root).toJson();
+}
+
+bool CliReport::write(const QString &file, QString &error) const
+{
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(json()) < 0 || !out.commit()) {
+        error = out.errorString();
+        return false;
+    }
+    return true;
+}

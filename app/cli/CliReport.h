@@ -1,0 +1,53 @@
+#pragma once
+// The outcome of a zq-update run, unit by unit: the table printed at the end
+// and the same as a JSON report (--report), written atomically.
+#include "update/UnitStatus.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class CliReport
+{
+public:
+    struct Stage {
+        QString name; // stageName()
+        double seconds = 0; // since the job started
+    };
+    struct Unit {
+        QString port;
+        QString unitVersion; // "$MVERR"; empty when the unit never answered
+        QString result; // "updated", "not updated", "connection lost", "interrupted"
+        QString reason; // what was not done; empty when updated
+        QList<Stage> stages;
+        double seconds = 0; // the unit's job, first step to its end
+        int linesSent = 0;
+        int resends = 0;
+        int replies = 0;
+        double averageReplyMs = 0;
+        double maximumReplyMs = 0;
+    };
+
+    QString toolVersion;
+    QString mode; // the --mode value
+    QString updateVersion; // settings.json's "Version"
+    QString payloadDir;
+    QDateTime started;
+    QDateTime ended;
+    bool interrupted = false;
+    int exitStatus = 0;
+    QList<Unit> units;
+
+    // The result column: "updated", "not updated: the firmware", ...
+    static QString resultText(const Unit &unit);
+    // A stage's name in the report: "versionQuery", "firmware", ...
+    static QString stageName(UnitStatus::Stage stage);
+
+    // One row per unit under a header, columns aligned.
+    QString table() const;
+    QByteArray json() const;
+    // Writes json() to file whole or not at all; false with error set on failure.
+    bool write(const QString &file, QString &error) const;
+};

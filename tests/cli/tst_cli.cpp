@@ -1,0 +1,244 @@
+// zq-update as a user runs it: a child process driving zq-unit-sim's units (a
+// child process too) over real pseudo-terminals, with the payload written by
+// zq-make-payload. Every mode, an unplugged unit, the refusals to start, Ctrl-C
+// in the middle of the firmware, and the libraries the program links.
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+constexpr int kJobMs = 120000;
+
+// The "units" array of a report, zq-update's or zq-unit-sim's.
+QJsonArray reportUnits(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly)
+        ? QJsonDocument::fromJson(f.readAll()).object()["units"].toArray()
+        : QJsonArray();
+}
+
+bool makePayload(const QString &dir)
+{
+    return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }) == 0;
+}
+
+// zq-unit-sim with short restart and erase times; its report once it is stopped.
+struct Sim {
+    QProcess p;
+    QStringList paths;
+    QString report;
+
+    bool start(const QString &dir, int units, const QStringList &more = {})
+    {
+        report = dir + QStringLiteral("/sim-report.json");
+        p.start(QStringLiteral(ZQ_UNIT_SIM),
+            QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
+                "--restart-ms", "20", "--erase-ms", "300" }
+                + more);
+        QDeadlineTimer deadline(10000);
+        while (paths.size() < units && !deadline.hasExpired() && p.waitForReadyRead(1000))
+            while (p.canReadLine())
+                paths << QString::fromLocal8Bit(p.readLine()).trimmed();
+        return paths.size() == units;
+    }
+    QJsonArray stop()
+    {
+        p.terminate();
+        p.waitForFinished(10000);
+        return reportUnits(report);
+    }
+};
+
+// The final table has a row "<path>  D.02m  <result> ..." (columns aligned).
+bool hasRow(const QByteArray &table, const QString &path, const QString &result)
+{
+    return QString::fromLocal8Bit(table).contains(
+        QRegularExpression("^" + QRegularExpression::escape(path) + " +D\\.02m +" + result + " ",
+            QRegularExpression::MultilineOption));
+}
+
+// Starts zq-update and, unless told not to, waits for it to end.
+bool runCli(QProcess &cli, const QStringList &args, bool wait = true)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString()); // only --port counts
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(ZQ_UPDATE), args);
+    return !wait || cli.waitForFinished(kJobMs);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir payload;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(payload.isValid());
+        QVERIFY(makePayload(payload.path()));
+    }
+
+    // Every mode on two units, and one unit unplugged in the middle of its job.
+    void twoUnits_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("secondResult");
+        QTest::newRow("firmware and images")
+            << "firmware-and-images" << QStringList() << 0 << "updated";
+        QTest::newRow("images") << "images" << QStringList() << 0 << "updated";
+        QTest::newRow("erase images") << "erase-images" << QStringList() << 0 << "updated";
+        QTest::newRow("images, second unplugged")
+            << "images" << QStringList { "--unplug-after", "100", "--fault-units", "2" } << 1
+            << "connection lost";
+    }
+
+    void twoUnits()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, simArgs);
+        QFETCH(int, exitCode);
+        QFETCH(QString, secondResult);
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 2, simArgs));
+        const QString report = payload.filePath("cli-report.json");
+        QProcess cli;
+        QVERIFY(runCli(cli,
+            { "--mode", mode, "--port", sim.paths[0], "--port", sim.paths[1], "--payload",
+                payload.path(), "--report", report, "--quiet" }));
+        const QByteArray table = cli.readAllStandardOutput();
+        const QByteArray err = cli.readAllStandardError();
+        QVERIFY2(err.isEmpty(), err.constData()); // --quiet: the table only
+        QCOMPARE(cli.exitCode(), exitCode);
+
+        const QJsonArray simUnits = sim.stop();
+        const QJsonArray units = reportUnits(report);
+        QCOMPARE(units.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const QString result = i == 0 ? QStringLiteral("updated") : secondResult;
+            const QJsonObject u = units.at(i).toObject();
+            QCOMPARE(u["port"].toString(), sim.paths[i]);
+            QCOMPARE(u["mode"].toString(), mode);
+            QCOMPARE(u["result"].toString(), result);
+            QCOMPARE(u["unitVersion"].toString(), QStringLiteral("D.02m"));
+            QVERIFY(u["linesSent"].toInt() > 0 && u["replies"].toInt() > 0);
+            QVERIFY2(hasRow(table, sim.paths[i], result), table.constData());
+            if (result != "updated")
+                continue;
+            const QJsonValue unit = simUnits.at(i);
+            QVERIFY(unit["exitReceived"].toBool());
+            QCOMPARE(unit["problemCount"].toInt(), 0);
+            QCOMPARE(unit["flash"]["equal"].toBool(), mode == "firmware-and-images");
+            QCOMPARE(unit["imagesEqual"].toBool(), mode != "erase-images");
+            QCOMPARE(unit["commands"]["A"].toInt(), mode == "erase-images" ? 1 : 0);
+        }
+    }
+
+    // Exit 2 before any port is opened, or --check alone; the unit hears nothing.
+    void nothingSentToTheUnit_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("withFirmware");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        const QStringList erase { "--mode", "erase-images" };
+        QTest::newRow("no port") << erase << true << 2 << "--port";
+        QTest::newRow("bad mode") << QStringList { "--mode", "all" } << true << 2 << "erase-images";
+        QTest::newRow("no fw1.bin") << QStringList() << false << 2 << "fw1.bin is missing";
+        QTest::newRow("check, no fw1.bin") << QStringList { "--check" } << false << 2 << "fw1.bin";
+        QTest::newRow("check") << QStringList { "--check" } << true << 0 << "";
+        QTest::newRow("check erase, no fw1.bin")
+            << (erase + QStringList { "--check" }) << false << 0 << "";
+    }
+
+    void nothingSentToTheUnit()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, withFirmware);
+        QFETCH(int, exitCode);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        QVERIFY(withFirmware || QFile::remove(dir.filePath("fw1.bin")));
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1));
+        if (QTest::currentDataTag() != QLatin1String("no port"))
+            args << "--port" << sim.paths[0];
+        QProcess cli;
+        QVERIFY(runCli(cli, args << "--payload" << dir.path()));
+        QCOMPARE(cli.exitCode(), exitCode);
+        QVERIFY(cli.readAllStandardError().contains(says.toLocal8Bit()));
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units.size(), 1);
+        QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+        QCOMPARE(units[0]["commands"].toObject().size(), 0);
+    }
+
+    void interruptInTheFirmware()
+    {
+        Sim sim; // paced: the firmware takes about a minute
+        QVERIFY(sim.start(payload.path(), 2, { "--pace" }));
+        const QString report = payload.filePath("interrupt-report.json");
+        QProcess cli;
+        runCli(cli,
+            { "--port", sim.paths.join(','), "--payload", payload.path(), "--report", report },
+            false);
+        // Both units 10 % or more into the job, in the middle of the firmware.
+        QByteArray err;
+        const auto inFirmware = [&](const QString &path) {
+            return QString::fromLocal8Bit(err).contains(QRegularExpression(
+                QRegularExpression::escape(path) + " .* [1-7]\\d%  .* firmware"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), inFirmware(sim.paths[0]))
+                && inFirmware(sim.paths[1]),
+            kJobMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        err += cli.readAllStandardError();
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 130);
+        QVERIFY2(
+            err.contains("Left in the bootloader, not finished: " + sim.paths[0].toLocal8Bit()),
+            err.constData());
+        QVERIFY(err.contains("Run the same command again"));
+
+        const QJsonArray units = reportUnits(report);
+        QCOMPARE(units.size(), 2);
+        for (const QJsonValue &u : units) {
+            QCOMPARE(u["result"].toString(), QStringLiteral("interrupted"));
+            QVERIFY(QJsonDocument(u["stages"].toArray()).toJson().contains("\"firmware\""));
+        }
+        for (const QJsonValue &u : sim.stop()) {
+            QCOMPARE(u["stageReached"].toString(), QStringLiteral("firmware"));
+            QVERIFY(!u["exitReceived"].toBool());
+        }
+    }
+
+    void linksNeitherWidgetsNorGui()
+    {
+        QProcess ldd;
+        ldd.start(QStringLiteral("ldd"), { QStringLiteral(ZQ_UPDATE) });
+        QVERIFY(ldd.waitForFinished(30000));
+        const QString libs = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+        QVERIFY2(libs.contains(QRegularExpression("libQt\\dCore")), qPrintable(libs));
+        QVERIFY2(libs.contains(QRegularExpression("libQt\\dSerialPort")), qPrintable(libs));
+        QVERIFY2(!libs.contains(QRegularExpression("libQt\\d(Widgets|Gui)")), qPrintable(libs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
