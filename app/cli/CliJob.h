@@ -10,6 +10,7 @@
 #include "update/JobHost.h"
 #include "update/PortDiscovery.h"
 #include "update/Sequencer.h"
+#include "update/WakeTimers.h"
 
 #include <QList>
 #include <QObject>
@@ -44,6 +45,7 @@ public:
     void setImageProgress(int value) override;
     void unitChanged(PortTest *port) override;
     void lineReceived(PortTest *port) override;
+    void wakeAfter(PortTest *port, int ms) override { wakeTimers.wakeAfter(port, ms); }
 
 signals:
     // The run is over: the table is printed and the report written.
@@ -80,6 +82,11 @@ private:
     CliProgress progress;
     CliReport report;
     QList<Unit> units;
+    WakeTimers wakeTimers { [this](PortTest *port) {
+        current = port;
+        sequencer.wake(port);
+        current = nullptr;
+    } };
     QTimer timer; // Timeouts::kTickMs; steps every unit's job
     PortTest *current = nullptr; // the port the engine is working on
     bool ending = false;

@@ -2,7 +2,6 @@
 
 #include <QSocketNotifier>
 
-#ifdef Q_OS_UNIX
 // The self-pipe trick: the handler only writes the signal's number to a pipe,
 // and the event loop reads it there.
 #include <csignal>
@@ -56,15 +55,3 @@ SignalRelay::~SignalRelay()
         fd = -1;
     }
 }
-
-#else
-// No handler elsewhere (Windows): Ctrl-C ends the program at once, the ports
-// are closed by the system and no report is written for that run. A console
-// control handler (SetConsoleCtrlHandler) could relay it as on Unix.
-SignalRelay::SignalRelay(QObject *parent)
-    : QObject(parent)
-{
-}
-
-SignalRelay::~SignalRelay() = default;
-#endif
