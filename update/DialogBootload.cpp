@@ -25,6 +25,9 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
 {
     this->mode = mode;
     ui->setupUi(this);
+    // The captions as wide as their text in the platform's font.
+    ui->label->adjustSize();
+    ui->label_2->adjustSize();
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(Timeout()));
     timer.start(Timeouts::kTickMs);
