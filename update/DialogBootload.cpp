@@ -235,19 +235,29 @@ void DialogBootload::setUpUnitTable()
     }
     table->setItemDelegateForColumn(ColProgress, new ProgressDelegate(table));
 
-    // Fixed widths, measured once; the stage takes the rest.
+    // Fixed widths, measured once: each column's longest text, the stage's
+    // longest while the job runs; the progress bar takes the rest. "Time" is
+    // the job's elapsed time.
     QHeaderView *header = table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Fixed);
-    for (int column : { ColPort, ColVersion, ColElapsed, ColResends })
-        table->resizeColumnToContents(column);
     const QFontMetrics metrics = table->fontMetrics();
-    header->resizeSection(
-        ColPort, std::min(header->sectionSize(ColPort), 12 * metrics.averageCharWidth()));
-    header->resizeSection(ColVersion,
-        std::max(
-            header->sectionSize(ColVersion), metrics.horizontalAdvance(QStringLiteral("D.02mm"))));
-    header->resizeSection(ColProgress, metrics.horizontalAdvance(QStringLiteral("100%")) * 2 + 16);
-    header->setSectionResizeMode(ColStage, QHeaderView::Stretch);
+    const auto fit = [&](int column, QStringList texts) {
+        int width = 0;
+        for (const QString &text : std::as_const(texts))
+            width = std::max(width, metrics.horizontalAdvance(text) + 8); // a cell's margins
+        const QString title = table->horizontalHeaderItem(column)->text();
+        width = std::max(width, metrics.horizontalAdvance(title) + 10); // the header's
+        header->resizeSection(column, width);
+    };
+    QStringList names;
+    for (const UnitRow &row : std::as_const(rows))
+        names << row.portName.left(12);
+    fit(ColPort, names);
+    fit(ColVersion, { QStringLiteral("D.02mm") });
+    fit(ColStage, { QStringLiteral("firmware, sector 223 of 223") });
+    fit(ColElapsed, { QStringLiteral("00:00") });
+    fit(ColResends, {});
+    header->setSectionResizeMode(ColProgress, QHeaderView::Stretch);
 
     // Four rows in view in any font: the table, and the dialog below it,
     // grow when the form's height is short of that.
