@@ -344,7 +344,7 @@ void DialogBootload::copyUnitLog(int row)
 void DialogBootload::logJob(const QString &line)
 {
     ui->textEdit->append(line);
-    logLines.append({ ports.indexOf(currentPort), line });
+    logLines.append({ static_cast<int>(ports.indexOf(currentPort)), line });
 }
 
 void DialogBootload::showUnitVersion(PortTest *, const QString &version)
