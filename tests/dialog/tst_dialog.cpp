@@ -17,10 +17,8 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -471,10 +469,9 @@ private slots:
         QVERIFY2(reason.startsWith("the firmware"), qPrintable(reason));
         QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("connection lost"));
         QTRY_COMPARE(table->item(1, 2)->text(), "not updated: " + reason);
-        for (int row = 0; row < 2; ++row) {
-            const QColor colour = table->item(row, 2)->foreground().color();
+        for (const QColor &colour :
+            { table->item(0, 2)->foreground().color(), table->item(1, 2)->foreground().color() })
             QVERIFY(colour.red() > 2 * colour.green());
-        }
 
         const QString lost = rig.dlg->ports[0]->portName();
         const QString other = rig.dlg->ports[1]->portName();
