@@ -10,13 +10,93 @@
 #include "update/Timeouts.h"
 #include "payload/Settings.h"
 
-#include <QCoreApplication>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDebug>
+#include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace {
 constexpr int kLoadMaximum = Sequencer::kLoadMaximum;
+
+// The unit table's columns.
+enum Column { ColPort, ColVersion, ColStage, ColProgress, ColElapsed, ColResends, kColumns };
+constexpr int kVisibleRows = 4; // rows the table shows without scrolling
+
+// Paints a progress bar for the per cent in the cell's display role: cheaper
+// than a QProgressBar per row, and repainted only when the value changes.
+class ProgressDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+        const QModelIndex &index) const override
+    {
+        if (option.state & QStyle::State_Selected)
+            painter->fillRect(option.rect, option.palette.highlight());
+        QStyleOptionProgressBar bar;
+        bar.initFrom(option.widget);
+        bar.state |= QStyle::State_Horizontal;
+        bar.rect = option.rect.adjusted(2, 2, -2, -2);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = index.data(Qt::DisplayRole).toInt();
+        bar.text = QString::number(bar.progress) + QLatin1Char('%');
+        bar.textVisible = true;
+        bar.textAlignment = Qt::AlignCenter;
+        QStyle *style = option.widget != nullptr ? option.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ProgressBar, &bar, painter, option.widget);
+    }
+};
+
+// Whether line names the port: its name, not as part of a longer name
+// ("pts/5" is not named by "pts/51").
+bool namesPort(const QString &line, const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (int at = line.indexOf(name); at >= 0; at = line.indexOf(name, at + 1)) {
+        const int end = at + name.size();
+        if ((at == 0 || !line.at(at - 1).isLetterOrNumber())
+            && (end == line.size() || !line.at(end).isLetterOrNumber()))
+            return true;
+    }
+    return false;
+}
+
+// Makes port the dialog's current port for one call into the engine.
+class CurrentPort
+{
+public:
+    CurrentPort(PortTest *&current, PortTest *port)
+        : current(current)
+        , previous(current)
+    {
+        current = port;
+    }
+    ~CurrentPort()
+    {
+        current = previous;
+    }
+    CurrentPort(const CurrentPort &) = delete;
+    CurrentPort &operator=(const CurrentPort &) = delete;
+
+private:
+    PortTest *&current;
+    PortTest *previous;
+};
+
+QString elapsedText(qint64 ns)
+{
+    const qint64 s = ns / 1000000000;
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
 } // namespace
 
 DialogBootload::DialogBootload(int mode, QWidget *parent)
@@ -25,6 +105,9 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
 {
     this->mode = mode;
     ui->setupUi(this);
+    // The captions as wide as their text in the platform's font.
+    ui->label->adjustSize();
+    ui->label_2->adjustSize();
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(Timeout()));
     timer.start(Timeouts::kTickMs);
@@ -39,6 +122,7 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     sequencer.inputs.firmwarePath
         = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
     discoverPorts();
+    setUpUnitTable();
     if (mode == FirmwareAndImages)
         checkFirmwareFile();
     readSettings();
@@ -84,8 +168,10 @@ void DialogBootload::discoverPorts()
         // An unplugged adapter ends that unit's job; the others go on.
         connect(
             port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-                if (e == QSerialPort::ResourceError)
-                    sequencer.connectionLost(port);
+                if (e != QSerialPort::ResourceError)
+                    return;
+                const CurrentPort current(currentPort, port);
+                sequencer.connectionLost(port);
             });
         if (!error.isEmpty())
             logJob(QStringLiteral("Could not open port %1: %2").arg(port->portName(), error));
@@ -129,9 +215,136 @@ void DialogBootload::parseImageSource(const QByteArray &text, ImageRecord &recor
         record.problem = problem;
 }
 
+void DialogBootload::setUpUnitTable()
+{
+    QTableWidget *table = ui->tableUnits;
+    table->setRowCount(ports.size());
+    rows.resize(ports.size());
+    for (int row = 0; row < ports.size(); ++row) {
+        rows[row].portName = ports[row]->portName();
+        for (int column = 0; column < kColumns; ++column) {
+            auto *item = new QTableWidgetItem;
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            if (column == ColElapsed || column == ColResends)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            table->setItem(row, column, item);
+        }
+        table->item(row, ColPort)->setText(rows[row].portName);
+        table->item(row, ColPort)->setToolTip(rows[row].portName);
+        showRow(row);
+    }
+    table->setItemDelegateForColumn(ColProgress, new ProgressDelegate(table));
+
+    // Fixed widths, measured once: each column's longest text, the stage's
+    // longest while the job runs; the progress bar takes the rest. "Time" is
+    // the job's elapsed time.
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    const QFontMetrics metrics = table->fontMetrics();
+    const auto fit = [&](int column, QStringList texts) {
+        int width = 0;
+        for (const QString &text : std::as_const(texts))
+            width = std::max(width, metrics.horizontalAdvance(text) + 8); // a cell's margins
+        const QString title = table->horizontalHeaderItem(column)->text();
+        width = std::max(width, metrics.horizontalAdvance(title) + 10); // the header's
+        header->resizeSection(column, width);
+    };
+    QStringList names;
+    for (const UnitRow &row : std::as_const(rows))
+        names << row.portName.left(12);
+    fit(ColPort, names);
+    fit(ColVersion, { QStringLiteral("D.02mm") });
+    fit(ColStage, { QStringLiteral("firmware, sector 223 of 223") });
+    fit(ColElapsed, { QStringLiteral("00:00") });
+    fit(ColResends, {});
+    header->setSectionResizeMode(ColProgress, QHeaderView::Stretch);
+
+    // Four rows in view in any font: the table, and the dialog below it,
+    // grow when the form's height is short of that.
+    QHeaderView *rowHeader = table->verticalHeader();
+    const int rowHeight = std::max(rowHeader->defaultSectionSize(), metrics.height() + 8);
+    rowHeader->setSectionResizeMode(QHeaderView::Fixed);
+    rowHeader->setDefaultSectionSize(rowHeight);
+    const int needed
+        = 2 * table->frameWidth() + header->sizeHint().height() + kVisibleRows * rowHeight;
+    if (table->height() < needed) {
+        const int margin = height() - table->geometry().bottom() - 1;
+        table->resize(table->width(), needed);
+        resize(width(), table->geometry().bottom() + 1 + margin);
+    }
+
+    auto *copy = new QAction(QStringLiteral("Copy this unit's log"), table);
+    connect(copy, &QAction::triggered, this, [this] { copyUnitLog(ui->tableUnits->currentRow()); });
+    table->addAction(copy);
+    connect(
+        table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { copyUnitLog(row); });
+}
+
+void DialogBootload::unitChanged(PortTest *port)
+{
+    const int row = ports.indexOf(port);
+    if (row < 0)
+        return;
+    if (port->status.ended() != (rows[row].endNs >= 0))
+        rows[row].endNs = port->status.ended() ? nowNs() : -1;
+    markRow(port);
+}
+
+void DialogBootload::markRow(PortTest *port)
+{
+    const int row = ports.indexOf(port);
+    if (row < 0)
+        return;
+    rows[row].dirty = true;
+    lineWidgetsChanged(ChangedRows);
+}
+
+void DialogBootload::showRow(int row)
+{
+    rows[row].dirty = false;
+    const PortTest *port = ports.at(row);
+    const UnitStatus &status = port->status;
+    QTableWidget *table = ui->tableUnits;
+    table->item(row, ColVersion)->setText(status.version);
+    QTableWidgetItem *stage = table->item(row, ColStage);
+    const QString text = status.text();
+    stage->setText(text);
+    stage->setToolTip(text);
+    if (status.ended()) {
+        // The words say it; the colour makes it quick to see.
+        const bool updated = status.stage == UnitStatus::Updated;
+        stage->setForeground(updated ? QColor(0x10, 0x60, 0x10) : QColor(0xa0, 0x10, 0x10));
+        stage->setBackground(updated ? QColor(0xd8, 0xf0, 0xd8) : QColor(0xf8, 0xd8, 0xd8));
+    }
+    table->item(row, ColProgress)->setData(Qt::DisplayRole, status.percent);
+    const qint64 start = port->timing.startNs;
+    const qint64 end = rows[row].endNs >= 0 ? rows[row].endNs : nowNs();
+    table->item(row, ColElapsed)->setText(start < 0 ? QString() : elapsedText(end - start));
+    table->item(row, ColResends)->setText(QString::number(port->timing.resends));
+}
+
+QString DialogBootload::unitLog(int row) const
+{
+    if (row < 0 || row >= rows.size())
+        return QString();
+    QStringList lines;
+    for (const LogLine &line : logLines) {
+        if (line.row == row || namesPort(line.text, rows[row].portName))
+            lines.append(line.text);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void DialogBootload::copyUnitLog(int row)
+{
+    if (row >= 0 && row < rows.size())
+        QApplication::clipboard()->setText(unitLog(row));
+}
+
 void DialogBootload::logJob(const QString &line)
 {
     ui->textEdit->append(line);
+    logLines.append({ static_cast<int>(ports.indexOf(currentPort)), line });
 }
 
 void DialogBootload::showUnitVersion(PortTest *, const QString &version)
@@ -176,6 +389,12 @@ void DialogBootload::showLineWidgets()
         ui->progressBarLoad->setValue(firmwareProgress);
     if (changedLineWidgets & ChangedVerify)
         ui->progressBarVerify->setValue(imageProgress);
+    if (changedLineWidgets & ChangedRows) {
+        for (int row = 0; row < rows.size() && row < ports.size(); ++row) {
+            if (rows[row].dirty)
+                showRow(row);
+        }
+    }
     changedLineWidgets = 0;
 }
 
@@ -205,8 +424,10 @@ void DialogBootload::sendRaw(PortTest *port, const QString &text)
 void DialogBootload::readyRead()
 {
     auto *port = dynamic_cast<PortTest *>(sender());
-    if (port != nullptr)
-        sequencer.receive(port, port->readAll());
+    if (port == nullptr)
+        return;
+    const CurrentPort current(currentPort, port);
+    sequencer.receive(port, port->readAll());
 }
 
 void DialogBootload::lineReceived(PortTest *)
@@ -217,22 +438,39 @@ void DialogBootload::lineReceived(PortTest *)
 
 void DialogBootload::GotMessage(PortTest *port, QString Msg)
 {
+    const CurrentPort current(currentPort, port);
     sequencer.handleLine(port, Msg);
 }
 
 void DialogBootload::Timeout()
 {
-    for (PortTest *port : std::as_const(ports))
+    for (PortTest *port : std::as_const(ports)) {
         runJobStep(port);
+        if (!port->status.ended())
+            markRow(port); // the elapsed time and the resends
+    }
 }
 
 void DialogBootload::runJobStep(PortTest *port)
 {
+    const CurrentPort current(currentPort, port);
     sequencer.step(port);
+}
+
+void DialogBootload::wakeUp(PortTest *port)
+{
+    {
+        const CurrentPort current(currentPort, port);
+        sequencer.wake(port);
+    }
+    markRow(port); // a resend may have gone out
 }
 
 void DialogBootload::close(int)
 {
+    // The rows keep the units' last state once the ports are gone.
+    for (int row = 0; row < rows.size() && row < ports.size(); ++row)
+        showRow(row);
     while (!ports.isEmpty()) {
         PortTest *port = ports.takeLast();
         port->close();

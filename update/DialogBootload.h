@@ -14,6 +14,7 @@
 #include <QList>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 
 class PortTest;
 class Ui_DialogBootload;
@@ -49,10 +50,22 @@ public:
     void lineReceived(PortTest *port) override;
     void wakeAfter(PortTest *port, int ms) override { wakeTimers.wakeAfter(port, ms); }
 
+    // The unit table (tableUnits): one row per port, in the order of `ports`.
+    // A change only marks the port's row; rows are written in the frame of
+    // the line widgets (kFrameMs), and while a job runs once a step for the
+    // elapsed time and the resends.
+    void unitChanged(PortTest *port) override;
+    // The job log's lines of one row's unit: those logged while its port was
+    // the current one (see currentPort), and those that name its port.
+    QString unitLog(int row) const;
+    // Puts unitLog(row) on the clipboard (a double-click on the row, or the
+    // row's context menu).
+    void copyUnitLog(int row);
+
     Sequencer sequencer { *this }; // the job engine; holds mode and images
-    WakeTimers wakeTimers { [this](PortTest *port) { sequencer.wake(port); } };
+    WakeTimers wakeTimers { [this](PortTest *port) { wakeUp(port); } };
     QTimer timer; // 500 ms; steps every port's job
-    Ui_DialogBootload *ui; // the form's ten widgets
+    Ui_DialogBootload *ui; // the form's ten widgets and the unit table
     QList<PortTest *> ports; // one per attached unit, open or not; owned
     QList<ImageRecord> &images = sequencer.inputs.images; // the display images, in settings order
     int &mode = sequencer.inputs.mode; // an UpdateMode
@@ -85,11 +98,36 @@ private:
     void discoverPorts();
     void checkFirmwareFile();
     void readSettings();
-    enum LineWidget { ChangedTx = 1, ChangedRx = 2, ChangedLoad = 4, ChangedVerify = 8 };
+    enum LineWidget {
+        ChangedTx = 1,
+        ChangedRx = 2,
+        ChangedLoad = 4,
+        ChangedVerify = 8,
+        ChangedRows = 16, // rows whose `dirty` is set
+    };
     void lineWidgetsChanged(int which);
     void showLineWidgets();
+    void setUpUnitTable();
+    void markRow(PortTest *port);
+    void showRow(int row);
+    void wakeUp(PortTest *port);
 
     QTimer frameTimer; // ends a held frame
     QElapsedTimer lastFrame; // when the line widgets were last updated
     int changedLineWidgets = 0; // LineWidget bits not shown yet
+
+    struct UnitRow {
+        QString portName;
+        bool dirty = true; // to be written in the next frame
+        qint64 endNs = -1; // when the unit's job was seen ended (nowNs)
+    };
+    QVector<UnitRow> rows; // one per port, same order
+    // The port the engine is working on for the dialog's current call (a
+    // step, received bytes, a wake-up, a lost connection); null outside them.
+    PortTest *currentPort = nullptr;
+    struct LogLine {
+        int row; // of the port current when it was logged; -1: none
+        QString text;
+    };
+    QVector<LogLine> logLines; // the job log, line by line
 };

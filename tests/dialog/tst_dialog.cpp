@@ -2,9 +2,11 @@
 // job, the version from settings.json and the display images it names; and
 // its ports: every port named in ZQ_UPDATER_PORTS is opened at 19200 baud,
 // 8N1, once, in the given order; one that cannot be opened stays listed,
-// closed; closing the dialog closes and deletes them all.
+// closed; closing the dialog closes and deletes them all. The unit table
+// during whole jobs: a row per port, each following its own unit.
 #include "PayloadWriter.h"
 #include "PtyPair.h"
+#include "support/JobRig.h"
 #include "support/TestSupport.h"
 #include "update/DialogBootload.h"
 #include "update/PortTest.h"
@@ -12,8 +14,11 @@
 
 #include "ui_DialogBootload.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QPointer>
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -68,6 +73,7 @@ class TestDialog : public QObject
 private slots:
     void initTestCase()
     {
+        QLoggingCategory::setFilterRules(QStringLiteral("zq.*=false"));
         cleanup();
     }
 
@@ -75,10 +81,12 @@ private slots:
     void cleanup()
     {
         qunsetenv("ZQ_UPDATER_PORTS");
-        TestSupport::removeAppFiles({ "settings.json", "logo.c", "splash.c", "icons.c" });
+        TestSupport::removeAppFiles({ "settings.json", "logo.c", "splash.c", "icons.c", "fw1.bin",
+            PayloadWriter::DemoLargeImage, PayloadWriter::DemoSmallImage });
     }
 
-    // The form: each widget by its object name, where it stands, and its text.
+    // The form: each widget by its object name, where it stands, and its text;
+    // an empty size: as large as its text in this platform's font.
     void form_data()
     {
         QTest::addColumn<QRect>("geometry");
@@ -86,8 +94,8 @@ private slots:
         QTest::newRow("progressBarLoad") << QRect(50, 60, 381, 23) << QString();
         QTest::newRow("textEdit") << QRect(10, 240, 481, 171) << QString();
         QTest::newRow("progressBarVerify") << QRect(50, 130, 381, 23) << QString();
-        QTest::newRow("label") << QRect(50, 40, 47, 13) << "Program";
-        QTest::newRow("label_2") << QRect(50, 110, 47, 13) << "Images";
+        QTest::newRow("label") << QRect(QPoint(50, 40), QSize()) << "Program";
+        QTest::newRow("label_2") << QRect(QPoint(50, 110), QSize()) << "Images";
         QTest::newRow("label_UpdateVersion") << QRect(60, 170, 411, 16) << "Update Version: D.02n";
         QTest::newRow("label_UnitVersion") << QRect(60, 190, 411, 16) << "Unit Version:";
         QTest::newRow("label_Status") << QRect(46, 220, 401, 20) << "Status";
@@ -103,13 +111,26 @@ private slots:
 
         DialogBootload dlg(FirmwareAndImages, nullptr);
         dlg.timer.stop();
-        QCOMPARE(dlg.size(), QSize(507, 433));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QCOMPARE(dlg.width(), 507);
         auto *widget = dlg.findChild<QWidget *>(name);
         QVERIFY(widget != nullptr);
         QCOMPARE(widget->parentWidget(), &dlg);
-        QCOMPARE(widget->geometry(), geometry);
+        if (geometry.isValid()) {
+            QCOMPARE(widget->geometry(), geometry);
+        } else {
+            QCOMPARE(widget->pos(), geometry.topLeft());
+            QVERIFY(widget->width() >= widget->fontMetrics().horizontalAdvance(text));
+            QVERIFY(widget->height() >= widget->fontMetrics().height());
+        }
         if (auto *label = qobject_cast<QLabel *>(widget))
             QCOMPARE(label->text(), text);
+        // The unit table below the job log, four rows in view.
+        const QTableWidget *table = dlg.ui->tableUnits;
+        QVERIFY(table->y() > dlg.ui->textEdit->geometry().bottom());
+        QVERIFY(table->geometry().bottom() < dlg.height());
+        QVERIFY(table->viewport()->height() >= 4 * table->verticalHeader()->defaultSectionSize());
         if (name == QLatin1String("label_Status"))
             QCOMPARE(qobject_cast<QLabel *>(widget)->alignment(), Qt::Alignment(Qt::AlignCenter));
     }
@@ -340,6 +361,10 @@ private slots:
         // The user reads which port failed; the open ones are not mentioned.
         const QString log = dlg.ui->textEdit->toPlainText();
         QVERIFY2(log.contains(QStringLiteral("Could not open port ") + missing), qPrintable(log));
+        // Its row's log is that line, which names it; the others have none.
+        QVERIFY(dlg.unitLog(0).startsWith(QStringLiteral("Could not open port ") + missing));
+        QVERIFY(dlg.unitLog(1).isEmpty() && dlg.unitLog(2).isEmpty());
+        QCOMPARE(dlg.ui->tableUnits->item(0, 0)->text(), missing);
         QVERIFY2(
             !log.contains(first.slavePath().mid(5)) && !log.contains(second.slavePath().mid(5)),
             qPrintable(log));
@@ -369,6 +394,99 @@ private slots:
         QVERIFY(dlg.timer.isActive());
         const QString log = dlg.ui->textEdit->toPlainText();
         QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
+    }
+
+    // Two units, one on a slower link: a row each, in port order, each
+    // following its own unit's stage and progress, written at most once a frame.
+    void unitRowsFollowTheirUnits()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 7));
+        SimConfig slow = JobRig::quickUnit(2);
+        slow.pace = true;
+        slow.latencyMs = 2;
+        JobRig rig(ImagesOnly, { JobRig::quickUnit(1), slow });
+        QVERIFY(rig.ready());
+        rig.dlg->show(); // the rows are painted too
+        QTableWidget *table = rig.dlg->ui->tableUnits;
+        QCOMPARE(table->rowCount(), 2);
+        QElapsedTimer clock;
+        clock.start();
+        QList<QStringList> stages { {}, {} };
+        QList<QList<int>> percents { {}, {} };
+        QList<QList<qint64>> frames { {}, {} }; // when the progress was written
+        connect(table, &QTableWidget::itemChanged, this, [&](QTableWidgetItem *item) {
+            QStringList &shown = stages[item->row()];
+            if (item->column() == 2 && (shown.isEmpty() || shown.last() != item->text()))
+                shown << item->text();
+            if (item->column() == 3) {
+                percents[item->row()] << item->data(Qt::DisplayRole).toInt();
+                frames[item->row()] << clock.elapsed();
+            }
+        });
+        for (int row = 0; row < 2; ++row)
+            QCOMPARE(QStringLiteral("/dev/") + table->item(row, 0)->text(), rig.units[row]->path());
+
+        QTRY_COMPARE_WITH_TIMEOUT(table->item(0, 2)->text(), QStringLiteral("updated"), 60000);
+        QVERIFY(table->item(1, 3)->data(Qt::DisplayRole).toInt() < 100); // still on its way
+        QTRY_COMPARE_WITH_TIMEOUT(table->item(1, 2)->text(), QStringLiteral("updated"), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), 10000);
+        QVERIFY(percents[1].size() >= 10); // the slow unit's row moved step by step
+        QVERIFY(table->item(1, 4)->text() > table->item(0, 4)->text()); // elapsed, "m:ss"
+        for (int row = 0; row < 2; ++row) {
+            QVERIFY2(rig.unitUpdated(row), rig.describe().constData());
+            QCOMPARE(table->item(row, 1)->text(), QStringLiteral("D.02m"));
+            // The slow unit's second image lasts many frames; the fast one's may not.
+            const int first = stages[row].indexOf("image 1 of 2");
+            QVERIFY2(
+                first >= 0 && first < stages[row].indexOf(row == 1 ? "image 2 of 2" : "finishing"),
+                qPrintable(stages[row].join('|')));
+            QVERIFY(std::is_sorted(percents[row].cbegin(), percents[row].cend()));
+            QCOMPARE(percents[row].last(), 100);
+            const QColor colour = table->item(row, 2)->foreground().color();
+            QVERIFY(colour.green() > 2 * colour.red());
+            QCOMPARE(table->item(row, 5)->text(), QStringLiteral("0")); // resends
+            // Frames at least kFrameMs apart (timers may be a few per cent early).
+            const qint64 span = frames[row].last() - frames[row].first();
+            QVERIFY2((frames[row].size() - 1) * DialogBootload::kFrameMs * 9 / 10 <= span,
+                qPrintable(QStringLiteral("%1 frames in %2 ms").arg(frames[row].size()).arg(span)));
+        }
+    }
+
+    // No fw1.bin, one unit unplugged: both rows say why, and each unit's log
+    // holds only its own lines.
+    void failedUnitsAndTheirOwnLogs()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 8));
+        QVERIFY(QFile::remove(TestSupport::appFile("fw1.bin")));
+        SimConfig unplugged = JobRig::quickUnit(3);
+        unplugged.unplugAfter = 2; // in the version query
+        JobRig rig(FirmwareAndImages, { unplugged, JobRig::quickUnit(4) });
+        QVERIFY(rig.ready());
+        rig.dlg->show();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+        QTableWidget *table = rig.dlg->ui->tableUnits;
+        const QString reason = rig.dlg->ports[1]->status.reason;
+        QVERIFY2(reason.startsWith("the firmware"), qPrintable(reason));
+        QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("connection lost"));
+        QTRY_COMPARE(table->item(1, 2)->text(), "not updated: " + reason);
+        for (const QColor &colour :
+            { table->item(0, 2)->foreground().color(), table->item(1, 2)->foreground().color() })
+            QVERIFY(colour.red() > 2 * colour.green());
+
+        const QString lost = rig.dlg->ports[0]->portName();
+        const QString other = rig.dlg->ports[1]->portName();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+        const QRect cell = table->visualItemRect(table->item(1, 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center()); // press, release,
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center()); // double-click
+        const QString log = QApplication::clipboard()->text();
+        QVERIFY2(log.contains("The firmware was not updated") && log.contains(other + ": job took")
+                && !log.contains("Connection to") && !log.contains("will not be updated"),
+            qPrintable(log));
+        table->setCurrentCell(0, 0);
+        table->actions().constFirst()->trigger();
+        QCOMPARE(QApplication::clipboard()->text(),
+            rig.log().split('\n').filter("Connection to " + lost + " lost").join('\n'));
     }
 };
 
