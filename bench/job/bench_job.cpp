@@ -51,6 +51,7 @@ struct RunConfig {
     bool show = true;
     int timeoutS = 900;
     QString simProgram;
+    QStringList simArgs; // --faults
     bool cli = false; // the command line instead of the dialog
     QString cliProgram;
 };
@@ -181,6 +182,7 @@ RunResult runOnce(const RunConfig &config, const QString &payloadDir)
         args << QStringLiteral("--pace");
     if (config.latencyMs > 0)
         args << QStringLiteral("--latency-ms") << QString::number(config.latencyMs);
+    args << config.simArgs;
 
     const double simCpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     QProcess sim;
@@ -378,6 +380,8 @@ int main(int argc, char *argv[])
             "front", "window" },
         { "cli", "The zq-update program.", "path", QStringLiteral(ZQ_UPDATE) },
         { "seed", "Seed of the demo payload.", "n", "7" },
+        { "faults", "More zq-unit-sim options (faults, jitter), e.g. \"--drop-lines 0.01\".",
+            "options" },
     });
     parser.process(app);
 
@@ -387,6 +391,7 @@ int main(int argc, char *argv[])
     base.show = !parser.isSet("hidden");
     base.timeoutS = parser.value("timeout-s").toInt();
     base.simProgram = parser.value("sim");
+    base.simArgs = QProcess::splitCommand(parser.value("faults"));
     base.cli = parser.value("front") == QLatin1String("cli");
     base.cliProgram = parser.value("cli");
     if (!base.cli && parser.value("front") != QLatin1String("window")) {

@@ -28,6 +28,8 @@ struct SimConfig {
     // FTDI adapter's latency timer holds replies up to 16 ms).
     bool pace = false;
     double latencyMs = 0;
+    // Up to this much more, drawn anew for every reply (replies keep their order).
+    double jitterMs = 0;
 
     // Shares (0..1) of lines and replies hit by each fault.
     quint32 seed = 1;

@@ -118,6 +118,10 @@ int main(int argc, char *argv[])
     opt(QStringLiteral("latency-ms"),
         QStringLiteral("Added to every reply (an FTDI latency timer: up to 16)."),
         QStringLiteral("ms"), QStringLiteral("0"));
+    opt(QStringLiteral("jitter-ms"),
+        QStringLiteral("Up to this much more for each reply, drawn anew (replies keep their "
+                       "order)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
     opt(QStringLiteral("seed"),
         QStringLiteral("Seed of the fault decisions (unit k uses seed + k - 1)."),
         QStringLiteral("n"), QStringLiteral("1"));
@@ -179,6 +183,9 @@ int main(int argc, char *argv[])
     common.latencyMs = parser.value(QStringLiteral("latency-ms")).toDouble(&ok);
     if (!ok || common.latencyMs < 0)
         fail(QStringLiteral("--latency-ms takes a number of milliseconds"));
+    common.jitterMs = parser.value(QStringLiteral("jitter-ms")).toDouble(&ok);
+    if (!ok || common.jitterMs < 0)
+        fail(QStringLiteral("--jitter-ms takes a number of milliseconds"));
     const qint64 seed = whole(parser, QStringLiteral("seed"));
 
     SimConfig faulty = common;

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The update kit end to end: built twice from the same programs and payload it
+# is the same bytes; unpacked, every Qt library and plugin its programs load
+# resolves inside it; its command line updates two simulated units; its window
+# starts under Xvfb with its title.
+#   kit-test.sh BUILD_DIR UNIT_SIM MAKE_PAYLOAD
+set -euo pipefail
+build=$1 sim=$2 make_payload=$3
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$make_payload" "$work/payload" >/dev/null
+"$root/scripts/kit" --payload "$work/payload" --from-build "$build" --out "$work/a.tar.gz" >/dev/null
+"$root/scripts/kit" --payload "$work/payload" --from-build "$build" --out "$work/b.tar.gz" >/dev/null
+cmp "$work/a.tar.gz" "$work/b.tar.gz" || fail "two kits from the same input differ"
+echo "ok: the kit is reproducible ($(stat -c %s "$work/a.tar.gz") bytes)"
+
+# A payload the job would refuse is refused, with the job's message.
+mkdir "$work/bad" && cp "$work/payload/settings.json" "$work/bad/"
+if msg=$("$root/scripts/kit" --payload "$work/bad" --from-build "$build" --out "$work/c.tar.gz" 2>&1); then
+  fail "a payload without fw1.bin was packed"
+fi
+grep -q "fw1.bin" <<<"$msg" || fail "the refusal does not name fw1.bin: $msg"
+echo "ok: a payload without fw1.bin is refused"
+
+mkdir "$work/unpacked"
+tar -xzf "$work/a.tar.gz" -C "$work/unpacked"
+kit=$(realpath "$(echo "$work"/unpacked/zq-update-kit-*)")
+[ -x "$kit/zq-updater" ] && [ -x "$kit/zq-update" ] && [ -x "$kit/start-zq-updater" ] || fail "programs missing"
+[ -f "$kit/fw1.bin" ] && [ -f "$kit/settings.json" ] && [ -f "$kit/README.txt" ] || fail "payload or text missing"
+# inside: every libQt* in the list on stdin lies in the kit's lib/ or plugins/.
+inside() {
+  local seen=0 lib
+  while read -r lib; do
+    seen=1
+    case "$(realpath -m "$lib")" in "$kit"/lib/* | "$kit"/plugins/*) ;; *) fail "$1 loads $lib" ;; esac
+  done
+  [ $seen = 1 ] || fail "$1 loads no Qt library"
+}
+for f in "$kit/zq-updater" "$kit/zq-update"; do
+  ! ldd "$f" | grep -q "not found" || fail "$f: $(ldd "$f" | grep 'not found')"
+  ldd "$f" | awk '/libQt[56]/ {print $3}' | inside "$f"
+done
+echo "ok: every Qt library the programs link resolves inside the kit"
+
+# The command line from the kit against two simulated units.
+exec 3< <("$sim" --units 2 --payload "$work/payload" --report "$work/report.json" --restart-ms 50)
+pids+=($!)
+read -r -t 20 p1 <&3 && read -r -t 20 p2 <&3 || fail "zq-unit-sim did not start"
+status=0
+(cd "$work" && ZQ_UPDATER_PORTS= timeout 300 "$kit/zq-update" --port "$p1" --port "$p2" --quiet) \
+  >"$work/cli.out" 2>&1 || status=$?
+[ $status -eq 0 ] || fail "zq-update from the kit exited $status: $(cat "$work/cli.out")"
+kill "${pids[0]}"; wait "${pids[0]}" 2>/dev/null || true
+for i in 0 1; do
+  jq -e ".units[$i].flash.equal and .units[$i].imagesEqual and .units[$i].exitReceived" \
+    "$work/report.json" >/dev/null || fail "unit $i not updated: $(jq -c ".units[$i]" "$work/report.json")"
+done
+echo "ok: zq-update from the kit updated two units"
+
+# The window from the kit under Xvfb: its title shows.
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+(unset QT_QPA_PLATFORM; DISPLAY=$display ZQ_UPDATER_PORTS= exec "$kit/start-zq-updater") >"$work/window.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 300); do
+  DISPLAY=$display xdotool search --name "Orvek Annealing ZQ bootlodaer" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+DISPLAY=$display xdotool search --name "Orvek Annealing ZQ bootlodaer" >/dev/null 2>&1 ||
+  fail "the window did not show: $(cat "$work/window.out")"
+echo "ok: the window from the kit shows its title"
+# What the running window has loaded: its Qt libraries and the xcb platform plugin, from the kit.
+window=$(pgrep -n -f "$kit/zq-updater" || pgrep -n -x zq-updater)
+grep -q "$kit/plugins/platforms/libqxcb.so" "/proc/$window/maps" || fail "the xcb plugin is not the kit's"
+awk '$6 ~ /libQt[56]|qt[56]\/plugins/ {print $6}' "/proc/$window/maps" | sort -u | inside "the window"
+echo "ok: every Qt library and plugin the window loads comes from the kit"
