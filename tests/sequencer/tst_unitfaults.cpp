@@ -159,7 +159,8 @@ private slots:
         for (int i = 0; i < 8; ++i) {
             QVERIFY2(rig.unitUpdated(i), rig.describe().constData());
             for (const char *word : { "D", "F", "I", "E", "P" })
-                QVERIFY2(rig.units[size_t(i)]->repeatCount(word) == 0, rig.describe().constData());
+                QVERIFY2(rig.units[size_t(i)]->repeatCount(word) <= JobRig::kStrayResends,
+                    rig.describe().constData());
         }
     }
 };
