@@ -92,6 +92,7 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->guards.bootloaderAnswered = false;
     port->guards.waitSteps = 0;
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
+    port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
     port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
     if (port->isOpen() || port->open(QIODevice::ReadWrite)) {
         LowLatency::request(*port);
