@@ -375,14 +375,8 @@ void Sequencer::connectionLost(PortTest *port)
 
 void Sequencer::stop(PortTest *port, const QString &why)
 {
-    if (port->status.ended())
-        return;
-    closePort(port);
-    port->jobState = Finish;
-    port->tickCount = kFinishSteps;
-    port->status.stage = UnitStatus::NotUpdated;
-    port->status.reason = why;
-    host.unitChanged(port);
+    if (!port->status.ended())
+        endUnit(port, QString(), why);
 }
 
 // ---------------------------------------------------------------------------

@@ -93,7 +93,8 @@ private:
     // whose bootloader started again.
     bool endedBySilence(PortTest *port);
     void restart(PortTest *port);
-    // Ends the unit's job without "$X": its port is closed, the unit not updated.
+    // Ends the unit's job without "$X": its port is closed, the unit not
+    // updated; logLine (if any) goes to the job log.
     void endUnit(PortTest *port, const QString &logLine, const QString &reason);
     // The learned resend time-out of the line that awaits its answer, or null.
     const ReplyTimer *awaitedTimer(const PortTest *port) const;

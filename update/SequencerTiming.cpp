@@ -149,7 +149,8 @@ bool Sequencer::endedBySilence(PortTest *port)
 
 void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &reason)
 {
-    log(logLine);
+    if (!logLine.isEmpty())
+        log(logLine);
     closePort(port);
     port->jobState = Finish;
     port->tickCount = kFinishSteps;
