@@ -14,6 +14,7 @@
 
 #include "ui_DialogBootload.h"
 
+#include <utility>
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
@@ -266,7 +267,7 @@ private slots:
         DialogBootload dlg(ImagesOnly, nullptr);
         dlg.timer.stop();
         QCOMPARE(dlg.images.size(), 3);
-        for (const ImageRecord &record : qAsConst(dlg.images)) {
+        for (const ImageRecord &record : std::as_const(dlg.images)) {
             QCOMPARE(record.imageName, 0);
             QCOMPARE(record.imageVersion, 0);
         }
@@ -371,11 +372,11 @@ private slots:
 
         // Every port is deleted, the one that never opened too.
         QList<QPointer<PortTest>> guards;
-        for (PortTest *port : qAsConst(dlg.ports))
+        for (PortTest *port : std::as_const(dlg.ports))
             guards.append(port);
         dlg.reject();
         QVERIFY(dlg.ports.isEmpty());
-        for (const QPointer<PortTest> &guard : qAsConst(guards))
+        for (const QPointer<PortTest> &guard : std::as_const(guards))
             QVERIFY(guard.isNull());
         QCOMPARE(descriptorsOn(first.slavePath()), 1);
         QCOMPARE(descriptorsOn(second.slavePath()), 1);

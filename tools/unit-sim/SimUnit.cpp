@@ -4,6 +4,7 @@
 #include "link/LineFrame.h"
 #include "link/TextRoutines.h"
 
+#include <utility>
 #include <QJsonArray>
 #include <QSocketNotifier>
 #include <algorithm>
@@ -441,7 +442,7 @@ void SimUnit::sendBare(const QByteArray &text)
 int SimUnit::delayFor(const QByteArray &word)
 {
     int ms = 0;
-    for (const SimDelayRule &rule : qAsConst(config.delays)) {
+    for (const SimDelayRule &rule : std::as_const(config.delays)) {
         if (rule.word != word)
             continue;
         const int n = ++delayCounters[rule.word];
