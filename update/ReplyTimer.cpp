@@ -26,5 +26,8 @@ bool ReplyTimer::learned() const
 
 qint64 ReplyTimer::timeoutNs() const
 {
-    return std::max<qint64>(Timeouts::kResendFloorMs * 1000000LL, smoothed + 4 * variation);
+    // Twice the smoothed time as well: a steady reply time has no variation
+    // to learn from, and a reply a few milliseconds late is no lost line.
+    return std::max({ qint64(Timeouts::kResendFloorMs) * 1000000LL, smoothed + 4 * variation,
+        2 * smoothed });
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The resend time-out of one kind of line on one port, learned from that
 // port's own replies the way a transport protocol times its retransmissions:
-// a smoothed reply time plus four times its variation, never below a floor
-// that stays above an adapter's latency jitter. Only lines sent once give a
+// a smoothed reply time plus four times its variation (and at least twice the
+// smoothed time), never below a floor that stays above an adapter's latency
+// jitter. Only lines sent once give a
 // sample, so a reply is never matched with the wrong copy.
 #include <QtGlobal>
 
