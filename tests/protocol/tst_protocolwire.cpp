@@ -49,6 +49,14 @@ private slots:
         QCOMPARE(dlg.ui->labelTX->text(), QStringLiteral("TX: /"));
         TestSupport::readAvailable(unit.fd, unit.received);
         QCOMPARE(unit.received, QByteArray()); // nothing else went out
+
+        // The version query: eight "$MVER", two "$BOOTLOADM", the last written
+        // just before the port closes for the speed change: it must go out.
+        for (int step = 0; step < 11; ++step)
+            dlg.Timeout();
+        QVERIFY(!port->isOpen());
+        for (int line = 0; line < 10; ++line)
+            QCOMPARE(unit.waitLine(""), QByteArray(line < 8 ? "$MVER*826A\n" : "$BOOTLOADM*9FEC\n"));
         qunsetenv("ZQ_UPDATER_PORTS");
     }
 };
