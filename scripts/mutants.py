@@ -246,6 +246,10 @@ MUTANTS = [
      "a unit that keeps restarting is taken up forever",
      "constexpr int kMaxRestarts = 3;",
      "constexpr int kMaxRestarts = 1000;"),
+    ("dack-repeat-in-read", SEQ,
+     'a "$DACK" read together with the one that sent the current line acknowledges it too',
+     "    if (g.dataSentAtRead == g.readCount && g.dataSends == 1) {\n",
+     "    if (false) {\n"),
 ]
 
 

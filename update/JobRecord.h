@@ -39,6 +39,10 @@ struct ReplyGuards {
     int chunkSends = 0; // copies of the current "$F" sent
     char awaited = 0; // 'D' or 'F': that line awaits its answer
     qint64 lastCopyNs = -1; // when its latest copy went out
+    // Reads of the port, counted: a reply read before a line went out (in the
+    // same read as the reply that sent it) can't be that line's answer.
+    quint32 readCount = 0;
+    quint32 dataSentAtRead = 0; // readCount when the current "$D" last went out
     qint64 wakeDueNs = -1; // when the wake-up asked for is due
     bool wakeGraced = false; // a late wake-up gave the answer more time once
     bool headerAwaited = false; // an "$I" awaits its "$IACK"

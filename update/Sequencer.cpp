@@ -385,6 +385,7 @@ void Sequencer::stop(PortTest *port, const QString &why)
 
 void Sequencer::receive(PortTest *port, const QByteArray &bytes)
 {
+    ++port->guards.readCount;
     for (const char byte : bytes) {
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
@@ -617,6 +618,12 @@ void Sequencer::onDataAck(PortTest *port)
     }
     if (port->sectorStep != SectorData || g.dataSends == 0)
         return;
+    // Read together with the reply that sent the current line: a repeated
+    // answer to the line before it, not this line's.
+    if (g.dataSentAtRead == g.readCount && g.dataSends == 1) {
+        qCDebug(lcJob) << "$DACK read before its line went out, ignored";
+        return;
+    }
     const int copies = g.dataSends;
     if (copies == 1)
         port->timing.dataTimer.sample(host.nowNs() - g.lastCopyNs);
@@ -786,6 +793,7 @@ void Sequencer::sendDataLine(PortTest *port)
         ++port->timing.resends;
     send(port, line);
     g.awaited = 'D';
+    g.dataSentAtRead = g.readCount;
     g.lastCopyNs = port->timing.lastSendNs;
     g.wakeGraced = false;
     armResend(port);

@@ -159,6 +159,8 @@ private slots:
             << c + ";s5;>$EACK;=$E,1000,1|D1000;s4;=D1000;>$DACK;=;>$DACK;=D1040";
         QTest::newRow("a $DACK before the first $D changes nothing") << 0 << 0x3000 << 0
             << c + ";s5;=$E,1000,1;>$DACK;=;s4;=D1000";
+        QTest::newRow("a $DACK repeated in the same read advances once") << 0 << 0x3000 << 0
+            << c + ";s5;>$EACK;=$E,1000,1|D1000;>$DACK\n$DACK;=D1040;>$DACK;=D1080";
         QTest::newRow("a late $EACK sends no line again") << 0 << 0x3000 << 0
             << c + ";s9;=$E,1000,1|D1000;>$EACK;=";
         QTest::newRow("stray replies in the firmware change nothing") << 0 << 0x3000 << 0

@@ -472,16 +472,16 @@ void SimUnit::queue(const QByteArray &bytes, int delayMs)
     const qint64 now = nowUs();
     const int baud = stageBaud();
     qint64 due = std::max(now, lineDoneUs) + static_cast<qint64>(config.latencyMs * 1000);
-    if (config.jitterMs > 0) {
+    if (config.jitterMs > 0)
         due += dice.pick(static_cast<int>(config.jitterMs * 1000) + 1);
-        due = std::max(due, lastJitteredUs);
-        lastJitteredUs = due;
-    }
     if (config.pace) {
         due = std::max(due, txWireFreeUs) + wireUs(bytes.size(), baud);
         txWireFreeUs = due;
     }
     due += static_cast<qint64>(delayMs) * 1000;
+    // A serial line keeps order: a reply held back holds back those after it.
+    due = std::max(due, lastQueuedUs);
+    lastQueuedUs = due;
 
     const Outgoing out { due, bytes, baud };
     if (due <= now && pending.empty()) {

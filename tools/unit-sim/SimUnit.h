@@ -212,7 +212,7 @@ private:
     qint64 lineDoneUs = -1; // when the line being handled finished arriving
     qint64 rxWireFreeUs = 0; // with pacing: when the tool-to-unit wire is free
     qint64 txWireFreeUs = 0; // with pacing: when the unit-to-tool wire is free
-    qint64 lastJitteredUs = 0; // the latest reply due time drawn with jitter
+    qint64 lastQueuedUs = 0; // the due time of the latest reply queued
     std::deque<Outgoing> pending;
     int lastToolBaud = -1;
 
