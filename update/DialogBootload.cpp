@@ -402,6 +402,7 @@ void DialogBootload::sendLine(PortTest *port, char *text)
 {
     if (Protocol::writeFramed(*port, port->portName(), text) == 0)
         return;
+    port->writeNow();
     txIndicatorIndex = (txIndicatorIndex + 1) % 4;
     lineWidgetsChanged(ChangedTx);
 }
@@ -419,6 +420,7 @@ void DialogBootload::sendLine(PortTest *port, const QString &text)
 void DialogBootload::sendRaw(PortTest *port, const QString &text)
 {
     Protocol::writeRaw(*port, text);
+    port->writeNow();
 }
 
 void DialogBootload::readyRead()

@@ -24,4 +24,7 @@ public:
 
     // Resets the job record, its guards, timing and status for a new job.
     void resetJob();
+    // Writes the line just queued at once rather than on the port's next
+    // write notification, so it leaves when the job's clock says it did.
+    void writeNow();
 };

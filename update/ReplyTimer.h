@@ -2,9 +2,9 @@
 // The resend time-out of one kind of line on one port, learned from that
 // port's own replies the way a transport protocol times its retransmissions:
 // a smoothed reply time plus four times its variation (and at least twice the
-// smoothed time), never below a floor that stays above an adapter's latency
-// jitter. Only lines sent once give a
-// sample, so a reply is never matched with the wrong copy.
+// smoothed time and one and a half times the slowest recent reply), never
+// below a floor that stays above an adapter's latency jitter. Only lines sent
+// once give a sample, so a reply is never matched with the wrong copy.
 #include <QtGlobal>
 
 class ReplyTimer
@@ -21,5 +21,6 @@ public:
 private:
     qint64 smoothed = 0; // ns
     qint64 variation = 0; // ns
+    qint64 peak = 0; // ns
     int count = 0;
 };

@@ -115,6 +115,7 @@ void Sequencer::waitForBootloader(PortTest *port)
 
 void Sequencer::openFiles(PortTest *port)
 {
+    port->jobFile.close(); // still open from before a restart
     port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
     qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
                                               : "Cannot find file Address.bin");

@@ -134,26 +134,16 @@ void CliJob::sampleReplies(Unit &unit)
     unit.replyNsSeen = t.replyNsTotal;
 }
 
-// Each line is written at once rather than on the port's next write
-// notification. The second flush finds nothing left to write and switches that
-// notification off, which would otherwise wake the event loop once more for
-// the line. Neither changes a byte on the wire.
-void CliJob::writeNow(PortTest *port)
-{
-    port->flush();
-    port->flush();
-}
-
 void CliJob::sendLine(PortTest *port, char *text)
 {
     if (Protocol::writeFramed(*port, port->portName(), text) > 0)
-        writeNow(port);
+        port->writeNow();
 }
 
 void CliJob::sendRaw(PortTest *port, const QString &text)
 {
     Protocol::writeRaw(*port, text);
-    writeNow(port);
+    port->writeNow();
 }
 
 void CliJob::logJob(const QString &line)

@@ -68,7 +68,6 @@ private:
     };
 
     int indexOf(const PortTest *port) const;
-    static void writeNow(PortTest *port);
     void tick();
     void receiveFrom(Unit &unit);
     void sampleReplies(Unit &unit);

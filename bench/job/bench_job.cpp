@@ -68,6 +68,7 @@ struct RunResult {
     qint64 resends = 0; // linesBoot - needed
     qint64 repeats = 0; // the units' own count of commands that changed nothing
     qint64 repeatsG = 0; // of which "$G"
+    QJsonObject repeatsByWord; // the same by command word, all units
     double toolCpuS = 0; // after the dialog was built
     double setupCpuS = 0; // building the dialog: port discovery, settings, images
     double simCpuS = 0;
@@ -239,6 +240,8 @@ RunResult runOnce(const RunConfig &config, const QString &payloadDir)
         const QJsonObject repeats = unit["repeats"].toObject();
         for (auto it = repeats.begin(); it != repeats.end(); ++it) {
             result.repeats += it.value().toInt();
+            result.repeatsByWord[it.key()]
+                = result.repeatsByWord[it.key()].toInt() + it.value().toInt();
             if (it.key() == QLatin1String("G"))
                 result.repeatsG += it.value().toInt();
         }
@@ -281,6 +284,7 @@ QJsonObject toJson(const RunConfig &config, const RunResult &r)
         { "resends", r.resends },
         { "repeats", r.repeats },
         { "repeatsG", r.repeatsG },
+        { "repeatsByWord", r.repeatsByWord },
         { "linesPerSecond", r.captureToExitS > 0 ? r.linesBoot / r.captureToExitS : 0 },
         { "toolCpuSeconds", r.toolCpuS },
         { "setupCpuMs", r.setupCpuS * 1e3 },

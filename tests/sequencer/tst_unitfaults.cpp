@@ -1,7 +1,6 @@
 // Units that misbehave as a whole: one unplugged in the middle of a job while
-// another goes on, one that is in its bootloader already, one that never shows
-// its bootloader, ones that fall silent or restart mid-job, and eight units at
-// once in every mode.
+// another goes on, one that is in its bootloader already, ones that fall
+// silent or restart mid-job, and eight units at once in every mode.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "ui_DialogBootload.h"
@@ -63,24 +62,6 @@ private slots:
         QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QCOMPARE(rig.dlg->ui->label_UnitVersion->text(), QString("Unit Version:"));
-    }
-
-    void aUnitWithoutBootloaderIsReportedOnce()
-    {
-        SimConfig config = quick(4);
-        config.ignoreBootloadm = true;
-        JobRig rig(ImagesOnly, { config });
-        QVERIFY(rig.ready());
-        PortTest *port = rig.dlg->ports[0];
-        const QString warning = "No bootloader seen on " + port->portName();
-        QTRY_VERIFY_WITH_TIMEOUT(port->guards.waitSteps >= 39, 60000);
-        QCOMPARE(rig.log().contains(warning), port->guards.waitSteps >= 40); // said at step 40
-        QTRY_VERIFY_WITH_TIMEOUT(rig.log().contains(warning), 60000);
-        // It goes on waiting, and says so only once.
-        QTRY_VERIFY_WITH_TIMEOUT(port->guards.waitSteps >= 80, 60000);
-        QCOMPARE(rig.log().count(warning), 1);
-        QCOMPARE(port->jobState, WaitForBootloader);
-        QVERIFY(!rig.log().contains("Bootload Complete"));
     }
 
     // A unit that stops answering with its port open ends its own job within

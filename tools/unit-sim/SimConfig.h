@@ -39,6 +39,9 @@ struct SimConfig {
     double dupReplies = 0; // replies sent twice
     double noise = 0; // a noise line after a reply
     QList<SimDelayRule> delays;
+    // The command words ("D", "F", ...) whose lines and replies the shares
+    // above hit; empty: all of them.
+    QStringList faultWords;
 
     // Scenario faults.
     bool startInBootloader = false; // never answers the version query

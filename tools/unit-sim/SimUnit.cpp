@@ -138,6 +138,25 @@ void SimUnit::readFromTool()
     }
 }
 
+// Whether the share faults may hit a line of this command word (a reply's word
+// names its command: "DACK" is the answer to "D").
+bool SimUnit::faultable(QByteArray word) const
+{
+    if (config.faultWords.isEmpty())
+        return true;
+    if (word.startsWith('$'))
+        word.remove(0, 1);
+    for (int i = 0; i < word.size(); ++i) {
+        if (word[i] == ',' || word[i] == '*' || word[i] == '\r' || word[i] == '\n') {
+            word.truncate(i);
+            break;
+        }
+    }
+    if (word.endsWith("ACK"))
+        word.chop(3);
+    return config.faultWords.contains(QString::fromLatin1(word));
+}
+
 void SimUnit::handleLine(const QByteArray &line)
 {
     const qint64 index = ++linesFromTool;
@@ -157,12 +176,13 @@ void SimUnit::handleLine(const QByteArray &line)
         lineDoneUs = rxWireFreeUs;
     }
 
-    if (dice.roll(config.dropLines, "drop-line", index)) {
+    const bool hit = faultable(line);
+    if (hit && dice.roll(config.dropLines, "drop-line", index)) {
         faultCounts[QStringLiteral("droppedLines")]++;
         return;
     }
     // A line garbled on the wire fails its checksum; the unit drops it.
-    if (dice.roll(config.corruptLines, "corrupt-line", index)) {
+    if (hit && dice.roll(config.corruptLines, "corrupt-line", index)) {
         faultCounts[QStringLiteral("corruptedLines")]++;
         return;
     }
@@ -415,18 +435,19 @@ void SimUnit::reply(const QByteArray &body, int extraDelayMs)
         line.insert(line.size() - 1, '\r');
 
     const qint64 index = ++replies;
-    if (dice.roll(config.dropReplies, "drop-reply", index)) {
+    const bool hit = faultable(body);
+    if (hit && dice.roll(config.dropReplies, "drop-reply", index)) {
         faultCounts[QStringLiteral("droppedReplies")]++;
         return;
     }
     const int comma = body.indexOf(',');
     const int delayMs = extraDelayMs + delayFor(comma < 0 ? body : body.left(comma));
     queue(line, delayMs);
-    if (dice.roll(config.dupReplies, "dup-reply", index)) {
+    if (hit && dice.roll(config.dupReplies, "dup-reply", index)) {
         faultCounts[QStringLiteral("duplicatedReplies")]++;
         queue(line, delayMs);
     }
-    if (dice.roll(config.noise, "noise", index)) {
+    if (hit && dice.roll(config.noise, "noise", index)) {
         faultCounts[QStringLiteral("noiseLines")]++;
         queue(noiseLine(), delayMs);
     }

@@ -134,6 +134,7 @@ private slots:
     void flushDue();
 
 private:
+    bool faultable(QByteArray word) const;
     struct Outgoing {
         qint64 dueUs;
         QByteArray bytes;

@@ -139,6 +139,10 @@ int main(int argc, char *argv[])
         QStringLiteral("share"), QStringLiteral("0"));
     opt(QStringLiteral("noise"), QStringLiteral("Share of replies followed by a noise line."),
         QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("fault-words"),
+        QStringLiteral("Comma-separated command words (e.g. D,F) whose lines and replies the "
+                       "share faults hit; default all."),
+        QStringLiteral("list"));
     opt(QStringLiteral("delay"),
         QStringLiteral("Hold back replies: WORD:MS (every one) or WORD:MS:EVERY (every EVERY-th), "
                        "e.g. IACK:2500 or DACK:2500:20. Repeatable."),
@@ -194,6 +198,8 @@ int main(int argc, char *argv[])
     faulty.dropReplies = share(parser, QStringLiteral("drop-replies"));
     faulty.dupReplies = share(parser, QStringLiteral("dup-replies"));
     faulty.noise = share(parser, QStringLiteral("noise"));
+    faulty.faultWords
+        = parser.value(QStringLiteral("fault-words")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &rule : parser.values(QStringLiteral("delay")))
         faulty.delays.append(delayRule(rule));
     faulty.startInBootloader = parser.isSet(QStringLiteral("start-in-bootloader"));
