@@ -76,6 +76,21 @@ MUTANTS = [
      "        if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))\n",
      "        if (port->imageOffset > static_cast<std::uint32_t>(image.pixels.size()))\n"),
 
+    ("timeout-forgets-slow-replies", "update/ReplyTimer.cpp",
+     "the resend time-out no longer covers the slowest recent reply (replies spread by an "
+     "adapter's latency timer are taken for lost)",
+     "        2 * smoothed, peak + peak / 2 });\n",
+     "        2 * smoothed });\n"),
+    ("window-writes-later", "update/DialogBootload.cpp",
+     "the window leaves a line to the port's next write notification: a busy event loop "
+     "holds it while its resend time-out runs",
+     "        return;\n    port->writeNow();\n",
+     "        return;\n"),
+    ("restart-file-left-open", SEQ,
+     "a restarted job names fw1.bin's QFile anew while it is open (a warning on every restart)",
+     "    port->jobFile.close(); // still open from before a restart\n",
+     ""),
+
     # --- Line frame, checksum, fields ----------------------------------------
     ("frame-no-length-limit", "link/LineFrame.cpp",
      "a text longer than 993 characters is framed past the buffer's end",

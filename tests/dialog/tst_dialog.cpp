@@ -329,6 +329,10 @@ private slots:
             ::write(pty.masterFd(), partial.constData(), partial.size()), ssize_t(partial.size()));
         QTRY_COMPARE_WITH_TIMEOUT(int(port->rxLength), partial.size(), 10000);
 
+        // A line is written when it is sent, not on a later write notification.
+        dlg.sendLine(port, QStringLiteral("$MVER"));
+        QCOMPARE(port->bytesToWrite(), qint64(0));
+
         // Closing the dialog closes and deletes its port.
         const QPointer<PortTest> guard(port);
         dlg.reject();
