@@ -29,7 +29,10 @@ namespace Timeouts {
 // time-out learned from the port's own replies (ReplyTimer) once that many
 // replies to lines sent once are behind it. The step-count waits above stay
 // the upper bound.
-constexpr int kLearnSamples = 8;
+// A transport protocol sets its time-out from the first reply (three times
+// it); three replies and the slowest-reply term are as cautious, and a line
+// lost among the first few costs a step-count wait (2 s), not more.
+constexpr int kLearnSamples = 3;
 // The learned time-out never goes below this: an FTDI adapter holds replies
 // up to its latency timer (16 ms by default), and a loaded PC adds jitter.
 constexpr int kResendFloorMs = 25;

@@ -296,6 +296,18 @@ private slots:
         QCOMPARE(rig.run(script), QString());
     }
 
+    // Until three answers are behind it, the step count times a line: no
+    // wake-up resends it, however late.
+    void stepWaitsUntilThreeAnswers()
+    {
+        Rig rig(FirmwareAndImages, 0x3000);
+        QCOMPARE(rig.run(QString(kCapture)
+                     + ";s5;>$EACK;=$E,1000,1|D1000;w2;>$DACK;=D1040;w2;>$DACK;=D1080;w1000;="),
+            QString());
+        // Learned now (1.5 times that slow answer); the late wake-up gives one floor more.
+        QCOMPARE(rig.run(">$DACK;=D10C0;w2000;=;w25;=D10C0"), QString());
+    }
+
     void slowRepliesRaiseTheTimeOut()
     {
         ReplyTimer timer;
