@@ -245,7 +245,7 @@ MUTANTS = [
      "    if (false) {\n"),
     ("resend-floor-lowered", "update/Timeouts.h",
      "the learned time-out's floor below an adapter's latency jitter",
-     "constexpr int kResendFloorMs = 25;",
+     "constexpr int kResendFloorMs = 20;",
      "constexpr int kResendFloorMs = 5;"),
     ("silence-never-ends", "update/SequencerTiming.cpp",
      "a silent unit keeps its job waiting forever",

@@ -29,13 +29,13 @@ namespace Timeouts {
 // time-out learned from the port's own replies (ReplyTimer) once that many
 // replies to lines sent once are behind it. The step-count waits above stay
 // the upper bound.
-// A transport protocol sets its time-out from the first reply (three times
-// it); three replies and the slowest-reply term are as cautious, and a line
-// lost among the first few costs a step-count wait (2 s), not more.
-constexpr int kLearnSamples = 3;
+// As a transport protocol does, the first answer sets it (to three times
+// that answer's time), so only the first line of a kind waits by steps.
+constexpr int kLearnSamples = 1;
 // The learned time-out never goes below this: an FTDI adapter holds replies
-// up to its latency timer (16 ms by default), and a loaded PC adds jitter.
-constexpr int kResendFloorMs = 25;
+// up to its latency timer (16 ms by default, 1 ms once lowered), and a busy PC
+// adds a few milliseconds. Slower links raise the time-out by what they show.
+constexpr int kResendFloorMs = 20;
 // A wake-up that comes this much later than asked means this program did not
 // run for a while (a busy PC): the answer may be waiting unread, so it gets
 // one more floor's time before the line goes out again.

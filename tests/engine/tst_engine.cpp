@@ -268,17 +268,16 @@ private slots:
     }
 
     // "$D" and "$F" are resent after a time-out learned from the port's
-    // replies once eight lines sent once were answered; owed answers are
-    // waited for about one reply time.
+    // replies; owed answers are waited for about one reply time.
     void learnedResendTimeOut_data()
     {
         QTest::addColumn<QString>("script");
-        QTest::newRow("lost command: resent at the learned time-out") << "w24;=;w1;=D1200";
-        QTest::newRow("lost answer, then both answers") << "w25;=D1200;>$DACK;=;>$DACK;=D1240";
-        QTest::newRow("lost answer, owed answer never comes") << "w25;=D1200;>$DACK;=;w24;=;w1;=D1240";
+        QTest::newRow("lost command: resent at the learned time-out") << "w19;=;w1;=D1200";
+        QTest::newRow("lost answer, then both answers") << "w20;=D1200;>$DACK;=;>$DACK;=D1240";
+        QTest::newRow("lost answer, owed answer never comes") << "w20;=D1200;>$DACK;=;w19;=;w1;=D1240";
         QTest::newRow("a late answer before the resend: the time-out is 1.5 times it")
-            << "w20;>$DACK;=D1240;w29;=;w1;=D1240";
-        QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w24;=;w1;=D1200";
+            << "w15;>$DACK;=D1240;w22;=;w1;=D1240";
+        QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w19;=;w1;=D1200";
         QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
     }
 
@@ -292,20 +291,18 @@ private slots:
             QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
         }
         QVERIFY(rig.host.port.timing.dataTimer.learned());
-        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 25 * 1000000LL); // the floor
+        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 20 * 1000000LL); // the floor
         QCOMPARE(rig.run(script), QString());
     }
 
-    // Until three answers are behind it, the step count times a line: no
-    // wake-up resends it, however late.
-    void stepWaitsUntilThreeAnswers()
+    // Until its first answer the step count times a line; that answer sets the
+    // time-out to three times its own time.
+    void stepWaitsUntilTheFirstAnswer()
     {
         Rig rig(FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture)
-                     + ";s5;>$EACK;=$E,1000,1|D1000;w2;>$DACK;=D1040;w2;>$DACK;=D1080;w1000;="),
+        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000;w1000;="),
             QString());
-        // Learned now (1.5 times that slow answer); the late wake-up gives one floor more.
-        QCOMPARE(rig.run(">$DACK;=D10C0;w2000;=;w25;=D10C0"), QString());
+        QCOMPARE(rig.run(">$DACK;=D1040;w2999;=;w1;=D1040"), QString());
     }
 
     void slowRepliesRaiseTheTimeOut()
@@ -313,7 +310,7 @@ private slots:
         ReplyTimer timer;
         for (int i = 0; i < 8; ++i)
             timer.sample(2000000);
-        QCOMPARE(timer.timeoutNs(), 25 * 1000000LL);
+        QCOMPARE(timer.timeoutNs(), 20 * 1000000LL);
         timer.sample(300 * 1000000LL);
         QVERIFY(timer.timeoutNs() > 150 * 1000000LL);
 
