@@ -81,6 +81,10 @@ MUTANTS = [
      "adapter's latency timer are taken for lost)",
      "        2 * smoothed, peak + peak / 2 });\n",
      "        2 * smoothed });\n"),
+    ("resend-without-back-off", "update/SequencerTiming.cpp",
+     "every copy of a line waits one time-out: an answer held up for long costs a copy a time-out",
+     "    return g.lastCopyNs + (timer.timeoutNs() << doublings);\n",
+     "    return g.lastCopyNs + timer.timeoutNs() + 0 * doublings;\n"),
     ("window-writes-later", "update/DialogBootload.cpp",
      "the window leaves a line to the port's next write notification: a busy event loop "
      "holds it while its resend time-out runs",

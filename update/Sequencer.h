@@ -98,6 +98,7 @@ private:
     void endUnit(PortTest *port, const QString &logLine, const QString &reason);
     // The learned resend time-out of the line that awaits its answer, or null.
     const ReplyTimer *awaitedTimer(const PortTest *port) const;
+    qint64 resendDueNs(const PortTest *port, const ReplyTimer &timer) const;
     void armResend(PortTest *port);
     void wakeAt(PortTest *port, qint64 ns);
 

@@ -64,11 +64,23 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
     host.wakeAfter(port, static_cast<int>(std::max<qint64>(1, ms)));
 }
 
+// When the latest copy of the awaited "$D" or "$F" is due to go out again: one
+// learned time-out after it, doubled for each copy sent before it, as a
+// transport protocol backs off, so an answer held up for long costs a few
+// copies, not one every time-out.
+qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
+{
+    const ReplyGuards &g = port->guards;
+    const int copies = g.awaited == 'D' ? g.dataSends : g.chunkSends;
+    const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);
+    return g.lastCopyNs + (timer.timeoutNs() << doublings);
+}
+
 // After a "$D" or "$F" went out: its resend is due at the learned time-out.
 void Sequencer::armResend(PortTest *port)
 {
     if (const ReplyTimer *timer = awaitedTimer(port))
-        wakeAt(port, port->guards.lastCopyNs + timer->timeoutNs());
+        wakeAt(port, resendDueNs(port, *timer));
 }
 
 void Sequencer::wake(PortTest *port)
@@ -93,7 +105,7 @@ void Sequencer::wake(PortTest *port)
     const ReplyTimer *timer = awaitedTimer(port);
     if (timer == nullptr)
         return;
-    qint64 due = g.lastCopyNs + timer->timeoutNs();
+    qint64 due = resendDueNs(port, *timer);
     if (g.wakeGraced)
         due = std::max(due, g.wakeDueNs);
     if (now < due) {

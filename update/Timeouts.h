@@ -36,6 +36,9 @@ constexpr int kLearnSamples = 1;
 // up to its latency timer (16 ms by default, 1 ms once lowered), and a busy PC
 // adds a few milliseconds. Slower links raise the time-out by what they show.
 constexpr int kResendFloorMs = 20;
+// Each further copy of the same line waits twice as long as the one before
+// it, up to this many doublings (and never longer than the step count).
+constexpr int kMaxBackOffs = 6;
 // A wake-up that comes this much later than asked means this program did not
 // run for a while (a busy PC): the answer may be waiting unread, so it gets
 // one more floor's time before the line goes out again.
