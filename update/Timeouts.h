@@ -28,9 +28,8 @@ namespace Timeouts {
 // chunk number), so a repeat can't harm the unit: they are resent after a
 // time-out learned from the port's own replies (ReplyTimer) once that many
 // replies to lines sent once are behind it. The step-count waits above stay
-// the upper bound.
-// As a transport protocol does, the first answer sets it (to three times
-// that answer's time), so only the first line of a kind waits by steps.
+// the upper bound. As a transport protocol does, the first answer sets it (to
+// three times that answer's time), so only a kind's first line waits by steps.
 constexpr int kLearnSamples = 1;
 // The learned time-out never goes below this: an FTDI adapter holds replies
 // up to its latency timer (16 ms by default, 1 ms once lowered), and a busy PC

@@ -138,20 +138,17 @@ void SimUnit::readFromTool()
     }
 }
 
-// Whether the share faults may hit a line of this command word (a reply's word
-// names its command: "DACK" is the answer to "D").
-bool SimUnit::faultable(QByteArray word) const
+// Whether the share faults may hit this line or reply body: its command word
+// is in --fault-words (a reply's word names its command: "DACK" answers "D").
+bool SimUnit::faultable(const QByteArray &text) const
 {
     if (config.faultWords.isEmpty())
         return true;
-    if (word.startsWith('$'))
-        word.remove(0, 1);
-    for (int i = 0; i < word.size(); ++i) {
-        if (word[i] == ',' || word[i] == '*' || word[i] == '\r' || word[i] == '\n') {
-            word.truncate(i);
-            break;
-        }
-    }
+    const int start = text.startsWith('$') ? 1 : 0;
+    int end = start;
+    while (end < text.size() && !QByteArrayLiteral(",*\r\n").contains(text[end]))
+        ++end;
+    QByteArray word = text.mid(start, end - start);
     if (word.endsWith("ACK"))
         word.chop(3);
     return config.faultWords.contains(QString::fromLatin1(word));

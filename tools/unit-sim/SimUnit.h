@@ -134,7 +134,7 @@ private slots:
     void flushDue();
 
 private:
-    bool faultable(QByteArray word) const;
+    bool faultable(const QByteArray &text) const;
     struct Outgoing {
         qint64 dueUs;
         QByteArray bytes;
