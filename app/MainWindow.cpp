@@ -2,7 +2,7 @@
 
 #include "ui_MainWindow.h"
 #include "update/DialogBootload.h"
-#include "update/UpdateMode.h"
+#include "engine/UpdateMode.h"
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)

@@ -1,8 +1,8 @@
 #include "JobInvariants.h"
 
-#include "update/JobState.h"
-#include "update/PortTest.h"
-#include "update/Protocol.h"
+#include "engine/JobState.h"
+#include "engine/PortTest.h"
+#include "engine/Protocol.h"
 
 namespace JobInvariants {
 

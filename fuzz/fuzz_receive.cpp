@@ -10,9 +10,9 @@
 #include "JobInvariants.h"
 #include "link/LineAssembler.h"
 #include "link/TextRoutines.h"
-#include "update/JobHost.h"
-#include "update/PortTest.h"
-#include "update/Sequencer.h"
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Sequencer.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

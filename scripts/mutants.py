@@ -14,7 +14,7 @@ edits; when the text is no longer found exactly once, the mutant is "stale".
 import sys
 from pathlib import Path
 
-SEQ = "update/Sequencer.cpp"
+SEQ = "engine/Sequencer.cpp"
 
 # (name, file, what the mutant breaks, original text, replacement text)
 MUTANTS = [
@@ -76,12 +76,12 @@ MUTANTS = [
      "        if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))\n",
      "        if (port->imageOffset > static_cast<std::uint32_t>(image.pixels.size()))\n"),
 
-    ("timeout-forgets-slow-replies", "update/ReplyTimer.cpp",
+    ("timeout-forgets-slow-replies", "engine/ReplyTimer.cpp",
      "the resend time-out no longer covers the slowest recent reply (replies spread by an "
      "adapter's latency timer are taken for lost)",
      "        2 * smoothed, peak + peak / 2 });\n",
      "        2 * smoothed });\n"),
-    ("resend-without-back-off", "update/SequencerTiming.cpp",
+    ("resend-without-back-off", "engine/SequencerTiming.cpp",
      "every copy of a line waits one time-out: an answer held up for long costs a copy a time-out",
      "    return g.lastCopyNs + (timer.timeoutNs() << doublings);\n",
      "    return g.lastCopyNs + timer.timeoutNs() + 0 * doublings;\n"),
@@ -155,7 +155,7 @@ MUTANTS = [
      'a second "$DACK" for one data line advances the address again',
      "    if (port->sectorStep != SectorData || g.dataSends == 0)\n",
      "    if (port->sectorStep != SectorData)\n"),
-    ("d-offset-decimal", "update/Protocol.cpp",
+    ("d-offset-decimal", "engine/Protocol.cpp",
      'a "$D" line\'s offset is written in decimal',
      "    finish(putBytes(putHex(put(buf, \"$D,\"), offset, 1), bytes, count));\n",
      "    char *p = put(buf, \"$D,\");\n"
@@ -220,11 +220,11 @@ MUTANTS = [
      "    if (!problem.isEmpty()) {\n",
      "    const QString problem = FirmwareFile::problem(inputs.firmwarePath);\n"
      "    if (!problem.isEmpty() && false) {\n"),
-    ("erase-wait-steps", "update/Timeouts.h",
+    ("erase-wait-steps", "engine/Timeouts.h",
      'the wait for "$AACK,1" once erasing runs is 100 steps, not 120',
      "constexpr int kEraseRunningSteps = 120;",
      "constexpr int kEraseRunningSteps = 100;"),
-    ("version-query-count", "update/Timeouts.h",
+    ("version-query-count", "engine/Timeouts.h",
      'seven "$MVER" before "$BOOTLOADM", not eight',
      "constexpr int kVersionQuerySteps = 10;",
      "constexpr int kVersionQuerySteps = 9;"),
@@ -239,19 +239,19 @@ MUTANTS = [
      "        port->imageStep = ImageHeader;\n",
      "        ++port->imageIndex;\n"
      "        port->imageStep = ImageRestart;\n"),
-    ("no-learned-resend", "update/SequencerTiming.cpp",
+    ("no-learned-resend", "engine/SequencerTiming.cpp",
      '"$D" and "$F" wait for the step count only',
      "    if (const ReplyTimer *timer = awaitedTimer(port))\n",
      "    if (const ReplyTimer *timer = nullptr)\n"),
-    ("owed-wait-by-steps", "update/SequencerTiming.cpp",
+    ("owed-wait-by-steps", "engine/SequencerTiming.cpp",
      "the wait for owed answers is not learned: eight steps",
      "    if (g.awaited == 'D' && timer.learned() && g.lastCopyNs >= 0) {\n",
      "    if (false) {\n"),
-    ("resend-floor-lowered", "update/Timeouts.h",
+    ("resend-floor-lowered", "engine/Timeouts.h",
      "the learned time-out's floor below an adapter's latency jitter",
      "constexpr int kResendFloorMs = 20;",
      "constexpr int kResendFloorMs = 5;"),
-    ("silence-never-ends", "update/SequencerTiming.cpp",
+    ("silence-never-ends", "engine/SequencerTiming.cpp",
      "a silent unit keeps its job waiting forever",
      "    if (silentMs < kSilenceMs)\n",
      "    if (true)\n"),
@@ -261,7 +261,7 @@ MUTANTS = [
      "            restart(port);\n",
      "        if (port->jobState != Finish)\n"
      "            (void)0;\n"),
-    ("restarts-unbounded", "update/Timeouts.h",
+    ("restarts-unbounded", "engine/Timeouts.h",
      "a unit that keeps restarting is taken up forever",
      "constexpr int kMaxRestarts = 3;",
      "constexpr int kMaxRestarts = 1000;"),

@@ -5,9 +5,9 @@
 #include "ui_DialogBootload.h"
 #include "link/Diagnostics.h"
 #include "payload/FirmwareFile.h"
-#include "update/PortDiscovery.h"
-#include "update/PortTest.h"
-#include "update/Timeouts.h"
+#include "engine/PortDiscovery.h"
+#include "engine/PortTest.h"
+#include "engine/Timeouts.h"
 #include "payload/Settings.h"
 
 #include <QAction>

@@ -4,10 +4,10 @@
 // the job itself runs in the engine (Sequencer), for which the dialog is the
 // host: it writes the lines, shows the log, the version and the progress.
 #include "payload/ImageRecord.h"
-#include "update/JobHost.h"
-#include "update/Sequencer.h"
-#include "update/UpdateMode.h"
-#include "update/WakeTimers.h"
+#include "engine/JobHost.h"
+#include "engine/Sequencer.h"
+#include "engine/UpdateMode.h"
+#include "engine/WakeTimers.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

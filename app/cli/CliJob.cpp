@@ -1,9 +1,9 @@
 #include "CliJob.h"
 
 #include "CliOptions.h"
-#include "update/PortTest.h"
-#include "update/Protocol.h"
-#include "update/Timeouts.h"
+#include "engine/PortTest.h"
+#include "engine/Protocol.h"
+#include "engine/Timeouts.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

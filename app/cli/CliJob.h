@@ -7,10 +7,10 @@
 #include "CliPayload.h"
 #include "CliProgress.h"
 #include "CliReport.h"
-#include "update/JobHost.h"
-#include "update/PortDiscovery.h"
-#include "update/Sequencer.h"
-#include "update/WakeTimers.h"
+#include "engine/JobHost.h"
+#include "engine/PortDiscovery.h"
+#include "engine/Sequencer.h"
+#include "engine/WakeTimers.h"
 
 #include <QList>
 #include <QObject>

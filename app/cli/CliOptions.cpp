@@ -1,6 +1,6 @@
 #include "CliOptions.h"
 
-#include "update/PortDiscovery.h"
+#include "engine/PortDiscovery.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 // The command line of zq-update, read with QCommandLineParser: the job's mode,
 // the ports, the payload folder, the report file and the output wanted.
-#include "update/UpdateMode.h"
+#include "engine/UpdateMode.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,7 +2,7 @@
 // The payload a job needs, read from its folder as the update dialog reads it
 // (fw1.bin, settings.json, the images it names), and whether it is usable for
 // the mode: checked before any port is opened.
-#include "update/Sequencer.h"
+#include "engine/Sequencer.h"
 
 #include <QString>
 #include <QStringList>

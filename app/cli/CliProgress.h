@@ -3,7 +3,7 @@
 // one live line per unit redrawn at most ten times a second; elsewhere, one
 // line per unit at each stage change and every 10 % of its progress; the job
 // log lines in between; with --quiet nothing but errors.
-#include "update/UnitStatus.h"
+#include "engine/UnitStatus.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 // The outcome of a zq-update run, unit by unit: the table printed at the end
 // and the same as a JSON report (--report), written atomically.
-#include "update/UnitStatus.h"
+#include "engine/UnitStatus.h"
 
 #include <QByteArray>
 #include <QDateTime>

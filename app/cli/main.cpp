@@ -6,7 +6,7 @@
 #include "CliPayload.h"
 #include "Console.h"
 #include "SignalRelay.h"
-#include "update/PortDiscovery.h"
+#include "engine/PortDiscovery.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

@@ -7,8 +7,8 @@
 // tool's CPU per line, and the lines sent against the lines needed (resends).
 #include "PayloadWriter.h"
 #include "update/DialogBootload.h"
-#include "update/PortTest.h"
-#include "update/UpdateMode.h"
+#include "engine/PortTest.h"
+#include "engine/UpdateMode.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -4,7 +4,7 @@
 // line, so the tool's own work never paces the serial link.
 #include "link/LineAssembler.h"
 #include "link/LineFrame.h"
-#include "update/Protocol.h"
+#include "engine/Protocol.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "app/MainWindow.h"
 #include "support/TestSupport.h"
 #include "update/DialogBootload.h"
-#include "update/UpdateMode.h"
+#include "engine/UpdateMode.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -9,8 +9,8 @@
 #include "support/JobRig.h"
 #include "support/TestSupport.h"
 #include "update/DialogBootload.h"
-#include "update/PortTest.h"
-#include "update/UpdateMode.h"
+#include "engine/PortTest.h"
+#include "engine/UpdateMode.h"
 
 #include "ui_DialogBootload.h"
 

@@ -1,7 +1,7 @@
 // Reply lines as the engine reads them: the reply word (field 0, exactly,
 // letter case included), and a field as a number and as a flag. Whole
 // exchanges, command texts included, are the engine test's (tests/engine).
-#include "update/Protocol.h"
+#include "engine/Protocol.h"
 
 #include <QtTest>
 

@@ -6,9 +6,9 @@
 #include "support/TestSupport.h"
 #include "ui_DialogBootload.h"
 #include "update/DialogBootload.h"
-#include "update/PortTest.h"
-#include "update/Protocol.h"
-#include "update/UpdateMode.h"
+#include "engine/PortTest.h"
+#include "engine/Protocol.h"
+#include "engine/UpdateMode.h"
 
 #include <QtTest>
 

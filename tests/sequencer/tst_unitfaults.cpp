@@ -4,7 +4,7 @@
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "ui_DialogBootload.h"
-#include "update/PortTest.h"
+#include "engine/PortTest.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 #include "FakeHost.h"
 
 #include "link/LineFrame.h"
-#include "update/Timeouts.h"
+#include "engine/Timeouts.h"
 
 FakeHost::FakeHost(int mode)
 {

@@ -2,9 +2,9 @@
 // A front end for the job engine without a window or a port: it keeps the
 // lines the engine writes, the job log and the progress, and its clock moves
 // only when the test moves it.
-#include "update/JobHost.h"
-#include "update/PortTest.h"
-#include "update/Sequencer.h"
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Sequencer.h"
 
 #include <QByteArrayList>
 #include <QMap>

@@ -1,7 +1,7 @@
 #include "support/JobRig.h"
 
 #include "ui_DialogBootload.h"
-#include "update/PortTest.h"
+#include "engine/PortTest.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "update/JobRecord.h"
+#include "engine/JobRecord.h"
 
 void JobRecord::resetRecord()
 {

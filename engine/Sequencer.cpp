@@ -1,13 +1,13 @@
-#include "update/Sequencer.h"
+#include "engine/Sequencer.h"
 
 #include "link/Diagnostics.h"
 #include "link/LineAssembler.h"
 #include "link/TextRoutines.h"
 #include "payload/FirmwareFile.h"
-#include "update/JobHost.h"
-#include "update/LowLatency.h"
-#include "update/PortTest.h"
-#include "update/Timeouts.h"
+#include "engine/JobHost.h"
+#include "engine/LowLatency.h"
+#include "engine/PortTest.h"
+#include "engine/Timeouts.h"
 
 #include <QFileInfo>
 #include <QTimer>

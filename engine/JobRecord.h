@@ -2,8 +2,8 @@
 // A unit's job record, in three groups: the sequencer's own record, the guards
 // that keep late or repeated replies from acting, and the job's timing. Each
 // group has one reset; PortTest carries all three.
-#include "update/JobState.h"
-#include "update/ReplyTimer.h"
+#include "engine/JobState.h"
+#include "engine/ReplyTimer.h"
 
 #include <QFile>
 #include <QtGlobal>

@@ -1,6 +1,6 @@
-#include "update/ReplyTimer.h"
+#include "engine/ReplyTimer.h"
 
-#include "update/Timeouts.h"
+#include "engine/Timeouts.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 // command follows its acknowledgement at once and the timer only counts the
 // waits after which a command is resent.
 #include "payload/ImageRecord.h"
-#include "update/Protocol.h"
-#include "update/UpdateMode.h"
+#include "engine/Protocol.h"
+#include "engine/UpdateMode.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 // The low-latency request on Windows: the FTDI driver keeps its latency timer
 // in the adapter's driver settings, so the program can only tell the user.
-#include "update/LowLatency.h"
+#include "engine/LowLatency.h"
 
 #include "link/Diagnostics.h"
 

@@ -1,6 +1,6 @@
-#include "update/WakeTimers.h"
+#include "engine/WakeTimers.h"
 
-#include "update/PortTest.h"
+#include "engine/PortTest.h"
 
 #include <QTimer>
 

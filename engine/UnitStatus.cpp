@@ -1,4 +1,4 @@
-#include "update/UnitStatus.h"
+#include "engine/UnitStatus.h"
 
 QString UnitStatus::text() const
 {

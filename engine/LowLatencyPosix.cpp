@@ -1,5 +1,5 @@
 // The low-latency request on POSIX systems (Linux's serial driver).
-#include "update/LowLatency.h"
+#include "engine/LowLatency.h"
 
 #include "link/Diagnostics.h"
 

@@ -1,12 +1,12 @@
 // The sequencer's clock-driven part: the learned resend of "$D" and "$F", the
 // wait for answers owed to earlier copies, and the end of a job whose unit
 // fell silent or keeps restarting.
-#include "update/Sequencer.h"
+#include "engine/Sequencer.h"
 
 #include "link/Diagnostics.h"
-#include "update/JobHost.h"
-#include "update/PortTest.h"
-#include "update/Timeouts.h"
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Timeouts.h"
 
 #include <algorithm>
 

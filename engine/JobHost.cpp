@@ -1,4 +1,4 @@
-#include "update/JobHost.h"
+#include "engine/JobHost.h"
 
 #include <QElapsedTimer>
 

@@ -1,4 +1,4 @@
-#include "update/Protocol.h"
+#include "engine/Protocol.h"
 
 #include "link/Diagnostics.h"
 #include "link/TextRoutines.h"

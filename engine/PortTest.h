@@ -2,8 +2,8 @@
 // One attached unit: its serial port, its receive line, its job record and
 // what a front end shows of it.
 #include "link/LineFrame.h"
-#include "update/JobRecord.h"
-#include "update/UnitStatus.h"
+#include "engine/JobRecord.h"
+#include "engine/UnitStatus.h"
 
 #include <QSerialPort>
 #include <cstdint>

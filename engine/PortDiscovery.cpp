@@ -1,7 +1,7 @@
-#include "update/PortDiscovery.h"
+#include "engine/PortDiscovery.h"
 
-#include "update/LowLatency.h"
-#include "update/PortTest.h"
+#include "engine/LowLatency.h"
+#include "engine/PortTest.h"
 
 #include <QDebug>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "update/PortTest.h"
+#include "engine/PortTest.h"
 
 PortTest::PortTest()
 {
