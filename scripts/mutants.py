@@ -39,7 +39,7 @@ MUTANTS = [
      "        qCDebug(lcJob) << \"$FACK for another chunk than\" << port->lastChunk << \", ignored\";\n"
      "        return;\n",
      "        qCDebug(lcJob) << \"$FACK for another chunk than\" << port->lastChunk << \", ignored\";\n"),
-    ("reply-steps-every-port", "update/DialogBootload.cpp",
+    ("reply-steps-every-port", "window/DialogBootload.cpp",
      "every received line runs a step of every port (the engine sees one port "
      "only, so the dialog's per-line hook does it)",
      "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
@@ -85,7 +85,7 @@ MUTANTS = [
      "every copy of a line waits one time-out: an answer held up for long costs a copy a time-out",
      "    return g.lastCopyNs + (timer.timeoutNs() << doublings);\n",
      "    return g.lastCopyNs + timer.timeoutNs() + 0 * doublings;\n"),
-    ("window-writes-later", "update/DialogBootload.cpp",
+    ("window-writes-later", "window/DialogBootload.cpp",
      "the window leaves a line to the port's next write notification: a busy event loop "
      "holds it while its resend time-out runs",
      "        return;\n    port->writeNow();\n",
@@ -174,11 +174,11 @@ MUTANTS = [
      '"Bootload Complete" written as "Bootload Completed"',
      "        log(QStringLiteral(\"Bootload Complete\"));\n",
      "        log(QStringLiteral(\"Bootload Completed\"));\n"),
-    ("title-spelling-corrected", "app/MainWindow.cpp",
+    ("title-spelling-corrected", "window/MainWindow.cpp",
      'the window title\'s "bootlodaer" corrected to "bootloader"',
      "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootlodaer\"));\n",
      "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));\n"),
-    ("buttons-swapped", "app/MainWindow.cpp",
+    ("buttons-swapped", "window/MainWindow.cpp",
      "pushButton_2 and pushButton_3 run each other's mode",
      "void MainWindow::on_pushButton_3_clicked()\n"
      "{\n"

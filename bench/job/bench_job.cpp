@@ -6,7 +6,7 @@
 // capture-to-"$X" time against the wire-time bound, lines per second, the
 // tool's CPU per line, and the lines sent against the lines needed (resends).
 #include "PayloadWriter.h"
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 #include "engine/PortTest.h"
 #include "engine/UpdateMode.h"
 

@@ -1,8 +1,8 @@
 // The main window's title and its three buttons: each runs one modal update
 // dialog of its job, a new one every click, deleted once it is closed.
-#include "app/MainWindow.h"
+#include "window/MainWindow.h"
 #include "support/TestSupport.h"
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
 
 #include <QApplication>

@@ -8,7 +8,7 @@
 #include "PtyPair.h"
 #include "support/JobRig.h"
 #include "support/TestSupport.h"
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 #include "engine/PortTest.h"
 #include "engine/UpdateMode.h"
 

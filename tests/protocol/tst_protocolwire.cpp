@@ -5,7 +5,7 @@
 #include "PtyPair.h"
 #include "support/TestSupport.h"
 #include "ui_DialogBootload.h"
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
 #include "engine/UpdateMode.h"

@@ -4,7 +4,7 @@
 // faster than in the field (kTickMs a step), so waits counted in steps take a
 // fraction of a second; delays a unit adds are given in steps too.
 #include "SimUnit.h"
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 
 #include <QByteArray>
 #include <QList>

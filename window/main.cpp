@@ -1,6 +1,6 @@
 // zq-updater: updates an annealing machine's control unit through its serial
 // bootloader.
-#include "app/MainWindow.h"
+#include "window/MainWindow.h"
 
 #include <QApplication>
 

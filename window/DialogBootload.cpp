@@ -1,4 +1,4 @@
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 
 #include "link/LineFrame.h"
 #include "payload/ImageReader.h"

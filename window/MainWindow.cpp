@@ -1,7 +1,7 @@
-#include "app/MainWindow.h"
+#include "window/MainWindow.h"
 
 #include "ui_MainWindow.h"
-#include "update/DialogBootload.h"
+#include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
 
 MainWindow::MainWindow(QWidget *parent)
