@@ -1,7 +1,7 @@
 // The simulated unit is a test instrument; these show that its checks catch
 // what they claim: a lost data line and a sector programmed without its erase
 // (the flash model), a line sent at the wrong speed, and a unit that goes
-// silent or restarts. Whole jobs against it run in tests/sequencer.
+// silent or restarts. Whole jobs against it run in tests/window.
 #include "FlashModel.h"
 #include "SimUnit.h"
 #include "support/TestSupport.h"
