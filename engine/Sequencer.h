@@ -6,6 +6,7 @@
 // timer (every port) and from a reply (the port that replied), so the next
 // command follows its acknowledgement at once and the timer only counts the
 // waits after which a command is resent.
+#include "payload/FirmwareFile.h"
 #include "payload/ImageRecord.h"
 #include "engine/Protocol.h"
 #include "engine/UpdateMode.h"
@@ -60,7 +61,12 @@ public:
     static constexpr int kSectorCount = 223;
 
 private:
-    // Steps, by job state.
+    static constexpr int kLastDataProgress = 913407; // firmware progress after the last data line
+    static constexpr std::int32_t kFirstAddress = FirmwareFile::kFirstAddress;
+    static constexpr std::int32_t kLastAddress = FirmwareFile::kEndAddress - 1; // 0xDFFFF
+    static constexpr qint32 kBootloaderBaud = 921600;
+
+    // Steps, by job state (SequencerSteps.cpp).
     void versionQuery(PortTest *port);
     void switchToBootloaderSpeed(PortTest *port);
     void waitForBootloader(PortTest *port);
@@ -70,7 +76,7 @@ private:
     void eraseImages(PortTest *port);
     void finish(PortTest *port);
 
-    // Reactions, by reply word.
+    // Reactions, by reply word (SequencerReplies.cpp).
     void onBootloader(PortTest *port);
     void onVersion(PortTest *port, const char *line);
     void onImageAck(PortTest *port, const char *line);

@@ -7,14 +7,16 @@ edits; when the text is no longer found exactly once, the mutant is "stale".
 
     mutants.py list                one line per mutant: name, file, what it breaks
     mutants.py names               the names, one a line
-    mutants.py file NAME           the file NAME changes
+    mutants.py file NAME [ROOT]    the file NAME changes (in the tree at ROOT)
     mutants.py apply ROOT NAME     applies NAME to the tree at ROOT
                                    (exit 3 and a reason when it is stale)
 """
 import sys
 from pathlib import Path
 
-SEQ = "engine/Sequencer.cpp"
+# The sequencer is one class over several files (steps, reactions, timing): a
+# mutant given this name applies to whichever of them holds its text.
+SEQ = "engine/Sequencer*.cpp"
 
 # (name, file, what the mutant breaks, original text, replacement text)
 MUTANTS = [
@@ -279,8 +281,17 @@ def find(name):
     sys.exit(f"mutants.py: no mutant named {name}")
 
 
+def resolve(root, rel, original):
+    """The file a mutant changes: rel, or the one file its pattern names that holds its text."""
+    if "*" not in rel:
+        return rel
+    holders = [p for p in sorted(Path(root).glob(rel)) if original in p.read_text(encoding="utf-8")]
+    return str(holders[0].relative_to(root)) if len(holders) == 1 else rel
+
+
 def apply(root, name):
     _, rel, _, original, replacement = find(name)
+    rel = resolve(root, rel, original)
     path = Path(root) / rel
     if not path.is_file():
         print(f"{rel} is missing")
@@ -303,8 +314,9 @@ def main(argv):
         for m in MUTANTS:
             print(m[0])
         return 0
-    if len(argv) == 2 and argv[0] == "file":
-        print(find(argv[1])[1])
+    if len(argv) in (2, 3) and argv[0] == "file":
+        m = find(argv[1])
+        print(resolve(argv[2], m[1], m[3]) if len(argv) == 3 else m[1])
         return 0
     if len(argv) == 2 and argv[0] == "what":
         print(find(argv[1])[2])

@@ -1,0 +1,297 @@
+// The sequencer's reactions, by reply word: the receive path cuts a port's
+// bytes into lines, and each recognised reply acts on the unit's job record.
+#include "engine/Sequencer.h"
+
+#include "link/Diagnostics.h"
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Timeouts.h"
+#include "link/LineAssembler.h"
+#include "link/TextRoutines.h"
+
+#include <algorithm>
+
+using namespace Timeouts;
+
+// The receive path and the reactions to replies, in the order the reply
+// words are checked.
+
+void Sequencer::receive(PortTest *port, const QByteArray &bytes)
+{
+    ++port->guards.readCount;
+    for (const char byte : bytes) {
+        if (!AppendRxByte(port->rxLine, port->rxLength, byte))
+            continue;
+        host.lineReceived(port);
+        handleLine(port, QString::fromLatin1(port->rxLine));
+        port->rxLength = 0;
+    }
+}
+
+void Sequencer::handleLine(PortTest *port, const QString &line)
+{
+    const QByteArray utf8 = line.toUtf8();
+    const int n = std::min(static_cast<int>(utf8.size()), kLineBufferSize - 1);
+    std::copy(utf8.constData(), utf8.constData() + n, port->rxLine);
+    port->rxLine[n] = '\0';
+    if (n == 0)
+        return;
+
+    char word[Protocol::kReplyWordLength + 1];
+    const Protocol::ReplyWord reply = Protocol::recogniseReply(port->rxLine, word);
+    if (reply != Protocol::ReplyWord::Bootloader)
+        qCDebug(lcWire).noquote() << "RX" << port->portName() << word;
+    onReply(port, reply, port->rxLine);
+}
+
+void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *line)
+{
+    using Protocol::ReplyWord;
+    if (word == ReplyWord::Unknown)
+        return;
+    port->timing.silentSinceNs = host.nowNs();
+    if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
+        port->guards.bootloaderAnswered = true;
+        JobTiming &t = port->timing;
+        if (t.lastSendNs >= 0) {
+            t.replyNsTotal += host.nowNs() - t.lastSendNs;
+            ++t.replyCount;
+            t.lastSendNs = -1;
+        }
+    }
+
+    switch (word) {
+    case ReplyWord::Bootloader: onBootloader(port); break;
+    case ReplyWord::GAck: qCDebug(lcJob) << "Captured Bootloader"; break;
+    case ReplyWord::MverR: onVersion(port, line); break;
+    case ReplyWord::IAck: onImageAck(port, line); break;
+    case ReplyWord::FAck: onChunkAck(port, line); break;
+    case ReplyWord::AAck: onEraseAck(port, line); break;
+    default: break;
+    }
+
+    if (port->capturePhase == Uncaptured) {
+        if (word != ReplyWord::GAck) {
+            updateStatus(port);
+            return;
+        }
+        port->capturePhase = Captured;
+        port->address = kFirstAddress;
+        port->tickCount = 0;
+    }
+
+    switch (word) {
+    case ReplyWord::EAck: onSectorErased(port); break;
+    case ReplyWord::DAck: onDataAck(port); break;
+    case ReplyWord::PAck: onProgrammed(port); break;
+    default: break;
+    }
+    updateStatus(port);
+}
+
+void Sequencer::onBootloader(PortTest *port)
+{
+    // "$G" again for as long as the bootloader has not answered after the
+    // capture: a lost "$G" must not leave the job waiting forever.
+    const bool captureLost = port->capturePhase == Captured && !port->guards.bootloaderAnswered;
+    if (port->capturePhase != Uncaptured && !captureLost) {
+        // The bootloader answered already: the unit has been reset.
+        if (port->jobState != Finish)
+            restart(port);
+        return;
+    }
+    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+    port->capturePhase = Captured;
+    qCDebug(lcJob) << "Send Capture Bootloader";
+}
+
+void Sequencer::onVersion(PortTest *port, const char *line)
+{
+    char version[kLineBufferSize];
+    if (GetField(line, version, 1, kLineBufferSize - 1) == 0)
+        version[0] = '\0';
+    port->status.version = QString::fromUtf8(version);
+    host.showUnitVersion(port, port->status.version);
+    char command[kLineBufferSize];
+    Protocol::startBootloader(command);
+    send(port, command);
+}
+
+void Sequencer::onImageAck(PortTest *port, const char *line)
+{
+    ReplyGuards &g = port->guards;
+    if (port->jobState != SendImages || !g.headerAwaited) {
+        // An answer owed to an earlier copy of a header, or a stray one.
+        qCDebug(lcJob) << "$IACK not awaited, ignored";
+        if (g.repliesOwed > 0 && --g.repliesOwed == 0) {
+            g.holdSteps = 0;
+            if (port->jobState == SendImages && port->imageStep == ImageHeader
+                && port->stepCountdown == 0)
+                step(port); // the held header goes out now
+        }
+        return;
+    }
+    const int flag = Protocol::flagField(line, 1);
+    if (flag == 0 || flag == 1) {
+        g.headerAwaited = false;
+        owe(port, g.headerSends - 1);
+        g.headerSends = 0;
+        if (flag == 0)
+            port->imageStep = ImageChunks;
+        else
+            nextImage(port); // the unit holds this image already
+    }
+    port->stepCountdown = 0;
+    step(port);
+}
+
+void Sequencer::onChunkAck(PortTest *port, const char *line)
+{
+    const std::uint32_t chunk = Protocol::numberField(line, 1);
+    const int flag = Protocol::flagField(line, 2);
+    char flagText[kLineBufferSize];
+    if (GetField(line, flagText, 2, kLineBufferSize - 1) == 0)
+        flagText[0] = '\0';
+    qCDebug(lcJob).noquote() << "FACK" << chunk << flagText;
+    if (port->jobState != SendImages || !port->guards.chunksAwaited
+        || port->imageIndex >= static_cast<std::uint32_t>(imageCount())) {
+        qCDebug(lcJob) << "$FACK not awaited, ignored";
+        return;
+    }
+    const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
+    if (chunk == port->lastChunk) {
+        ReplyGuards &g = port->guards;
+        if (g.chunkSends == 1)
+            port->timing.chunkTimer.sample(host.nowNs() - g.lastCopyNs);
+        g.chunkSends = 0;
+        g.awaited = 0;
+        port->imageOffset += Protocol::kChunkBytes;
+        if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))
+            nextImage(port);
+        else
+            showImageProgress(port);
+    } else if (flag == 1) {
+        // The unit moves on to the next image: the step run now sends its
+        // header, or "$X" when no image is left.
+        port->guards.chunksAwaited = false;
+        port->guards.awaited = 0;
+        ++port->imageIndex;
+        port->imageStep = ImageHeader;
+        port->imageOffset = 0;
+        showImageProgress(port);
+    } else {
+        // A late or repeated acknowledgement: the resend by step count covers
+        // a chunk that was really lost.
+        qCDebug(lcJob) << "$FACK for another chunk than" << port->lastChunk << ", ignored";
+        return;
+    }
+    port->stepCountdown = 0;
+    step(port);
+}
+
+// The current image is done (sent or held by the unit already): on to the next,
+// or "$X" after the last.
+void Sequencer::nextImage(PortTest *port)
+{
+    port->guards.chunksAwaited = false;
+    ++port->imageIndex;
+    port->imageStep = ImageHeader;
+    port->imageOffset = 0;
+    if (port->imageIndex >= static_cast<std::uint32_t>(imageCount()))
+        finishJob(port);
+    showImageProgress(port);
+}
+
+void Sequencer::onEraseAck(PortTest *port, const char *line)
+{
+    qCDebug(lcJob).noquote() << QString::fromUtf8(line).trimmed();
+    if (port->jobState != EraseImages) {
+        qCDebug(lcJob) << "$AACK not awaited, ignored";
+        return;
+    }
+    const std::uint32_t n = Protocol::numberField(line, 1);
+    if (n == 0) {
+        port->imageStep = EraseWait;
+        port->stepCountdown = kEraseRunningSteps;
+    } else if (n == 1) {
+        log(QStringLiteral("Images Erased"));
+        finishJob(port);
+    }
+}
+
+void Sequencer::onSectorErased(PortTest *port)
+{
+    ReplyGuards &g = port->guards;
+    if (port->jobState != ProgramFirmware || port->capturePhase != Captured
+        || port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)
+        return; // an "$EACK" counts only after this sector's "$E" went out
+    g.sectorErased = true;
+    port->sectorStep = SectorData;
+    // The first data line goes out now, unless the wait for this reply has
+    // already sent it.
+    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {
+        commandDueNow(port);
+        step(port);
+    }
+}
+
+void Sequencer::onDataAck(PortTest *port)
+{
+    ReplyGuards &g = port->guards;
+    if (port->jobState != ProgramFirmware
+        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))
+        return;
+    if (g.repliesOwed > 0) {
+        // Owed to an earlier copy of a line that is acknowledged already.
+        if (--g.repliesOwed == 0) {
+            g.holdSteps = 0;
+            step(port);
+        }
+        return;
+    }
+    if (port->sectorStep != SectorData || g.dataSends == 0)
+        return;
+    // Read together with the reply that sent the current line: a repeated
+    // answer to the line before it, not this line's.
+    if (g.dataSentAtRead == g.readCount && g.dataSends == 1) {
+        qCDebug(lcJob) << "$DACK read before its line went out, ignored";
+        return;
+    }
+    const int copies = g.dataSends;
+    if (copies == 1)
+        port->timing.dataTimer.sample(host.nowNs() - g.lastCopyNs);
+    g.dataSends = 0;
+    commandDueNow(port);
+    port->address += Protocol::kDataLineBytes;
+    if (port->address % Protocol::kSectorSize == 0) {
+        port->sectorStep = SectorProgram;
+        programDueNow(port);
+    }
+    showFirmwareProgress(port);
+    owe(port, copies - 1);
+    g.awaited = 0;
+    step(port);
+}
+
+void Sequencer::onProgrammed(PortTest *port)
+{
+    if (port->jobState != ProgramFirmware || port->capturePhase != Captured
+        || port->sectorStep != SectorProgram || port->guards.programSends == 0)
+        return;
+    port->guards.programSends = 0;
+    if (port->address > kLastAddress - 1) {
+        port->capturePhase = FirmwareWritten;
+        port->address = kFirstAddress;
+        host.setFirmwareProgress(kLoadMaximum);
+        port->stepCountdown = 0;
+        port->jobState = SendImages;
+        port->imageIndex = 0;
+        port->imageStep = ImageRestart;
+        port->imageOffset = 0;
+        port->guards.repliesOwed = port->guards.holdSteps = 0;
+    }
+    port->sectorStep = SectorStart;
+    port->guards.eraseSent = false;
+    commandDueNow(port);
+    step(port);
+}

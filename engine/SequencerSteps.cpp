@@ -1,0 +1,349 @@
+// The sequencer's steps, by job state: what one step of a unit's job does in
+// each state, from the version query to closing the port after "$X".
+#include "engine/Sequencer.h"
+
+#include "link/Diagnostics.h"
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Timeouts.h"
+#include "engine/LowLatency.h"
+#include "payload/FirmwareFile.h"
+
+#include <QFileInfo>
+#include <QTimer>
+#include <utility>
+
+using namespace Timeouts;
+
+// One step, by job state.
+
+void Sequencer::step(PortTest *port)
+{
+    if (endedBySilence(port))
+        return;
+    switch (port->jobState) {
+    case StartVersionQuery:
+        port->retryCount = kVersionQuerySteps;
+        port->jobState = VersionQuery;
+        port->timing.startNs = host.nowNs();
+        break;
+    case VersionQuery: versionQuery(port); break;
+    case SwitchToBootloaderSpeed: switchToBootloaderSpeed(port); break;
+    case WaitForBootloader: waitForBootloader(port); break;
+    case OpenFiles: openFiles(port); break;
+    case ProgramFirmware: programFirmware(port); break;
+    case SendImages: sendImages(port); break;
+    case EraseImages: eraseImages(port); break;
+    case Finish: finish(port); break;
+    }
+    updateStatus(port);
+}
+
+void Sequencer::versionQuery(PortTest *port)
+{
+    char line[kLineBufferSize];
+    --port->retryCount;
+    if (port->retryCount > 1)
+        Protocol::versionQuery(line);
+    else
+        Protocol::startBootloader(line);
+    send(port, line);
+    if (port->retryCount <= 0) {
+        closePort(port);
+        port->jobState = SwitchToBootloaderSpeed;
+    }
+}
+
+void Sequencer::switchToBootloaderSpeed(PortTest *port)
+{
+    port->capturePhase = Uncaptured;
+    port->guards.bootloaderAnswered = false;
+    port->guards.waitSteps = 0;
+    port->rxLength = 0; // a partial line from the old speed would spoil the first one
+    port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
+    port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
+    if (port->isOpen() || port->open(QIODevice::ReadWrite)) {
+        LowLatency::request(*port);
+    } else {
+        qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
+    }
+    port->jobState = WaitForBootloader;
+}
+
+void Sequencer::waitForBootloader(PortTest *port)
+{
+    if (port->capturePhase == Captured) {
+        port->jobState = OpenFiles;
+    } else if (++port->guards.waitSteps == kBootloaderWarnSteps) {
+        log(QStringLiteral("No bootloader seen on %1 after 20 s: power-cycle the unit. "
+                           "Still waiting.")
+                .arg(port->portName()));
+    }
+}
+
+void Sequencer::openFiles(PortTest *port)
+{
+    port->jobFile.close(); // still open from before a restart
+    port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
+    qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
+                                              : "Cannot find file Address.bin");
+    if (port->jobFile.open(QIODevice::ReadOnly)) {
+        port->jobFile.setTextModeEnabled(false);
+        qCDebug(lcJob) << "Opened address.bin";
+    }
+
+    port->jobState = ProgramFirmware;
+    if (inputs.mode == ImagesOnly) {
+        port->jobState = SendImages;
+        port->imageIndex = 0;
+        port->imageOffset = 0;
+        port->imageStep = ImageRestart;
+        port->stepCountdown = 0;
+    } else if (inputs.mode == DeleteImages) {
+        port->jobState = EraseImages;
+        port->imageIndex = 0;
+        port->imageOffset = 0;
+        port->imageStep = EraseSend;
+        port->stepCountdown = 1;
+    }
+
+    port->jobFile.close();
+    port->jobFile.setFileName(inputs.firmwarePath);
+    if (port->jobFile.open(QIODevice::ReadOnly))
+        qCDebug(lcJob).noquote() << "Opened" << port->jobFile.fileName();
+
+    port->address = kFirstAddress;
+    port->sectorStep = SectorStart;
+    port->tickCount = 0;
+    const bool bootloaderAnswered = port->guards.bootloaderAnswered;
+    port->guards.reset();
+    port->guards.bootloaderAnswered = bootloaderAnswered;
+    imageTotal = 0;
+    for (const ImageRecord &image : std::as_const(inputs.images))
+        imageTotal += image.pixels.size();
+
+    if (!inputs.settingsProblem.isEmpty() && inputs.mode != DeleteImages)
+        port->status.notUpdated
+            << QStringLiteral("the display images (settings.json could not be read)");
+    if (port->jobState != ProgramFirmware)
+        return;
+    // Not one sector is erased from a file that can't be written whole: the
+    // unit keeps the firmware it has.
+    const QString problem = FirmwareFile::problem(inputs.firmwarePath);
+    if (!problem.isEmpty()) {
+        log(QStringLiteral("fw1.bin cannot be used: %1. The firmware was not updated.")
+                .arg(problem));
+        port->status.notUpdated.prepend(QStringLiteral("the firmware"));
+        if (inputs.settingsProblem.isEmpty())
+            port->status.notUpdated << QStringLiteral("the display images");
+        finishJob(port);
+    }
+}
+
+void Sequencer::commandDueNow(PortTest *port)
+{
+    port->tickCount = kCommandWaitSteps + 1;
+}
+
+void Sequencer::programDueNow(PortTest *port)
+{
+    port->tickCount = kProgramWaitSteps + 1;
+}
+
+void Sequencer::programFirmware(PortTest *port)
+{
+    if (holding(port))
+        return;
+    switch (port->sectorStep) {
+    case SectorStart:
+        if (port->tickCount <= kCommandWaitSteps) {
+            ++port->tickCount;
+            return;
+        }
+        port->tickCount = 0;
+        sendSectorErase(port);
+        port->sectorStep = SectorData;
+        [[fallthrough]]; // data lines follow "$E" without waiting for "$EACK"
+    case SectorData:
+        if (port->tickCount <= kCommandWaitSteps) {
+            ++port->tickCount;
+            return;
+        }
+        port->tickCount = 0;
+        sendDataLine(port);
+        ++port->tickCount;
+        return;
+    case SectorProgram:
+        if (port->tickCount <= kProgramWaitSteps || port->capturePhase != Captured) {
+            ++port->tickCount;
+            return;
+        }
+        if (!port->guards.sectorErased) {
+            // Without "$EACK" the sector may not have been erased: start it again.
+            qCDebug(lcJob).noquote()
+                << "No $EACK for the sector at" << Qt::hex << port->address - Protocol::kSectorSize
+                << "on" << port->portName() << "- erasing it again";
+            port->address -= Protocol::kSectorSize;
+            port->sectorStep = SectorStart;
+            commandDueNow(port);
+            programFirmware(port);
+            return;
+        }
+        port->tickCount = 0;
+        sendProgram(port);
+        ++port->tickCount;
+        return;
+    }
+}
+
+void Sequencer::sendImages(PortTest *port)
+{
+    switch (port->imageStep) {
+    case ImageHeader:
+        if (port->stepCountdown > 0) {
+            --port->stepCountdown;
+            return;
+        }
+        if (holding(port) || !skipUnsendableImages(port))
+            return;
+        sendImageHeader(port, inputs.images.at(static_cast<int>(port->imageIndex)));
+        port->imageOffset = 0;
+        port->stepCountdown = kImageWaitSteps;
+        return;
+    case ImageChunks:
+        if (port->stepCountdown > 0) {
+            --port->stepCountdown;
+            return;
+        }
+        if (port->imageIndex >= static_cast<std::uint32_t>(imageCount())) {
+            finishJob(port);
+            return;
+        }
+        sendChunk(port, inputs.images.at(static_cast<int>(port->imageIndex)));
+        return;
+    case ImageRestart:
+        if (port->stepCountdown > 0) {
+            --port->stepCountdown;
+            return;
+        }
+        port->stepCountdown = kImageRestartSteps;
+        port->imageStep = ImageHeader;
+        return;
+    default:
+        port->imageStep = ImageRestart;
+        port->stepCountdown = 0;
+        return;
+    }
+}
+
+int Sequencer::imageCount() const
+{
+    return inputs.images.size();
+}
+
+// Passes over images that must not be sent (they were not read, or the unit
+// can't show them), noting each; false when that ended the job.
+bool Sequencer::skipUnsendableImages(PortTest *port)
+{
+    while (port->imageIndex < static_cast<std::uint32_t>(imageCount())) {
+        const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
+        if (image.problem.isEmpty() && !image.pixels.isEmpty())
+            return true;
+        const QString what = QStringLiteral("image %1 (%2)")
+                                 .arg(image.imageName)
+                                 .arg(QFileInfo(image.fileName).fileName());
+        log(QStringLiteral("Not sending %1 to %2: %3")
+                .arg(what, port->portName(),
+                    image.problem.isEmpty() ? QStringLiteral("it holds no bytes") : image.problem));
+        port->status.notUpdated << what;
+        ++port->imageIndex;
+        showImageProgress(port);
+    }
+    finishJob(port);
+    return false;
+}
+
+void Sequencer::eraseImages(PortTest *port)
+{
+    if (port->stepCountdown > 0) {
+        --port->stepCountdown;
+        return;
+    }
+    if (port->imageStep == EraseSend) {
+        log(QStringLiteral("Send Erase All messages Command takes around 20 seconds"));
+        char line[kLineBufferSize];
+        Protocol::eraseImages(line);
+        send(port, line);
+        port->imageStep = EraseWait;
+        port->stepCountdown = kEraseReplySteps;
+    } else {
+        port->imageStep = EraseSend;
+        log(QStringLiteral("Command Timedout"));
+    }
+}
+
+void Sequencer::finishJob(PortTest *port)
+{
+    port->jobState = Finish;
+    port->tickCount = 0;
+    sendExit(port);
+}
+
+void Sequencer::finish(PortTest *port)
+{
+    if (port->tickCount >= kFinishSteps)
+        return;
+    if (++port->tickCount < kFinishSteps)
+        return;
+    closePort(port);
+    if (port->status.notUpdated.isEmpty())
+        log(QStringLiteral("Bootload Complete"));
+    else
+        log(QStringLiteral("Update of %1 NOT complete. Not updated: %2.")
+                .arg(port->portName(), port->status.notUpdated.join(QStringLiteral(", "))));
+    const JobTiming &t = port->timing;
+    const double seconds = static_cast<double>(host.nowNs() - t.startNs) / 1e9;
+    const double replyMs = t.replyCount > 0
+        ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount
+        : 0.0;
+    log(QStringLiteral("%1: job took %2 s, average reply time %3 ms over %4 replies, "
+                       "%5 resends, learned time-out %6")
+            .arg(port->portName())
+            .arg(seconds, 0, 'f', 1)
+            .arg(replyMs, 0, 'f', 2)
+            .arg(t.replyCount)
+            .arg(t.resends)
+            .arg(t.dataTimer.learned()
+                    ? QStringLiteral("%1 ms").arg(t.dataTimer.timeoutNs() / 1000000)
+                    : QStringLiteral("none")));
+    const QString advice = LowLatency::slowReplyAdvice(port->portName(), replyMs);
+    if (!advice.isEmpty())
+        log(advice);
+    endStatus(port);
+}
+
+void Sequencer::connectionLost(PortTest *port)
+{
+    if (port->status.stage == UnitStatus::ConnectionLost
+        || (port->jobState == Finish && port->tickCount >= kFinishSteps))
+        return;
+    port->jobState = Finish;
+    port->tickCount = kFinishSteps;
+    log(QStringLiteral("Connection to %1 lost: its job has ended and the unit may not be "
+                       "updated. Check the cable and run the job again.")
+            .arg(port->portName()));
+    port->status.stage = UnitStatus::ConnectionLost;
+    port->status.reason = QStringLiteral("connection lost");
+    host.unitChanged(port);
+    // The port may be inside its own notification: close it once that is over.
+    QTimer::singleShot(0, port, [port] {
+        if (port->isOpen())
+            port->close();
+    });
+}
+
+void Sequencer::stop(PortTest *port, const QString &why)
+{
+    if (!port->status.ended())
+        endUnit(port, QString(), why);
+}
