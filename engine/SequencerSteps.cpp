@@ -4,6 +4,7 @@
 
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
+#include "engine/JobSummary.h"
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
 #include "engine/LowLatency.h"
@@ -306,19 +307,22 @@ void Sequencer::finish(PortTest *port)
     const double replyMs = t.replyCount > 0
         ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount
         : 0.0;
-    log(QStringLiteral("%1: job took %2 s, average reply time %3 ms over %4 replies, "
-                       "%5 resends, learned time-out %6")
-            .arg(port->portName())
-            .arg(seconds, 0, 'f', 1)
-            .arg(replyMs, 0, 'f', 2)
-            .arg(t.replyCount)
-            .arg(t.resends)
-            .arg(t.dataTimer.learned()
-                    ? QStringLiteral("%1 ms").arg(t.dataTimer.timeoutNs() / 1000000)
-                    : QStringLiteral("none")));
+    log(JobSummary::closingLine(port->portName(), seconds, replyMs, t.resends));
+    const QString hint = JobSummary::lossyLinkHint(port->portName(), t.resends, t.linesSent);
+    if (!hint.isEmpty())
+        log(hint);
     const QString advice = LowLatency::slowReplyAdvice(port->portName(), replyMs);
     if (!advice.isEmpty())
         log(advice);
+    // The engine's own figures, for whoever reads the diagnostic log.
+    const auto learned = [](const ReplyTimer &timer) {
+        return timer.learned() ? QStringLiteral("%1 ms").arg(timer.timeoutNs() / 1000000)
+                               : QStringLiteral("none");
+    };
+    qCDebug(lcJob).noquote() << port->portName() << "job figures:" << t.linesSent << "lines,"
+                             << t.resends << "resends," << t.replyCount << "replies,"
+                             << t.restarts << "restarts, learned time-out" << learned(t.dataTimer)
+                             << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\"";
     endStatus(port);
 }
 

@@ -97,6 +97,16 @@ MUTANTS = [
      "    port->jobFile.close(); // still open from before a restart\n",
      ""),
 
+    # --- The job log's closing lines -----------------------------------------
+    ("lossy-hint-off-by-one", "engine/JobSummary.cpp",
+     "five lines sent again are not enough for the hint to check the cable",
+     "    if (resends < kLossyLinkResends\n",
+     "    if (resends <= kLossyLinkResends\n"),
+    ("lossy-hint-ignores-ratio", "engine/JobSummary.cpp",
+     "a few copies in a long job (a busy computer) are taken for a bad cable",
+     "        || static_cast<qint64>(resends) * kLossyLinkRatio < linesSent)\n",
+     "        || linesSent < 0)\n"),
+
     # --- Line frame, checksum, fields ----------------------------------------
     ("frame-no-length-limit", "link/LineFrame.cpp",
      "a text longer than 993 characters is framed past the buffer's end",
