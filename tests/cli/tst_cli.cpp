@@ -44,10 +44,15 @@ struct Sim {
             QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
                 "--restart-ms", "20", "--erase-ms", "300" }
                 + more);
-        QDeadlineTimer deadline(10000);
-        while (paths.size() < units && !deadline.hasExpired() && p.waitForReadyRead(1000))
+        // A loaded machine may take seconds to start it: only the deadline or
+        // its end stops the wait, not a second without output.
+        QDeadlineTimer deadline(30000);
+        while (paths.size() < units && !deadline.hasExpired()) {
+            if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
+                break;
             while (p.canReadLine())
                 paths << QString::fromLocal8Bit(p.readLine()).trimmed();
+        }
         return paths.size() == units;
     }
     QJsonArray stop()
