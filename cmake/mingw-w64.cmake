@@ -1,0 +1,29 @@
+# Cross-building for 64-bit Windows with Debian's MinGW-w64 compilers:
+#
+#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+#         -DZQ_WINDOWS_QT=<Qt for MinGW, e.g. what scripts/windows builds>
+#
+# The posix thread-model compilers: the win32 model has no std::mutex, and Qt
+# built by scripts/windows uses the same ones, whose runtime DLLs (libwinpthread
+# among them) go beside the programs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(ZQ_MINGW x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${ZQ_MINGW}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZQ_MINGW}-g++-posix)
+set(CMAKE_RC_COMPILER ${ZQ_MINGW}-windres)
+
+set(ZQ_WINDOWS_QT "$ENV{ZQ_WINDOWS_QT}" CACHE PATH "Qt built for MinGW-w64")
+# try_compile projects get the toolchain file again, but not the cache.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZQ_WINDOWS_QT)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ZQ_MINGW} ${ZQ_WINDOWS_QT})
+set(CMAKE_PREFIX_PATH ${ZQ_WINDOWS_QT})
+# Programs (moc, rcc, uic: Qt's host tools) come from the build machine;
+# headers, libraries and packages only from the Windows side, never the
+# build machine's own Qt.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
