@@ -4,20 +4,26 @@
 #include <QWinEventNotifier>
 #include <windows.h>
 
-// The three overlapped operations a port can have pending at once. They live
-// on the heap: one still pending when the port closes is left to the system
-// rather than freed under it.
+namespace {
+
+constexpr DWORD kReadChunk = 4096;
+
+} // namespace
+
+// The overlapped operations a port can have pending, and the buffer the read
+// fills. They live on the heap: a block with an operation still pending when
+// the port closes is left to the system rather than freed under it.
 struct QSerialPort::Io
 {
     OVERLAPPED comm {};
     OVERLAPPED read {};
     OVERLAPPED write {};
     bool commPending = false;
+    bool readPending = false;
+    char chunk[kReadChunk];
 };
 
 namespace {
-
-constexpr DWORD kReadChunk = 4096;
 
 bool deviceGone(DWORD code)
 {
@@ -153,6 +159,8 @@ bool QSerialPort::open(OpenMode mode)
     m_io->write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_commNotifier = new QWinEventNotifier(m_io->comm.hEvent, this);
     connect(m_commNotifier, &QWinEventNotifier::activated, this, [this] { commEventDone(); });
+    m_readNotifier = new QWinEventNotifier(m_io->read.hEvent, this);
+    connect(m_readNotifier, &QWinEventNotifier::activated, this, [this] { readDone(); });
     m_writeNotifier = new QWinEventNotifier(m_io->write.hEvent, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QWinEventNotifier::activated, this, [this] { writeDone(); });
@@ -184,14 +192,17 @@ void QSerialPort::close()
 void QSerialPort::releaseHandles()
 {
     // This may run from a notifier's own signal: they go from the event loop.
-    for (QWinEventNotifier *n : { m_commNotifier, m_writeNotifier }) {
+    for (QWinEventNotifier *n : { m_commNotifier, m_readNotifier, m_writeNotifier }) {
         n->setEnabled(false);
         n->deleteLater();
     }
     m_commNotifier = nullptr;
+    m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
     bool settled = true;
     if (m_io->commPending && !waitDone(m_io->comm, 1000))
+        settled = false;
+    if (m_io->readPending && !waitDone(m_io->read, 1000))
         settled = false;
     if (m_writing > 0 && !waitDone(m_io->write, 1000))
         settled = false;
@@ -293,12 +304,23 @@ qint64 QSerialPort::bytesToWrite() const
 
 bool QSerialPort::waitForReadyRead(int msecs)
 {
-    if (m_handle == INVALID_HANDLE_VALUE || !m_io->commPending)
+    if (m_handle == INVALID_HANDLE_VALUE)
         return false;
     const qint64 before = m_rx.size();
-    if (!waitDone(m_io->comm, msecs < 0 ? INFINITE : DWORD(msecs)))
-        return false;
-    commEventDone();
+    const DWORD start = GetTickCount();
+    while (m_handle != INVALID_HANDLE_VALUE && m_rx.size() == before) {
+        const DWORD spent = GetTickCount() - start;
+        if (msecs >= 0 && spent >= DWORD(msecs))
+            return false;
+        const HANDLE events[] = { m_io->comm.hEvent, m_io->read.hEvent };
+        const DWORD which = WaitForMultipleObjects(2, events, FALSE, msecs < 0 ? INFINITE : DWORD(msecs) - spent);
+        if (which == WAIT_OBJECT_0)
+            commEventDone();
+        else if (which == WAIT_OBJECT_0 + 1)
+            readDone();
+        else
+            return false;
+    }
     return m_rx.size() > before;
 }
 
@@ -349,6 +371,8 @@ void QSerialPort::fail(SerialPortError error, unsigned long code)
         // signalled event does not wake the loop again and again.
         if (m_commNotifier)
             m_commNotifier->setEnabled(false);
+        if (m_readNotifier)
+            m_readNotifier->setEnabled(false);
         if (m_writeNotifier)
             m_writeNotifier->setEnabled(false);
     }
@@ -370,6 +394,7 @@ bool QSerialPort::startWaitComm()
     return false;
 }
 
+// A character arrived (or the driver says something did): read what is there.
 void QSerialPort::commEventDone()
 {
     if (m_handle == INVALID_HANDLE_VALUE || !m_io->commPending)
@@ -380,41 +405,53 @@ void QSerialPort::commEventDone()
         if (code == ERROR_IO_INCOMPLETE)
             return;
         m_io->commPending = false;
-        fail(code == ERROR_OPERATION_ABORTED ? ReadError : ResourceError, code);
+        fail(deviceGone(code) ? ResourceError : ReadError, code);
         return;
     }
     m_io->commPending = false;
-    if (readWaiting())
-        startWaitComm();
+    startRead();
 }
 
-// Reads everything the driver holds, then says so once.
-bool QSerialPort::readWaiting()
+// With a read interval time-out of MAXDWORD a read returns at once with what
+// the driver holds; some drivers (Wine's on a pseudo-terminal among them) let
+// it wait for the first byte instead, so the read is overlapped too.
+bool QSerialPort::startRead()
 {
-    const qint64 before = m_rx.size();
-    char chunk[kReadChunk];
-    for (;;) {
-        restart(m_io->read);
-        DWORD got = 0;
-        if (!ReadFile(m_handle, chunk, kReadChunk, nullptr, &m_io->read)) {
-            const DWORD code = GetLastError();
-            if (code != ERROR_IO_PENDING) {
-                fail(deviceGone(code) ? ResourceError : ReadError, code);
-                return false;
-            }
-        }
-        if (!GetOverlappedResult(m_handle, &m_io->read, &got, TRUE)) {
-            const DWORD code = GetLastError();
-            fail(deviceGone(code) ? ResourceError : ReadError, code);
-            return false;
-        }
-        m_rx.append(chunk, int(got));
-        if (got < kReadChunk)
-            break;
+    restart(m_io->read);
+    m_io->readPending = true;
+    if (ReadFile(m_handle, m_io->chunk, kReadChunk, nullptr, &m_io->read))
+        return true; // done already; the event is set and the notifier fires
+    const DWORD code = GetLastError();
+    if (code == ERROR_IO_PENDING)
+        return true;
+    m_io->readPending = false;
+    fail(deviceGone(code) ? ResourceError : ReadError, code);
+    return false;
+}
+
+// Takes what the read brought, reads on while reads come back full, then waits
+// for the next character; says readyRead once the next wait or read is armed.
+void QSerialPort::readDone()
+{
+    if (m_handle == INVALID_HANDLE_VALUE || !m_io->readPending)
+        return;
+    DWORD got = 0;
+    if (!GetOverlappedResult(m_handle, &m_io->read, &got, FALSE)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_IO_INCOMPLETE)
+            return;
+        m_io->readPending = false;
+        fail(deviceGone(code) ? ResourceError : ReadError, code);
+        return;
     }
-    if (m_rx.size() > before)
+    m_io->readPending = false;
+    m_rx.append(m_io->chunk, int(got));
+    if (got == kReadChunk)
+        startRead();
+    else
+        startWaitComm();
+    if (got > 0)
         emit readyRead();
-    return m_handle != INVALID_HANDLE_VALUE;
 }
 
 bool QSerialPort::startWrite()

@@ -5,8 +5,8 @@
 // is left out.
 //
 // The port is opened overlapped. Reading: an overlapped WaitCommEvent for
-// EV_RXCHAR, then a ReadFile that returns at once with what the driver holds
-// (read interval time-out MAXDWORD). Writing: written bytes queue here and go
+// EV_RXCHAR, then an overlapped ReadFile of what the driver holds (read
+// interval time-out MAXDWORD), then the next wait. Writing: written bytes queue here and go
 // out by overlapped WriteFile from the event loop, or at once through flush().
 // A failed wait, read or write after open is a ResourceError, as an unplugged
 // adapter is with Qt's module.
@@ -80,7 +80,8 @@ private:
     bool applyBaudRate();
     bool startWaitComm();
     void commEventDone();
-    bool readWaiting();
+    bool startRead();
+    void readDone();
     bool startWrite();
     void writeDone();
     bool finishWrite(bool wait);
@@ -98,6 +99,7 @@ private:
     struct Io;
     Io *m_io = nullptr;
     QWinEventNotifier *m_commNotifier = nullptr;
+    QWinEventNotifier *m_readNotifier = nullptr;
     QWinEventNotifier *m_writeNotifier = nullptr;
 };
 
