@@ -1,12 +1,17 @@
 #include "qserialport.h"
 #include "qserialportinfo.h"
 
+#include <QLoggingCategory>
 #include <QWinEventNotifier>
 #include <windows.h>
+
+// The port's Win32 failures: QT_LOGGING_RULES="zq.serial.debug=true" shows them.
+Q_LOGGING_CATEGORY(lcSerial, "zq.serial", QtWarningMsg)
 
 namespace {
 
 constexpr DWORD kReadChunk = 4096;
+constexpr int kMaxAborts = 1000;
 
 } // namespace
 
@@ -119,6 +124,8 @@ bool QSerialPort::open(OpenMode mode)
         return false;
     }
     m_handle = h;
+    m_aborts = 0;
+    qCDebug(lcSerial) << m_name << "open";
 
     // 8N1, no flow control, DTR and RTS on as a POSIX open leaves them.
     DCB dcb;
@@ -166,7 +173,7 @@ bool QSerialPort::open(OpenMode mode)
     connect(m_writeNotifier, &QWinEventNotifier::activated, this, [this] { writeDone(); });
 
     QIODevice::open(mode);
-    if (!startWaitComm()) {
+    if (!startRead()) {
         close();
         return false;
     }
@@ -179,6 +186,7 @@ void QSerialPort::close()
         QIODevice::close();
         return;
     }
+    qCDebug(lcSerial) << m_name << "close";
     QIODevice::close();
     CancelIo(m_handle);
     releaseHandles();
@@ -226,6 +234,7 @@ bool QSerialPort::setBaudRate(qint32 baudRate, Directions directions)
         return false;
     }
     m_baudRate = baudRate;
+    qCDebug(lcSerial) << m_name << "baud" << baudRate;
     return m_handle == INVALID_HANDLE_VALUE || applyBaudRate();
 }
 
@@ -364,6 +373,7 @@ qint64 QSerialPort::writeData(const char *data, qint64 size)
 
 void QSerialPort::fail(SerialPortError error, unsigned long code)
 {
+    qCDebug(lcSerial) << m_name << "error" << error << "Win32 error" << code;
     m_error = error;
     setErrorString(qt_error_string(int(code)));
     if (error == ResourceError) {
@@ -394,6 +404,19 @@ bool QSerialPort::startWaitComm()
     return false;
 }
 
+// A wait or read that failed. Wine's serial driver ends a pending wait with
+// ERROR_OPERATION_ABORTED now and then while the port is fine: such a wait or
+// read is started again (true), up to kMaxAborts times in a row without data.
+// Anything else fails the port (false).
+bool QSerialPort::aborted(unsigned long code)
+{
+    qCDebug(lcSerial) << m_name << "wait or read ended with Win32 error" << code;
+    if (code == ERROR_OPERATION_ABORTED && ++m_aborts <= kMaxAborts)
+        return true;
+    fail(deviceGone(code) || code == ERROR_OPERATION_ABORTED ? ResourceError : ReadError, code);
+    return false;
+}
+
 // A character arrived (or the driver says something did): read what is there.
 void QSerialPort::commEventDone()
 {
@@ -405,16 +428,20 @@ void QSerialPort::commEventDone()
         if (code == ERROR_IO_INCOMPLETE)
             return;
         m_io->commPending = false;
-        fail(deviceGone(code) ? ResourceError : ReadError, code);
-        return;
+        if (!aborted(code))
+            return;
     }
     m_io->commPending = false;
+    qCDebug(lcSerial) << m_name << "comm event" << m_eventMask;
     startRead();
 }
 
 // With a read interval time-out of MAXDWORD a read returns at once with what
-// the driver holds; some drivers (Wine's on a pseudo-terminal among them) let
-// it wait for the first byte instead, so the read is overlapped too.
+// the driver holds, nothing included: then a wait for the next character
+// comes first. Wine's driver on a pseudo-terminal lets the read wait for its
+// first byte instead, and its wait may miss a character: so after a read that
+// brought data the next read starts straight away, and a wait follows only a
+// read that came back empty.
 bool QSerialPort::startRead()
 {
     restart(m_io->read);
@@ -429,8 +456,8 @@ bool QSerialPort::startRead()
     return false;
 }
 
-// Takes what the read brought, reads on while reads come back full, then waits
-// for the next character; says readyRead once the next wait or read is armed.
+// Takes what the read brought, starts the next read (or, after an empty one,
+// the wait), then says readyRead.
 void QSerialPort::readDone()
 {
     if (m_handle == INVALID_HANDLE_VALUE || !m_io->readPending)
@@ -441,12 +468,16 @@ void QSerialPort::readDone()
         if (code == ERROR_IO_INCOMPLETE)
             return;
         m_io->readPending = false;
-        fail(deviceGone(code) ? ResourceError : ReadError, code);
+        if (aborted(code))
+            startRead();
         return;
     }
     m_io->readPending = false;
+    if (got > 0)
+        m_aborts = 0;
+    qCDebug(lcSerial) << m_name << "read" << got;
     m_rx.append(m_io->chunk, int(got));
-    if (got == kReadChunk)
+    if (got > 0)
         startRead();
     else
         startWaitComm();
@@ -494,6 +525,7 @@ bool QSerialPort::finishWrite(bool wait)
     }
     m_writing = 0;
     m_writeNotifier->setEnabled(false);
+    qCDebug(lcSerial) << m_name << "wrote" << written;
     m_tx.remove(0, int(written));
     if (written > 0)
         emit bytesWritten(qint64(written));

@@ -4,9 +4,10 @@
 // not to be had. Where Qt's module is found the build uses it and this folder
 // is left out.
 //
-// The port is opened overlapped. Reading: an overlapped WaitCommEvent for
-// EV_RXCHAR, then an overlapped ReadFile of what the driver holds (read
-// interval time-out MAXDWORD), then the next wait. Writing: written bytes queue here and go
+// The port is opened overlapped. Reading: overlapped ReadFiles of what the
+// driver holds (read interval time-out MAXDWORD) while they bring data, an
+// overlapped WaitCommEvent for EV_RXCHAR after one that came back empty.
+// Writing: written bytes queue here and go
 // out by overlapped WriteFile from the event loop, or at once through flush().
 // A failed wait, read or write after open is a ResourceError, as an unplugged
 // adapter is with Qt's module.
@@ -79,6 +80,7 @@ private:
     void fail(SerialPortError error, unsigned long code);
     bool applyBaudRate();
     bool startWaitComm();
+    bool aborted(unsigned long code);
     void commEventDone();
     bool startRead();
     void readDone();
@@ -96,6 +98,7 @@ private:
     qint64 m_writing = 0;      // bytes of m_tx in the pending WriteFile
     bool m_writeQueued = false; // a write is due from the event loop
     unsigned long m_eventMask = 0;
+    int m_aborts = 0; // waits and reads ended by ERROR_OPERATION_ABORTED since data last came
     struct Io;
     Io *m_io = nullptr;
     QWinEventNotifier *m_commNotifier = nullptr;
