@@ -13,6 +13,9 @@ set(ZQ_MINGW x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${ZQ_MINGW}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ZQ_MINGW}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZQ_MINGW}-windres)
+# No link time in the PE header: the same sources link to the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -Wl,--no-insert-timestamp)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT -Wl,--no-insert-timestamp)
 
 set(ZQ_WINDOWS_QT "$ENV{ZQ_WINDOWS_QT}" CACHE PATH "Qt built for MinGW-w64")
 # try_compile projects get the toolchain file again, but not the cache.
