@@ -5,7 +5,7 @@
 #include <QWinEventNotifier>
 #include <windows.h>
 
-// The port's Win32 failures: QT_LOGGING_RULES="zq.serial.debug=true" shows them.
+// The port's steps and Win32 failures: QT_LOGGING_RULES="zq.serial.debug=true" shows them.
 Q_LOGGING_CATEGORY(lcSerial, "zq.serial", QtWarningMsg)
 
 namespace {
