@@ -1,13 +1,16 @@
 #include "CliJob.h"
 
+#include "CliEvents.h"
 #include "CliOptions.h"
 #include "engine/PortTest.h"
+#include "engine/RecordLog.h"
 #include "engine/Protocol.h"
 #include "engine/Timeouts.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QSerialPort>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -22,9 +25,12 @@ CliProgress::Style styleFor(const CliOptions &options, bool terminal)
 
 } // namespace
 
-CliJob::CliJob(const CliOptions &opts, const CliPayload &payload, bool terminal, QObject *parent)
+CliJob::CliJob(const CliOptions &opts, const CliPayload &payload,
+    const UnitRecord::Update &upd, const CliEvents &ev, bool terminal, QObject *parent)
     : QObject(parent)
     , options(opts)
+    , update(upd)
+    , events(ev)
     , progress(styleFor(opts, terminal))
 {
     sequencer.inputs = payload.inputs;
@@ -47,47 +53,88 @@ CliJob::~CliJob()
     }
 }
 
-void CliJob::start(const QList<PortCandidate> &candidates)
+void CliJob::start(const QList<CliTarget> &targets)
 {
     report.started = QDateTime::currentDateTimeUtc();
-    QStringList paths;
-    for (const PortCandidate &candidate : candidates) {
-        Unit unit;
-        unit.path = candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name;
-        QString error;
-        unit.port = PortDiscovery::openPort(candidate, error);
-        unit.opened = error.isEmpty();
-        if (!unit.opened) {
-            // Nothing can be sent to it: its job ends before it starts.
-            progress.error(QStringLiteral("Could not open port %1: %2").arg(unit.path, error));
-            unit.port->jobState = Finish;
-            unit.port->tickCount = Timeouts::kFinishSteps;
-            unit.port->status.stage = UnitStatus::NotUpdated;
-            unit.port->status.reason
-                = QStringLiteral("the port could not be opened (%1)").arg(error);
-        }
-        paths << unit.path;
-        units.append(unit);
-    }
-    progress.start(paths);
-    for (int i = 0; i < units.size(); ++i) {
-        PortTest *port = units.at(i).port;
-        unitChanged(port);
-        if (!units.at(i).opened)
-            continue;
-        connect(port, &QIODevice::readyRead, this, [this, i] { receiveFrom(units[i]); });
-        // An unplugged adapter ends that unit's job; the others go on.
-        connect(
-            port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-                if (e != QSerialPort::ResourceError)
-                    return;
-                current = port;
-                sequencer.connectionLost(port);
-                current = nullptr;
-            });
-    }
+    progress.start({});
+    for (const CliTarget &target : targets)
+        addUnit(target);
     timer.start();
     tick(); // the first step arms every version query; the commands follow on the timer
+}
+
+int CliJob::addUnit(const CliTarget &target)
+{
+    Unit unit;
+    unit.target = target;
+    const PortCandidate &candidate = target.candidate;
+    unit.path = candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name;
+    unit.startedAt = progress.elapsed();
+    QString error;
+    unit.port = PortDiscovery::openPort(candidate, error);
+    unit.opened = error.isEmpty();
+    const int i = static_cast<int>(units.size());
+    units.append(unit);
+    progress.add(target.slot.isEmpty() ? unit.path : target.slot + QLatin1Char(' ') + unit.path);
+    events.emitEvent(QStringLiteral("appeared"), eventFields(units.at(i)));
+    PortTest *port = unit.port;
+    if (!unit.opened) {
+        // Nothing can be sent to it: its job ends before it starts.
+        current = port;
+        logJob(QStringLiteral("Could not open port %1: %2").arg(unit.path, error));
+        current = nullptr;
+        port->jobState = Finish;
+        port->tickCount = Timeouts::kFinishSteps;
+        port->status.stage = UnitStatus::NotUpdated;
+        port->status.reason = QStringLiteral("the port could not be opened (%1)").arg(error);
+        unitChanged(port);
+        return i;
+    }
+    unitChanged(port);
+    connect(port, &QIODevice::readyRead, this, [this, i] { receiveFrom(units[i]); });
+    // An unplugged adapter ends that unit's job; the others go on.
+    connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::ResourceError)
+            return;
+        current = port;
+        sequencer.connectionLost(port);
+        current = nullptr;
+    });
+    if (timer.isActive()) {
+        current = port;
+        sequencer.step(port); // arms its version query
+        current = nullptr;
+    }
+    return i;
+}
+
+void CliJob::adapterGone(int index)
+{
+    if (index < 0 || index >= units.size())
+        return;
+    Unit &unit = units[index];
+    PortTest *port = unit.port;
+    if (!port->status.ended()) {
+        current = port;
+        sequencer.connectionLost(port);
+        current = nullptr;
+    }
+    if (port->isOpen())
+        port->close();
+    progress.remove(index);
+    events.emitEvent(QStringLiteral("removed"), eventFields(unit));
+}
+
+bool CliJob::unitEnded(int index) const
+{
+    return index >= 0 && index < units.size() && units.at(index).port->status.ended();
+}
+
+QJsonObject CliJob::eventFields(const Unit &unit) const
+{
+    return QJsonObject { { QStringLiteral("slot"), unit.target.slot },
+        { QStringLiteral("port"), unit.path }, { QStringLiteral("adapterSerial"), unit.target.serial },
+        { QStringLiteral("usbLocation"), unit.target.location } };
 }
 
 int CliJob::indexOf(const PortTest *port) const
@@ -157,8 +204,11 @@ void CliJob::logJob(const QString &line)
         return;
     }
     const QString own = current->portName() + QStringLiteral(": ");
-    progress.log(units.at(i).path + QStringLiteral(": ")
-        + (line.startsWith(own) ? line.mid(own.size()) : line));
+    const Unit &unit = units.at(i);
+    const QString name = unit.target.slot.isEmpty()
+        ? unit.path
+        : QStringLiteral("%1 (%2)").arg(unit.target.slot, unit.path);
+    progress.log(name + QStringLiteral(": ") + (line.startsWith(own) ? line.mid(own.size()) : line));
 }
 
 void CliJob::showUnitVersion(PortTest *port, const QString &)
@@ -184,17 +234,32 @@ void CliJob::unitChanged(PortTest *port)
         return;
     Unit &unit = units[i];
     const UnitStatus &status = port->status;
-    const double now = progress.elapsed();
+    const double now = progress.elapsed() - unit.startedAt;
     if (!unit.anyStage || status.stage != unit.lastStage) {
         unit.report.stages.append({ CliReport::stageName(status.stage), now });
         unit.lastStage = status.stage;
         unit.anyStage = true;
+        if (!status.ended()) {
+            QJsonObject fields = eventFields(unit);
+            fields.insert(QStringLiteral("stage"), CliReport::stageName(status.stage));
+            fields.insert(QStringLiteral("percent"), status.percent);
+            events.emitEvent(QStringLiteral("stage"), fields);
+            unit.decile = status.percent / 10;
+        }
+    } else if (status.percent / 10 > unit.decile && !status.ended()) {
+        unit.decile = status.percent / 10;
+        QJsonObject fields = eventFields(unit);
+        fields.insert(QStringLiteral("stage"), CliReport::stageName(status.stage));
+        fields.insert(QStringLiteral("percent"), unit.decile * 10);
+        events.emitEvent(QStringLiteral("progress"), fields);
     }
     if (status.ended() && unit.endedAt < 0)
         unit.endedAt = now;
     progress.unitChanged(i, status);
-    if (status.ended())
+    if (status.ended()) {
+        record(unit);
         endWhenDone();
+    }
 }
 
 bool CliJob::allEnded() const
@@ -205,9 +270,34 @@ bool CliJob::allEnded() const
     return true;
 }
 
+// The unit's job has ended: its record goes to the log and the events, once.
+void CliJob::record(Unit &unit)
+{
+    if (unit.recorded)
+        return;
+    unit.recorded = true;
+    UnitRecord r = UnitRecord::of(*unit.port, update, unit.interrupted);
+    r.slot = unit.target.slot;
+    r.port = unit.path;
+    r.adapterSerial = unit.target.serial;
+    r.usbLocation = unit.target.location;
+    r.seconds = unit.endedAt >= 0 ? unit.endedAt : progress.elapsed() - unit.startedAt;
+    QJsonObject fields = eventFields(unit);
+    fields.insert(QStringLiteral("record"), r.json());
+    events.emitEvent(QStringLiteral("ended"), fields);
+    if (options.logFile.isEmpty())
+        return;
+    QString error;
+    if (!RecordLog::append(options.logFile, r.line(), error)) {
+        ++recordsLost;
+        progress.error(QStringLiteral("Could not write the record of %1 to the log %2: %3")
+                           .arg(unit.path, options.logFile, error));
+    }
+}
+
 void CliJob::endWhenDone()
 {
-    if (ending || !allEnded())
+    if (ending || watching || !allEnded())
         return;
     // Not inside the engine's call: the table follows the last log line.
     QTimer::singleShot(0, this, [this] {
@@ -268,6 +358,9 @@ CliReport::Unit CliJob::reportOf(Unit &unit) const
     const PortTest &port = *unit.port;
     const UnitStatus &s = port.status;
     r.port = unit.path;
+    r.slot = unit.target.slot;
+    r.adapterSerial = unit.target.serial;
+    r.usbLocation = unit.target.location;
     r.unitVersion = s.version;
     if (unit.interrupted)
         r.result = QStringLiteral("interrupted");
@@ -279,7 +372,7 @@ CliReport::Unit CliJob::reportOf(Unit &unit) const
         r.result = QStringLiteral("not updated");
     r.reason = s.stage == UnitStatus::Updated ? QString() : s.reason;
     const JobTiming &t = port.timing;
-    r.seconds = unit.endedAt >= 0 ? unit.endedAt : progress.elapsed();
+    r.seconds = unit.endedAt >= 0 ? unit.endedAt : progress.elapsed() - unit.startedAt;
     r.linesSent = t.linesSent;
     r.resends = t.resends;
     r.replies = t.replyCount;
@@ -295,15 +388,33 @@ void CliJob::end(int exitStatus)
         return;
     ending = true;
     timer.stop();
+    if (watching) {
+        // Hands-free: the run is over when it is stopped; it went well when
+        // every unit it saw was updated.
+        bool updated = true;
+        for (const Unit &unit : std::as_const(units))
+            updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated;
+        exitStatus = updated ? 0 : 1;
+    }
     report.ended = QDateTime::currentDateTimeUtc();
     report.exitStatus = exitStatus;
     report.units.clear();
     for (Unit &unit : units)
         report.units.append(reportOf(unit));
     progress.finish();
-    const QByteArray table = report.table().toLocal8Bit();
-    std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stdout);
-    std::fflush(stdout);
+    QByteArray table = report.table().toLocal8Bit();
+    if (watching)
+        table += stationSummary().toLocal8Bit();
+    if (recordsLost > 0)
+        table += QStringLiteral("%1 unit record(s) could not be written to %2.\n")
+                     .arg(recordsLost)
+                     .arg(options.logFile)
+                     .toLocal8Bit();
+    // With --events standard output is the event stream: the table goes with
+    // the human lines.
+    FILE *out = events.enabled() ? stderr : stdout;
+    std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), out);
+    std::fflush(out);
     if (!options.reportFile.isEmpty()) {
         QString error;
         if (!report.write(options.reportFile, error))
@@ -312,5 +423,54 @@ void CliJob::end(int exitStatus)
     }
     for (const QString &note : std::as_const(interruptNotes))
         progress.error(note);
+    events.emitEvent(QStringLiteral("finished"),
+        QJsonObject { { QStringLiteral("exitStatus"), exitStatus },
+            { QStringLiteral("recordsNotWritten"), recordsLost } });
     emit finished(exitStatus);
+}
+
+// Per slot (or port, without a station): the units updated and not; and the
+// line's units per hour over the whole run.
+QString CliJob::stationSummary() const
+{
+    QStringList names;
+    QList<int> updated;
+    QList<int> notUpdated;
+    for (const Unit &unit : units) {
+        const QString name = unit.target.slot.isEmpty() ? unit.path : unit.target.slot;
+        int i = static_cast<int>(names.indexOf(name));
+        if (i < 0) {
+            names << name;
+            updated << 0;
+            notUpdated << 0;
+            i = static_cast<int>(names.size()) - 1;
+        }
+        if (!unit.interrupted && unit.port->status.stage == UnitStatus::Updated)
+            ++updated[i];
+        else
+            ++notUpdated[i];
+    }
+    const double hours = progress.elapsed() / 3600.0;
+    int width = 4;
+    for (const QString &name : std::as_const(names))
+        width = std::max(width, static_cast<int>(name.size()));
+    QString text = QStringLiteral("\nStation summary: %1 min %2 s\n")
+                       .arg(static_cast<int>(hours * 60))
+                       .arg(static_cast<int>(hours * 3600) % 60);
+    text += QStringLiteral("%1  UPDATED  NOT UPDATED\n").arg(QStringLiteral("SLOT"), -width);
+    int total = 0;
+    int failed = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        text += QStringLiteral("%1  %2  %3\n")
+                    .arg(names.at(i), -width)
+                    .arg(updated.at(i), 7)
+                    .arg(notUpdated.at(i), 11);
+        total += updated.at(i);
+        failed += notUpdated.at(i);
+    }
+    text += QStringLiteral("Line: %1 updated, %2 not updated, %3 units per hour\n")
+                .arg(total)
+                .arg(failed)
+                .arg(hours > 0 ? total / hours : 0.0, 0, 'f', 1);
+    return text;
 }

@@ -28,6 +28,20 @@ end a table (port, unit version, result, time, resends, average reply time)
 goes to standard output. Ctrl-C stops every job; units left in their
 bootloader are finished by running the same command again.
 
+Ports by adapter: --port serial:NUMBER or --port location:PATH (the adapter's
+USB serial number or its name in /dev/serial/by-path, as "zq-update list"
+shows them), or a station file naming slots (--station FILE):
+  { "slots": [ { "name": "A", "serial": "A10K1234" },
+               { "name": "B", "location": "pci-0000:00:14.0-usb-0:2.1:1.0-port0" } ] }
+
+zq-update list [--json] shows every serial port: its stable names, maker,
+VID:PID, serial number, USB location, latency timer, whether it is taken and,
+for a port that can't be opened, why.
+
+--watch runs until Ctrl-C or SIGTERM: each adapter (or slot) that appears is
+updated, once per plug; at the end a summary per slot. Exit 0 when every unit
+seen was updated, else 1.
+
 Exit status: 0 every unit updated; 1 at least one unit not updated;
 2 nothing started (bad option, no port found, payload unusable for the mode);
 130 / 143 interrupted by SIGINT / SIGTERM.
@@ -36,7 +50,8 @@ Examples:
   zq-update --payload /media/update --report update.json
       firmware and images on every FTDI adapter's unit, the outcome also in update.json
   zq-update --mode images --port /dev/ttyUSB0,/dev/ttyUSB1 --payload /media/update
-  zq-update --check --payload /media/update     (exit 0: the payload can be used))";
+  zq-update --check --payload /media/update     (exit 0: the payload can be used)
+  zq-update --watch --station station.json --payload /media/update --log units.jsonl)";
 
 } // namespace
 
@@ -72,8 +87,24 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     const QCommandLineOption checkOption(QStringLiteral("check"),
         QStringLiteral("Check the payload for the mode and exit (0 usable, 2 not); no port is "
                        "opened."));
-    parser.addOptions(
-        { modeOption, portOption, payloadOption, reportOption, quietOption, checkOption });
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("list: one JSON object for all ports."));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+        QStringLiteral("Append one JSON line per unit to this file when its job ends."),
+        QStringLiteral("file"));
+    const QCommandLineOption stationOption(QStringLiteral("station"),
+        QStringLiteral("The station's slots (JSON): each by adapter serial number or USB "
+                       "location."),
+        QStringLiteral("file"));
+    const QCommandLineOption eventsOption(QStringLiteral("events"),
+        QStringLiteral("Write one JSON event a line to standard output (the table goes to "
+                       "standard error)."));
+    const QCommandLineOption watchOption(QStringLiteral("watch"),
+        QStringLiteral("Run until Ctrl-C or SIGTERM, updating each unit that is plugged in."));
+    parser.addOptions({ modeOption, portOption, payloadOption, reportOption, quietOption,
+        checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption });
+    parser.addPositionalArgument(
+        QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
 
     if (!parser.parse(app.arguments())) {
         error = parser.errorText();
@@ -83,9 +114,18 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         parser.showHelp(0);
     if (parser.isSet(versionOption))
         parser.showVersion();
-    if (!parser.positionalArguments().isEmpty()) {
+    QStringList positional = parser.positionalArguments();
+    list = !positional.isEmpty() && positional.first() == QLatin1String("list");
+    if (list)
+        positional.removeFirst();
+    json = parser.isSet(jsonOption);
+    if (json && !list) {
+        error = QStringLiteral("--json goes with list");
+        return false;
+    }
+    if (!positional.isEmpty()) {
         error = QStringLiteral("unexpected argument: %1")
-                    .arg(parser.positionalArguments().join(QLatin1Char(' ')));
+                    .arg(positional.join(QLatin1Char(' ')));
         return false;
     }
 
@@ -117,5 +157,17 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     reportFile = parser.value(reportOption);
     quiet = parser.isSet(quietOption);
     check = parser.isSet(checkOption);
+    logFile = parser.value(logOption);
+    stationFile = parser.value(stationOption);
+    events = parser.isSet(eventsOption);
+    watch = parser.isSet(watchOption);
+    if (!stationFile.isEmpty() && parser.isSet(portOption)) {
+        error = QStringLiteral("--station and --port both name ports: use one");
+        return false;
+    }
+    if (watch && check) {
+        error = QStringLiteral("--watch and --check don't go together");
+        return false;
+    }
     return true;
 }

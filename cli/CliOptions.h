@@ -11,10 +11,17 @@ class QCoreApplication;
 struct CliOptions {
     int mode = FirmwareAndImages; // an UpdateMode
     QStringList ports; // --port values, split at commas; empty: discover them
+    // (each a name or path, or "serial:NUMBER" / "location:PATH": an adapter)
     QString payloadDir; // --payload, else the executable's folder
     QString reportFile; // --report; empty: none
     bool quiet = false; // only the final table and errors
     bool check = false; // validate the payload and exit
+    bool list = false; // "list": show the serial ports and exit
+    bool json = false; // list --json
+    QString logFile; // --log: a record line per unit appended here
+    QString stationFile; // --station: the slots, by adapter
+    bool events = false; // JSON event lines on standard output
+    bool watch = false; // hands-free: run until Ctrl-C or SIGTERM
 
     // Reads the application's arguments. --help and --version print and exit
     // the program with status 0; anything else wrong returns false with error

@@ -22,12 +22,27 @@ void CliProgress::start(const QStringList &ports)
     clock.start();
     units.clear();
     for (const QString &port : ports)
-        units.append(Unit { port, UnitStatus(), -1, -1 });
+        add(port);
     if (style == Live) {
         columns = Console::stderrColumns();
         redraw();
         frameTimer.start();
     }
+}
+
+int CliProgress::add(const QString &port)
+{
+    units.append(Unit { port, UnitStatus(), -1, -1, false, elapsed() });
+    return static_cast<int>(units.size()) - 1;
+}
+
+void CliProgress::remove(int index)
+{
+    if (index < 0 || index >= units.size() || units[index].removed)
+        return;
+    units[index].removed = true;
+    if (style == Lines)
+        write(QStringLiteral("%1  adapter removed\n").arg(units[index].port, -14));
 }
 
 double CliProgress::elapsed() const
@@ -37,7 +52,7 @@ double CliProgress::elapsed() const
 
 QString CliProgress::unitLine(const Unit &unit) const
 {
-    const double seconds = unit.endedAt >= 0 ? unit.endedAt : elapsed();
+    const double seconds = (unit.endedAt >= 0 ? unit.endedAt : elapsed()) - unit.startedAt;
     const QString version
         = unit.status.version.isEmpty() ? QStringLiteral("-") : unit.status.version;
     QString line = QStringLiteral("%1  %2  %3%  %4 s  %5")
@@ -112,10 +127,15 @@ void CliProgress::redraw()
     QString block;
     if (drawnLines > 0)
         block = QStringLiteral("\r\x1b[%1A\x1b[J").arg(drawnLines);
-    for (const Unit &unit : std::as_const(units))
+    int lines = 0;
+    for (const Unit &unit : std::as_const(units)) {
+        if (unit.removed)
+            continue;
         block += unitLine(unit) + QLatin1Char('\n');
+        ++lines;
+    }
     write(block);
-    drawnLines = units.size();
+    drawnLines = lines;
 }
 
 void CliProgress::write(const QString &text)

@@ -22,6 +22,10 @@ public:
 
     // The units, in table order, by the port path shown; the clock starts.
     void start(const QStringList &ports);
+    // One more unit (--watch: an adapter was plugged in); returns its index.
+    int add(const QString &port);
+    // Unit index's adapter was removed: its line goes.
+    void remove(int index);
     // Unit index's status changed.
     void unitChanged(int index, const UnitStatus &status);
     // One job-log line (already prefixed with its port where it has one).
@@ -40,6 +44,8 @@ private:
         UnitStatus status;
         double endedAt = -1; // elapsed() when the status ended
         int decile = -1; // the last tenth of progress printed (Lines)
+        bool removed = false;
+        double startedAt = 0; // elapsed() when it was added
     };
     QString unitLine(const Unit &unit) const;
     void redraw();

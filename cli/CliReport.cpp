@@ -36,11 +36,21 @@ QString CliReport::table() const
         QStringLiteral("RESULT"), QStringLiteral("TIME"), QStringLiteral("RESENDS"),
         QStringLiteral("REPLY MS") };
     std::vector<QStringList> rows { header };
+    bool withSlots = false;
+    for (const Unit &u : units)
+        withSlots = withSlots || !u.slot.isEmpty();
     for (const Unit &u : units)
         rows.push_back({ u.port, u.unitVersion.isEmpty() ? QStringLiteral("-") : u.unitVersion,
             resultText(u), QStringLiteral("%1 s").arg(u.seconds, 0, 'f', 1),
             QString::number(u.resends), QString::number(u.averageReplyMs, 'f', 2) });
-    std::vector<int> width(header.size(), 0);
+    // With a station, the slot comes first.
+    if (withSlots) {
+        rows[0].prepend(QStringLiteral("SLOT"));
+        for (int i = 0; i < units.size(); ++i)
+            rows[i + 1].prepend(units.at(i).slot.isEmpty() ? QStringLiteral("-") : units.at(i).slot);
+    }
+    const int firstFigure = withSlots ? 4 : 3;
+    std::vector<int> width(rows[0].size(), 0);
     for (const QStringList &row : rows)
         for (int c = 0; c < row.size(); ++c)
             width[c] = std::max(width[c], static_cast<int>(row.at(c).size()));
@@ -49,7 +59,7 @@ QString CliReport::table() const
         QString line;
         for (int c = 0; c < row.size(); ++c) {
             // Text columns to the left, figures to the right.
-            const bool figure = c >= 3;
+            const bool figure = c >= firstFigure;
             line += figure ? row.at(c).rightJustified(width[c]) : row.at(c).leftJustified(width[c]);
             if (c + 1 < row.size())
                 line += QStringLiteral("  ");
@@ -69,6 +79,9 @@ QByteArray CliReport::json() const
                 { QStringLiteral("stage"), s.name }, { QStringLiteral("seconds"), s.seconds } });
         list.append(QJsonObject {
             { QStringLiteral("port"), u.port },
+            { QStringLiteral("slot"), u.slot },
+            { QStringLiteral("adapterSerial"), u.adapterSerial },
+            { QStringLiteral("usbLocation"), u.usbLocation },
             { QStringLiteral("unitVersion"), u.unitVersion },
             { QStringLiteral("updateVersion"), updateVersion },
             { QStringLiteral("mode"), mode },
@@ -92,6 +105,8 @@ QByteArray CliReport::json() const
         { QStringLiteral("started"), started.toString(Qt::ISODateWithMs) },
         { QStringLiteral("ended"), ended.toString(Qt::ISODateWithMs) },
         { QStringLiteral("interrupted"), interrupted },
+        { QStringLiteral("refused"), !refusal.isEmpty() },
+        { QStringLiteral("reason"), refusal },
         { QStringLiteral("exitStatus"), exitStatus },
         { QStringLiteral("units"), list },
     };

@@ -18,6 +18,9 @@ public:
     };
     struct Unit {
         QString port;
+        QString slot; // the station's slot; empty when none
+        QString adapterSerial;
+        QString usbLocation;
         QString unitVersion; // "$MVERR"; empty when the unit never answered
         QString result; // "updated", "not updated", "connection lost", "interrupted"
         QString reason; // what was not done; empty when updated
@@ -37,6 +40,7 @@ public:
     QDateTime started;
     QDateTime ended;
     bool interrupted = false;
+    QString refusal; // why the run did not start (exit 2); empty when it did
     int exitStatus = 0;
     QList<Unit> units;
 

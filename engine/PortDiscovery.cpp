@@ -1,6 +1,7 @@
 #include "engine/PortDiscovery.h"
 
 #include "engine/LowLatency.h"
+#include "engine/PortProblem.h"
 #include "engine/PortTest.h"
 
 #include <QDebug>
@@ -72,8 +73,10 @@ PortTest *PortDiscovery::openPort(const PortCandidate &candidate, QString &error
     if (port->open(QIODevice::ReadWrite)) {
         LowLatency::request(*port);
     } else {
-        qDebug() << "Could not open port";
-        error = port->errorString();
+        qDebug() << "Could not open port" << port->errorString();
+        error = PortProblem::explain(candidate.name.isEmpty() ? candidate.info.systemLocation()
+                                                              : candidate.name,
+            port->error(), port->errorString());
     }
     port->resetJob();
     return port;

@@ -5,7 +5,10 @@
 #include "ui_DialogBootload.h"
 #include "link/Diagnostics.h"
 #include "payload/FirmwareFile.h"
+#include "engine/Adapter.h"
 #include "engine/PortDiscovery.h"
+#include "engine/PortProblem.h"
+#include "engine/RecordLog.h"
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
 #include "payload/Settings.h"
@@ -126,6 +129,13 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     if (mode == FirmwareAndImages)
         checkFirmwareFile();
     readSettings();
+    {
+        QStringList files;
+        for (const ImageRecord &image : std::as_const(images))
+            files << image.fileName;
+        recordUpdate = UnitRecord::describe(mode, updateVersion, sequencer.inputs.firmwarePath,
+            QCoreApplication::applicationDirPath(), files);
+    }
 
     qint64 total = 0;
     for (const ImageRecord &image : images)
@@ -220,8 +230,16 @@ void DialogBootload::setUpUnitTable()
     QTableWidget *table = ui->tableUnits;
     table->setRowCount(ports.size());
     rows.resize(ports.size());
+    const QList<Adapter> adapters = Adapter::scan();
     for (int row = 0; row < ports.size(); ++row) {
         rows[row].portName = ports[row]->portName();
+        const QString device = PortProblem::devicePath(ports[row]->portName());
+        for (const Adapter &adapter : adapters) {
+            if (adapter.device == device) {
+                rows[row].adapterSerial = adapter.serial;
+                rows[row].usbLocation = adapter.location;
+            }
+        }
         for (int column = 0; column < kColumns; ++column) {
             auto *item = new QTableWidgetItem;
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -287,7 +305,27 @@ void DialogBootload::unitChanged(PortTest *port)
         return;
     if (port->status.ended() != (rows[row].endNs >= 0))
         rows[row].endNs = port->status.ended() ? nowNs() : -1;
+    if (port->status.ended() && !rows[row].recorded)
+        recordUnit(row);
     markRow(port);
+}
+
+// The unit's job ended: its record goes into the user's history file. A
+// record that can't be written leaves a diagnostic line; the job log is the
+// user's.
+void DialogBootload::recordUnit(int row)
+{
+    rows[row].recorded = true;
+    const PortTest *port = ports.at(row);
+    UnitRecord record = UnitRecord::of(*port, recordUpdate, false);
+    record.adapterSerial = rows[row].adapterSerial;
+    record.usbLocation = rows[row].usbLocation;
+    if (port->timing.startNs >= 0)
+        record.seconds = static_cast<double>(rows[row].endNs - port->timing.startNs) / 1e9;
+    QString error;
+    const QString file = RecordLog::historyFile();
+    if (!RecordLog::append(file, record.line(), error))
+        qCWarning(lcJob).noquote() << "Could not add the unit's record to" << file << error;
 }
 
 void DialogBootload::markRow(PortTest *port)

@@ -6,6 +6,7 @@
 #include "payload/ImageRecord.h"
 #include "engine/JobHost.h"
 #include "engine/Sequencer.h"
+#include "engine/UnitRecord.h"
 #include "engine/UpdateMode.h"
 #include "engine/WakeTimers.h"
 
@@ -116,8 +117,14 @@ private:
     QElapsedTimer lastFrame; // when the line widgets were last updated
     int changedLineWidgets = 0; // LineWidget bits not shown yet
 
+    void recordUnit(int row);
+
+    UnitRecord::Update recordUpdate; // what each unit's history record names
     struct UnitRow {
         QString portName;
+        QString adapterSerial; // the adapter's USB identity, where the system shows it
+        QString usbLocation;
+        bool recorded = false; // its record is in the history file
         bool dirty = true; // to be written in the next frame
         qint64 endNs = -1; // when the unit's job was seen ended (nowNs)
     };

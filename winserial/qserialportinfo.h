@@ -18,6 +18,8 @@ public:
     quint16 productIdentifier() const { return m_product; }
     bool hasVendorIdentifier() const { return m_hasVendor; }
     bool hasProductIdentifier() const { return m_hasProduct; }
+    // The USB serial number: not read here, always empty.
+    QString serialNumber() const { return QString(); }
     bool isNull() const { return m_portName.isEmpty(); }
 
     // The ports of the Ports (COM & LPT) class that are present, then any

@@ -1,0 +1,52 @@
+#pragma once
+// The station: slots, each an adapter known by its USB serial number or its
+// USB location, from a station file (--station) or from --port serial:NUMBER
+// and location:PATH; and the units a run drives, each a port with the slot
+// and adapter it stands for.
+#include "engine/Adapter.h"
+#include "engine/PortDiscovery.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One unit to update: its port, and the slot and adapter when it was chosen by one.
+struct CliTarget {
+    PortCandidate candidate;
+    QString device; // the device path
+    QString slot; // empty: not chosen by slot
+    QString serial; // the adapter's, where known
+    QString location;
+    // How the unit is named on screen and in the log: the slot, else the port.
+    QString label() const;
+};
+
+class CliStation
+{
+public:
+    struct Place {
+        QString name;
+        QString serial; // chosen by serial number, or
+        QString location; // by USB location
+    };
+
+    QList<Place> places;
+
+    bool isEmpty() const { return places.isEmpty(); }
+
+    // Reads a station file: { "slots": [ { "name": .., "serial": .. | "location": .. } ] }.
+    bool readFile(const QString &file, QString &error);
+    // Takes the "serial:" and "location:" entries of ports as slots (named
+    // as given) and leaves the plain ports in `plain`.
+    bool takePorts(const QStringList &ports, QStringList &plain, QString &error);
+
+    // The adapter of each slot among adapters; a slot without one is left
+    // out and named in missing. False with error set when the adapters can't
+    // be told apart: two with a slot's serial number, or one without a serial
+    // number while slots are chosen by serial.
+    bool resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
+        QStringList &missing, QString &error) const;
+
+private:
+    bool add(const Place &place, QString &error);
+};

@@ -1,0 +1,48 @@
+#pragma once
+// --watch: follows the adapters as they are plugged in and out. A few times a
+// second it reads the stable-name folder (a cheap look: two folders of links);
+// when that changed, it scans the ports again, starts a job for every slot
+// (or adapter) that appeared and tells the job of every one that went. One job
+// per plug: a slot's unit is updated again only after its adapter was removed.
+#include "CliStation.h"
+
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+class CliJob;
+
+class CliWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kPollMs = 250;
+
+    // Slots from station; without slots, the plain ports named (while their
+    // device exists), or without those every adapter the tool takes.
+    CliWatch(CliJob &job, const CliStation &station, const QStringList &plainPorts,
+        QObject *parent = nullptr);
+
+    // Looks now, then every kPollMs.
+    void start();
+
+private:
+    void poll();
+    QStringList linkSignature() const;
+    void reconcile();
+
+    CliJob &job;
+    const CliStation station;
+    const QStringList plainPorts;
+    QTimer timer;
+    QStringList lastSignature;
+    bool looked = false;
+    QString lastRefusal; // printed once while it lasts
+    struct Active {
+        int unit = -1;
+        QString device;
+    };
+    QMap<QString, Active> active; // by slot, or by device without a station
+};

@@ -1,0 +1,71 @@
+#include "engine/PortProblem.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QString deniedText(const QString &path, const PortProblem::Probe &p)
+{
+    if (p.group.isEmpty())
+        return QStringLiteral("permission denied: your user may not use %1. Ask for read and "
+                              "write access to it, then try again.")
+            .arg(path);
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = QStringLiteral("$USER");
+    return QStringLiteral("permission denied: %1 belongs to the group %2, and your user is not "
+                          "in it. Add the user to the group (sudo usermod -aG %2 %3), then log "
+                          "out and in again.")
+        .arg(path, p.group, user);
+}
+
+QString inUseText(const PortProblem::Probe &p)
+{
+    if (p.holders.isEmpty())
+        return QStringLiteral("the port is in use by another program. Close that program "
+                              "(a terminal program, another updater) and try again.");
+    return QStringLiteral("the port is in use by another program: process %1. Close that "
+                          "program and try again.")
+        .arg(p.holders.join(QStringLiteral(", process ")));
+}
+
+} // namespace
+
+QString PortProblem::devicePath(const QString &nameOrPath)
+{
+    const bool path = nameOrPath.startsWith(QLatin1Char('/')) || nameOrPath.contains(QLatin1Char('\\'));
+    const QString full = path ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
+    const QString canonical = QFileInfo(full).canonicalFilePath();
+    return canonical.isEmpty() ? full : canonical;
+}
+
+QString PortProblem::explain(
+    const QString &nameOrPath, QSerialPort::SerialPortError error, const QString &errorText)
+{
+    const QString path = devicePath(nameOrPath);
+    const Probe p = probe(path, true);
+    if (!p.exists || error == QSerialPort::DeviceNotFoundError)
+        return QStringLiteral("no such port (%1): is the adapter plugged in?").arg(errorText);
+    if (p.denied)
+        return deniedText(path, p);
+    // Qt reports a port that another program locked or holds exclusively as a
+    // permission error ("Permission error while locking the device").
+    if (error == QSerialPort::PermissionError || !p.holders.isEmpty())
+        return inUseText(p);
+    return errorText;
+}
+
+QString PortProblem::beforeOpening(const QString &nameOrPath)
+{
+    const QString path = devicePath(nameOrPath);
+    // Another process having the device open is no proof of a conflict (a
+    // simulated unit holds its end, a monitor may only read): only a lock counts.
+    const Probe p = probe(path, false);
+    if (!p.exists)
+        return QStringLiteral("no such port");
+    if (p.denied)
+        return deniedText(path, p);
+    if (!p.holders.isEmpty())
+        return inUseText(p);
+    return QString();
+}

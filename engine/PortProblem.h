@@ -1,0 +1,35 @@
+#pragma once
+// Why a serial port can't be used, in words that name the fix: a port the user
+// has no permission for says which group owns it and how to join it; a port
+// another program holds says so, with that program's process where the system
+// shows it. The window's job log and the command line both use it.
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+
+namespace PortProblem {
+
+// What the system tells of a device without opening it (a file per platform).
+struct Probe {
+    bool exists = true;
+    bool denied = false; // the user may not read and write it
+    QString group; // the group that owns the device; empty when unknown
+    QStringList holders; // other processes that hold it: "1234 (minicom)"
+};
+// holders: the process named by the port's lock file; with scanProcesses, else
+// every other process that has the device open.
+Probe probe(const QString &devicePath, bool scanProcesses);
+
+// The device path of a port name or path ("ttyUSB0" -> "/dev/ttyUSB0"), links resolved.
+QString devicePath(const QString &nameOrPath);
+
+// The text for a port that did not open: error and errorText are the port's
+// after the failed open().
+QString explain(const QString &nameOrPath, QSerialPort::SerialPortError error,
+    const QString &errorText);
+
+// Why a port that has not been opened can't be, as far as the system tells
+// without opening it; empty when nothing stands in the way.
+QString beforeOpening(const QString &nameOrPath);
+
+} // namespace PortProblem

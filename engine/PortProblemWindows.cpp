@@ -1,0 +1,10 @@
+// What Windows tells of a serial device without opening it: nothing that
+// names another program, so a port in use is reported without its process.
+#include "engine/PortProblem.h"
+
+PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProcesses)
+{
+    Q_UNUSED(devicePath);
+    Q_UNUSED(scanProcesses);
+    return Probe();
+}

@@ -1,0 +1,109 @@
+#include "engine/UnitRecord.h"
+
+#include "engine/PortTest.h"
+#include "engine/UpdateMode.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSysInfo>
+
+#ifndef ZQ_VERSION
+#define ZQ_VERSION "0"
+#endif
+
+QString UnitRecord::modeName(int mode)
+{
+    switch (mode) {
+    case FirmwareAndImages: return QStringLiteral("firmware-and-images");
+    case ImagesOnly: return QStringLiteral("images");
+    case DeleteImages: return QStringLiteral("erase-images");
+    default: return QString();
+    }
+}
+
+QString UnitRecord::resultOf(const UnitStatus &status, bool interrupted)
+{
+    if (interrupted)
+        return QStringLiteral("interrupted");
+    switch (status.stage) {
+    case UnitStatus::Updated: return QStringLiteral("updated");
+    case UnitStatus::ConnectionLost: return QStringLiteral("connection lost");
+    default: return QStringLiteral("not updated");
+    }
+}
+
+QString UnitRecord::sha256(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+UnitRecord::Update UnitRecord::describe(int mode, const QString &version,
+    const QString &firmwarePath, const QString &dir, const QStringList &imagePaths)
+{
+    Update u;
+    u.version = version;
+    u.mode = mode;
+    if (mode == FirmwareAndImages)
+        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmwarePath) };
+    if (mode != DeleteImages)
+        for (const QString &path : imagePaths)
+            u.images.append({ QDir(dir).relativeFilePath(path), sha256(path) });
+    return u;
+}
+
+UnitRecord UnitRecord::of(const PortTest &port, const Update &update, bool interrupted)
+{
+    UnitRecord r;
+    r.time = QDateTime::currentDateTimeUtc();
+    r.host = QSysInfo::machineHostName();
+    r.toolVersion = QStringLiteral(ZQ_VERSION);
+    r.port = port.portName();
+    r.unitVersion = port.status.version;
+    r.update = update;
+    r.result = resultOf(port.status, interrupted);
+    r.reason = port.status.stage == UnitStatus::Updated && !interrupted ? QString()
+        : interrupted                                                    ? QStringLiteral("interrupted")
+                                                                         : port.status.reason;
+    r.resends = port.timing.resends;
+    return r;
+}
+
+QJsonObject UnitRecord::json() const
+{
+    QJsonArray images;
+    for (const File &f : update.images)
+        images.append(QJsonObject { { QStringLiteral("file"), f.name },
+            { QStringLiteral("sha256"), f.sha256 } });
+    return QJsonObject {
+        { QStringLiteral("time"), time.toString(Qt::ISODateWithMs) },
+        { QStringLiteral("host"), host },
+        { QStringLiteral("toolVersion"), toolVersion },
+        { QStringLiteral("slot"), slot },
+        { QStringLiteral("port"), port },
+        { QStringLiteral("adapterSerial"), adapterSerial },
+        { QStringLiteral("usbLocation"), usbLocation },
+        { QStringLiteral("unitVersion"), unitVersion },
+        { QStringLiteral("updateVersion"), update.version },
+        { QStringLiteral("mode"), modeName(update.mode) },
+        { QStringLiteral("firmwareSha256"), update.firmware.sha256 },
+        { QStringLiteral("images"), images },
+        { QStringLiteral("result"), result },
+        { QStringLiteral("reason"), reason },
+        { QStringLiteral("seconds"), seconds },
+        { QStringLiteral("resends"), resends },
+    };
+}
+
+QByteArray UnitRecord::line() const
+{
+    return QJsonDocument(json()).toJson(QJsonDocument::Compact) + '\n';
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The record of one unit's job, written when the job ends: when, where (host,
+// slot, port, adapter), the unit's version before, the update (version, mode,
+// the payload files' SHA-256), the result and what it cost. One JSON object,
+// written as one line of a log (RecordLog) by the command line (--log) and the
+// window (its history file).
+#include "engine/UnitStatus.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+class PortTest;
+
+struct UnitRecord {
+    struct File {
+        QString name; // as settings.json names it, or "fw1.bin"
+        QString sha256; // hex; empty when the file could not be read
+    };
+    // What every unit of a run gets: the update and its files.
+    struct Update {
+        QString version; // settings.json's "Version"
+        int mode = 0; // an UpdateMode
+        File firmware; // fw1.bin (firmware mode only)
+        QList<File> images;
+    };
+
+    QDateTime time; // UTC, when the job ended
+    QString host;
+    QString toolVersion;
+    QString slot; // the station's slot; empty when none
+    QString port;
+    QString adapterSerial;
+    QString usbLocation;
+    QString unitVersion; // before the update; empty when it never answered
+    Update update;
+    QString result; // "updated", "not updated", "connection lost", "interrupted"
+    QString reason;
+    double seconds = 0;
+    int resends = 0;
+
+    // A record for port's ended (or interrupted) job, time and host filled in.
+    static UnitRecord of(const PortTest &port, const Update &update, bool interrupted);
+    // The result word for a job's status.
+    static QString resultOf(const UnitStatus &status, bool interrupted);
+    // The mode's name: "firmware-and-images", "images", "erase-images".
+    static QString modeName(int mode);
+    // The update's files hashed: fw1.bin at firmwarePath (in firmware mode) and
+    // each image file, named relative to the payload folder dir.
+    static Update describe(int mode, const QString &version, const QString &firmwarePath,
+        const QString &dir, const QStringList &imagePaths);
+    // SHA-256 of a file in hex; empty when it can't be read.
+    static QString sha256(const QString &path);
+
+    QJsonObject json() const;
+    // json() on one line, with its line feed.
+    QByteArray line() const;
+};
