@@ -2,6 +2,7 @@
 // testing the updater without hardware. Prints one port path per unit and
 // serves until SIGTERM or SIGINT; --report writes what each unit saw.
 #include "SignalWatcher.h"
+#include "SimAdapters.h"
 #include "SimUnit.h"
 
 #include <QCommandLineParser>
@@ -57,11 +58,16 @@ SimDelayRule delayRule(const QString &text)
     return rule;
 }
 
+// With --adapter, the plugs' units (SimAdapters) instead of the fixed ones.
+SimAdapters *scheduled = nullptr;
+
 QByteArray reportText(const std::vector<std::unique_ptr<SimUnit>> &units)
 {
     QJsonArray list;
     for (const auto &unit : units)
         list.append(unit->report());
+    if (scheduled != nullptr)
+        list = scheduled->report();
     return QJsonDocument(QJsonObject { { QStringLiteral("units"), list } }).toJson();
 }
 
@@ -169,11 +175,14 @@ int main(int argc, char *argv[])
     opt(QStringLiteral("lose-first-erase"),
         QStringLiteral("The first \"$E\" of the sector at this hex address goes unseen."),
         QStringLiteral("hex"));
+    SimAdapters::addOptions(parser);
     parser.process(app);
 
     const QStringList devices = parser.values(QStringLiteral("device"));
-    const qint64 unitCount
-        = devices.isEmpty() ? whole(parser, QStringLiteral("units")) : devices.size();
+    const QStringList adapterSpecs = parser.values(QStringLiteral("adapter"));
+    const qint64 unitCount = !adapterSpecs.isEmpty() ? adapterSpecs.size()
+        : devices.isEmpty()                           ? whole(parser, QStringLiteral("units"))
+                                                      : devices.size();
     if (unitCount < 1)
         fail(QStringLiteral("--units takes at least 1"));
 
@@ -232,7 +241,36 @@ int main(int argc, char *argv[])
 
     const QString reportFile = parser.value(QStringLiteral("report"));
     std::vector<std::unique_ptr<SimUnit>> units;
-    for (int k = 1; k <= unitCount; ++k) {
+    std::unique_ptr<SimAdapters> adapters;
+    if (!adapterSpecs.isEmpty()) {
+        QList<SimAdapters::Spec> specs;
+        for (const QString &text : adapterSpecs) {
+            SimAdapters::Spec spec;
+            QString error;
+            if (!SimAdapters::parseSpec(text, spec, error))
+                fail(error);
+            specs.append(spec);
+        }
+        const QString dir = parser.value(QStringLiteral("serial-dir"));
+        if (dir.isEmpty())
+            fail(QStringLiteral("--adapter needs --serial-dir"));
+        adapters = std::make_unique<SimAdapters>(
+            dir, specs,
+            [=](int k) {
+                SimConfig config = faultUnits.isEmpty() || faultUnits.contains(k) ? faulty : common;
+                config.seed = static_cast<quint32>(seed + k - 1);
+                return config;
+            },
+            expected);
+        scheduled = adapters.get();
+        QObject::connect(adapters.get(), &SimAdapters::unitFinished, &app,
+            [&reportFile, &units] { writeReport(reportFile, units); });
+        if (!adapters->start())
+            fail(QStringLiteral("cannot make %1").arg(dir));
+        for (int k = 1; k <= specs.size(); ++k)
+            printf("%s\n", qPrintable(adapters->byIdLink(k)));
+    }
+    for (int k = 1; k <= unitCount && !adapters; ++k) {
         SimConfig config = faultUnits.isEmpty() || faultUnits.contains(k) ? faulty : common;
         config.seed = static_cast<quint32>(seed + k - 1);
         if (!devices.isEmpty())
@@ -259,5 +297,6 @@ int main(int argc, char *argv[])
         fputs(reportText(units).constData(), stdout);
     else
         writeReport(reportFile, units);
+    scheduled = nullptr;
     return rc;
 }
