@@ -10,9 +10,7 @@ QString deniedText(const QString &path, const PortProblem::Probe &p)
         return QStringLiteral("permission denied: your user may not use %1. Ask for read and "
                               "write access to it, then try again.")
             .arg(path);
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty())
-        user = QStringLiteral("$USER");
+    const QString user = p.user.isEmpty() ? QStringLiteral("$USER") : p.user;
     return QStringLiteral("permission denied: %1 belongs to the group %2, and your user is not "
                           "in it. Add the user to the group (sudo usermod -aG %2 %3), then log "
                           "out and in again.")

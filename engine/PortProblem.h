@@ -14,6 +14,7 @@ struct Probe {
     bool exists = true;
     bool denied = false; // the user may not read and write it
     QString group; // the group that owns the device; empty when unknown
+    QString user; // the user this program runs as
     QStringList holders; // other processes that hold it: "1234 (minicom)"
 };
 // holders: the process named by the port's lock file; with scanProcesses, else

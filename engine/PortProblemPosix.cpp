@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +85,8 @@ PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProces
     }
     if (const group *g = ::getgrgid(st.st_gid))
         p.group = QString::fromLocal8Bit(g->gr_name);
+    if (const passwd *pw = ::getpwuid(::getuid()))
+        p.user = QString::fromLocal8Bit(pw->pw_name);
     p.denied = ::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
     if (!p.denied) {
         p.holders = holdersByLockFile(devicePath);

@@ -85,8 +85,15 @@ SimAdapters::~SimAdapters()
 
 QString SimAdapters::byIdLink(int k) const
 {
+    // Ports that share a serial number are told apart by their interface, as
+    // on a dual-port adapter.
     const Spec &s = specs.at(k - 1);
-    return QStringLiteral("%1/by-id/usb-FTDI_FT232R_USB_UART_%2-if00-port0").arg(dir, s.serial);
+    int interface = 0;
+    for (int before = 0; before < k - 1; ++before)
+        interface += specs.at(before).serial == s.serial ? 1 : 0;
+    return QStringLiteral("%1/by-id/usb-FTDI_FT232R_USB_UART_%2-if%3-port0")
+        .arg(dir, s.serial)
+        .arg(interface, 2, 10, QLatin1Char('0'));
 }
 
 QString SimAdapters::byPathLink(int k) const

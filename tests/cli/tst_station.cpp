@@ -1,0 +1,437 @@
+// zq-update at a production station, as a child process against zq-unit-sim's
+// scheduled adapters (by-id and by-path links in a folder the tool is pointed
+// at with ZQ_SERIAL_DIR): the port list, units chosen by adapter and the
+// refusals when adapters can't be told apart, the record per unit, the event
+// stream, the report of a refused run, the hands-free watch, and ports a user
+// cannot use (no permission, held by another process).
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "PtyPair.h"
+
+namespace {
+
+constexpr int kJobMs = 120000;
+
+QJsonArray jsonLines(const QByteArray &bytes, bool *allParse = nullptr)
+{
+    QJsonArray lines;
+    if (allParse != nullptr)
+        *allParse = true;
+    for (const QByteArray &line : bytes.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError error {};
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+            if (allParse != nullptr)
+                *allParse = false;
+            continue;
+        }
+        lines.append(doc.object());
+    }
+    return lines;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString sha256(const QString &path)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex());
+}
+
+// zq-unit-sim serving scheduled adapters; its report once it is stopped.
+struct Adapters {
+    QProcess p;
+    QStringList links; // by-id, one per adapter
+    QString dir; // the stable-name folder
+    QString report;
+
+    bool start(const QString &payload, const QString &folder, const QStringList &specs,
+        const QStringList &more = {})
+    {
+        dir = folder + QStringLiteral("/serial");
+        report = folder + QStringLiteral("/sim-report.json");
+        QStringList args { "--payload", payload, "--report", report, "--restart-ms", "20",
+            "--erase-ms", "300", "--serial-dir", dir };
+        for (const QString &spec : specs)
+            args << "--adapter" << spec;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral(ZQ_UNIT_SIM), args + more);
+        QDeadlineTimer deadline(10000);
+        while (links.size() < specs.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
+            while (p.canReadLine())
+                links << QString::fromLocal8Bit(p.readLine()).trimmed();
+        return links.size() == specs.size();
+    }
+    QString device(int i) const { return QFileInfo(links.at(i)).canonicalFilePath(); }
+    QJsonArray stop()
+    {
+        p.terminate();
+        p.waitForFinished(10000);
+        return QJsonDocument::fromJson(readAll(report)).object()["units"].toArray();
+    }
+};
+
+QProcessEnvironment toolEnvironment(const QString &serialDir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
+    env.insert(QStringLiteral("ZQ_SERIAL_DIR"), serialDir);
+    return env;
+}
+
+bool run(QProcess &cli, const QString &serialDir, const QStringList &args)
+{
+    cli.setProcessEnvironment(toolEnvironment(serialDir));
+    cli.start(QStringLiteral(ZQ_UPDATE), args);
+    return cli.waitForFinished(kJobMs);
+}
+
+// How many descriptors process pid has open on pseudo-terminals.
+int ptysOpenIn(qint64 pid)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    int count = 0;
+    const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &e : entries)
+        count += QFileInfo(fds.filePath(e)).symLinkTarget().startsWith("/dev/pts/") ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir payload;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(payload.isValid());
+        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+    }
+
+    // Each simulated adapter with its device, stable names, serial number and
+    // location; one held by another program says who holds it.
+    void listJson()
+    {
+        QTemporaryDir dir;
+        Adapters sim;
+        QVERIFY(sim.start(payload.path(), dir.path(),
+            { "serial=A10K1234 port=2.1", "serial= port=2.2" }));
+        QSerialPort holder; // this test holds the second port, as a terminal program would
+        holder.setPortName(sim.device(1));
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+
+        QProcess cli;
+        QVERIFY(run(cli, sim.dir, { "list", "--json" }));
+        QCOMPARE(cli.exitCode(), 0);
+        const QJsonArray ports = QJsonDocument::fromJson(cli.readAllStandardOutput())
+                                     .object()["ports"]
+                                     .toArray();
+        const struct {
+            QString serial, location;
+        } expected[] = { { "A10K1234", "pci-0000:00:14.0-usb-0:2.1:1.0-port0" },
+            { "", "pci-0000:00:14.0-usb-0:2.2:1.0-port0" } };
+        for (int i = 0; i < 2; ++i) {
+            QJsonObject port;
+            for (const QJsonValue &p : ports)
+                if (p["device"].toString() == sim.device(i))
+                    port = p.toObject();
+            QVERIFY2(!port.isEmpty(), qPrintable(sim.device(i)));
+            QCOMPARE(port["serial"].toString(), expected[i].serial);
+            QCOMPARE(port["location"].toString(), expected[i].location);
+            QCOMPARE(port["manufacturer"].toString(), QStringLiteral("FTDI"));
+            QVERIFY(port["taken"].toBool());
+            const QJsonArray names = port["stableNames"].toArray();
+            QCOMPARE(names.size(), 2);
+            QCOMPARE(names[0].toString(), sim.links[i]);
+            QVERIFY(names[1].toString().endsWith("/by-path/" + expected[i].location));
+            const QString problem = port["problem"].toString();
+            if (i == 0)
+                QVERIFY2(problem.isEmpty(), qPrintable(problem));
+            else
+                QVERIFY2(problem.contains("in use by another program: process "
+                             + QString::number(QCoreApplication::applicationPid())),
+                    qPrintable(problem));
+        }
+        sim.stop();
+    }
+
+    // Two slots by serial number and by location, with --log, --events and
+    // --report: each unit's record names its slot and adapter; every event line
+    // is JSON; the table and the report carry the slots.
+    void unitsChosenByAdapter()
+    {
+        QTemporaryDir dir;
+        Adapters sim;
+        QVERIFY(sim.start(payload.path(), dir.path(),
+            { "serial=A10K1 port=1.1", "serial=B20K2 port=1.2", "serial=C30K3 port=1.3" }));
+        const QString log = dir.filePath("units.jsonl");
+        QVERIFY(QFile(log).open(QIODevice::WriteOnly)); // an earlier line stays as it is
+        {
+            QFile f(log);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("{\"earlier\":true}\n");
+        }
+        const QString location = "pci-0000:00:14.0-usb-0:1.3:1.0-port0";
+        QProcess cli;
+        QVERIFY(run(cli, sim.dir,
+            { "--mode", "images", "--payload", payload.path(), "--port", "serial:A10K1",
+                "--port", "location:" + location, "--log", log, "--events", "--report",
+                dir.filePath("report.json") }));
+        const QByteArray out = cli.readAllStandardOutput();
+        const QByteArray err = cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 0);
+        bool allParse = false;
+        const QJsonArray events = jsonLines(out, &allParse);
+        QVERIFY2(allParse, out.constData());
+        QStringList kinds;
+        for (const QJsonValue &e : events)
+            kinds << e["event"].toString();
+        QCOMPARE(kinds.count("appeared"), 2);
+        QCOMPARE(kinds.count("ended"), 2);
+        QVERIFY(kinds.count("progress") >= 2 * 5);
+        QCOMPARE(kinds.last(), QStringLiteral("finished"));
+        // The table went to standard error with the slots.
+        QVERIFY2(err.contains("serial:A10K1") && err.contains("location:" + location.toLatin1()),
+            err.constData());
+
+        const QList<QByteArray> lines = readAll(log).split('\n');
+        QCOMPARE(lines.size(), 4); // the earlier line, two records, the last line feed
+        QCOMPARE(lines[0], QByteArray("{\"earlier\":true}"));
+        const QStringList slotNames { "serial:A10K1", "location:" + location };
+        const QStringList serials { "A10K1", "C30K3" };
+        const QStringList devices { sim.device(0), sim.device(2) };
+        for (int i = 1; i <= 2; ++i) {
+            const QJsonObject r = QJsonDocument::fromJson(lines[i]).object();
+            const int at = slotNames.indexOf(r["slot"].toString());
+            QVERIFY2(at >= 0, lines[i].constData());
+            QCOMPARE(r["adapterSerial"].toString(), serials[at]);
+            QCOMPARE(r["port"].toString(), devices[at]);
+            QCOMPARE(r["usbLocation"].toString(), at == 1 ? location : "pci-0000:00:14.0-usb-0:1.1:1.0-port0");
+            QCOMPARE(r["result"].toString(), QStringLiteral("updated"));
+            QCOMPARE(r["mode"].toString(), QStringLiteral("images"));
+            QCOMPARE(r["unitVersion"].toString(), QStringLiteral("D.02m"));
+            QCOMPARE(r["updateVersion"].toString(), QStringLiteral("D.03-demo"));
+            QVERIFY(QDateTime::fromString(r["time"].toString(), Qt::ISODateWithMs).timeSpec() == Qt::UTC);
+            QVERIFY(!r["host"].toString().isEmpty() && !r["toolVersion"].toString().isEmpty());
+            QVERIFY(r["seconds"].toDouble() > 0 && r["resends"].isDouble());
+            const QJsonArray images = r["images"].toArray();
+            QCOMPARE(images.size(), 2);
+            for (const QJsonValue &image : images)
+                QCOMPARE(image["sha256"].toString(),
+                    sha256(payload.filePath(image["file"].toString())));
+        }
+        const QJsonArray reported
+            = QJsonDocument::fromJson(readAll(dir.filePath("report.json"))).object()["units"].toArray();
+        QCOMPARE(reported.size(), 2);
+        QVERIFY(slotNames.contains(reported[0]["slot"].toString()));
+        // The unit on the adapter nobody chose heard nothing.
+        for (const QJsonValue &u : sim.stop()) {
+            if (u["serial"].toString() == "B20K2")
+                QCOMPARE(u["lines"]["fromTool"].toInt(), 0);
+            else
+                QVERIFY(u["imagesEqual"].toBool());
+        }
+    }
+
+    // Adapters that can't be told apart: refused before anything is sent,
+    // with the report written and saying why.
+    void refusedWhenAdaptersCannotBeToldApart_data()
+    {
+        QTest::addColumn<QStringList>("adapters");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("two with one serial")
+            << QStringList { "serial=D1 port=1.1", "serial=D1 port=1.2" } << "2 adapters have the serial number D1";
+        QTest::newRow("one without serial")
+            << QStringList { "serial=D1 port=1.1", "serial= port=1.2" } << "has no serial number";
+    }
+
+    void refusedWhenAdaptersCannotBeToldApart()
+    {
+        QFETCH(QStringList, adapters);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        Adapters sim;
+        QVERIFY(sim.start(payload.path(), dir.path(), adapters));
+        const QString station = dir.filePath("station.json");
+        QFile f(station);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({ "slots": [ { "name": "left", "serial": "D1" } ] })");
+        f.close();
+        const QString report = dir.filePath("report.json");
+        QProcess cli;
+        QVERIFY(run(cli, sim.dir,
+            { "--mode", "erase-images", "--station", station, "--report", report, "--events" }));
+        QCOMPARE(cli.exitCode(), 2);
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QVERIFY2(err.contains(says), qPrintable(err));
+        QVERIFY2(err.contains(sim.device(1)), qPrintable(err)); // names the adapter
+        const QJsonObject r = QJsonDocument::fromJson(readAll(report)).object();
+        QVERIFY(r["refused"].toBool());
+        QCOMPARE(r["exitStatus"].toInt(), 2);
+        QVERIFY(r["reason"].toString().contains(says));
+        const QJsonArray events = jsonLines(cli.readAllStandardOutput());
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0]["event"].toString(), QStringLiteral("refused"));
+        for (const QJsonValue &u : sim.stop())
+            QCOMPARE(u["lines"]["fromTool"].toInt(), 0);
+    }
+
+    // Hands-free: three slots plugged one after another; A is replugged (a
+    // second unit), B is on a lossy link, C falls silent in its images. Each
+    // plug gets one job and one record; no port stays open; the summary and
+    // the exit status say that C's unit was not updated.
+    void watchThreeSlots()
+    {
+        QTemporaryDir dir;
+        Adapters lineAB;
+        QVERIFY(lineAB.start(payload.path(), dir.path(),
+            { "serial=A1 port=1.1 plugs=0-25000,26500-", "serial=B2 port=1.2 plugs=1000-" },
+            { "--drop-lines", "0.01", "--fault-words", "F", "--fault-units", "2" }));
+        QTemporaryDir dirC; // a simulator of its own for the unit that falls silent
+        Adapters lineC;
+        QVERIFY(lineC.start(payload.path(), dirC.path(), { "serial=C3 port=1.3 plugs=2000-" },
+            { "--silent-after", "300", "--serial-dir", lineAB.dir }));
+        QFile station(dir.filePath("station.json"));
+        QVERIFY(station.open(QIODevice::WriteOnly));
+        station.write(R"({ "slots": [ { "name": "A", "serial": "A1" },
+            { "name": "B", "location": "pci-0000:00:14.0-usb-0:1.2:1.0-port0" },
+            { "name": "C", "serial": "C3" } ] })");
+        station.close();
+
+        const QString log = dir.filePath("units.jsonl");
+        QProcess cli;
+        cli.setProcessEnvironment(toolEnvironment(lineAB.dir));
+        cli.start(QStringLiteral(ZQ_UPDATE),
+            { "--watch", "--station", station.fileName(), "--mode", "images", "--payload",
+                payload.path(), "--log", log, "--events" });
+        const auto records = [&log] { return readAll(log).count('\n'); };
+        QTRY_VERIFY_WITH_TIMEOUT(records() >= 4, 3 * kJobMs / 2);
+        // Every job has ended: no port is left open.
+        QTRY_COMPARE_WITH_TIMEOUT(ptysOpenIn(cli.processId()), 0, 10000);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGTERM), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 1); // C's unit was not updated
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+
+        QMap<QString, QStringList> results; // by slot, in order
+        const QByteArray logText = readAll(log);
+        QCOMPARE(logText.count('\n'), 4); // exactly one line per unit job
+        for (const QJsonValue &r : jsonLines(logText)) {
+            results[r["slot"].toString()] << r["result"].toString();
+            if (r["slot"].toString() == "C")
+                QVERIFY2(r["reason"].toString().startsWith("no answer for 30 s"),
+                    qPrintable(r["reason"].toString()));
+        }
+        QCOMPARE(results["A"], QStringList({ "updated", "updated" }));
+        QCOMPARE(results["B"], QStringList({ "updated" }));
+        QCOMPARE(results["C"], QStringList({ "not updated" }));
+
+        // One job per plug: an "appeared" event each.
+        QMap<QString, int> appeared;
+        for (const QJsonValue &e : jsonLines(cli.readAllStandardOutput()))
+            if (e["event"].toString() == "appeared")
+                ++appeared[e["slot"].toString()];
+        QCOMPARE(appeared["A"], 2);
+        QCOMPARE(appeared["B"], 1);
+        QCOMPARE(appeared["C"], 1);
+
+        const auto summaryRow = [&err](const QString &slot, int updated, int not_) {
+            return err.contains(QRegularExpression(
+                QStringLiteral("^%1 +%2 +%3$").arg(slot).arg(updated).arg(not_),
+                QRegularExpression::MultilineOption));
+        };
+        QVERIFY2(summaryRow("A", 2, 0) && summaryRow("B", 1, 0) && summaryRow("C", 0, 1),
+            qPrintable(err));
+        QVERIFY2(err.contains(QRegularExpression("Line: 3 updated, 1 not updated, [0-9.]+ units per hour")),
+            qPrintable(err));
+
+        const QJsonArray units = lineAB.stop();
+        QCOMPARE(units.size(), 3); // A twice, B once
+        for (const QJsonValue &u : units) {
+            QVERIFY(u["exitReceived"].toBool());
+            QVERIFY(u["imagesEqual"].toBool());
+            QCOMPARE(u["problemCount"].toInt(), 0);
+        }
+        lineC.stop();
+    }
+
+    // A port the user may not open says which group to join and how; one that
+    // another process holds says so and names the process.
+    void portsAUserCannotUse_data()
+    {
+        QTest::addColumn<bool>("otherUser");
+        QTest::newRow("permission denied") << true;
+        QTest::newRow("in use") << false;
+    }
+
+    void portsAUserCannotUse()
+    {
+        QFETCH(bool, otherUser);
+        PtyPair pty;
+        QVERIFY(pty.open());
+        const QString path = pty.slavePath();
+        QSerialPort holder;
+        QStringList command { QStringLiteral(ZQ_UPDATE) };
+        QString says;
+        if (otherUser) {
+            // As root every permission check passes: the program runs as nobody.
+            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (::geteuid() != 0 || setpriv.isEmpty())
+                QSKIP("needs root and setpriv to run the program as another user");
+            const group *dialout = ::getgrnam("dialout");
+            QVERIFY(dialout != nullptr);
+            const QByteArray device = QFile::encodeName(path);
+            QCOMPARE(::chown(device.constData(), 0, dialout->gr_gid), 0);
+            QCOMPARE(::chmod(device.constData(), 0660), 0);
+            command = QStringList { setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups" } + command;
+            says = "permission denied: " + path
+                + " belongs to the group dialout, and your user is not in it. Add the user to the "
+                  "group (sudo usermod -aG dialout nobody), then log out and in again.";
+        } else {
+            holder.setPortName(path);
+            QVERIFY(holder.open(QIODevice::ReadWrite));
+            says = "the port is in use by another program: process "
+                + QString::number(QCoreApplication::applicationPid()) + " (tst_station)";
+        }
+        QProcess cli;
+        cli.setProcessEnvironment(toolEnvironment(QString()));
+        const QString program = command.takeFirst();
+        cli.start(program, command + QStringList { "--mode", "erase-images", "--port", path });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QVERIFY2(cli.exitCode() == 1, qPrintable(err));
+        QVERIFY2(err.contains("Could not open port " + path + ": " + says), qPrintable(err));
+        QVERIFY2(!err.contains("Permission error while locking"), qPrintable(err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStation)
+#include "tst_station.moc"
