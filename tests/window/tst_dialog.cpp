@@ -17,6 +17,11 @@
 #include <utility>
 #include <QAction>
 #include <QClipboard>
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -492,6 +497,44 @@ private slots:
         table->actions().constFirst()->trigger();
         QCOMPARE(QApplication::clipboard()->text(),
             rig.log().split('\n').filter("Connection to " + lost + " lost").join('\n'));
+    }
+
+    // A unit's ended job leaves its record in the user's history file (in
+    // the application data folder), one line, once.
+    void finishedJobRecordedInHistory()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QString history
+            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
+        {
+            JobRig rig(ImagesOnly, { JobRig::quickUnit(5) });
+            QVERIFY(rig.ready());
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+            rig.dlg->reject(); // closing the dialog adds nothing
+        }
+        qunsetenv("XDG_DATA_HOME");
+        QFile file(history);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(history));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 2); // one record and the last line feed
+        const QJsonObject r = QJsonDocument::fromJson(lines[0]).object();
+        QCOMPARE(r["result"].toString(), QStringLiteral("updated"));
+        QCOMPARE(r["mode"].toString(), QStringLiteral("images"));
+        QCOMPARE(r["unitVersion"].toString(), QStringLiteral("D.02m"));
+        QCOMPARE(r["updateVersion"].toString(), QStringLiteral("D.03-demo"));
+        QVERIFY(r["port"].toString().startsWith(QLatin1String("pts/")));
+        QVERIFY(r["seconds"].toDouble() > 0);
+        const QJsonArray images = r["images"].toArray();
+        QCOMPARE(images.size(), 2);
+        for (const QJsonValue &image : images) {
+            QFile f(TestSupport::appFile(image["file"].toString()));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(image["sha256"].toString(),
+                QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
+        }
     }
 };
 
