@@ -1,0 +1,122 @@
+// zq-update --watch with a station of 16 slots chosen by serial number, in a
+// stable-name folder of its own (ZQ_SERIAL_DIR): first the tool's CPU share
+// while every slot is empty (from /proc/<pid>/stat), then the time from an
+// adapter's by-id link appearing (a pseudo-terminal) to the tool's "appeared"
+// event, over several plugs.
+#include "PtyPair.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kSlots = 16;
+
+// utime + stime of pid, in seconds.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // Fields from the state on: utime and stime are the 12th and 13th.
+    return (fields.value(11).toDouble() + fields.value(12).toDouble())
+        / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+bool waitForEvent(QProcess &tool, const QString &kind, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        while (tool.canReadLine()) {
+            const QJsonObject e = QJsonDocument::fromJson(tool.readLine()).object();
+            if (e.value(QStringLiteral("event")).toString() == kind)
+                return true;
+        }
+        tool.waitForReadyRead(5);
+    }
+    return false;
+}
+
+QString serial(int slot)
+{
+    return QStringLiteral("ST%1").arg(slot, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int watchSeconds = argc > 1 ? QByteArray(argv[1]).toInt() : 30;
+    QTemporaryDir dir;
+    const QString serialDir = dir.filePath(QStringLiteral("serial"));
+    QDir().mkpath(serialDir + QStringLiteral("/by-id"));
+    QDir().mkpath(serialDir + QStringLiteral("/by-path"));
+    QString slotList;
+    for (int i = 1; i <= kSlots; ++i)
+        slotList += QStringLiteral("%1{ \"name\": \"S%2\", \"serial\": \"%3\" }")
+                     .arg(i > 1 ? QStringLiteral(", ") : QString())
+                     .arg(i)
+                     .arg(serial(i));
+    QFile station(dir.filePath(QStringLiteral("station.json")));
+    station.open(QIODevice::WriteOnly);
+    station.write(QStringLiteral("{ \"slots\": [ %1 ] }").arg(slotList).toUtf8());
+    station.close();
+
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_SERIAL_DIR"), serialDir);
+    tool.setProcessEnvironment(env);
+    tool.setStandardErrorFile(QProcess::nullDevice());
+    tool.start(QStringLiteral(ZQ_UPDATE),
+        { "--watch", "--events", "--quiet", "--mode", "erase-images", "--station",
+            station.fileName(), "--payload", dir.path() });
+    if (!tool.waitForStarted(10000))
+        return 1;
+    QThread::sleep(1); // past its start-up
+    const double cpu0 = cpuSeconds(tool.processId());
+    QElapsedTimer wall;
+    wall.start();
+    QThread::sleep(static_cast<unsigned long>(watchSeconds));
+    const double share = (cpuSeconds(tool.processId()) - cpu0) / (wall.elapsed() / 1000.0);
+    std::printf("watching %d empty slots for %d s: %.3f %% of one core\n", kSlots, watchSeconds,
+        100.0 * share);
+
+    std::vector<double> latencies;
+    for (int plug = 1; plug <= 5; ++plug) {
+        PtyPair pty;
+        if (!pty.open())
+            return 1;
+        const QString link = QStringLiteral("%1/by-id/usb-FTDI_FT232R_USB_UART_%2-if00-port0")
+                                 .arg(serialDir, serial(plug));
+        QElapsedTimer clock;
+        clock.start();
+        QFile::link(pty.slavePath(), link);
+        if (!waitForEvent(tool, QStringLiteral("appeared"), 10000))
+            return 1;
+        latencies.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        QFile::remove(link);
+        if (!waitForEvent(tool, QStringLiteral("removed"), 10000))
+            return 1;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("plug to job start over %zu plugs: median %.0f ms, worst %.0f ms\n",
+        latencies.size(), latencies[latencies.size() / 2], latencies.back());
+    tool.terminate();
+    tool.waitForFinished(10000);
+    return 0;
+}
