@@ -314,6 +314,7 @@ void CliJob::interrupt(int sig)
         return;
     QStringList captured; // in the bootloader, captured by this run, not finished
     QStringList restarting; // told to start the bootloader, not captured yet
+    int stopped = 0;
     for (Unit &unit : units) {
         PortTest *port = unit.port;
         if (port->status.ended())
@@ -324,6 +325,7 @@ void CliJob::interrupt(int sig)
         else if (port->jobState >= SwitchToBootloaderSpeed)
             restarting << what;
         unit.interrupted = true;
+        ++stopped;
         current = port;
         sequencer.stop(port, QStringLiteral("interrupted"));
         current = nullptr;
@@ -335,7 +337,12 @@ void CliJob::interrupt(int sig)
         }
     }
     report.interrupted = true;
-    interruptNotes << QStringLiteral("Interrupted: every job was stopped.");
+    if (!watching)
+        interruptNotes << QStringLiteral("Interrupted: every job was stopped.");
+    else if (stopped > 0)
+        interruptNotes << QStringLiteral("Stopped: %1 running job(s) stopped.").arg(stopped);
+    else
+        interruptNotes << QStringLiteral("Stopped: no job was running.");
     if (!captured.isEmpty())
         interruptNotes << QStringLiteral("Left in the bootloader, not finished: %1.")
                               .arg(captured.join(QStringLiteral(", ")));

@@ -281,6 +281,23 @@ MUTANTS = [
      'a "$DACK" read together with the one that sent the current line acknowledges it too',
      "    if (g.dataSentAtRead == g.readCount && g.dataSends == 1) {\n",
      "    if (false) {\n"),
+    # --- Station: ports, records, refusals, watch -------------------------
+    ("refusal-no-report", "cli/main.cpp",
+     "a refused run (exit 2) writes no --report",
+     "    if (!options.reportFile.isEmpty()) {\n        CliReport report;\n",
+     "    if (false) {\n        CliReport report;\n"),
+    ("in-use-in-qt-words", "engine/PortProblem.cpp",
+     "a port another program holds is reported in Qt's words (a permission error while locking)",
+     "    if (error == QSerialPort::PermissionError || !p.holders.isEmpty())\n        return inUseText(p);\n",
+     ""),
+    ("record-log-truncated", "engine/RecordLog.cpp",
+     "the unit log is rewritten, not appended to",
+     "QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered",
+     "QIODevice::WriteOnly | QIODevice::Unbuffered"),
+    ("watch-job-per-look", "cli/CliWatch.cpp",
+     "--watch starts another job for a slot whose adapter stayed plugged in",
+     "        if (active.contains(keyOf(t)))\n            continue;\n",
+     ""),
 ]
 
 
