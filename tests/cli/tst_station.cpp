@@ -420,15 +420,25 @@ private slots:
             says = "the port is in use by another program: process "
                 + QString::number(QCoreApplication::applicationPid()) + " (tst_station)";
         }
+        QStringList args { "--mode", "erase-images", "--port", path };
+        QTemporaryDir dir;
+        QFile notAFolder(dir.filePath("file"));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        if (!otherUser) // and the unit's record can't be written: said, not hidden
+            args << "--log" << notAFolder.fileName() + "/units.jsonl";
         QProcess cli;
         cli.setProcessEnvironment(toolEnvironment(QString()));
         const QString program = command.takeFirst();
-        cli.start(program, command + QStringList { "--mode", "erase-images", "--port", path });
+        cli.start(program, command + args);
         QVERIFY(cli.waitForFinished(kJobMs));
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QVERIFY2(cli.exitCode() == 1, qPrintable(err));
         QVERIFY2(err.contains("Could not open port " + path + ": " + says), qPrintable(err));
         QVERIFY2(!err.contains("Permission error while locking"), qPrintable(err));
+        if (!otherUser) {
+            QVERIFY2(err.contains("Could not write the record of " + path), qPrintable(err));
+            QVERIFY(cli.readAllStandardOutput().contains("1 unit record(s) could not be written"));
+        }
     }
 };
 
