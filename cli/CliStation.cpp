@@ -6,11 +6,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
-QString CliTarget::label() const
-{
-    return slot.isEmpty() ? device : slot;
-}
-
 bool CliStation::add(const Place &place, QString &error)
 {
     if (place.name.isEmpty()) {

@@ -1,25 +1,13 @@
 #pragma once
 // The station: slots, each an adapter known by its USB serial number or its
 // USB location, from a station file (--station) or from --port serial:NUMBER
-// and location:PATH; and the units a run drives, each a port with the slot
-// and adapter it stands for.
+// and location:PATH, and which adapter each slot has now.
+#include "CliTarget.h"
 #include "engine/Adapter.h"
-#include "engine/PortDiscovery.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-// One unit to update: its port, and the slot and adapter when it was chosen by one.
-struct CliTarget {
-    PortCandidate candidate;
-    QString device; // the device path
-    QString slot; // empty: not chosen by slot
-    QString serial; // the adapter's, where known
-    QString location;
-    // How the unit is named on screen and in the log: the slot, else the port.
-    QString label() const;
-};
 
 class CliStation
 {

@@ -68,22 +68,22 @@ struct Adapters {
     QString dir; // the stable-name folder
     QString report;
 
-    bool start(const QString &payload, const QString &folder, const QStringList &specs,
+    bool start(const QString &payload, const QString &folder, const QStringList &plans,
         const QStringList &more = {})
     {
         dir = folder + QStringLiteral("/serial");
         report = folder + QStringLiteral("/sim-report.json");
         QStringList args { "--payload", payload, "--report", report, "--restart-ms", "20",
             "--erase-ms", "300", "--serial-dir", dir };
-        for (const QString &spec : specs)
-            args << "--adapter" << spec;
+        for (const QString &plan : plans)
+            args << "--adapter" << plan;
         p.setStandardErrorFile(QProcess::nullDevice());
         p.start(QStringLiteral(ZQ_UNIT_SIM), args + more);
         QDeadlineTimer deadline(10000);
-        while (links.size() < specs.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
+        while (links.size() < plans.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
             while (p.canReadLine())
                 links << QString::fromLocal8Bit(p.readLine()).trimmed();
-        return links.size() == specs.size();
+        return links.size() == plans.size();
     }
     QString device(int i) const { return QFileInfo(links.at(i)).canonicalFilePath(); }
     QJsonArray stop()

@@ -11,18 +11,18 @@ namespace {
 constexpr int kScheduleTickMs = 20;
 }
 
-bool SimAdapters::parseSpec(const QString &text, Spec &spec, QString &error)
+bool SimAdapters::parsePlan(const QString &text, Plan &plan, QString &error)
 {
-    spec = Spec();
+    plan = Plan();
     bool anyPlug = false;
     for (const QString &part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const int eq = part.indexOf(QLatin1Char('='));
         const QString key = part.left(eq);
         const QString value = eq < 0 ? QString() : part.mid(eq + 1);
         if (key == QLatin1String("serial")) {
-            spec.serial = value;
+            plan.serial = value;
         } else if (key == QLatin1String("port") && !value.isEmpty()) {
-            spec.port = value;
+            plan.port = value;
         } else if (key == QLatin1String("plugs")) {
             for (const QString &range : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
                 const QStringList ends = range.split(QLatin1Char('-'));
@@ -34,7 +34,7 @@ bool SimAdapters::parseSpec(const QString &text, Spec &spec, QString &error)
                     error = QStringLiteral("plugs takes FROM-TO or FROM- ranges in ms, not %1").arg(range);
                     return false;
                 }
-                spec.plugs.append({ from, to });
+                plan.plugs.append({ from, to });
                 anyPlug = true;
             }
         } else {
@@ -45,7 +45,7 @@ bool SimAdapters::parseSpec(const QString &text, Spec &spec, QString &error)
         }
     }
     if (!anyPlug)
-        spec.plugs.append({ 0, -1 });
+        plan.plugs.append({ 0, -1 });
     return true;
 }
 
@@ -60,18 +60,18 @@ void SimAdapters::addOptions(QCommandLineParser &parser)
                        "\"serial=S port=P plugs=0-5000,8000-\" (ms since start; a fresh unit "
                        "each plug; serial= blank: no serial number). Repeatable; "
                        "--fault-units counts adapters."),
-        QStringLiteral("spec")));
+        QStringLiteral("plan")));
 }
 
-SimAdapters::SimAdapters(const QString &serialDir, const QList<Spec> &s,
+SimAdapters::SimAdapters(const QString &serialDir, const QList<Plan> &s,
     std::function<SimConfig(int)> config, const SimExpectation &e, QObject *parent)
     : QObject(parent)
     , dir(serialDir)
-    , specs(s)
+    , plans(s)
     , configFor(std::move(config))
     , expected(e)
 {
-    for (int k = 0; k < specs.size(); ++k)
+    for (int k = 0; k < plans.size(); ++k)
         pluggedIndex.append(-1);
     timer.setInterval(kScheduleTickMs);
     connect(&timer, &QTimer::timeout, this, &SimAdapters::tick);
@@ -79,7 +79,7 @@ SimAdapters::SimAdapters(const QString &serialDir, const QList<Spec> &s,
 
 SimAdapters::~SimAdapters()
 {
-    for (int k = 1; k <= specs.size(); ++k)
+    for (int k = 1; k <= plans.size(); ++k)
         unplug(k);
 }
 
@@ -87,10 +87,10 @@ QString SimAdapters::byIdLink(int k) const
 {
     // Ports that share a serial number are told apart by their interface, as
     // on a dual-port adapter.
-    const Spec &s = specs.at(k - 1);
+    const Plan &s = plans.at(k - 1);
     int interface = 0;
     for (int before = 0; before < k - 1; ++before)
-        interface += specs.at(before).serial == s.serial ? 1 : 0;
+        interface += plans.at(before).serial == s.serial ? 1 : 0;
     return QStringLiteral("%1/by-id/usb-FTDI_FT232R_USB_UART_%2-if%3-port0")
         .arg(dir, s.serial)
         .arg(interface, 2, 10, QLatin1Char('0'));
@@ -98,7 +98,7 @@ QString SimAdapters::byIdLink(int k) const
 
 QString SimAdapters::byPathLink(int k) const
 {
-    const Spec &s = specs.at(k - 1);
+    const Plan &s = plans.at(k - 1);
     return QStringLiteral("%1/by-path/pci-0000:00:14.0-usb-0:%2:1.0-port0").arg(dir, s.port);
 }
 
@@ -116,9 +116,9 @@ bool SimAdapters::start()
 void SimAdapters::tick()
 {
     const qint64 now = clock.elapsed();
-    for (int k = 1; k <= specs.size(); ++k) {
+    for (int k = 1; k <= plans.size(); ++k) {
         bool due = false;
-        for (const auto &range : specs.at(k - 1).plugs)
+        for (const auto &range : plans.at(k - 1).plugs)
             due = due || (now >= range.first && (range.second < 0 || now < range.second));
         // A plug that ended and the next that starts in the same tick: out first.
         const int at = pluggedIndex.at(k - 1);
@@ -172,7 +172,7 @@ QJsonArray SimAdapters::report() const
     QJsonArray list;
     for (const Plugged &p : plugs) {
         QJsonObject o = p.unit->report();
-        o.insert(QStringLiteral("serial"), specs.at(p.adapter - 1).serial);
+        o.insert(QStringLiteral("serial"), plans.at(p.adapter - 1).serial);
         o.insert(QStringLiteral("adapter"), p.adapter);
         o.insert(QStringLiteral("plug"), p.plug);
         list.append(o);

@@ -25,19 +25,19 @@ class SimAdapters : public QObject
     Q_OBJECT
 
 public:
-    struct Spec {
+    struct Plan {
         QString serial; // may be blank
         QString port = QStringLiteral("1"); // the USB port chain in the by-path name
         QList<QPair<qint64, qint64>> plugs; // [from, to) in ms since start; to -1: for good
     };
 
-    // "serial=A10K1 port=1.2 plugs=0-6000,9000-": false with error set when it is no spec.
-    static bool parseSpec(const QString &text, Spec &spec, QString &error);
+    // "serial=A10K1 port=1.2 plugs=0-6000,9000-": false with error set when it is no plan.
+    static bool parsePlan(const QString &text, Plan &plan, QString &error);
     // The options this class adds to zq-unit-sim (--serial-dir, --adapter).
     static void addOptions(QCommandLineParser &parser);
 
     // configFor(k): the unit config of adapter k (from 1).
-    SimAdapters(const QString &serialDir, const QList<Spec> &specs,
+    SimAdapters(const QString &serialDir, const QList<Plan> &plans,
         std::function<SimConfig(int)> configFor, const SimExpectation &expected,
         QObject *parent = nullptr);
     ~SimAdapters() override;
@@ -60,7 +60,7 @@ private:
     void unplug(int k);
 
     QString dir;
-    QList<Spec> specs;
+    QList<Plan> plans;
     std::function<SimConfig(int)> configFor;
     SimExpectation expected;
     QElapsedTimer clock;

@@ -179,8 +179,8 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     const QStringList devices = parser.values(QStringLiteral("device"));
-    const QStringList adapterSpecs = parser.values(QStringLiteral("adapter"));
-    const qint64 unitCount = !adapterSpecs.isEmpty() ? adapterSpecs.size()
+    const QStringList adapterPlans = parser.values(QStringLiteral("adapter"));
+    const qint64 unitCount = !adapterPlans.isEmpty() ? adapterPlans.size()
         : devices.isEmpty()                           ? whole(parser, QStringLiteral("units"))
                                                       : devices.size();
     if (unitCount < 1)
@@ -242,20 +242,20 @@ int main(int argc, char *argv[])
     const QString reportFile = parser.value(QStringLiteral("report"));
     std::vector<std::unique_ptr<SimUnit>> units;
     std::unique_ptr<SimAdapters> adapters;
-    if (!adapterSpecs.isEmpty()) {
-        QList<SimAdapters::Spec> specs;
-        for (const QString &text : adapterSpecs) {
-            SimAdapters::Spec spec;
+    if (!adapterPlans.isEmpty()) {
+        QList<SimAdapters::Plan> plans;
+        for (const QString &text : adapterPlans) {
+            SimAdapters::Plan plan;
             QString error;
-            if (!SimAdapters::parseSpec(text, spec, error))
+            if (!SimAdapters::parsePlan(text, plan, error))
                 fail(error);
-            specs.append(spec);
+            plans.append(plan);
         }
         const QString dir = parser.value(QStringLiteral("serial-dir"));
         if (dir.isEmpty())
             fail(QStringLiteral("--adapter needs --serial-dir"));
         adapters = std::make_unique<SimAdapters>(
-            dir, specs,
+            dir, plans,
             [=](int k) {
                 SimConfig config = faultUnits.isEmpty() || faultUnits.contains(k) ? faulty : common;
                 config.seed = static_cast<quint32>(seed + k - 1);
@@ -267,7 +267,7 @@ int main(int argc, char *argv[])
             [&reportFile, &units] { writeReport(reportFile, units); });
         if (!adapters->start())
             fail(QStringLiteral("cannot make %1").arg(dir));
-        for (int k = 1; k <= specs.size(); ++k)
+        for (int k = 1; k <= plans.size(); ++k)
             printf("%s\n", qPrintable(adapters->byIdLink(k)));
     }
     for (int k = 1; k <= unitCount && !adapters; ++k) {
