@@ -1,7 +1,5 @@
 #include "engine/PortProblem.h"
 
-#include <QFileInfo>
-
 namespace {
 
 QString deniedText(const QString &path, const PortProblem::Probe &p)
@@ -28,14 +26,6 @@ QString inUseText(const PortProblem::Probe &p)
 }
 
 } // namespace
-
-QString PortProblem::devicePath(const QString &nameOrPath)
-{
-    const bool path = nameOrPath.startsWith(QLatin1Char('/')) || nameOrPath.contains(QLatin1Char('\\'));
-    const QString full = path ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
-    const QString canonical = QFileInfo(full).canonicalFilePath();
-    return canonical.isEmpty() ? full : canonical;
-}
 
 QString PortProblem::explain(
     const QString &nameOrPath, QSerialPort::SerialPortError error, const QString &errorText)

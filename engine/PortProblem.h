@@ -21,7 +21,8 @@ struct Probe {
 // every other process that has the device open.
 Probe probe(const QString &devicePath, bool scanProcesses);
 
-// The device path of a port name or path ("ttyUSB0" -> "/dev/ttyUSB0"), links resolved.
+// The device path of a port name or path ("ttyUSB0" -> "/dev/ttyUSB0"), links
+// resolved; on Windows the name itself (a file per platform).
 QString devicePath(const QString &nameOrPath);
 
 // The text for a port that did not open: error and errorText are the port's

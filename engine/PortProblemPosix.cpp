@@ -74,6 +74,14 @@ QStringList holdersByLockFile(const QString &path)
 
 } // namespace
 
+QString PortProblem::devicePath(const QString &nameOrPath)
+{
+    const QString full
+        = nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
+    const QString canonical = QFileInfo(full).canonicalFilePath();
+    return canonical.isEmpty() ? full : canonical;
+}
+
 PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProcesses)
 {
     Probe p;

@@ -2,6 +2,12 @@
 // names another program, so a port in use is reported without its process.
 #include "engine/PortProblem.h"
 
+// A port is named as the system lists it ("COM3").
+QString PortProblem::devicePath(const QString &nameOrPath)
+{
+    return nameOrPath;
+}
+
 PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProcesses)
 {
     Q_UNUSED(devicePath);
