@@ -25,6 +25,14 @@ AnswerLedger::Answer AnswerLedger::answer(
     return a;
 }
 
+int AnswerLedger::owedCount(qint64 nowNs, qint64 horizonNs) const
+{
+    int n = 0;
+    for (const Copy &c : copies)
+        n += nowNs - c.sentNs < horizonNs ? 1 : 0;
+    return n;
+}
+
 qint64 AnswerLedger::owedUntilNs(qint64 nowNs, qint64 horizonNs) const
 {
     if (copies.isEmpty())

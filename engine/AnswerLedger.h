@@ -33,6 +33,8 @@ public:
     Answer answer(quint32 current, qint64 nowNs, quint32 read, qint64 horizonNs);
     // When the last copy still owed an answer stops being owed, or -1 when none is.
     qint64 owedUntilNs(qint64 nowNs, qint64 horizonNs) const;
+    // The copies still owed an answer.
+    int owedCount(qint64 nowNs, qint64 horizonNs) const;
     // A reply that the link delivers after every answer to the copies sent so far.
     void clear() { copies.clear(); }
     int size() const { return copies.size(); }

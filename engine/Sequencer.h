@@ -127,7 +127,7 @@ private:
     static void noteAnswer(PortTest *port, qint64 sinceFirstCopyNs);
     const AnswerLedger *heldLedger(const PortTest *port) const;
     bool holding(PortTest *port, const AnswerLedger &ledger);
-    void holdForOwed(PortTest *port, const AnswerLedger &ledger);
+    void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1);
     void releaseHold(PortTest *port, const AnswerLedger &ledger);
 
     // The unit's status from its record; tells the host when it changed.

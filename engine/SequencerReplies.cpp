@@ -304,7 +304,9 @@ void Sequencer::onDataAck(PortTest *port)
         port->sectorStep = SectorProgram;
         programDueNow(port);
     } else {
-        holdForOwed(port, g.dataCopies);
+        holdForOwed(port, g.dataCopies,
+            (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
+                / Protocol::kDataLineBytes);
     }
     showFirmwareProgress(port);
     step(port);

@@ -52,12 +52,20 @@ bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
 
 // An answer was counted for its line: while another copy may still be
 // answered, the next command of its kind waits for that answer (or for the
-// moment it can no longer come).
-void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger)
+// moment it can no longer come). Sending on is as safe (the ledger places
+// every answer) but costs each of the linesLeft lines of a "$D" sector one
+// more copy per owed answer that never comes: when that is the cheaper, the
+// lines go on at once.
+void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft)
 {
-    const qint64 until = ledger.owedUntilNs(host.nowNs(), horizonNs(port));
-    port->guards.holdSteps = until < 0 ? 0 : kSettleSteps;
-    if (until >= 0)
+    const qint64 now = host.nowNs();
+    const qint64 until = ledger.owedUntilNs(now, horizonNs(port));
+    const JobTiming &t = port->timing;
+    const bool sendOn = linesLeft >= 0 && t.replyCount > 0
+        && until - now > qint64(linesLeft) * ledger.owedCount(now, horizonNs(port))
+                * (t.replyNsTotal / t.replyCount);
+    port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
+    if (port->guards.holdSteps > 0)
         wakeAt(port, until);
 }
 

@@ -213,9 +213,8 @@ MUTANTS = [
      "    } else if (flag == 1 && false) {\n"),
     ("dack-owed-not-awaited", SEQ,
      'the next "$D" goes out while answers are still owed to the last one\'s copies',
-     "    } else {\n"
-     "        holdForOwed(port, g.dataCopies);\n",
-     "    } else {\n"),
+     "        holdForOwed(port, g.dataCopies,\n",
+     "        holdForOwed(port, AnswerLedger(),\n"),
     ("late-eack-resends-line", SEQ,
      'a late "$EACK" sends the sector\'s first data line again',
      "    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {\n",
