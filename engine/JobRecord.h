@@ -35,6 +35,7 @@ struct ReplyGuards {
     bool sectorErased = false; // the current sector's "$EACK" arrived
     bool eraseSent = false; // the current sector's "$E" went out
     int dataSends = 0; // copies of the current "$D" line sent
+    int dataUnanswered = 0; // ... of them since an answer last came
     int programSends = 0; // copies of the current "$P" sent
     int headerSends = 0; // copies of the current "$I" sent
     int chunkSends = 0; // copies of the current "$F" sent

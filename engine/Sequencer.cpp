@@ -145,6 +145,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     g.eraseSent = true;
     g.awaited = 0;
     g.dataSends = 0;
+    g.dataUnanswered = 0;
     g.programSends = 0;
     send(port, line);
 }
@@ -162,6 +163,7 @@ void Sequencer::sendDataLine(PortTest *port)
     const bool resend = g.dataSends++ > 0;
     if (resend)
         ++port->timing.resends;
+    ++g.dataUnanswered;
     send(port, line);
     g.awaited = 'D';
     g.lastCopyNs = port->timing.lastSendNs;

@@ -284,6 +284,7 @@ void Sequencer::onDataAck(PortTest *port)
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
+    g.dataUnanswered = 0;
     if (a.kind == AnswerLedger::Owed) {
         noteAnswer(port, now - a.lineFirstNs);
         if (lineOut) {

@@ -104,7 +104,9 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
 qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
 {
     const ReplyGuards &g = port->guards;
-    const int copies = g.awaited == 'D' ? g.dataSends : g.chunkSends;
+    // Copies the unit has not answered: an answer owed to an earlier copy
+    // shows the link is alive, and the line it sends again starts afresh.
+    const int copies = g.awaited == 'D' ? g.dataUnanswered : g.chunkSends;
     const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);
     return g.lastCopyNs + (timer.timeoutNs() << doublings);
 }
