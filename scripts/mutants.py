@@ -250,7 +250,7 @@ MUTANTS = [
      "    if (const ReplyTimer *timer = nullptr)\n"),
     ("owed-wait-by-steps", "engine/SequencerTiming.cpp",
      "the hold for owed answers ends only at a step: no wake-up when they can no longer come",
-     "    if (until >= 0)\n"
+     "    if (port->guards.holdSteps > 0)\n"
      "        wakeAt(port, until);\n",
      ""),
     ("owed-wait-ends-at-latest-copy", "engine/SequencerTiming.cpp",
