@@ -326,7 +326,8 @@ void Sequencer::finish(PortTest *port)
     qCDebug(lcJob).noquote() << port->portName() << "job figures:" << t.linesSent << "lines,"
                              << t.resends << "resends," << t.replyCount << "replies,"
                              << t.restarts << "restarts, learned time-out" << learned(t.dataTimer)
-                             << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\"";
+                             << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\","
+                             << "answers owed for" << horizonNs(port) / 1000000 << "ms";
     endStatus(port);
 }
 

@@ -2,6 +2,7 @@
 // port, no window. Most cases are rows of a small script, read left to right:
 //   sN     N steps (one 500 ms tick each; s = s1)
 //   wN     N ms pass, then the engine's wake-up runs
+//   ~N     the engine last asked its host for a wake-up N ms ahead
 //   >TEXT  the unit replies TEXT; <TEXT: the unit sends TEXT without a line feed
 //   =A|B   exactly these lines were sent since the last check (= alone: none);
 //          a line ending in "..." only has to start with what stands before it;
@@ -112,6 +113,10 @@ struct Rig {
                 break;
             }
             case '_': host.sent(); break;
+            case '~':
+                if (host.wakeMs != a.toInt())
+                    return item + " wake-up asked: " + QString::number(host.wakeMs);
+                break;
             case '@':
                 if (host.port.jobState != a.toInt())
                     return item + " state: " + QString::number(host.port.jobState);
@@ -294,7 +299,7 @@ private slots:
         QTest::newRow("lost command: resent at the learned time-out") << "w19;=;w1;=D1200";
         QTest::newRow("lost answer, then both answers") << "w20;=D1200;>$DACK;=;>$DACK;=D1240";
         QTest::newRow("a phantom owed copy costs no step wait, and only once")
-            << "w20;=D1200;>$DACK;=;w49;=;w1;=D1240;>$DACK;=D1280";
+            << "w20;=D1200;>$DACK;=;~50;w49;=;w1;=D1240;>$DACK;=D1280";
         QTest::newRow("copies at 0, 20 and 60 ms answered from 95 ms: one line each, "
                       "then a lost line is resent")
             << "w20;=D1200;w40;=D1200;w35;>$DACK;=;>$DACK;=;>$DACK;=D1240;w19;=;w1;=D1240;"
