@@ -2,6 +2,7 @@
 // A unit's job record, in three groups: the sequencer's own record, the guards
 // that keep late or repeated replies from acting, and the job's timing. Each
 // group has one reset; PortTest carries all three.
+#include "engine/AnswerLedger.h"
 #include "engine/JobState.h"
 #include "engine/ReplyTimer.h"
 
@@ -27,13 +28,14 @@ struct JobRecord {
     void resetRecord();
 };
 
-// Replies name no line ("$DACK") or no image ("$IACK"), so after a command went
-// out more than once the answers still owed to its earlier copies are waited
-// for before the next command of that kind goes out.
+// Replies name no line ("$DACK") or no image ("$IACK"): each copy of such a
+// command is kept in a ledger until its answer came or can no longer come, and
+// an answer counts for the current command only when it can be no other's.
 struct ReplyGuards {
     bool sectorErased = false; // the current sector's "$EACK" arrived
     bool eraseSent = false; // the current sector's "$E" went out
     int dataSends = 0; // copies of the current "$D" line sent
+    int dataUnanswered = 0; // ... of them since an answer last came
     int programSends = 0; // copies of the current "$P" sent
     int headerSends = 0; // copies of the current "$I" sent
     int chunkSends = 0; // copies of the current "$F" sent
@@ -42,14 +44,19 @@ struct ReplyGuards {
     // Reads of the port, counted: a reply read before a line went out (in the
     // same read as the reply that sent it) can't be that line's answer.
     quint32 readCount = 0;
-    quint32 dataSentAtRead = 0; // readCount when the current "$D" last went out
     qint64 wakeDueNs = -1; // when the wake-up asked for is due
     bool wakeGraced = false; // a late wake-up gave the answer more time once
     bool headerAwaited = false; // an "$I" awaits its "$IACK"
     bool chunksAwaited = false; // "$F" lines sent since the last "$I"
-    int repliesOwed = 0; // answers owed to earlier copies
-    int holdSteps = 0; // steps left to wait for them (the upper bound)
-    qint64 holdUntilNs = -1; // when the learned wait for them ends; -1: none
+    AnswerLedger dataCopies; // "$D" copies of this sector that may still be answered
+    quint32 dataLine = 0; // number of the current (or last) "$D" line
+    qint64 dataFirstNs = -1; // when its first copy went out
+    AnswerLedger headerCopies; // "$I" copies that may still be answered
+    quint32 headerLine = 0; // number of the current (or last) "$I"
+    qint64 headerFirstNs = -1; // when its first copy went out
+    qint64 chunkFirstNs = -1; // when the current "$F"'s first copy went out
+    int holdSteps = 0; // steps left to hold the next "$D" or "$I" for owed answers
+    int eraseSteps = -1; // steps since "$A,1" first went out (the unit may be erasing); -1: not yet
     bool bootloaderAnswered = false; // a bootloader reply arrived after "$G"
     int waitSteps = 0; // steps spent waiting for the bootloader
 
@@ -64,6 +71,9 @@ struct JobTiming {
     int replyCount = 0;
     int linesSent = 0; // framed command lines written
     int resends = 0; // lines that went out again for want of an answer
+    // The longest answer this port has shown, counted from the first copy of
+    // the line it answered: owed answers are waited for twice as long.
+    qint64 longestAnswerNs = 0;
     qint64 silentSinceNs = -1; // the last reply, or the last moment nothing was awaited
     int restarts = 0; // the unit's bootloader started again mid-job
     ReplyTimer dataTimer; // "$D" answers

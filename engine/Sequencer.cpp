@@ -145,6 +145,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     g.eraseSent = true;
     g.awaited = 0;
     g.dataSends = 0;
+    g.dataUnanswered = 0;
     g.programSends = 0;
     send(port, line);
 }
@@ -159,12 +160,18 @@ void Sequencer::sendDataLine(PortTest *port)
     Protocol::sectorData(line, static_cast<std::uint32_t>(port->address % Protocol::kSectorSize),
         bytes, Protocol::kDataLineBytes);
     ReplyGuards &g = port->guards;
-    if (g.dataSends++ > 0)
+    const bool resend = g.dataSends++ > 0;
+    if (resend)
         ++port->timing.resends;
+    ++g.dataUnanswered;
     send(port, line);
     g.awaited = 'D';
-    g.dataSentAtRead = g.readCount;
     g.lastCopyNs = port->timing.lastSendNs;
+    if (!resend) {
+        ++g.dataLine;
+        g.dataFirstNs = g.lastCopyNs;
+    }
+    g.dataCopies.sent(g.dataLine, g.lastCopyNs, g.dataFirstNs, g.readCount);
     g.wakeGraced = false;
     armResend(port);
 }
@@ -185,12 +192,18 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
     char line[kLineBufferSize];
     Protocol::imageHeader(line, image.imageName, image.imageVersion, image.width, image.height);
     ReplyGuards &g = port->guards;
-    if (g.headerSends++ > 0)
+    const bool resend = g.headerSends++ > 0;
+    if (resend)
         ++port->timing.resends;
     g.headerAwaited = true;
     g.chunksAwaited = false;
     g.awaited = 0;
     send(port, line);
+    if (!resend) {
+        ++g.headerLine;
+        g.headerFirstNs = port->timing.lastSendNs;
+    }
+    g.headerCopies.sent(g.headerLine, port->timing.lastSendNs, g.headerFirstNs, g.readCount);
 }
 
 void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
@@ -214,6 +227,8 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     send(port, line);
     g.awaited = 'F';
     g.lastCopyNs = port->timing.lastSendNs;
+    if (g.chunkSends == 1)
+        g.chunkFirstNs = g.lastCopyNs;
     g.wakeGraced = false;
     armResend(port);
     if (offset + count >= size)

@@ -15,6 +15,7 @@
 #include <QList>
 #include <QString>
 
+class AnswerLedger;
 class JobHost;
 class PortTest;
 class ReplyTimer;
@@ -121,8 +122,13 @@ private:
     qint64 imageBytesDone(const PortTest *port) const;
     void showImageProgress(PortTest *port);
     void showFirmwareProgress(PortTest *port);
-    bool holding(PortTest *port);
-    void owe(PortTest *port, int copies);
+    // Answers owed to earlier copies of "$D" and "$I" (SequencerTiming.cpp).
+    qint64 horizonNs(const PortTest *port) const;
+    static void noteAnswer(PortTest *port, qint64 sinceFirstCopyNs);
+    const AnswerLedger *heldLedger(const PortTest *port) const;
+    bool holding(PortTest *port, const AnswerLedger &ledger);
+    void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1);
+    void releaseHold(PortTest *port, const AnswerLedger &ledger);
 
     // The unit's status from its record; tells the host when it changed.
     void updateStatus(PortTest *port);

@@ -120,26 +120,44 @@ void Sequencer::onVersion(PortTest *port, const char *line)
 void Sequencer::onImageAck(PortTest *port, const char *line)
 {
     ReplyGuards &g = port->guards;
-    if (port->jobState != SendImages || !g.headerAwaited) {
-        // An answer owed to an earlier copy of a header, or a stray one.
+    if (port->jobState != SendImages) {
+        // No header awaits an answer outside the images: it changes nothing,
+        // and the firmware's owed "$DACK"s are not its business.
         qCDebug(lcJob) << "$IACK not awaited, ignored";
-        if (g.repliesOwed > 0 && --g.repliesOwed == 0) {
-            g.holdSteps = 0;
-            if (port->jobState == SendImages && port->imageStep == ImageHeader
-                && port->stepCountdown == 0)
-                step(port); // the held header goes out now
+        return;
+    }
+    // "$IACK" names no image: it counts for the header awaiting its answer
+    // only when no earlier header's copy can have caused it.
+    const qint64 now = host.nowNs();
+    if (g.headerAwaited)
+        noteAnswer(port, now - g.headerFirstNs);
+    const AnswerLedger::Answer a = g.headerCopies.answer(
+        g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.readCount, horizonNs(port));
+    if (a.kind != AnswerLedger::Current) {
+        qCDebug(lcJob) << "$IACK owed to an earlier header, or a stray one, ignored";
+        if (a.kind == AnswerLedger::Stray)
+            return;
+        noteAnswer(port, now - a.lineFirstNs);
+        if (g.headerAwaited) {
+            // The header's own answer may have been the one just taken.
+            port->stepCountdown = 0;
+            step(port);
+        } else {
+            releaseHold(port, g.headerCopies);
         }
         return;
     }
     const int flag = Protocol::flagField(line, 1);
     if (flag == 0 || flag == 1) {
         g.headerAwaited = false;
-        owe(port, g.headerSends - 1);
         g.headerSends = 0;
-        if (flag == 0)
+        if (flag == 0) {
             port->imageStep = ImageChunks;
-        else
+        } else {
             nextImage(port); // the unit holds this image already
+            if (port->jobState == SendImages)
+                holdForOwed(port, g.headerCopies);
+        }
     }
     port->stepCountdown = 0;
     step(port);
@@ -159,8 +177,12 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
         return;
     }
     const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
+    // A chunk's answer comes after the answers to every header sent before
+    // that chunk: none of them is owed any more.
     if (chunk == port->lastChunk) {
         ReplyGuards &g = port->guards;
+        g.headerCopies.clear();
+        noteAnswer(port, host.nowNs() - g.chunkFirstNs);
         if (g.chunkSends == 1)
             port->timing.chunkTimer.sample(host.nowNs() - g.lastCopyNs);
         g.chunkSends = 0;
@@ -175,6 +197,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
         // header, or "$X" when no image is left.
         port->guards.chunksAwaited = false;
         port->guards.awaited = 0;
+        port->guards.headerCopies.clear();
         ++port->imageIndex;
         port->imageStep = ImageHeader;
         port->imageOffset = 0;
@@ -235,41 +258,58 @@ void Sequencer::onSectorErased(PortTest *port)
     }
 }
 
+// "$DACK" names no line. The link keeps order and the unit answers each copy
+// it receives once, so an answer is counted for the oldest "$D" copy that may
+// still be answered (AnswerLedger): for the current line only when that copy
+// is one of its own. An answer owed to an earlier line's copy is taken and
+// changes nothing; where that may have been the current line's own answer,
+// the line goes out again at once. A line with copies still owed holds the
+// next one until their answers came or can no longer come.
 void Sequencer::onDataAck(PortTest *port)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != ProgramFirmware
-        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))
+        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten)
+        || port->sectorStep != SectorData)
         return;
-    if (g.repliesOwed > 0) {
-        // Owed to an earlier copy of a line that is acknowledged already.
-        if (--g.repliesOwed == 0) {
-            g.holdSteps = 0;
+    const qint64 now = host.nowNs();
+    const bool lineOut = g.dataSends > 0;
+    // The answer in hand counts among those the port has shown, from the first
+    // copy of the current line, before it is placed.
+    if (lineOut)
+        noteAnswer(port, now - g.dataFirstNs);
+    const AnswerLedger::Answer a = g.dataCopies.answer(
+        lineOut ? g.dataLine : g.dataLine + 1, now, g.readCount, horizonNs(port));
+    if (a.kind == AnswerLedger::Stray) {
+        qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
+        return;
+    }
+    g.dataUnanswered = 0;
+    if (a.kind == AnswerLedger::Owed) {
+        noteAnswer(port, now - a.lineFirstNs);
+        if (lineOut) {
+            commandDueNow(port);
             step(port);
+        } else {
+            releaseHold(port, g.dataCopies);
         }
         return;
     }
-    if (port->sectorStep != SectorData || g.dataSends == 0)
-        return;
-    // Read together with the reply that sent the current line: a repeated
-    // answer to the line before it, not this line's.
-    if (g.dataSentAtRead == g.readCount && g.dataSends == 1) {
-        qCDebug(lcJob) << "$DACK read before its line went out, ignored";
-        return;
-    }
-    const int copies = g.dataSends;
-    if (copies == 1)
-        port->timing.dataTimer.sample(host.nowNs() - g.lastCopyNs);
+    if (g.dataSends == 1)
+        port->timing.dataTimer.sample(now - g.lastCopyNs);
     g.dataSends = 0;
+    g.awaited = 0;
     commandDueNow(port);
     port->address += Protocol::kDataLineBytes;
     if (port->address % Protocol::kSectorSize == 0) {
         port->sectorStep = SectorProgram;
         programDueNow(port);
+    } else {
+        holdForOwed(port, g.dataCopies,
+            (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
+                / Protocol::kDataLineBytes);
     }
     showFirmwareProgress(port);
-    owe(port, copies - 1);
-    g.awaited = 0;
     step(port);
 }
 
@@ -278,7 +318,10 @@ void Sequencer::onProgrammed(PortTest *port)
     if (port->jobState != ProgramFirmware || port->capturePhase != Captured
         || port->sectorStep != SectorProgram || port->guards.programSends == 0)
         return;
+    // Every answer to the sector's "$D" copies came before this one.
     port->guards.programSends = 0;
+    port->guards.dataCopies.clear();
+    port->guards.holdSteps = 0;
     if (port->address > kLastAddress - 1) {
         port->capturePhase = FirmwareWritten;
         port->address = kFirstAddress;
@@ -288,7 +331,6 @@ void Sequencer::onProgrammed(PortTest *port)
         port->imageIndex = 0;
         port->imageStep = ImageRestart;
         port->imageOffset = 0;
-        port->guards.repliesOwed = port->guards.holdSteps = 0;
     }
     port->sectorStep = SectorStart;
     port->guards.eraseSent = false;

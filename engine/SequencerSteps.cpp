@@ -153,8 +153,6 @@ void Sequencer::programDueNow(PortTest *port)
 
 void Sequencer::programFirmware(PortTest *port)
 {
-    if (holding(port))
-        return;
     switch (port->sectorStep) {
     case SectorStart:
         if (port->tickCount <= kCommandWaitSteps) {
@@ -166,6 +164,9 @@ void Sequencer::programFirmware(PortTest *port)
         port->sectorStep = SectorData;
         [[fallthrough]]; // data lines follow "$E" without waiting for "$EACK"
     case SectorData:
+        // A new line waits while an earlier line's copy may still be answered.
+        if (port->guards.dataSends == 0 && holding(port, port->guards.dataCopies))
+            return;
         if (port->tickCount <= kCommandWaitSteps) {
             ++port->tickCount;
             return;
@@ -205,7 +206,8 @@ void Sequencer::sendImages(PortTest *port)
             --port->stepCountdown;
             return;
         }
-        if (holding(port) || !skipUnsendableImages(port))
+        if ((port->guards.headerSends == 0 && holding(port, port->guards.headerCopies))
+            || !skipUnsendableImages(port))
             return;
         sendImageHeader(port, inputs.images.at(static_cast<int>(port->imageIndex)));
         port->imageOffset = 0;
@@ -275,6 +277,8 @@ void Sequencer::eraseImages(PortTest *port)
         char line[kLineBufferSize];
         Protocol::eraseImages(line);
         send(port, line);
+        if (port->guards.eraseSteps < 0)
+            port->guards.eraseSteps = 0;
         port->imageStep = EraseWait;
         port->stepCountdown = kEraseReplySteps;
     } else {
@@ -322,7 +326,8 @@ void Sequencer::finish(PortTest *port)
     qCDebug(lcJob).noquote() << port->portName() << "job figures:" << t.linesSent << "lines,"
                              << t.resends << "resends," << t.replyCount << "replies,"
                              << t.restarts << "restarts, learned time-out" << learned(t.dataTimer)
-                             << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\"";
+                             << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\","
+                             << "answers owed for" << horizonNs(port) / 1000000 << "ms";
     endStatus(port);
 }
 

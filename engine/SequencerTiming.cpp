@@ -1,5 +1,5 @@
 // The sequencer's clock-driven part: the learned resend of "$D" and "$F", the
-// wait for answers owed to earlier copies, and the end of a job whose unit
+// hold for answers owed to earlier copies, and the end of a job whose unit
 // fell silent or keeps restarting.
 #include "engine/Sequencer.h"
 
@@ -12,38 +12,71 @@
 
 using namespace Timeouts;
 
-// Holds the next command while answers owed to earlier copies of a resent
-// command may still arrive; true while holding.
-bool Sequencer::holding(PortTest *port)
+// How long an answer may still come after its copy went out: the promise
+// that no answer is counted for the wrong line rests on it.
+qint64 Sequencer::horizonNs(const PortTest *port) const
+{
+    return std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * port->timing.longestAnswerNs);
+}
+
+// An answer came this long after the first copy of the line it answers.
+void Sequencer::noteAnswer(PortTest *port, qint64 sinceFirstCopyNs)
+{
+    qint64 &longest = port->timing.longestAnswerNs;
+    longest = std::max(longest, sinceFirstCopyNs);
+}
+
+// The copies whose owed answers hold the next command in the job's state.
+const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
+{
+    if (port->jobState == ProgramFirmware)
+        return &port->guards.dataCopies;
+    if (port->jobState == SendImages)
+        return &port->guards.headerCopies;
+    return nullptr;
+}
+
+// Holds the next "$D" or "$I" while an earlier copy may still be answered;
+// true while holding. The step count bounds the hold; after it the ledger
+// still places every answer, at the price of a copy more per line.
+bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
-    if (g.repliesOwed > 0 && g.holdSteps > 0
-        && (g.holdUntilNs < 0 || host.nowNs() < g.holdUntilNs)) {
+    if (g.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) >= 0) {
         --g.holdSteps;
         return true;
     }
-    g.repliesOwed = 0;
     g.holdSteps = 0;
-    g.holdUntilNs = -1;
     return false;
 }
 
-// The link delivers in order: an answer still owed to an earlier copy comes
-// before the answer to the latest copy, so once that copy's learned time-out
-// has passed nothing more is owed. Without a learned time-out the step-count
-// wait holds.
-void Sequencer::owe(PortTest *port, int copies)
+// An answer was counted for its line: while another copy may still be
+// answered, the next command of its kind waits for that answer (or for the
+// moment it can no longer come). Sending on is as safe (the ledger places
+// every answer) but costs each of the linesLeft lines of a "$D" sector one
+// more copy per owed answer that never comes: when that is the cheaper, the
+// lines go on at once.
+void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft)
+{
+    const qint64 now = host.nowNs();
+    const qint64 until = ledger.owedUntilNs(now, horizonNs(port));
+    const JobTiming &t = port->timing;
+    const bool sendOn = linesLeft >= 0 && t.replyCount > 0
+        && until - now > qint64(linesLeft) * ledger.owedCount(now, horizonNs(port))
+                * (t.replyNsTotal / t.replyCount);
+    port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
+    if (port->guards.holdSteps > 0)
+        wakeAt(port, until);
+}
+
+// An answer owed to an earlier copy came while the next command was held:
+// when nothing more is owed, it goes out now.
+void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
-    if (copies <= 0)
-        return;
-    g.repliesOwed = copies;
-    g.holdSteps = kSettleSteps;
-    g.holdUntilNs = -1;
-    const ReplyTimer &timer = port->timing.dataTimer;
-    if (g.awaited == 'D' && timer.learned() && g.lastCopyNs >= 0) {
-        g.holdUntilNs = g.lastCopyNs + timer.timeoutNs();
-        wakeAt(port, g.holdUntilNs);
+    if (g.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
+        g.holdSteps = 0;
+        step(port);
     }
 }
 
@@ -71,7 +104,9 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
 qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
 {
     const ReplyGuards &g = port->guards;
-    const int copies = g.awaited == 'D' ? g.dataSends : g.chunkSends;
+    // Copies the unit has not answered: an answer owed to an earlier copy
+    // shows the link is alive, and the line it sends again starts afresh.
+    const int copies = g.awaited == 'D' ? g.dataUnanswered : g.chunkSends;
     const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);
     return g.lastCopyNs + (timer.timeoutNs() << doublings);
 }
@@ -89,17 +124,15 @@ void Sequencer::wake(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     ReplyGuards &g = port->guards;
-    if (g.repliesOwed > 0) {
-        if (g.holdUntilNs < 0)
-            return;
-        if (now < g.holdUntilNs) {
-            wakeAt(port, g.holdUntilNs);
+    if (g.holdSteps > 0) {
+        const AnswerLedger *ledger = heldLedger(port);
+        const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
+        if (until >= 0) {
+            wakeAt(port, until);
             return;
         }
-        g.repliesOwed = 0;
         g.holdSteps = 0;
-        g.holdUntilNs = -1;
-        step(port); // the held line goes out now
+        step(port); // no answer is owed any more: the held command goes out now
         return;
     }
     const ReplyTimer *timer = awaitedTimer(port);
@@ -140,7 +173,15 @@ bool Sequencer::endedBySilence(PortTest *port)
     const bool working = port->capturePhase != Uncaptured
         && (port->jobState == ProgramFirmware || port->jobState == SendImages
             || port->jobState == EraseImages);
-    if (!working || t.lastSendNs < 0 || t.silentSinceNs < 0) {
+    // Once "$A,1" went out the unit may be erasing (about 20 s), and a lost
+    // "$AACK,0" must not make that time count as silence: the erase's own
+    // step-count wait bounds it.
+    int &eraseSteps = port->guards.eraseSteps;
+    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0
+        && eraseSteps < kEraseRunningSteps;
+    if (erasing)
+        ++eraseSteps;
+    if (!working || erasing || t.lastSendNs < 0 || t.silentSinceNs < 0) {
         t.silentSinceNs = now; // nothing awaited: the long waits do not count
         return false;
     }

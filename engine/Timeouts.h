@@ -16,8 +16,8 @@ constexpr int kImageRestartSteps = 6; // header again after a lost last "$FACK"
 constexpr int kEraseReplySteps = 2; // "$A,1" waits this long for "$AACK"
 constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has started
 constexpr int kFinishSteps = 4; // "$X" to closing the port
-// Steps to wait for answers still owed to earlier copies of a command that
-// went out more than once, before the next command of its kind goes out.
+// Steps at most to hold the next "$D" or "$I" while answers are still owed to
+// earlier copies; the ledger of copies keeps the count right after that too.
 constexpr int kSettleSteps = 8;
 
 } // namespace Timeouts
@@ -42,6 +42,13 @@ constexpr int kMaxBackOffs = 6;
 // run for a while (a busy PC): the answer may be waiting unread, so it gets
 // one more floor's time before the line goes out again.
 constexpr int kLateWakeMs = 10;
+
+// An answer may be held back this long after its copy went out, or twice the
+// longest answer the port has shown (counted from the first copy of its line),
+// whichever is longer; a copy older than that whose answer has not come is
+// taken as never to be answered. Three times the longest an FTDI adapter's
+// default latency timer holds an answer.
+constexpr int kOwedHorizonMs = 50;
 
 // A captured unit that has answered nothing this long while a command of the
 // tool's is waiting for its answer has fallen silent: its job ends.

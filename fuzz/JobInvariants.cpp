@@ -35,7 +35,7 @@ const char *violation(const PortTest &port, const QList<ImageRecord> &images)
         return "imageOffset outside the image";
     }
     if (port.tickCount < 0 || port.retryCount < 0 || port.stepCountdown < 0 || port.guards.dataSends < 0
-        || port.guards.programSends < 0 || port.guards.headerSends < 0 || port.guards.repliesOwed < 0
+        || port.guards.programSends < 0 || port.guards.headerSends < 0 || port.guards.chunkSends < 0
         || port.guards.holdSteps < 0 || port.guards.waitSteps < 0 || port.rxLength < 0
         || port.rxLength >= kLineBufferSize)
         return "negative counter";

@@ -53,11 +53,11 @@ void printJob(const char *what)
 {
     std::fprintf(stderr,
         "%s (state %d capture %d sector %d image step %d address 0x%X image %u/%d offset %u "
-        "countdown %d header %d chunks %d last %u owed %d)\n",
+        "countdown %d header %d chunks %d last %u copies owed %d/%d)\n",
         what, port->jobState, port->capturePhase, port->sectorStep, port->imageStep,
         static_cast<unsigned>(port->address), port->imageIndex, engine->inputs.images.size(),
         port->imageOffset, port->stepCountdown, port->guards.headerAwaited, port->guards.chunksAwaited,
-        port->lastChunk, port->guards.repliesOwed);
+        port->lastChunk, port->guards.dataCopies.size(), port->guards.headerCopies.size());
 }
 
 void check(const char *after)
@@ -97,8 +97,12 @@ void setJob(const std::uint8_t *h)
     port->retryCount = 1 + h[15] % 10;
     port->guards.waitSteps = h[15] >> 5;
     port->guards.bootloaderAnswered = h[9] & 8;
-    port->guards.repliesOwed = (h[15] >> 2) & 3;
-    port->guards.holdSteps = port->guards.repliesOwed > 0 ? h[15] & 7 : 0;
+    // Copies of an earlier "$D" and "$I" that may still be answered.
+    for (int i = 0; i < ((h[15] >> 2) & 3); ++i) {
+        port->guards.dataCopies.sent(0, 0, 0, 0);
+        port->guards.headerCopies.sent(0, 0, 0, 0);
+    }
+    port->guards.holdSteps = (h[15] >> 2) & 3 ? h[15] & 7 : 0;
     port->lastChunk = h[13] % 8;
 
     QList<ImageRecord> images;

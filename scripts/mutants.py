@@ -21,15 +21,10 @@ SEQ = "engine/Sequencer*.cpp"
 # (name, file, what the mutant breaks, original text, replacement text)
 MUTANTS = [
     # --- Sequencer guards -------------------------------------------------
-    ("dack-any-state", SEQ,
-     '"$DACK" acts outside ProgramFirmware',
-     "    if (port->jobState != ProgramFirmware\n"
-     "        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))\n"
-     "        return;\n"
-     "    if (g.repliesOwed > 0) {\n",
-     "    if (port->capturePhase != Captured && port->capturePhase != FirmwareWritten)\n"
-     "        return;\n"
-     "    if (g.repliesOwed > 0) {\n"),
+    ("owed-dack-credited-in-hold", SEQ,
+     'a "$DACK" owed to the line just acknowledged is counted for it again (the address moves on twice)',
+     "        lineOut ? g.dataLine : g.dataLine + 1, now, g.readCount, horizonNs(port));\n",
+     "        g.dataLine, now, g.readCount, horizonNs(port));\n"),
     ("aack-any-state", SEQ,
      '"$AACK" acts outside EraseImages',
      "    if (port->jobState != EraseImages) {\n"
@@ -51,8 +46,8 @@ MUTANTS = [
      "    Timeout();\n"),
     ("owed-iack-skips-image", SEQ,
      'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
-     "    if (port->jobState != SendImages || !g.headerAwaited) {\n",
-     "    if (port->jobState != SendImages) {\n"),
+     "        g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.readCount, horizonNs(port));\n",
+     "        g.headerLine, now, g.readCount, horizonNs(port));\n"),
     ("program-without-eack", SEQ,
      '"$P" goes out although the sector\'s "$EACK" never came',
      "        if (!port->guards.sectorErased) {\n",
@@ -163,10 +158,10 @@ MUTANTS = [
      "a partial line received before the speed change is kept",
      "    port->rxLength = 0; // a partial line from the old speed would spoil the first one\n",
      ""),
-    ("dack-advances-twice", SEQ,
-     'a second "$DACK" for one data line advances the address again',
-     "    if (port->sectorStep != SectorData || g.dataSends == 0)\n",
-     "    if (port->sectorStep != SectorData)\n"),
+    ("dack-advances-twice", "engine/AnswerLedger.cpp",
+     'a "$DACK" owed to an earlier line\'s copy is counted for the current line',
+     "    a.kind = taken.line == current ? Current : Owed;\n",
+     "    a.kind = Current;\n"),
     ("d-offset-decimal", "engine/Protocol.cpp",
      'a "$D" line\'s offset is written in decimal',
      "    finish(putBytes(putHex(put(buf, \"$D,\"), offset, 1), bytes, count));\n",
@@ -217,11 +212,9 @@ MUTANTS = [
      "    } else if (flag == 1) {\n",
      "    } else if (flag == 1 && false) {\n"),
     ("dack-owed-not-awaited", SEQ,
-     '"$DACK" answers owed to resent copies of a line are not waited for',
-     "    showFirmwareProgress(port);\n"
-     "    owe(port, copies - 1);\n",
-     "    showFirmwareProgress(port);\n"
-     "    (void)copies;\n"),
+     'the next "$D" goes out while answers are still owed to the last one\'s copies',
+     "        holdForOwed(port, g.dataCopies,\n",
+     "        holdForOwed(port, AnswerLedger(),\n"),
     ("late-eack-resends-line", SEQ,
      'a late "$EACK" sends the sector\'s first data line again',
      "    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {\n",
@@ -256,9 +249,41 @@ MUTANTS = [
      "    if (const ReplyTimer *timer = awaitedTimer(port))\n",
      "    if (const ReplyTimer *timer = nullptr)\n"),
     ("owed-wait-by-steps", "engine/SequencerTiming.cpp",
-     "the wait for owed answers is not learned: eight steps",
-     "    if (g.awaited == 'D' && timer.learned() && g.lastCopyNs >= 0) {\n",
-     "    if (false) {\n"),
+     "the hold for owed answers ends only at a step: no wake-up when they can no longer come",
+     "    if (port->guards.holdSteps > 0)\n"
+     "        wakeAt(port, until);\n",
+     ""),
+    ("owed-wait-ends-at-latest-copy", "engine/SequencerTiming.cpp",
+     "answers are owed only one learned time-out after a copy (late owed answers count for the next lines)",
+     "    return std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * port->timing.longestAnswerNs);\n",
+     "    return port->timing.dataTimer.timeoutNs();\n"),
+    ("horizon-without-floor", "engine/SequencerTiming.cpp",
+     "owed answers are waited for twice the longest answer only, with no 50 ms floor",
+     "    return std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * port->timing.longestAnswerNs);\n",
+     "    return 2 * port->timing.longestAnswerNs;\n"),
+    ("horizon-without-answer-in-hand", SEQ,
+     "the answer in hand does not count among those the port has shown before it is placed",
+     "    if (lineOut)\n"
+     "        noteAnswer(port, now - g.dataFirstNs);\n",
+     ""),
+    ("ledger-takes-latest-copy", "engine/AnswerLedger.cpp",
+     "an answer is counted for the latest copy sent, not the oldest that may still be answered",
+     "    const Copy taken = copies.at(i);\n"
+     "    copies.remove(0, i + 1);\n",
+     "    const Copy taken = copies.constLast();\n"
+     "    copies.clear();\n"),
+    ("stray-iack-ends-dack-wait", SEQ,
+     'a stray "$IACK" in the firmware ends the wait for an owed "$DACK"',
+     "        qCDebug(lcJob) << \"$IACK not awaited, ignored\";\n"
+     "        return;\n",
+     "        qCDebug(lcJob) << \"$IACK not awaited, ignored\";\n"
+     "        g.holdSteps = 0;\n"
+     "        step(port);\n"
+     "        return;\n"),
+    ("erase-time-is-silence", "engine/SequencerTiming.cpp",
+     'a lost "$AACK,0" lets the unit\'s 20 s erase count as silence',
+     "    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0\n",
+     "    const bool erasing = false && eraseSteps >= 0\n"),
     ("resend-floor-lowered", "engine/Timeouts.h",
      "the learned time-out's floor below an adapter's latency jitter",
      "constexpr int kResendFloorMs = 20;",
@@ -277,10 +302,10 @@ MUTANTS = [
      "a unit that keeps restarting is taken up forever",
      "constexpr int kMaxRestarts = 3;",
      "constexpr int kMaxRestarts = 1000;"),
-    ("dack-repeat-in-read", SEQ,
+    ("dack-repeat-in-read", "engine/AnswerLedger.cpp",
      'a "$DACK" read together with the one that sent the current line acknowledges it too',
-     "    if (g.dataSentAtRead == g.readCount && g.dataSends == 1) {\n",
-     "    if (false) {\n"),
+     "    if (i == copies.size() || copies.at(i).read == read)\n",
+     "    if (i == copies.size())\n"),
     # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",

@@ -2,6 +2,7 @@
 // port, no window. Most cases are rows of a small script, read left to right:
 //   sN     N steps (one 500 ms tick each; s = s1)
 //   wN     N ms pass, then the engine's wake-up runs
+//   ~N     the engine last asked its host for a wake-up N ms ahead
 //   >TEXT  the unit replies TEXT; <TEXT: the unit sends TEXT without a line feed
 //   =A|B   exactly these lines were sent since the last check (= alone: none);
 //          a line ending in "..." only has to start with what stands before it;
@@ -112,6 +113,10 @@ struct Rig {
                 break;
             }
             case '_': host.sent(); break;
+            case '~':
+                if (host.wakeMs != a.toInt())
+                    return item + " wake-up asked: " + QString::number(host.wakeMs);
+                break;
             case '@':
                 if (host.port.jobState != a.toInt())
                     return item + " state: " + QString::number(host.port.jobState);
@@ -171,7 +176,8 @@ private slots:
         QTest::newRow("firmware waits and resends by step count") << 0 << 0x3000 << 0
             << c + ";s4;=;s;=$E,1000,1;s3;=;s;=D1000;s4;=D1000";
         QTest::newRow("a late $DACK does not skip a line") << 0 << 0x3000 << 0
-            << c + ";s5;>$EACK;=$E,1000,1|D1000;s4;=D1000;>$DACK;=;>$DACK;=D1040";
+            << c + ";s5;>$EACK;=$E,1000,1|D1000;s4;=D1000;>$DACK;=D1040;>$DACK;=D1040;>$DACK;"
+                   "=D1080";
         QTest::newRow("a $DACK before the first $D changes nothing") << 0 << 0x3000 << 0
             << c + ";s5;=$E,1000,1;>$DACK;=;s4;=D1000";
         QTest::newRow("a $DACK repeated in the same read advances once") << 0 << 0x3000 << 0
@@ -215,6 +221,12 @@ private slots:
             << c + ";s5;>$EACK;=$E,1000,1|D1000;>$DACK;=D1040;>$Bootloader;=$G;"
                    "+the unit restarted during firmware, sector 1 of 223;+starting its update "
                    "again;>$GACK;s2;s5;=$E,1000,1;>$EACK;=D1000";
+        QTest::newRow("a lost $AACK,0: the erase's 20 s are not silence") << 2 << 0 << 0
+            << c + ";s2;=$A,1;s79;-has not answered;_;>$AACK,1;+Images Erased;=$X";
+        QTest::newRow("... the erase's step wait bounds that time, then silence counts")
+            << 2 << 0 << 0
+            << c + ";s2;=$A,1;s179;-has not answered;s;"
+                   "+has not answered for 30 s during erasing images";
         QTest::newRow("the fourth restart ends the job") << 2 << 0 << 0
             << c + ";s2;=$A,1;>$Bootloader;>$GACK;s;>$Bootloader;>$GACK;s;>$Bootloader;"
                    ">$GACK;s;-once more;>$Bootloader;"
@@ -276,17 +288,34 @@ private slots:
     }
 
     // "$D" and "$F" are resent after a time-out learned from the port's
-    // replies; owed answers are waited for about one reply time.
+    // replies (2 ms here, so 20 ms, the floor). After a line went out more than
+    // once, the next one waits until every copy's answer came or can no longer
+    // come: 50 ms after the copy, or twice the longest answer the port showed;
+    // unless a second copy of each line left in the sector costs less: then
+    // it goes on, and an owed answer makes the waiting line go out again.
     void learnedResendTimeOut_data()
     {
         QTest::addColumn<QString>("script");
         QTest::newRow("lost command: resent at the learned time-out") << "w19;=;w1;=D1200";
         QTest::newRow("lost answer, then both answers") << "w20;=D1200;>$DACK;=;>$DACK;=D1240";
-        QTest::newRow("lost answer, owed answer never comes") << "w20;=D1200;>$DACK;=;w19;=;w1;=D1240";
+        QTest::newRow("a phantom owed copy costs no step wait, and only once")
+            << "w20;=D1200;>$DACK;=;~50;w49;=;w1;=D1240;>$DACK;=D1280";
+        QTest::newRow("copies at 0, 20 and 60 ms answered from 95 ms: one line each, "
+                      "then a lost line is resent")
+            << "w20;=D1200;w40;=D1200;w35;>$DACK;=;>$DACK;=;>$DACK;=D1240;w19;=;w1;=D1240;"
+               ">$DACK;=;w189;=;w1;=D1280";
+        QTest::newRow("an owed answer held back 49 ms on a port that never paused")
+            << "w20;=D1200;w2;>$DACK;=;w47;=;>$DACK;=D1240";
+        QTest::newRow("an owed answer held back just short of twice the longest seen (40 ms)")
+            << "w20;=D1200;w20;>$DACK;=;w1;>$DACK;=D1240;w20;=D1240;w1;>$DACK;=;w78;=;"
+               ">$DACK;=D1280";
+        QTest::newRow("a stray $IACK does not end the wait for an owed $DACK")
+            << "w20;=D1200;>$DACK;=;>$IACK,0;>$IACK,1;=;>$DACK;=D1240";
         QTest::newRow("a late answer before the resend: the time-out is 1.5 times it")
             << "w15;>$DACK;=D1240;w22;=;w1;=D1240";
         QTest::newRow("an answer held up: each copy waits twice as long")
-            << "w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=;>$DACK;=;>$DACK;=;>$DACK;=D1240";
+            << "w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=D1240;>$DACK;=D1240;>$DACK;"
+               "=D1240;>$DACK;=D1240";
         QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w19;=;w1;=D1200";
         QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
     }
@@ -313,6 +342,36 @@ private slots:
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000;w1000;="),
             QString());
         QCOMPARE(rig.run(">$DACK;=D1040;w2999;=;w1;=D1040"), QString());
+    }
+
+    // The ledger alone: an answer is counted for the oldest copy that may
+    // still be answered, never for a copy sent after it was on its way.
+    void answerLedgerPlacesEachAnswer()
+    {
+        constexpr qint64 ms = 1000000;
+        AnswerLedger ledger;
+        ledger.sent(1, 0, 0, 1);
+        ledger.sent(1, 20 * ms, 0, 1);
+        QCOMPARE(ledger.answer(1, 21 * ms, 2, 50 * ms).kind, AnswerLedger::Current);
+        QCOMPARE(ledger.owedUntilNs(21 * ms, 50 * ms), 70 * ms);
+        ledger.sent(2, 22 * ms, 22 * ms, 2);
+        QCOMPARE(ledger.answer(2, 22 * ms, 2, 50 * ms).kind, AnswerLedger::Owed);
+        // Read with the answer that sent line 2: it can't be line 2's.
+        QCOMPARE(ledger.answer(2, 22 * ms, 2, 50 * ms).kind, AnswerLedger::Stray);
+        QCOMPARE(ledger.answer(2, 24 * ms, 3, 50 * ms).kind, AnswerLedger::Current);
+        QCOMPARE(ledger.owedUntilNs(24 * ms, 50 * ms), qint64(-1));
+
+        // A copy past the horizon is passed over, but a horizon that grew
+        // brings it back; an answer taken past a copy ends it.
+        ledger.sent(3, 30 * ms, 30 * ms, 4);
+        ledger.sent(4, 100 * ms, 100 * ms, 5);
+        QCOMPARE(ledger.answer(4, 101 * ms, 6, 140 * ms).kind, AnswerLedger::Owed);
+        ledger.sent(5, 110 * ms, 110 * ms, 6);
+        ledger.sent(6, 200 * ms, 200 * ms, 7);
+        const AnswerLedger::Answer a = ledger.answer(6, 201 * ms, 8, 50 * ms);
+        QCOMPARE(a.kind, AnswerLedger::Current);
+        QCOMPARE(a.lineFirstNs, 200 * ms);
+        QCOMPARE(ledger.size(), 0);
     }
 
     void slowRepliesRaiseTheTimeOut()

@@ -19,10 +19,6 @@ class JobRig
 public:
     static constexpr int kTickMs = 40;
     static constexpr int kTimeoutMs = 180000;
-    // Resends a healthy link may still see on a loaded test machine: a reply
-    // held past the learned time-out now and then (stepping every unit on
-    // every reply, the fault this guards against, makes hundreds).
-    static constexpr int kStrayResends = 3;
 
     // The payload beside the test program is what the units are expected to hold.
     JobRig(int mode, const QList<SimConfig> &configs);

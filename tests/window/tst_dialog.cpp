@@ -391,6 +391,24 @@ private slots:
         QCOMPARE(descriptorsOn(second.slavePath()), 1);
     }
 
+    // A reply steps only the port that replied: stepping every port on every
+    // reply made the other units resend while their own replies were on the way.
+    void aReplyStepsOnlyItsOwnPort()
+    {
+        PtyPair first;
+        PtyPair second;
+        QVERIFY(first.open() && second.open());
+        qputenv("ZQ_UPDATER_PORTS", (first.slavePath() + ',' + second.slavePath()).toLocal8Bit());
+        DialogBootload dlg(ImagesOnly, nullptr);
+        dlg.timer.stop();
+        QCOMPARE(dlg.ports.size(), 2);
+        const QByteArray reply = "$MVERR,V9\n";
+        QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())),
+            ssize_t(reply.size()));
+        QTRY_COMPARE(dlg.ports[0]->status.version, QStringLiteral("V9"));
+        QCOMPARE(dlg.ports[1]->jobState, StartVersionQuery);
+    }
+
     void noPortsAtAll()
     {
         const auto infos = QSerialPortInfo::availablePorts();
