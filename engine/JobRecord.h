@@ -76,6 +76,7 @@ struct JobTiming {
     qint64 longestAnswerNs = 0;
     qint64 silentSinceNs = -1; // the last reply, or the last moment nothing was awaited
     int restarts = 0; // the unit's bootloader started again mid-job
+    qint64 captureSentNs = -1; // the first "$G" for a "$Bootloader" not answered yet
     ReplyTimer dataTimer; // "$D" answers
     ReplyTimer chunkTimer; // "$F" answers
 

@@ -241,3 +241,9 @@ void Sequencer::sendExit(PortTest *port)
     Protocol::exitBootloader(line);
     send(port, line);
 }
+
+// "$G" is written raw: no checksum, no frame.
+void Sequencer::sendCapture(PortTest *port)
+{
+    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+}

@@ -95,11 +95,15 @@ private:
     void sendImageHeader(PortTest *port, const ImageRecord &image);
     void sendChunk(PortTest *port, const ImageRecord &image);
     void sendExit(PortTest *port);
+    void sendCapture(PortTest *port);
 
     // A captured unit that answers nothing while a command waits; a unit
     // whose bootloader started again.
     bool endedBySilence(PortTest *port);
     void restart(PortTest *port);
+    // "$G" for a "$Bootloader"; false when the bootloader has kept announcing
+    // itself too long without answering, and its job has ended.
+    bool answerAnnouncement(PortTest *port);
     // Ends the unit's job without "$X": its port is closed, the unit not
     // updated; logLine (if any) goes to the job log.
     void endUnit(PortTest *port, const QString &logLine, const QString &reason);

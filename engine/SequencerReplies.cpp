@@ -53,6 +53,7 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
         port->guards.bootloaderAnswered = true;
         JobTiming &t = port->timing;
+        t.captureSentNs = -1;
         if (t.lastSendNs >= 0) {
             t.replyNsTotal += host.nowNs() - t.lastSendNs;
             ++t.replyCount;
@@ -78,6 +79,9 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
         port->capturePhase = Captured;
         port->address = kFirstAddress;
         port->tickCount = 0;
+        log(QStringLiteral("%1: the unit was still in its bootloader from an earlier job and "
+                           "answered \"$G\"; updating it")
+                .arg(port->portName()));
     }
 
     switch (word) {
@@ -94,15 +98,15 @@ void Sequencer::onBootloader(PortTest *port)
     // "$G" again for as long as the bootloader has not answered after the
     // capture: a lost "$G" must not leave the job waiting forever.
     const bool captureLost = port->capturePhase == Captured && !port->guards.bootloaderAnswered;
+    if (port->status.ended())
+        return;
     if (port->capturePhase != Uncaptured && !captureLost) {
         // The bootloader answered already: the unit has been reset.
         if (port->jobState != Finish)
             restart(port);
         return;
     }
-    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
-    port->capturePhase = Captured;
-    qCDebug(lcJob) << "Send Capture Bootloader";
+    answerAnnouncement(port);
 }
 
 void Sequencer::onVersion(PortTest *port, const char *line)

@@ -60,6 +60,7 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->capturePhase = Uncaptured;
     port->guards.bootloaderAnswered = false;
     port->guards.waitSteps = 0;
+    port->timing.captureSentNs = -1;
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
     port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
@@ -75,7 +76,16 @@ void Sequencer::waitForBootloader(PortTest *port)
 {
     if (port->capturePhase == Captured) {
         port->jobState = OpenFiles;
-    } else if (++port->guards.waitSteps == kBootloaderWarnSteps) {
+        return;
+    }
+    const int waited = ++port->guards.waitSteps;
+    // A bootloader still captured by an earlier job stays silent until it
+    // hears "$G"; one that is announcing itself takes it as a capture too.
+    if (waited % kCaptureProbeSteps == 0) {
+        qCDebug(lcJob) << "No $Bootloader yet: Send Capture Bootloader";
+        sendCapture(port);
+    }
+    if (waited == kBootloaderWarnSteps) {
         log(QStringLiteral("No bootloader seen on %1 after 20 s: power-cycle the unit. "
                            "Still waiting.")
                 .arg(port->portName()));

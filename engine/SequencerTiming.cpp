@@ -230,8 +230,8 @@ void Sequencer::restart(PortTest *port)
     }
     log(QStringLiteral("%1: the unit restarted during %2; starting its update again")
             .arg(port->portName(), stage));
-    host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
-    port->capturePhase = Captured;
+    if (!answerAnnouncement(port))
+        return;
     port->guards.reset();
     port->jobState = WaitForBootloader;
     port->sectorStep = SectorStart;
@@ -241,4 +241,30 @@ void Sequencer::restart(PortTest *port)
     port->status.notUpdated.clear();
     host.setFirmwareProgress(0);
     host.setImageProgress(0);
+}
+
+bool Sequencer::answerAnnouncement(PortTest *port)
+{
+    JobTiming &t = port->timing;
+    const qint64 now = host.nowNs();
+    if (t.captureSentNs < 0) {
+        t.captureSentNs = now;
+    } else if (now - t.captureSentNs >= kCaptureAnswerMs * 1000000LL) {
+        // It restarts before it answers, or the line from the tool is broken:
+        // "$G" after "$G" would keep the job waiting for ever.
+        const qint64 seconds = (now - t.captureSentNs) / 1000000000;
+        endUnit(port,
+            QStringLiteral("%1: the unit's bootloader keeps announcing itself and has answered "
+                           "no \"$G\" for %2 s: it restarts before it answers, or does not hear "
+                           "this PC. Check the unit's power and the cable, then run the update "
+                           "again.")
+                .arg(port->portName())
+                .arg(seconds),
+            QStringLiteral("the bootloader answered no \"$G\" for %1 s").arg(seconds));
+        return false;
+    }
+    sendCapture(port);
+    port->capturePhase = Captured;
+    qCDebug(lcJob) << "Send Capture Bootloader";
+    return true;
 }

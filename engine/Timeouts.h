@@ -9,6 +9,11 @@ constexpr int kTickMs = 500; // the job timer's period: one step of every port
 
 constexpr int kVersionQuerySteps = 10; // eight "$MVER", then two "$BOOTLOADM"
 constexpr int kBootloaderWarnSteps = 40; // the job log says no bootloader was seen
+// A bootloader left captured by a job that ended abruptly (the PC crashed or
+// slept, the program was killed) does not announce itself again: while no
+// "$Bootloader" has come after the switch to its speed, "$G" goes out unasked
+// on every this-many-th step, and its "$GACK" captures the unit.
+constexpr int kCaptureProbeSteps = 4;
 constexpr int kCommandWaitSteps = 3; // firmware: a command is due once tickCount passes 3
 constexpr int kProgramWaitSteps = 17; // ... and "$P" once it passes 17
 constexpr int kImageWaitSteps = 3; // image header or chunk resent after four steps
@@ -56,5 +61,9 @@ constexpr int kSilenceMs = 30000;
 // A unit whose bootloader announces itself again mid-job is taken up again
 // this many times; the next restart ends its job.
 constexpr int kMaxRestarts = 3;
+// A bootloader that keeps announcing itself while the "$G" sent for it has
+// had no reply for this long restarts before it answers, or does not hear the
+// tool: its job ends.
+constexpr int kCaptureAnswerMs = 10000;
 
 } // namespace Timeouts

@@ -155,8 +155,22 @@ private slots:
             << "s;=;s8;=" + mver + ";s;=$BOOTLOADM;s;=$BOOTLOADM;@2;s;@3;"
                ">$MVERR,V4.2;=$BOOTLOADM;>$Bootloader;=$G;>$Bootloader;=$G;-restarted;>$GACK;=;s;@4";
         QTest::newRow("no bootloader: said once after 20 s, still waiting") << 1 << 0 << 0
-            << "s12;@3;s39;-No bootloader seen;s;%1:No bootloader seen on ;s40;"
-               "%1:No bootloader seen on ;@3;=" + mver + "|$BOOTLOADM|$BOOTLOADM";
+            << "s12;@3;=" + mver + "|$BOOTLOADM|$BOOTLOADM;s39;-No bootloader seen;s;"
+               "%1:No bootloader seen on ;s40;%1:No bootloader seen on ;@3";
+        // A bootloader left captured by a job that ended abruptly announces
+        // nothing: "$G" goes out unasked, and its "$GACK" captures the unit.
+        QTest::newRow("a unit left captured gets $G every four steps") << 0 << 0x3000 << 0
+            << "s12;_;s3;=;s;=$G;s3;=;s;=$G;s4;=$G;>$GACK;=;+was still in its bootloader;"
+               "s;@4;_;s;@5;s4;=;s;=$E,1000,1";
+        // A bootloader that keeps announcing itself and answers none of its
+        // "$G" (it resets before it answers, or does not hear the tool).
+        QTest::newRow("announced, never answered: ended after 10 s") << 2 << 0 << 0
+            << "s12;_;>$Bootloader;=$G;s19;_;>$Bootloader;=$G;-answered no;s;_;>$Bootloader;=;"
+               "+has answered no \"$G\" for 10 s: it restarts before it answers;"
+               "+Check the unit's power and the cable;@8;s10;=;-Bootload Complete";
+        QTest::newRow("... also after a restart mid-job") << 2 << 0 << 0
+            << c + ";s2;=$A,1;>$AACK,0;>$Bootloader;=$G;+restarted during;s20;_;>$Bootloader;"
+                   "=;+has answered no;@8";
         QTest::newRow("a partial line is dropped at the speed change") << 1 << 0 << 0
             << "s5;<$MVERR,par;s7;_;>$Bootloader;=$G";
         QTest::newRow("images only without images: $X on the eighth step") << 1 << 0 << 0
