@@ -71,6 +71,14 @@ bool hasRow(const QByteArray &table, const QString &path, const QString &result)
             QRegularExpression::MultilineOption));
 }
 
+// The progress lines on standard error show the unit at path 10 % to 79 %
+// into its job, in the middle of the firmware.
+bool inFirmware(const QByteArray &err, const QString &path)
+{
+    return QString::fromLocal8Bit(err).contains(
+        QRegularExpression(QRegularExpression::escape(path) + " .* [1-7]\\d%  .* firmware"));
+}
+
 // Starts zq-update and, unless told not to, waits for it to end.
 bool runCli(QProcess &cli, const QStringList &args, bool wait = true)
 {
@@ -209,12 +217,8 @@ private slots:
             false);
         // Both units 10 % or more into the job, in the middle of the firmware.
         QByteArray err;
-        const auto inFirmware = [&](const QString &path) {
-            return QString::fromLocal8Bit(err).contains(QRegularExpression(
-                QRegularExpression::escape(path) + " .* [1-7]\\d%  .* firmware"));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), inFirmware(sim.paths[0]))
-                && inFirmware(sim.paths[1]),
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), inFirmware(err, sim.paths[0]))
+                && inFirmware(err, sim.paths[1]),
             kJobMs);
         QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
         QVERIFY(cli.waitForFinished(kJobMs));
@@ -236,6 +240,38 @@ private slots:
             QCOMPARE(u["stageReached"].toString(), QStringLiteral("firmware"));
             QVERIFY(!u["exitReceived"].toBool());
         }
+    }
+
+    // A run killed in the middle of the firmware leaves its unit's bootloader
+    // captured, and a captured bootloader does not announce itself again: the
+    // next run captures it with an unasked "$G" and updates it, with no power
+    // cycle.
+    void rerunAfterAKill()
+    {
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 1));
+        QProcess killed;
+        runCli(killed, { "--port", sim.paths[0], "--payload", payload.path() }, false);
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += killed.readAllStandardError(), inFirmware(err, sim.paths[0])), kJobMs);
+        killed.kill(); // SIGKILL: no flush, no "$X", the port simply goes away
+        QVERIFY(killed.waitForFinished(kJobMs));
+        QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+
+        QProcess again;
+        QVERIFY(runCli(again, { "--port", sim.paths[0], "--payload", payload.path() }));
+        err = again.readAllStandardError();
+        QCOMPARE(again.exitCode(), 0);
+        QVERIFY2(err.contains("the unit was still in its bootloader from an earlier job"),
+            err.constData());
+        QVERIFY(!err.contains("No bootloader seen"));
+        const QJsonObject unit = sim.stop().at(0).toObject();
+        QVERIFY(unit["exitReceived"].toBool());
+        QCOMPARE(unit["restarts"].toInt(), 0);
+        QCOMPARE(unit["problemCount"].toInt(), 0);
+        QVERIFY(unit["flash"]["equal"].toBool());
+        QVERIFY(unit["imagesEqual"].toBool());
     }
 
     void linksNeitherWidgetsNorGui()

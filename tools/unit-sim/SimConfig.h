@@ -39,12 +39,22 @@ struct SimConfig {
     double dupReplies = 0; // replies sent twice
     double noise = 0; // a noise line after a reply
     QList<SimDelayRule> delays;
+    // Now and then (this share of replies) the unit pauses: it holds a reply
+    // back for pauseMinMs to pauseMaxMs, drawn anew each time. The replies
+    // after it (those to copies the tool resends meanwhile too) follow it in
+    // order, each in a write of its own, as a serial line delivers them.
+    double pauseReplies = 0;
+    int pauseMinMs = 100;
+    int pauseMaxMs = 300;
     // The command words ("D", "F", ...) whose lines and replies the shares
     // above hit; empty: all of them.
     QStringList faultWords;
 
     // Scenario faults.
     bool startInBootloader = false; // never answers the version query
+    // In its bootloader and captured already, as a job that ended abruptly
+    // leaves it: it announces nothing and waits for "$G".
+    bool startCaptured = false;
     bool ignoreBootloadm = false; // never shows its bootloader
     int unplugAfter = 0; // closes the cable after this many commands (0: never)
     // Stops answering (no replies, no announcements) after this many commands,

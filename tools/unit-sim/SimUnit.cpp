@@ -75,8 +75,13 @@ bool SimUnit::open()
     lastToolBaud = toolBaud();
     notifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Read);
     connect(notifier, &QSocketNotifier::activated, this, &SimUnit::readFromTool);
-    if (config.startInBootloader)
+    if (config.startCaptured) {
+        currentStage = Stage::Bootloader;
+        isCaptured = true;
+        reach(Bootloader);
+    } else if (config.startInBootloader) {
         enterBootloader();
+    }
     return true;
 }
 
@@ -304,14 +309,19 @@ void SimUnit::announce()
 
 void SimUnit::handleBootloader(const QByteArray &word, const QList<QByteArray> &fields)
 {
+    if (captureUs < 0 && word == "G") {
+        // This line is the first one of the bootloader part.
+        captureUs = lastLineUs = nowUs();
+        linesAtCapture = linesFromTool - 1;
+        bytesAtCapture = lineBytesFromTool - lastLineBytes;
+        if (isCaptured) { // captured since it started: this "$G" is no repeat
+            reach(Captured);
+            reply("GACK");
+            return;
+        }
+    }
     if (!isCaptured) {
         isCaptured = true;
-        if (captureUs < 0) {
-            // This line ("$G") is the first one of the bootloader part.
-            captureUs = lastLineUs = nowUs();
-            linesAtCapture = linesFromTool - 1;
-            bytesAtCapture = lineBytesFromTool - lastLineBytes;
-        }
         // After a restart the next one counts the commands from this "$G" on.
         if (restartsDone > 0)
             restartCountFrom = commandsTaken;
@@ -438,8 +448,9 @@ void SimUnit::reply(const QByteArray &body, int extraDelayMs)
         return;
     }
     const int comma = body.indexOf(',');
-    const int delayMs = extraDelayMs + delayFor(comma < 0 ? body : body.left(comma));
-    queue(line, delayMs);
+    const int pauseMs = hit ? pauseFor(index) : 0;
+    const int delayMs = extraDelayMs + delayFor(comma < 0 ? body : body.left(comma)) + pauseMs;
+    queue(line, delayMs, pauseMs > 0);
     if (hit && dice.roll(config.dupReplies, "dup-reply", index)) {
         faultCounts[QStringLiteral("duplicatedReplies")]++;
         queue(line, delayMs);
@@ -472,6 +483,16 @@ int SimUnit::delayFor(const QByteArray &word)
     return ms;
 }
 
+// How long the unit pauses before this reply: mostly not at all.
+int SimUnit::pauseFor(qint64 index)
+{
+    if (!dice.roll(config.pauseReplies, "pause", index))
+        return 0;
+    faultCounts[QStringLiteral("pausedReplies")]++;
+    const int spread = std::max(0, config.pauseMaxMs - config.pauseMinMs);
+    return std::max(1, config.pauseMinMs + dice.pick(spread + 1));
+}
+
 // A line the tool must ignore: an unknown lower-case word, or printable junk.
 QByteArray SimUnit::noiseLine()
 {
@@ -485,7 +506,7 @@ QByteArray SimUnit::noiseLine()
     return text + (config.crlf ? "\r\n" : "\n");
 }
 
-void SimUnit::queue(const QByteArray &bytes, int delayMs)
+void SimUnit::queue(const QByteArray &bytes, int delayMs, bool pause)
 {
     const qint64 now = nowUs();
     const int baud = stageBaud();
@@ -497,9 +518,22 @@ void SimUnit::queue(const QByteArray &bytes, int delayMs)
         txWireFreeUs = due;
     }
     due += static_cast<qint64>(delayMs) * 1000;
+    // Behind a pause every line goes out in a write of its own, at least a
+    // millisecond after the one before (an adapter with its latency timer at
+    // 1 ms hands them over a USB packet a millisecond), so the tool reads
+    // them one by one, not all in one read.
+    if (pauseEndUs >= 0 && !pause) {
+        const qint64 next = lastQueuedUs + std::max<qint64>(1000, wireUs(bytes.size(), baud));
+        if (due >= next)
+            pauseEndUs = -1; // this line comes after the pause's tail anyway
+        else
+            due = next;
+    }
     // A serial line keeps order: a reply held back holds back those after it.
     due = std::max(due, lastQueuedUs);
     lastQueuedUs = due;
+    if (pause)
+        pauseEndUs = due;
 
     const Outgoing out { due, bytes, baud };
     if (due <= now && pending.empty()) {
@@ -595,6 +629,7 @@ void SimUnit::restart()
     sendTimer.stop();
     pending.clear();
     txWireFreeUs = 0;
+    pauseEndUs = -1;
     flashModel.restart();
     imageStore.restart();
     bootTimer.start(config.restartMs);

@@ -155,7 +155,8 @@ private:
 
     void reply(const QByteArray &body, int extraDelayMs = 0);
     void sendBare(const QByteArray &text);
-    void queue(const QByteArray &bytes, int delayMs);
+    void queue(const QByteArray &bytes, int delayMs, bool pause = false);
+    int pauseFor(qint64 index);
     void deliver(const Outgoing &out);
     void checkToolSpeed();
     int stageBaud() const;
@@ -214,6 +215,9 @@ private:
     qint64 rxWireFreeUs = 0; // with pacing: when the tool-to-unit wire is free
     qint64 txWireFreeUs = 0; // with pacing: when the unit-to-tool wire is free
     qint64 lastQueuedUs = 0; // the due time of the latest reply queued
+    // The due time of the reply a pause held back while replies queued behind
+    // it are still to go out one write each; -1: none.
+    qint64 pauseEndUs = -1;
     std::deque<Outgoing> pending;
     int lastToolBaud = -1;
 

@@ -175,6 +175,16 @@ int main(int argc, char *argv[])
     opt(QStringLiteral("lose-first-erase"),
         QStringLiteral("The first \"$E\" of the sector at this hex address goes unseen."),
         QStringLiteral("hex"));
+    opt(QStringLiteral("pause-replies"),
+        QStringLiteral("Share of replies the unit pauses before (for --pause-ms); the replies "
+                       "after one follow it in order, one write each."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    opt(QStringLiteral("pause-ms"),
+        QStringLiteral("How long a pause lasts: MS, or MIN-MAX drawn anew for each."),
+        QStringLiteral("range"), QStringLiteral("100-300"));
+    opt(QStringLiteral("start-captured"),
+        QStringLiteral("Start in the bootloader, captured already (as a job that ended abruptly "
+                       "leaves it): silent until \"$G\"."));
     SimAdapters::addOptions(parser);
     parser.process(app);
 
@@ -220,6 +230,15 @@ int main(int argc, char *argv[])
     faulty.loseFirstG = parser.isSet(QStringLiteral("lose-first-g"));
     if (parser.isSet(QStringLiteral("lose-first-erase")))
         faulty.loseFirstEraseAt = whole(parser, QStringLiteral("lose-first-erase"), 16);
+    faulty.pauseReplies = share(parser, QStringLiteral("pause-replies"));
+    const QStringList pause = parser.value(QStringLiteral("pause-ms")).split(QLatin1Char('-'));
+    bool okMax = true;
+    faulty.pauseMinMs = pause.value(0).toInt(&ok);
+    faulty.pauseMaxMs = pause.size() == 2 ? pause.at(1).toInt(&okMax) : faulty.pauseMinMs;
+    if (!ok || !okMax || pause.size() > 2 || faulty.pauseMinMs < 1
+        || faulty.pauseMaxMs < faulty.pauseMinMs)
+        fail(QStringLiteral("--pause-ms takes MS or MIN-MAX milliseconds"));
+    faulty.startCaptured = parser.isSet(QStringLiteral("start-captured"));
 
     QList<int> faultUnits;
     for (const QString &n :
