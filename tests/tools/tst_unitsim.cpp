@@ -1,11 +1,13 @@
 // The simulated unit is a test instrument; these show that its checks catch
 // what they claim: a lost data line and a sector programmed without its erase
-// (the flash model), a line sent at the wrong speed, and a unit that goes
-// silent or restarts. Whole jobs against it run in tests/window.
+// (the flash model), a line sent at the wrong speed, a unit that goes silent or
+// restarts, and one left captured that pauses. Whole jobs against it run in
+// tests/window.
 #include "FlashModel.h"
 #include "SimUnit.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -144,6 +146,40 @@ private slots:
         QCOMPARE(tool.command("$P,1000,1000"), framed("$PACK"));
         QCOMPARE(unit.restarts(), 1);
         QCOMPARE(unit.problemCount("unerased"), 1);
+    }
+
+    // A unit left captured announces nothing and takes "$G". Its pause holds
+    // the "$GACK" back; the answers to the 30 copies of a data line sent
+    // meanwhile follow it in order, a write each, so they come in several
+    // reads and not all in one.
+    void capturedUnitPauses()
+    {
+        SimConfig config = fastConfig();
+        config.startCaptured = true;
+        config.pauseReplies = 1; // no new pause while replies wait behind one
+        config.pauseMinMs = config.pauseMaxMs = 150;
+        SimUnit unit(config);
+        SerialPeer tool;
+        QVERIFY(unit.open() && tool.open(unit.path(), 921600));
+        const QByteArray copy = framed("$D,0" + QByteArray(",00").repeated(64));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(tool.write("$G\n" + copy.repeated(30)));
+        int reads = 0;
+        qint64 firstMs = -1;
+        QByteArray got;
+        while (got.count('\n') < 31 && clock.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            if (TestSupport::readAvailable(tool.fd, got) > 0 && reads++ == 0)
+                firstMs = clock.elapsed();
+        }
+        QVERIFY2(firstMs >= 149, qPrintable(QString::number(firstMs)));
+        QCOMPARE(got, framed("$GACK") + framed("$DACK").repeated(30));
+        QVERIFY2(reads >= 3, qPrintable(QString::number(reads)));
+        QCOMPARE(unit.faultCount("pausedReplies"), 1);
+        QCOMPARE(unit.repeatCount("G"), 0);
+        QCOMPARE(unit.repeatCount("D"), 29);
+        QCOMPARE(unit.report()["lines"].toObject()["toTool"].toInt(), 31);
     }
 };
 

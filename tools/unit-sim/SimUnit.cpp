@@ -448,7 +448,8 @@ void SimUnit::reply(const QByteArray &body, int extraDelayMs)
         return;
     }
     const int comma = body.indexOf(',');
-    const int pauseMs = hit ? pauseFor(index) : 0;
+    // One pause at a time: none while replies still wait behind one.
+    const int pauseMs = hit && (pauseEndUs < 0 || pending.empty()) ? pauseFor(index) : 0;
     const int delayMs = extraDelayMs + delayFor(comma < 0 ? body : body.left(comma)) + pauseMs;
     queue(line, delayMs, pauseMs > 0);
     if (hit && dice.roll(config.dupReplies, "dup-reply", index)) {
@@ -522,12 +523,15 @@ void SimUnit::queue(const QByteArray &bytes, int delayMs, bool pause)
     // millisecond after the one before (an adapter with its latency timer at
     // 1 ms hands them over a USB packet a millisecond), so the tool reads
     // them one by one, not all in one read.
+    qint64 gapUs = 0;
     if (pauseEndUs >= 0 && !pause) {
         const qint64 next = lastQueuedUs + std::max<qint64>(1000, wireUs(bytes.size(), baud));
-        if (due >= next)
+        if (due >= next) {
             pauseEndUs = -1; // this line comes after the pause's tail anyway
-        else
+        } else {
             due = next;
+            gapUs = next - lastQueuedUs;
+        }
     }
     // A serial line keeps order: a reply held back holds back those after it.
     due = std::max(due, lastQueuedUs);
@@ -535,8 +539,8 @@ void SimUnit::queue(const QByteArray &bytes, int delayMs, bool pause)
     if (pause)
         pauseEndUs = due;
 
-    const Outgoing out { due, bytes, baud };
-    if (due <= now && pending.empty()) {
+    const Outgoing out { due, bytes, baud, gapUs };
+    if (due <= now && pending.empty() && (lastWriteUs < 0 || now >= lastWriteUs + gapUs)) {
         deliver(out);
         return;
     }
@@ -549,14 +553,21 @@ void SimUnit::queue(const QByteArray &bytes, int delayMs, bool pause)
 void SimUnit::flushDue()
 {
     // Lines due within half a millisecond go now: the timer counts in whole ones.
+    // A line that must keep its gap to the one before keeps it even when this
+    // program ran late.
     const qint64 now = nowUs();
+    qint64 gapDueUs = -1;
     while (!pending.empty() && pending.front().dueUs <= now + 500) {
         const Outgoing out = pending.front();
+        if (out.gapUs > 0 && lastWriteUs >= 0 && now < lastWriteUs + out.gapUs) {
+            gapDueUs = lastWriteUs + out.gapUs;
+            break;
+        }
         pending.pop_front();
         deliver(out);
     }
     if (!pending.empty()) {
-        const qint64 waitUs = pending.front().dueUs - now;
+        const qint64 waitUs = std::max(pending.front().dueUs, gapDueUs) - now;
         sendTimer.start(static_cast<int>((waitUs + 500) / 1000));
     }
 }
@@ -570,6 +581,7 @@ void SimUnit::deliver(const Outgoing &out)
         ++linesNotDelivered;
         return;
     }
+    lastWriteUs = nowUs();
     const ssize_t n
         = ::write(pty.masterFd(), out.bytes.constData(), static_cast<size_t>(out.bytes.size()));
     const qint64 written = n > 0 ? n : 0;

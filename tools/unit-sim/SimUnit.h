@@ -139,6 +139,7 @@ private:
         qint64 dueUs;
         QByteArray bytes;
         int baud; // the unit's speed when it sent the line
+        qint64 gapUs = 0; // written no sooner than this after the line before it
     };
 
     enum Milestone { None, Version, Bootloader, Captured, Firmware, Images, Exit };
@@ -218,6 +219,7 @@ private:
     // The due time of the reply a pause held back while replies queued behind
     // it are still to go out one write each; -1: none.
     qint64 pauseEndUs = -1;
+    qint64 lastWriteUs = -1; // when the latest line was written
     std::deque<Outgoing> pending;
     int lastToolBaud = -1;
 
