@@ -1,6 +1,7 @@
 // Units that misbehave as a whole: one unplugged in the middle of a job while
-// another goes on, one that is in its bootloader already, ones that fall
-// silent or restart mid-job, and eight units at once in every mode.
+// another goes on, one that is in its bootloader already (announcing itself,
+// or left captured by an earlier job), ones that fall silent or restart
+// mid-job, and eight units at once in every mode.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "ui_DialogBootload.h"
@@ -51,15 +52,25 @@ private slots:
         QVERIFY(rig.dlg->ports.isEmpty());
     }
 
+    void aUnitInItsBootloaderAlreadyIsUpdated_data()
+    {
+        QTest::addColumn<bool>("captured");
+        QTest::newRow("announcing itself") << false;
+        QTest::newRow("left captured, silent until $G") << true;
+    }
+
     void aUnitInItsBootloaderAlreadyIsUpdated()
     {
+        QFETCH(bool, captured);
         SimConfig config = quick(3);
-        config.startInBootloader = true;
+        config.startInBootloader = !captured;
+        config.startCaptured = captured;
         JobRig rig(FirmwareAndImages, { config });
         QVERIFY(rig.ready());
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(rig.dlg->ports[0]), JobRig::kTimeoutMs);
         QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
+        QCOMPARE(rig.log().contains("was still in its bootloader from an earlier job"), captured);
         QCOMPARE(rig.dlg->ui->label_UnitVersion->text(), QString("Unit Version:"));
     }
 
