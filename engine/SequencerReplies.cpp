@@ -79,8 +79,8 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
         port->capturePhase = Captured;
         port->address = kFirstAddress;
         port->tickCount = 0;
-        log(QStringLiteral("%1: the unit was still in its bootloader from an earlier job and "
-                           "answered \"$G\"; updating it")
+        log(QStringLiteral("%1: the unit's bootloader answered \"$G\" without announcing itself "
+                           "(as one left captured by an interrupted job does); updating it")
                 .arg(port->portName()));
     }
 

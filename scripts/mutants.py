@@ -310,6 +310,12 @@ MUTANTS = [
      'a unit left captured by an earlier job gets no "$G" until it announces itself (never)',
      "    if (waited % kCaptureProbeSteps == 0) {\n",
      "    if (false) {\n"),
+    ("sim-pause-tail-one-write", "tools/unit-sim/SimUnit.cpp",
+     "the simulated unit writes a held-back reply and the replies behind it all at once, so the "
+     "tool never reads answers owed to earlier copies in later reads",
+     "            due = next;\n"
+     "            gapUs = next - lastQueuedUs;\n",
+     "            (void)next;\n"),
     ("dack-repeat-in-read", "engine/AnswerLedger.cpp",
      'a "$DACK" read together with the one that sent the current line acknowledges it too',
      "    if (i == copies.size() || copies.at(i).read == read)\n",

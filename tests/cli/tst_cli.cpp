@@ -263,7 +263,7 @@ private slots:
         QVERIFY(runCli(again, { "--port", sim.paths[0], "--payload", payload.path() }));
         err = again.readAllStandardError();
         QCOMPARE(again.exitCode(), 0);
-        QVERIFY2(err.contains("the unit was still in its bootloader from an earlier job"),
+        QVERIFY2(err.contains("bootloader answered \"$G\" without announcing itself"),
             err.constData());
         QVERIFY(!err.contains("No bootloader seen"));
         const QJsonObject unit = sim.stop().at(0).toObject();

@@ -160,7 +160,7 @@ private slots:
         // A bootloader left captured by a job that ended abruptly announces
         // nothing: "$G" goes out unasked, and its "$GACK" captures the unit.
         QTest::newRow("a unit left captured gets $G every four steps") << 0 << 0x3000 << 0
-            << "s12;_;s3;=;s;=$G;s3;=;s;=$G;s4;=$G;>$GACK;=;+was still in its bootloader;"
+            << "s12;_;s3;=;s;=$G;s3;=;s;=$G;s4;=$G;>$GACK;=;+answered \"$G\" without announcing itself;"
                "s;@4;_;s;@5;s4;=;s;=$E,1000,1";
         // A bootloader that keeps announcing itself and answers none of its
         // "$G" (it resets before it answers, or does not hear the tool).

@@ -70,7 +70,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(rig.dlg->ports[0]), JobRig::kTimeoutMs);
         QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
-        QCOMPARE(rig.log().contains("was still in its bootloader from an earlier job"), captured);
+        QCOMPARE(rig.log().contains("answered \"$G\" without announcing itself"), captured);
         QCOMPARE(rig.dlg->ui->label_UnitVersion->text(), QString("Unit Version:"));
     }
 
