@@ -1,7 +1,8 @@
 // zq-update as a user runs it: a child process driving zq-unit-sim's units (a
 // child process too) over real pseudo-terminals, with the payload written by
 // zq-make-payload. Every mode, an unplugged unit, the refusals to start, Ctrl-C
-// in the middle of the firmware, and the libraries the program links.
+// in the middle of the firmware, a rerun after kill -9 there, and the libraries
+// the program links.
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>

@@ -1,9 +1,10 @@
 // Whole jobs against simulated units over pseudo-terminals: every mode to the
 // end, several units at once, and the replies that used to hang, skip or
-// repeat work (late, repeated, stray and lost ones). Replies drive the jobs;
-// the dialog's timer runs faster than in the field so that the waits the job
-// counts in steps take a fraction of a second, and every delay a unit adds is
-// given in steps too.
+// repeat work (late, repeated, stray and lost ones, a unit that pauses).
+// Replies drive the jobs; the dialog's timer runs faster than in the field so
+// that the waits the job counts in steps take a fraction of a second, and every
+// delay a unit adds is given in steps too, but for the stalling unit's pauses:
+// those are set against the learned time-outs, which count milliseconds.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "ui_DialogBootload.h"
