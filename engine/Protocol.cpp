@@ -142,7 +142,9 @@ int writeFramed(QIODevice &port, const QString &portName, char *text)
 void writeRaw(QIODevice &port, const QString &text)
 {
     QByteArray bytes = text.toUtf8();
-    if (bytes.isEmpty())
+    // A port that could not be opened waits for its bootloader all the same;
+    // the "$G" it sends unasked goes nowhere, without a warning every time.
+    if (bytes.isEmpty() || !port.isOpen())
         return;
     if (!bytes.endsWith('\n'))
         bytes.append('\n');

@@ -55,7 +55,7 @@ ReplyWord recogniseReply(const char *line, char (&word)[kReplyWordLength + 1]);
 // or 0 when the text can't be framed (nothing is written).
 int writeFramed(QIODevice &port, const QString &portName, char *text);
 // Writes text unframed with a line feed appended unless it ends in one
-// ("$G"); empty text writes nothing.
+// ("$G"); empty text, or a port that is not open, writes nothing.
 void writeRaw(QIODevice &port, const QString &text);
 
 // Field n of line read as a number (HexToInt); a missing field reads as 0.
