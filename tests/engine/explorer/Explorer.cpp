@@ -92,6 +92,8 @@ ExploreResult Explorer::run(quint32 seed) const
     faults.latencyMs = latencies[std::uniform_int_distribution<int>(0, 4)(dice)];
     faults.splitShare = share(1);
     faults.startInBootloader = share(1) < 0.1;
+    if (share(1) < 0.1)
+        faults.restartAfter = std::uniform_int_distribution<int>(1, settings.sectors > 0 ? settings.sectors * 66 : 16000)(dice);
 
     EventQueue clock;
     ScheduleTrace trace;
@@ -112,7 +114,8 @@ ExploreResult Explorer::run(quint32 seed) const
     const int firstAddress
         = settings.sectors > 0 ? kEndAddress - settings.sectors * Protocol::kSectorSize : 0;
     result.profile = QStringLiteral("mode %1, lost %2%/%3%, garbled %4%/%5% (to unit/to tool), "
-                                    "pauses %6%, latency %7 ms, cut reads %8%, busy %9%")
+                                    "pauses %6%, latency %7 ms, cut reads %8%, busy %9%, "
+                                    "restart after %10 commands")
                          .arg(result.mode)
                          .arg(faults.lostToUnit * 100, 0, 'f', 2)
                          .arg(faults.lostToTool * 100, 0, 'f', 2)
@@ -121,7 +124,8 @@ ExploreResult Explorer::run(quint32 seed) const
                          .arg(faults.pauseShare * 100, 0, 'f', 2)
                          .arg(faults.latencyMs)
                          .arg(faults.splitShare * 100, 0, 'f', 0)
-                         .arg(host.busyShare * 100, 0, 'f', 2);
+                         .arg(host.busyShare * 100, 0, 'f', 2)
+                         .arg(faults.restartAfter);
 
     // Far more than any job that ends needs: a job still running then never ends.
     const qint64 boundNs = (settings.sectors > 0 ? 600 + 60LL * settings.sectors : 3600) * 1000000000LL;

@@ -134,6 +134,8 @@ void LinkUnit::receive(const QByteArray &body, int speed)
         return;
     }
     command(body);
+    if (++commands == faults.restartAfter)
+        restart();
 }
 
 void LinkUnit::command(const QByteArray &body)
@@ -231,6 +233,22 @@ void LinkUnit::enterBootloader()
     stage = Stage::Bootloader;
     captured = false;
     announce();
+}
+
+// As after a supply dip: the answers not yet handed over are gone, the flash
+// keeps its bytes but forgets its erases and its sector buffer, and the
+// bootloader announces itself again.
+void LinkUnit::restart()
+{
+    trace.note(clock.now(), "RESTART");
+    stage = Stage::Restarting;
+    captured = false;
+    outgoing.clear();
+    flash.restart();
+    images.restart();
+    linesStored = 0;
+    eackDelivered.clear();
+    clock.at(clock.now() + kRestartNs, [this] { enterBootloader(); });
 }
 
 void LinkUnit::announce()

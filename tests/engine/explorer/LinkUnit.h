@@ -39,6 +39,9 @@ struct LinkFaults {
     double splitShare = 0; // share of the adapter's hand-overs cut short at a random byte
     double eraseMs = 20000; // "$AACK,0" to "$AACK,1"
     bool startInBootloader = false; // the unit announces its bootloader from the start
+    // The unit restarts (a supply dip) after taking this many commands in its
+    // bootloader; 0: never.
+    int restartAfter = 0;
 };
 
 class LinkUnit
@@ -89,6 +92,7 @@ private:
     void answer(const QByteArray &body, const QByteArray &command, qint64 eackSector = -1);
     void send(QByteArray line, qint64 readyNs, const QByteArray &command, qint64 eackSector);
     void enterBootloader();
+    void restart();
     void announce();
     void handOver();
     qint64 nextTick(qint64 ns) const;
@@ -103,6 +107,7 @@ private:
 
     Stage stage = Stage::Running;
     bool captured = false;
+    int commands = 0; // taken in the bootloader
     quint64 linesStored = 0; // the sector buffer's lines stored since "$E" or "$P", a bit each
     qint64 toUnitFreeNs = 0; // when the tool-to-unit wire is free
     qint64 toToolFreeNs = 0; // when the unit-to-tool wire is free
