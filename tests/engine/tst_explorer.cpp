@@ -13,28 +13,29 @@
 
 namespace {
 
-// Runs seeds first..first+count-1; the first failing one's report and the
-// other failing seeds, or empty.
+// Runs seeds first..first+count-1; the failing seeds and the first one's
+// report, or empty.
 QString failures(const ExploreSettings &settings, quint32 first, int count)
 {
     const Explorer explorer(settings);
     QString report;
-    QStringList others;
+    QStringList failed;
     int updated = 0;
     for (quint32 seed = first; seed < first + static_cast<quint32>(count); ++seed) {
         const ExploreResult r = explorer.run(seed);
         updated += r.updated;
-        if (r.failed() && report.isEmpty())
+        if (!r.failed())
+            continue;
+        failed << QString::number(seed);
+        if (report.isEmpty())
             report = r.report();
-        else if (r.failed())
-            others << QString::number(seed);
     }
-    if (!others.isEmpty())
-        report += QStringLiteral("\nfailing too: seeds ") + others.join(' ');
+    if (!failed.isEmpty())
+        return QStringLiteral("seeds %1 failed; the first:\n").arg(failed.join(' ')) + report;
     // Most jobs get through such faults: a run where none does checks nothing.
-    if (report.isEmpty() && updated < count / 2)
-        report = QStringLiteral("only %1 of %2 jobs updated").arg(updated).arg(count);
-    return report;
+    if (updated < count / 2)
+        return QStringLiteral("only %1 of %2 jobs updated").arg(updated).arg(count);
+    return QString();
 }
 
 QByteArray framed(char *text)
