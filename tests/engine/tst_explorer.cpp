@@ -3,9 +3,9 @@
 // garbles lines both ways, with a unit that pauses within the promise, reads
 // cut anywhere and a busy PC; the seeds the explorer found failing once, as
 // rows; and the unit model's own checks. scripts/explore runs many more seeds.
-#include "explorer/EventQueue.h"
-#include "explorer/Explorer.h"
-#include "explorer/LinkUnit.h"
+#include "EventQueue.h"
+#include "Explorer.h"
+#include "LinkUnit.h"
 
 #include "engine/Protocol.h"
 

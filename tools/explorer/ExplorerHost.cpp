@@ -8,11 +8,12 @@ constexpr qint64 kTickNs = Timeouts::kTickMs * 1000000LL;
 }
 
 ExplorerHost::ExplorerHost(EventQueue &clockRef, LinkUnit &unitRef, ScheduleTrace &traceRef, int mode)
-    : FakeHost(mode)
-    , clock(clockRef)
+    : clock(clockRef)
     , unit(unitRef)
     , trace(traceRef)
 {
+    engine.inputs.mode = mode;
+    port.resetJob();
 }
 
 void ExplorerHost::start(int address)

@@ -135,7 +135,7 @@ ExploreResult Explorer::run(quint32 seed) const
 
     result.ended = host.port.status.ended();
     result.updated = host.port.status.stage == UnitStatus::Updated
-        || host.logged(QStringLiteral("Bootload Complete"));
+        || host.log.contains(QStringLiteral("Bootload Complete"));
     result.reason = host.port.status.reason;
     result.seconds = static_cast<double>(clock.now()) / 1e9;
     result.resends = host.port.timing.resends;

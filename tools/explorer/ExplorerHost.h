@@ -1,18 +1,23 @@
 #pragma once
-// The fake host the explorer runs the engine on: its clock is the explorer's
-// event queue, its lines go to the explorer's unit, and the engine's 500 ms
-// timer steps, its wake-ups and its reads are events on that clock. Now and
-// then the PC is busy with other work for a while: what the program would do
-// meanwhile waits, and the bytes that arrive meanwhile come in one read.
-#include "support/FakeHost.h"
+// The fake host the explorer runs the engine on: no window and no port; its
+// clock is the explorer's event queue, its lines go to the explorer's unit,
+// and the engine's 500 ms timer steps, its wake-ups and its reads are events
+// on that clock. Now and then the PC is busy with other work for a while:
+// what the program would do meanwhile waits, and the bytes that arrive
+// meanwhile come in one read.
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Sequencer.h"
 
 #include "EventQueue.h"
 #include "LinkUnit.h"
 #include "ScheduleTrace.h"
 
+#include <QStringList>
+
 #include <functional>
 
-class ExplorerHost : public FakeHost
+class ExplorerHost : public JobHost
 {
 public:
     ExplorerHost(EventQueue &clock, LinkUnit &unit, ScheduleTrace &trace, int mode);
@@ -23,7 +28,10 @@ public:
 
     void sendLine(PortTest *port, char *text) override;
     void sendRaw(PortTest *port, const QString &text) override;
-    void unitChanged(PortTest *) override {}
+    void logJob(const QString &line) override { log << line; }
+    void showUnitVersion(PortTest *, const QString &) override {}
+    void setFirmwareProgress(int) override {}
+    void setImageProgress(int) override {}
     void wakeAfter(PortTest *port, int ms) override;
     qint64 nowNs() const override { return clock.now(); }
 
@@ -34,6 +42,10 @@ public:
 
     double busyShare = 0; // share of the program's events after which the PC is busy
     double busyMaxMs = 100;
+
+    PortTest port;
+    Sequencer engine { *this };
+    QStringList log; // the job log
 
 private:
     void whenRunning(qint64 ns, std::function<void()> what);
