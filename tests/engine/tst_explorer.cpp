@@ -133,8 +133,7 @@ void TestExplorer::unitModelCounts()
     QByteArray received;
     unit.toTool = [&received](const QByteArray &bytes) { received += bytes; };
     unit.toolBaud = [] { return LinkUnit::kBootloaderBaud; };
-    while (clock.now() < 50000000 && clock.runNext()) {
-    }
+    while (clock.now() < 50000000 && clock.runNext()) { }
     unit.fromTool("$G\n");
     Protocol::Line line;
     Protocol::sectorErase(line, 0xDF000);
@@ -150,8 +149,7 @@ void TestExplorer::unitModelCounts()
     }
     Protocol::sectorProgram(line, 0xDF000, Protocol::kSectorSize);
     unit.fromTool(framed(line));
-    while (clock.runNext()) {
-    }
+    while (clock.runNext()) { }
     QCOMPARE(received.count("$EACK"), 1);
     QCOMPARE(received.count("$DACK"), 64);
     QCOMPARE(received.count("$PACK"), 1);
@@ -162,8 +160,7 @@ void TestExplorer::unitModelCounts()
     // The next sector programmed without its "$E".
     Protocol::sectorProgram(line, 0xDE000, Protocol::kSectorSize);
     unit.fromTool(framed(line));
-    while (clock.runNext()) {
-    }
+    while (clock.runNext()) { }
     QCOMPARE(unit.unerased, 1);
     QCOMPARE(unit.withoutOwnEack, 1);
 }

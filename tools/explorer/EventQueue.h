@@ -10,12 +10,18 @@
 class EventQueue
 {
 public:
-    qint64 now() const { return nowNs; }
+    qint64 now() const
+    {
+        return nowNs;
+    }
     // Runs what at ns (at once when ns is not later than now).
     void at(qint64 ns, std::function<void()> what);
     // Runs the earliest event; false when none is left.
     bool runNext();
-    bool empty() const { return events.empty(); }
+    bool empty() const
+    {
+        return events.empty();
+    }
 
 private:
     struct Event {

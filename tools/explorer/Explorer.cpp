@@ -72,14 +72,13 @@ Explorer::Explorer(const ExploreSettings &s)
 ExploreResult Explorer::run(quint32 seed) const
 {
     std::mt19937 dice(seed);
-    const auto share = [&dice](double most) {
-        return std::uniform_real_distribution<double>(0, most)(dice);
-    };
+    const auto share
+        = [&dice](double most) { return std::uniform_real_distribution<double>(0, most)(dice); };
     ExploreResult result;
     result.seed = seed;
     result.mode = settings.sectors > 0 ? FirmwareAndImages
-        : settings.mode >= 0          ? settings.mode
-                                      : std::uniform_int_distribution<int>(0, 2)(dice);
+        : settings.mode >= 0           ? settings.mode
+                                       : std::uniform_int_distribution<int>(0, 2)(dice);
     LinkFaults faults;
     faults.lostToUnit = share(0.03);
     faults.garbledToUnit = share(0.01);
@@ -93,7 +92,8 @@ ExploreResult Explorer::run(quint32 seed) const
     faults.splitShare = share(1);
     faults.startInBootloader = share(1) < 0.1;
     if (share(1) < 0.1)
-        faults.restartAfter = std::uniform_int_distribution<int>(1, settings.sectors > 0 ? settings.sectors * 66 : 16000)(dice);
+        faults.restartAfter = std::uniform_int_distribution<int>(
+            1, settings.sectors > 0 ? settings.sectors * 66 : 16000)(dice);
 
     EventQueue clock;
     ScheduleTrace trace;
@@ -104,9 +104,8 @@ ExploreResult Explorer::run(quint32 seed) const
     unit.toolBaud = [&host] { return host.baud(); };
 
     const bool firmwareJob = result.mode == FirmwareAndImages;
-    const QList<ImageRecord> sent = settings.sectors > 0 || result.mode == DeleteImages
-        ? QList<ImageRecord>()
-        : images;
+    const QList<ImageRecord> sent
+        = settings.sectors > 0 || result.mode == DeleteImages ? QList<ImageRecord>() : images;
     host.engine.inputs.firmwarePath = firmwarePath;
     host.engine.inputs.images = sent;
     if (result.mode == DeleteImages || share(1) < 0.3)
@@ -128,10 +127,10 @@ ExploreResult Explorer::run(quint32 seed) const
                          .arg(faults.restartAfter);
 
     // Far more than any job that ends needs: a job still running then never ends.
-    const qint64 boundNs = (settings.sectors > 0 ? 600 + 60LL * settings.sectors : 3600) * 1000000000LL;
+    const qint64 boundNs
+        = (settings.sectors > 0 ? 600 + 60LL * settings.sectors : 3600) * 1000000000LL;
     host.start(firstAddress);
-    while (!host.port.status.ended() && clock.now() < boundNs && clock.runNext()) {
-    }
+    while (!host.port.status.ended() && clock.now() < boundNs && clock.runNext()) { }
 
     result.ended = host.port.status.ended();
     result.updated = host.port.status.stage == UnitStatus::Updated
@@ -143,8 +142,8 @@ ExploreResult Explorer::run(quint32 seed) const
     result.holes = unit.holes;
     result.unerased = unit.unerased;
     result.withoutOwnEack = unit.withoutOwnEack;
-    const int from = firmwareJob ? (firstAddress > 0 ? firstAddress : FlashModel::kFirstAddress)
-                                 : kEndAddress;
+    const int from
+        = firmwareJob ? (firstAddress > 0 ? firstAddress : FlashModel::kFirstAddress) : kEndAddress;
     result.holdsPayload = unit.flash.bytes().mid(from) == firmware.mid(from)
         && (settings.sectors > 0 || imagesHeld(unit.images, sent));
     result.trace = unit.firstFault;
@@ -173,7 +172,6 @@ QString ExploreResult::report() const
                .arg(what.join(QStringLiteral(", ")), profile)
                .arg(seconds, 0, 'f', 1)
                .arg(resends)
-               .arg(updated ? QStringLiteral("updated")
-                            : QStringLiteral("not updated: ") + reason)
+               .arg(updated ? QStringLiteral("updated") : QStringLiteral("not updated: ") + reason)
         + trace.join(QStringLiteral("\n  "));
 }

@@ -38,8 +38,14 @@ struct ExploreResult {
     QString profile; // the faults drawn
     QStringList trace; // the schedule around the first fault, or its end
 
-    bool falseUpdated() const { return updated && !holdsPayload; }
-    bool failed() const { return !ended || falseUpdated() || holes || unerased || withoutOwnEack; }
+    bool falseUpdated() const
+    {
+        return updated && !holdsPayload;
+    }
+    bool failed() const
+    {
+        return !ended || falseUpdated() || holes || unerased || withoutOwnEack;
+    }
     // The seed, what failed and the trace, for a failing run.
     QString report() const;
 };

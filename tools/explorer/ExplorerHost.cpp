@@ -7,7 +7,8 @@ namespace {
 constexpr qint64 kTickNs = Timeouts::kTickMs * 1000000LL;
 }
 
-ExplorerHost::ExplorerHost(EventQueue &clockRef, LinkUnit &unitRef, ScheduleTrace &traceRef, int mode)
+ExplorerHost::ExplorerHost(
+    EventQueue &clockRef, LinkUnit &unitRef, ScheduleTrace &traceRef, int mode)
     : clock(clockRef)
     , unit(unitRef)
     , trace(traceRef)
@@ -97,5 +98,5 @@ void ExplorerHost::arrive(const QByteArray &bytes)
 int ExplorerHost::baud() const
 {
     return port.baudRate() == LinkUnit::kBootloaderBaud ? LinkUnit::kBootloaderBaud
-                                                         : LinkUnit::kApplicationBaud;
+                                                        : LinkUnit::kApplicationBaud;
 }

@@ -28,12 +28,18 @@ public:
 
     void sendLine(PortTest *port, char *text) override;
     void sendRaw(PortTest *port, const QString &text) override;
-    void logJob(const QString &line) override { log << line; }
-    void showUnitVersion(PortTest *, const QString &) override {}
-    void setFirmwareProgress(int) override {}
-    void setImageProgress(int) override {}
+    void logJob(const QString &line) override
+    {
+        log << line;
+    }
+    void showUnitVersion(PortTest *, const QString &) override { }
+    void setFirmwareProgress(int) override { }
+    void setImageProgress(int) override { }
     void wakeAfter(PortTest *port, int ms) override;
-    qint64 nowNs() const override { return clock.now(); }
+    qint64 nowNs() const override
+    {
+        return clock.now();
+    }
 
     // Bytes the adapter handed over: the program reads them when it next runs.
     void arrive(const QByteArray &bytes);

@@ -30,8 +30,7 @@ std::vector<quint32> numbers(const QByteArray &body)
         quint32 value = 0;
         for (++i; i < body.size() && body[i] != ','; ++i) {
             const char c = body[i];
-            value = value * 16
-                + static_cast<quint32>(c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10);
+            value = value * 16 + static_cast<quint32>(c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10);
         }
         out.push_back(value);
     }
@@ -75,15 +74,16 @@ qint64 LinkUnit::holdCapNs() const
 
 qint64 LinkUnit::drawHoldNs(double minMs, double maxMs)
 {
-    const double ms = std::exp(
-        std::uniform_real_distribution<double>(std::log(minMs), std::log(maxMs))(dice));
+    const double ms
+        = std::exp(std::uniform_real_distribution<double>(std::log(minMs), std::log(maxMs))(dice));
     return std::min(static_cast<qint64>(ms * kMs), holdCapNs());
 }
 
 int LinkUnit::baud() const
 {
-    return stage == Stage::Running ? kApplicationBaud
-        : stage == Stage::Bootloader ? kBootloaderBaud : 0;
+    return stage == Stage::Running   ? kApplicationBaud
+        : stage == Stage::Bootloader ? kBootloaderBaud
+                                     : 0;
 }
 
 // --- the tool's lines ---------------------------------------------------------
@@ -170,8 +170,7 @@ void LinkUnit::command(const QByteArray &body)
         answer(held ? "IACK,1" : "IACK,0", body);
     } else if (word == 'F' && f.size() >= 2) {
         if (images.chunk(static_cast<int>(f[0]), bytesOf(f, 1)) != ImageStore::NoImage)
-            answer("FACK," + QByteArray::number(f[0], 16).toUpper().rightJustified(2, '0')
-                    + ",0",
+            answer("FACK," + QByteArray::number(f[0], 16).toUpper().rightJustified(2, '0') + ",0",
                 body);
     } else if (word == 'X' && bare) {
         stage = Stage::Running; // the new firmware starts
@@ -213,10 +212,10 @@ void LinkUnit::fault(const char *what, qint64 address)
         return;
     // The story of the sector: from its last "$E" on.
     firstFault = trace.lines();
-    const QString erase = QStringLiteral("$E,%1,")
-                              .arg(address / FlashModel::kSectorSize * FlashModel::kSectorSize, 0,
-                                  16)
-                              .toUpper();
+    const QString erase
+        = QStringLiteral("$E,%1,")
+              .arg(address / FlashModel::kSectorSize * FlashModel::kSectorSize, 0, 16)
+              .toUpper();
     for (int i = static_cast<int>(firstFault.size()) - 1; i >= 0; --i) {
         if (firstFault.at(i).contains(erase)) {
             firstFault = firstFault.mid(i);
@@ -310,8 +309,8 @@ void LinkUnit::handOver()
     QByteArray read;
     while (!outgoing.empty() && room > 0) {
         Outgoing &out = outgoing.front();
-        const qint64 arrived = std::min<qint64>(out.bytes.size(),
-            std::max<qint64>(0, (now - out.startNs) / byteNs(out.baud)));
+        const qint64 arrived = std::min<qint64>(
+            out.bytes.size(), std::max<qint64>(0, (now - out.startNs) / byteNs(out.baud)));
         const int n = std::min(static_cast<int>(arrived) - out.handedOver, room);
         if (n <= 0)
             break;

@@ -77,9 +77,9 @@ int main(int argc, char **argv)
         }
     }
     out << "totals: jobs " << jobs << " sectors " << sectorCount << " updated " << updated
-        << " not-updated " << jobs - updated - neverEnded << " false-updated " << falseUpdated << " holes " << holes << " unerased " << unerased
-        << " without-own-eack " << withoutEack << " never-ended " << neverEnded << " failed "
-        << failed << " resends " << resends << " simulated-s " << qint64(seconds)
-        << " longest-job-s " << qint64(longest) << "\n";
+        << " not-updated " << jobs - updated - neverEnded << " false-updated " << falseUpdated
+        << " holes " << holes << " unerased " << unerased << " without-own-eack " << withoutEack
+        << " never-ended " << neverEnded << " failed " << failed << " resends " << resends
+        << " simulated-s " << qint64(seconds) << " longest-job-s " << qint64(longest) << "\n";
     return failed > 0 ? 1 : 0;
 }
