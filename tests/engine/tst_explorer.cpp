@@ -105,6 +105,16 @@ void TestExplorer::foundSeeds_data()
     // No pause: the PC busy for 20 ms, then 50 ms, around a resend; the
     // answers were credited to the lines after it, one of them lost.
     QTest::newRow("seed 1061: a busy PC") << 1061u << 8 << false;
+    // A copy counted as owed for 50 ms, or twice the longest answer seen,
+    // from when it went out: the 50 ms pause of the answer to a second copy
+    // ended 53 ms after that copy (the answer's own way included), and the
+    // answer was taken for the next line; a lost last line left a hole.
+    QTest::newRow("seed 6716: a pause of the promise's length") << 6716u << 8 << true;
+    // Copies owed for twice the longest answer, timed from a line's first
+    // copy: every loss lengthened the wait, every owed copy that never got
+    // an answer cost each later line one more copy, and those were lost in
+    // turn: some 80,000 copies in 18 minutes, and the job never ended.
+    QTest::newRow("seed 59: owed copies without end") << 59u << 8 << true;
 }
 
 void TestExplorer::foundSeeds()
