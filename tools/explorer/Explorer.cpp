@@ -85,6 +85,7 @@ ExploreResult Explorer::run(quint32 seed) const
     faults.lostToTool = share(0.03);
     faults.garbledToTool = share(0.01);
     faults.pauseShare = share(settings.pauses ? 0.03 : 0);
+    faults.pauseMinMs = settings.pauseMinMs;
     faults.pauseMaxMs = settings.pauseMaxMs;
     faults.promiseFactor = settings.promiseFactor;
     static const double latencies[] = { 1, 1, 2, 4, 16 };

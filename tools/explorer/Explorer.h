@@ -18,6 +18,7 @@ struct ExploreSettings {
     int sectors = 0;
     // Pauses and busy spells within promiseFactor times the promise's bound; 0: no cap.
     double promiseFactor = 1;
+    double pauseMinMs = 2;
     double pauseMaxMs = 3000;
     bool pauses = true; // false: the unit never holds an answer back
 };

@@ -30,6 +30,8 @@ int main(int argc, char **argv)
     const QCommandLineOption promise(QStringLiteral("promise"),
         QStringLiteral("Pauses within this many times the promise's bound; 0: no cap."),
         QStringLiteral("factor"), QStringLiteral("1"));
+    const QCommandLineOption pauseMin(QStringLiteral("pause-min-ms"),
+        QStringLiteral("Shortest pause drawn."), QStringLiteral("ms"), QStringLiteral("2"));
     const QCommandLineOption pauseMax(QStringLiteral("pause-max-ms"),
         QStringLiteral("Longest pause drawn."), QStringLiteral("ms"), QStringLiteral("3000"));
     const QCommandLineOption show(QStringLiteral("show"),
@@ -37,13 +39,14 @@ int main(int argc, char **argv)
         QStringLiteral("3"));
     const QCommandLineOption noPauses(QStringLiteral("no-pauses"),
         QStringLiteral("The unit never holds an answer back (a plain lossy link)."));
-    parser.addOptions({ first, count, sectors, mode, promise, pauseMax, noPauses, show });
+    parser.addOptions({ first, count, sectors, mode, promise, pauseMin, pauseMax, noPauses, show });
     parser.process(app);
 
     ExploreSettings settings;
     settings.sectors = parser.value(sectors).toInt();
     settings.mode = parser.value(mode).toInt();
     settings.promiseFactor = parser.value(promise).toDouble();
+    settings.pauseMinMs = parser.value(pauseMin).toDouble();
     settings.pauseMaxMs = parser.value(pauseMax).toDouble();
     settings.pauses = !parser.isSet(noPauses);
     const Explorer explorer(settings);
