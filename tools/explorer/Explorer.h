@@ -1,0 +1,66 @@
+#pragma once
+// Runs one unit's job per seed through the engine on the explorer's link and
+// unit, with faults drawn from the seed, and checks what the job claims: a
+// unit reported updated holds exactly what was sent, no "$P" programs a sector
+// with a line missing, unerased or without its own "$EACK", and the job ends
+// within a bound of simulated time. The same seed gives the same run.
+#include "engine/UpdateMode.h"
+#include "payload/ImageRecord.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+
+struct ExploreSettings {
+    int mode = -1; // an UpdateMode, or -1: drawn from the seed
+    // Above 0: a firmware job of that many sectors (the last ones), no images.
+    int sectors = 0;
+    // Pauses and busy spells within promiseFactor times the promise's bound; 0: no cap.
+    double promiseFactor = 1;
+    double pauseMinMs = 2;
+    double pauseMaxMs = 3000;
+    bool pauses = true; // false: the unit never holds an answer back
+};
+
+struct ExploreResult {
+    quint32 seed = 0;
+    int mode = 0;
+    int sectors = 0; // sectors programmed
+    bool ended = false;
+    bool updated = false; // reported updated ("Bootload Complete")
+    bool holdsPayload = false; // the unit holds what the job was to write
+    int holes = 0;
+    int unerased = 0;
+    int withoutOwnEack = 0;
+    double seconds = 0; // simulated time to the job's end
+    int resends = 0;
+    QString reason; // why the unit was not updated
+    QString profile; // the faults drawn
+    QStringList trace; // the schedule around the first fault, or its end
+
+    bool falseUpdated() const
+    {
+        return updated && !holdsPayload;
+    }
+    bool failed() const
+    {
+        return !ended || falseUpdated() || holes || unerased || withoutOwnEack;
+    }
+    // The seed, what failed and the trace, for a failing run.
+    QString report() const;
+};
+
+class Explorer
+{
+public:
+    explicit Explorer(const ExploreSettings &settings);
+    ExploreResult run(quint32 seed) const;
+
+private:
+    ExploreSettings settings;
+    QTemporaryDir dir;
+    QByteArray firmware;
+    QString firmwarePath;
+    QList<ImageRecord> images;
+};

@@ -1,0 +1,68 @@
+#pragma once
+// The fake host the explorer runs the engine on: no window and no port; its
+// clock is the explorer's event queue, its lines go to the explorer's unit,
+// and the engine's 500 ms timer steps, its wake-ups and its reads are events
+// on that clock. Now and then the PC is busy with other work for a while:
+// what the program would do meanwhile waits, and the bytes that arrive
+// meanwhile come in one read.
+#include "engine/JobHost.h"
+#include "engine/PortTest.h"
+#include "engine/Sequencer.h"
+
+#include "EventQueue.h"
+#include "LinkUnit.h"
+#include "ScheduleTrace.h"
+
+#include <QStringList>
+
+#include <functional>
+
+class ExplorerHost : public JobHost
+{
+public:
+    ExplorerHost(EventQueue &clock, LinkUnit &unit, ScheduleTrace &trace, int mode);
+
+    // The job's timer starts. With firstAddress above the firmware's start, the
+    // firmware is written from there (a job of a few sectors).
+    void start(int firstAddress = 0);
+
+    void sendLine(PortTest *port, char *text) override;
+    void sendRaw(PortTest *port, const QString &text) override;
+    void logJob(const QString &line) override
+    {
+        log << line;
+    }
+    void showUnitVersion(PortTest *, const QString &) override { }
+    void setFirmwareProgress(int) override { }
+    void setImageProgress(int) override { }
+    void wakeAfter(PortTest *port, int ms) override;
+    qint64 nowNs() const override
+    {
+        return clock.now();
+    }
+
+    // Bytes the adapter handed over: the program reads them when it next runs.
+    void arrive(const QByteArray &bytes);
+    // The speed the port is set to.
+    int baud() const;
+
+    double busyShare = 0; // share of the program's events after which the PC is busy
+    double busyMaxMs = 100;
+
+    PortTest port;
+    Sequencer engine { *this };
+    QStringList log; // the job log
+
+private:
+    void whenRunning(qint64 ns, std::function<void()> what);
+    void tick();
+
+    EventQueue &clock;
+    LinkUnit &unit;
+    ScheduleTrace &trace;
+    int firstAddress = 0;
+    quint64 wakeRequest = 0; // the latest wakeAfter, counted
+    QByteArray unread;
+    bool readDue = false;
+    qint64 busyUntilNs = 0;
+};

@@ -1,0 +1,118 @@
+#pragma once
+// The explorer's unit and its serial link, on the simulated clock. The link
+// keeps order and loses or garbles lines either way (a garbled line from the
+// tool fails the unit's checksum; one from the unit arrives as an unknown
+// word). The unit answers every copy it receives, each at most once, as the
+// bootloader does, and now and then holds an answer back: the answers after
+// it wait behind it. Its adapter hands the bytes on at its latency timer's
+// ticks, so answers reach the tool in one read or split over several. The
+// flash and the images are the simulated unit's own models; every "$P" that
+// programs a sector with a line missing, unerased, or without the "$EACK" of
+// one of its own "$E" having reached the tool is counted.
+#include "EventQueue.h"
+#include "FlashModel.h"
+#include "ImageStore.h"
+#include "ScheduleTrace.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <random>
+
+struct LinkFaults {
+    double lostToUnit = 0; // shares of the tool's lines lost and garbled
+    double garbledToUnit = 0;
+    double lostToTool = 0; // shares of the unit's lines lost and garbled
+    double garbledToTool = 0;
+    double pauseShare = 0; // share of answers held back
+    double pauseMinMs = 2; // pauses are drawn evenly on a log scale between these
+    double pauseMaxMs = 3000;
+    // Above 0: no pause, and no busy spell of the PC, lasts longer than this
+    // times max(50 ms, twice the longest "$DACK" time the port has shown), a
+    // "$DACK" timed from the first copy of its line. 0: no cap.
+    double promiseFactor = 0;
+    double latencyMs = 1; // the adapter's latency timer
+    double splitShare = 0; // share of the adapter's hand-overs cut short at a random byte
+    double eraseMs = 20000; // "$AACK,0" to "$AACK,1"
+    bool startInBootloader = false; // the unit announces its bootloader from the start
+    // The unit restarts (a supply dip) after taking this many commands in its
+    // bootloader; 0: never.
+    int restartAfter = 0;
+};
+
+class LinkUnit
+{
+public:
+    static constexpr int kApplicationBaud = 19200;
+    static constexpr int kBootloaderBaud = 921600;
+
+    LinkUnit(EventQueue &clock, std::mt19937 &dice, ScheduleTrace &trace, const LinkFaults &faults);
+
+    // Where the adapter hands the unit's bytes (one read of the tool's), and
+    // the speed the tool's side is set to.
+    std::function<void(const QByteArray &)> toTool;
+    std::function<int()> toolBaud;
+
+    // The tool wrote line (with its line feed) now.
+    void fromTool(const QByteArray &line);
+
+    bool roll(double share);
+    // A hold (a pause of the unit, a busy spell of the PC) from minMs to maxMs,
+    // within the cap the faults set.
+    qint64 drawHoldNs(double minMs, double maxMs);
+    qint64 holdCapNs() const;
+
+    FlashModel flash;
+    ImageStore images;
+    int holes = 0; // sectors programmed with a line missing
+    int unerased = 0; // ... not erased since they were last programmed
+    int withoutOwnEack = 0; // ... with no "$EACK" of theirs delivered to the tool
+    qint64 longestAnswerNs = 0; // of the "$DACK" delivered, from their line's first copy
+    QStringList firstFault; // the trace when the first of these happened
+
+private:
+    enum class Stage { Running, Restarting, Bootloader };
+    struct Outgoing {
+        qint64 startNs; // its first bit leaves the unit
+        QByteArray bytes;
+        int baud;
+        int handedOver; // bytes the adapter has handed to the tool
+        QByteArray answers; // the command it answers (its body), or empty
+        qint64 eackSector; // an "$EACK": its sector; else -1
+    };
+
+    int baud() const;
+    void receive(const QByteArray &line, int baud);
+    void command(const QByteArray &body);
+    void program(quint32 address, quint32 length);
+    void answer(const QByteArray &body, const QByteArray &command, qint64 eackSector = -1);
+    void send(QByteArray line, qint64 readyNs, const QByteArray &command, qint64 eackSector);
+    void enterBootloader();
+    void restart();
+    void announce();
+    void handOver();
+    qint64 nextTick(qint64 ns) const;
+    void delivered(const Outgoing &out);
+    // A fault in the flash at address (the sector's first missing line for a hole).
+    void fault(const char *what, qint64 address);
+
+    EventQueue &clock;
+    std::mt19937 &dice;
+    ScheduleTrace &trace;
+    LinkFaults faults;
+
+    Stage stage = Stage::Running;
+    bool captured = false;
+    int commands = 0; // taken in the bootloader
+    quint64 linesStored = 0; // the sector buffer's lines stored since "$E" or "$P", a bit each
+    qint64 toUnitFreeNs = 0; // when the tool-to-unit wire is free
+    qint64 toToolFreeNs = 0; // when the unit-to-tool wire is free
+    std::deque<Outgoing> outgoing; // on the wire or in the adapter
+    bool handOverDue = false;
+    QHash<QByteArray, qint64> firstCopyNs; // of the commands sent since the last "$E"/"$I"
+    QSet<qint64> eackDelivered; // sectors whose "$EACK" reached the tool since their "$P"
+};
