@@ -12,11 +12,20 @@
 
 using namespace Timeouts;
 
-// How long an answer may still come after its copy went out: the promise
-// that no answer is counted for the wrong line rests on it.
+// How long an answer may still come after its copy went out: the longest
+// pause the promise covers, plus the answer's own way back (the longest answer
+// shown, at least the resend floor): a pause holds back an answer that was on
+// its way already. The promise that no answer is counted for the wrong line
+// rests on it.
 qint64 Sequencer::horizonNs(const PortTest *port) const
 {
-    return std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * port->timing.longestAnswerNs);
+    const qint64 longest = port->timing.longestAnswerNs;
+    const qint64 pause = std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest);
+    const qint64 horizon = pause + std::max(qint64(kResendFloorMs) * 1000000LL, longest);
+    // A horizon longer than the hold would leave copies owed after it: every
+    // answer would then be taken by one of them, the lines would take longer,
+    // and the horizon grow with them.
+    return std::min(horizon, qint64(kSettleSteps) * kTickMs * 1000000LL);
 }
 
 // An answer came this long after the first copy of the line it answers.
@@ -61,9 +70,13 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
     const qint64 now = host.nowNs();
     const qint64 until = ledger.owedUntilNs(now, horizonNs(port));
     const JobTiming &t = port->timing;
-    const bool sendOn = linesLeft >= 0 && t.replyCount > 0
-        && until - now > qint64(linesLeft) * ledger.owedCount(now, horizonNs(port))
-                * (t.replyNsTotal / t.replyCount);
+    // Only one owed copy is paid for by sending on: with more, a copy lost
+    // among the second ones adds to them, and the sector's lines need ever
+    // more copies. A hold lets every owed copy run out, and the count starts
+    // again from none.
+    const int owed = ledger.owedCount(now, horizonNs(port));
+    const bool sendOn = linesLeft >= 0 && t.replyCount > 0 && owed <= kSendOnOwedCopies
+        && until - now > qint64(linesLeft) * owed * (t.replyNsTotal / t.replyCount);
     port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
     if (port->guards.holdSteps > 0)
         wakeAt(port, until);

@@ -337,6 +337,16 @@ MUTANTS = [
      "--watch starts another job for a slot whose adapter stayed plugged in",
      "        if (active.contains(keyOf(t)))\n            continue;\n",
      ""),
+    # --- Answer ledger: the horizon and sending on ------------------------
+    ("horizon-without-way-back", "engine/SequencerTiming.cpp",
+     "a copy is owed for the pause's length only, not the answer's way back after it",
+     "    const qint64 horizon = pause + std::max(qint64(kResendFloorMs) * 1000000LL, longest);\n",
+     "    const qint64 horizon = pause;\n"),
+    ("horizon-uncapped", "engine/SequencerTiming.cpp",
+     "the horizon outgrows the hold: owed copies outlive it and take every answer",
+     "    return std::min(horizon, qint64(kSettleSteps) * kTickMs * 1000000LL);\n",
+     "    return horizon;\n"),
+
 ]
 
 

@@ -129,7 +129,7 @@ ExploreResult Explorer::run(quint32 seed) const
 
     // Far more than any job that ends needs: a job still running then never ends.
     const qint64 boundNs
-        = (settings.sectors > 0 ? 600 + 60LL * settings.sectors : 3600) * 1000000000LL;
+        = (settings.sectors > 0 ? 600 + 60LL * settings.sectors : 14400) * 1000000000LL;
     host.start(firstAddress);
     while (!host.port.status.ended() && clock.now() < boundNs && clock.runNext()) { }
 
