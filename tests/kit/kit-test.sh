@@ -63,10 +63,13 @@ done
 echo "ok: zq-update from the kit updated two units"
 
 # The window from the kit under Xvfb: its title shows.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it takes connections: a
+# display number drawn at random may be taken by another test's server, and a
+# loaded machine may take more than a few seconds to start one.
+exec 4< <(exec Xvfb -displayfd 1 -nolisten tcp 2>/dev/null)
 pids+=($!)
-for _ in $(seq 100); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+read -r -t 60 number <&4 || fail "Xvfb did not start"
+display=:$number
 (unset QT_QPA_PLATFORM; DISPLAY=$display ZQ_UPDATER_PORTS= exec "$kit/start-zq-updater") >"$work/window.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do
