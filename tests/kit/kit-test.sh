@@ -65,8 +65,11 @@ echo "ok: zq-update from the kit updated two units"
 # The window from the kit under Xvfb: its title shows.
 # Xvfb picks a free display itself and names it once it takes connections: a
 # display number drawn at random may be taken by another test's server, and a
-# loaded machine may take more than a few seconds to start one.
-exec 4< <(exec Xvfb -displayfd 1 -nolisten tcp 2>/dev/null)
+# loaded machine may take more than a few seconds to start one. Without
+# -noreset the server starts over whenever its last client leaves: the probes
+# below connect and leave, and a window still starting on a loaded machine
+# found the server resetting ("could not connect to display").
+exec 4< <(exec Xvfb -displayfd 1 -noreset -nolisten tcp 2>/dev/null)
 pids+=($!)
 read -r -t 60 number <&4 || fail "Xvfb did not start"
 display=:$number
