@@ -292,13 +292,8 @@ void Sequencer::onDataAck(PortTest *port)
     if (a.kind == AnswerLedger::Owed) {
         noteAnswer(port, now - a.lineFirstNs);
         if (lineOut) {
-            // Its own answer may have been the one taken: a second copy goes
-            // out at once; further ones wait for the resend time-out, so
-            // answers taken by owed copies can't feed copies without end.
-            if (g.dataSends < 2) {
-                commandDueNow(port);
-                step(port);
-            }
+            commandDueNow(port);
+            step(port);
         } else {
             releaseHold(port, g.dataCopies);
         }

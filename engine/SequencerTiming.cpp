@@ -70,13 +70,9 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
     const qint64 now = host.nowNs();
     const qint64 until = ledger.owedUntilNs(now, horizonNs(port));
     const JobTiming &t = port->timing;
-    // Only one owed copy is paid for by sending on: with more, a copy lost
-    // among the second ones adds to them, and the sector's lines need ever
-    // more copies. A hold lets every owed copy run out, and the count starts
-    // again from none.
-    const int owed = ledger.owedCount(now, horizonNs(port));
-    const bool sendOn = linesLeft >= 0 && t.replyCount > 0 && owed <= kSendOnOwedCopies
-        && until - now > qint64(linesLeft) * owed * (t.replyNsTotal / t.replyCount);
+    const bool sendOn = linesLeft >= 0 && t.replyCount > 0
+        && until - now > qint64(linesLeft) * ledger.owedCount(now, horizonNs(port))
+                * (t.replyNsTotal / t.replyCount);
     port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
     if (port->guards.holdSteps > 0)
         wakeAt(port, until);

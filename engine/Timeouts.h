@@ -54,11 +54,6 @@ constexpr int kLateWakeMs = 10;
 // taken as never to be answered. Three times the longest an FTDI adapter's
 // default latency timer holds an answer.
 constexpr int kOwedHorizonMs = 50;
-// After a line is answered with this many copies (or fewer) still owed an
-// answer, the next lines may go on at once, each with a second copy where an
-// owed answer takes its first; with more owed, the next line waits until
-// they came or can no longer come.
-constexpr int kSendOnOwedCopies = 1;
 
 // A captured unit that has answered nothing this long while a command of the
 // tool's is waiting for its answer has fallen silent: its job ends.

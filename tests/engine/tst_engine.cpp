@@ -328,8 +328,8 @@ private slots:
         QTest::newRow("a late answer before the resend: the time-out is 1.5 times it")
             << "w15;>$DACK;=D1240;w22;=;w1;=D1240";
         QTest::newRow("an answer held up: each copy waits twice as long")
-            << "w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=;>$DACK;=;>$DACK;=;"
-               ">$DACK;=D1240";
+            << "w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=D1240;>$DACK;=D1240;>$DACK;"
+               "=D1240;>$DACK;=D1240";
         QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w19;=;w1;=D1200";
         QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
     }
