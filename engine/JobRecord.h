@@ -41,9 +41,11 @@ struct ReplyGuards {
     int chunkSends = 0; // copies of the current "$F" sent
     char awaited = 0; // 'D' or 'F': that line awaits its answer
     qint64 lastCopyNs = -1; // when its latest copy went out
-    // Reads of the port, counted: a reply read before a line went out (in the
-    // same read as the reply that sent it) can't be that line's answer.
+    // Reads of the port, counted: a reply whose first byte was read before a
+    // line went out (in the read that sent it, or earlier) can't be that
+    // line's answer.
     quint32 readCount = 0;
+    quint32 replyStartRead = 0; // the read that brought the first byte of the reply being cut
     qint64 wakeDueNs = -1; // when the wake-up asked for is due
     bool wakeGraced = false; // a late wake-up gave the answer more time once
     bool headerAwaited = false; // an "$I" awaits its "$IACK"
@@ -71,8 +73,10 @@ struct JobTiming {
     int replyCount = 0;
     int linesSent = 0; // framed command lines written
     int resends = 0; // lines that went out again for want of an answer
-    // The longest answer this port has shown, counted from the first copy of
-    // the line it answered: owed answers are waited for twice as long.
+    // The longest answer this port has shown for certain, counted from the
+    // first copy of the line it answered, or where that line can't be told,
+    // of the latest line it can have answered: owed answers are waited for
+    // twice as long.
     qint64 longestAnswerNs = 0;
     qint64 silentSinceNs = -1; // the last reply, or the last moment nothing was awaited
     int restarts = 0; // the unit's bootloader started again mid-job

@@ -20,6 +20,8 @@ void Sequencer::receive(PortTest *port, const QByteArray &bytes)
 {
     ++port->guards.readCount;
     for (const char byte : bytes) {
+        if (port->rxLength <= 0)
+            port->guards.replyStartRead = port->guards.readCount;
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
         host.lineReceived(port);
@@ -133,15 +135,16 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
     // "$IACK" names no image: it counts for the header awaiting its answer
     // only when no earlier header's copy can have caused it.
     const qint64 now = host.nowNs();
-    if (g.headerAwaited)
+    // Whichever copy it answers, it came at least this long after the first
+    // copy of its header (counted before it is placed).
+    if (g.headerFirstNs >= 0)
         noteAnswer(port, now - g.headerFirstNs);
-    const AnswerLedger::Answer a = g.headerCopies.answer(
-        g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.readCount, horizonNs(port));
-    if (a.kind != AnswerLedger::Current) {
+    const AnswerLedger::Kind kind = g.headerCopies.answer(
+        g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.replyStartRead, horizonNs(port));
+    if (kind != AnswerLedger::Current) {
         qCDebug(lcJob) << "$IACK owed to an earlier header, or a stray one, ignored";
-        if (a.kind == AnswerLedger::Stray)
+        if (kind == AnswerLedger::Stray)
             return;
-        noteAnswer(port, now - a.lineFirstNs);
         if (g.headerAwaited) {
             // The header's own answer may have been the one just taken.
             port->stepCountdown = 0;
@@ -278,19 +281,22 @@ void Sequencer::onDataAck(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     const bool lineOut = g.dataSends > 0;
-    // The answer in hand counts among those the port has shown, from the first
-    // copy of the current line, before it is placed.
-    if (lineOut)
+    // The answer in hand counts among those the port has shown before it is
+    // placed: whichever copy it answers, it came at least this long after the
+    // first copy of its line. Counted from the first copy of the line the
+    // ledger places it on instead, every answer taken by a copy whose own
+    // answer was lost would count the wait for that lost one too, and the
+    // horizon would grow with each loss.
+    if (g.dataFirstNs >= 0)
         noteAnswer(port, now - g.dataFirstNs);
-    const AnswerLedger::Answer a = g.dataCopies.answer(
-        lineOut ? g.dataLine : g.dataLine + 1, now, g.readCount, horizonNs(port));
-    if (a.kind == AnswerLedger::Stray) {
+    const AnswerLedger::Kind kind = g.dataCopies.answer(
+        lineOut ? g.dataLine : g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
+    if (kind == AnswerLedger::Stray) {
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
     g.dataUnanswered = 0;
-    if (a.kind == AnswerLedger::Owed) {
-        noteAnswer(port, now - a.lineFirstNs);
+    if (kind == AnswerLedger::Owed) {
         if (lineOut) {
             commandDueNow(port);
             step(port);

@@ -14,14 +14,14 @@ using namespace Timeouts;
 
 // How long an answer may still come after its copy went out: the longest
 // pause the promise covers, plus the answer's own way back (the longest answer
-// shown, at least the resend floor): a pause holds back an answer that was on
+// shown, at least kWayBackMs): a pause holds back an answer that was on
 // its way already. The promise that no answer is counted for the wrong line
 // rests on it.
 qint64 Sequencer::horizonNs(const PortTest *port) const
 {
     const qint64 longest = port->timing.longestAnswerNs;
     const qint64 pause = std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest);
-    const qint64 horizon = pause + std::max(qint64(kResendFloorMs) * 1000000LL, longest);
+    const qint64 horizon = pause + std::max(qint64(kWayBackMs) * 1000000LL, longest);
     // A horizon longer than the hold would leave copies owed after it: every
     // answer would then be taken by one of them, the lines would take longer,
     // and the horizon grow with them.
@@ -107,16 +107,16 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
 }
 
 // When the latest copy of the awaited "$D" or "$F" is due to go out again: one
-// learned time-out after it, doubled for each copy sent before it, as a
-// transport protocol backs off, so an answer held up for long costs a few
-// copies, not one every time-out.
+// learned time-out after it for the first kPlainResends copies again, then
+// doubled for each copy more, as a transport protocol backs off, so an answer
+// held up for long costs a few copies, not one every time-out.
 qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
 {
     const ReplyGuards &g = port->guards;
     // Copies the unit has not answered: an answer owed to an earlier copy
     // shows the link is alive, and the line it sends again starts afresh.
     const int copies = g.awaited == 'D' ? g.dataUnanswered : g.chunkSends;
-    const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);
+    const int doublings = std::min(std::max(copies - kPlainResends, 0), kMaxBackOffs);
     return g.lastCopyNs + (timer.timeoutNs() << doublings);
 }
 
@@ -156,7 +156,7 @@ void Sequencer::wake(PortTest *port)
     }
     if (!g.wakeGraced && g.wakeDueNs >= 0 && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {
         g.wakeGraced = true;
-        wakeAt(port, now + kResendFloorMs * 1000000LL);
+        wakeAt(port, now + kWayBackMs * 1000000LL);
         return;
     }
     if (g.awaited == 'D' && port->jobState == ProgramFirmware
