@@ -1,11 +1,11 @@
 #include "engine/AnswerLedger.h"
 
-void AnswerLedger::sent(quint32 line, qint64 ns, quint32 read)
+void AnswerLedger::sent(quint32 line, qint64 ns, qint64 lineFirstNs, quint32 read)
 {
-    copies.append(Copy { line, ns, read });
+    copies.append(Copy { line, ns, lineFirstNs, read });
 }
 
-AnswerLedger::Kind AnswerLedger::answer(
+AnswerLedger::Answer AnswerLedger::answer(
     quint32 current, qint64 nowNs, quint32 read, qint64 horizonNs)
 {
     // The link keeps order: the answer belongs to the oldest copy that can
@@ -16,10 +16,13 @@ AnswerLedger::Kind AnswerLedger::answer(
     while (i < copies.size() && nowNs - copies.at(i).sentNs >= horizonNs)
         ++i;
     if (i == copies.size() || copies.at(i).read >= read)
-        return Stray; // every copy left went out after this answer was on its way
-    const quint32 line = copies.at(i).line;
+        return Answer(); // every copy left went out after this answer was on its way
+    const Copy taken = copies.at(i);
     copies.remove(0, i + 1);
-    return line == current ? Current : Owed;
+    Answer a;
+    a.kind = taken.line == current ? Current : Owed;
+    a.lineFirstNs = taken.lineFirstNs;
+    return a;
 }
 
 int AnswerLedger::owedCount(qint64 nowNs, qint64 horizonNs) const

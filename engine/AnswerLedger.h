@@ -16,18 +16,22 @@ public:
         Owed, // it is counted for a copy of a line before the current one
         Current // it belongs to a copy of the current line
     };
+    struct Answer {
+        Kind kind = Stray;
+        qint64 lineFirstNs = -1; // when the first copy of the line it is counted for went out
+    };
 
     // A copy of line went out at ns; lines are numbered upwards and a new
     // line's first copy is sent after every copy of the lines before it.
     // read is the port's read count then: a reply whose first byte came in
     // that read or an earlier one was on its way before this copy.
-    void sent(quint32 line, qint64 ns, quint32 read);
-    // An answer complete at nowNs whose first byte came in read number read,
-    // while line current awaits its answer (or is the next to go out). Copies
-    // sent more than horizonNs before count as never to be answered; the
-    // oldest copy left takes the answer, and the copies before it can no
-    // longer be answered.
-    Kind answer(quint32 current, qint64 nowNs, quint32 read, qint64 horizonNs);
+    void sent(quint32 line, qint64 ns, qint64 lineFirstNs, quint32 read);
+    // An answer complete at nowNs whose first byte came in read number read
+    // (the port's read count then), while line current awaits
+    // its answer (or is the next to go out). Copies sent more than horizonNs
+    // before count as never to be answered; the oldest copy left takes the
+    // answer, and the copies before it can no longer be answered.
+    Answer answer(quint32 current, qint64 nowNs, quint32 read, qint64 horizonNs);
     // When the last copy still owed an answer stops being owed, or -1 when none is.
     qint64 owedUntilNs(qint64 nowNs, qint64 horizonNs) const;
     // The copies still owed an answer.
@@ -40,6 +44,7 @@ private:
     struct Copy {
         quint32 line;
         qint64 sentNs;
+        qint64 lineFirstNs;
         quint32 read;
     };
     QVector<Copy> copies; // in the order sent

@@ -73,10 +73,8 @@ struct JobTiming {
     int replyCount = 0;
     int linesSent = 0; // framed command lines written
     int resends = 0; // lines that went out again for want of an answer
-    // The longest answer this port has shown for certain, counted from the
-    // first copy of the line it answered, or where that line can't be told,
-    // of the latest line it can have answered: owed answers are waited for
-    // twice as long.
+    // The longest answer this port has shown, counted from the first copy of
+    // the line it answered: owed answers are waited for twice as long.
     qint64 longestAnswerNs = 0;
     qint64 silentSinceNs = -1; // the last reply, or the last moment nothing was awaited
     int restarts = 0; // the unit's bootloader started again mid-job

@@ -171,7 +171,7 @@ void Sequencer::sendDataLine(PortTest *port)
         ++g.dataLine;
         g.dataFirstNs = g.lastCopyNs;
     }
-    g.dataCopies.sent(g.dataLine, g.lastCopyNs, g.readCount);
+    g.dataCopies.sent(g.dataLine, g.lastCopyNs, g.dataFirstNs, g.readCount);
     g.wakeGraced = false;
     armResend(port);
 }
@@ -203,7 +203,7 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
         ++g.headerLine;
         g.headerFirstNs = port->timing.lastSendNs;
     }
-    g.headerCopies.sent(g.headerLine, port->timing.lastSendNs, g.readCount);
+    g.headerCopies.sent(g.headerLine, port->timing.lastSendNs, g.headerFirstNs, g.readCount);
 }
 
 void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)

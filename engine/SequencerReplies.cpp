@@ -135,16 +135,15 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
     // "$IACK" names no image: it counts for the header awaiting its answer
     // only when no earlier header's copy can have caused it.
     const qint64 now = host.nowNs();
-    // Whichever copy it answers, it came at least this long after the first
-    // copy of its header (counted before it is placed).
-    if (g.headerFirstNs >= 0)
+    if (g.headerAwaited)
         noteAnswer(port, now - g.headerFirstNs);
-    const AnswerLedger::Kind kind = g.headerCopies.answer(
+    const AnswerLedger::Answer a = g.headerCopies.answer(
         g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.replyStartRead, horizonNs(port));
-    if (kind != AnswerLedger::Current) {
+    if (a.kind != AnswerLedger::Current) {
         qCDebug(lcJob) << "$IACK owed to an earlier header, or a stray one, ignored";
-        if (kind == AnswerLedger::Stray)
+        if (a.kind == AnswerLedger::Stray)
             return;
+        noteAnswer(port, now - a.lineFirstNs);
         if (g.headerAwaited) {
             // The header's own answer may have been the one just taken.
             port->stepCountdown = 0;
@@ -281,22 +280,24 @@ void Sequencer::onDataAck(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     const bool lineOut = g.dataSends > 0;
-    // The answer in hand counts among those the port has shown before it is
-    // placed: whichever copy it answers, it came at least this long after the
-    // first copy of its line. Counted from the first copy of the line the
-    // ledger places it on instead, every answer taken by a copy whose own
-    // answer was lost would count the wait for that lost one too, and the
-    // horizon would grow with each loss.
-    if (g.dataFirstNs >= 0)
+    // The answer in hand counts among those the port has shown, from the first
+    // copy of the current line, before it is placed.
+    if (lineOut)
         noteAnswer(port, now - g.dataFirstNs);
-    const AnswerLedger::Kind kind = g.dataCopies.answer(
+    const AnswerLedger::Answer a = g.dataCopies.answer(
         lineOut ? g.dataLine : g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
-    if (kind == AnswerLedger::Stray) {
+    if (a.kind == AnswerLedger::Stray) {
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
     g.dataUnanswered = 0;
-    if (kind == AnswerLedger::Owed) {
+    if (a.kind == AnswerLedger::Owed) {
+        // Counted from the first copy of the line it is placed on: its own
+        // line may be that one, and the promise covers what the port truly
+        // showed. (Counted from the current line's instead, an answer held
+        // back for seconds, arriving while later lines went out, counted for
+        // a fraction of that: the explorer then found holes.)
+        noteAnswer(port, now - a.lineFirstNs);
         if (lineOut) {
             commandDueNow(port);
             step(port);

@@ -99,8 +99,8 @@ void setJob(const std::uint8_t *h)
     port->guards.bootloaderAnswered = h[9] & 8;
     // Copies of an earlier "$D" and "$I" that may still be answered.
     for (int i = 0; i < ((h[15] >> 2) & 3); ++i) {
-        port->guards.dataCopies.sent(0, 0, 0);
-        port->guards.headerCopies.sent(0, 0, 0);
+        port->guards.dataCopies.sent(0, 0, 0, 0);
+        port->guards.headerCopies.sent(0, 0, 0, 0);
     }
     port->guards.holdSteps = (h[15] >> 2) & 3 ? h[15] & 7 : 0;
     port->lastChunk = h[13] % 8;

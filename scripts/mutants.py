@@ -160,8 +160,8 @@ MUTANTS = [
      ""),
     ("dack-advances-twice", "engine/AnswerLedger.cpp",
      'a "$DACK" owed to an earlier line\'s copy is counted for the current line',
-     "    return line == current ? Current : Owed;\n",
-     "    return Current;\n"),
+     "    a.kind = taken.line == current ? Current : Owed;\n",
+     "    a.kind = Current;\n"),
     ("d-offset-decimal", "engine/Protocol.cpp",
      'a "$D" line\'s offset is written in decimal',
      "    finish(putBytes(putHex(put(buf, \"$D,\"), offset, 1), bytes, count));\n",
@@ -263,14 +263,14 @@ MUTANTS = [
      "    const qint64 pause = 2 * longest;\n"),
     ("horizon-without-answer-in-hand", SEQ,
      "the answer in hand does not count among those the port has shown before it is placed",
-     "    if (g.dataFirstNs >= 0)\n"
+     "    if (lineOut)\n"
      "        noteAnswer(port, now - g.dataFirstNs);\n",
      ""),
     ("ledger-takes-latest-copy", "engine/AnswerLedger.cpp",
      "an answer is counted for the latest copy sent, not the oldest that may still be answered",
-     "    const quint32 line = copies.at(i).line;\n"
+     "    const Copy taken = copies.at(i);\n"
      "    copies.remove(0, i + 1);\n",
-     "    const quint32 line = copies.constLast().line;\n"
+     "    const Copy taken = copies.constLast();\n"
      "    copies.clear();\n"),
     ("stray-iack-ends-dack-wait", SEQ,
      'a stray "$IACK" in the firmware ends the wait for an owed "$DACK"',
@@ -329,6 +329,11 @@ MUTANTS = [
      "        if (port->rxLength <= 0)\n"
      "            port->guards.replyStartRead = port->guards.readCount;\n",
      "        port->guards.replyStartRead = port->guards.readCount;\n"),
+    ("owed-answer-time-from-current-line", SEQ,
+     "an answer taken by an earlier line's copy counts only from the current line's first copy: a long-held answer counts short",
+     "        noteAnswer(port, now - a.lineFirstNs);\n"
+     "        if (lineOut) {\n",
+     "        if (lineOut) {\n"),
     ("back-off-from-first-resend", "engine/SequencerTiming.cpp",
      "every copy sent again waits twice as long as the one before, from the first",
      "    const int doublings = std::min(std::max(copies - kPlainResends, 0), kMaxBackOffs);\n",
@@ -353,7 +358,7 @@ MUTANTS = [
     # --- Answer ledger: the horizon and sending on ------------------------
     ("horizon-without-way-back", "engine/SequencerTiming.cpp",
      "a copy is owed for the pause's length only, not the answer's way back after it",
-     "    const qint64 horizon = pause + std::max(qint64(kWayBackMs) * 1000000LL, longest);\n",
+     "    const qint64 horizon = pause + wayBack;\n",
      "    const qint64 horizon = pause;\n"),
     ("horizon-uncapped", "engine/SequencerTiming.cpp",
      "the horizon outgrows the hold: owed copies outlive it and take every answer",
