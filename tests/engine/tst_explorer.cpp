@@ -115,6 +115,16 @@ void TestExplorer::foundSeeds_data()
     // an answer cost each later line one more copy, and those were lost in
     // turn: some 80,000 copies in 18 minutes, and the job never ended.
     QTest::newRow("seed 59: owed copies without end") << 59u << 8 << true;
+    // The answer in hand counted from the current line's first copy, also
+    // when the ledger placed it on an earlier line's: answers held back some
+    // 2 s arrived while later lines went out and counted for some 0.2 s, the
+    // horizon stayed short, and the unit's next long pause left a hole.
+    QTest::newRow("seed 24906: a long-held answer counted short") << 24906u << 8 << true;
+    QTest::newRow("seed 80353: a long-held answer counted short") << 80353u << 8 << true;
+    // The way back beyond the pause as the bare learned time-out (8 ms): an
+    // owed answer came 1 ms after its copy stopped being owed, in two reads,
+    // and its second part was taken for the line sent between them.
+    QTest::newRow("seed 6902: an answer just past a bare way back") << 6902u << 8 << true;
 }
 
 void TestExplorer::foundSeeds()
