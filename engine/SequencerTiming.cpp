@@ -13,18 +13,15 @@
 using namespace Timeouts;
 
 // How long an answer may still come after its copy went out: the longest
-// pause the promise covers, plus the answer's own way back (the learned "$D"
-// time-out, which an answer not held back stays under, and at least
-// kWayBackMs): a pause holds back an answer that was on its way already. The
+// pause the promise covers, plus the answer's own way back (the longest answer
+// shown, at least kWayBackMs): a pause holds back an answer that was on its
+// way already, and the answers queued behind a held one follow it. The
 // promise that no answer is counted for the wrong line rests on it.
 qint64 Sequencer::horizonNs(const PortTest *port) const
 {
     const qint64 longest = port->timing.longestAnswerNs;
     const qint64 pause = std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest);
-    const ReplyTimer &timer = port->timing.dataTimer;
-    const qint64 wayBack = std::max(
-        qint64(kWayBackMs) * 1000000LL, timer.learned() ? timer.timeoutNs() : 0);
-    const qint64 horizon = pause + wayBack;
+    const qint64 horizon = pause + std::max(qint64(kWayBackMs) * 1000000LL, longest);
     // A horizon longer than the hold would leave copies owed after it: every
     // answer would then be taken by one of them, the lines would take longer,
     // and the horizon grow with them.

@@ -54,8 +54,8 @@ constexpr int kMaxBackOffs = 6;
 // kWayBackMs more before the line goes out again.
 constexpr int kLateWakeMs = 10;
 // An answer's way back at least: a pause holds back an answer that was on its
-// way already, so an owed copy is waited for this much (or the learned "$D"
-// time-out, if longer) beyond the pause it covers.
+// way already, so an owed copy is waited for this much (or the longest answer
+// shown, if longer) beyond the pause it covers.
 constexpr int kWayBackMs = 20;
 
 // An answer may be held back this long after its copy went out, or twice the

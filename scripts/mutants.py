@@ -358,7 +358,7 @@ MUTANTS = [
     # --- Answer ledger: the horizon and sending on ------------------------
     ("horizon-without-way-back", "engine/SequencerTiming.cpp",
      "a copy is owed for the pause's length only, not the answer's way back after it",
-     "    const qint64 horizon = pause + wayBack;\n",
+     "    const qint64 horizon = pause + std::max(qint64(kWayBackMs) * 1000000LL, longest);\n",
      "    const qint64 horizon = pause;\n"),
     ("horizon-uncapped", "engine/SequencerTiming.cpp",
      "the horizon outgrows the hold: owed copies outlive it and take every answer",

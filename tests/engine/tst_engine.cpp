@@ -315,9 +315,9 @@ private slots:
         QTest::newRow("a phantom owed copy costs no step wait, and only once")
             << "w20;=D1200;>$DACK;=;~70;w69;=;w1;=D1240;>$DACK;=D1280";
         QTest::newRow("copies at 0, 20 and 40 ms answered from 75 ms: one line each, "
-                      "then a lost line is resent, and its copy owed for 170 ms")
+                      "then a lost line is resent, and its copy owed for 225 ms")
             << "w20;=D1200;w20;=D1200;w35;>$DACK;=;>$DACK;=;>$DACK;=D1240;w19;=;w1;=D1240;"
-               ">$DACK;=;w169;=;w1;=D1280";
+               ">$DACK;=;w224;=;w1;=D1280";
         QTest::newRow("an owed answer held back 49 ms on a port that never paused")
             << "w20;=D1200;w2;>$DACK;=;w47;=;>$DACK;=D1240";
         QTest::newRow("an owed answer held back just short of twice the longest seen (40 ms)")
