@@ -107,16 +107,16 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
 }
 
 // When the latest copy of the awaited "$D" or "$F" is due to go out again: one
-// learned time-out after it for the first kPlainResends copies again, then
-// doubled for each copy more, as a transport protocol backs off, so an answer
-// held up for long costs a few copies, not one every time-out.
+// learned time-out after it, doubled for each copy sent before it, as a
+// transport protocol backs off, so an answer held up for long costs a few
+// copies, not one every time-out.
 qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
 {
     const ReplyGuards &g = port->guards;
     // Copies the unit has not answered: an answer owed to an earlier copy
     // shows the link is alive, and the line it sends again starts afresh.
     const int copies = g.awaited == 'D' ? g.dataUnanswered : g.chunkSends;
-    const int doublings = std::min(std::max(copies - kPlainResends, 0), kMaxBackOffs);
+    const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);
     return g.lastCopyNs + (timer.timeoutNs() << doublings);
 }
 

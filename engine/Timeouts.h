@@ -36,18 +36,12 @@ namespace Timeouts {
 // the upper bound. As a transport protocol does, the first answer sets it (to
 // three times that answer's time), so only a kind's first line waits by steps.
 constexpr int kLearnSamples = 1;
-// The learned time-out never goes below this: a "$D" line and its answer take
-// some 4 ms at 921600 baud with the adapter's latency timer lowered to 1 ms,
-// and a busy PC adds a few milliseconds. An adapter left at its default 16 ms,
-// and slower links, raise the time-out by what they show (twice the smoothed
-// time, half as much again as the slowest recent answer).
-constexpr int kResendFloorMs = 12;
-// The first this-many copies sent again for want of an answer each wait the
-// time-out alone: a lost line costs little, and the answer times (which set
-// how long owed answers are waited for) stay short.
-constexpr int kPlainResends = 4;
-// Each copy after those waits twice as long as the one before it, up to this
-// many doublings (and never longer than the step count).
+// The learned time-out never goes below this: an FTDI adapter holds replies
+// up to its latency timer (16 ms by default, 1 ms once lowered), and a busy PC
+// adds a few milliseconds. Slower links raise the time-out by what they show.
+constexpr int kResendFloorMs = 20;
+// Each further copy of the same line waits twice as long as the one before
+// it, up to this many doublings (and never longer than the step count).
 constexpr int kMaxBackOffs = 6;
 // A wake-up that comes this much later than asked means this program did not
 // run for a while (a busy PC): the answer may be waiting unread, so it gets

@@ -286,8 +286,8 @@ MUTANTS = [
      "    const bool erasing = false && eraseSteps >= 0\n"),
     ("resend-floor-lowered", "engine/Timeouts.h",
      "the learned time-out's floor below an adapter's latency jitter",
-     "constexpr int kResendFloorMs = 12;",
-     "constexpr int kResendFloorMs = 3;"),
+     "constexpr int kResendFloorMs = 20;",
+     "constexpr int kResendFloorMs = 5;"),
     ("silence-never-ends", "engine/SequencerTiming.cpp",
      "a silent unit keeps its job waiting forever",
      "    if (silentMs < kSilenceMs)\n",
@@ -334,10 +334,6 @@ MUTANTS = [
      "        noteAnswer(port, now - a.lineFirstNs);\n"
      "        if (lineOut) {\n",
      "        if (lineOut) {\n"),
-    ("back-off-from-first-resend", "engine/SequencerTiming.cpp",
-     "every copy sent again waits twice as long as the one before, from the first",
-     "    const int doublings = std::min(std::max(copies - kPlainResends, 0), kMaxBackOffs);\n",
-     "    const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);\n"),
     # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",

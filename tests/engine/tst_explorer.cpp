@@ -125,6 +125,11 @@ void TestExplorer::foundSeeds_data()
     // owed answer came 1 ms after its copy stopped being owed, in two reads,
     // and its second part was taken for the line sent between them.
     QTest::newRow("seed 6902: an answer just past a bare way back") << 6902u << 8 << true;
+    QTest::newRow("seed 46056: the learned time-out as the way back") << 46056u << 8 << true;
+    // A resend floor of 12 ms with the first four copies again at the plain
+    // time-out (the back-off doubling only after them): holes under pauses.
+    QTest::newRow("seed 38605: plain resends at a low floor") << 38605u << 8 << true;
+    QTest::newRow("seed 70087: plain resends at a low floor") << 70087u << 8 << true;
 }
 
 void TestExplorer::foundSeeds()
