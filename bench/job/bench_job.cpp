@@ -174,7 +174,10 @@ bool runCli(
 RunResult runOnce(const RunConfig &config, const QString &payloadDir)
 {
     RunResult result;
-    const QString reportFile = payloadDir + QStringLiteral("/bench-sim-report.json");
+    // One report a process: two benches run at once in the same build must
+    // not read each other's figures.
+    const QString reportFile = payloadDir
+        + QStringLiteral("/bench-sim-report-%1.json").arg(QCoreApplication::applicationPid());
     QFile::remove(reportFile);
 
     QStringList args { QStringLiteral("--units"), QString::number(config.units),
@@ -224,6 +227,7 @@ RunResult runOnce(const RunConfig &config, const QString &payloadDir)
         return result;
     }
     const QJsonArray units = QJsonDocument::fromJson(file.readAll()).object()["units"].toArray();
+    file.remove();
     result.ok = ended && units.size() == config.units;
     if (!ended && result.why.isEmpty())
         result.why = QStringLiteral("timed out");
