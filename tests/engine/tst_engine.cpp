@@ -323,6 +323,8 @@ private slots:
         QTest::newRow("an owed answer held back just short of twice the longest seen (40 ms)")
             << "w20;=D1200;w20;>$DACK;=;w1;>$DACK;=D1240;w20;=D1240;w1;>$DACK;=;w78;=;"
                ">$DACK;=D1280";
+        QTest::newRow("an answer begun in the read that sent the next line is not its answer")
+            << "<$DACK\n$DA;=D1240;>CK;=;w19;=;w1;=D1240";
         QTest::newRow("a stray $IACK does not end the wait for an owed $DACK")
             << "w20;=D1200;>$DACK;=;>$IACK,0;>$IACK,1;=;>$DACK;=D1240";
         QTest::newRow("a late answer before the resend: the time-out is 1.5 times it")
