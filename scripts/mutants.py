@@ -329,12 +329,6 @@ MUTANTS = [
      "        if (port->rxLength <= 0)\n"
      "            port->guards.replyStartRead = port->guards.readCount;\n",
      "        port->guards.replyStartRead = port->guards.readCount;\n"),
-    ("owed-answer-time-from-current-line", SEQ,
-     "an answer taken by an earlier line's copy counts only from the current line's first copy: a long-held answer counts short",
-     "        noteAnswer(port, now - a.lineFirstNs);\n"
-     "        if (lineOut) {\n",
-     "        if (lineOut) {\n"),
-    # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",
      "    if (!options.reportFile.isEmpty()) {\n        CliReport report;\n",
