@@ -168,14 +168,21 @@ qint64 ConditionEvaluator::relational()
     }
 }
 
+// Arithmetic wraps around, as the C preprocessor's does in practice: a file's
+// numbers are its own, and an overflow must not be undefined here.
+static qint64 wrapped(quint64 value)
+{
+    return static_cast<qint64>(value);
+}
+
 qint64 ConditionEvaluator::additive()
 {
     qint64 value = multiplicative();
     for (;;) {
         if (accept("+"))
-            value += multiplicative();
+            value = wrapped(static_cast<quint64>(value) + static_cast<quint64>(multiplicative()));
         else if (accept("-"))
-            value -= multiplicative();
+            value = wrapped(static_cast<quint64>(value) - static_cast<quint64>(multiplicative()));
         else
             return value;
     }
@@ -192,10 +199,12 @@ qint64 ConditionEvaluator::multiplicative()
             return value;
         const qint64 right = unary();
         if (times) {
-            value *= right;
+            value = wrapped(static_cast<quint64>(value) * static_cast<quint64>(right));
         } else if (right == 0) {
             failed = true;
             value = 0;
+        } else if (right == -1) { // the smallest number divided by -1 would overflow
+            value = divide ? wrapped(0 - static_cast<quint64>(value)) : 0;
         } else {
             value = divide ? value / right : value % right;
         }
@@ -207,7 +216,7 @@ qint64 ConditionEvaluator::unary()
     if (accept("!"))
         return unary() == 0 ? 1 : 0;
     if (accept("-"))
-        return -unary();
+        return wrapped(0 - static_cast<quint64>(unary()));
     if (accept("+"))
         return unary();
     if (accept("~"))

@@ -99,6 +99,11 @@ private slots:
         condition("1 / 0 || 1", false);
         condition("(1", false);
         condition("LV_COLOR_DEPTH = 16", false);
+        // Overflow wraps around (the fuzzer found it undefined).
+        condition("9223372036854775807 * 3 == 9223372036854775805", true);
+        condition("-9223372036854775807 - 2 == 9223372036854775807", true);
+        condition("(-9223372036854775807 - 1) / -1 < 0 && (-9223372036854775807 - 1) % -1 == 0",
+            true);
         // The descriptor.
         row("later key wins", "{0x01} d = {.header.w = 8, .header.h = 2, .header.w = 9,}", "01", 9,
             2);
