@@ -34,6 +34,8 @@ qint64 ReplyTimer::timeoutNs() const
     // half as much again as the slowest recent reply: the variation of replies
     // spread evenly (an adapter's latency timer) shrinks whenever a few come
     // in near the middle, and the next slow one would be taken for lost.
-    return std::max({ qint64(Timeouts::kResendFloorMs) * 1000000LL, smoothed + 4 * variation,
-        2 * smoothed, peak + peak / 2 });
+    const int floorMs = count >= Timeouts::kFloorLearnSamples ? Timeouts::kSettledFloorMs
+                                                              : Timeouts::kResendFloorMs;
+    return std::max({ qint64(floorMs) * 1000000LL, smoothed + 4 * variation, 2 * smoothed,
+        peak + peak / 2 });
 }

@@ -12,6 +12,7 @@
 //   _      forget the lines sent so far
 #include "support/FakeHost.h"
 #include "engine/JobSummary.h"
+#include "engine/Timeouts.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -417,6 +418,21 @@ private slots:
         for (int i = 0; i < 4; ++i)
             spread.sample(11 * 1000000LL);
         QVERIFY(spread.timeoutNs() > 27 * 1000000LL);
+
+        // A port whose replies all came fast for long enough (an adapter set
+        // to 1 ms) waits less for a lost line; one that has shown only a few
+        // does not yet. An adapter left at 16 ms keeps its time-out above
+        // the slowest reply it shows.
+        ReplyTimer steady;
+        for (int i = 0; i < Timeouts::kFloorLearnSamples - 1; ++i)
+            steady.sample(3 * 1000000LL);
+        QCOMPARE(steady.timeoutNs(), 20 * 1000000LL);
+        steady.sample(3 * 1000000LL);
+        QCOMPARE(steady.timeoutNs(), 12 * 1000000LL);
+        ReplyTimer latencyTimer;
+        for (int i = 0; i < 64; ++i)
+            latencyTimer.sample((2 + (i * 7) % 17) * 1000000LL);
+        QVERIFY(latencyTimer.timeoutNs() > 27 * 1000000LL);
     }
 
     void unitStatusFollowsTheJob()
