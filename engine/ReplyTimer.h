@@ -3,8 +3,9 @@
 // port's own replies the way a transport protocol times its retransmissions:
 // a smoothed reply time plus four times its variation (and at least twice the
 // smoothed time and one and a half times the slowest recent reply), never
-// below a floor that stays above an adapter's latency jitter. Only lines sent
-// once give a sample, so a reply is never matched with the wrong copy.
+// below a floor that stays above an adapter's latency jitter (lower once the
+// port's replies have shown that jitter). Only lines sent once give a sample,
+// so a reply is never matched with the wrong copy.
 #include <QtGlobal>
 
 class ReplyTimer

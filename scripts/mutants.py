@@ -337,6 +337,7 @@ MUTANTS = [
      "        if (port->rxLength <= 0)\n"
      "            port->guards.replyStartRead = port->guards.readCount;\n",
      "        port->guards.replyStartRead = port->guards.readCount;\n"),
+    # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",
      "    if (!options.reportFile.isEmpty()) {\n        CliReport report;\n",
