@@ -43,12 +43,14 @@ constexpr int kResendFloorMs = 20;
 // Once a port has shown this many replies, the slowest of them (which the
 // time-out covers one and a half times) stands for its adapter's latency, and
 // the floor drops to kSettledFloorMs: on an adapter set to 1 ms, a lost line
-// then costs some 12 ms of waiting instead of 20, and every answer time it
-// lengthens (which sets how long owed answers are waited for) is shorter.
+// then costs some 10 ms of waiting instead of 20, and the answer times it
+// lengthens (the longest sets how long owed answers are waited for) stay
+// near the 20 ms past which that wait grows, a line lost twice included.
 constexpr int kFloorLearnSamples = 32;
-constexpr int kSettledFloorMs = 12;
-// Each further copy of the same line waits twice as long as the one before
-// it, up to this many doublings (and never longer than the step count).
+constexpr int kSettledFloorMs = 10;
+// The third copy of a line waits one time-out, as the second does; each
+// further copy waits twice as long as the one before it, up to this many
+// doublings (and never longer than the step count).
 constexpr int kMaxBackOffs = 6;
 // A wake-up that comes this much later than asked means this program did not
 // run for a while (a busy PC): the answer may be waiting unread, so it gets
@@ -65,6 +67,11 @@ constexpr int kWayBackMs = 20;
 // taken as never to be answered. Three times the longest an FTDI adapter's
 // default latency timer holds an answer.
 constexpr int kOwedHorizonMs = 50;
+// With two or more copies owed, the next "$D" line is held for their answers,
+// whatever a second copy of the lines left would cost, until the port has shown
+// an answer this long: the wait is then 300 ms or more, and sending on (which
+// lengthens the answers shown by a few milliseconds) is the cheaper again.
+constexpr int kSeveralOwedSendOnMs = 100;
 
 // A captured unit that has answered nothing this long while a command of the
 // tool's is waiting for its answer has fallen silent: its job ends.

@@ -82,6 +82,21 @@ MUTANTS = [
      "every copy of a line waits one time-out: an answer held up for long costs a copy a time-out",
      "    return g.lastCopyNs + (timer.timeoutNs() << doublings);\n",
      "    return g.lastCopyNs + timer.timeoutNs() + 0 * doublings;\n"),
+    ("third-copy-doubles", "engine/SequencerTiming.cpp",
+     "the third copy of a line waits twice the time-out: a line lost twice shows a longer answer, "
+     "and every later wait for owed answers grows with it",
+     "    const int doublings = std::min(std::max(copies - 2, 0), kMaxBackOffs);\n",
+     "    const int doublings = std::min(std::max(copies - 1, 0), kMaxBackOffs);\n"),
+    ("several-owed-sent-on", "engine/SequencerTiming.cpp",
+     "lines go on past several owed copies while the port's answers are short: the longest answer "
+     "shown grows by a line's time with each line",
+     "        = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;\n",
+     "        = owed >= 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;\n"),
+    ("several-owed-always-held", "engine/SequencerTiming.cpp",
+     "with several copies owed the next line is held whatever the port has shown: a unit that "
+     "pauses for seconds holds 4 s a line",
+     "        = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;\n",
+     "        = owed == 1;\n"),
     ("window-writes-later", "window/DialogBootload.cpp",
      "the window leaves a line to the port's next write notification: a busy event loop "
      "holds it while its resend time-out runs",
