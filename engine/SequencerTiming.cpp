@@ -51,7 +51,13 @@ const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
 bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
-    if (g.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) >= 0) {
+    const qint64 now = host.nowNs();
+    // The hold's wake-up ends it, with more time for the owed answers when it
+    // comes late. A step after the hold's end and before that wake-up (or
+    // within its grace) runs late too: an owed answer may be waiting unread.
+    const bool wakeToCome = g.wakeGraced ? now < g.wakeDueNs
+                                         : now - g.wakeDueNs > kLateWakeMs * 1000000LL;
+    if (g.holdSteps > 0 && (ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {
         --g.holdSteps;
         return true;
     }
@@ -82,8 +88,10 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
     const bool sendOn = linesLeft >= 0 && t.replyCount > 0 && sendOnAllowed
         && until - now > linesLeft * owed * reply;
     port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
-    if (port->guards.holdSteps > 0)
+    if (port->guards.holdSteps > 0) {
+        port->guards.wakeGraced = false;
         wakeAt(port, until);
+    }
 }
 
 // An answer owed to an earlier copy came while the next command was held:
@@ -149,6 +157,14 @@ void Sequencer::wake(PortTest *port)
         const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
         if (until >= 0) {
             wakeAt(port, until);
+            return;
+        }
+        if (!g.wakeGraced && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {
+            // This program did not run for a while: an owed answer that came in
+            // time may be waiting unread, and read after the held line went out
+            // it would be counted for that line.
+            g.wakeGraced = true;
+            wakeAt(port, now + kWayBackMs * 1000000LL);
             return;
         }
         g.holdSteps = 0;

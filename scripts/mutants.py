@@ -97,6 +97,17 @@ MUTANTS = [
      "pauses for seconds holds 4 s a line",
      "        = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;\n",
      "        = owed == 1;\n"),
+    ("hold-wake-without-grace", "engine/SequencerTiming.cpp",
+     "a hold's late wake-up sends the held line at once: an owed answer waiting unread on a "
+     "busy PC is then counted for it",
+     "        if (!g.wakeGraced && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {\n"
+     "            // This program did not run for a while",
+     "        if (false) {\n"
+     "            // This program did not run for a while"),
+    ("step-ends-hold-early", "engine/SequencerTiming.cpp",
+     "a step that runs late, after a hold's end and before its wake-up, sends the held line",
+     "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {\n",
+     "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || (wakeToCome && false))) {\n"),
     ("window-writes-later", "window/DialogBootload.cpp",
      "the window leaves a line to the port's next write notification: a busy event loop "
      "holds it while its resend time-out runs",

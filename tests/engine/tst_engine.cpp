@@ -334,6 +334,10 @@ private slots:
             << "w20;=D1200;w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=D1240;>$DACK;=D1240;"
                ">$DACK;=D1240;>$DACK;=D1240;>$DACK;=D1240";
         QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w19;=;w1;=D1200";
+        QTest::newRow("a hold's late wake-up: the owed answer, read late, is not the next line's")
+            << "w20;=D1200;>$DACK;=;w98;=;>$DACK;=;w20;=D1240;>$DACK;=D1280";
+        QTest::newRow("a step after the hold's end, before its late wake-up, holds too")
+            << "w20;=D1200;>$DACK;=;s1;=;w98;=;>$DACK;=;w20;=D1240";
         QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
     }
 

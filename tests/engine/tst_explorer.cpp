@@ -55,6 +55,7 @@ private slots:
     void wholeJobs();
     void foundSeeds_data();
     void foundSeeds();
+    void busyPastTheEndOfAHold();
     void unitModelCounts();
 };
 
@@ -141,6 +142,19 @@ void TestExplorer::foundSeeds()
     settings.sectors = sectors;
     settings.pauses = pauses;
     const ExploreResult r = Explorer(settings).run(seed);
+    QVERIFY2(!r.failed(), qPrintable(r.report()));
+}
+
+// Seed 880 at twice the promise: the PC busy for 97 ms over the end of a hold,
+// with the answer owed to the held line's second copy unread; the hold's
+// late wake-up sent the next line, and that answer was counted for it. Every
+// later line was then counted one answer early, and a lost one left a hole.
+void TestExplorer::busyPastTheEndOfAHold()
+{
+    ExploreSettings settings;
+    settings.sectors = 8;
+    settings.promiseFactor = 2;
+    const ExploreResult r = Explorer(settings).run(880);
     QVERIFY2(!r.failed(), qPrintable(r.report()));
 }
 
