@@ -126,8 +126,8 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
 // learned time-out after it, and for the fourth copy on doubled for each copy
 // before the third, as a transport protocol backs off, so an answer held up for
 // long costs a few copies, not one every time-out. A line lost twice (one in
-// some 2,500 on a link that loses 1 % each way) then shows an answer some 23 ms
-// after its first copy, not 35 or more: the longest answer shown sets every
+// some 2,500 on a link that loses 1 % each way) then shows an answer some 27 ms
+// after its first copy, not 40: the longest answer shown sets every
 // later wait for owed answers.
 qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
 {

@@ -43,11 +43,11 @@ constexpr int kResendFloorMs = 20;
 // Once a port has shown this many replies, the slowest of them (which the
 // time-out covers one and a half times) stands for its adapter's latency, and
 // the floor drops to kSettledFloorMs: on an adapter set to 1 ms, a lost line
-// then costs some 10 ms of waiting instead of 20, and the answer times it
+// then costs some 12 ms of waiting instead of 20, and the answer times it
 // lengthens (the longest sets how long owed answers are waited for) stay
-// near the 20 ms past which that wait grows, a line lost twice included.
+// short: a line lost once stays under the 20 ms past which that wait grows.
 constexpr int kFloorLearnSamples = 32;
-constexpr int kSettledFloorMs = 10;
+constexpr int kSettledFloorMs = 12;
 // The third copy of a line waits one time-out, as the second does; each
 // further copy waits twice as long as the one before it, up to this many
 // doublings (and never longer than the step count).

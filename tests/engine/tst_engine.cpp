@@ -364,9 +364,9 @@ private slots:
     {
         QTest::addColumn<QString>("script");
         QTest::newRow("one copy owed, three lines left: the next line goes out at once")
-            << "w10;=D1F00;>$DACK;=D1F40;>$DACK;=D1F40;>$DACK;=D1F80";
+            << "w12;=D1F00;>$DACK;=D1F40;>$DACK;=D1F40;>$DACK;=D1F80";
         QTest::newRow("two copies owed: the next line waits for their answers")
-            << "w10;=D1F00;w10;=D1F00;>$DACK;=;>$DACK;=;>$DACK;=D1F40";
+            << "w12;=D1F00;w12;=D1F00;>$DACK;=;>$DACK;=;>$DACK;=D1F40";
     }
 
     void owedCopiesNearASectorsEnd()
@@ -378,7 +378,7 @@ private slots:
             rig.host.clockMs += 2;
             QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
         }
-        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 10 * 1000000LL); // the settled floor
+        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 12 * 1000000LL); // the settled floor
         QCOMPARE(rig.run(script), QString());
     }
 
@@ -459,7 +459,7 @@ private slots:
             steady.sample(3 * 1000000LL);
         QCOMPARE(steady.timeoutNs(), 20 * 1000000LL);
         steady.sample(3 * 1000000LL);
-        QCOMPARE(steady.timeoutNs(), 10 * 1000000LL);
+        QCOMPARE(steady.timeoutNs(), 12 * 1000000LL);
         ReplyTimer latencyTimer;
         for (int i = 0; i < 64; ++i)
             latencyTimer.sample((2 + (i * 7) % 17) * 1000000LL);
