@@ -12,6 +12,15 @@
 
 using namespace Timeouts;
 
+namespace {
+// A wake-up or step this much later than the wake-up asked for means this
+// program did not run for a while: an answer may be waiting unread.
+bool lateFor(qint64 nowNs, qint64 dueNs)
+{
+    return dueNs >= 0 && nowNs - dueNs > kLateWakeMs * 1000000LL;
+}
+} // namespace
+
 // How long an answer may still come after its copy went out: the longest
 // pause the promise covers, plus the answer's own way back (the longest answer
 // shown, at least kWayBackMs): a pause holds back an answer that was on its
@@ -55,8 +64,7 @@ bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
     // The hold's wake-up ends it, with more time for the owed answers when it
     // comes late. A step after the hold's end and before that wake-up (or
     // within its grace) runs late too: an owed answer may be waiting unread.
-    const bool wakeToCome = g.wakeGraced ? now < g.wakeDueNs
-                                         : now - g.wakeDueNs > kLateWakeMs * 1000000LL;
+    const bool wakeToCome = g.wakeGraced ? now < g.wakeDueNs : lateFor(now, g.wakeDueNs);
     if (g.holdSteps > 0 && (ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {
         --g.holdSteps;
         return true;
@@ -159,7 +167,7 @@ void Sequencer::wake(PortTest *port)
             wakeAt(port, until);
             return;
         }
-        if (!g.wakeGraced && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {
+        if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {
             // This program did not run for a while: an owed answer that came in
             // time may be waiting unread, and read after the held line went out
             // it would be counted for that line.
@@ -181,7 +189,7 @@ void Sequencer::wake(PortTest *port)
         wakeAt(port, due);
         return;
     }
-    if (!g.wakeGraced && g.wakeDueNs >= 0 && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {
+    if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {
         g.wakeGraced = true;
         wakeAt(port, now + kWayBackMs * 1000000LL);
         return;

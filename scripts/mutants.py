@@ -100,7 +100,7 @@ MUTANTS = [
     ("hold-wake-without-grace", "engine/SequencerTiming.cpp",
      "a hold's late wake-up sends the held line at once: an owed answer waiting unread on a "
      "busy PC is then counted for it",
-     "        if (!g.wakeGraced && now - g.wakeDueNs > kLateWakeMs * 1000000LL) {\n"
+     "        if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {\n"
      "            // This program did not run for a while",
      "        if (false) {\n"
      "            // This program did not run for a while"),
