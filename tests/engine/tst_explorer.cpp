@@ -56,6 +56,8 @@ private slots:
     void foundSeeds_data();
     void foundSeeds();
     void busyPastTheEndOfAHold();
+    void scriptedSchedules_data();
+    void scriptedSchedules();
     void unitModelCounts();
 };
 
@@ -156,6 +158,27 @@ void TestExplorer::busyPastTheEndOfAHold()
     settings.promiseFactor = 2;
     const ExploreResult r = Explorer(settings).run(880);
     QVERIFY2(!r.failed(), qPrintable(r.report()));
+}
+
+// Every scripted schedule (tools/explorer/ScriptedSchedules.cpp): the job ends,
+// and a unit reported updated holds exactly what was sent, with no sector
+// programmed with a hole, unerased or without its own "$EACK".
+void TestExplorer::scriptedSchedules_data()
+{
+    QTest::addColumn<int>("index");
+    const QVector<ScriptedSchedule> all = ::scriptedSchedules();
+    for (int i = 0; i < all.size(); ++i)
+        QTest::newRow(qPrintable(all.at(i).name)) << i;
+}
+
+void TestExplorer::scriptedSchedules()
+{
+    QFETCH(int, index);
+    const ScriptedSchedule schedule = ::scriptedSchedules().at(index);
+    const ExploreResult r = Explorer(ExploreSettings()).run(schedule);
+    QVERIFY2(!r.failed(), qPrintable(r.report()));
+    // Each is a few faults on a good link: the job gets through them.
+    QVERIFY2(r.updated, qPrintable(r.report()));
 }
 
 // The model answers every copy once, and counts a sector programmed with a

@@ -96,26 +96,58 @@ ExploreResult Explorer::run(quint32 seed) const
         faults.restartAfter = std::uniform_int_distribution<int>(
             1, settings.sectors > 0 ? settings.sectors * 66 : 16000)(dice);
 
+    const double busyShare = share(0.01);
+    const bool preloadImage = result.mode == DeleteImages || share(1) < 0.3;
+    // Drawn from dice of their own: the seeds found before they were added
+    // keep their schedules.
+    std::mt19937 extra(seed ^ 0x5bd1e995u);
+    faults.flipShare = settings.flipShare;
+    faults.flipSeed = extra();
+    faults.stallShare = settings.stallShare;
+    const int dispatch
+        = settings.dispatch >= 0 ? settings.dispatch : std::uniform_int_distribution<int>(0, 2)(extra);
+    return execute(result, faults, busyShare, dispatch, preloadImage, dice);
+}
+
+ExploreResult Explorer::run(const ScriptedSchedule &schedule) const
+{
+    std::mt19937 dice(1);
+    ExploreResult result;
+    result.mode = schedule.sectors > 0 ? FirmwareAndImages : schedule.mode;
+    LinkFaults faults;
+    faults.latencyMs = schedule.latencyMs;
+    faults.script = schedule.faults;
+    ExploreSettings s = settings;
+    s.sectors = schedule.sectors;
+    const Explorer scripted(s);
+    return scripted.execute(result, faults, 0, schedule.dispatch, result.mode == DeleteImages, dice);
+}
+
+ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, double busyShare,
+    int dispatch, bool preloadImage, std::mt19937 &dice) const
+{
     EventQueue clock;
     ScheduleTrace trace;
     LinkUnit unit(clock, dice, trace, faults);
     ExplorerHost host(clock, unit, trace, result.mode);
-    host.busyShare = share(0.01);
+    host.busyShare = busyShare;
+    host.dispatch = static_cast<ExplorerHost::Dispatch>(dispatch);
     unit.toTool = [&host](const QByteArray &bytes) { host.arrive(bytes); };
     unit.toolBaud = [&host] { return host.baud(); };
+    unit.pcBusy = [&host](qint64 ns) { host.busyFor(ns); };
 
     const bool firmwareJob = result.mode == FirmwareAndImages;
     const QList<ImageRecord> sent
         = settings.sectors > 0 || result.mode == DeleteImages ? QList<ImageRecord>() : images;
     host.engine.inputs.firmwarePath = firmwarePath;
     host.engine.inputs.images = sent;
-    if (result.mode == DeleteImages || share(1) < 0.3)
+    if (preloadImage)
         preload(unit.images, images.at(1)); // "$IACK,1" for this one
     const int firstAddress
         = settings.sectors > 0 ? kEndAddress - settings.sectors * Protocol::kSectorSize : 0;
     result.profile = QStringLiteral("mode %1, lost %2%/%3%, garbled %4%/%5% (to unit/to tool), "
                                     "pauses %6%, latency %7 ms, cut reads %8%, busy %9%, "
-                                    "restart after %10 commands")
+                                    "restart after %10 commands, dispatch %11")
                          .arg(result.mode)
                          .arg(faults.lostToUnit * 100, 0, 'f', 2)
                          .arg(faults.lostToTool * 100, 0, 'f', 2)
@@ -124,8 +156,9 @@ ExploreResult Explorer::run(quint32 seed) const
                          .arg(faults.pauseShare * 100, 0, 'f', 2)
                          .arg(faults.latencyMs)
                          .arg(faults.splitShare * 100, 0, 'f', 0)
-                         .arg(host.busyShare * 100, 0, 'f', 2)
-                         .arg(faults.restartAfter);
+                         .arg(busyShare * 100, 0, 'f', 2)
+                         .arg(faults.restartAfter)
+                         .arg(dispatch);
 
     // Far more than any job that ends needs: a job still running then never ends.
     const qint64 boundNs
@@ -150,7 +183,8 @@ ExploreResult Explorer::run(quint32 seed) const
     result.trace = unit.firstFault;
     if (result.trace.isEmpty()) {
         result.trace = trace.lines();
-        result.trace = result.trace.mid(std::max(0, static_cast<int>(result.trace.size()) - 60));
+        if (!settings.wholeTrace)
+            result.trace = result.trace.mid(std::max(0, static_cast<int>(result.trace.size()) - 60));
     }
     return result;
 }

@@ -4,6 +4,8 @@
 // unit reported updated holds exactly what was sent, no "$P" programs a sector
 // with a line missing, unerased or without its own "$EACK", and the job ends
 // within a bound of simulated time. The same seed gives the same run.
+#include "LinkUnit.h"
+
 #include "engine/UpdateMode.h"
 #include "payload/ImageRecord.h"
 
@@ -21,7 +23,26 @@ struct ExploreSettings {
     double pauseMinMs = 2;
     double pauseMaxMs = 3000;
     bool pauses = true; // false: the unit never holds an answer back
+    // The order of timers and reads after a busy spell (ExplorerHost::Dispatch);
+    // -1: drawn per seed, from dice of its own.
+    int dispatch = -1;
+    double stallShare = 0; // share of pauses in which the unit loses what reaches it
+    double flipShare = 0.5; // share of garbled replies that keep their frame, one bit changed
+    bool wholeTrace = false; // a run's report keeps the whole trace (its last 600 events)
 };
+
+// A short schedule written out by hand: a job on an otherwise faultless link
+// (the given latency) with these faults at these copies. Every schedule that
+// broke the engine once is one (ScriptedSchedules.cpp).
+struct ScriptedSchedule {
+    QString name;
+    int sectors = 8; // above 0: a firmware job of that many sectors; 0: a whole job of mode
+    int mode = FirmwareAndImages;
+    double latencyMs = 1;
+    int dispatch = 0; // ExplorerHost::Dispatch
+    QVector<ScriptedFault> faults;
+};
+QVector<ScriptedSchedule> scriptedSchedules();
 
 struct ExploreResult {
     quint32 seed = 0;
@@ -56,8 +77,14 @@ class Explorer
 public:
     explicit Explorer(const ExploreSettings &settings);
     ExploreResult run(quint32 seed) const;
+    ExploreResult run(const ScriptedSchedule &schedule) const;
 
 private:
+    // The job of result.mode on a link with these faults; the other fields of
+    // result are filled in.
+    ExploreResult execute(ExploreResult result, const LinkFaults &faults, double busyShare,
+        int dispatch, bool preloadImage, std::mt19937 &dice) const;
+
     ExploreSettings settings;
     QTemporaryDir dir;
     QByteArray firmware;

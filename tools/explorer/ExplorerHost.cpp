@@ -3,6 +3,8 @@
 #include "engine/Timeouts.h"
 #include "link/LineFrame.h"
 
+#include <algorithm>
+
 namespace {
 constexpr qint64 kTickNs = Timeouts::kTickMs * 1000000LL;
 }
@@ -23,15 +25,19 @@ void ExplorerHost::start(int address)
     whenRunning(kTickNs, [this] { tick(); });
 }
 
-// Runs what at ns, or once the program runs again when the PC is busy then
-// (what waited meanwhile then runs in any order: a timer's event may come
-// before the read of bytes that arrived first); afterwards the PC may be busy
-// for a while.
-void ExplorerHost::whenRunning(qint64 ns, std::function<void()> what)
+// Runs what at ns, or once the program runs again when the PC is busy then:
+// what waited meanwhile then runs in the order the host's dispatcher takes
+// (in any order; due timers before reads, as Qt's Unix dispatcher does in one
+// pass; or reads first). Afterwards the PC may be busy for a while.
+void ExplorerHost::whenRunning(qint64 ns, std::function<void()> what, bool read)
 {
-    clock.at(ns, [this, what] {
+    clock.at(ns, [this, what, read] {
         if (clock.now() < busyUntilNs) {
-            whenRunning(busyUntilNs + unit.drawHoldNs(0.001, 0.2), what);
+            qint64 at = busyUntilNs + unit.drawHoldNs(0.001, 0.2);
+            if ((dispatch == Dispatch::TimersFirst && read)
+                || (dispatch == Dispatch::ReadsFirst && !read))
+                at += 250000; // after everything of the other kind
+            whenRunning(at, what, read);
             return;
         }
         what();
@@ -45,7 +51,7 @@ void ExplorerHost::whenRunning(qint64 ns, std::function<void()> what)
 void ExplorerHost::tick()
 {
     trace.note(clock.now(), "step");
-    engine.step(&port);
+    engine.tick(&port);
     if (firstAddress > port.address && port.jobState == ProgramFirmware
         && port.sectorStep == SectorStart)
         port.address = firstAddress;
@@ -70,6 +76,12 @@ void ExplorerHost::sendRaw(PortTest *, const QString &text)
     unit.fromTool(line);
 }
 
+void ExplorerHost::busyFor(qint64 ns)
+{
+    busyUntilNs = std::max(busyUntilNs, clock.now() + ns);
+    trace.note(clock.now(), "busy ms", ns / 1000000);
+}
+
 void ExplorerHost::wakeAfter(PortTest *, int ms)
 {
     const quint64 request = ++wakeRequest;
@@ -87,12 +99,17 @@ void ExplorerHost::arrive(const QByteArray &bytes)
     if (readDue)
         return;
     readDue = true;
-    whenRunning(clock.now(), [this] {
-        readDue = false;
-        QByteArray bytes;
-        bytes.swap(unread);
-        engine.receive(&port, bytes);
-    });
+    whenRunning(clock.now(), [this] { readWaiting(&port); }, true);
+}
+
+void ExplorerHost::readWaiting(PortTest *)
+{
+    readDue = false;
+    if (unread.isEmpty())
+        return;
+    QByteArray bytes;
+    bytes.swap(unread);
+    engine.receive(&port, bytes);
 }
 
 int ExplorerHost::baud() const

@@ -36,6 +36,8 @@ public:
     void setFirmwareProgress(int) override { }
     void setImageProgress(int) override { }
     void wakeAfter(PortTest *port, int ms) override;
+    // The bytes that arrived and were not read yet, read now.
+    void readWaiting(PortTest *port) override;
     qint64 nowNs() const override
     {
         return clock.now();
@@ -48,13 +50,18 @@ public:
 
     double busyShare = 0; // share of the program's events after which the PC is busy
     double busyMaxMs = 100;
+    // The order in which timers and reads that waited for a busy PC run.
+    enum class Dispatch { AnyOrder, TimersFirst, ReadsFirst };
+    Dispatch dispatch = Dispatch::AnyOrder;
+    // From now the program does not run for ns (a scripted busy spell).
+    void busyFor(qint64 ns);
 
     PortTest port;
     Sequencer engine { *this };
     QStringList log; // the job log
 
 private:
-    void whenRunning(qint64 ns, std::function<void()> what);
+    void whenRunning(qint64 ns, std::function<void()> what, bool read = false);
     void tick();
 
     EventQueue &clock;

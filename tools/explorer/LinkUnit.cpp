@@ -54,6 +54,7 @@ LinkUnit::LinkUnit(
     , dice(diceRef)
     , trace(traceRef)
     , faults(f)
+    , flipDice(f.flipSeed)
 {
     if (faults.startInBootloader)
         clock.at(0, [this] { enterBootloader(); });
@@ -68,8 +69,9 @@ qint64 LinkUnit::holdCapNs() const
 {
     if (faults.promiseFactor <= 0)
         return std::numeric_limits<qint64>::max();
-    return static_cast<qint64>(
-        faults.promiseFactor * static_cast<double>(std::max(50 * kMs, 2 * longestAnswerNs)));
+    // The promise: max(50 ms, twice the longest answer shown), at most 4 s.
+    const qint64 bound = std::min(std::max(50 * kMs, 2 * longestAnswerNs), 4000 * kMs);
+    return static_cast<qint64>(faults.promiseFactor * static_cast<double>(bound));
 }
 
 qint64 LinkUnit::drawHoldNs(double minMs, double maxMs)
@@ -101,6 +103,11 @@ void LinkUnit::fromTool(const QByteArray &line)
         firstCopyNs.clear(); // a new sector or image: its lines are new
     if (!firstCopyNs.contains(body))
         firstCopyNs.insert(body, now);
+    const int scripted = faults.script.isEmpty() ? -1 : scriptedFor(body);
+    if (scripted >= 0 && faults.script.at(scripted).what == ScriptedFault::LoseCommand) {
+        trace.note(now, "lost>", line);
+        return;
+    }
 
     if (roll(faults.lostToUnit)) {
         trace.note(now, "lost>", line);
@@ -110,13 +117,46 @@ void LinkUnit::fromTool(const QByteArray &line)
         trace.note(now, "garbled>", line); // the unit's checksum drops it
         return;
     }
-    clock.at(toUnitFreeNs, [this, body, speed] { receive(body, speed); });
+    clock.at(toUnitFreeNs, [this, body, speed, scripted] { receive(body, speed, scripted); });
 }
 
-void LinkUnit::receive(const QByteArray &body, int speed)
+int LinkUnit::scriptedFor(const QByteArray &body)
+{
+    const bool line = body.startsWith('D') || body.startsWith('F');
+    if (body.startsWith('E')) {
+        toolSector = numbers(body).at(0);
+        lineCopies.clear();
+    } else if (body.startsWith('I')) {
+        lineCopies.clear();
+    }
+    const int copy = ++(line ? lineCopies : otherCopies)[body];
+    int found = -1;
+    for (int i = 0; i < faults.script.size(); ++i) {
+        const ScriptedFault &f = faults.script.at(i);
+        if (!body.startsWith(f.command) || f.copy != copy
+            || (f.sector >= 0 && body.startsWith('D') && f.sector != toolSector))
+            continue;
+        if (f.what != ScriptedFault::Busy) {
+            if (found < 0)
+                found = i;
+        } else if (pcBusy) {
+            const qint64 busyNs = static_cast<qint64>(f.ms * kMs);
+            clock.at(clock.now() + static_cast<qint64>(f.afterMs * kMs),
+                [this, busyNs] { pcBusy(busyNs); });
+        }
+    }
+    return found;
+}
+
+void LinkUnit::receive(const QByteArray &body, int speed, int scripted)
 {
     if (speed != baud())
         return; // at the wrong speed the unit's UART sees garbage
+    if (clock.now() < deafUntilNs) {
+        trace.note(clock.now(), "overrun>", body);
+        return;
+    }
+    answerFault = scripted;
     if (stage == Stage::Running) {
         if (body == "MVER") {
             answer("MVERR,D.02m", body);
@@ -134,6 +174,7 @@ void LinkUnit::receive(const QByteArray &body, int speed)
         return;
     }
     command(body);
+    answerFault = -1;
     if (++commands == faults.restartAfter)
         restart();
 }
@@ -258,16 +299,44 @@ void LinkUnit::announce()
     clock.at(clock.now() + kAnnounceNs, [this] { announce(); });
 }
 
-void LinkUnit::answer(const QByteArray &body, const QByteArray &command, qint64 eackSector)
+void LinkUnit::answer(const QByteArray &body, const QByteArray &commandBody, qint64 eackSector)
 {
+    QByteArray command = commandBody;
     char text[kLineBufferSize];
     qstrncpy(text, ('$' + body).constData(), sizeof text);
-    const QByteArray line(text, CompleteLine(text));
+    QByteArray line(text, CompleteLine(text));
     qint64 ready = clock.now();
     if (roll(faults.pauseShare)) {
         const qint64 pause = drawHoldNs(faults.pauseMinMs, faults.pauseMaxMs);
         trace.note(ready, "pause ms", pause / kMs);
         ready += pause;
+        if (roll(faults.stallShare)) {
+            deafUntilNs = std::max(deafUntilNs, ready);
+            trace.note(clock.now(), "stall");
+        }
+    }
+    if (answerFault >= 0) {
+        const ScriptedFault &f = faults.script.at(answerFault);
+        const qint64 ms = static_cast<qint64>(f.ms * kMs);
+        switch (f.what) {
+        case ScriptedFault::LoseAnswer: trace.note(ready, "lost<", line); return;
+        case ScriptedFault::HoldAnswer: ready += ms; trace.note(clock.now(), "pause ms", ms / kMs); break;
+        case ScriptedFault::Stall:
+            ready += ms;
+            deafUntilNs = std::max(deafUntilNs, ready);
+            trace.note(clock.now(), "stall ms", ms / kMs);
+            break;
+        case ScriptedFault::FlipAnswer: {
+            // The true line's checksum on another reply's text.
+            const QByteArray sum = line.mid(line.indexOf('*'));
+            line = '$' + f.into + sum;
+            command.clear();
+            eackSector = -1;
+            trace.note(clock.now(), "flipped<", line);
+            break;
+        }
+        default: break;
+        }
     }
     send(line, ready, command, eackSector);
 }
@@ -281,7 +350,19 @@ void LinkUnit::send(QByteArray line, qint64 readyNs, const QByteArray &command, 
     }
     QByteArray answers = command;
     if (roll(faults.garbledToTool)) {
-        line[1] = '~'; // an unknown word
+        if (faults.flipShare > 0
+            && std::uniform_real_distribution<double>(0, 1)(flipDice) < faults.flipShare) {
+            // One bit of the text changed, the checksum left as it was: half of
+            // them in the word's first letter ("$DACK" becomes "$EACK"), the
+            // rest anywhere in the text, flags included.
+            const int star = std::max(2, static_cast<int>(line.indexOf('*')));
+            const bool word = std::uniform_int_distribution<int>(0, 1)(flipDice) == 0;
+            const int at = word ? 1 : std::uniform_int_distribution<int>(1, star - 1)(flipDice);
+            const int bit = word ? 0 : std::uniform_int_distribution<int>(0, 6)(flipDice);
+            line[at] = static_cast<char>(line.at(at) ^ (1 << bit));
+        } else {
+            line[1] = '~'; // an unknown word
+        }
         answers.clear();
         eackSector = -1;
         trace.note(clock.now(), "garbled<", line);

@@ -18,10 +18,32 @@
 #include <QHash>
 #include <QSet>
 #include <QStringList>
+#include <QVector>
 
 #include <deque>
 #include <functional>
 #include <random>
+
+// One fault of a scripted schedule: what happens to which copy of which command.
+struct ScriptedFault {
+    enum What {
+        LoseCommand, // the copy never reaches the unit
+        LoseAnswer, // its answer never reaches the tool
+        HoldAnswer, // the unit holds its answer back ms (those after it wait behind it)
+        // The unit stalls ms before answering it and loses every line that
+        // reaches it meanwhile (its receive buffer overflows).
+        Stall,
+        FlipAnswer, // its answer arrives as into, with the checksum of the true one
+        Busy // the PC is busy for ms, from afterMs after the tool wrote the copy
+    };
+    What what = LoseCommand;
+    QByteArray command; // the command's body starts with this: "D,FC0,", "E,DF000", "I,01"
+    qint64 sector = -1; // "$D": the sector (its last "$E" from the tool); -1: any
+    int copy = 1; // which copy (1: the first), counted since the sector's or image's start
+    double ms = 0;
+    double afterMs = 0; // Busy only
+    QByteArray into; // FlipAnswer: the reply body it turns into ("IACK,1")
+};
 
 struct LinkFaults {
     double lostToUnit = 0; // shares of the tool's lines lost and garbled
@@ -42,6 +64,15 @@ struct LinkFaults {
     // The unit restarts (a supply dip) after taking this many commands in its
     // bootloader; 0: never.
     int restartAfter = 0;
+    // Share of pauses in which the unit stalls: every line that reaches it
+    // meanwhile is lost (its receive buffer overflows).
+    double stallShare = 0;
+    // Share of the garbled replies that keep their frame with one bit changed
+    // (often another valid reply word or flag), their checksum now wrong; the
+    // others arrive as an unknown word. Drawn from dice of their own.
+    double flipShare = 0;
+    quint32 flipSeed = 1;
+    QVector<ScriptedFault> script; // a scripted schedule's faults
 };
 
 class LinkUnit
@@ -56,6 +87,8 @@ public:
     // the speed the tool's side is set to.
     std::function<void(const QByteArray &)> toTool;
     std::function<int()> toolBaud;
+    // The PC does not run the program for ns from now (a scripted busy spell).
+    std::function<void(qint64)> pcBusy;
 
     // The tool wrote line (with its line feed) now.
     void fromTool(const QByteArray &line);
@@ -86,7 +119,9 @@ private:
     };
 
     int baud() const;
-    void receive(const QByteArray &line, int baud);
+    void receive(const QByteArray &line, int baud, int fault);
+    // The scripted fault for the copy of body the tool writes now, or -1.
+    int scriptedFor(const QByteArray &body);
     void command(const QByteArray &body);
     void program(quint32 address, quint32 length);
     void answer(const QByteArray &body, const QByteArray &command, qint64 eackSector = -1);
@@ -115,4 +150,10 @@ private:
     bool handOverDue = false;
     QHash<QByteArray, qint64> firstCopyNs; // of the commands sent since the last "$E"/"$I"
     QSet<qint64> eackDelivered; // sectors whose "$EACK" reached the tool since their "$P"
+    QHash<QByteArray, int> lineCopies; // copies of each "$D"/"$F" since the last "$E"/"$I"
+    QHash<QByteArray, int> otherCopies; // copies of every other command
+    qint64 toolSector = -1; // the sector of the tool's last "$E"
+    int answerFault = -1; // the scripted fault of the command being answered
+    qint64 deafUntilNs = 0; // a stalled unit loses what reaches it before this
+    std::mt19937 flipDice;
 };

@@ -39,8 +39,33 @@ int main(int argc, char **argv)
         QStringLiteral("3"));
     const QCommandLineOption noPauses(QStringLiteral("no-pauses"),
         QStringLiteral("The unit never holds an answer back (a plain lossy link)."));
-    parser.addOptions({ first, count, sectors, mode, promise, pauseMin, pauseMax, noPauses, show });
+    const QCommandLineOption dispatch(QStringLiteral("dispatch"),
+        QStringLiteral("Timers and reads after a busy spell: 0 any order, 1 timers first, 2 reads "
+                       "first; -1: drawn per seed."),
+        QStringLiteral("order"), QStringLiteral("-1"));
+    const QCommandLineOption stalls(QStringLiteral("stalls"),
+        QStringLiteral("Share of pauses in which the unit loses what reaches it (0 to 1)."),
+        QStringLiteral("share"), QStringLiteral("0"));
+    const QCommandLineOption scripted(QStringLiteral("scripted"),
+        QStringLiteral("Runs the scripted schedules instead of seeds, with their traces."));
+    parser.addOptions({ first, count, sectors, mode, promise, pauseMin, pauseMax, noPauses,
+        dispatch, stalls, scripted, show });
     parser.process(app);
+    QTextStream out(stdout);
+    if (parser.isSet(scripted)) {
+        ExploreSettings traced;
+        traced.wholeTrace = parser.isSet(show);
+        const Explorer explorer(traced);
+        int failedCount = 0;
+        for (const ScriptedSchedule &s : scriptedSchedules()) {
+            const ExploreResult r = explorer.run(s);
+            failedCount += r.failed() || !r.updated;
+            out << (r.failed() || !r.updated ? "FAIL " : "ok   ") << s.name << ": "
+                << (r.failed() || !r.updated || parser.isSet(show) ? r.report() : QString())
+                << "\n";
+        }
+        return failedCount > 0 ? 1 : 0;
+    }
 
     ExploreSettings settings;
     settings.sectors = parser.value(sectors).toInt();
@@ -49,9 +74,10 @@ int main(int argc, char **argv)
     settings.pauseMinMs = parser.value(pauseMin).toDouble();
     settings.pauseMaxMs = parser.value(pauseMax).toDouble();
     settings.pauses = !parser.isSet(noPauses);
+    settings.dispatch = parser.value(dispatch).toInt();
+    settings.stallShare = parser.value(stalls).toDouble();
     const Explorer explorer(settings);
 
-    QTextStream out(stdout);
     qint64 jobs = 0, sectorCount = 0, updated = 0, falseUpdated = 0, holes = 0, unerased = 0,
            withoutEack = 0, neverEnded = 0, failed = 0, resends = 0;
     double seconds = 0, longest = 0;

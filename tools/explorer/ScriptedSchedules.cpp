@@ -1,0 +1,125 @@
+// The explorer's scripted schedules: short jobs on a faultless 1 ms link with
+// a few faults placed by hand. Each is a schedule that broke the engine once
+// (found by the explorer, by a tester, or by reasoning), kept so it never
+// breaks it again; tst_explorer runs each as a row.
+#include "Explorer.h"
+
+namespace {
+
+using F = ScriptedFault;
+
+// A "$D" line of the sector at sector, offset offset: its body's start.
+QByteArray dataLine(int offset)
+{
+    return "D," + QByteArray::number(offset, 16).toUpper() + ',';
+}
+
+ScriptedFault fault(F::What what, const QByteArray &command, qint64 sector, int copy, double ms = 0)
+{
+    ScriptedFault f;
+    f.what = what;
+    f.command = command;
+    f.sector = sector;
+    f.copy = copy;
+    f.ms = ms;
+    return f;
+}
+
+// Answers held back from 45 ms up to 3.8 s, each within twice the longest
+// before it, on lines of the first three of eight sectors: the port has then
+// shown an answer of some 3.8 s.
+QVector<ScriptedFault> answersGrowingTo3800Ms()
+{
+    const double holds[] = { 45, 85, 160, 300, 580, 1100, 2100, 3800 };
+    QVector<ScriptedFault> out;
+    for (int i = 0; i < 8; ++i)
+        out << fault(F::HoldAnswer, dataLine(0x100 + (i % 3) * 0x400), 0xD8000 + (i / 3) * 0x1000,
+            1, holds[i]);
+    return out;
+}
+
+} // namespace
+
+QVector<ScriptedSchedule> scriptedSchedules()
+{
+    QVector<ScriptedSchedule> all;
+
+    // The second answer to a sector's last line, 40 ms late, came while "$P"
+    // waited and was not counted: the port had shown some 55 ms, the engine
+    // counted 18. In a later sector a line's second copy was answered 72 ms
+    // late (within twice 55): the hold for it had ended after 70 ms, the next
+    // line had gone out and was lost, and that late answer was taken for it:
+    // a hole.
+    for (const double late : { 72.0 }) {
+        ScriptedSchedule s;
+        s.name = QStringLiteral("a late answer after a sector's last line, then one %1 ms late")
+                     .arg(late);
+        s.faults << fault(F::HoldAnswer, dataLine(0xFC0), 0xD9000, 1, 15)
+                 << fault(F::HoldAnswer, dataLine(0xFC0), 0xD9000, 2, 40)
+                 << fault(F::HoldAnswer, dataLine(0x100), 0xDB000, 1, 15)
+                 << fault(F::HoldAnswer, dataLine(0x100), 0xDB000, 2, late)
+                 << fault(F::LoseCommand, dataLine(0x140), 0xDB000, 1);
+        all << s;
+    }
+
+    // The PC busy from just before an owed answer arrived until just past the
+    // end of the hold for it (less than 10 ms past: no late wake-up, so no
+    // grace), and the event loop running the due timer before the read, as
+    // Qt's Unix dispatcher does: the held line went out, then the old answer
+    // was read and taken for it. That line had been lost: a hole.
+    for (const double held : { 50.0, 66.0 }) {
+        for (const double pastEnd : { 1.0, 8.0 }) {
+            ScriptedSchedule s;
+            s.name = QStringLiteral("a wake-up before the read: answer held %1 ms, busy to %2 ms "
+                                    "past the hold")
+                         .arg(held)
+                         .arg(pastEnd);
+            s.dispatch = 1; // timers first
+            ScriptedFault busy = fault(F::Busy, dataLine(0x0), 0xDA000, 2, 0);
+            busy.afterMs = held - 1;
+            busy.ms = 70 - held + 1 + pastEnd;
+            s.faults << fault(F::HoldAnswer, dataLine(0x0), 0xDA000, 1, 14)
+                     << fault(F::HoldAnswer, dataLine(0x0), 0xDA000, 2, held) << busy
+                     << fault(F::LoseCommand, dataLine(0x40), 0xDA000, 1);
+            all << s;
+        }
+    }
+
+    // Answers grown to some 3.8 s, then one held exactly 4 s by a unit that
+    // loses what reaches it meanwhile: the horizon, capped at 4 s with the
+    // way back inside the cap, gave that answer no time to arrive, and it was
+    // taken for the next line, which the unit never got.
+    {
+        ScriptedSchedule s;
+        s.name = QStringLiteral("an answer held 4 s after answers of 3.8 s");
+        s.faults = answersGrowingTo3800Ms();
+        s.faults << fault(F::HoldAnswer, dataLine(0x800), 0xDC000, 1, 15)
+                 << fault(F::Stall, dataLine(0x800), 0xDC000, 2, 4000);
+        all << s;
+    }
+
+    // One bit turns "$IACK,0" into "$IACK,1" (its checksum then wrong): the
+    // image was skipped and the job reported updated.
+    {
+        ScriptedSchedule s;
+        s.name = QStringLiteral("$IACK,0 garbled into $IACK,1");
+        s.sectors = 0;
+        s.mode = ImagesOnly;
+        ScriptedFault flip = fault(F::FlipAnswer, "I,01,", -1, 1);
+        flip.into = "IACK,1";
+        s.faults << flip;
+        all << s;
+    }
+
+    // A lost "$E" and one bit turning the first line's "$DACK" into "$EACK":
+    // the sector was programmed over what it held before.
+    {
+        ScriptedSchedule s;
+        s.name = QStringLiteral("a lost $E and $DACK garbled into $EACK");
+        ScriptedFault flip = fault(F::FlipAnswer, dataLine(0x0), 0xDB000, 1);
+        flip.into = "EACK";
+        s.faults << fault(F::LoseCommand, "E,DB000,", -1, 1) << flip;
+        all << s;
+    }
+    return all;
+}
