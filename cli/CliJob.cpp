@@ -151,7 +151,7 @@ void CliJob::tick()
         if (!unit.opened)
             continue;
         current = unit.port;
-        sequencer.step(unit.port);
+        sequencer.tick(unit.port);
         sampleReplies(unit);
     }
     current = nullptr;
@@ -159,10 +159,12 @@ void CliJob::tick()
 
 void CliJob::receiveFrom(Unit &unit)
 {
+    // Also read from within a step or a wake-up of the same port (readWaiting).
+    PortTest *const was = current;
     current = unit.port;
     sequencer.receive(unit.port, unit.port->readAll());
     sampleReplies(unit);
-    current = nullptr;
+    current = was;
 }
 
 // Each answered command adds its reply time to the record; sampled after every

@@ -1,6 +1,13 @@
 #include "engine/JobHost.h"
 
+#include "engine/PortTest.h"
+
 #include <QElapsedTimer>
+
+void JobHost::readWaiting(PortTest *port)
+{
+    port->readWaiting();
+}
 
 qint64 JobHost::nowNs() const
 {

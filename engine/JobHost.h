@@ -31,6 +31,12 @@ public:
     // Asks for Sequencer::wake(port) once ms milliseconds have passed; a later
     // request for the same port replaces an earlier one.
     virtual void wakeAfter(PortTest *port, int ms) { Q_UNUSED(port); Q_UNUSED(ms); }
+    // Reads what has reached port and was not read yet, handing it to the
+    // engine (Sequencer::receive) before it returns. The engine calls it before
+    // anything its clock makes it send: an event loop may run a due timer
+    // before the port's read notification, and a reply read after the next
+    // line went out would be taken for that line's.
+    virtual void readWaiting(PortTest *port);
     // Monotonic nanoseconds: the engine's only clock.
     virtual qint64 nowNs() const;
 };

@@ -58,6 +58,9 @@ struct ReplyGuards {
     qint64 headerFirstNs = -1; // when its first copy went out
     qint64 chunkFirstNs = -1; // when the current "$F"'s first copy went out
     int holdSteps = 0; // steps left to hold the next "$D" or "$I" for owed answers
+    int sectorCopies = 0; // "$D" copies sent since the last "$PACK" (or still owed at a redo)
+    int sectorAnswers = 0; // "$DACK"s since then: more than copies means one was repeated
+    int sectorRedos = 0; // times the current sector was written again for that
     int eraseSteps = -1; // steps since "$A,1" first went out (the unit may be erasing); -1: not yet
     bool bootloaderAnswered = false; // a bootloader reply arrived after "$G"
     int waitSteps = 0; // steps spent waiting for the bootloader
@@ -79,6 +82,10 @@ struct JobTiming {
     qint64 silentSinceNs = -1; // the last reply, or the last moment nothing was awaited
     int restarts = 0; // the unit's bootloader started again mid-job
     qint64 captureSentNs = -1; // the first "$G" for a "$Bootloader" not answered yet
+    // The unit has sent a reply whose checksum was right: from then on a reply
+    // whose checksum is present and wrong was garbled on its way, and is dropped.
+    bool checksumsShown = false;
+    int garbledReplies = 0; // replies dropped for a wrong checksum
     ReplyTimer dataTimer; // "$D" answers
     ReplyTimer chunkTimer; // "$F" answers
 

@@ -27,4 +27,7 @@ public:
     // Writes the line just queued at once rather than on the port's next
     // write notification, so it leaves when the job's clock says it did.
     void writeNow();
+    // Reads what the system holds for the port now; readyRead() is emitted for
+    // it before this returns.
+    void readWaiting();
 };

@@ -164,6 +164,7 @@ void Sequencer::sendDataLine(PortTest *port)
     if (resend)
         ++port->timing.resends;
     ++g.dataUnanswered;
+    ++g.sectorCopies;
     send(port, line);
     g.awaited = 'D';
     g.lastCopyNs = port->timing.lastSendNs;

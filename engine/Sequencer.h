@@ -37,6 +37,8 @@ public:
 
     // One step of one port's job.
     void step(PortTest *port);
+    // The job timer's step of port: what reached the port is read first.
+    void tick(PortTest *port);
 
     // The receive path: the bytes a port delivered, cut into lines, each
     // handled as it completes.
@@ -76,6 +78,7 @@ private:
     void sendImages(PortTest *port);
     void eraseImages(PortTest *port);
     void finish(PortTest *port);
+    void redoSector(PortTest *port);
 
     // Reactions, by reply word (SequencerReplies.cpp).
     void onBootloader(PortTest *port);

@@ -38,6 +38,20 @@ void Sequencer::handleLine(PortTest *port, const QString &line)
     port->rxLine[n] = '\0';
     if (n == 0)
         return;
+    // A bit error can turn one reply into another ("$IACK,0" into "$IACK,1",
+    // "$DACK" into "$EACK"). A unit that frames its replies shows it once; from
+    // then on a reply whose checksum is wrong is handled as a lost one. Replies
+    // without a checksum, and all replies of a unit that never showed a right
+    // one, are taken as they come.
+    const LineCheck check = CheckLine(port->rxLine);
+    if (check == LineCheck::Right) {
+        port->timing.checksumsShown = true;
+    } else if (check == LineCheck::Wrong && port->timing.checksumsShown) {
+        ++port->timing.garbledReplies;
+        qCDebug(lcWire).noquote() << "RX" << port->portName() << "garbled, dropped:"
+                                  << QString::fromLatin1(port->rxLine).trimmed();
+        return;
+    }
 
     char word[Protocol::kReplyWordLength + 1];
     const Protocol::ReplyWord reply = Protocol::recogniseReply(port->rxLine, word);
@@ -275,10 +289,25 @@ void Sequencer::onDataAck(PortTest *port)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != ProgramFirmware
-        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten)
-        || port->sectorStep != SectorData)
+        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))
         return;
     const qint64 now = host.nowNs();
+    ++g.sectorAnswers;
+    if (port->sectorStep == SectorProgram) {
+        // Late, after the sector's last line: owed to one of its earlier
+        // copies. It changes nothing, but it counts among the answers the port
+        // has shown (at least from the last line's first copy): left out, a
+        // later pause as long was taken for lost, and its answer for the next
+        // line's.
+        noteAnswer(port, now - g.dataFirstNs);
+        const AnswerLedger::Answer late
+            = g.dataCopies.answer(g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
+        if (late.kind == AnswerLedger::Owed)
+            noteAnswer(port, now - late.lineFirstNs);
+        return;
+    }
+    if (port->sectorStep != SectorData)
+        return;
     const bool lineOut = g.dataSends > 0;
     // The answer in hand counts among those the port has shown, from the first
     // copy of the current line, before it is placed.
@@ -333,6 +362,9 @@ void Sequencer::onProgrammed(PortTest *port)
     port->guards.programSends = 0;
     port->guards.dataCopies.clear();
     port->guards.holdSteps = 0;
+    port->guards.sectorCopies = 0;
+    port->guards.sectorAnswers = 0;
+    port->guards.sectorRedos = 0;
     if (port->address > kLastAddress - 1) {
         port->capturePhase = FirmwareWritten;
         port->address = kFirstAddress;

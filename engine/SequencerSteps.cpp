@@ -18,6 +18,12 @@ using namespace Timeouts;
 
 // One step, by job state.
 
+void Sequencer::tick(PortTest *port)
+{
+    host.readWaiting(port);
+    step(port);
+}
+
 void Sequencer::step(PortTest *port)
 {
     if (endedBySilence(port))
@@ -201,11 +207,47 @@ void Sequencer::programFirmware(PortTest *port)
             programFirmware(port);
             return;
         }
+        if (port->guards.sectorAnswers > port->guards.sectorCopies) {
+            redoSector(port);
+            return;
+        }
         port->tickCount = 0;
         sendProgram(port);
         ++port->tickCount;
         return;
     }
+}
+
+// More "$DACK"s came for the sector than copies of its lines went out: a reply
+// was repeated on its way (the unit answers each copy once), so one may have
+// been counted for a line the unit never got. The sector is not programmed;
+// it is erased and written again, and a sector that keeps showing it ends the
+// job: what the unit holds can't be told.
+void Sequencer::redoSector(PortTest *port)
+{
+    ReplyGuards &g = port->guards;
+    const std::int32_t sector = port->address - Protocol::kSectorSize;
+    if (++g.sectorRedos > kMaxSectorRedos) {
+        endUnit(port,
+            QStringLiteral("%1: the unit's answers came more often than the lines sent, %2 times "
+                           "in the sector at %3: replies are repeated on the way, and what the "
+                           "unit holds can't be told. Check the cable and the adapter, then run "
+                           "the update again.")
+                .arg(port->portName())
+                .arg(g.sectorRedos)
+                .arg(sector, 0, 16),
+            QStringLiteral("replies repeated (sector at %1)").arg(sector, 0, 16));
+        return;
+    }
+    qCDebug(lcJob).noquote() << port->portName() << "sector at" << Qt::hex << sector
+                             << "had more $DACK than $D copies: writing it again";
+    // Copies still in the ledger may yet be answered; none before them can.
+    g.sectorAnswers = 0;
+    g.sectorCopies = g.dataCopies.size();
+    port->address = sector;
+    port->sectorStep = SectorStart;
+    commandDueNow(port);
+    programFirmware(port);
 }
 
 void Sequencer::sendImages(PortTest *port)

@@ -28,13 +28,16 @@ bool lateFor(qint64 nowNs, qint64 dueNs)
 // promise that no answer is counted for the wrong line rests on it.
 qint64 Sequencer::horizonNs(const PortTest *port) const
 {
+    constexpr qint64 cap = qint64(kLongestPauseMs) * 1000000LL;
     const qint64 longest = port->timing.longestAnswerNs;
-    const qint64 pause = std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest);
-    const qint64 horizon = pause + std::max(qint64(kWayBackMs) * 1000000LL, longest);
-    // A horizon longer than the hold would leave copies owed after it: every
-    // answer would then be taken by one of them, the lines would take longer,
-    // and the horizon grow with them.
-    return std::min(horizon, qint64(kSettleSteps) * kTickMs * 1000000LL);
+    const qint64 pause = std::min(std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest), cap);
+    // The cap is the pause's: the way back comes on top of it (a cap on the
+    // sum left an answer held exactly kLongestPauseMs no time to arrive). The
+    // hold lasts kSettleSteps, as long as the longest horizon: a horizon longer
+    // than the hold would leave copies owed after it, every answer would then
+    // be taken by one of them, the lines would take longer, and the horizon
+    // grow with them.
+    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));
 }
 
 // An answer came this long after the first copy of the line it answers.
@@ -156,6 +159,9 @@ void Sequencer::armResend(PortTest *port)
 
 void Sequencer::wake(PortTest *port)
 {
+    // A reply that came before this wake-up was due is read before anything
+    // goes out: whatever order the event loop runs timers and reads in.
+    host.readWaiting(port);
     if (port->status.ended() || port->jobState == Finish)
         return;
     const qint64 now = host.nowNs();

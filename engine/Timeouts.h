@@ -23,7 +23,13 @@ constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has st
 constexpr int kFinishSteps = 4; // "$X" to closing the port
 // Steps at most to hold the next "$D" or "$I" while answers are still owed to
 // earlier copies; the ledger of copies keeps the count right after that too.
-constexpr int kSettleSteps = 8;
+// 8 s: the longest the horizon of owed answers can be (kLongestPauseMs and
+// as long again for the way back).
+constexpr int kSettleSteps = 16;
+// A sector whose "$DACK"s outnumber the "$D" copies sent for it is written
+// again (a reply was repeated on its way, so an answer may have been counted
+// for a line the unit never got), this many times at most; then the job ends.
+constexpr int kMaxSectorRedos = 3;
 
 } // namespace Timeouts
 
@@ -63,10 +69,15 @@ constexpr int kWayBackMs = 20;
 
 // An answer may be held back this long after its copy went out, or twice the
 // longest answer the port has shown (counted from the first copy of its line),
-// whichever is longer; a copy older than that whose answer has not come is
-// taken as never to be answered. Three times the longest an FTDI adapter's
-// default latency timer holds an answer.
+// whichever is longer, but no longer than kLongestPauseMs; a copy older than
+// that and its answer's way back whose answer has not come is taken as never
+// to be answered. Three times the longest an FTDI adapter's default latency
+// timer holds an answer.
 constexpr int kOwedHorizonMs = 50;
+// The longest pause of the unit (or spell in which this program does not run)
+// that the wait for owed answers covers, whatever the port has shown. The way
+// back comes on top of it, so that a pause of exactly this long is covered too.
+constexpr int kLongestPauseMs = 4000;
 // With two or more copies owed, the next "$D" line is held for their answers,
 // whatever a second copy of the lines left would cost, until the port has shown
 // an answer this long: the wait is then 300 ms or more, and sending on (which

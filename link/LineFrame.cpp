@@ -29,3 +29,28 @@ int CompleteLine(char *buf)
     buf[length] = '\0';
     return length;
 }
+
+LineCheck CheckLine(const char *line)
+{
+    if (line[0] != '$')
+        return LineCheck::Absent;
+    std::uint16_t crc = kCrc16Initial;
+    int i = 1;
+    while (line[i] != '\0' && line[i] != '*')
+        Crc16Update(static_cast<std::uint8_t>(line[i++]), crc);
+    if (line[i] != '*')
+        return LineCheck::Absent;
+    ++i;
+    std::uint32_t value = 0;
+    int digits = 0;
+    for (; line[i] != '\0' && line[i] != '\r' && line[i] != '\n'; ++i, ++digits) {
+        const char c = line[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        if (!hex || digits >= 4)
+            return LineCheck::Wrong;
+        value = value * 16 + HexValue(c);
+    }
+    if (digits == 0)
+        return LineCheck::Absent;
+    return value == crc ? LineCheck::Right : LineCheck::Wrong;
+}

@@ -15,3 +15,10 @@ constexpr int kMaxCommandText = 993;
 // NUL don't count), no NUL before position 1000, or more than kMaxCommandText
 // characters before the NUL.
 int CompleteLine(char *buf);
+
+// What the checksum of a received line (NUL-terminated, from its "$") says:
+// Absent when the line has no "*" or nothing after it, Right when the 1 to 4
+// hexadecimal digits after the first "*" are the CRC of the text between "$"
+// and "*", Wrong otherwise (the line was garbled on its way).
+enum class LineCheck { Absent, Right, Wrong };
+LineCheck CheckLine(const char *line);

@@ -281,12 +281,12 @@ MUTANTS = [
      ""),
     ("owed-wait-ends-at-latest-copy", "engine/SequencerTiming.cpp",
      "answers are owed only one learned time-out after a copy (late owed answers count for the next lines)",
-     "    return std::min(horizon, qint64(kSettleSteps) * kTickMs * 1000000LL);\n",
-     "    return port->timing.dataTimer.learned() ? port->timing.dataTimer.timeoutNs() : horizon;\n"),
+     "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));\n",
+     "    return port->timing.dataTimer.learned() ? port->timing.dataTimer.timeoutNs() : pause;\n"),
     ("horizon-without-floor", "engine/SequencerTiming.cpp",
      "owed answers are waited for twice the longest answer only, with no 50 ms floor",
-     "    const qint64 pause = std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest);\n",
-     "    const qint64 pause = 2 * longest;\n"),
+     "    const qint64 pause = std::min(std::max(qint64(kOwedHorizonMs) * 1000000LL, 2 * longest), cap);\n",
+     "    const qint64 pause = std::min(2 * longest, cap);\n"),
     ("horizon-without-answer-in-hand", SEQ,
      "the answer in hand does not count among those the port has shown before it is placed",
      "    if (lineOut)\n"
@@ -383,12 +383,36 @@ MUTANTS = [
     # --- Answer ledger: the horizon and sending on ------------------------
     ("horizon-without-way-back", "engine/SequencerTiming.cpp",
      "a copy is owed for the pause's length only, not the answer's way back after it",
-     "    const qint64 horizon = pause + std::max(qint64(kWayBackMs) * 1000000LL, longest);\n",
-     "    const qint64 horizon = pause;\n"),
+     "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));\n",
+     "    return pause;\n"),
     ("horizon-uncapped", "engine/SequencerTiming.cpp",
      "the horizon outgrows the hold: owed copies outlive it and take every answer",
-     "    return std::min(horizon, qint64(kSettleSteps) * kTickMs * 1000000LL);\n",
-     "    return horizon;\n"),
+     "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));\n",
+     "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, longest) + cap;\n"),
+    ("horizon-cap-holds-way-back", "engine/SequencerTiming.cpp",
+     "the 4 s cap is on the pause and its way back together: an answer held 4 s has no time to arrive",
+     "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));\n",
+     "    return std::min(pause + std::max(qint64(kWayBackMs) * 1000000LL, longest), cap);\n"),
+    # --- Replies that lie, and replies read late ----------------------------
+    ("late-dack-after-last-line-uncounted", SEQ,
+     'a "$DACK" that comes while "$P" waits does not count among the answers the port has shown',
+     "        noteAnswer(port, now - g.dataFirstNs);\n"
+     "        const AnswerLedger::Answer late\n",
+     "        return;\n"
+     "        const AnswerLedger::Answer late\n"),
+    ("wake-sends-before-reading", "engine/SequencerTiming.cpp",
+     "a wake-up acts before the reply waiting at the port is read (timers before reads)",
+     "    host.readWaiting(port);\n"
+     "    if (port->status.ended() || port->jobState == Finish)\n",
+     "    if (port->status.ended() || port->jobState == Finish)\n"),
+    ("garbled-reply-believed", SEQ,
+     "a reply whose checksum is wrong is taken on a unit that frames its replies",
+     "    } else if (check == LineCheck::Wrong && port->timing.checksumsShown) {\n",
+     "    } else if (false) {\n"),
+    ("repeated-answers-programmed", "engine/SequencerSteps.cpp",
+     'a sector with more "$DACK"s than "$D" copies is programmed (a repeated reply hid a lost line)',
+     "        if (port->guards.sectorAnswers > port->guards.sectorCopies) {\n",
+     "        if (false) {\n"),
 
 ]
 

@@ -494,7 +494,7 @@ void DialogBootload::Timeout()
 void DialogBootload::runJobStep(PortTest *port)
 {
     const CurrentPort current(currentPort, port);
-    sequencer.step(port);
+    sequencer.tick(port);
 }
 
 void DialogBootload::wakeUp(PortTest *port)

@@ -318,8 +318,9 @@ bool QSerialPort::waitForReadyRead(int msecs)
     const qint64 before = m_rx.size();
     const DWORD start = GetTickCount();
     while (m_handle != INVALID_HANDLE_VALUE && m_rx.size() == before) {
+        // A wait of 0 ms still looks once for what has come.
         const DWORD spent = GetTickCount() - start;
-        if (msecs >= 0 && spent >= DWORD(msecs))
+        if (msecs >= 0 && spent > DWORD(msecs))
             return false;
         const HANDLE events[] = { m_io->comm.hEvent, m_io->read.hEvent };
         const DWORD which = WaitForMultipleObjects(2, events, FALSE, msecs < 0 ? INFINITE : DWORD(msecs) - spent);

@@ -26,13 +26,23 @@ void FakeHost::step(int n)
 {
     for (int i = 0; i < n; ++i) {
         clockMs += Timeouts::kTickMs;
-        engine.step(&port);
+        engine.tick(&port);
     }
 }
 
 void FakeHost::reply(const QByteArray &text)
 {
+    readWaiting(&port); // what waited at the port came first, in a read of its own
     engine.receive(&port, text + '\n');
+}
+
+void FakeHost::readWaiting(PortTest *)
+{
+    if (waiting.isEmpty())
+        return;
+    QByteArray bytes;
+    bytes.swap(waiting);
+    engine.receive(&port, bytes);
 }
 
 QByteArrayList FakeHost::wire()

@@ -23,6 +23,8 @@ public:
     void setImageProgress(int value) override { imageProgress = value; }
     void unitChanged(PortTest *port) override { stages << port->status.text(); }
     void wakeAfter(PortTest *, int ms) override { wakeMs = ms; }
+    // Hands the bytes waiting at the port (waiting) to the engine.
+    void readWaiting(PortTest *) override;
     qint64 nowNs() const override { return clockMs * 1000000; }
 
     // Steps the port n times, the clock moving one tick each.
@@ -41,6 +43,7 @@ public:
     PortTest port;
     Sequencer engine { *this };
     QByteArrayList written;
+    QByteArray waiting; // reached the port, not read yet: the next readWaiting reads it
     QStringList log;
     QStringList stages;
     QString version;
