@@ -76,6 +76,9 @@ struct JobTiming {
     int replyCount = 0;
     int linesSent = 0; // framed command lines written
     int resends = 0; // lines that went out again for want of an answer
+    // Answers that came for a copy whose line had gone out again meanwhile: the
+    // line was not lost, its answer was late. resends less these were lost.
+    int lateAnswers = 0;
     // The longest answer this port has shown, counted from the first copy of
     // the line it answered: owed answers are waited for twice as long.
     qint64 longestAnswerNs = 0;

@@ -15,8 +15,9 @@ constexpr int kLossyLinkRatio = 1000;
 // "<port>: job took 14.9 s, replies took 0.11 ms on average, no line was sent again"
 QString closingLine(const QString &portName, double seconds, double averageReplyMs, int resends);
 
-// "<port>: 79 of 15702 lines had to be sent again ..." when the link looks
-// bad; otherwise empty.
-QString lossyLinkHint(const QString &portName, int resends, int linesSent);
+// "<port>: 79 of 15702 lines had to be sent again ..." when the link lost
+// lines (lines sent again for which no late answer came), or "... the PC or
+// the unit answered slowly" when the answers came late; otherwise empty.
+QString lossyLinkHint(const QString &portName, int resends, int lateAnswers, int linesSent);
 
 } // namespace JobSummary

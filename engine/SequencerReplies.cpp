@@ -157,6 +157,7 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
         qCDebug(lcJob) << "$IACK owed to an earlier header, or a stray one, ignored";
         if (a.kind == AnswerLedger::Stray)
             return;
+        ++port->timing.lateAnswers;
         noteAnswer(port, now - a.lineFirstNs);
         if (g.headerAwaited) {
             // The header's own answer may have been the one just taken.
@@ -225,6 +226,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     } else {
         // A late or repeated acknowledgement: the resend by step count covers
         // a chunk that was really lost.
+        ++port->timing.lateAnswers;
         qCDebug(lcJob) << "$FACK for another chunk than" << port->lastChunk << ", ignored";
         return;
     }
@@ -302,8 +304,10 @@ void Sequencer::onDataAck(PortTest *port)
         noteAnswer(port, now - g.dataFirstNs);
         const AnswerLedger::Answer late
             = g.dataCopies.answer(g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
-        if (late.kind == AnswerLedger::Owed)
+        if (late.kind == AnswerLedger::Owed) {
             noteAnswer(port, now - late.lineFirstNs);
+            ++port->timing.lateAnswers;
+        }
         return;
     }
     if (port->sectorStep != SectorData)
@@ -321,6 +325,7 @@ void Sequencer::onDataAck(PortTest *port)
     }
     g.dataUnanswered = 0;
     if (a.kind == AnswerLedger::Owed) {
+        ++port->timing.lateAnswers;
         // Counted from the first copy of the line it is placed on: its own
         // line may be that one, and the promise covers what the port truly
         // showed. (Counted from the current line's instead, an answer held

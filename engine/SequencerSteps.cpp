@@ -364,7 +364,7 @@ void Sequencer::finish(PortTest *port)
         ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount
         : 0.0;
     log(JobSummary::closingLine(port->portName(), seconds, replyMs, t.resends));
-    const QString hint = JobSummary::lossyLinkHint(port->portName(), t.resends, t.linesSent);
+    const QString hint = JobSummary::lossyLinkHint(port->portName(), t.resends, t.lateAnswers, t.linesSent);
     if (!hint.isEmpty())
         log(hint);
     const QString advice = LowLatency::slowReplyAdvice(port->portName(), replyMs);
@@ -376,7 +376,9 @@ void Sequencer::finish(PortTest *port)
                                : QStringLiteral("none");
     };
     qCDebug(lcJob).noquote() << port->portName() << "job figures:" << t.linesSent << "lines,"
-                             << t.resends << "resends," << t.replyCount << "replies,"
+                             << t.resends << "resends," << t.lateAnswers << "late answers,"
+                             << t.garbledReplies << "garbled replies dropped," << t.replyCount
+                             << "replies,"
                              << t.restarts << "restarts, learned time-out" << learned(t.dataTimer)
                              << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\","
                              << "answers owed for" << horizonNs(port) / 1000000 << "ms";

@@ -514,8 +514,14 @@ private slots:
     // needs one line in a thousand sent again, not only five.
     void lossyLinkHintNeedsAShareOfTheLines()
     {
-        QVERIFY(JobSummary::lossyLinkHint("p", 15, 15617).isEmpty());
-        QVERIFY(!JobSummary::lossyLinkHint("p", 16, 15617).isEmpty());
+        QVERIFY(JobSummary::lossyLinkHint("p", 15, 0, 15617).isEmpty());
+        QVERIFY(JobSummary::lossyLinkHint("p", 16, 0, 15617).contains("the link loses lines"));
+        // Lines sent again whose answers came late were not lost: the hint
+        // says so, and names the lost ones only when enough were lost.
+        const QString late = JobSummary::lossyLinkHint("p", 269, 260, 15896);
+        QVERIFY2(late.contains("the PC or the unit answered slowly"), qPrintable(late));
+        QVERIFY(!late.contains("loses lines"));
+        QVERIFY(JobSummary::lossyLinkHint("p", 269, 200, 15896).contains("69 of 15896 lines had"));
     }
 };
 
