@@ -85,6 +85,32 @@ private slots:
         QCOMPARE(got, lines);
         QCOMPARE(int(length), pending);
     }
+
+    // A received line's checksum: the rows a garble or a unit without
+    // checksums gives, and the one described reply.
+    void checkLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("check");
+        const int absent = int(LineCheck::Absent), right = int(LineCheck::Right),
+                  wrong = int(LineCheck::Wrong);
+        QTest::newRow("described reply") << QByteArray("$FACK,1A,0*8E4\n") << right;
+        QTest::newRow("leading zero, lower case, CR LF") << QByteArray("$FACK,1A,0*08e4\r\n") << right;
+        QTest::newRow("one bit in the flag") << QByteArray("$IACK,1*420E\n") << wrong;
+        QTest::newRow("one bit in the word") << QByteArray("$EACK*AB09\n") << wrong;
+        QTest::newRow("a digit not hex") << QByteArray("$DACK*AB0G\n") << wrong;
+        QTest::newRow("five digits") << QByteArray("$DACK*0AB09\n") << wrong;
+        QTest::newRow("no checksum") << QByteArray("$GACK\n") << absent;
+        QTest::newRow("star, nothing after") << QByteArray("$GACK*\n") << absent;
+        QTest::newRow("no dollar") << QByteArray("GACK*1\n") << absent;
+    }
+
+    void checkLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, check);
+        QCOMPARE(int(CheckLine(line.constData())), check);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestLineFrame)
