@@ -15,8 +15,13 @@ AnswerLedger::Answer AnswerLedger::answer(
     int i = 0;
     while (i < copies.size() && nowNs - copies.at(i).sentNs >= horizonNs)
         ++i;
-    if (i == copies.size() || copies.at(i).read >= read)
-        return Answer(); // every copy left went out after this answer was on its way
+    if (i == copies.size())
+        return Answer();
+    if (copies.at(i).read >= read) {
+        Answer early; // every copy left went out after this answer was on its way
+        early.kind = Early;
+        return early;
+    }
     const Copy taken = copies.at(i);
     copies.remove(0, i + 1);
     Answer a;

@@ -13,6 +13,9 @@ class AnswerLedger
 public:
     enum Kind {
         Stray, // no copy left can have caused it: a repeated answer, or one held back too long
+        // ... and it was on its way before every copy left went out (read with or before
+        // the read that sent them): most often a repeat that came with the answer it repeats
+        Early,
         Owed, // it is counted for a copy of a line before the current one
         Current // it belongs to a copy of the current line
     };

@@ -58,9 +58,10 @@ struct ReplyGuards {
     qint64 headerFirstNs = -1; // when its first copy went out
     qint64 chunkFirstNs = -1; // when the current "$F"'s first copy went out
     int holdSteps = 0; // steps left to hold the next "$D" or "$I" for owed answers
-    int sectorCopies = 0; // "$D" copies sent since the last "$PACK" (or still owed at a redo)
+    int sectorCopies = 0; // "$D" copies sent since the last "$PACK"
     int sectorAnswers = 0; // "$DACK"s since then: more than copies means one was repeated
     int sectorRedos = 0; // times the current sector was written again for that
+    quint32 programRead = 0; // the read count when the sector's "$P" last went out
     int eraseSteps = -1; // steps since "$A,1" first went out (the unit may be erasing); -1: not yet
     bool bootloaderAnswered = false; // a bootloader reply arrived after "$G"
     int waitSteps = 0; // steps spent waiting for the bootloader

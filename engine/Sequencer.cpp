@@ -184,6 +184,7 @@ void Sequencer::sendProgram(PortTest *port)
         Protocol::kSectorSize);
     if (port->guards.programSends++ > 0)
         ++port->timing.resends;
+    port->guards.programRead = port->guards.readCount;
     send(port, line);
     qCDebug(lcJob) << static_cast<unsigned>(kLastAddress - port->address);
 }

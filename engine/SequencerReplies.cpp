@@ -155,7 +155,7 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
         g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.replyStartRead, horizonNs(port));
     if (a.kind != AnswerLedger::Current) {
         qCDebug(lcJob) << "$IACK owed to an earlier header, or a stray one, ignored";
-        if (a.kind == AnswerLedger::Stray)
+        if (a.kind == AnswerLedger::Stray || a.kind == AnswerLedger::Early)
             return;
         ++port->timing.lateAnswers;
         noteAnswer(port, now - a.lineFirstNs);
@@ -294,7 +294,6 @@ void Sequencer::onDataAck(PortTest *port)
         || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))
         return;
     const qint64 now = host.nowNs();
-    ++g.sectorAnswers;
     if (port->sectorStep == SectorProgram) {
         // Late, after the sector's last line: owed to one of its earlier
         // copies. It changes nothing, but it counts among the answers the port
@@ -304,6 +303,8 @@ void Sequencer::onDataAck(PortTest *port)
         noteAnswer(port, now - g.dataFirstNs);
         const AnswerLedger::Answer late
             = g.dataCopies.answer(g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
+        if (late.kind != AnswerLedger::Early && g.replyStartRead > g.programRead)
+            ++g.sectorAnswers;
         if (late.kind == AnswerLedger::Owed) {
             noteAnswer(port, now - late.lineFirstNs);
             ++port->timing.lateAnswers;
@@ -319,7 +320,11 @@ void Sequencer::onDataAck(PortTest *port)
         noteAnswer(port, now - g.dataFirstNs);
     const AnswerLedger::Answer a = g.dataCopies.answer(
         lineOut ? g.dataLine : g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
-    if (a.kind == AnswerLedger::Stray) {
+    // Every "$DACK" of the sector but one that came with an answer already
+    // taken (most often the same answer repeated at once, which changes nothing).
+    if (a.kind != AnswerLedger::Early)
+        ++g.sectorAnswers;
+    if (a.kind == AnswerLedger::Stray || a.kind == AnswerLedger::Early) {
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
@@ -367,6 +372,12 @@ void Sequencer::onProgrammed(PortTest *port)
     port->guards.programSends = 0;
     port->guards.dataCopies.clear();
     port->guards.holdSteps = 0;
+    if (port->guards.sectorAnswers > port->guards.sectorCopies) {
+        // More answers than copies: one was repeated on its way and may have
+        // stood in for a line the unit never got. The sector is written again.
+        redoSector(port);
+        return;
+    }
     port->guards.sectorCopies = 0;
     port->guards.sectorAnswers = 0;
     port->guards.sectorRedos = 0;

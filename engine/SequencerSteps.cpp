@@ -207,10 +207,6 @@ void Sequencer::programFirmware(PortTest *port)
             programFirmware(port);
             return;
         }
-        if (port->guards.sectorAnswers > port->guards.sectorCopies) {
-            redoSector(port);
-            return;
-        }
         port->tickCount = 0;
         sendProgram(port);
         ++port->tickCount;
@@ -220,9 +216,10 @@ void Sequencer::programFirmware(PortTest *port)
 
 // More "$DACK"s came for the sector than copies of its lines went out: a reply
 // was repeated on its way (the unit answers each copy once), so one may have
-// been counted for a line the unit never got. The sector is not programmed;
-// it is erased and written again, and a sector that keeps showing it ends the
-// job: what the unit holds can't be told.
+// been counted for a line the unit never got. Seen by the sector's "$PACK"
+// (every answer to its copies came before it), the sector was programmed,
+// maybe with a hole: it is erased and written again, and a sector that keeps
+// showing it ends the job: what the unit holds can't be told.
 void Sequencer::redoSector(PortTest *port)
 {
     ReplyGuards &g = port->guards;

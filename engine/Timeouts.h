@@ -26,9 +26,10 @@ constexpr int kFinishSteps = 4; // "$X" to closing the port
 // 8 s: the longest the horizon of owed answers can be (kLongestPauseMs and
 // as long again for the way back).
 constexpr int kSettleSteps = 16;
-// A sector whose "$DACK"s outnumber the "$D" copies sent for it is written
-// again (a reply was repeated on its way, so an answer may have been counted
-// for a line the unit never got), this many times at most; then the job ends.
+// A sector whose "$DACK"s outnumber the "$D" copies sent for it by its "$PACK"
+// is written again (a reply was repeated on its way, so an answer may have
+// been counted for a line the unit never got), this many times at most; then
+// the job ends.
 constexpr int kMaxSectorRedos = 3;
 
 } // namespace Timeouts

@@ -413,10 +413,12 @@ MUTANTS = [
      "lines sent again whose answers came late are reported as lost lines (check the cable)",
      "    const int lost = std::max(0, resends - lateAnswers);\n",
      "    const int lost = resends;\n"),
-    ("repeated-answers-programmed", "engine/SequencerSteps.cpp",
-     'a sector with more "$DACK"s than "$D" copies is programmed (a repeated reply hid a lost line)',
-     "        if (port->guards.sectorAnswers > port->guards.sectorCopies) {\n",
-     "        if (false) {\n"),
+    ("repeated-answers-after-p-kept", SEQ,
+     'a sector whose "$DACK"s outnumber its copies by its "$PACK" is kept (a repeat stood in for a lost line)',
+     "    if (port->guards.sectorAnswers > port->guards.sectorCopies) {\n"
+     "        // More answers than copies: one was repeated",
+     "    if (false) {\n"
+     "        // More answers than copies: one was repeated"),
 
 ]
 

@@ -112,7 +112,9 @@ private slots:
         QTest::newRow("lost replies") << int(FirmwareAndImages) << c << true;
         c = withSeed(22);
         c.dupReplies = 0.05;
-        QTest::newRow("repeated replies") << int(FirmwareAndImages) << c << true;
+        // A repeated reply is beyond what the tool can be sure of: updated
+        // with exactly the payload, or ended saying replies were repeated.
+        QTest::newRow("repeated replies") << int(FirmwareAndImages) << c << false;
         c = withSeed(23);
         c.dropLines = 0.001;
         c.corruptLines = 0.001;
