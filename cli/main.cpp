@@ -129,11 +129,14 @@ int main(int argc, char *argv[])
         return refuse(options, events, error);
 
     // Slots are matched before anything is sent: adapters that can't be told
-    // apart stop the run here.
+    // apart stop the run here. Watching, a slot whose serial number two
+    // adapters carry holds only that slot: the watch says so.
     const QList<Adapter> adapters = Adapter::scan();
     QList<CliTarget> targets;
     QStringList missing;
-    if (!station.isEmpty() && !station.resolve(adapters, targets, missing, error))
+    QList<CliStation::Hold> held;
+    if (!station.isEmpty()
+        && !station.resolve(adapters, targets, missing, error, options.watch ? &held : nullptr))
         return refuse(options, events, error);
     if (options.watch) {
         targets.clear(); // the watch starts each one as it sees it
