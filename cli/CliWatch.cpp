@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
-#include <cstdio>
 
 CliWatch::CliWatch(
     CliJob &j, const CliStation &s, const QStringList &plain, QObject *parent)
