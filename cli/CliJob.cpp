@@ -101,8 +101,11 @@ int CliJob::addUnit(const CliTarget &target)
         current = nullptr;
     });
     if (timer.isActive()) {
+        // Plugged in while the run goes on: the first step arms its version
+        // query and the second sends it now, not at the next tick.
         current = port;
-        sequencer.step(port); // arms its version query
+        sequencer.step(port);
+        sequencer.step(port);
         current = nullptr;
     }
     return i;
@@ -123,6 +126,14 @@ void CliJob::adapterGone(int index)
         port->close();
     progress.remove(index);
     events.emitEvent(QStringLiteral("removed"), eventFields(unit));
+}
+
+void CliJob::slotHeld(const QString &slot, const QString &message, bool again)
+{
+    progress.error(QStringLiteral("zq-update: ") + message);
+    if (!again)
+        events.emitEvent(QStringLiteral("held"),
+            QJsonObject { { QStringLiteral("slot"), slot }, { QStringLiteral("reason"), message } });
 }
 
 bool CliJob::unitEnded(int index) const

@@ -48,6 +48,10 @@ public:
     // connection, and its port is closed.
     void adapterGone(int index);
     bool unitEnded(int index) const;
+    // Watching: slot starts no job until message's cause is put right (an
+    // empty slot: none does). Shown even with --quiet; the first time (not
+    // again) also a "held" event.
+    void slotHeld(const QString &slot, const QString &message, bool again);
     // Stops every job (Ctrl-C: sig 2, SIGTERM: 15), closes the ports and ends.
     void interrupt(int sig);
 

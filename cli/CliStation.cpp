@@ -96,7 +96,7 @@ bool CliStation::takePorts(const QStringList &ports, QStringList &plain, QString
 }
 
 bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
-    QStringList &missing, QString &error) const
+    QStringList &missing, QString &error, QList<Hold> *held) const
 {
     bool bySerial = false;
     for (const Place &place : places)
@@ -127,7 +127,11 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
                         .arg(place.name)
                         .arg(matches.size())
                         .arg(place.serial, devices.join(QStringLiteral(", ")));
-            return false;
+            if (held == nullptr)
+                return false;
+            held->append({ place.name, error });
+            error.clear();
+            continue;
         }
         if (matches.isEmpty()) {
             missing << place.name;

@@ -20,6 +20,13 @@ public:
 
     QList<Place> places;
 
+    // A slot whose serial number two or more adapters carry: it can't be
+    // told which of them is its own.
+    struct Hold {
+        QString slot;
+        QString reason;
+    };
+
     bool isEmpty() const { return places.isEmpty(); }
 
     // Reads a station file: { "slots": [ { "name": .., "serial": .. | "location": .. } ] }.
@@ -31,9 +38,11 @@ public:
     // The adapter of each slot among adapters; a slot without one is left
     // out and named in missing. False with error set when the adapters can't
     // be told apart: two with a slot's serial number, or one without a serial
-    // number while slots are chosen by serial.
+    // number while slots are chosen by serial. Given held, a slot whose serial
+    // number is shared is left out and listed there instead, and the others
+    // are resolved.
     bool resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
-        QStringList &missing, QString &error) const;
+        QStringList &missing, QString &error, QList<Hold> *held = nullptr) const;
 
 private:
     bool add(const Place &place, QString &error);

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
-#include <cstdio>
 
 CliWatch::CliWatch(
     CliJob &j, const CliStation &s, const QStringList &plain, QObject *parent)
@@ -47,8 +46,11 @@ QStringList CliWatch::linkSignature() const
 void CliWatch::poll()
 {
     const QStringList signature = linkSignature();
-    if (looked && signature == lastSignature)
+    if (looked && signature == lastSignature) {
+        if (!holds.isEmpty() && shown.hasExpired(kRepeatMs))
+            hold(holds);
         return;
+    }
     looked = true;
     lastSignature = signature;
     reconcile();
@@ -61,22 +63,25 @@ void CliWatch::reconcile()
     if (!station.isEmpty()) {
         QStringList missing;
         QString refusal;
-        if (!station.resolve(adapters, targets, missing, refusal)) {
-            if (refusal != lastRefusal)
-                std::fprintf(stderr, "zq-update: %s No job starts until that is put right.\n",
-                    qPrintable(refusal));
-            lastRefusal = refusal;
-            targets.clear();
-            // Slots already running go on; none is started while it lasts.
-            for (auto it = active.cbegin(); it != active.cend(); ++it) {
+        QList<CliStation::Hold> held;
+        if (!station.resolve(adapters, targets, missing, refusal, &held)) {
+            targets.clear(); // no slot can be told from that adapter
+            held = { { QString(), refusal } };
+        }
+        // A held slot starts no job; one it runs goes on while its adapter is there.
+        for (auto it = active.cbegin(); it != active.cend(); ++it) {
+            const bool isHeld = std::any_of(held.cbegin(), held.cend(),
+                [&it](const CliStation::Hold &h) { return h.slot.isEmpty() || h.slot == it.key(); });
+            const bool plugged = std::any_of(adapters.cbegin(), adapters.cend(),
+                [&it](const Adapter &a) { return a.device == it->device; });
+            if (isHeld && plugged) {
                 CliTarget kept;
                 kept.slot = it.key();
-                kept.device = it.value().device;
+                kept.device = it->device;
                 targets.append(kept);
             }
-        } else {
-            lastRefusal.clear();
         }
+        hold(held);
     } else {
         for (const Adapter &a : adapters) {
             const bool named = plainPorts.isEmpty()
@@ -122,4 +127,29 @@ void CliWatch::reconcile()
             continue;
         active.insert(keyOf(t), Active { job.addUnit(t), t.device });
     }
+}
+
+// Shows each hold when the holds changed, and again every kRepeatMs while
+// they last.
+void CliWatch::hold(const QList<CliStation::Hold> &held)
+{
+    const auto same = [](const QList<CliStation::Hold> &a, const QList<CliStation::Hold> &b) {
+        return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
+            [](const CliStation::Hold &x, const CliStation::Hold &y) {
+                return x.slot == y.slot && x.reason == y.reason;
+            });
+    };
+    if (same(held, holds) && (holds.isEmpty() || !shown.hasExpired(kRepeatMs)))
+        return;
+    for (const CliStation::Hold &h : held) {
+        const QString message = h.slot.isEmpty()
+            ? h.reason + QStringLiteral(" No job starts until that is put right.")
+            : QStringLiteral("%1 No job starts in slot %2 until that is put right.")
+                  .arg(h.reason, h.slot);
+        const bool shownBefore = std::any_of(holds.cbegin(), holds.cend(),
+            [&h](const CliStation::Hold &o) { return o.slot == h.slot && o.reason == h.reason; });
+        job.slotHeld(h.slot, message, shownBefore);
+    }
+    holds = held;
+    shown.start();
 }

@@ -4,8 +4,11 @@
 // when that changed, it scans the ports again, starts a job for every slot
 // (or adapter) that appeared and tells the job of every one that went. One job
 // per plug: a slot's unit is updated again only after its adapter was removed.
+// A slot whose adapter can't be told from another starts no job, and says so
+// every kRepeatMs, until that is put right; the other slots go on.
 #include "CliStation.h"
 
+#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
@@ -19,6 +22,7 @@ class CliWatch : public QObject
 
 public:
     static constexpr int kPollMs = 250;
+    static constexpr int kRepeatMs = 10000;
 
     // Slots from station; without slots, the plain ports named (while their
     // device exists), or without those every adapter the tool takes.
@@ -32,6 +36,7 @@ private:
     void poll();
     QStringList linkSignature() const;
     void reconcile();
+    void hold(const QList<CliStation::Hold> &held);
 
     CliJob &job;
     const CliStation station;
@@ -39,7 +44,8 @@ private:
     QTimer timer;
     QStringList lastSignature;
     bool looked = false;
-    QString lastRefusal; // printed once while it lasts
+    QList<CliStation::Hold> holds; // shown while they last
+    QElapsedTimer shown; // since they were last shown
     struct Active {
         int unit = -1;
         QString device;

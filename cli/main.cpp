@@ -129,11 +129,13 @@ int main(int argc, char *argv[])
         return refuse(options, events, error);
 
     // Slots are matched before anything is sent: adapters that can't be told
-    // apart stop the run here.
+    // apart stop the run here. Watching, they hold the slots they confuse
+    // while they last: the watch says so and starts the others.
     const QList<Adapter> adapters = Adapter::scan();
     QList<CliTarget> targets;
     QStringList missing;
-    if (!station.isEmpty() && !station.resolve(adapters, targets, missing, error))
+    if (!options.watch && !station.isEmpty()
+        && !station.resolve(adapters, targets, missing, error))
         return refuse(options, events, error);
     if (options.watch) {
         targets.clear(); // the watch starts each one as it sees it

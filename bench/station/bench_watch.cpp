@@ -1,8 +1,11 @@
 // zq-update --watch with a station of 16 slots chosen by serial number, in a
 // stable-name folder of its own (ZQ_SERIAL_DIR): first the tool's CPU share
-// while every slot is empty (from /proc/<pid>/stat), then the time from an
-// adapter's by-id link appearing (a pseudo-terminal) to the tool's "appeared"
-// event, over several plugs.
+// while every slot is empty (from /proc/<pid>/stat), then, over many plugs,
+// the time from an adapter's by-id link appearing (a pseudo-terminal) to the
+// first byte of the version query at the unit's end of the cable. The plugs come at random moments, so they
+// fall anywhere in the tool's look and job timer periods.
+//
+//   bench_watch [SECONDS_IDLE [PLUGS]]   (30 and 40 by default)
 #include "PtyPair.h"
 
 #include <QCoreApplication>
@@ -12,10 +15,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <poll.h>
 #include <unistd.h>
 #include <vector>
 
@@ -51,6 +56,23 @@ bool waitForEvent(QProcess &tool, const QString &kind, int timeoutMs)
     return false;
 }
 
+// Waits for the tool's first byte on the unit's end of the cable.
+bool waitForByte(int fd, int timeoutMs)
+{
+    pollfd p { fd, POLLIN, 0 };
+    if (::poll(&p, 1, timeoutMs) <= 0)
+        return false;
+    char buffer[256];
+    return ::read(fd, buffer, sizeof buffer) > 0;
+}
+
+void printSpread(const char *what, std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    std::printf("plug to %s over %zu plugs: median %.0f ms, worst %.0f ms, best %.0f ms\n", what,
+        ms.size(), ms[ms.size() / 2], ms.back(), ms.front());
+}
+
 QString serial(int slot)
 {
     return QStringLiteral("ST%1").arg(slot, 2, 10, QLatin1Char('0'));
@@ -62,6 +84,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const int watchSeconds = argc > 1 ? QByteArray(argv[1]).toInt() : 30;
+    const int plugs = argc > 2 ? QByteArray(argv[2]).toInt() : 40;
     QTemporaryDir dir;
     const QString serialDir = dir.filePath(QStringLiteral("serial"));
     QDir().mkpath(serialDir + QStringLiteral("/by-id"));
@@ -96,26 +119,29 @@ int main(int argc, char *argv[])
     std::printf("watching %d empty slots for %d s: %.3f %% of one core\n", kSlots, watchSeconds,
         100.0 * share);
 
-    std::vector<double> latencies;
-    for (int plug = 1; plug <= 5; ++plug) {
+    std::vector<double> firstByte;
+    for (int plug = 1; plug <= plugs; ++plug) {
+        QThread::msleep(QRandomGenerator::global()->bounded(500));
         PtyPair pty;
         if (!pty.open())
             return 1;
         const QString link = QStringLiteral("%1/by-id/usb-FTDI_FT232R_USB_UART_%2-if00-port0")
-                                 .arg(serialDir, serial(plug));
+                                 .arg(serialDir, serial((plug - 1) % kSlots + 1));
         QElapsedTimer clock;
         clock.start();
         QFile::link(pty.slavePath(), link);
+        if (!waitForByte(pty.masterFd(), 10000))
+            return 1;
+        firstByte.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        // The event was written before the byte; it is read after, not to
+        // delay the byte's wait.
         if (!waitForEvent(tool, QStringLiteral("appeared"), 10000))
             return 1;
-        latencies.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         QFile::remove(link);
         if (!waitForEvent(tool, QStringLiteral("removed"), 10000))
             return 1;
     }
-    std::sort(latencies.begin(), latencies.end());
-    std::printf("plug to job start over %zu plugs: median %.0f ms, worst %.0f ms\n",
-        latencies.size(), latencies[latencies.size() / 2], latencies.back());
+    printSpread("first byte at the unit", firstByte);
     tool.terminate();
     tool.waitForFinished(10000);
     return 0;

@@ -382,6 +382,71 @@ private slots:
         lineC.stop();
     }
 
+    // Watching, two adapters with slot A's serial number hold slot A only: B's
+    // unit is updated meanwhile, the hold is said again while it lasts (one
+    // "held" event), and once the second adapter goes A's unit is updated.
+    void watchHoldsOnlyTheSharedSlot()
+    {
+        QTemporaryDir dir;
+        Adapters sim;
+        QVERIFY(sim.start(payload.path(), dir.path(),
+            { "serial=D1 port=1.1", "serial=D1 port=1.2", "serial=E2 port=1.3" }));
+        QFile station(dir.filePath("station.json"));
+        QVERIFY(station.open(QIODevice::WriteOnly));
+        station.write(R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })");
+        station.close();
+        const QString log = dir.filePath("units.jsonl");
+        QProcess cli;
+        cli.setProcessEnvironment(toolEnvironment(sim.dir));
+        cli.start(QStringLiteral(ZQ_UPDATE),
+            { "--watch", "--station", station.fileName(), "--mode", "erase-images", "--payload",
+                payload.path(), "--log", log, "--events", "--quiet" });
+        QByteArray err;
+        const auto holdsSaid = [&cli, &err] {
+            err += cli.readAllStandardError();
+            return err.count("No job starts in slot A until that is put right.");
+        };
+        const auto slotsRecorded = [&log] {
+            QStringList recorded;
+            for (const QJsonValue &r : jsonLines(readAll(log)))
+                recorded << r["slot"].toString() + ' ' + r["result"].toString();
+            return recorded;
+        };
+        // Bounds under a third of Qt Test's 300 s per test: a failed wait
+        // waits twice as long again before it reports.
+        constexpr int kWaitMs = 80000;
+        QTRY_COMPARE_WITH_TIMEOUT(slotsRecorded(), QStringList { "B updated" }, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(holdsSaid() >= 2, kWaitMs);
+        QVERIFY2(err.contains("slot A: 2 adapters have the serial number D1"), err.constData());
+        QVERIFY2(!err.contains("slot B"), err.constData());
+
+        // Put right: the second adapter is unplugged.
+        QVERIFY(QFile::remove(sim.links[1]));
+        QVERIFY(QFile::remove(sim.dir + "/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            slotsRecorded(), QStringList({ "B updated", "A updated" }), kWaitMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGTERM), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitCode(), 0);
+
+        QStringList events;
+        for (const QJsonValue &e : jsonLines(cli.readAllStandardOutput()))
+            if (e["event"].toString() == "held" || e["event"].toString() == "appeared")
+                events << e["event"].toString() + ' ' + e["slot"].toString();
+        QCOMPARE(events.count("held A"), 1);
+        QCOMPARE(events.count("appeared B"), 1);
+        QCOMPARE(events.count("appeared A"), 1);
+        QVERIFY(events.indexOf("appeared A") > events.indexOf("held A"));
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units.size(), 3);
+        for (const QJsonValue &u : units) {
+            if (u["adapter"].toInt() == 2)
+                QCOMPARE(u["lines"]["fromTool"].toInt(), 0);
+            else
+                QVERIFY(u["exitReceived"].toBool());
+        }
+    }
+
     // A port the user may not open says which group to join and how; one that
     // another process holds says so and names the process.
     void portsAUserCannotUse_data()
