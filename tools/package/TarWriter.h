@@ -9,6 +9,16 @@
 
 struct TarEntry {
     enum Type { File, Folder, Symlink, Hardlink, CharDevice, Fifo };
+    TarEntry() = default;
+    TarEntry(const QString &p, const QByteArray &d = QByteArray(), Type t = File,
+        const QString &target = QString(), qint64 size = -1)
+        : path(p)
+        , data(d)
+        , type(t)
+        , linkTarget(target)
+        , declaredSize(size)
+    {
+    }
     QString path;
     QByteArray data; // a file's bytes
     Type type = File;
