@@ -23,9 +23,11 @@ QJsonObject readJson(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
 }
 
-bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr, int *code = nullptr)
+bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+    int *code = nullptr, const QString &workDir = QString())
 {
     QProcess p;
+    p.setWorkingDirectory(workDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
     p.setProcessEnvironment(env);
@@ -115,10 +117,13 @@ private slots:
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
             { "--write-manifest", path("manifest.json"), "--created", "2026-12-08T09:00:00Z", payload }));
         QVERIFY(run(QStringLiteral("minisign"), { "-S", "-s", path("service.key"), "-m", path("manifest.json") }));
-        for (const char *name : { "a.zqpkg", "b.zqpkg" })
-            QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-                { "--manifest", path("manifest.json"), "--signature", path("manifest.json.minisig"),
-                    payload, path(name) }));
+        // Once with the folder named from its parent: the same names inside.
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--manifest", path("manifest.json"), "--signature", path("manifest.json.minisig"),
+                payload, path("a.zqpkg") }));
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--manifest", "manifest.json", "--signature", "manifest.json.minisig", "payload", "b.zqpkg" },
+            nullptr, nullptr, tmp.path()));
         QCOMPARE(readFile(path("a.zqpkg")), readFile(path("b.zqpkg")));
         QVERIFY(readFile(path("a.zqpkg")).size() > 900000);
         // A manifest that no longer describes the folder is not packed.

@@ -12,12 +12,12 @@
 
 bool PackageMaker::collect(const QString &dir, QList<TarEntry> &files, QString &error)
 {
-    const QDir root(dir);
+    const QDir root(QDir(dir).absolutePath()); // relative names are taken from an absolute root
     if (!root.exists()) {
         error = QStringLiteral("%1 is not a folder").arg(dir);
         return false;
     }
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+    QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
         QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();

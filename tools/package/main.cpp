@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <cstdio>
 
@@ -36,6 +37,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zq-make-package"));
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Makes an update package from a payload folder (fw1.bin, settings.json, the images).\n"
