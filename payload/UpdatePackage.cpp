@@ -107,13 +107,8 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
         return p;
     }
     // Read once, with a bound: what is checked is what is sent.
+    // (one byte more than the limit, so that check() sees it is over)
     const QByteArray bytes = file.read(PackageLimits::kMaxPackageBytes + 1);
-    if (bytes.size() > PackageLimits::kMaxPackageBytes) {
-        p.problem = QStringLiteral("%1 is larger than a package may be (more than %2 bytes)")
-                        .arg(name)
-                        .arg(PackageLimits::kMaxPackageBytes);
-        return p;
-    }
     UpdatePackage checked = check(bytes, name, trust);
     checked.path = path;
     return checked;

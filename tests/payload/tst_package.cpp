@@ -42,6 +42,10 @@ enum Tamper {
     NoManifest,
     ManifestNotJson,
     UnsignedUnderPolicy,
+    PackageOverLimit,
+    TooManyEntries,
+    ManifestOverLimit,
+    SignatureOverLimit,
 };
 
 bool runMinisign(const QStringList &args)
@@ -189,6 +193,10 @@ private slots:
         QTest::newRow("manifest names a path with ..") << ManifestNamesDotDot << "manifest.json names \"../fw1.bin\", which leaves the package";
         QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json";
         QTest::newRow("manifest not JSON") << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object";
+        QTest::newRow("package over the size limit") << PackageOverLimit << "u.zqpkg is larger than a package may be";
+        QTest::newRow("too many entries") << TooManyEntries << "u.zqpkg holds more than 512 entries";
+        QTest::newRow("manifest over the size limit") << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be";
+        QTest::newRow("signature over the size limit") << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be";
         QTest::newRow("unsigned, policy requires signatures") << UnsignedUnderPolicy << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy";
     }
     void hostile()
@@ -287,6 +295,20 @@ private slots:
         case UnsignedUnderPolicy:
             sig.clear();
             break;
+        case TooManyEntries:
+            for (int i = 0; i < PackageLimits::kMaxEntries; ++i)
+                list.append({ QStringLiteral("many/%1").arg(i), "x" });
+            manifest = manifestOf(list);
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case ManifestOverLimit:
+            manifest.insert(manifest.lastIndexOf('}'), QByteArray(PackageLimits::kMaxManifestBytes, ' '));
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case SignatureOverLimit:
+            sig.append(QByteArray(PackageLimits::kMaxSignatureBytes, '\n'));
+            break;
+        case PackageOverLimit:
         case Truncated:
         case NotATar:
             break;
@@ -299,6 +321,8 @@ private slots:
         }
         if (tamper == Truncated)
             bytes.truncate(bytes.size() / 2);
+        if (tamper == PackageOverLimit) // a tar may end in any number of zero bytes
+            bytes.append(QByteArray(int(PackageLimits::kMaxPackageBytes - bytes.size() + 1), '\0'));
         if (tamper == NotATar)
             bytes = QByteArray(4096, 'z');
         QVERIFY(!bytes.isEmpty());

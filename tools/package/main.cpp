@@ -152,7 +152,7 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("cannot read %1").arg(parser.value(signatureOption)));
     } else {
         std::fprintf(stderr, "zq-make-package: warning: the package is not signed (no --sign or "
-                             "--signature); a unit whose policy requires signed packages refuses it\n");
+                             "--signature); a station whose policy requires signed packages refuses it\n");
     }
 
     const QByteArray package = PackageMaker::build(manifest, signature, files, error);
