@@ -31,7 +31,7 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
     const QString sigName = QString::fromLatin1(UpdatePackage::kSignatureName);
     MinisignSignature sig;
     QString error;
-    if (false)
+    if (sigText.size() > PackageLimits::kMaxSignatureBytes)
         return QStringLiteral("%1: %2 is larger than a signature may be (%3 bytes, at most %4)")
             .arg(name, sigName)
             .arg(sigText.size())
