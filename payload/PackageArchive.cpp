@@ -49,6 +49,7 @@ bool PackageArchive::read(const QByteArray &bytes, PackageArchive &out, QString 
         return false;
     }
     int count = 0;
+    qint64 total = 0; // the bytes of the files read so far
     for (;;) {
         archive_entry *entry = nullptr;
         const int r = archive_read_next_header(a.get(), &entry);
@@ -100,6 +101,21 @@ bool PackageArchive::read(const QByteArray &bytes, PackageArchive &out, QString 
                         .arg(quoted)
                         .arg(size)
                         .arg(PackageLimits::kMaxEntryBytes);
+            return false;
+        }
+        if (archive_entry_sparse_count(entry) > 0) {
+            error = QStringLiteral("entry %1 is a sparse file; a package holds plain files only")
+                        .arg(quoted);
+            return false;
+        }
+        // Each entry's bytes come out of the package, so together they can't
+        // be more than a package may hold.
+        total += qMax<la_int64_t>(size, 0);
+        if (total > PackageLimits::kMaxPackageBytes) {
+            error = QStringLiteral("entry %1 takes its files past %2 bytes, more than a package "
+                                   "may hold")
+                        .arg(quoted)
+                        .arg(PackageLimits::kMaxPackageBytes);
             return false;
         }
         QByteArray data(static_cast<int>(qMax<la_int64_t>(size, 0)), Qt::Uninitialized);

@@ -2,8 +2,8 @@
 // The files of an update package's tar, read in memory with libarchive. Every
 // entry is checked as it is met: a plain relative path (no absolute path, no
 // "..", no empty or "." part, no backslash or drive letter), a regular file or
-// a folder (no link, device, FIFO or socket), named once, within the sizes of
-// PackageLimits. Nothing is written to disk.
+// a folder (no link, device, FIFO, socket or sparse file), named once, within
+// the sizes of PackageLimits. Nothing is written to disk.
 #include <QByteArray>
 #include <QMap>
 #include <QSet>

@@ -46,6 +46,7 @@ enum Tamper {
     TooManyEntries,
     ManifestOverLimit,
     SignatureOverLimit,
+    SparseEntry,
 };
 
 bool runMinisign(const QStringList &args)
@@ -197,6 +198,7 @@ private slots:
         QTest::newRow("too many entries") << TooManyEntries << "u.zqpkg holds more than 512 entries";
         QTest::newRow("manifest over the size limit") << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be";
         QTest::newRow("signature over the size limit") << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be";
+        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file";
         QTest::newRow("unsigned, policy requires signatures") << UnsignedUnderPolicy << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy";
     }
     void hostile()
@@ -307,6 +309,10 @@ private slots:
             break;
         case SignatureOverLimit:
             sig.append(QByteArray(PackageLimits::kMaxSignatureBytes, '\n'));
+            break;
+        case SparseEntry:
+            list.append({ QStringLiteral("holes.bin"), QByteArray(512, 'h'), TarEntry::Sparse, QString(),
+                PackageLimits::kMaxEntryBytes });
             break;
         case PackageOverLimit:
         case Truncated:

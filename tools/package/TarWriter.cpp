@@ -45,6 +45,12 @@ QByteArray TarWriter::write(const QList<TarEntry> &entries, QString &error)
             archive_entry_set_perm(entry, 0644);
             archive_entry_set_size(entry, e.declaredSize >= 0 ? e.declaredSize : e.data.size());
             break;
+        case TarEntry::Sparse:
+            archive_entry_set_filetype(entry, AE_IFREG);
+            archive_entry_set_perm(entry, 0644);
+            archive_entry_set_size(entry, e.declaredSize);
+            archive_entry_sparse_add_entry(entry, 0, e.data.size());
+            break;
         case TarEntry::Folder:
             archive_entry_set_filetype(entry, AE_IFDIR);
             archive_entry_set_perm(entry, 0755);
@@ -72,7 +78,7 @@ QByteArray TarWriter::write(const QList<TarEntry> &entries, QString &error)
         if (archive_write_header(a, entry) != ARCHIVE_OK) {
             error = QString::fromUtf8(archive_error_string(a));
             ok = false;
-        } else if (e.type == TarEntry::File && !e.data.isEmpty()
+        } else if ((e.type == TarEntry::File || e.type == TarEntry::Sparse) && !e.data.isEmpty()
             && archive_write_data(a, e.data.constData(), size_t(e.data.size())) < 0) {
             error = QString::fromUtf8(archive_error_string(a));
             ok = false;

@@ -8,7 +8,9 @@
 #include <QString>
 
 struct TarEntry {
-    enum Type { File, Folder, Symlink, Hardlink, CharDevice, Fifo };
+    // Sparse: a file of declaredSize bytes whose data (at offset 0) is all
+    // that is stored; the rest is a hole that reads as zeros.
+    enum Type { File, Folder, Symlink, Hardlink, CharDevice, Fifo, Sparse };
     TarEntry() = default;
     TarEntry(const QString &p, const QByteArray &d = QByteArray(), Type t = File,
         const QString &target = QString(), qint64 size = -1)
