@@ -8,6 +8,7 @@
 #include "payload/TrustStore.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -42,7 +43,9 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
     if (!key)
         return QStringLiteral("%1: %2 is made with key %3, which is not trusted here (%4)")
             .arg(name, sigName, MinisignKey::idText(sig.keyId),
-                trust.keys().isEmpty() ? QStringLiteral("no trusted key was found; give one with --key")
+                trust.keys().isEmpty() ? QStringLiteral("no trusted key was found: put the signer's .pub file "
+                                                        "in %1/keys, or name it with --key")
+                                             .arg(QDir::toNativeSeparators(TrustStore::systemFolder()))
                                        : QStringLiteral("trusted keys: %1")
                                              .arg([&] {
                                                  QStringList ids;
