@@ -3,14 +3,19 @@
 // its version, signer or "unsigned" and files before a job starts; a package
 // that fails a check refused with its message and nothing changed; the last
 // one remembered; a job's dialog fed from the package; a package not made for
-// a job refused before the dialog opens.
+// a job refused before the dialog opens; a whole job from a signed package
+// against the simulated unit, the package and its signer in the history.
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
+#include "engine/RecordLog.h"
+#include "support/JobRig.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "window/MainWindow.h"
 
 #include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -206,6 +211,32 @@ private slots:
         QCOMPARE(images, 2);
         QVERIFY2(!firmware.isEmpty() && firmware != QStringLiteral("wrong bytes"), qPrintable(firmware));
         QVERIFY(!firmware.startsWith(folder)); // not the folder it was made from
+    }
+
+    // A whole job from the signed package (the program's folder holds no payload).
+    void wholeJobFromPackage()
+    {
+        if (signedPackage.isEmpty())
+            QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
+        const UpdateSource source = UpdateSource::open(signedPackage);
+        QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
+        QFile::remove(RecordLog::historyFile());
+        {
+            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder);
+            QVERIFY(rig.ready());
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+            QVERIFY(rig.log().contains(QStringLiteral("Update D.03a from signed.zqpkg, signed by key ") + keyId));
+            QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
+        }
+        QFile history(RecordLog::historyFile());
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(history.readAll().trimmed().split('\n').last()).object();
+        QCOMPARE(record[QStringLiteral("package")].toString(), signedPackage);
+        QCOMPARE(record[QStringLiteral("signer")].toString(), keyId);
+        QCOMPARE(record[QStringLiteral("signed")].toBool(), true);
+        QCOMPARE(record[QStringLiteral("packageSha256")].toString(), QString::fromLatin1(source.package.sha256));
+        QCOMPARE(record[QStringLiteral("result")].toString(), QStringLiteral("updated"));
     }
 
     // A package made for images only: the firmware job is refused before a dialog opens.
