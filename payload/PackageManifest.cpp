@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <cmath>
+
 bool PackageManifest::parse(const QByteArray &bytes, PackageManifest &manifest, QString &error)
 {
     QJsonParseError parseError {};
@@ -56,11 +58,13 @@ bool PackageManifest::parse(const QByteArray &bytes, PackageManifest &manifest, 
         const QJsonObject o = v.toObject();
         File f;
         f.path = o.value(QStringLiteral("path")).toString();
-        const QJsonValue size = o.value(QStringLiteral("size"));
-        f.size = static_cast<qint64>(size.toDouble(-1));
+        // A whole number of bytes, within what a double holds exactly (and
+        // far past any limit), before it is taken as an integer.
+        const double size = o.value(QStringLiteral("size")).toDouble(-1);
+        const bool whole = size >= 0 && size <= 9007199254740992.0 && size == std::floor(size);
+        f.size = whole ? static_cast<qint64>(size) : -1;
         const QString sha = o.value(QStringLiteral("sha256")).toString();
-        if (f.path.isEmpty() || !size.isDouble() || f.size < 0
-            || double(f.size) != size.toDouble() || !hex.match(sha).hasMatch()) {
+        if (f.path.isEmpty() || !whole || !hex.match(sha).hasMatch()) {
             error = QStringLiteral("has a file entry without a path, a whole size and a SHA-256 "
                                    "(entry %1)")
                         .arg(manifest.files.size() + 1);

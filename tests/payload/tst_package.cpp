@@ -47,6 +47,7 @@ enum Tamper {
     ManifestOverLimit,
     SignatureOverLimit,
     SparseEntry,
+    HugeSizeInManifest,
 };
 
 bool runMinisign(const QStringList &args)
@@ -198,6 +199,7 @@ private slots:
         QTest::newRow("too many entries") << TooManyEntries << "u.zqpkg holds more than 512 entries";
         QTest::newRow("manifest over the size limit") << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be";
         QTest::newRow("signature over the size limit") << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be";
+        QTest::newRow("size past any integer in the manifest") << HugeSizeInManifest << "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 (entry 1)";
         QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file";
         QTest::newRow("unsigned, policy requires signatures") << UnsignedUnderPolicy << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy";
     }
@@ -309,6 +311,10 @@ private slots:
             break;
         case SignatureOverLimit:
             sig.append(QByteArray(PackageLimits::kMaxSignatureBytes, '\n'));
+            break;
+        case HugeSizeInManifest:
+            manifest.replace(QByteArray("\"size\": ") + QByteArray::number(list.first().data.size()), "\"size\": 1e300");
+            sig = PackageMaker::sign(manifest, secretKey, error);
             break;
         case SparseEntry:
             list.append({ QStringLiteral("holes.bin"), QByteArray(512, 'h'), TarEntry::Sparse, QString(),
