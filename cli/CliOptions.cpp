@@ -122,6 +122,9 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         keyOption });
     parser.addPositionalArgument(
         QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
+    parser.addPositionalArgument(QStringLiteral("verify"),
+        QStringLiteral("verify FILE: check an update package and show it; send nothing."),
+        QStringLiteral("[verify FILE]"));
 
     if (!parser.parse(app.arguments())) {
         error = parser.errorText();
