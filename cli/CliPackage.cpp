@@ -27,13 +27,15 @@ CliPayload CliPackage::read(const CliOptions &options, SealedFile &firmware)
         if (!trustProblem(trust).isEmpty())
             p.problem = trustProblem(trust);
         else if (trust.requireSigned())
-            p.problem = QStringLiteral("the payload folder %1 is not a signed package, and the "
-                                       "policy %2 requires signed packages: give one with --package")
-                            .arg(options.payloadDir, trust.policyFile());
+            p.problem
+                = QStringLiteral("the payload folder %1 is not a signed package, and the "
+                                 "policy %2 requires signed packages: give one with --package")
+                      .arg(options.payloadDir, trust.policyFile());
         else
-            p.warnings.prepend(QStringLiteral("The payload folder %1 is not a signed package: nothing "
-                                              "shows that it is the update as released.")
-                                   .arg(options.payloadDir));
+            p.warnings.prepend(
+                QStringLiteral("The payload folder %1 is not a signed package: nothing "
+                               "shows that it is the update as released.")
+                    .arg(options.payloadDir));
         return p;
     }
 
@@ -83,7 +85,8 @@ UnitRecord::Update CliPackage::describe(const CliOptions &options, const CliPayl
     u.packageSha256 = payload.packageSha256;
     u.signer = payload.signer;
     if (options.mode == FirmwareAndImages)
-        u.firmware = { QStringLiteral("fw1.bin"), payload.packageHashes.value(QStringLiteral("fw1.bin")) };
+        u.firmware
+            = { QStringLiteral("fw1.bin"), payload.packageHashes.value(QStringLiteral("fw1.bin")) };
     if (options.mode != DeleteImages)
         for (const ImageRecord &image : payload.inputs.images)
             u.images.append({ image.fileName, payload.packageHashes.value(image.fileName) });
@@ -120,8 +123,9 @@ QString CliPackage::verify(const CliOptions &options)
     out += QStringLiteral("For:          %1\n").arg(m.modes.join(QStringLiteral(", ")));
     if (!m.unitVersion.isEmpty())
         out += QStringLiteral("Unit reports: %1 once it runs the update\n").arg(m.unitVersion);
-    out += package.isSigned ? QStringLiteral("Signed by:    key %1 (%2)\n").arg(package.signerId, package.signerKeyFile)
-                            : QStringLiteral("Signed by:    unsigned\n");
+    out += package.isSigned
+        ? QStringLiteral("Signed by:    key %1 (%2)\n").arg(package.signerId, package.signerKeyFile)
+        : QStringLiteral("Signed by:    unsigned\n");
     out += QStringLiteral("Files:\n");
     for (const PackageManifest::File &f : m.files)
         out += QStringLiteral("  %1  %2  %3\n")

@@ -91,15 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const QByteArray rest(reinterpret_cast<const char *>(data) + 1, static_cast<int>(size - 1));
     switch (data[0] & 3) {
-    case 1:
-        manifest(rest);
-        break;
-    case 2:
-        signature(rest);
-        break;
-    default:
-        package(rest);
-        break;
+    case 1: manifest(rest); break;
+    case 2: signature(rest); break;
+    default: package(rest); break;
     }
     return 0;
 }

@@ -21,9 +21,11 @@ bool MinisignKey::parse(const QByteArray &text, MinisignKey &key, QString &error
         error = QStringLiteral("holds no key line");
         return false;
     }
-    const auto decoded = QByteArray::fromBase64Encoding(line, QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded
+        = QByteArray::fromBase64Encoding(line, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() != 42) {
-        error = QStringLiteral("is not a minisign public key (the key line is not 42 bytes of base64)");
+        error = QStringLiteral(
+            "is not a minisign public key (the key line is not 42 bytes of base64)");
         return false;
     }
     const QByteArray &raw = decoded.decoded;

@@ -17,5 +17,8 @@ struct MinisignKey {
 
     // The key id as minisign prints it ("RWQ..." files show e.g. 3F1C0A5E9B2D4C77).
     static QString idText(const QByteArray &id);
-    QString idText() const { return idText(id); }
+    QString idText() const
+    {
+        return idText(id);
+    }
 };

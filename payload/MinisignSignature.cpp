@@ -7,7 +7,8 @@ namespace {
 
 QByteArray decode(const QByteArray &line, int size)
 {
-    const auto d = QByteArray::fromBase64Encoding(line.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto d
+        = QByteArray::fromBase64Encoding(line.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
     return d && d.decoded.size() == size ? d.decoded : QByteArray();
 }
 
@@ -19,7 +20,8 @@ bool sodiumReady()
 
 bool ed25519(const QByteArray &signature, const QByteArray &message, const QByteArray &publicKey)
 {
-    return crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature.constData()),
+    return crypto_sign_verify_detached(
+               reinterpret_cast<const unsigned char *>(signature.constData()),
                reinterpret_cast<const unsigned char *>(message.constData()),
                static_cast<unsigned long long>(message.size()),
                reinterpret_cast<const unsigned char *>(publicKey.constData()))

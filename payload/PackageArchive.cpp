@@ -9,7 +9,10 @@
 namespace {
 
 struct ArchiveCloser {
-    void operator()(archive *a) const { archive_read_free(a); }
+    void operator()(archive *a) const
+    {
+        archive_read_free(a);
+    }
 };
 
 QString archiveError(archive *a)
@@ -82,8 +85,9 @@ bool PackageArchive::read(const QByteArray &bytes, PackageArchive &out, QString 
             return false;
         }
         if (type != AE_IFREG && type != AE_IFDIR) {
-            error = QStringLiteral("entry %1 is a device, FIFO or socket; a package holds files only")
-                        .arg(quoted);
+            error
+                = QStringLiteral("entry %1 is a device, FIFO or socket; a package holds files only")
+                      .arg(quoted);
             return false;
         }
         if (out.files.contains(path) || out.folders.contains(path)) {
@@ -125,7 +129,8 @@ bool PackageArchive::read(const QByteArray &bytes, PackageArchive &out, QString 
                 a.get(), data.data() + got, static_cast<size_t>(data.size() - got));
             if (n <= 0) {
                 error = QStringLiteral("is damaged or truncated in entry %1 (%2)")
-                            .arg(quoted, n < 0 ? archiveError(a.get()) : QStringLiteral("it ends early"));
+                            .arg(quoted,
+                                n < 0 ? archiveError(a.get()) : QStringLiteral("it ends early"));
                 return false;
             }
             got += n;

@@ -19,7 +19,8 @@ bool PackageManifest::parse(const QByteArray &bytes, PackageManifest &manifest, 
     const QJsonValue format = root.value(QStringLiteral("format"));
     if (!format.isDouble() || format.toInt(-1) != kFormat) {
         error = QStringLiteral("has format %1; this program reads format %2")
-                    .arg(format.isDouble() ? QString::number(format.toDouble()) : QStringLiteral("(none)"))
+                    .arg(format.isDouble() ? QString::number(format.toDouble())
+                                           : QStringLiteral("(none)"))
                     .arg(kFormat);
         return false;
     }
@@ -29,8 +30,8 @@ bool PackageManifest::parse(const QByteArray &bytes, PackageManifest &manifest, 
         error = QStringLiteral("names no version");
         return false;
     }
-    manifest.created = QDateTime::fromString(
-        root.value(QStringLiteral("created")).toString(), Qt::ISODate);
+    manifest.created
+        = QDateTime::fromString(root.value(QStringLiteral("created")).toString(), Qt::ISODate);
     if (!manifest.created.isValid()) {
         error = QStringLiteral("has no valid \"created\" time");
         return false;

@@ -19,7 +19,10 @@ public:
     // Makes the file hold bytes; false with error set when it can't.
     bool create(const QByteArray &bytes, const QString &name, QString &error);
     // The path the bytes can be read from while this object lives.
-    QString path() const { return filePath; }
+    QString path() const
+    {
+        return filePath;
+    }
 
 private:
     struct Handle;

@@ -28,28 +28,38 @@ bool SealedFile::create(const QByteArray &bytes, const QString &name, QString &e
 #if defined(__linux__) && defined(MFD_ALLOW_SEALING)
     handle->fd = ::memfd_create(name.toUtf8().constData(), MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (handle->fd < 0) {
-        error = QStringLiteral("cannot hold %1 in memory (%2)").arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+        error = QStringLiteral("cannot hold %1 in memory (%2)")
+                    .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     qint64 written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(handle->fd, bytes.constData() + written, size_t(bytes.size() - written));
+        const ssize_t n
+            = ::write(handle->fd, bytes.constData() + written, size_t(bytes.size() - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            error = QStringLiteral("cannot hold %1 in memory (%2)").arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+            error = QStringLiteral("cannot hold %1 in memory (%2)")
+                        .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
         written += n;
     }
     // From here on the bytes can't change: not written, shrunk or grown.
-    if (::fcntl(handle->fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-        error = QStringLiteral("cannot seal %1 in memory (%2)").arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+    if (::fcntl(handle->fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL)
+        != 0) {
+        error = QStringLiteral("cannot seal %1 in memory (%2)")
+                    .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     filePath = QStringLiteral("/proc/self/fd/%1").arg(handle->fd);
-    return true;
-#else
+    QFile check(filePath);
+    if (check.open(QIODevice::ReadOnly) && check.size() == bytes.size())
+        return true;
+    // No /proc to reach it by (a bare container): a temporary file instead.
+    ::close(handle->fd);
+    handle->fd = -1;
+#endif
     handle->fallback = std::make_unique<QTemporaryFile>();
     if (!handle->fallback->open() || handle->fallback->write(bytes) != bytes.size()
         || !handle->fallback->flush()) {
@@ -58,5 +68,4 @@ bool SealedFile::create(const QByteArray &bytes, const QString &name, QString &e
     }
     filePath = handle->fallback->fileName();
     return true;
-#endif
 }

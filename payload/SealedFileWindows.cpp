@@ -14,7 +14,8 @@ SealedFile::~SealedFile() = default;
 bool SealedFile::create(const QByteArray &bytes, const QString &name, QString &error)
 {
     handle = std::make_unique<Handle>();
-    if (!handle->file.open() || handle->file.write(bytes) != bytes.size() || !handle->file.flush()) {
+    if (!handle->file.open() || handle->file.write(bytes) != bytes.size()
+        || !handle->file.flush()) {
         error = QStringLiteral("cannot hold %1 (%2)").arg(name, handle->file.errorString());
         return false;
     }

@@ -12,7 +12,8 @@
 QString TrustStore::systemFolder()
 {
 #ifdef Q_OS_WIN
-    const QString programData = qEnvironmentVariable("PROGRAMDATA", QStringLiteral("C:/ProgramData"));
+    const QString programData
+        = qEnvironmentVariable("PROGRAMDATA", QStringLiteral("C:/ProgramData"));
     return QDir::fromNativeSeparators(programData) + QStringLiteral("/zq-updater");
 #else
     return QStringLiteral("/etc/zq-updater");
@@ -81,7 +82,9 @@ void TrustStore::readPolicy(const QString &path)
     policyPath = path;
     if (!file.open(QIODevice::ReadOnly)) {
         mustBeSigned = true;
-        warnings << QStringLiteral("the policy %1 cannot be read (%2); signed packages are required").arg(path, file.errorString());
+        warnings << QStringLiteral(
+            "the policy %1 cannot be read (%2); signed packages are required")
+                        .arg(path, file.errorString());
         return;
     }
     const QByteArray bytes = file.read(PackageLimits::kMaxPolicyBytes + 1);
@@ -90,7 +93,9 @@ void TrustStore::readPolicy(const QString &path)
     if (bytes.size() > PackageLimits::kMaxPolicyBytes || error.error != QJsonParseError::NoError
         || !doc.isObject()) {
         mustBeSigned = true;
-        warnings << QStringLiteral("the policy %1 is not a JSON object; signed packages are required").arg(path);
+        warnings << QStringLiteral(
+            "the policy %1 is not a JSON object; signed packages are required")
+                        .arg(path);
         return;
     }
     mustBeSigned = doc.object().value(QStringLiteral("requireSigned")).toBool(false);

@@ -37,10 +37,22 @@ public:
     // The trusted key with this id, or nullptr.
     const MinisignKey *find(const QByteArray &id) const;
 
-    const QList<MinisignKey> &keys() const { return trusted; }
-    bool requireSigned() const { return mustBeSigned; }
-    QString policyFile() const { return policyPath; }
-    QStringList folders() const { return searched; }
+    const QList<MinisignKey> &keys() const
+    {
+        return trusted;
+    }
+    bool requireSigned() const
+    {
+        return mustBeSigned;
+    }
+    QString policyFile() const
+    {
+        return policyPath;
+    }
+    QStringList folders() const
+    {
+        return searched;
+    }
     QStringList problems; // a key file named with --key that is no key
     QStringList warnings; // a file in a keys folder that is no key, an unreadable policy
 

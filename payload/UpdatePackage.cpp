@@ -43,16 +43,16 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
     if (!key)
         return QStringLiteral("%1: %2 is made with key %3, which is not trusted here (%4)")
             .arg(name, sigName, MinisignKey::idText(sig.keyId),
-                trust.keys().isEmpty() ? QStringLiteral("no trusted key was found: put the signer's .pub file "
-                                                        "in %1/keys, or name it with --key")
-                                             .arg(QDir::toNativeSeparators(TrustStore::systemFolder()))
-                                       : QStringLiteral("trusted keys: %1")
-                                             .arg([&] {
-                                                 QStringList ids;
-                                                 for (const MinisignKey &k : trust.keys())
-                                                     ids << k.idText();
-                                                 return ids.join(QStringLiteral(", "));
-                                             }()));
+                trust.keys().isEmpty()
+                    ? QStringLiteral("no trusted key was found: put the signer's .pub file "
+                                     "in %1/keys, or name it with --key")
+                          .arg(QDir::toNativeSeparators(TrustStore::systemFolder()))
+                    : QStringLiteral("trusted keys: %1").arg([&] {
+                          QStringList ids;
+                          for (const MinisignKey &k : trust.keys())
+                              ids << k.idText();
+                          return ids.join(QStringLiteral(", "));
+                      }()));
     switch (sig.verify(manifest, *key)) {
     case MinisignSignature::Valid:
         p.isSigned = true;
@@ -63,8 +63,7 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
         return QStringLiteral("%1: the trusted comment of %2 was changed after signing")
             .arg(name, sigName);
     case MinisignSignature::WrongKey:
-    case MinisignSignature::BadSignature:
-        break;
+    case MinisignSignature::BadSignature: break;
     }
     const QString signedName = sig.signedFileName();
     if (!signedName.isEmpty() && signedName != QLatin1String(UpdatePackage::kManifestName))
@@ -80,12 +79,9 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
 QString UpdatePackage::modeName(int mode)
 {
     switch (mode) {
-    case FirmwareAndImages:
-        return QStringLiteral("firmware-and-images");
-    case ImagesOnly:
-        return QStringLiteral("images");
-    case DeleteImages:
-        return QStringLiteral("erase-images");
+    case FirmwareAndImages: return QStringLiteral("firmware-and-images");
+    case ImagesOnly: return QStringLiteral("images");
+    case DeleteImages: return QStringLiteral("erase-images");
     }
     return QString();
 }
@@ -117,7 +113,8 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
     return checked;
 }
 
-UpdatePackage UpdatePackage::check(const QByteArray &bytes, const QString &name, const TrustStore &trust)
+UpdatePackage UpdatePackage::check(
+    const QByteArray &bytes, const QString &name, const TrustStore &trust)
 {
     UpdatePackage p;
     p.path = name;
@@ -138,7 +135,8 @@ UpdatePackage UpdatePackage::check(const QByteArray &bytes, const QString &name,
     const QString manifestName = QString::fromLatin1(kManifestName);
     const QString sigName = QString::fromLatin1(kSignatureName);
     if (!archive.files.contains(manifestName)) {
-        p.problem = QStringLiteral("%1 holds no manifest.json: it is not an update package").arg(name);
+        p.problem
+            = QStringLiteral("%1 holds no manifest.json: it is not an update package").arg(name);
         return p;
     }
     const QByteArray manifestBytes = archive.files.take(manifestName);
@@ -154,7 +152,8 @@ UpdatePackage UpdatePackage::check(const QByteArray &bytes, const QString &name,
     // The signature first: nothing the manifest says counts before it is known
     // to be the one released.
     if (archive.files.contains(sigName)) {
-        const QString bad = checkSignature(manifestBytes, archive.files.take(sigName), trust, name, p);
+        const QString bad
+            = checkSignature(manifestBytes, archive.files.take(sigName), trust, name, p);
         if (!bad.isEmpty()) {
             p.problem = bad;
             return p;
@@ -178,7 +177,8 @@ UpdatePackage UpdatePackage::check(const QByteArray &bytes, const QString &name,
         const QString quoted = QLatin1Char('"') + f.path + QLatin1Char('"');
         const QString bad = PackageArchive::pathProblem(f.path);
         if (!bad.isEmpty()) {
-            p.problem = QStringLiteral("%1: manifest.json names %2, which %3").arg(name, quoted, bad);
+            p.problem
+                = QStringLiteral("%1: manifest.json names %2, which %3").arg(name, quoted, bad);
             return p;
         }
         if (f.path == manifestName || f.path == sigName) {
@@ -191,8 +191,9 @@ UpdatePackage UpdatePackage::check(const QByteArray &bytes, const QString &name,
             return p;
         }
         if (!archive.files.contains(f.path)) {
-            p.problem = QStringLiteral("%1: %2 is named in the manifest but missing from the package")
-                            .arg(name, quoted);
+            p.problem
+                = QStringLiteral("%1: %2 is named in the manifest but missing from the package")
+                      .arg(name, quoted);
             return p;
         }
         const QByteArray &data = archive.files[f.path];
@@ -235,7 +236,8 @@ UpdatePackage UpdatePackage::check(const QByteArray &bytes, const QString &name,
             missing.fileName = entry.fileName;
             missing.imageName = entry.imageName;
             missing.imageVersion = entry.imageVersion;
-            missing.problem = QStringLiteral("Image file %1 is missing from %2").arg(entry.fileName, name);
+            missing.problem
+                = QStringLiteral("Image file %1 is missing from %2").arg(entry.fileName, name);
             p.images << missing;
         }
         if (!p.images.last().problem.isEmpty())

@@ -42,7 +42,8 @@ struct UpdatePackage {
     // Opens and checks the package at path against trust.
     static UpdatePackage open(const QString &path, const TrustStore &trust);
     // The same for a package's bytes; name is used in messages.
-    static UpdatePackage check(const QByteArray &bytes, const QString &name, const TrustStore &trust);
+    static UpdatePackage check(
+        const QByteArray &bytes, const QString &name, const TrustStore &trust);
 
     // Why the package can't be used for mode (an UpdateMode): not one of the
     // manifest's modes, no usable fw1.bin, settings.json or image; empty when

@@ -1,9 +1,9 @@
 #include "window/UpdateSource.h"
 
+#include "engine/UpdateMode.h"
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
 #include "payload/TrustStore.h"
-#include "engine/UpdateMode.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -69,7 +69,8 @@ QString UpdateSource::summary() const
         for (const SettingsImage &image : settings.images)
             files << image.fileName;
         return QStringLiteral("Update %1 from the folder %2\nunsigned\nFiles: %3")
-            .arg(settings.version, QDir::toNativeSeparators(path), files.join(QStringLiteral(", ")));
+            .arg(
+                settings.version, QDir::toNativeSeparators(path), files.join(QStringLiteral(", ")));
     }
     QStringList files;
     for (const PackageManifest::File &f : package.manifest.files)

@@ -31,7 +31,10 @@ struct UpdateSource {
     // included: a folder is refused when signatures are required).
     QString problemFor(int mode) const;
     // The folder files are read from (a folder source); empty for a package.
-    QString folder() const { return isPackage ? QString() : path; }
+    QString folder() const
+    {
+        return isPackage ? QString() : path;
+    }
     // For the main window: the update's version, its signer (or "unsigned")
     // and its files, a line each.
     QString summary() const;

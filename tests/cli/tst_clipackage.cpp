@@ -20,7 +20,8 @@ constexpr int kJobMs = 120000;
 QJsonObject readJson(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
+                                       : QJsonObject();
 }
 
 bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
@@ -62,7 +63,8 @@ struct Sim {
     {
         report = dir + QStringLiteral("/sim-report.json");
         p.start(QStringLiteral(ZQ_UNIT_SIM),
-            { "--units", "1", "--payload", dir, "--report", report, "--restart-ms", "20", "--erase-ms", "300" });
+            { "--units", "1", "--payload", dir, "--report", report, "--restart-ms", "20",
+                "--erase-ms", "300" });
         QDeadlineTimer deadline(30000);
         while (paths.isEmpty() && !deadline.hasExpired()) {
             if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
@@ -89,20 +91,26 @@ class TestCliPackage : public QObject
     QTemporaryDir tmp;
     QString payload, package, publicKey, otherPublic, keyId;
 
-    QString path(const char *name) const { return tmp.filePath(QString::fromLatin1(name)); }
+    QString path(const char *name) const
+    {
+        return tmp.filePath(QString::fromLatin1(name));
+    }
 
 private slots:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
-            QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs it)");
+            QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
+                  "it)");
         QVERIFY(tmp.isValid());
         payload = path("payload");
         package = path("update.zqpkg");
         publicKey = path("service.pub");
         otherPublic = path("other.pub");
-        QVERIFY(run(QStringLiteral("minisign"), { "-G", "-W", "-p", publicKey, "-s", path("service.key") }));
-        QVERIFY(run(QStringLiteral("minisign"), { "-G", "-W", "-p", otherPublic, "-s", path("other.key") }));
+        QVERIFY(run(QStringLiteral("minisign"),
+            { "-G", "-W", "-p", publicKey, "-s", path("service.key") }));
+        QVERIFY(run(QStringLiteral("minisign"),
+            { "-G", "-W", "-p", otherPublic, "-s", path("other.key") }));
         keyId = QString::fromLatin1(readFile(publicKey).split('\n').first().split(' ').last());
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload }));
         QByteArray out;
@@ -115,14 +123,17 @@ private slots:
     void reproducible()
     {
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--write-manifest", path("manifest.json"), "--created", "2026-12-08T09:00:00Z", payload }));
-        QVERIFY(run(QStringLiteral("minisign"), { "-S", "-s", path("service.key"), "-m", path("manifest.json") }));
+            { "--write-manifest", path("manifest.json"), "--created", "2026-12-08T09:00:00Z",
+                payload }));
+        QVERIFY(run(QStringLiteral("minisign"),
+            { "-S", "-s", path("service.key"), "-m", path("manifest.json") }));
         // Once with the folder named from its parent: the same names inside.
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
             { "--manifest", path("manifest.json"), "--signature", path("manifest.json.minisig"),
                 payload, path("a.zqpkg") }));
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--manifest", "manifest.json", "--signature", "manifest.json.minisig", "payload", "b.zqpkg" },
+            { "--manifest", "manifest.json", "--signature", "manifest.json.minisig", "payload",
+                "b.zqpkg" },
             nullptr, nullptr, tmp.path()));
         QCOMPARE(readFile(path("a.zqpkg")), readFile(path("b.zqpkg")));
         QVERIFY(readFile(path("a.zqpkg")).size() > 900000);
@@ -183,11 +194,16 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("says");
-        QTest::newRow("one byte changed in fw1.bin") << "flip" << "\"fw1.bin\" differs from the manifest";
-        QTest::newRow("untrusted key") << "other key" << "which is not trusted here";
-        QTest::newRow("no trusted key at all") << "no key" << "no trusted key was found";
-        QTest::newRow("key file is no key") << "junk key" << "is not a minisign public key";
-        QTest::newRow("verify a changed package") << "verify flip" << "\"fw1.bin\" differs from the manifest";
+        QTest::newRow("one byte changed in fw1.bin") << "flip"
+                                                     << "\"fw1.bin\" differs from the manifest";
+        QTest::newRow("untrusted key") << "other key"
+                                       << "which is not trusted here";
+        QTest::newRow("no trusted key at all") << "no key"
+                                               << "no trusted key was found";
+        QTest::newRow("key file is no key") << "junk key"
+                                            << "is not a minisign public key";
+        QTest::newRow("verify a changed package") << "verify flip"
+                                                  << "\"fw1.bin\" differs from the manifest";
     }
     void refused()
     {
@@ -203,7 +219,9 @@ private slots:
         const QString spoilt = path("spoilt.zqpkg");
         QVERIFY(writeFile(spoilt, bytes));
         QVERIFY(writeFile(path("junk.pub"), "untrusted comment: none\nnot base64 at all\n"));
-        const QString key = how == "other key" ? otherPublic : how == "junk key" ? path("junk.pub") : publicKey;
+        const QString key = how == "other key" ? otherPublic
+            : how == "junk key"                ? path("junk.pub")
+                                               : publicKey;
         Sim sim;
         QVERIFY(sim.start(payload));
         const QString report = path("refused.json");

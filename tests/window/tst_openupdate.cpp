@@ -70,12 +70,16 @@ class TestOpenUpdate : public QObject
         QString error;
         if (!PackageMaker::collect(folder, files, error))
             return QString();
-        const QByteArray manifest = PackageMaker::describe(files, QStringLiteral("D.03a"),
-            QDateTime::currentDateTimeUtc(), modes, QString()).toJson();
-        const QByteArray sig = signature.isEmpty() ? QByteArray()
-                                                   : PackageMaker::sign(manifest, QString::fromLatin1(signature), error);
+        const QByteArray manifest = PackageMaker::describe(
+            files, QStringLiteral("D.03a"), QDateTime::currentDateTimeUtc(), modes, QString())
+                                        .toJson();
+        const QByteArray sig = signature.isEmpty()
+            ? QByteArray()
+            : PackageMaker::sign(manifest, QString::fromLatin1(signature), error);
         const QString path = tmp.filePath(QString::fromLatin1(name));
-        return PayloadWriter::writeFile(path, PackageMaker::build(manifest, sig, files, error)) ? path : QString();
+        return PayloadWriter::writeFile(path, PackageMaker::build(manifest, sig, files, error))
+            ? path
+            : QString();
     }
 
 private slots:
@@ -113,7 +117,8 @@ private slots:
         const QByteArray keyText = key.readAll();
         keyId = QString::fromLatin1(keyText.split('\n').first().split(' ').last());
         QVERIFY(TestSupport::writeAppFile(QStringLiteral("keys/kit.pub"), keyText));
-        signedPackage = make("signed.zqpkg", tmp.filePath(QStringLiteral("kit.key")).toUtf8(), both);
+        signedPackage
+            = make("signed.zqpkg", tmp.filePath(QStringLiteral("kit.key")).toUtf8(), both);
         QVERIFY(!signedPackage.isEmpty());
     }
 
@@ -127,9 +132,16 @@ private slots:
     {
         QTest::addColumn<QString>("which");
         QTest::addColumn<QStringList>("shown");
-        QTest::newRow("signed package") << "signed" << QStringList { "Update D.03a from signed.zqpkg", "Signed by key", "Files: fw1.bin, icon_220x165.c, settings.json, splash_340x230.c" };
-        QTest::newRow("unsigned package") << "unsigned" << QStringList { "Update D.03a from unsigned.zqpkg", "\nunsigned\n" };
-        QTest::newRow("payload folder") << "folder" << QStringList { "from the folder", "\nunsigned\n", "Files: fw1.bin, settings.json, splash_340x230.c, icon_220x165.c" };
+        QTest::newRow("signed package")
+            << "signed"
+            << QStringList { "Update D.03a from signed.zqpkg", "Signed by key",
+                   "Files: fw1.bin, icon_220x165.c, settings.json, splash_340x230.c" };
+        QTest::newRow("unsigned package")
+            << "unsigned" << QStringList { "Update D.03a from unsigned.zqpkg", "\nunsigned\n" };
+        QTest::newRow("payload folder")
+            << "folder"
+            << QStringList { "from the folder", "\nunsigned\n",
+                   "Files: fw1.bin, settings.json, splash_340x230.c, icon_220x165.c" };
     }
     void shows()
     {
@@ -137,7 +149,9 @@ private slots:
         QFETCH(QStringList, shown);
         if (which == "signed" && signedPackage.isEmpty())
             QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
-        const QString path = which == "signed" ? signedPackage : which == "unsigned" ? unsignedPackage : folder;
+        const QString path = which == "signed" ? signedPackage
+            : which == "unsigned"              ? unsignedPackage
+                                               : folder;
         MainWindow window;
         const QString before = window.loadedText();
         QVERIFY(before.contains(QStringLiteral("from the folder"))); // the program's folder
@@ -163,7 +177,8 @@ private slots:
         bool opened = true;
         const QString message = answerModal([&] { opened = window.openUpdate(spoilt); });
         QVERIFY(!opened);
-        QVERIFY2(message.contains(QStringLiteral("spoilt.zqpkg: \"fw1.bin\" differs from the manifest")),
+        QVERIFY2(
+            message.contains(QStringLiteral("spoilt.zqpkg: \"fw1.bin\" differs from the manifest")),
             qPrintable(message));
         QCOMPARE(window.loadedText(), shown);
         QCOMPARE(window.opened()->path, QFileInfo(unsignedPackage).absoluteFilePath());
@@ -201,15 +216,18 @@ private slots:
             images = d->images.size();
             firmware = d->sequencer.inputs.firmwarePath;
             QFile f(firmware);
-            if (!f.open(QIODevice::ReadOnly) || f.readAll() != PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3))
+            if (!f.open(QIODevice::ReadOnly)
+                || f.readAll() != PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3))
                 firmware = QStringLiteral("wrong bytes");
             d->reject();
         });
         poll.start(10);
-        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
         poll.stop();
         QCOMPARE(images, 2);
-        QVERIFY2(!firmware.isEmpty() && firmware != QStringLiteral("wrong bytes"), qPrintable(firmware));
+        QVERIFY2(
+            !firmware.isEmpty() && firmware != QStringLiteral("wrong bytes"), qPrintable(firmware));
         QVERIFY(!firmware.startsWith(folder)); // not the folder it was made from
     }
 
@@ -226,16 +244,19 @@ private slots:
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
-            QVERIFY(rig.log().contains(QStringLiteral("Update D.03a from signed.zqpkg, signed by key ") + keyId));
+            QVERIFY(rig.log().contains(
+                QStringLiteral("Update D.03a from signed.zqpkg, signed by key ") + keyId));
             QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
         }
         QFile history(RecordLog::historyFile());
         QVERIFY(history.open(QIODevice::ReadOnly));
-        const QJsonObject record = QJsonDocument::fromJson(history.readAll().trimmed().split('\n').last()).object();
+        const QJsonObject record
+            = QJsonDocument::fromJson(history.readAll().trimmed().split('\n').last()).object();
         QCOMPARE(record[QStringLiteral("package")].toString(), signedPackage);
         QCOMPARE(record[QStringLiteral("signer")].toString(), keyId);
         QCOMPARE(record[QStringLiteral("signed")].toBool(), true);
-        QCOMPARE(record[QStringLiteral("packageSha256")].toString(), QString::fromLatin1(source.package.sha256));
+        QCOMPARE(record[QStringLiteral("packageSha256")].toString(),
+            QString::fromLatin1(source.package.sha256));
         QCOMPARE(record[QStringLiteral("result")].toString(), QStringLiteral("updated"));
     }
 
@@ -246,10 +267,14 @@ private slots:
         QVERIFY(window.openUpdate(imagesOnly));
         QWidget *seen = nullptr;
         const QString message = answerModal(
-            [&] { QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton); },
+            [&] {
+                QTest::mouseClick(
+                    window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+            },
             &seen);
         QVERIFY(!seen);
-        QVERIFY2(message.contains(QStringLiteral("images.zqpkg is for images, not for firmware-and-images")),
+        QVERIFY2(message.contains(
+                     QStringLiteral("images.zqpkg is for images, not for firmware-and-images")),
             qPrintable(message));
     }
 };

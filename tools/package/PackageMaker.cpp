@@ -17,7 +17,8 @@ bool PackageMaker::collect(const QString &dir, QList<TarEntry> &files, QString &
         error = QStringLiteral("%1 is not a folder").arg(dir);
         return false;
     }
-    QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+    QDirIterator it(root.path(),
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
         QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -68,7 +69,8 @@ QByteArray PackageMaker::sign(
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("manifest.json"));
     QFile file(path);
-    if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(manifest) != manifest.size()) {
+    if (!dir.isValid() || !file.open(QIODevice::WriteOnly)
+        || file.write(manifest) != manifest.size()) {
         error = QStringLiteral("cannot write the manifest to sign (%1)").arg(file.errorString());
         return QByteArray();
     }
@@ -76,13 +78,15 @@ QByteArray PackageMaker::sign(
     QProcess minisign;
     minisign.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     minisign.setInputChannelMode(QProcess::ForwardedInputChannel);
-    QStringList args { QStringLiteral("-S"), QStringLiteral("-s"), secretKey, QStringLiteral("-m"), path };
+    QStringList args { QStringLiteral("-S"), QStringLiteral("-s"), secretKey, QStringLiteral("-m"),
+        path };
     if (legacy)
         args << QStringLiteral("-l");
     minisign.start(QStringLiteral("minisign"), args);
     if (!minisign.waitForStarted()) {
-        error = QStringLiteral("cannot run minisign (%1): install it (Debian: apt install minisign)")
-                    .arg(minisign.errorString());
+        error
+            = QStringLiteral("cannot run minisign (%1): install it (Debian: apt install minisign)")
+                  .arg(minisign.errorString());
         return QByteArray();
     }
     minisign.waitForFinished(-1);

@@ -23,8 +23,8 @@ PackageManifest describe(const QList<TarEntry> &files, const QString &version,
 // in a temporary folder (minisign asks for the key's password, if it has one,
 // on this program's terminal). Empty with error set when minisign fails.
 // legacy: minisign's older form (-l), Ed25519 over the manifest itself.
-QByteArray sign(const QByteArray &manifest, const QString &secretKey, QString &error,
-    bool legacy = false);
+QByteArray sign(
+    const QByteArray &manifest, const QString &secretKey, QString &error, bool legacy = false);
 
 // The package: manifest.json, its signature (when not empty), then files.
 QByteArray build(const QByteArray &manifest, const QByteArray &signature,

@@ -48,7 +48,8 @@ int main(int argc, char *argv[])
         "update-D.03a.zqpkg"));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The payload folder."));
-    parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The package to write."));
+    parser.addPositionalArgument(
+        QStringLiteral("PACKAGE"), QStringLiteral("The package to write."));
     const QCommandLineOption signOption(QStringLiteral("sign"),
         QStringLiteral("Sign with this minisign secret key (runs minisign -S -s KEY)."),
         QStringLiteral("key"));
@@ -56,7 +57,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Use this manifest (made with --write-manifest) instead of making one."),
         QStringLiteral("file"));
     const QCommandLineOption signatureOption(QStringLiteral("signature"),
-        QStringLiteral("The manifest's minisign signature, made elsewhere."), QStringLiteral("file"));
+        QStringLiteral("The manifest's minisign signature, made elsewhere."),
+        QStringLiteral("file"));
     const QCommandLineOption writeManifestOption(QStringLiteral("write-manifest"),
         QStringLiteral("Write the manifest to this file and stop (to sign it elsewhere)."),
         QStringLiteral("file"));
@@ -80,8 +82,9 @@ int main(int argc, char *argv[])
     const QStringList args = parser.positionalArguments();
     const bool manifestOnly = parser.isSet(writeManifestOption);
     if (args.size() != (manifestOnly ? 1 : 2))
-        return fail(QStringLiteral("give the payload folder%1; see --help")
-                        .arg(manifestOnly ? QString() : QStringLiteral(" and the package to write")));
+        return fail(
+            QStringLiteral("give the payload folder%1; see --help")
+                .arg(manifestOnly ? QString() : QStringLiteral(" and the package to write")));
     if (parser.isSet(signOption) && parser.isSet(signatureOption))
         return fail(QStringLiteral("--sign and --signature both give the signature: use one"));
 
@@ -97,8 +100,8 @@ int main(int argc, char *argv[])
         PackageManifest given;
         if (!PackageManifest::parse(manifest, given, error))
             return fail(QStringLiteral("%1 %2").arg(parser.value(manifestOption), error));
-        const PackageManifest actual = PackageMaker::describe(files, given.version, given.created,
-            given.modes, given.unitVersion);
+        const PackageManifest actual = PackageMaker::describe(
+            files, given.version, given.created, given.modes, given.unitVersion);
         if (actual.toJson() != given.toJson())
             return fail(QStringLiteral("%1 does not describe the files in %2 (a file was changed, "
                                        "added or removed since it was made)")
@@ -106,7 +109,8 @@ int main(int argc, char *argv[])
     } else {
         QString version = parser.value(versionOption);
         if (version.isEmpty()) {
-            const Settings settings = Settings::read(QDir(args[0]).filePath(QStringLiteral("settings.json")));
+            const Settings settings
+                = Settings::read(QDir(args[0]).filePath(QStringLiteral("settings.json")));
             version = settings.problem.isEmpty() ? settings.version : QString();
         }
         if (version.isEmpty())
@@ -116,28 +120,35 @@ int main(int argc, char *argv[])
         if (parser.isSet(createdOption))
             created = QDateTime::fromString(parser.value(createdOption), Qt::ISODate);
         else if (qEnvironmentVariableIsSet("SOURCE_DATE_EPOCH"))
-            created = QDateTime::fromSecsSinceEpoch(qEnvironmentVariable("SOURCE_DATE_EPOCH").toLongLong()).toUTC();
+            created = QDateTime::fromSecsSinceEpoch(
+                qEnvironmentVariable("SOURCE_DATE_EPOCH").toLongLong())
+                          .toUTC();
         if (!created.isValid())
-            return fail(QStringLiteral("--created wants an ISO 8601 time, like 2026-12-08T09:00:00Z"));
+            return fail(
+                QStringLiteral("--created wants an ISO 8601 time, like 2026-12-08T09:00:00Z"));
         created = created.toUTC();
-        created.setTime(QTime(created.time().hour(), created.time().minute(), created.time().second()));
+        created.setTime(
+            QTime(created.time().hour(), created.time().minute(), created.time().second()));
         QStringList modes = parser.value(modesOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
         const bool hasFirmware = std::any_of(files.cbegin(), files.cend(),
             [](const TarEntry &e) { return e.path == QLatin1String("fw1.bin"); });
         if (modes.isEmpty())
-            modes = hasFirmware ? QStringList { QStringLiteral("firmware-and-images"), QStringLiteral("images") }
-                                : QStringList { QStringLiteral("images") };
+            modes = hasFirmware
+                ? QStringList { QStringLiteral("firmware-and-images"), QStringLiteral("images") }
+                : QStringList { QStringLiteral("images") };
         for (const QString &m : modes)
             if (m != QLatin1String("firmware-and-images") && m != QLatin1String("images")
                 && m != QLatin1String("erase-images"))
                 return fail(QStringLiteral("unknown mode %1").arg(m));
-        manifest = PackageMaker::describe(files, version, created, modes,
-            parser.value(unitVersionOption)).toJson();
+        manifest = PackageMaker::describe(
+            files, version, created, modes, parser.value(unitVersionOption))
+                       .toJson();
     }
 
     if (manifestOnly) {
         QSaveFile out(parser.value(writeManifestOption));
-        if (!out.open(QIODevice::WriteOnly) || out.write(manifest) != manifest.size() || !out.commit())
+        if (!out.open(QIODevice::WriteOnly) || out.write(manifest) != manifest.size()
+            || !out.commit())
             return fail(QStringLiteral("cannot write %1").arg(parser.value(writeManifestOption)));
         return 0;
     }
@@ -151,8 +162,9 @@ int main(int argc, char *argv[])
         if (!readFile(parser.value(signatureOption), signature))
             return fail(QStringLiteral("cannot read %1").arg(parser.value(signatureOption)));
     } else {
-        std::fprintf(stderr, "zq-make-package: warning: the package is not signed (no --sign or "
-                             "--signature); a station whose policy requires signed packages refuses it\n");
+        std::fprintf(stderr,
+            "zq-make-package: warning: the package is not signed (no --sign or "
+            "--signature); a station whose policy requires signed packages refuses it\n");
     }
 
     const QByteArray package = PackageMaker::build(manifest, signature, files, error);
