@@ -17,9 +17,13 @@ UpdateSource UpdateSource::programFolder()
 
 UpdateSource UpdateSource::open(const QString &path)
 {
+    return open(path, TrustStore::standard({}));
+}
+
+UpdateSource UpdateSource::open(const QString &path, const TrustStore &trust)
+{
     UpdateSource s;
     s.path = QFileInfo(path).absoluteFilePath();
-    const TrustStore trust = TrustStore::standard({});
     s.requireSigned = trust.requireSigned();
     s.policyFile = trust.policyFile();
     s.warnings = trust.warnings;

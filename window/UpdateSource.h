@@ -10,6 +10,7 @@
 #include <memory>
 
 class SealedFile;
+class TrustStore;
 
 struct UpdateSource {
     QString path; // the package file or the folder
@@ -26,6 +27,8 @@ struct UpdateSource {
     // Opens path: a .zqpkg file (or any file) as a package, a folder as a
     // payload folder. Package checks use the standard trusted keys.
     static UpdateSource open(const QString &path);
+    // The same with the given keys and policy.
+    static UpdateSource open(const QString &path, const TrustStore &trust);
 
     // Why a job of mode can't run from it; empty when it can (the policy
     // included: a folder is refused when signatures are required).

@@ -8,6 +8,8 @@
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
 #include "engine/RecordLog.h"
+#include "engine/UpdateMode.h"
+#include "payload/TrustStore.h"
 #include "support/JobRig.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
@@ -258,6 +260,37 @@ private slots:
         QCOMPARE(record[QStringLiteral("packageSha256")].toString(),
             QString::fromLatin1(source.package.sha256));
         QCOMPARE(record[QStringLiteral("result")].toString(), QStringLiteral("updated"));
+    }
+
+    // A policy that requires signatures: a folder and an unsigned package are
+    // refused (erasing needs no payload), a signed package is taken.
+    void policyRequiresSignatures()
+    {
+        QVERIFY(PayloadWriter::writeFile(
+            tmp.filePath(QStringLiteral("policy.json")), "{\"requireSigned\": true}"));
+        TrustStore trust;
+        trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
+        const UpdateSource fromFolder = UpdateSource::open(folder, trust);
+        QVERIFY(fromFolder.problem.isEmpty());
+        QVERIFY2(fromFolder.problemFor(FirmwareAndImages)
+                     .contains(QStringLiteral("requires signed packages")),
+            qPrintable(fromFolder.problemFor(FirmwareAndImages)));
+        QVERIFY(
+            fromFolder.problemFor(ImagesOnly).contains(QStringLiteral("requires signed packages")));
+        QCOMPARE(fromFolder.problemFor(DeleteImages), QString());
+        const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
+        QVERIFY2(unsignedOne.problem.contains(QStringLiteral("requires signed packages")),
+            qPrintable(unsignedOne.problem));
+        if (signedPackage.isEmpty())
+            return;
+        trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
+        const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
+        QCOMPARE(signedOne.problemFor(FirmwareAndImages), QString());
+        // Without the policy a folder is taken, with a warning.
+        const UpdateSource free = UpdateSource::open(folder, TrustStore());
+        QCOMPARE(free.problemFor(FirmwareAndImages), QString());
+        QVERIFY(free.warnings.join(QLatin1Char(' '))
+                    .contains(QStringLiteral("is not a signed package")));
     }
 
     // A package made for images only: the firmware job is refused before a dialog opens.
