@@ -11,8 +11,7 @@
 
 UpdateSource UpdateSource::programFolder()
 {
-    UpdateSource s = open(QCoreApplication::applicationDirPath());
-    return s;
+    return open(QCoreApplication::applicationDirPath());
 }
 
 UpdateSource UpdateSource::open(const QString &path)
