@@ -37,7 +37,10 @@ CliJob::CliJob(const CliOptions &opts, const CliPayload &payload,
     report.toolVersion = QCoreApplication::applicationVersion();
     report.mode = CliOptions::modeName(opts.mode);
     report.updateVersion = payload.updateVersion;
-    report.payloadDir = opts.payloadDir;
+    report.payloadDir = opts.packageFile.isEmpty() ? opts.payloadDir : QString();
+    report.package = payload.packageFile;
+    report.packageSha256 = payload.packageSha256;
+    report.signer = payload.signer;
     timer.setInterval(Timeouts::kTickMs);
     connect(&timer, &QTimer::timeout, this, &CliJob::tick);
     for (const QString &warning : payload.warnings)

@@ -34,6 +34,13 @@ shows them), or a station file naming slots (--station FILE):
   { "slots": [ { "name": "A", "serial": "A10K1234" },
                { "name": "B", "location": "pci-0000:00:14.0-usb-0:2.1:1.0-port0" } ] }
 
+Update packages: --package FILE sends a signed package (NAME.zqpkg, made with
+zq-make-package) instead of a folder; "zq-update verify FILE" shows its
+manifest and signer and checks it, sending nothing (exit 0 or 2). Trusted keys:
+--key FILE, keys/ beside the program, /etc/zq-updater/keys and the user's
+configuration folder (zq-updater/keys). A package or folder that is not signed
+is used with a warning, unless /etc/zq-updater/policy.json requires signatures.
+
 zq-update list [--json] shows every serial port: its stable names, maker,
 VID:PID, serial number, USB location, latency timer, whether it is taken and,
 for a port that can't be opened, why.
@@ -51,6 +58,8 @@ Examples:
       firmware and images on every FTDI adapter's unit, the outcome also in update.json
   zq-update --mode images --port /dev/ttyUSB0,/dev/ttyUSB1 --payload /media/update
   zq-update --check --payload /media/update     (exit 0: the payload can be used)
+  zq-update --package /media/update-D.03a.zqpkg --report update.json
+  zq-update verify /media/update-D.03a.zqpkg
   zq-update --watch --station station.json --payload /media/update --log units.jsonl)";
 
 } // namespace
@@ -101,10 +110,21 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
                        "standard error)."));
     const QCommandLineOption watchOption(QStringLiteral("watch"),
         QStringLiteral("Run until Ctrl-C or SIGTERM, updating each unit that is plugged in."));
+    const QCommandLineOption packageOption(QStringLiteral("package"),
+        QStringLiteral("An update package (NAME.zqpkg) to send instead of a payload folder."),
+        QStringLiteral("file"));
+    const QCommandLineOption keyOption(QStringLiteral("key"),
+        QStringLiteral("A trusted minisign public key (.pub), besides those in the keys folders; "
+                       "repeatable."),
+        QStringLiteral("file"));
     parser.addOptions({ modeOption, portOption, payloadOption, reportOption, quietOption,
-        checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption });
+        checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption, packageOption,
+        keyOption });
     parser.addPositionalArgument(
         QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
+    parser.addPositionalArgument(QStringLiteral("verify"),
+        QStringLiteral("verify FILE: check an update package and show it; send nothing."),
+        QStringLiteral("[verify FILE]"));
 
     if (!parser.parse(app.arguments())) {
         error = parser.errorText();
@@ -118,6 +138,15 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     list = !positional.isEmpty() && positional.first() == QLatin1String("list");
     if (list)
         positional.removeFirst();
+    verify = !list && !positional.isEmpty() && positional.first() == QLatin1String("verify");
+    if (verify) {
+        positional.removeFirst();
+        if (positional.isEmpty()) {
+            error = QStringLiteral("verify wants the package: zq-update verify FILE");
+            return false;
+        }
+        packageFile = positional.takeFirst();
+    }
     json = parser.isSet(jsonOption);
     if (json && !list) {
         error = QStringLiteral("--json goes with list");
@@ -161,6 +190,17 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     stationFile = parser.value(stationOption);
     events = parser.isSet(eventsOption);
     watch = parser.isSet(watchOption);
+    if (parser.isSet(packageOption)) {
+        if (verify || parser.isSet(payloadOption)) {
+            error = QStringLiteral("--package and %1 both name the payload: use one")
+                        .arg(verify ? QStringLiteral("verify") : QStringLiteral("--payload"));
+            return false;
+        }
+        packageFile = parser.value(packageOption);
+    }
+    if (!packageFile.isEmpty())
+        packageFile = QDir(packageFile).absolutePath();
+    keyFiles = parser.values(keyOption);
     if (!stationFile.isEmpty() && parser.isSet(portOption)) {
         error = QStringLiteral("--station and --port both name ports: use one");
         return false;

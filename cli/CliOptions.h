@@ -22,6 +22,9 @@ struct CliOptions {
     QString stationFile; // --station: the slots, by adapter
     bool events = false; // JSON event lines on standard output
     bool watch = false; // hands-free: run until Ctrl-C or SIGTERM
+    QString packageFile; // --package (or "verify FILE"): an update package instead of a folder
+    QStringList keyFiles; // --key: trusted public keys besides the standard folders
+    bool verify = false; // "verify FILE": check the package, send nothing
 
     // Reads the application's arguments. --help and --version print and exit
     // the program with status 0; anything else wrong returns false with error

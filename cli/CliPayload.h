@@ -4,6 +4,7 @@
 // the mode: checked before any port is opened.
 #include "engine/Sequencer.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,11 @@ struct CliPayload {
     QString updateVersion; // settings.json's "Version"
     QStringList warnings; // for the job log: images that will not be sent, ...
     QString problem; // why nothing can start in this mode; empty when usable
+    // From an update package (--package); empty for a folder.
+    QString packageFile;
+    QString packageSha256; // hex
+    QString signer; // the key id that signed it; empty when unsigned
+    QHash<QString, QString> packageHashes; // path -> SHA-256 (hex) of each file in it
 
     // Reads the payload in dir for mode; never fails (problem says what is wrong).
     static CliPayload read(const QString &dir, int mode);

@@ -37,6 +37,9 @@ public:
     QString mode; // the --mode value
     QString updateVersion; // settings.json's "Version"
     QString payloadDir;
+    QString package; // --package; empty for a folder
+    QString packageSha256; // hex
+    QString signer; // the key id that signed the package; empty when unsigned
     QDateTime started;
     QDateTime ended;
     bool interrupted = false;

@@ -6,6 +6,7 @@
 #include "CliEvents.h"
 #include "CliJob.h"
 #include "CliList.h"
+#include "CliPackage.h"
 #include "CliOptions.h"
 #include "CliPayload.h"
 #include "CliReport.h"
@@ -17,6 +18,7 @@
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
 #include "engine/UnitRecord.h"
+#include "payload/SealedFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -46,7 +48,8 @@ int refuse(const CliOptions &options, const CliEvents &events, const QString &me
         CliReport report;
         report.toolVersion = QCoreApplication::applicationVersion();
         report.mode = CliOptions::modeName(options.mode);
-        report.payloadDir = options.payloadDir;
+        report.payloadDir = options.packageFile.isEmpty() ? options.payloadDir : QString();
+        report.package = options.packageFile;
         report.started = report.ended = QDateTime::currentDateTimeUtc();
         report.refusal = message;
         report.exitStatus = kNothingStarted;
@@ -107,7 +110,12 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    const CliPayload payload = CliPayload::read(options.payloadDir, options.mode);
+    if (options.verify) {
+        const QString problem = CliPackage::verify(options);
+        return problem.isEmpty() ? 0 : refuse(options, events, problem);
+    }
+    SealedFile packageFirmware; // a package's fw1.bin, in memory while the job runs
+    const CliPayload payload = CliPackage::read(options, packageFirmware);
     const QString mode = CliOptions::modeName(options.mode);
     if (!payload.problem.isEmpty())
         return refuse(options, events, QStringLiteral("cannot run %1: %2").arg(mode, payload.problem));
@@ -116,7 +124,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "zq-update: %s\n", qPrintable(warning));
         if (!options.quiet)
             std::printf("The payload in %s can be used for %s (update version %s).\n",
-                qPrintable(options.payloadDir), qPrintable(mode),
+                qPrintable(options.packageFile.isEmpty() ? options.payloadDir : options.packageFile),
+                qPrintable(mode),
                 qPrintable(payload.updateVersion));
         return 0;
     }
@@ -163,8 +172,10 @@ int main(int argc, char *argv[])
     QStringList imagePaths;
     for (const ImageRecord &image : payload.inputs.images)
         imagePaths << image.fileName;
-    const UnitRecord::Update update = UnitRecord::describe(options.mode, payload.updateVersion,
-        payload.inputs.firmwarePath, options.payloadDir, imagePaths);
+    const UnitRecord::Update update = options.packageFile.isEmpty()
+        ? UnitRecord::describe(options.mode, payload.updateVersion, payload.inputs.firmwarePath,
+            options.payloadDir, imagePaths)
+        : CliPackage::describe(options, payload);
 
     CliJob job(options, payload, update, events, Console::stderrIsTerminal());
     SignalRelay relay;

@@ -25,6 +25,9 @@ struct UnitRecord {
         int mode = 0; // an UpdateMode
         File firmware; // fw1.bin (firmware mode only)
         QList<File> images;
+        QString package; // the update package's file; empty for a payload folder
+        QString packageSha256; // its SHA-256, hex
+        QString signer; // the key id that signed it; empty when unsigned
     };
 
     QDateTime time; // UTC, when the job ended

@@ -23,3 +23,17 @@ QString FirmwareFile::problem(const QString &path)
             .arg(kEndAddress);
     return QString();
 }
+
+QString FirmwareFile::sizeProblem(const QString &name, qint64 size)
+{
+    if (size <= kFirstAddress)
+        return QStringLiteral("%1 holds no firmware past address 0x1000 (%2 bytes)")
+            .arg(name)
+            .arg(size);
+    if (size > kEndAddress)
+        return QStringLiteral("%1 is larger than the unit's flash (%2 bytes, at most %3)")
+            .arg(name)
+            .arg(size)
+            .arg(kEndAddress);
+    return QString();
+}

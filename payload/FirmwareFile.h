@@ -11,4 +11,7 @@ constexpr int kEndAddress = 0xE0000; // one past the last byte written
 // Why the file at path can't be used, or an empty string when it can.
 QString problem(const QString &path);
 
+// Why a firmware file of size bytes, called name, can't be used; empty when it can.
+QString sizeProblem(const QString &name, qint64 size);
+
 } // namespace FirmwareFile

@@ -329,3 +329,31 @@ ImageRecord ImageReader::loadImage(const QString &path, int imageName, int image
                              .arg(expected);
     return record;
 }
+
+ImageRecord ImageReader::imageFromText(
+    const QString &fileName, const QByteArray &text, int imageName, int imageVersion)
+{
+    ImageRecord record;
+    record.fileName = fileName;
+    record.imageName = imageName;
+    record.imageVersion = imageVersion;
+    const QString refusal = parseImageSource(text, record);
+    const QString name = displayName(record);
+    const qint64 expected = qint64(record.width) * record.height * 2;
+    if (!refusal.isEmpty())
+        record.problem = refusal;
+    else if (record.pixels.isEmpty())
+        record.problem = QStringLiteral("Image file %1 holds no image bytes").arg(name);
+    else if (record.width <= 0 || record.height <= 0)
+        record.problem = QStringLiteral("Image file %1 gives no width and height for its %2 bytes")
+                             .arg(name)
+                             .arg(record.pixels.size());
+    else if (record.pixels.size() != expected)
+        record.problem = QStringLiteral("Image file %1 holds %2 bytes, but %3 x %4 pixels need %5")
+                             .arg(name)
+                             .arg(record.pixels.size())
+                             .arg(record.width)
+                             .arg(record.height)
+                             .arg(expected);
+    return record;
+}

@@ -17,4 +17,9 @@ QString parseImageSource(const QByteArray &text, ImageRecord &record);
 // record.problem names what is wrong with it, if anything.
 ImageRecord loadImage(const QString &path, int imageName, int imageVersion);
 
+// The same for a file already in memory (an update package's): text is its
+// bytes, fileName the name it has in the package.
+ImageRecord imageFromText(
+    const QString &fileName, const QByteArray &text, int imageName, int imageVersion);
+
 } // namespace ImageReader

@@ -11,12 +11,16 @@
 #include "engine/RecordLog.h"
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
+#include "payload/SealedFile.h"
 #include "payload/Settings.h"
+#include "window/UpdateSource.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDebug>
+#include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -102,7 +106,7 @@ QString elapsedText(qint64 ns)
 }
 } // namespace
 
-DialogBootload::DialogBootload(int mode, QWidget *parent)
+DialogBootload::DialogBootload(int mode, QWidget *parent, const UpdateSource *source)
     : QDialog(parent)
     , ui(new Ui_DialogBootload)
 {
@@ -122,19 +126,26 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     ui->progressBarVerify->setMaximum(kLoadMaximum);
     ui->progressBarVerify->setValue(0);
 
-    sequencer.inputs.firmwarePath
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
-    discoverPorts();
-    setUpUnitTable();
-    if (mode == FirmwareAndImages)
-        checkFirmwareFile();
-    readSettings();
-    {
+    const QString dir = source && !source->isPackage ? source->path
+                                                     : QCoreApplication::applicationDirPath();
+    sequencer.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
+    if (source)
+        for (const QString &warning : source->warnings)
+            logJob(warning);
+    if (source && source->isPackage) {
+        takePackage(*source);
+        discoverPorts();
+        setUpUnitTable();
+    } else {
+        discoverPorts();
+        setUpUnitTable();
+        if (mode == FirmwareAndImages)
+            checkFirmwareFile();
+        readSettings(dir);
         QStringList files;
         for (const ImageRecord &image : std::as_const(images))
             files << image.fileName;
-        recordUpdate = UnitRecord::describe(mode, updateVersion, sequencer.inputs.firmwarePath,
-            QCoreApplication::applicationDirPath(), files);
+        recordUpdate = UnitRecord::describe(mode, updateVersion, sequencer.inputs.firmwarePath, dir, files);
     }
 
     qint64 total = 0;
@@ -199,9 +210,37 @@ void DialogBootload::checkFirmwareFile()
                    .arg(problem));
 }
 
-void DialogBootload::readSettings()
+// The payload of a checked package: fw1.bin from memory, the images read
+// from the package, and the record naming the package and its signer.
+void DialogBootload::takePackage(const UpdateSource &source)
 {
-    const QString dir = QCoreApplication::applicationDirPath();
+    const UpdatePackage &package = source.package;
+    sequencer.inputs.firmwarePath = source.firmware ? source.firmware->path() : QString();
+    settingsProblem = package.settings.problem;
+    updateVersion = package.settings.version;
+    images = package.images;
+    recordUpdate.version = updateVersion;
+    recordUpdate.mode = mode;
+    recordUpdate.package = source.path;
+    recordUpdate.packageSha256 = QString::fromLatin1(package.sha256);
+    recordUpdate.signer = package.signerId;
+    QHash<QString, QString> hashes;
+    for (const PackageManifest::File &f : package.manifest.files)
+        hashes.insert(f.path, QString::fromLatin1(f.sha256));
+    if (mode == FirmwareAndImages)
+        recordUpdate.firmware = { QStringLiteral("fw1.bin"), hashes.value(QStringLiteral("fw1.bin")) };
+    if (mode != DeleteImages)
+        for (const ImageRecord &image : std::as_const(images))
+            recordUpdate.images.append({ image.fileName, hashes.value(image.fileName) });
+    logJob(package.isSigned ? QStringLiteral("Update %1 from %2, signed by key %3")
+                                  .arg(package.manifest.version, QFileInfo(source.path).fileName(),
+                                      package.signerId)
+                            : QStringLiteral("Update %1 from %2, unsigned")
+                                  .arg(package.manifest.version, QFileInfo(source.path).fileName()));
+}
+
+void DialogBootload::readSettings(const QString &dir)
+{
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     settingsProblem = settings.problem;
     if (!settings.problem.isEmpty())

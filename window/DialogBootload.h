@@ -19,13 +19,17 @@
 
 class PortTest;
 class Ui_DialogBootload;
+struct UpdateSource;
 
 class DialogBootload : public QDialog, public JobHost
 {
     Q_OBJECT
 
 public:
-    DialogBootload(int mode, QWidget *parent);
+    // source: the package or folder the main window opened; null, or a
+    // folder source, reads fw1.bin, settings.json and the images from that
+    // folder (the program's folder when null).
+    DialogBootload(int mode, QWidget *parent, const UpdateSource *source = nullptr);
     ~DialogBootload() override;
 
     // Completes the command text in the caller's kLineBufferSize buffer with its
@@ -98,7 +102,8 @@ public:
 private:
     void discoverPorts();
     void checkFirmwareFile();
-    void readSettings();
+    void readSettings(const QString &dir);
+    void takePackage(const UpdateSource &source);
     enum LineWidget {
         ChangedTx = 1,
         ChangedRx = 2,

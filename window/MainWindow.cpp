@@ -4,12 +4,67 @@
 #include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
 
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QToolBar>
+
+namespace {
+
+// Where the last update opened is remembered: zq-updater/zq-updater.ini in
+// the user's configuration folder (beside zq-updater/keys).
+QString remembered()
+{
+    const QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zq-updater"),
+        QStringLiteral("zq-updater"));
+    return s.value(QLatin1String(MainWindow::kLastUpdateKey)).toString();
+}
+
+void remember(const QString &path)
+{
+    QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zq-updater"),
+        QStringLiteral("zq-updater"));
+    s.setValue(QLatin1String(MainWindow::kLastUpdateKey), path);
+}
+
+// The local file or folder a drag carries, or an empty string.
+QString droppedPath(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1)
+        return QString();
+    const QUrl url = mime->urls().first();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer"));
+
+    QAction *open = ui->mainToolBar->addAction(QStringLiteral("Open update…"));
+    open->setObjectName(QStringLiteral("actionOpenUpdate"));
+    open->setShortcut(QKeySequence::Open);
+    open->setToolTip(QStringLiteral("Open an update package (.zqpkg) or a payload folder"));
+    connect(open, &QAction::triggered, this, &MainWindow::chooseUpdate);
+
+    loaded = new QLabel(ui->centralWidget);
+    loaded->setObjectName(QStringLiteral("labelLoaded"));
+    loaded->setGeometry(10, 175, 388, 80);
+    loaded->setWordWrap(true);
+    loaded->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    loaded->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setAcceptDrops(true);
+    showLoaded();
 }
 
 MainWindow::~MainWindow()
@@ -17,9 +72,82 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+bool MainWindow::openUpdate(const QString &path)
+{
+    UpdateSource next = UpdateSource::open(path);
+    if (!next.problem.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Open update"), next.problem);
+        return false;
+    }
+    source = next;
+    hasSource = true;
+    remember(source.path);
+    showLoaded();
+    return true;
+}
+
+void MainWindow::openLast()
+{
+    const QString last = remembered();
+    if (!last.isEmpty() && QFileInfo::exists(last))
+        openUpdate(last);
+}
+
+QString MainWindow::loadedText() const
+{
+    return loaded->text();
+}
+
+void MainWindow::showLoaded()
+{
+    const UpdateSource shown = hasSource ? source : UpdateSource::programFolder();
+    loaded->setText(shown.summary());
+    loaded->setToolTip(shown.warnings.join(QLatin1Char('\n')));
+}
+
+void MainWindow::chooseUpdate()
+{
+    const QString last = remembered();
+    QFileDialog dialog(this, QStringLiteral("Open update"), QFileInfo(last).absolutePath(),
+        QStringLiteral("Update packages (*.zqpkg);;All files (*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // A payload folder is opened by choosing its settings.json.
+    dialog.setNameFilters({ QStringLiteral("Update packages (*.zqpkg)"),
+        QStringLiteral("Payload folder (settings.json)"), QStringLiteral("All files (*)") });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString path = dialog.selectedFiles().first();
+    if (QFileInfo(path).fileName() == QLatin1String("settings.json"))
+        path = QFileInfo(path).absolutePath();
+    openUpdate(path);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedPath(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedPath(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    openUpdate(path);
+}
+
 void MainWindow::runJob(int mode)
 {
-    auto *dialog = new DialogBootload(mode, this);
+    // Checked before the dialog opens any port: a package not for this job,
+    // or a folder when the policy requires signed packages.
+    const QString problem = hasSource ? source.problemFor(mode)
+                                      : UpdateSource::programFolder().problemFor(mode);
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Update"), problem);
+        return;
+    }
+    auto *dialog = new DialogBootload(mode, this, opened());
     dialog->exec();
     delete dialog;
 }

@@ -1,8 +1,14 @@
 #pragma once
 // The main window: the tool's three jobs as three buttons, each running one
-// modal update dialog.
+// modal update dialog, and the update they send: an update package or a
+// payload folder opened with "Open update…", given on the command line or
+// dropped on the window (the last one is remembered), else the program's
+// folder. What is loaded is shown before a job starts.
+#include "window/UpdateSource.h"
+
 #include <QMainWindow>
 
+class QLabel;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -13,13 +19,36 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Opens a package or payload folder for the jobs. A package that fails a
+    // check is refused with a message (nothing changes); false then.
+    bool openUpdate(const QString &path);
+    // Opens the update opened last time, when it is still there.
+    void openLast();
+    // What the jobs send: null while nothing was opened (the program's folder).
+    const UpdateSource *opened() const { return hasSource ? &source : nullptr; }
+    // The text that shows what is loaded.
+    QString loadedText() const;
+
+    // The QSettings key of the last update opened (zq-updater/zq-updater.ini in
+    // the user's configuration folder).
+    static constexpr const char *kLastUpdateKey = "lastUpdate";
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private slots:
     void on_pushButton_clicked();
     void on_pushButton_3_clicked();
     void on_pushButton_2_clicked();
+    void chooseUpdate();
 
 private:
     void runJob(int mode);
+    void showLoaded();
 
     Ui_MainWindow *ui;
+    QLabel *loaded = nullptr;
+    UpdateSource source;
+    bool hasSource = false;
 };

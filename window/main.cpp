@@ -1,5 +1,6 @@
 // zq-updater: updates an annealing machine's control unit through its serial
-// bootloader.
+// bootloader. "zq-updater FILE" opens an update package (or a payload folder)
+// for the jobs; without one, the update opened last, else the program's folder.
 #include "window/MainWindow.h"
 
 #include <QApplication>
@@ -8,6 +9,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     MainWindow window;
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 1)
+        window.openUpdate(args.at(1));
+    else
+        window.openLast();
     window.show();
     return app.exec();
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The update kit end to end: built twice from the same programs and payload it
 # is the same bytes; unpacked, every Qt library and plugin its programs load
-# resolves inside it; its command line updates two simulated units; its window
-# starts under Xvfb with its title.
+# resolves inside it; its command line updates two simulated units; a kit with
+# a signed package and its key instead of a payload; its window starts under
+# Xvfb with its title.
 #   kit-test.sh BUILD_DIR UNIT_SIM MAKE_PAYLOAD
 set -euo pipefail
 build=$1 sim=$2 make_payload=$3
@@ -61,6 +62,34 @@ for i in 0 1; do
     "$work/report.json" >/dev/null || fail "unit $i not updated: $(jq -c ".units[$i]" "$work/report.json")"
 done
 echo "ok: zq-update from the kit updated two units"
+
+# A kit carrying a signed update package and its public key instead of a loose
+# payload: the programs in it trust the key in its keys/ folder; a package
+# signed by another key is not packed.
+if command -v minisign >/dev/null; then
+  minisign -G -W -p "$work/kit.pub" -s "$work/kit.key" >/dev/null
+  minisign -G -W -p "$work/other.pub" -s "$work/other.key" >/dev/null
+  "$build/tools/package/zq-make-package" --sign "$work/kit.key" "$work/payload" "$work/update.zqpkg" >/dev/null
+  "$build/tools/package/zq-make-package" --sign "$work/other.key" "$work/payload" "$work/other.zqpkg" >/dev/null
+  "$root/scripts/kit" --package "$work/update.zqpkg" --key "$work/kit.pub" --from-build "$build" \
+    --out "$work/p.tar.gz" >/dev/null
+  mkdir "$work/punpacked"
+  tar -xzf "$work/p.tar.gz" -C "$work/punpacked"
+  pkit=$(realpath "$(echo "$work"/punpacked/zq-update-kit-*)")
+  [ -f "$pkit/update.zqpkg" ] && [ -f "$pkit/keys/kit.pub" ] && [ ! -e "$pkit/fw1.bin" ] ||
+    fail "the package kit does not hold the package and the key alone"
+  id=$(head -1 "$work/kit.pub" | awk '{print $NF}')
+  "$pkit/zq-update" verify "$pkit/update.zqpkg" | grep -q "Signed by:    key $id" ||
+    fail "the kit's zq-update does not trust the kit's key"
+  if msg=$("$root/scripts/kit" --package "$work/other.zqpkg" --key "$work/kit.pub" --from-build "$build" \
+      --out "$work/q.tar.gz" 2>&1); then
+    fail "a package signed by another key was packed"
+  fi
+  grep -q "not trusted" <<<"$msg" || fail "the refusal does not say the key is not trusted: $msg"
+  echo "ok: a kit carries a signed package and its key; a package by another key is refused"
+else
+  echo "skip: minisign is not installed (apt install minisign): no package kit checked"
+fi
 
 # The window from the kit under Xvfb: its title shows.
 # Xvfb picks a free display itself and names it once it takes connections: a

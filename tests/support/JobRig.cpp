@@ -7,11 +7,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-JobRig::JobRig(int jobMode, const QList<SimConfig> &configs)
+JobRig::JobRig(int jobMode, const QList<SimConfig> &configs, const UpdateSource *source,
+    const QString &expectedDir)
     : mode(jobMode)
 {
-    SimExpectation expected
-        = SimExpectation::fromPayloadDir(QCoreApplication::applicationDirPath());
+    SimExpectation expected = SimExpectation::fromPayloadDir(
+        expectedDir.isEmpty() ? QCoreApplication::applicationDirPath() : expectedDir);
     expected.hasFirmware = mode == FirmwareAndImages;
     expected.hasImages = mode != DeleteImages;
     QStringList paths;
@@ -23,7 +24,7 @@ JobRig::JobRig(int jobMode, const QList<SimConfig> &configs)
         paths << units.back()->path();
     }
     qputenv("ZQ_UPDATER_PORTS", paths.join(',').toLocal8Bit());
-    dlg = std::make_unique<DialogBootload>(mode, nullptr);
+    dlg = std::make_unique<DialogBootload>(mode, nullptr, source);
     dlg->timer.setInterval(kTickMs);
 }
 

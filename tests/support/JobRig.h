@@ -20,8 +20,10 @@ public:
     static constexpr int kTickMs = 40;
     static constexpr int kTimeoutMs = 180000;
 
-    // The payload beside the test program is what the units are expected to hold.
-    JobRig(int mode, const QList<SimConfig> &configs);
+    // The payload beside the test program is what the units are expected to hold,
+    // or, given, the payload in expectedDir, sent from source (a package).
+    JobRig(int mode, const QList<SimConfig> &configs, const UpdateSource *source = nullptr,
+        const QString &expectedDir = QString());
 
     // Every unit got its pseudo-terminal and the dialog a port for each.
     bool ready() const;

@@ -1,0 +1,251 @@
+// Update packages through zq-update as a user runs it: zq-make-package makes
+// the same bytes twice and signs with minisign; a signed package runs a whole
+// job on a simulated unit (flash and images equal, the package and its signer
+// in the report and the unit log); "verify" shows the signer; a tampered or
+// untrusted package is refused (exit 2) before any port is opened, the refusal
+// in the report and the events, and the unit hears nothing.
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr int kJobMs = 120000;
+
+QJsonObject readJson(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
+                                       : QJsonObject();
+}
+
+bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+    int *code = nullptr, const QString &workDir = QString())
+{
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(kJobMs))
+        return false;
+    if (out)
+        *out = p.readAllStandardOutput() + p.readAllStandardError();
+    if (code)
+        *code = p.exitCode();
+    return p.exitStatus() == QProcess::NormalExit && (code || p.exitCode() == 0);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+struct Sim {
+    QProcess p;
+    QStringList paths;
+    QString report;
+
+    bool start(const QString &dir)
+    {
+        report = dir + QStringLiteral("/sim-report.json");
+        p.start(QStringLiteral(ZQ_UNIT_SIM),
+            { "--units", "1", "--payload", dir, "--report", report, "--restart-ms", "20",
+                "--erase-ms", "300" });
+        QDeadlineTimer deadline(30000);
+        while (paths.isEmpty() && !deadline.hasExpired()) {
+            if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
+                break;
+            while (p.canReadLine())
+                paths << QString::fromLocal8Bit(p.readLine()).trimmed();
+        }
+        return paths.size() == 1;
+    }
+    QJsonArray stop()
+    {
+        p.terminate();
+        p.waitForFinished(10000);
+        return readJson(report)["units"].toArray();
+    }
+};
+
+} // namespace
+
+class TestCliPackage : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString payload, package, publicKey, otherPublic, keyId;
+
+    QString path(const char *name) const
+    {
+        return tmp.filePath(QString::fromLatin1(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+            QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
+                  "it)");
+        QVERIFY(tmp.isValid());
+        payload = path("payload");
+        package = path("update.zqpkg");
+        publicKey = path("service.pub");
+        otherPublic = path("other.pub");
+        QVERIFY(run(QStringLiteral("minisign"),
+            { "-G", "-W", "-p", publicKey, "-s", path("service.key") }));
+        QVERIFY(run(QStringLiteral("minisign"),
+            { "-G", "-W", "-p", otherPublic, "-s", path("other.key") }));
+        keyId = QString::fromLatin1(readFile(publicKey).split('\n').first().split(' ').last());
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload }));
+        QByteArray out;
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--sign", path("service.key"), "--unit-version", "D.02m", payload, package }, &out));
+        QVERIFY2(out.contains("signed"), out.constData());
+    }
+
+    // The same folder and manifest give the same bytes, signed elsewhere or not.
+    void reproducible()
+    {
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--write-manifest", path("manifest.json"), "--created", "2026-12-08T09:00:00Z",
+                payload }));
+        QVERIFY(run(QStringLiteral("minisign"),
+            { "-S", "-s", path("service.key"), "-m", path("manifest.json") }));
+        // Once with the folder named from its parent: the same names inside.
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--manifest", path("manifest.json"), "--signature", path("manifest.json.minisig"),
+                payload, path("a.zqpkg") }));
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--manifest", "manifest.json", "--signature", "manifest.json.minisig", "payload",
+                "b.zqpkg" },
+            nullptr, nullptr, tmp.path()));
+        QCOMPARE(readFile(path("a.zqpkg")), readFile(path("b.zqpkg")));
+        QVERIFY(readFile(path("a.zqpkg")).size() > 900000);
+        // A manifest that no longer describes the folder is not packed.
+        QVERIFY(writeFile(payload + "/extra.txt", "x"));
+        int code = 0;
+        QByteArray out;
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--manifest", path("manifest.json"), payload, path("c.zqpkg") }, &out, &code));
+        QFile::remove(payload + "/extra.txt");
+        QCOMPARE(code, 2);
+        QVERIFY2(out.contains("does not describe the files"), out.constData());
+        QVERIFY(run(QStringLiteral(ZQ_UPDATE), { "verify", path("a.zqpkg"), "--key", publicKey }));
+    }
+
+    void verify()
+    {
+        QByteArray out;
+        QVERIFY(run(QStringLiteral(ZQ_UPDATE), { "verify", package, "--key", publicKey }, &out));
+        QVERIFY2(out.contains("Signed by:    key " + keyId.toLatin1()), out.constData());
+        QVERIFY2(out.contains("fw1.bin"), out.constData());
+        QVERIFY2(out.contains("Every check passed; nothing was sent."), out.constData());
+    }
+
+    // A whole job from the signed package: the unit holds what the folder held.
+    void wholeJob()
+    {
+        Sim sim;
+        QVERIFY(sim.start(payload));
+        const QString report = path("report.json");
+        const QString log = path("units.jsonl");
+        QByteArray out;
+        QVERIFY2(run(QStringLiteral(ZQ_UPDATE),
+                     { "--package", package, "--key", publicKey, "--port", sim.paths[0], "--report",
+                         report, "--log", log },
+                     &out),
+            out.constData());
+        QVERIFY2(out.contains("signed by key " + keyId.toLatin1()), out.constData());
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units.size(), 1);
+        QVERIFY(units[0]["exitReceived"].toBool());
+        QVERIFY(units[0]["flash"]["equal"].toBool());
+        QVERIFY(units[0]["imagesEqual"].toBool());
+        const QJsonObject r = readJson(report);
+        QCOMPARE(r["package"].toString(), package);
+        QCOMPARE(r["signed"].toBool(), true);
+        QCOMPARE(r["signer"].toString(), keyId);
+        QCOMPARE(r["packageSha256"].toString().size(), 64);
+        QCOMPARE(r["units"][0]["result"].toString(), QStringLiteral("updated"));
+        const QJsonObject line = QJsonDocument::fromJson(readFile(log).trimmed()).object();
+        QCOMPARE(line["signer"].toString(), keyId);
+        QCOMPARE(line["packageSha256"].toString(), r["packageSha256"].toString());
+        QCOMPARE(line["firmwareSha256"].toString().size(), 64);
+    }
+
+    // Rows: how the run is spoilt and the words of the refusal.
+    void refused_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("one byte changed in fw1.bin") << "flip"
+                                                     << "\"fw1.bin\" differs from the manifest";
+        QTest::newRow("untrusted key") << "other key"
+                                       << "which is not trusted here";
+        QTest::newRow("no trusted key at all") << "no key"
+                                               << "no trusted key was found";
+        QTest::newRow("key file is no key") << "junk key"
+                                            << "is not a minisign public key";
+        QTest::newRow("verify a changed package") << "verify flip"
+                                                  << "\"fw1.bin\" differs from the manifest";
+    }
+    void refused()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, says);
+        QByteArray bytes = readFile(package);
+        if (how.endsWith("flip")) {
+            const QByteArray firmware = readFile(payload + "/fw1.bin");
+            const int at = bytes.indexOf(firmware.left(4096));
+            QVERIFY(at > 0);
+            bytes[at + 0x2345] = char(bytes[at + 0x2345] ^ 0x40);
+        }
+        const QString spoilt = path("spoilt.zqpkg");
+        QVERIFY(writeFile(spoilt, bytes));
+        QVERIFY(writeFile(path("junk.pub"), "untrusted comment: none\nnot base64 at all\n"));
+        const QString key = how == "other key" ? otherPublic
+            : how == "junk key"                ? path("junk.pub")
+                                               : publicKey;
+        Sim sim;
+        QVERIFY(sim.start(payload));
+        const QString report = path("refused.json");
+        QFile::remove(report);
+        QStringList args { "--port", sim.paths[0], "--report", report, "--events" };
+        if (how != "no key")
+            args << "--key" << key;
+        args = how.startsWith("verify") ? QStringList { "verify", spoilt } + args
+                                        : QStringList { "--package", spoilt } + args;
+        QByteArray out;
+        int code = -1;
+        QVERIFY(run(QStringLiteral(ZQ_UPDATE), args, &out, &code));
+        QCOMPARE(code, 2);
+        QVERIFY2(out.contains(says.toUtf8()), out.constData());
+        QVERIFY2(out.contains("\"refused\""), out.constData()); // the event
+        const QJsonObject r = readJson(report);
+        QVERIFY(r["refused"].toBool());
+        QVERIFY2(r["reason"].toString().contains(says), qPrintable(r["reason"].toString()));
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units.size(), 1);
+        QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+        QCOMPARE(units[0]["commands"].toObject().size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliPackage)
+#include "tst_clipackage.moc"

@@ -1,0 +1,448 @@
+// Update packages: a package as zq-make-package makes it opens to the payload
+// it was made from, signed with minisign's default (prehashed) or legacy form;
+// every hostile package is refused with a message of its own; an unsigned one
+// is taken with a warning unless the policy requires signatures; keys come
+// from files and folders. The keys are made by minisign at test time.
+#include "PackageMaker.h"
+#include "PayloadWriter.h"
+#include "payload/MinisignKey.h"
+#include "payload/PackageLimits.h"
+#include "payload/SealedFile.h"
+#include "payload/TrustStore.h"
+#include "payload/UpdatePackage.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+enum Tamper {
+    FlipFirmwareByte,
+    ShortFirmware,
+    EditManifest,
+    EditTrustedComment,
+    UntrustedKey,
+    SignatureOfAnotherFile,
+    GarbledSignature,
+    Truncated,
+    NotATar,
+    DotDotPath,
+    AbsolutePath,
+    Symlink,
+    Hardlink,
+    Device,
+    Fifo,
+    DuplicateEntry,
+    EntryOverLimit,
+    FileNotInManifest,
+    ManifestNamesMissingFile,
+    FolderWhereFileBelongs,
+    ManifestNamesDotDot,
+    NoManifest,
+    ManifestNotJson,
+    UnsignedUnderPolicy,
+    PackageOverLimit,
+    TooManyEntries,
+    ManifestOverLimit,
+    SignatureOverLimit,
+    SparseEntry,
+    HugeSizeInManifest,
+};
+
+bool runMinisign(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("minisign"), args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Tamper)
+
+class TestPackage : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString secretKey, publicKey, otherSecret, otherPublic;
+    QList<TarEntry> files;
+
+    QString path(const char *name) const
+    {
+        return tmp.filePath(QString::fromLatin1(name));
+    }
+
+    TrustStore trusted(bool requireSigned = false) const
+    {
+        TrustStore trust;
+        trust.addKeyFile(publicKey);
+        if (requireSigned) {
+            PayloadWriter::writeFile(
+                tmp.filePath(QStringLiteral("policy.json")), "{\"requireSigned\": true}");
+            trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
+        }
+        return trust;
+    }
+
+    QByteArray manifestOf(const QList<TarEntry> &list) const
+    {
+        return PackageMaker::describe(list, QStringLiteral("D.03a"),
+            QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC),
+            { QStringLiteral("firmware-and-images"), QStringLiteral("images") },
+            QStringLiteral("D.03a"))
+            .toJson();
+    }
+
+    QByteArray signFile(const QString &name, const QByteArray &bytes, const QString &key) const
+    {
+        const QString file = tmp.filePath(name);
+        PayloadWriter::writeFile(file, bytes);
+        QFile::remove(file + QStringLiteral(".minisig"));
+        if (!runMinisign(
+                { QStringLiteral("-S"), QStringLiteral("-s"), key, QStringLiteral("-m"), file }))
+            return QByteArray();
+        QFile sig(file + QStringLiteral(".minisig"));
+        return sig.open(QIODevice::ReadOnly) ? sig.readAll() : QByteArray();
+    }
+
+    QByteArray build(
+        const QByteArray &manifest, const QByteArray &sig, const QList<TarEntry> &list) const
+    {
+        QString error;
+        const QByteArray bytes = PackageMaker::build(manifest, sig, list, error);
+        if (bytes.isEmpty())
+            qWarning() << "tar:" << error;
+        return bytes;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+            QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
+                  "it): "
+                  "the package tests make their keys with it");
+        QVERIFY(tmp.isValid());
+        secretKey = path("trusted.key");
+        publicKey = path("trusted.pub");
+        otherSecret = path("other.key");
+        otherPublic = path("other.pub");
+        QVERIFY(runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
+            publicKey, QStringLiteral("-s"), secretKey }));
+        QVERIFY(runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
+            otherPublic, QStringLiteral("-s"), otherSecret }));
+        QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
+        QString error;
+        QVERIFY2(PackageMaker::collect(path("payload"), files, error), qPrintable(error));
+        QCOMPARE(files.size(), 4);
+    }
+
+    // A package opens to the folder's payload, in either signature form.
+    void signedPackage_data()
+    {
+        QTest::addColumn<bool>("legacy");
+        QTest::newRow("prehashed (ED)") << false;
+        QTest::newRow("legacy (Ed)") << true;
+    }
+    void signedPackage()
+    {
+        QFETCH(bool, legacy);
+        const QByteArray manifest = manifestOf(files);
+        QString error;
+        const QByteArray sig = PackageMaker::sign(manifest, secretKey, error, legacy);
+        QVERIFY2(!sig.isEmpty(), qPrintable(error));
+        QCOMPARE(QByteArray::fromBase64(sig.split('\n').value(1)).left(2),
+            QByteArray(legacy ? "Ed" : "ED"));
+        const UpdatePackage p = UpdatePackage::check(
+            build(manifest, sig, files), QStringLiteral("u.zqpkg"), trusted(true));
+        QVERIFY2(p.problem.isEmpty(), qPrintable(p.problem));
+        QVERIFY(p.isSigned);
+        MinisignKey key;
+        QVERIFY(MinisignKey::read(publicKey, key, error));
+        QCOMPARE(p.signerId, key.idText());
+        QFile pub(publicKey);
+        QVERIFY(pub.open(QIODevice::ReadOnly));
+        QVERIFY(pub.readAll().contains(key.idText().toLatin1())); // as minisign shows it
+        QCOMPARE(p.manifest.version, QStringLiteral("D.03a"));
+        QCOMPARE(p.firmware, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 7));
+        QCOMPARE(p.images.size(), 2);
+        for (const ImageRecord &image : p.images)
+            QVERIFY2(image.problem.isEmpty() && !image.pixels.isEmpty(), qPrintable(image.problem));
+        QCOMPARE(p.images[0].pixels, PayloadWriter::pixels(340, 230, 8));
+        QCOMPARE(p.warnings, QStringList());
+        for (int mode = 0; mode <= 1; ++mode)
+            QCOMPARE(p.problemFor(mode), QString());
+        QVERIFY(p.problemFor(2).contains(QStringLiteral("not for erase-images")));
+    }
+
+    // Rows: how the package is spoilt, and the words of its refusal.
+    void hostile_data()
+    {
+        QTest::addColumn<Tamper>("tamper");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one byte changed in fw1.bin")
+            << FlipFirmwareByte << "u.zqpkg: \"fw1.bin\" differs from the manifest";
+        QTest::newRow("fw1.bin one byte short")
+            << ShortFirmware << "\"fw1.bin\" holds 913407 bytes, the manifest says 913408";
+        QTest::newRow("manifest edited after signing")
+            << EditManifest
+            << "manifest.json does not match its signature: it was changed after it was signed";
+        QTest::newRow("trusted comment edited")
+            << EditTrustedComment << "the trusted comment of manifest.json.minisig was changed";
+        QTest::newRow("untrusted key")
+            << UntrustedKey
+            << "manifest.json.minisig is made with key %OTHER%, which is not trusted here";
+        QTest::newRow("signature of another file")
+            << SignatureOfAnotherFile
+            << "manifest.json.minisig is the signature of another file (fw1.bin)";
+        QTest::newRow("garbled signature")
+            << GarbledSignature << "manifest.json.minisig is not a minisign signature";
+        QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated";
+        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file";
+        QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package";
+        QTest::newRow("absolute path")
+            << AbsolutePath << "entry \"/etc/evil\" has an absolute path";
+        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link";
+        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link";
+        QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket";
+        QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket";
+        QTest::newRow("duplicate entry")
+            << DuplicateEntry << "entry \"settings.json\" appears twice";
+        QTest::newRow("entry over the size limit")
+            << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be";
+        QTest::newRow("file not in manifest")
+            << FileNotInManifest << "\"extra.txt\" is in the package but not in the manifest";
+        QTest::newRow("manifest names a missing file")
+            << ManifestNamesMissingFile
+            << "\"fw1.bin\" is named in the manifest but missing from the package";
+        QTest::newRow("folder where a file belongs")
+            << FolderWhereFileBelongs
+            << "\"docs\" is a folder, but the manifest names a file there";
+        QTest::newRow("manifest names a path with ..")
+            << ManifestNamesDotDot
+            << "manifest.json names \"../fw1.bin\", which leaves the package";
+        QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json";
+        QTest::newRow("manifest not JSON")
+            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object";
+        QTest::newRow("package over the size limit")
+            << PackageOverLimit << "u.zqpkg is larger than a package may be";
+        QTest::newRow("too many entries")
+            << TooManyEntries << "u.zqpkg holds more than 512 entries";
+        QTest::newRow("manifest over the size limit")
+            << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be";
+        QTest::newRow("signature over the size limit")
+            << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be";
+        QTest::newRow("size past any integer in the manifest")
+            << HugeSizeInManifest
+            << "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
+               "(entry 1)";
+        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file";
+        QTest::newRow("unsigned, policy requires signatures")
+            << UnsignedUnderPolicy
+            << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy";
+    }
+    void hostile()
+    {
+        QFETCH(Tamper, tamper);
+        QFETCH(QString, message);
+        QString error;
+        QList<TarEntry> list = files;
+        QByteArray manifest = manifestOf(list);
+        QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
+        QVERIFY2(!sig.isEmpty(), qPrintable(error));
+        auto entry = [&](const char *name) -> TarEntry & {
+            for (TarEntry &e : list)
+                if (e.path == QLatin1String(name))
+                    return e;
+            return list.first();
+        };
+        QByteArray bytes;
+        switch (tamper) {
+        case FlipFirmwareByte:
+            entry("fw1.bin").data[0x1234] = char(entry("fw1.bin").data[0x1234] ^ 0x01);
+            break;
+        case ShortFirmware: entry("fw1.bin").data.chop(1); break;
+        case EditManifest: manifest.replace("D.03a", "D.03b"); break;
+        case EditTrustedComment: sig.replace("trusted comment: ", "trusted comment: x"); break;
+        case UntrustedKey:
+            sig = PackageMaker::sign(manifest, otherSecret, error);
+            {
+                MinisignKey other;
+                QVERIFY(MinisignKey::read(otherPublic, other, error));
+                message.replace(QStringLiteral("%OTHER%"), other.idText());
+            }
+            break;
+        case SignatureOfAnotherFile:
+            sig = signFile(QStringLiteral("fw1.bin"), entry("fw1.bin").data, secretKey);
+            break;
+        case GarbledSignature:
+            sig = sig.left(sig.indexOf('\n') + 20) + "\n" + sig.mid(sig.indexOf("trusted comment"));
+            break;
+        case DotDotPath: list.append({ QStringLiteral("../evil.c"), "x" }); break;
+        case AbsolutePath: list.append({ QStringLiteral("/etc/evil"), "x" }); break;
+        case Symlink:
+            list.append({ QStringLiteral("fw2.bin"), QByteArray(), TarEntry::Symlink,
+                QStringLiteral("/etc/passwd") });
+            break;
+        case Hardlink:
+            list.append({ QStringLiteral("fw2.bin"), QByteArray(), TarEntry::Hardlink,
+                QStringLiteral("fw1.bin") });
+            break;
+        case Device:
+            list.append({ QStringLiteral("tty"), QByteArray(), TarEntry::CharDevice });
+            break;
+        case Fifo: list.append({ QStringLiteral("pipe"), QByteArray(), TarEntry::Fifo }); break;
+        case DuplicateEntry: list.append({ QStringLiteral("settings.json"), "{}" }); break;
+        case EntryOverLimit:
+            list.append({ QStringLiteral("big.bin"), QByteArray(), TarEntry::File, QString(),
+                PackageLimits::kMaxEntryBytes + 1 });
+            break;
+        case FileNotInManifest: list.append({ QStringLiteral("extra.txt"), "x" }); break;
+        case ManifestNamesMissingFile:
+            for (int i = list.size() - 1; i >= 0; --i)
+                if (list[i].path == QLatin1String("fw1.bin"))
+                    list.removeAt(i);
+            break;
+        case FolderWhereFileBelongs:
+            list.append({ QStringLiteral("docs"), "x" });
+            manifest = manifestOf(list);
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            list.last() = TarEntry { QStringLiteral("docs"), QByteArray(), TarEntry::Folder };
+            break;
+        case ManifestNamesDotDot:
+            manifest.replace("\"fw1.bin\"", "\"../fw1.bin\"");
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case NoManifest: bytes = build(QByteArray(), QByteArray(), list); break;
+        case ManifestNotJson:
+            manifest = "{ not json";
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case UnsignedUnderPolicy: sig.clear(); break;
+        case TooManyEntries:
+            for (int i = 0; i < PackageLimits::kMaxEntries; ++i)
+                list.append({ QStringLiteral("many/%1").arg(i), "x" });
+            manifest = manifestOf(list);
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case ManifestOverLimit:
+            manifest.insert(
+                manifest.lastIndexOf('}'), QByteArray(PackageLimits::kMaxManifestBytes, ' '));
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case SignatureOverLimit:
+            sig.append(QByteArray(PackageLimits::kMaxSignatureBytes, '\n'));
+            break;
+        case HugeSizeInManifest:
+            manifest.replace(
+                QByteArray("\"size\": ") + QByteArray::number(list.first().data.size()),
+                "\"size\": 1e300");
+            sig = PackageMaker::sign(manifest, secretKey, error);
+            break;
+        case SparseEntry:
+            list.append({ QStringLiteral("holes.bin"), QByteArray(512, 'h'), TarEntry::Sparse,
+                QString(), PackageLimits::kMaxEntryBytes });
+            break;
+        case PackageOverLimit:
+        case Truncated:
+        case NotATar: break;
+        }
+        if (tamper == NoManifest) {
+            QString e;
+            bytes = TarWriter::write(list, e);
+        } else if (bytes.isEmpty()) {
+            bytes = build(manifest, sig, list);
+        }
+        if (tamper == Truncated)
+            bytes.truncate(bytes.size() / 2);
+        if (tamper == PackageOverLimit) // a tar may end in any number of zero bytes
+            bytes.append(QByteArray(int(PackageLimits::kMaxPackageBytes - bytes.size() + 1), '\0'));
+        if (tamper == NotATar)
+            bytes = QByteArray(4096, 'z');
+        QVERIFY(!bytes.isEmpty());
+        const UpdatePackage p
+            = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(true));
+        QVERIFY2(p.problem.contains(message), qPrintable(p.problem));
+        QVERIFY(!p.isSigned || !p.problem.isEmpty());
+        QVERIFY(p.firmware.isEmpty());
+        for (int mode = 0; mode <= 2; ++mode)
+            QCOMPARE(p.problemFor(mode), p.problem);
+    }
+
+    // Without a signature the package is taken, with a warning, unless the
+    // policy requires signatures.
+    void unsignedPackage()
+    {
+        const QByteArray bytes = build(manifestOf(files), QByteArray(), files);
+        const UpdatePackage p
+            = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(false));
+        QCOMPARE(p.problem, QString());
+        QVERIFY(!p.isSigned);
+        QVERIFY(p.signerId.isEmpty());
+        QCOMPARE(p.warnings.size(), 1);
+        QVERIFY(p.warnings.first().contains(QStringLiteral("is not signed")));
+        QVERIFY(!UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(true))
+                     .problem.isEmpty());
+    }
+
+    // The checked fw1.bin handed to the engine by path: the same bytes, and
+    // nothing written through that path changes them.
+    void sealedFile()
+    {
+        const QByteArray bytes = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 9);
+        SealedFile sealed;
+        QString error;
+        QVERIFY2(sealed.create(bytes, QStringLiteral("fw1.bin"), error), qPrintable(error));
+        QVERIFY(!sealed.path().startsWith(path("")));
+        QFile writer(sealed.path());
+        if (writer.open(QIODevice::ReadWrite)) {
+            writer.seek(0x1000);
+            writer.write("changed");
+            writer.close();
+        }
+        QFile reader(sealed.path());
+        QVERIFY(reader.open(QIODevice::ReadOnly));
+#ifdef Q_OS_LINUX
+        QCOMPARE(reader.readAll(), bytes);
+#endif
+    }
+
+    // Keys from a folder (a file that is no key is passed over with a warning,
+    // a named key file that is no key is a problem); the policy's forms.
+    void trustStore_data()
+    {
+        QTest::addColumn<QByteArray>("policy");
+        QTest::addColumn<bool>("requireSigned");
+        QTest::newRow("requires") << QByteArray("{\"requireSigned\": true}") << true;
+        QTest::newRow("does not require") << QByteArray("{\"requireSigned\": false}") << false;
+        QTest::newRow("says nothing") << QByteArray("{}") << false;
+        QTest::newRow("unreadable: requires") << QByteArray("{ broken") << true;
+    }
+    void trustStore()
+    {
+        QFETCH(QByteArray, policy);
+        QFETCH(bool, requireSigned);
+        QTemporaryDir keys;
+        QVERIFY(QFile::copy(otherPublic, keys.filePath(QStringLiteral("other.pub"))));
+        QVERIFY(PayloadWriter::writeFile(keys.filePath(QStringLiteral("junk.pub")), "not a key"));
+        QVERIFY(PayloadWriter::writeFile(keys.filePath(QStringLiteral("policy.json")), policy));
+        TrustStore trust;
+        trust.addKeyFolder(keys.path());
+        trust.addKeyFile(keys.filePath(QStringLiteral("junk.pub")));
+        trust.readPolicy(keys.filePath(QStringLiteral("policy.json")));
+        QCOMPARE(trust.keys().size(), 1);
+        MinisignKey other;
+        QString error;
+        QVERIFY(MinisignKey::read(otherPublic, other, error));
+        QVERIFY(trust.find(other.id));
+        QCOMPARE(trust.problems.size(), 1);
+        QVERIFY(trust.warnings.first().contains(QStringLiteral("junk.pub")));
+        QCOMPARE(trust.requireSigned(), requireSigned);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "tst_package.moc"

@@ -1,0 +1,316 @@
+// The main window's update: a package or a payload folder opened (by
+// openUpdate, as "Open update…", the command line and a drop do), shown with
+// its version, signer or "unsigned" and files before a job starts; a package
+// that fails a check refused with its message and nothing changed; the last
+// one remembered; a job's dialog fed from the package; a package not made for
+// a job refused before the dialog opens; a whole job from a signed package
+// against the simulated unit, the package and its signer in the history.
+#include "PackageMaker.h"
+#include "PayloadWriter.h"
+#include "engine/RecordLog.h"
+#include "engine/UpdateMode.h"
+#include "payload/TrustStore.h"
+#include "support/JobRig.h"
+#include "support/TestSupport.h"
+#include "window/DialogBootload.h"
+#include "window/MainWindow.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// Runs action and answers the first modal window it opens (a message box is
+// closed, a dialog rejected); the window's title and text.
+QString answerModal(const std::function<void()> &action, QWidget **seen = nullptr)
+{
+    QString text;
+    QTimer poll;
+    QElapsedTimer waited;
+    waited.start();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *w = QApplication::activeModalWidget();
+        if (!w && waited.elapsed() < 10000)
+            return;
+        poll.stop();
+        if (auto *box = qobject_cast<QMessageBox *>(w)) {
+            text = box->text();
+            box->close();
+        } else if (auto *d = qobject_cast<QDialog *>(w)) {
+            text = d->windowTitle();
+            if (seen)
+                *seen = d;
+            d->reject();
+        }
+    });
+    poll.start(10);
+    action();
+    poll.stop();
+    return text;
+}
+
+} // namespace
+
+class TestOpenUpdate : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString folder, unsignedPackage, signedPackage, imagesOnly, spoilt, keyId;
+
+    QString make(const char *name, const QByteArray &signature, const QStringList &modes)
+    {
+        QList<TarEntry> files;
+        QString error;
+        if (!PackageMaker::collect(folder, files, error))
+            return QString();
+        const QByteArray manifest = PackageMaker::describe(
+            files, QStringLiteral("D.03a"), QDateTime::currentDateTimeUtc(), modes, QString())
+                                        .toJson();
+        const QByteArray sig = signature.isEmpty()
+            ? QByteArray()
+            : PackageMaker::sign(manifest, QString::fromLatin1(signature), error);
+        const QString path = tmp.filePath(QString::fromLatin1(name));
+        return PayloadWriter::writeFile(path, PackageMaker::build(manifest, sig, files, error))
+            ? path
+            : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // QSettings and the user's keys folder
+        qunsetenv("ZQ_UPDATER_PORTS");
+        QVERIFY(tmp.isValid());
+        folder = tmp.filePath(QStringLiteral("payload"));
+        QVERIFY(PayloadWriter::writeDemoPayload(folder, 3));
+        const QStringList both { QStringLiteral("firmware-and-images"), QStringLiteral("images") };
+        unsignedPackage = make("unsigned.zqpkg", QByteArray(), both);
+        imagesOnly = make("images.zqpkg", QByteArray(), { QStringLiteral("images") });
+        QVERIFY(!unsignedPackage.isEmpty() && !imagesOnly.isEmpty());
+        QByteArray bytes = PayloadWriter::firmware(8, 1);
+        QFile f(unsignedPackage);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        bytes = f.readAll();
+        const QByteArray fw = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
+        const int at = bytes.indexOf(fw.left(4096));
+        QVERIFY(at > 0);
+        bytes[at + 0x3000] = char(bytes[at + 0x3000] ^ 1);
+        spoilt = tmp.filePath(QStringLiteral("spoilt.zqpkg"));
+        QVERIFY(PayloadWriter::writeFile(spoilt, bytes));
+
+        // A signed one, its key in keys/ beside the program (as an update kit has it).
+        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+            return;
+        const QString pub = tmp.filePath(QStringLiteral("kit.pub"));
+        QVERIFY(QProcess::execute(QStringLiteral("minisign"),
+                    { "-G", "-W", "-p", pub, "-s", tmp.filePath(QStringLiteral("kit.key")) })
+            == 0);
+        QFile key(pub);
+        QVERIFY(key.open(QIODevice::ReadOnly));
+        const QByteArray keyText = key.readAll();
+        keyId = QString::fromLatin1(keyText.split('\n').first().split(' ').last());
+        QVERIFY(TestSupport::writeAppFile(QStringLiteral("keys/kit.pub"), keyText));
+        signedPackage
+            = make("signed.zqpkg", tmp.filePath(QStringLiteral("kit.key")).toUtf8(), both);
+        QVERIFY(!signedPackage.isEmpty());
+    }
+
+    void cleanupTestCase()
+    {
+        TestSupport::removeAppFiles({ QStringLiteral("keys") });
+    }
+
+    // Rows: what is opened and what the window shows of it.
+    void shows_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("signed package")
+            << "signed"
+            << QStringList { "Update D.03a from signed.zqpkg", "Signed by key",
+                   "Files: fw1.bin, icon_220x165.c, settings.json, splash_340x230.c" };
+        QTest::newRow("unsigned package")
+            << "unsigned" << QStringList { "Update D.03a from unsigned.zqpkg", "\nunsigned\n" };
+        QTest::newRow("payload folder")
+            << "folder"
+            << QStringList { "from the folder", "\nunsigned\n",
+                   "Files: fw1.bin, settings.json, splash_340x230.c, icon_220x165.c" };
+    }
+    void shows()
+    {
+        QFETCH(QString, which);
+        QFETCH(QStringList, shown);
+        if (which == "signed" && signedPackage.isEmpty())
+            QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
+        const QString path = which == "signed" ? signedPackage
+            : which == "unsigned"              ? unsignedPackage
+                                               : folder;
+        MainWindow window;
+        const QString before = window.loadedText();
+        QVERIFY(before.contains(QStringLiteral("from the folder"))); // the program's folder
+        QVERIFY(window.openUpdate(path));
+        QCOMPARE(window.opened()->path, QFileInfo(path).absoluteFilePath());
+        for (const QString &text : shown)
+            QVERIFY2(window.loadedText().contains(text), qPrintable(window.loadedText()));
+        if (which == "signed")
+            QVERIFY(window.loadedText().contains(keyId));
+
+        // Remembered for the next start.
+        MainWindow next;
+        next.openLast();
+        QVERIFY(next.opened());
+        QCOMPARE(next.opened()->path, window.opened()->path);
+    }
+
+    void refusedPackage()
+    {
+        MainWindow window;
+        QVERIFY(window.openUpdate(unsignedPackage));
+        const QString shown = window.loadedText();
+        bool opened = true;
+        const QString message = answerModal([&] { opened = window.openUpdate(spoilt); });
+        QVERIFY(!opened);
+        QVERIFY2(
+            message.contains(QStringLiteral("spoilt.zqpkg: \"fw1.bin\" differs from the manifest")),
+            qPrintable(message));
+        QCOMPARE(window.loadedText(), shown);
+        QCOMPARE(window.opened()->path, QFileInfo(unsignedPackage).absoluteFilePath());
+    }
+
+    void drop()
+    {
+        MainWindow window;
+        QMimeData mime;
+        mime.setUrls({ QUrl::fromLocalFile(unsignedPackage) });
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &drop);
+        QVERIFY(window.opened());
+        QCOMPARE(window.opened()->path, QFileInfo(unsignedPackage).absoluteFilePath());
+    }
+
+    // The dialog takes the package's payload: its version, images and fw1.bin from memory.
+    void dialogFromPackage()
+    {
+        MainWindow window;
+        QVERIFY(window.openUpdate(unsignedPackage));
+        QPointer<DialogBootload> dialog;
+        int images = 0;
+        QString firmware;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
+            if (!d)
+                return;
+            poll.stop();
+            dialog = d;
+            images = d->images.size();
+            firmware = d->sequencer.inputs.firmwarePath;
+            QFile f(firmware);
+            if (!f.open(QIODevice::ReadOnly)
+                || f.readAll() != PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3))
+                firmware = QStringLiteral("wrong bytes");
+            d->reject();
+        });
+        poll.start(10);
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+        poll.stop();
+        QCOMPARE(images, 2);
+        QVERIFY2(
+            !firmware.isEmpty() && firmware != QStringLiteral("wrong bytes"), qPrintable(firmware));
+        QVERIFY(!firmware.startsWith(folder)); // not the folder it was made from
+    }
+
+    // A whole job from the signed package (the program's folder holds no payload).
+    void wholeJobFromPackage()
+    {
+        if (signedPackage.isEmpty())
+            QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
+        const UpdateSource source = UpdateSource::open(signedPackage);
+        QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
+        QFile::remove(RecordLog::historyFile());
+        {
+            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder);
+            QVERIFY(rig.ready());
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+            QVERIFY(rig.log().contains(
+                QStringLiteral("Update D.03a from signed.zqpkg, signed by key ") + keyId));
+            QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
+        }
+        QFile history(RecordLog::historyFile());
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        const QJsonObject record
+            = QJsonDocument::fromJson(history.readAll().trimmed().split('\n').last()).object();
+        QCOMPARE(record[QStringLiteral("package")].toString(), signedPackage);
+        QCOMPARE(record[QStringLiteral("signer")].toString(), keyId);
+        QCOMPARE(record[QStringLiteral("signed")].toBool(), true);
+        QCOMPARE(record[QStringLiteral("packageSha256")].toString(),
+            QString::fromLatin1(source.package.sha256));
+        QCOMPARE(record[QStringLiteral("result")].toString(), QStringLiteral("updated"));
+    }
+
+    // A policy that requires signatures: a folder and an unsigned package are
+    // refused (erasing needs no payload), a signed package is taken.
+    void policyRequiresSignatures()
+    {
+        QVERIFY(PayloadWriter::writeFile(
+            tmp.filePath(QStringLiteral("policy.json")), "{\"requireSigned\": true}"));
+        TrustStore trust;
+        trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
+        const UpdateSource fromFolder = UpdateSource::open(folder, trust);
+        QVERIFY(fromFolder.problem.isEmpty());
+        QVERIFY2(fromFolder.problemFor(FirmwareAndImages)
+                     .contains(QStringLiteral("requires signed packages")),
+            qPrintable(fromFolder.problemFor(FirmwareAndImages)));
+        QVERIFY(
+            fromFolder.problemFor(ImagesOnly).contains(QStringLiteral("requires signed packages")));
+        QCOMPARE(fromFolder.problemFor(DeleteImages), QString());
+        const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
+        QVERIFY2(unsignedOne.problem.contains(QStringLiteral("requires signed packages")),
+            qPrintable(unsignedOne.problem));
+        if (signedPackage.isEmpty())
+            return;
+        trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
+        const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
+        QCOMPARE(signedOne.problemFor(FirmwareAndImages), QString());
+        // Without the policy a folder is taken, with a warning.
+        const UpdateSource free = UpdateSource::open(folder, TrustStore());
+        QCOMPARE(free.problemFor(FirmwareAndImages), QString());
+        QVERIFY(free.warnings.join(QLatin1Char(' '))
+                    .contains(QStringLiteral("is not a signed package")));
+    }
+
+    // A package made for images only: the firmware job is refused before a dialog opens.
+    void notForThisJob()
+    {
+        MainWindow window;
+        QVERIFY(window.openUpdate(imagesOnly));
+        QWidget *seen = nullptr;
+        const QString message = answerModal(
+            [&] {
+                QTest::mouseClick(
+                    window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+            },
+            &seen);
+        QVERIFY(!seen);
+        QVERIFY2(message.contains(
+                     QStringLiteral("images.zqpkg is for images, not for firmware-and-images")),
+            qPrintable(message));
+    }
+};
+
+QTEST_MAIN(TestOpenUpdate)
+#include "tst_openupdate.moc"

@@ -1,0 +1,86 @@
+#include "window/UpdateSource.h"
+
+#include "engine/UpdateMode.h"
+#include "payload/SealedFile.h"
+#include "payload/Settings.h"
+#include "payload/TrustStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+UpdateSource UpdateSource::programFolder()
+{
+    return open(QCoreApplication::applicationDirPath());
+}
+
+UpdateSource UpdateSource::open(const QString &path)
+{
+    return open(path, TrustStore::standard({}));
+}
+
+UpdateSource UpdateSource::open(const QString &path, const TrustStore &trust)
+{
+    UpdateSource s;
+    s.path = QFileInfo(path).absoluteFilePath();
+    s.requireSigned = trust.requireSigned();
+    s.policyFile = trust.policyFile();
+    s.warnings = trust.warnings;
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        if (!s.requireSigned)
+            s.warnings << QStringLiteral("The payload folder %1 is not a signed package: nothing "
+                                         "shows that it is the update as released.")
+                              .arg(QDir::toNativeSeparators(s.path));
+        return s;
+    }
+    s.isPackage = true;
+    s.package = UpdatePackage::open(s.path, trust);
+    s.problem = s.package.problem;
+    s.warnings += s.package.warnings;
+    if (s.problem.isEmpty() && s.package.hasFirmware) {
+        s.firmware = std::make_shared<SealedFile>();
+        QString error;
+        if (!s.firmware->create(s.package.firmware, QStringLiteral("fw1.bin"), error))
+            s.problem = QStringLiteral("fw1.bin of %1 %2").arg(s.path, error);
+    }
+    return s;
+}
+
+QString UpdateSource::problemFor(int mode) const
+{
+    if (!problem.isEmpty())
+        return problem;
+    if (isPackage)
+        return package.problemFor(mode);
+    if (requireSigned && mode != DeleteImages)
+        return QStringLiteral("The payload folder %1 is not a signed package, and the policy %2 "
+                              "requires signed packages. Open a signed package (.zqpkg) with "
+                              "\"Open update\".")
+            .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(policyFile));
+    return QString();
+}
+
+QString UpdateSource::summary() const
+{
+    if (!isPackage) {
+        const Settings settings = Settings::read(path + QStringLiteral("/settings.json"));
+        QStringList files;
+        for (const char *name : { "fw1.bin", "settings.json" })
+            if (QFileInfo::exists(path + QLatin1Char('/') + QLatin1String(name)))
+                files << QLatin1String(name);
+        for (const SettingsImage &image : settings.images)
+            files << image.fileName;
+        return QStringLiteral("Update %1 from the folder %2\nunsigned\nFiles: %3")
+            .arg(
+                settings.version, QDir::toNativeSeparators(path), files.join(QStringLiteral(", ")));
+    }
+    QStringList files;
+    for (const PackageManifest::File &f : package.manifest.files)
+        files << f.path;
+    return QStringLiteral("Update %1 from %2\n%3\nFiles: %4")
+        .arg(package.manifest.version, QFileInfo(path).fileName(),
+            package.isSigned ? QStringLiteral("Signed by key %1").arg(package.signerId)
+                             : QStringLiteral("unsigned"),
+            files.join(QStringLiteral(", ")));
+}

@@ -1,0 +1,44 @@
+#pragma once
+// What the main window has opened for its jobs: an update package (checked in
+// memory with the trusted keys and the policy), a payload folder, or nothing,
+// which means the program's own folder. The update dialog takes its payload
+// from it; the main window shows it before a job starts.
+#include "payload/UpdatePackage.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class SealedFile;
+class TrustStore;
+
+struct UpdateSource {
+    QString path; // the package file or the folder
+    bool isPackage = false;
+    UpdatePackage package; // the checked package (isPackage)
+    std::shared_ptr<SealedFile> firmware; // the package's fw1.bin, for the engine
+    QString problem; // why it can't be used at all; empty when it can
+    QStringList warnings; // unsigned, a keys-folder file that is no key, ...
+    bool requireSigned = false; // the policy requires signed packages
+    QString policyFile;
+
+    // The program's folder, as when nothing was opened.
+    static UpdateSource programFolder();
+    // Opens path: a .zqpkg file (or any file) as a package, a folder as a
+    // payload folder. Package checks use the standard trusted keys.
+    static UpdateSource open(const QString &path);
+    // The same with the given keys and policy.
+    static UpdateSource open(const QString &path, const TrustStore &trust);
+
+    // Why a job of mode can't run from it; empty when it can (the policy
+    // included: a folder is refused when signatures are required).
+    QString problemFor(int mode) const;
+    // The folder files are read from (a folder source); empty for a package.
+    QString folder() const
+    {
+        return isPackage ? QString() : path;
+    }
+    // For the main window: the update's version, its signer (or "unsigned")
+    // and its files, a line each.
+    QString summary() const;
+};
