@@ -13,6 +13,7 @@
 #include "CliWatch.h"
 #include "Console.h"
 #include "SignalRelay.h"
+#include "ToolVersion.h"
 #include "engine/Adapter.h"
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
@@ -23,10 +24,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <cstdio>
-
-#ifndef ZQ_VERSION
-#define ZQ_VERSION "0"
-#endif
 
 namespace {
 
