@@ -390,6 +390,36 @@ MUTANTS = [
      "    return std::min(horizon, qint64(kSettleSteps) * kTickMs * 1000000LL);\n",
      "    return horizon;\n"),
 
+    # --- Version and the Linux package --------------------------------------
+    ("about-without-version", "window/MainWindow.cpp",
+     "Help > About names no version",
+     '        .arg(QStringLiteral(ZQ_VERSION), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()));\n',
+     '        .arg(QString(), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()));\n'),
+    ("changelog-behind-version", "CMakeLists.txt",
+     "the version moves on and the changelog does not name it",
+     "project(zq-updater VERSION 0.9.0 LANGUAGES CXX)\n",
+     "project(zq-updater VERSION 0.9.1 LANGUAGES CXX)\n"),
+    ("payload-beside-usr-bin", "payload/PayloadDir.cpp",
+     "an installed program takes its payload from /usr/bin",
+     "    const QString dir = QDir::cleanPath(programDir);\n",
+     "    const QString dir = programDir;\n"),
+    ("permission-ignores-rule", "engine/PortProblem.cpp",
+     "with the device rule installed, the message still says to join the group",
+     "    if (p.ruleInstalled) {\n",
+     "    if (false) {\n"),
+    ("udev-rule-any-maker", "dist/linux/70-zq-updater.rules",
+     "the rule's access tag goes on every USB serial port, not the adapters the tool takes",
+     'SUBSYSTEM=="tty", KERNEL=="ttyUSB[0-9]*", ATTRS{manufacturer}=="*FTDI*", TAG+="uaccess"\n',
+     'SUBSYSTEM=="tty", KERNEL=="ttyUSB[0-9]*", TAG+="uaccess"\n'),
+    ("manual-drops-option", "docs/man/zq-update.1.md",
+     "the manual page drifts from --help: an option missing",
+     "* `--quiet`: Print only the final table and errors.\n",
+     ""),
+    ("completion-no-files-for-log", "dist/linux/zq-update.bash-completion",
+     "bash completion offers no file names after --log",
+     "        --package|--station|--log|--report)\n",
+     "        --package|--station|--report)\n"),
+
 ]
 
 

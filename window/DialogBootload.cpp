@@ -11,6 +11,7 @@
 #include "engine/RecordLog.h"
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
+#include "payload/PayloadDir.h"
 #include "payload/Settings.h"
 
 #include <QAction>
@@ -122,19 +123,28 @@ DialogBootload::DialogBootload(int mode, QWidget *parent)
     ui->progressBarVerify->setMaximum(kLoadMaximum);
     ui->progressBarVerify->setValue(0);
 
-    sequencer.inputs.firmwarePath
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/fw1.bin");
+    const QString payloadDir = PayloadDir::besideProgram();
+    if (!payloadDir.isEmpty())
+        sequencer.inputs.firmwarePath = payloadDir + QStringLiteral("/fw1.bin");
     discoverPorts();
     setUpUnitTable();
-    if (mode == FirmwareAndImages)
-        checkFirmwareFile();
-    readSettings();
+    if (payloadDir.isEmpty()) {
+        updateVersion = Settings::parse(QByteArray()).version; // the default
+        settingsProblem = QStringLiteral("no update is open");
+        if (mode != DeleteImages)
+            logJob(QStringLiteral("No update is open: open an update first (an installed "
+                                  "zq-updater does not look for one beside itself)."));
+    } else {
+        if (mode == FirmwareAndImages)
+            checkFirmwareFile();
+        readSettings(payloadDir);
+    }
     {
         QStringList files;
         for (const ImageRecord &image : std::as_const(images))
             files << image.fileName;
-        recordUpdate = UnitRecord::describe(mode, updateVersion, sequencer.inputs.firmwarePath,
-            QCoreApplication::applicationDirPath(), files);
+        recordUpdate = UnitRecord::describe(
+            mode, updateVersion, sequencer.inputs.firmwarePath, payloadDir, files);
     }
 
     qint64 total = 0;
@@ -199,9 +209,8 @@ void DialogBootload::checkFirmwareFile()
                    .arg(problem));
 }
 
-void DialogBootload::readSettings()
+void DialogBootload::readSettings(const QString &dir)
 {
-    const QString dir = QCoreApplication::applicationDirPath();
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     settingsProblem = settings.problem;
     if (!settings.problem.isEmpty())

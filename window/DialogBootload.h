@@ -98,7 +98,7 @@ public:
 private:
     void discoverPorts();
     void checkFirmwareFile();
-    void readSettings();
+    void readSettings(const QString &dir);
     enum LineWidget {
         ChangedTx = 1,
         ChangedRx = 2,

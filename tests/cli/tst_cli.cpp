@@ -3,6 +3,8 @@
 // zq-make-payload. Every mode, an unplugged unit, the refusals to start, Ctrl-C
 // in the middle of the firmware, a rerun after kill -9 there, the libraries
 // the program links, and the version it names.
+#include "payload/PayloadDir.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -302,6 +304,28 @@ private slots:
         QVERIFY2(newest.hasMatch(), "CHANGELOG.md names no release");
         QCOMPARE(newest.captured(1), QStringLiteral(ZQ_EXPECTED_VERSION));
         QVERIFY(text.indexOf(QStringLiteral("## [Unreleased]")) < newest.capturedStart());
+    }
+
+    // An installed program (a system folder for programs) takes no payload
+    // from its own folder; a kit or a build folder does.
+    void payloadBesideTheProgram_data()
+    {
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<bool>("system");
+        QTest::newRow("/usr/bin") << "/usr/bin" << true;
+        QTest::newRow("/usr/bin/") << "/usr/bin/" << true;
+        QTest::newRow("/usr/local/bin") << "/usr/local/bin" << true;
+        QTest::newRow("/usr/./bin") << "/usr/./bin" << true;
+        QTest::newRow("a kit in /opt") << "/opt/zq-update-kit-0.9.0" << false;
+        QTest::newRow("a kit in a home") << "/home/tech/usr/bin" << false;
+        QTest::newRow("this build") << QCoreApplication::applicationDirPath() << false;
+    }
+
+    void payloadBesideTheProgram()
+    {
+        QFETCH(QString, dir);
+        QFETCH(bool, system);
+        QCOMPARE(PayloadDir::isSystemFolder(dir), system);
     }
 
     void linksNeitherWidgetsNorGui()
