@@ -46,7 +46,7 @@ for f in /usr/bin/zq-updater /usr/bin/zq-update \
   /etc/zq-updater/keys/README \
   /usr/share/doc/zq-updater/copyright /usr/share/doc/zq-updater/install.md \
   /usr/share/doc/zq-updater/command-line.md; do
-  grep -qx "$f" "$work/contents" || fail "the package lacks $f"
+  grep -Eqx "$f(\.gz)?" "$work/contents" || fail "the package lacks $f"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/zq-updater/keys/README ] ||
   fail "conffiles: $(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)"
@@ -104,12 +104,12 @@ echo "ok: the installed zq-updater starts under Xvfb"
 echo "# a key the administrator put here" >"/etc/zq-updater/keys/site.pub"
 apt-get remove -y zq-updater >/dev/null 2>&1
 [ "$(dpkg-query -W -f='${db:Status-Abbrev}' zq-updater)" = "rc " ] || fail "after remove: $(dpkg-query -W -f='${db:Status-Abbrev}' zq-updater)"
-left=$(while read -r f; do [ -f "$f" ] && echo "$f"; done <"$work/contents")
+left=$(while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done <"$work/contents")
 [ "$left" = /etc/zq-updater/keys/README ] || fail "after remove, left: $left"
 [ -f /etc/zq-updater/keys/site.pub ] || fail "remove took the administrator's key"
 rm /etc/zq-updater/keys/site.pub
 apt-get purge -y zq-updater >/dev/null 2>&1
 dpkg-query -W zq-updater >/dev/null 2>&1 && fail "still known to dpkg after purge"
-left=$(while read -r f; do [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"; done <"$work/contents")
+left=$(while read -r f; do if [ -e "$f" ] && [ ! -d "$f" ]; then echo "$f"; fi; done <"$work/contents")
 [ -z "$left" ] && [ ! -e /etc/zq-updater ] || fail "after purge, left: $left $(ls -d /etc/zq-updater 2>/dev/null)"
 echo "ok: remove leaves only the conffile (and the administrator's keys), purge leaves nothing"
