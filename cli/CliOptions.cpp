@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "engine/PortDiscovery.h"
+#include "payload/PayloadDir.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -86,7 +87,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("path"));
     const QCommandLineOption payloadOption(QStringLiteral("payload"),
         QStringLiteral("Folder with fw1.bin, settings.json and the images (default: the "
-                       "program's folder)."),
+                       "program's folder, unless it is installed in /usr/bin or the like)."),
         QStringLiteral("dir"));
     const QCommandLineOption reportOption(QStringLiteral("report"),
         QStringLiteral("Write the result as JSON to this file, also when interrupted."),
@@ -181,8 +182,9 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     }
 
     payloadDir = parser.isSet(payloadOption) ? parser.value(payloadOption)
-                                             : QCoreApplication::applicationDirPath();
-    payloadDir = QDir(payloadDir).absolutePath();
+                                             : PayloadDir::besideProgram();
+    if (!payloadDir.isEmpty())
+        payloadDir = QDir(payloadDir).absolutePath();
     reportFile = parser.value(reportOption);
     quiet = parser.isSet(quietOption);
     check = parser.isSet(checkOption);

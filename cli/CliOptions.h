@@ -12,7 +12,7 @@ struct CliOptions {
     int mode = FirmwareAndImages; // an UpdateMode
     QStringList ports; // --port values, split at commas; empty: discover them
     // (each a name or path, or "serial:NUMBER" / "location:PATH": an adapter)
-    QString payloadDir; // --payload, else the executable's folder
+    QString payloadDir; // --payload, else the executable's folder unless installed (then empty)
     QString reportFile; // --report; empty: none
     bool quiet = false; // only the final table and errors
     bool check = false; // validate the payload and exit

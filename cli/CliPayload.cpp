@@ -10,6 +10,12 @@ CliPayload CliPayload::read(const QString &dir, int mode)
 {
     CliPayload p;
     p.inputs.mode = mode;
+    if (dir.isEmpty()) { // an installed program without --payload
+        if (mode != DeleteImages)
+            p.problem = QStringLiteral("no update given: name its folder with --payload DIR (an "
+                                       "installed zq-update does not look beside itself).");
+        return p;
+    }
     p.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     p.inputs.settingsProblem = settings.problem;

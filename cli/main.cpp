@@ -14,6 +14,7 @@
 #include "CliWatch.h"
 #include "Console.h"
 #include "SignalRelay.h"
+#include "ToolVersion.h"
 #include "engine/Adapter.h"
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
@@ -25,10 +26,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <cstdio>
-
-#ifndef ZQ_VERSION
-#define ZQ_VERSION "0"
-#endif
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "engine/Adapter.h"
 
+#include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
 
 #include <QDir>
@@ -111,7 +112,7 @@ QList<Adapter> Adapter::scan()
     }
 
     for (Adapter &a : found) {
-        a.taken = a.manufacturer.contains(QLatin1String("FTDI"));
+        a.taken = a.manufacturer.contains(QLatin1String(PortDiscovery::kAdapterMaker));
         a.problem = PortProblem::beforeOpening(a.device);
     }
     std::sort(found.begin(), found.end(),

@@ -42,7 +42,7 @@ QList<PortCandidate> PortDiscovery::candidates()
         qDebug() << info.manufacturer();
         qDebug() << info.vendorIdentifier();
         qDebug() << info.description();
-        if (!info.manufacturer().contains(QLatin1String("FTDI")))
+        if (!info.manufacturer().contains(QLatin1String(kAdapterMaker)))
             continue;
         found.append({ info, QString() });
         taken.append(devicePath(info.systemLocation()));

@@ -16,6 +16,10 @@ struct PortCandidate {
 
 namespace PortDiscovery {
 
+// What a port's manufacturer contains for the tool to take it unasked (the
+// package's udev rule, dist/linux/70-zq-updater.rules, matches the same).
+inline constexpr char kAdapterMaker[] = "FTDI";
+
 // The entries of a ZQ_UPDATER_PORTS value, in order, empty entries dropped.
 QStringList namedPorts(const QString &value);
 

@@ -4,14 +4,29 @@ namespace {
 
 QString deniedText(const QString &path, const PortProblem::Probe &p)
 {
+    const QString user = p.user.isEmpty() ? QStringLiteral("$USER") : p.user;
+    // The rule gives the user at the desktop access when the adapter appears:
+    // an adapter plugged in before it was installed, or a remote login, is not
+    // covered.
+    if (p.ruleInstalled) {
+        const QString group = p.group.isEmpty()
+            ? QString()
+            : QStringLiteral(" (sudo usermod -aG %1 %2)").arg(p.group, user);
+        return QStringLiteral("permission denied: your user may not use %1, although "
+                              "zq-updater's device rule is installed. Unplug the adapter and "
+                              "plug it in again. The rule gives access to the user at the "
+                              "desktop only: over a remote login add the user to the device's "
+                              "group%2, then log out and in again.")
+            .arg(path, group);
+    }
     if (p.group.isEmpty())
         return QStringLiteral("permission denied: your user may not use %1. Ask for read and "
                               "write access to it, then try again.")
             .arg(path);
-    const QString user = p.user.isEmpty() ? QStringLiteral("$USER") : p.user;
     return QStringLiteral("permission denied: %1 belongs to the group %2, and your user is not "
-                          "in it. Add the user to the group (sudo usermod -aG %2 %3), then log "
-                          "out and in again.")
+                          "in it. Install the zq-updater package (its device rule gives the "
+                          "user at the desktop access), or add the user to the group (sudo "
+                          "usermod -aG %2 %3), then log out and in again.")
         .arg(path, p.group, user);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Why a serial port can't be used, in words that name the fix: a port the user
-// has no permission for says which group owns it and how to join it; a port
+// has no permission for says which group owns it and how to join it (or, where
+// the package's device rule is installed, to plug the adapter in again); a port
 // another program holds says so, with that program's process where the system
 // shows it. The window's job log and the command line both use it.
 #include <QSerialPort>
@@ -16,6 +17,7 @@ struct Probe {
     QString group; // the group that owns the device; empty when unknown
     QString user; // the user this program runs as
     QStringList holders; // other processes that hold it: "1234 (minicom)"
+    bool ruleInstalled = false; // the package's udev rule that gives the seat's user access
 };
 // holders: the process named by the port's lock file; with scanProcesses, else
 // every other process that has the device open.

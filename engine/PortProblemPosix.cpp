@@ -72,6 +72,21 @@ QStringList holdersByLockFile(const QString &path)
     return {};
 }
 
+// The udev rule the Debian package installs (TAG+="uaccess" on the FTDI
+// adapters), where udev reads rules; ZQ_UDEV_RULES (colon-separated files)
+// names others.
+bool deviceRuleInstalled()
+{
+    QStringList files = qEnvironmentVariable("ZQ_UDEV_RULES").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    if (!qEnvironmentVariableIsSet("ZQ_UDEV_RULES"))
+        for (const char *dir : { "/etc/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d" })
+            files << QLatin1String(dir) + QStringLiteral("/70-zq-updater.rules");
+    for (const QString &file : std::as_const(files))
+        if (QFileInfo::exists(file))
+            return true;
+    return false;
+}
+
 } // namespace
 
 QString PortProblem::devicePath(const QString &nameOrPath)
@@ -96,6 +111,8 @@ PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProces
     if (const passwd *pw = ::getpwuid(::getuid()))
         p.user = QString::fromLocal8Bit(pw->pw_name);
     p.denied = ::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
+    if (p.denied)
+        p.ruleInstalled = deviceRuleInstalled();
     if (!p.denied) {
         p.holders = holdersByLockFile(devicePath);
         if (p.holders.isEmpty() && scanProcesses)

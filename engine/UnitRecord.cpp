@@ -2,6 +2,7 @@
 
 #include "engine/PortTest.h"
 #include "engine/UpdateMode.h"
+#include "ToolVersion.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,10 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSysInfo>
-
-#ifndef ZQ_VERSION
-#define ZQ_VERSION "0"
-#endif
 
 QString UnitRecord::modeName(int mode)
 {

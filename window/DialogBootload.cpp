@@ -12,6 +12,7 @@
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
 #include "payload/SealedFile.h"
+#include "payload/PayloadDir.h"
 #include "payload/Settings.h"
 #include "window/UpdateSource.h"
 
@@ -126,9 +127,9 @@ DialogBootload::DialogBootload(int mode, QWidget *parent, const UpdateSource *so
     ui->progressBarVerify->setMaximum(kLoadMaximum);
     ui->progressBarVerify->setValue(0);
 
-    const QString dir = source && !source->isPackage ? source->path
-                                                     : QCoreApplication::applicationDirPath();
-    sequencer.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
+    const QString dir = source && !source->isPackage ? source->path : PayloadDir::besideProgram();
+    if (!dir.isEmpty())
+        sequencer.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
     if (source)
         for (const QString &warning : source->warnings)
             logJob(warning);
@@ -139,9 +140,17 @@ DialogBootload::DialogBootload(int mode, QWidget *parent, const UpdateSource *so
     } else {
         discoverPorts();
         setUpUnitTable();
-        if (mode == FirmwareAndImages)
-            checkFirmwareFile();
-        readSettings(dir);
+        if (dir.isEmpty()) {
+            updateVersion = Settings::parse(QByteArray()).version; // the default
+            settingsProblem = QStringLiteral("no update is open");
+            if (mode != DeleteImages)
+                logJob(QStringLiteral("No update is open: open an update first (an installed "
+                                      "zq-updater does not look for one beside itself)."));
+        } else {
+            if (mode == FirmwareAndImages)
+                checkFirmwareFile();
+            readSettings(dir);
+        }
         QStringList files;
         for (const ImageRecord &image : std::as_const(images))
             files << image.fileName;

@@ -3,6 +3,11 @@
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
+#include "ToolVersion.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -65,6 +70,27 @@ MainWindow::MainWindow(QWidget *parent)
     loaded->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setAcceptDrops(true);
     showLoaded();
+
+    QMenu *help = ui->menuBar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("menuHelp"));
+    QAction *about = help->addAction(QStringLiteral("&About zq-updater"));
+    about->setObjectName(QStringLiteral("actionAbout"));
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+QString MainWindow::aboutText()
+{
+    return QStringLiteral("<p><b>zq-updater %1</b></p>"
+                          "<p>Updates the control unit of Orvek annealing machines through the "
+                          "unit's serial bootloader: firmware and display images, over one FTDI "
+                          "USB-serial adapter per unit.</p>"
+                          "<p>Built with Qt %2, running on Qt %3.</p>")
+        .arg(QStringLiteral(ZQ_VERSION), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()));
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox::about(this, QStringLiteral("About zq-updater"), aboutText());
 }
 
 MainWindow::~MainWindow()

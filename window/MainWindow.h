@@ -1,9 +1,10 @@
 #pragma once
 // The main window: the tool's three jobs as three buttons, each running one
-// modal update dialog, and the update they send: an update package or a
-// payload folder opened with "Open update…", given on the command line or
-// dropped on the window (the last one is remembered), else the program's
-// folder. What is loaded is shown before a job starts.
+// modal update dialog, Help > About with the tool's version, and the update
+// they send: an update package or a payload folder opened with "Open update…",
+// given on the command line or dropped on the window (the last one is
+// remembered), else the program's folder. What is loaded is shown before a
+// job starts.
 #include "window/UpdateSource.h"
 
 #include <QMainWindow>
@@ -18,6 +19,9 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // The About box's text: the program, its version and what it is for.
+    static QString aboutText();
 
     // Opens a package or payload folder for the jobs. A package that fails a
     // check is refused with a message (nothing changes); false then.
@@ -42,6 +46,7 @@ private slots:
     void on_pushButton_3_clicked();
     void on_pushButton_2_clicked();
     void chooseUpdate();
+    void showAbout();
 
 private:
     void runJob(int mode);

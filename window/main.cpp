@@ -2,12 +2,15 @@
 // bootloader. "zq-updater FILE" opens an update package (or a payload folder)
 // for the jobs; without one, the update opened last, else the program's folder.
 #include "window/MainWindow.h"
+#include "ToolVersion.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zq-updater"));
+    QApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
     MainWindow window;
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1)

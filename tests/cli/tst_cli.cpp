@@ -1,8 +1,10 @@
 // zq-update as a user runs it: a child process driving zq-unit-sim's units (a
 // child process too) over real pseudo-terminals, with the payload written by
 // zq-make-payload. Every mode, an unplugged unit, the refusals to start, Ctrl-C
-// in the middle of the firmware, a rerun after kill -9 there, and the libraries
-// the program links.
+// in the middle of the firmware, a rerun after kill -9 there, the libraries
+// the program links, and the version it names.
+#include "payload/PayloadDir.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -273,6 +275,57 @@ private slots:
         QCOMPARE(unit["problemCount"].toInt(), 0);
         QVERIFY(unit["flash"]["equal"].toBool());
         QVERIFY(unit["imagesEqual"].toBool());
+    }
+
+    // --version and the report name the version of CMake's project() line, and
+    // the changelog's newest release is that version.
+    void version()
+    {
+        QProcess cli;
+        QVERIFY(runCli(cli, { "--version" }));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardOutput().trimmed(), QByteArray("zq-update " ZQ_EXPECTED_VERSION));
+
+        QTemporaryDir empty;
+        const QString report = empty.filePath("report.json");
+        QVERIFY(runCli(cli, { "--mode", "images", "--payload", empty.path(), "--report", report }));
+        QCOMPARE(cli.exitCode(), 2);
+        QFile file(report);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(file.readAll())["toolVersion"].toString(),
+            QStringLiteral(ZQ_EXPECTED_VERSION));
+
+        QFile changelog(QStringLiteral(ZQ_CHANGELOG));
+        QVERIFY(changelog.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString text = QString::fromUtf8(changelog.readAll());
+        const QRegularExpression release(QStringLiteral("^## \\[(\\d+\\.\\d+\\.\\d+)\\] - \\d{4}-\\d{2}-\\d{2}$"),
+            QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch newest = release.match(text);
+        QVERIFY2(newest.hasMatch(), "CHANGELOG.md names no release");
+        QCOMPARE(newest.captured(1), QStringLiteral(ZQ_EXPECTED_VERSION));
+        QVERIFY(text.indexOf(QStringLiteral("## [Unreleased]")) < newest.capturedStart());
+    }
+
+    // An installed program (a system folder for programs) takes no payload
+    // from its own folder; a kit or a build folder does.
+    void payloadBesideTheProgram_data()
+    {
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<bool>("system");
+        QTest::newRow("/usr/bin") << "/usr/bin" << true;
+        QTest::newRow("/usr/bin/") << "/usr/bin/" << true;
+        QTest::newRow("/usr/local/bin") << "/usr/local/bin" << true;
+        QTest::newRow("/usr/./bin") << "/usr/./bin" << true;
+        QTest::newRow("a kit in /opt") << "/opt/zq-update-kit-0.9.0" << false;
+        QTest::newRow("a kit in a home") << "/home/tech/usr/bin" << false;
+        QTest::newRow("this build") << QCoreApplication::applicationDirPath() << false;
+    }
+
+    void payloadBesideTheProgram()
+    {
+        QFETCH(QString, dir);
+        QFETCH(bool, system);
+        QCOMPARE(PayloadDir::isSystemFolder(dir), system);
     }
 
     void linksNeitherWidgetsNorGui()

@@ -17,6 +17,7 @@
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 #include <csignal>
 #include <grp.h>
@@ -449,16 +450,27 @@ private slots:
 
     // A port the user may not open says which group to join and how; one that
     // another process holds says so and names the process.
+    // A port the user may not open says which group to join and how (or, with
+    // the package's device rule installed, to plug the adapter in again); one
+    // that another process holds says so and names the process.
     void portsAUserCannotUse_data()
     {
         QTest::addColumn<bool>("otherUser");
-        QTest::newRow("permission denied") << true;
-        QTest::newRow("in use") << false;
+        QTest::addColumn<bool>("ruleInstalled");
+        QTest::newRow("permission denied") << true << false;
+        QTest::newRow("permission denied, device rule installed") << true << true;
+        QTest::newRow("in use") << false << false;
     }
 
     void portsAUserCannotUse()
     {
         QFETCH(bool, otherUser);
+        QFETCH(bool, ruleInstalled);
+        // Where the program looks for the rule: a file of its own (in /tmp, which
+        // the other user can search), there or not.
+        QTemporaryFile rule(QDir::tempPath() + QStringLiteral("/70-zq-updater-XXXXXX.rules"));
+        QVERIFY(rule.open());
+        const QString rulePath = ruleInstalled ? rule.fileName() : rule.fileName() + ".absent";
         PtyPair pty;
         QVERIFY(pty.open());
         const QString path = pty.slavePath();
@@ -476,9 +488,17 @@ private slots:
             QCOMPARE(::chown(device.constData(), 0, dialout->gr_gid), 0);
             QCOMPARE(::chmod(device.constData(), 0660), 0);
             command = QStringList { setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups" } + command;
-            says = "permission denied: " + path
-                + " belongs to the group dialout, and your user is not in it. Add the user to the "
-                  "group (sudo usermod -aG dialout nobody), then log out and in again.";
+            says = ruleInstalled
+                ? "permission denied: your user may not use " + path
+                    + ", although zq-updater's device rule is installed. Unplug the adapter and "
+                      "plug it in again. The rule gives access to the user at the desktop only: "
+                      "over a remote login add the user to the device's group (sudo usermod -aG "
+                      "dialout nobody), then log out and in again."
+                : "permission denied: " + path
+                    + " belongs to the group dialout, and your user is not in it. Install the "
+                      "zq-updater package (its device rule gives the user at the desktop access), "
+                      "or add the user to the group (sudo usermod -aG dialout nobody), then log "
+                      "out and in again.";
         } else {
             holder.setPortName(path);
             QVERIFY(holder.open(QIODevice::ReadWrite));
@@ -492,7 +512,9 @@ private slots:
         if (!otherUser) // and the unit's record can't be written: said, not hidden
             args << "--log" << notAFolder.fileName() + "/units.jsonl";
         QProcess cli;
-        cli.setProcessEnvironment(toolEnvironment(QString()));
+        QProcessEnvironment env = toolEnvironment(QString());
+        env.insert(QStringLiteral("ZQ_UDEV_RULES"), rulePath);
+        cli.setProcessEnvironment(env);
         const QString program = command.takeFirst();
         cli.start(program, command + args);
         QVERIFY(cli.waitForFinished(kJobMs));

@@ -1,11 +1,14 @@
 // The main window's title and its three buttons: each runs one modal update
-// dialog of its job, a new one every click, deleted once it is closed.
+// dialog of its job, a new one every click, deleted once it is closed; Help >
+// About names the tool's version.
 #include "window/MainWindow.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -101,6 +104,34 @@ private slots:
             QVERIFY(seen.dialog.isNull());
         }
         QVERIFY(window.findChildren<DialogBootload *>().isEmpty());
+    }
+
+    // The About box names the version CMake's project() line sets.
+    void about()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *action = window.findChild<QAction *>(QStringLiteral("actionAbout"));
+        QVERIFY(action != nullptr);
+        QString text;
+        QTimer poll;
+        QElapsedTimer waited;
+        waited.start();
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box == nullptr && waited.elapsed() < 10000)
+                return;
+            poll.stop();
+            if (box != nullptr) {
+                text = box->text();
+                box->accept();
+            }
+        });
+        poll.start(10);
+        action->trigger();
+        poll.stop();
+        QVERIFY2(text.contains(QStringLiteral("zq-updater " ZQ_EXPECTED_VERSION)), qPrintable(text));
     }
 };
 
