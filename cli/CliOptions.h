@@ -22,6 +22,7 @@ struct CliOptions {
     QString stationFile; // --station: the slots, by adapter
     bool events = false; // JSON event lines on standard output
     bool watch = false; // hands-free: run until Ctrl-C or SIGTERM
+    int timeoutSeconds = 0; // --timeout: the whole run's limit; 0: none
 
     // Reads the application's arguments. --help and --version print and exit
     // the program with status 0; anything else wrong returns false with error

@@ -4,6 +4,7 @@
 // the mode: checked before any port is opened.
 #include "engine/Sequencer.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,7 @@ struct CliPayload {
     QString updateVersion; // settings.json's "Version"
     QStringList warnings; // for the job log: images that will not be sent, ...
     QString problem; // why nothing can start in this mode; empty when usable
+    QByteArray firmware; // fw1.bin as read and checked (firmware mode only)
 
     // Reads the payload in dir for mode; never fails (problem says what is wrong).
     static CliPayload read(const QString &dir, int mode);

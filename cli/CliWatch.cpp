@@ -1,13 +1,13 @@
 #include "CliWatch.h"
 
 #include "CliJob.h"
+#include "Console.h"
 #include "engine/Adapter.h"
 #include "engine/PortProblem.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
-#include <cstdio>
 
 CliWatch::CliWatch(
     CliJob &j, const CliStation &s, const QStringList &plain, QObject *parent)
@@ -63,8 +63,9 @@ void CliWatch::reconcile()
         QString refusal;
         if (!station.resolve(adapters, targets, missing, refusal)) {
             if (refusal != lastRefusal)
-                std::fprintf(stderr, "zq-update: %s No job starts until that is put right.\n",
-                    qPrintable(refusal));
+                Console::writeErr(QStringLiteral("zq-update: %1 No job starts until that is put right.\n")
+                                      .arg(Console::shown(refusal))
+                                      .toLocal8Bit());
             lastRefusal = refusal;
             targets.clear();
             // Slots already running go on; none is started while it lasts.

@@ -4,6 +4,11 @@ namespace {
 
 QString deniedText(const QString &path, const PortProblem::Probe &p)
 {
+    if (!p.groupMayUse)
+        return QStringLiteral("permission denied: only the owner of %1 may use it (its group %2 "
+                              "has no read and write access). Ask the administrator for access "
+                              "to it (a udev rule that gives it to the dialout group), then try again.")
+            .arg(path, p.group.isEmpty() ? QStringLiteral("-") : p.group);
     if (p.group.isEmpty())
         return QStringLiteral("permission denied: your user may not use %1. Ask for read and "
                               "write access to it, then try again.")
@@ -34,6 +39,8 @@ QString PortProblem::explain(
     const Probe p = probe(path, true);
     if (!p.exists || error == QSerialPort::DeviceNotFoundError)
         return QStringLiteral("no such port (%1): is the adapter plugged in?").arg(errorText);
+    if (p.notSerial)
+        return QStringLiteral("%1 is not a serial port (%2)").arg(path, errorText);
     if (p.denied)
         return deniedText(path, p);
     // Qt reports a port that another program locked or holds exclusively as a
@@ -51,6 +58,8 @@ QString PortProblem::beforeOpening(const QString &nameOrPath)
     const Probe p = probe(path, false);
     if (!p.exists)
         return QStringLiteral("no such port");
+    if (p.notSerial)
+        return QStringLiteral("%1 is not a serial port").arg(path);
     if (p.denied)
         return deniedText(path, p);
     if (!p.holders.isEmpty())

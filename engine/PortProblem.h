@@ -16,6 +16,8 @@ struct Probe {
     QString group; // the group that owns the device; empty when unknown
     QString user; // the user this program runs as
     QStringList holders; // other processes that hold it: "1234 (minicom)"
+    bool notSerial = false; // a file, folder or device that is no serial port (/dev/null)
+    bool groupMayUse = true; // joining the owning group would give access
 };
 // holders: the process named by the port's lock file; with scanProcesses, else
 // every other process that has the device open.
