@@ -380,6 +380,7 @@ void CliJob::setTimeout(int seconds)
     if (seconds <= 0)
         return;
     runLimit.setSingleShot(true);
+    runLimit.setTimerType(Qt::PreciseTimer); // never before the time given
     runLimit.setInterval(seconds * 1000);
     connect(&runLimit, &QTimer::timeout, this, &CliJob::timeUp);
 }
@@ -439,6 +440,7 @@ void CliJob::end(int exitStatus)
         return;
     ending = true;
     timer.stop();
+    runLimit.stop();
     if (watching) {
         // Hands-free: the run is over when it is stopped; it went well when
         // every unit it saw was updated.
@@ -447,6 +449,9 @@ void CliJob::end(int exitStatus)
             updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated;
         exitStatus = updated ? 0 : 1;
     }
+    // A record the log did not get is a run that did not do all it was asked.
+    if (recordsLost > 0 && exitStatus == 0)
+        exitStatus = 1;
     report.ended = QDateTime::currentDateTimeUtc();
     report.exitStatus = exitStatus;
     report.units.clear();
@@ -469,9 +474,12 @@ void CliJob::end(int exitStatus)
         Console::writeOut(table);
     if (!options.reportFile.isEmpty()) {
         QString error;
-        if (!report.write(options.reportFile, error))
+        if (!report.write(options.reportFile, error)) {
             progress.error(
                 QStringLiteral("Could not write the report %1: %2").arg(options.reportFile, error));
+            if (exitStatus == 0)
+                exitStatus = 1; // the report asked for is missing
+        }
     }
     for (const QString &note : std::as_const(interruptNotes))
         progress.error(note);

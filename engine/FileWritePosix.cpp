@@ -156,7 +156,8 @@ bool FileWrite::appendWhole(const QString &path, const QByteArray &record, QStri
         return false;
     const QFileInfo info(path);
     const QByteArray name = QFile::encodeName(path);
-    int flags = O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Read and write: the last byte is looked at before the record goes on.
+    int flags = O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     if (!info.isSymLink())
         flags |= O_NOFOLLOW; // a link put there since the check is not followed
     const int fd = ::open(name.constData(), flags, 0666);
