@@ -71,8 +71,7 @@ QString FileWrite::targetProblem(const QString &path)
         return QStringLiteral("%1: not a usable file name").arg(path);
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0)
-        return errno == ENOENT ? QString()
-                               : QStringLiteral("%1: %2").arg(path, systemError());
+        return QString(); // nothing there yet: writing it says what stands in the way
     if (S_ISLNK(st.st_mode)) {
         if (::geteuid() == 0)
             return QStringLiteral("%1 is a symbolic link; run as root, the tool writes through "

@@ -60,6 +60,9 @@ QString PortProblem::beforeOpening(const QString &nameOrPath)
         return QStringLiteral("no such port");
     if (p.notSerial)
         return QStringLiteral("%1 is not a serial port").arg(path);
+    const QString lock = lockFileProblem(path);
+    if (!lock.isEmpty())
+        return lock;
     if (p.denied)
         return deniedText(path, p);
     if (!p.holders.isEmpty())

@@ -32,6 +32,12 @@ QString devicePath(const QString &nameOrPath);
 QString explain(const QString &nameOrPath, QSerialPort::SerialPortError error,
     const QString &errorText);
 
+// Why the port's lock file (/run/lock/LCK..ttyUSB0) stops it from being opened:
+// one that is no regular file (a FIFO anyone may put there) would hold the
+// open for ever, so the port is not tried. Empty when there is none or it is a
+// file (a file per platform).
+QString lockFileProblem(const QString &devicePath);
+
 // Why a port that has not been opened can't be, as far as the system tells
 // without opening it; empty when nothing stands in the way.
 QString beforeOpening(const QString &nameOrPath);

@@ -80,17 +80,25 @@ QStringList holdersInProc(const QString &path)
     return found;
 }
 
-// A Qt program's lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with its process id.
-// Anyone may put a file there: it is read without blocking, only when it is a
-// regular file, and only its first bytes.
-QStringList holdersByLockFile(const QString &path)
+// The lock files a port may have: "LCK..ttyUSB0", "LCK..pts_3".
+QStringList lockFiles(const QString &path)
 {
     QString name = path;
     if (name.startsWith(QLatin1String("/dev/")))
         name = name.mid(5);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const char *dir : { "/var/lock", "/run/lock" }) {
-        const QString file = QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
+    QStringList files;
+    for (const char *dir : { "/var/lock", "/run/lock" })
+        files << QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
+    return files;
+}
+
+// A Qt program's lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with its process id.
+// Anyone may put a file there: it is read without blocking, only when it is a
+// regular file, and only its first bytes.
+QStringList holdersByLockFile(const QString &path)
+{
+    for (const QString &file : lockFiles(path)) {
         if (!QFileInfo::exists(file))
             continue;
         QByteArray bytes;
@@ -130,6 +138,20 @@ QString PortProblem::devicePath(const QString &nameOrPath)
         = nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
     const QString canonical = QFileInfo(full).canonicalFilePath();
     return canonical.isEmpty() ? full : canonical;
+}
+
+QString PortProblem::lockFileProblem(const QString &devicePath)
+{
+    for (const QString &file : lockFiles(devicePath)) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode))
+            continue;
+        return QStringLiteral("its lock file %1 is no regular file (anyone may put one there), "
+                              "and opening the port would wait on it for ever. Remove it "
+                              "(rm %1) and try again")
+            .arg(file);
+    }
+    return QString();
 }
 
 PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProcesses)

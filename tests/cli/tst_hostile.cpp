@@ -491,6 +491,30 @@ private slots:
         QVERIFY2(!err.contains("in use"), err.constData());
     }
 
+    // A FIFO put where the port's lock file goes (/run/lock is writable by
+    // all) would hold the port's open for ever: the port is not tried, and
+    // the message says what to remove.
+    void lockFileFifo()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1));
+        const QString lock = QStringLiteral("/run/lock/LCK..") + sim.paths[0].mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+        if (::mkfifo(QFile::encodeName(lock).constData(), 0644) != 0)
+            QSKIP("no FIFO can be put in /run/lock here");
+        QProcess cli;
+        startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path() });
+        const bool ended = cli.waitForFinished(kBoundMs);
+        QFile::remove(lock);
+        QVERIFY2(ended, "zq-update did not end");
+        const QByteArray err = cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 1);
+        QVERIFY2(err.contains("its lock file ") && err.contains(QFileInfo(lock).fileName().toUtf8() + " is no regular file"), err.constData());
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+    }
+
     // --watch with two thousand serial devices that can't be opened: each is
     // seen, and SIGTERM ends the run at once.
     void watchManyUnopenablePorts()
