@@ -150,8 +150,13 @@ int main(int argc, char *argv[])
     CliPayload payload = CliPayload::read(options.payloadDir, options.mode);
     const QString mode = CliOptions::modeName(options.mode);
     const QString outputs = outputProblem(options, payload);
-    if (!outputs.isEmpty())
-        return cannotStart(outputs); // not even the report can be written
+    if (!outputs.isEmpty()) {
+        // Not even the report can be written: the events and standard error say it.
+        events.emitEvent(QStringLiteral("refused"),
+            QJsonObject { { QStringLiteral("reason"), outputs },
+                { QStringLiteral("exitStatus"), kNothingStarted } });
+        return cannotStart(outputs);
+    }
     if (!payload.problem.isEmpty())
         return refuse(options, events, QStringLiteral("cannot run %1: %2").arg(mode, payload.problem));
     if (options.check) {

@@ -6,6 +6,7 @@
 // checks the outcome: the exit status, the message, nothing sent to the unit
 // when the run is refused, no file clobbered, and an end within a generous
 // bound (no hang).
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -87,7 +88,7 @@ void startCli(QProcess &cli, const QStringList &args)
 }
 
 // Puts the payload folder dir into a row's state: one step a text,
-// "fifo NAME", "link NAME TARGET", "folder NAME", "bytes NAME COUNT",
+// "fifo NAME", "null NAME" (a device node as /dev/null), "link NAME TARGET", "folder NAME", "bytes NAME COUNT",
 // "entry KEY JSON" (sets a key of the first image entry), "copies N" (the
 // first image entry N times), "write NAME TEXT". %P stands for dir.
 bool prepare(const QString &dir, const QStringList &steps)
@@ -103,6 +104,9 @@ bool prepare(const QString &dir, const QStringList &steps)
         if (w[0] == QLatin1String("fifo") && ::mkfifo(name.constData(), 0644) != 0)
             return false;
         if (w[0] == QLatin1String("link") && !QFile::link(w.value(2), path))
+            return false;
+        if (w[0] == QLatin1String("null")
+            && ::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
             return false;
         if (w[0] == QLatin1String("folder") && !QDir().mkpath(path))
             return false;
@@ -233,6 +237,8 @@ private slots:
             << QStringList { "entry FileName \"../x/fw1.bin\"" } << QStringList { "--check" } << "climbs out of the payload folder";
         QTest::newRow("settings: FileName absolute")
             << QStringList { "entry FileName \"/etc/passwd\"" } << none << "\"/etc/passwd\" is absolute";
+        QTest::newRow("settings: FileName with a NUL")
+            << QStringList { "entry FileName \"splash\\u0000.c\"" } << none << "FileName holds a NUL character";
         QTest::newRow("settings: FileName blank")
             << QStringList { "entry FileName \"   \"" } << none << "FileName is blank";
         QTest::newRow("settings: image a link out of the folder")
@@ -259,8 +265,10 @@ private slots:
             << QStringList { "fifo out" } << QStringList { "--log", "%P/out" } << "out is a FIFO; name a regular file";
         QTest::newRow("write: --report a folder")
             << QStringList { "folder out" } << QStringList { "--report", "%P/out" } << "is a folder";
-        QTest::newRow("write: --report /dev/null")
-            << none << QStringList { "--report", "/dev/null" } << "/dev/null is a device";
+        // A device node of its own (as /dev/null): a fault that wrote to it
+        // must not replace the system's.
+        QTest::newRow("write: --report a device")
+            << QStringList { "null out" } << QStringList { "--report", "%P/out" } << "out is a device";
         QTest::newRow("write: --report a link, run as root")
             << QStringList { "write guard.txt keep", "link out guard.txt" }
             << QStringList { "--report", "%P/out" } << "is a symbolic link";
@@ -283,6 +291,8 @@ private slots:
         const bool asRoot = ::geteuid() == 0;
         if (QString::fromLatin1(QTest::currentDataTag()).contains("run as root") && !asRoot)
             QSKIP("the link rows check the rule for root; this run is not root");
+        if (steps.contains("null out") && !asRoot)
+            QSKIP("no device node can be made here (needs root)");
         QTemporaryDir dir;
         QVERIFY(makePayload(dir.path()));
         QVERIFY(prepare(dir.path(), steps));
@@ -458,6 +468,36 @@ private slots:
         QVERIFY2(!all.contains('\x1b') && !all.contains('\x07'), all.constData());
         QVERIFY2(all.contains("a\\x1b]0;owned\\x07\\x0ab"), all.constData());
         sim.stop();
+    }
+
+    // fw1.bin replaced between the check and the firmware: the unit gets the
+    // fw1.bin that was checked, and the record's digest is of those bytes.
+    void firmwareReplacedDuringTheRun()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        const QByteArray original = fileBytes(dir.filePath("fw1.bin"));
+        Sim sim; // compares the flash with the fw1.bin it read at its start
+        QVERIFY(sim.start(dir.path(), 1));
+        QProcess cli;
+        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--log", dir.filePath("l.jsonl") });
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += cli.readAllStandardError(), err.contains("waiting for the bootloader")), kBoundMs);
+        QByteArray changed = original;
+        for (int i = 0x1000; i < changed.size(); i += 2)
+            changed[i] = static_cast<char>(~changed[i]);
+        QVERIFY(writeFile(dir.filePath("fw1.new"), changed));
+        QVERIFY(::rename(QFile::encodeName(dir.filePath("fw1.new")).constData(),
+                    QFile::encodeName(dir.filePath("fw1.bin")).constData())
+            == 0);
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        QCOMPARE(cli.exitCode(), 0);
+        const QJsonObject record = QJsonDocument::fromJson(fileBytes(dir.filePath("l.jsonl"))).object();
+        QCOMPARE(record["firmwareSha256"].toString(),
+            QString::fromLatin1(QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex()));
+        const QJsonArray units = sim.stop();
+        QVERIFY(units[0]["flash"]["equal"].toBool());
     }
 
     // One port under two names is one unit, updated once; exit 0.
