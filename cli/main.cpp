@@ -147,6 +147,36 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    // Ctrl-C or SIGTERM while the payload is read and checked: taken when the
+    // check is done, and the run ends with its report before any port is opened.
+    SignalRelay relay;
+    int signalBeforeStart = 0;
+    const QMetaObject::Connection early = QObject::connect(&relay, &SignalRelay::interrupted,
+        [&signalBeforeStart](int sig) { signalBeforeStart = sig; });
+    const auto interruptedBeforeStart = [&]() {
+        QCoreApplication::processEvents(); // the signals that came meanwhile
+        if (signalBeforeStart == 0)
+            return false;
+        CliReport report;
+        report.toolVersion = QCoreApplication::applicationVersion();
+        report.mode = CliOptions::modeName(options.mode);
+        report.payloadDir = options.payloadDir;
+        report.started = report.ended = QDateTime::currentDateTimeUtc();
+        report.interrupted = true;
+        report.exitStatus = SignalRelay::exitStatus(signalBeforeStart);
+        QString error;
+        if (!options.reportFile.isEmpty() && !report.write(options.reportFile, error))
+            Console::writeErr(QStringLiteral("zq-update: could not write the report %1: %2\n")
+                                  .arg(Console::shown(options.reportFile), Console::shown(error))
+                                  .toLocal8Bit());
+        Console::writeErr("zq-update: interrupted before any port was opened; no unit was "
+                          "touched.\n");
+        events.emitEvent(QStringLiteral("finished"),
+            QJsonObject { { QStringLiteral("exitStatus"), report.exitStatus },
+                { QStringLiteral("recordsNotWritten"), 0 } });
+        return true;
+    };
+
     CliPayload payload = CliPayload::read(options.payloadDir, options.mode);
     const QString mode = CliOptions::modeName(options.mode);
     const QString outputs = outputProblem(options, payload);
@@ -157,6 +187,8 @@ int main(int argc, char *argv[])
                 { QStringLiteral("exitStatus"), kNothingStarted } });
         return cannotStart(outputs);
     }
+    if (interruptedBeforeStart())
+        return SignalRelay::exitStatus(signalBeforeStart);
     if (!payload.problem.isEmpty())
         return refuse(options, events, QStringLiteral("cannot run %1: %2").arg(mode, payload.problem));
     if (options.check) {
@@ -242,7 +274,9 @@ int main(int argc, char *argv[])
     payload.firmware.clear();
 
     CliJob job(options, payload, update, events, Console::stderrIsTerminal());
-    SignalRelay relay;
+    if (interruptedBeforeStart())
+        return SignalRelay::exitStatus(signalBeforeStart);
+    QObject::disconnect(early);
     QObject::connect(&relay, &SignalRelay::interrupted, &job, &CliJob::interrupt);
     QObject::connect(
         &job, &CliJob::finished, &app, [](int status) { QCoreApplication::exit(status); },

@@ -500,6 +500,39 @@ private slots:
         QVERIFY(units[0]["flash"]["equal"].toBool());
     }
 
+    // Ctrl-C while a large payload is read and checked: the run ends with
+    // status 130 and its report, and no unit hears a line.
+    void interruptDuringThePayloadCheck()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        QVERIFY(prepare(dir.path(), { "copies 256" })); // seconds of reading
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1));
+        QProcess cli;
+        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--report", dir.filePath("r.json") });
+        QVERIFY(cli.waitForStarted(kBoundMs));
+        // Sent once the program catches SIGINT (its mask in /proc), before the reading ends.
+        const QString status = QStringLiteral("/proc/%1/status").arg(cli.processId());
+        const auto catchesSigint = [&status] {
+            const QByteArray text = fileBytes(status);
+            const int at = text.indexOf("SigCgt:");
+            return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & 0x2) != 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigint() || cli.state() == QProcess::NotRunning, kBoundMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const QByteArray err = cli.readAllStandardError();
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 130);
+        QVERIFY2(err.contains("interrupted before any port was opened"), err.constData());
+        const QJsonObject report = jsonFile(dir.filePath("r.json"));
+        QVERIFY(report["interrupted"].toBool());
+        QCOMPARE(report["exitStatus"].toInt(), 130);
+        const QJsonArray units = sim.stop();
+        QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+    }
+
     // One port under two names is one unit, updated once; exit 0.
     void samePortTwice()
     {
