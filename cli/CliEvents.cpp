@@ -1,8 +1,9 @@
 #include "CliEvents.h"
 
+#include "Console.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
-#include <cstdio>
 
 void CliEvents::emitEvent(const QString &kind, QJsonObject fields) const
 {
@@ -12,6 +13,5 @@ void CliEvents::emitEvent(const QString &kind, QJsonObject fields) const
     fields.insert(QStringLiteral("time"),
         QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     const QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    std::fflush(stdout);
+    Console::writeOut(line);
 }

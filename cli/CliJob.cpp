@@ -2,6 +2,7 @@
 
 #include "CliEvents.h"
 #include "CliOptions.h"
+#include "Console.h"
 #include "engine/PortTest.h"
 #include "engine/RecordLog.h"
 #include "engine/Protocol.h"
@@ -63,6 +64,8 @@ void CliJob::start(const QList<CliTarget> &targets)
     for (const CliTarget &target : targets)
         addUnit(target);
     timer.start();
+    if (runLimit.interval() > 0)
+        runLimit.start();
     tick(); // the first step arms every version query; the commands follow on the timer
 }
 
@@ -324,12 +327,10 @@ void CliJob::endWhenDone()
     });
 }
 
-void CliJob::interrupt(int sig)
+// Stops every running job with why; the units' names by what is left on them.
+int CliJob::stopJobs(const QString &why, bool asInterrupted, QStringList &captured,
+    QStringList &restarting)
 {
-    if (ending)
-        return;
-    QStringList captured; // in the bootloader, captured by this run, not finished
-    QStringList restarting; // told to start the bootloader, not captured yet
     int stopped = 0;
     for (Unit &unit : units) {
         PortTest *port = unit.port;
@@ -340,10 +341,10 @@ void CliJob::interrupt(int sig)
             captured << what;
         else if (port->jobState >= SwitchToBootloaderSpeed)
             restarting << what;
-        unit.interrupted = true;
+        unit.interrupted = asInterrupted;
         ++stopped;
         current = port;
-        sequencer.stop(port, QStringLiteral("interrupted"));
+        sequencer.stop(port, why);
         current = nullptr;
     }
     for (Unit &unit : units) {
@@ -352,13 +353,11 @@ void CliJob::interrupt(int sig)
             unit.port->close();
         }
     }
-    report.interrupted = true;
-    if (!watching)
-        interruptNotes << QStringLiteral("Interrupted: every job was stopped.");
-    else if (stopped > 0)
-        interruptNotes << QStringLiteral("Stopped: %1 running job(s) stopped.").arg(stopped);
-    else
-        interruptNotes << QStringLiteral("Stopped: no job was running.");
+    return stopped;
+}
+
+void CliJob::noteWhatIsLeft(const QStringList &captured, const QStringList &restarting)
+{
     if (!captured.isEmpty())
         interruptNotes << QStringLiteral("Left in the bootloader, not finished: %1.")
                               .arg(captured.join(QStringLiteral(", ")));
@@ -372,7 +371,53 @@ void CliJob::interrupt(int sig)
             "Run the same command again to finish them: a unit already in its bootloader is "
             "taken up after the version query. If the job log then says no bootloader was "
             "seen, power-cycle that unit.");
+}
+
+void CliJob::interrupt(int sig)
+{
+    if (ending)
+        return;
+    QStringList captured; // in the bootloader, captured by this run, not finished
+    QStringList restarting; // told to start the bootloader, not captured yet
+    const int stopped = stopJobs(QStringLiteral("interrupted"), true, captured, restarting);
+    report.interrupted = true;
+    if (!watching)
+        interruptNotes << QStringLiteral("Interrupted: every job was stopped.");
+    else if (stopped > 0)
+        interruptNotes << QStringLiteral("Stopped: %1 running job(s) stopped.").arg(stopped);
+    else
+        interruptNotes << QStringLiteral("Stopped: no job was running.");
+    noteWhatIsLeft(captured, restarting);
     end(128 + sig);
+}
+
+void CliJob::setTimeout(int seconds)
+{
+    if (seconds <= 0)
+        return;
+    runLimit.setSingleShot(true);
+    runLimit.setTimerType(Qt::PreciseTimer); // never before the time given
+    runLimit.setInterval(seconds * 1000);
+    connect(&runLimit, &QTimer::timeout, this, &CliJob::timeUp);
+}
+
+// --timeout: the jobs not done are stopped as "not updated", and the run ends
+// with status 1 (in --watch, as a stopped watch ends).
+void CliJob::timeUp()
+{
+    if (ending)
+        return;
+    QStringList captured;
+    QStringList restarting;
+    const int seconds = options.timeoutSeconds;
+    const int stopped = stopJobs(
+        QStringLiteral("the run's time limit (--timeout %1 s) was reached").arg(seconds), false,
+        captured, restarting);
+    interruptNotes << QStringLiteral("Time is up (--timeout %1 s): %2 job(s) not done were stopped.")
+                          .arg(seconds)
+                          .arg(stopped);
+    noteWhatIsLeft(captured, restarting);
+    end(1);
 }
 
 CliReport::Unit CliJob::reportOf(Unit &unit) const
@@ -411,6 +456,7 @@ void CliJob::end(int exitStatus)
         return;
     ending = true;
     timer.stop();
+    runLimit.stop();
     if (watching) {
         // Hands-free: the run is over when it is stopped; it went well when
         // every unit it saw was updated.
@@ -419,6 +465,9 @@ void CliJob::end(int exitStatus)
             updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated;
         exitStatus = updated ? 0 : 1;
     }
+    // A record the log did not get is a run that did not do all it was asked.
+    if (recordsLost > 0 && exitStatus == 0)
+        exitStatus = 1;
     report.ended = QDateTime::currentDateTimeUtc();
     report.exitStatus = exitStatus;
     report.units.clear();
@@ -435,14 +484,18 @@ void CliJob::end(int exitStatus)
                      .toLocal8Bit();
     // With --events standard output is the event stream: the table goes with
     // the human lines.
-    FILE *out = events.enabled() ? stderr : stdout;
-    std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), out);
-    std::fflush(out);
+    if (events.enabled())
+        Console::writeErr(table);
+    else
+        Console::writeOut(table);
     if (!options.reportFile.isEmpty()) {
         QString error;
-        if (!report.write(options.reportFile, error))
+        if (!report.write(options.reportFile, error)) {
             progress.error(
                 QStringLiteral("Could not write the report %1: %2").arg(options.reportFile, error));
+            if (exitStatus == 0)
+                exitStatus = 1; // the report asked for is missing
+        }
     }
     for (const QString &note : std::as_const(interruptNotes))
         progress.error(note);

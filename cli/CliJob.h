@@ -54,6 +54,9 @@ public:
     void slotHeld(const QString &slot, const QString &message, bool again);
     // Stops every job (Ctrl-C: sig 2, SIGTERM: 15), closes the ports and ends.
     void interrupt(int sig);
+    // --timeout: after seconds from start(), the jobs not done are stopped and
+    // the run ends with status 1.
+    void setTimeout(int seconds);
 
     // JobHost.
     void sendLine(PortTest *port, char *text) override;
@@ -91,6 +94,10 @@ private:
     };
 
     int indexOf(const PortTest *port) const;
+    int stopJobs(const QString &why, bool asInterrupted, QStringList &captured,
+        QStringList &restarting);
+    void noteWhatIsLeft(const QStringList &captured, const QStringList &restarting);
+    void timeUp();
     void tick();
     void receiveFrom(Unit &unit);
     void sampleReplies(Unit &unit);
@@ -115,6 +122,7 @@ private:
         current = nullptr;
     } };
     QTimer timer; // Timeouts::kTickMs; steps every unit's job
+    QTimer runLimit; // --timeout; inactive without it
     PortTest *current = nullptr; // the port the engine is working on
     bool ending = false;
     bool watching = false;

@@ -1,5 +1,7 @@
 #include "CliList.h"
 
+#include "Console.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,13 +12,14 @@ QByteArray CliList::text(const QList<Adapter> &adapters)
     if (adapters.isEmpty())
         return "No serial port found.\n";
     QString out;
+    // Every value comes from the system or the adapter: escaped for the terminal.
     const auto row = [&out](const QString &what, const QString &value) {
         if (!value.isEmpty())
-            out += QStringLiteral("  %1%2\n").arg(what, -14).arg(value);
+            out += QStringLiteral("  %1%2\n").arg(what, -14).arg(Console::shown(value));
     };
     for (const Adapter &a : adapters) {
         out += QStringLiteral("%1  %2\n")
-                   .arg(a.device,
+                   .arg(Console::shown(a.device),
                        a.taken ? QStringLiteral("taken (FTDI)")
                                : QStringLiteral("not taken (no FTDI maker; name it with --port)"));
         row(QStringLiteral("maker"), a.manufacturer);

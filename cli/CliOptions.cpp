@@ -9,6 +9,9 @@
 
 namespace {
 
+// A week: more than any run; and far below what a timer's milliseconds hold.
+constexpr int kLongestTimeout = 7 * 24 * 3600;
+
 const char *const kModeNames[] = { "firmware-and-images", "images", "erase-images" };
 
 const char *const kDescription
@@ -50,7 +53,12 @@ for a port that can't be opened, why.
 updated, once per plug; at the end a summary per slot. Exit 0 when every unit
 seen was updated, else 1.
 
-Exit status: 0 every unit updated; 1 at least one unit not updated;
+--timeout SECONDS ends the run after that long (a unit that never shows its
+bootloader would otherwise be waited for): jobs not done are stopped, the
+table and the report say what is left on each unit, exit 1.
+
+Exit status: 0 every unit updated; 1 at least one unit not updated (or the
+--timeout was reached);
 2 nothing started (bad option, no port found, payload unusable for the mode);
 130 / 143 interrupted by SIGINT / SIGTERM.
 
@@ -118,9 +126,13 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("A trusted minisign public key (.pub), besides those in the keys folders; "
                        "repeatable."),
         QStringLiteral("file"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+        QStringLiteral("End the run after this many seconds: jobs not done are stopped, and "
+                       "what is left on each unit is said (exit 1)."),
+        QStringLiteral("seconds"));
     parser.addOptions({ modeOption, portOption, payloadOption, reportOption, quietOption,
         checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption, packageOption,
-        keyOption });
+        keyOption, timeoutOption });
     parser.addPositionalArgument(
         QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
     parser.addPositionalArgument(QStringLiteral("verify"),
@@ -206,6 +218,19 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     if (!stationFile.isEmpty() && parser.isSet(portOption)) {
         error = QStringLiteral("--station and --port both name ports: use one");
         return false;
+    }
+    timeoutSeconds = 0;
+    if (parser.isSet(timeoutOption)) {
+        bool number = false;
+        const int seconds = parser.value(timeoutOption).toInt(&number);
+        if (!number || seconds <= 0 || seconds > kLongestTimeout) {
+            error = QStringLiteral("--timeout takes a whole number of seconds from 1 to %1, not "
+                                   "\"%2\"")
+                        .arg(kLongestTimeout)
+                        .arg(parser.value(timeoutOption).left(40));
+            return false;
+        }
+        timeoutSeconds = seconds;
     }
     if (watch && check) {
         error = QStringLiteral("--watch and --check don't go together");

@@ -5,6 +5,7 @@
 #include "engine/Sequencer.h"
 
 #include <QHash>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -18,6 +19,7 @@ struct CliPayload {
     QString packageSha256; // hex
     QString signer; // the key id that signed it; empty when unsigned
     QHash<QString, QString> packageHashes; // path -> SHA-256 (hex) of each file in it
+    QByteArray firmware; // fw1.bin as read and checked (firmware mode only)
 
     // Reads the payload in dir for mode; never fails (problem says what is wrong).
     static CliPayload read(const QString &dir, int mode);

@@ -2,7 +2,6 @@
 
 #include "Console.h"
 
-#include <cstdio>
 
 namespace {
 constexpr int kFrameMs = 100; // at most ten redraws a second
@@ -32,7 +31,7 @@ void CliProgress::start(const QStringList &ports)
 
 int CliProgress::add(const QString &port)
 {
-    units.append(Unit { port, UnitStatus(), -1, -1, false, elapsed() });
+    units.append(Unit { Console::shown(port), UnitStatus(), -1, -1, false, elapsed() });
     return static_cast<int>(units.size()) - 1;
 }
 
@@ -54,13 +53,13 @@ QString CliProgress::unitLine(const Unit &unit) const
 {
     const double seconds = (unit.endedAt >= 0 ? unit.endedAt : elapsed()) - unit.startedAt;
     const QString version
-        = unit.status.version.isEmpty() ? QStringLiteral("-") : unit.status.version;
+        = unit.status.version.isEmpty() ? QStringLiteral("-") : Console::shown(unit.status.version);
     QString line = QStringLiteral("%1  %2  %3%  %4 s  %5")
                        .arg(unit.port, -14)
                        .arg(version, -8)
                        .arg(unit.status.percent, 3)
                        .arg(seconds, 5, 'f', 1)
-                       .arg(unit.status.text());
+                       .arg(Console::shown(unit.status.text()));
     if (style == Live && columns > 1 && line.size() >= columns)
         line.truncate(columns - 1); // a wrapped line would spoil the redraw
     return line;
@@ -94,8 +93,9 @@ void CliProgress::log(const QString &line)
     error(line);
 }
 
-void CliProgress::error(const QString &line)
+void CliProgress::error(const QString &text)
 {
+    const QString line = Console::shown(text);
     if (style != Live || drawnLines == 0) {
         write(line + QLatin1Char('\n'));
         return;
@@ -140,7 +140,5 @@ void CliProgress::redraw()
 
 void CliProgress::write(const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
+    Console::writeErr(text.toLocal8Bit());
 }

@@ -1,9 +1,11 @@
 #include "CliReport.h"
 
+#include "Console.h"
+#include "engine/FileWrite.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <algorithm>
 #include <vector>
 
@@ -39,15 +41,18 @@ QString CliReport::table() const
     bool withSlots = false;
     for (const Unit &u : units)
         withSlots = withSlots || !u.slot.isEmpty();
+    // Names and texts from outside, shown on a terminal: escaped.
     for (const Unit &u : units)
-        rows.push_back({ u.port, u.unitVersion.isEmpty() ? QStringLiteral("-") : u.unitVersion,
-            resultText(u), QStringLiteral("%1 s").arg(u.seconds, 0, 'f', 1),
+        rows.push_back({ Console::shown(u.port),
+            u.unitVersion.isEmpty() ? QStringLiteral("-") : Console::shown(u.unitVersion),
+            Console::shown(resultText(u)), QStringLiteral("%1 s").arg(u.seconds, 0, 'f', 1),
             QString::number(u.resends), QString::number(u.averageReplyMs, 'f', 2) });
     // With a station, the slot comes first.
     if (withSlots) {
         rows[0].prepend(QStringLiteral("SLOT"));
         for (int i = 0; i < units.size(); ++i)
-            rows[i + 1].prepend(units.at(i).slot.isEmpty() ? QStringLiteral("-") : units.at(i).slot);
+            rows[i + 1].prepend(
+                units.at(i).slot.isEmpty() ? QStringLiteral("-") : Console::shown(units.at(i).slot));
     }
     const int firstFigure = withSlots ? 4 : 3;
     std::vector<int> width(rows[0].size(), 0);
@@ -119,10 +124,5 @@ QByteArray CliReport::json() const
 
 bool CliReport::write(const QString &file, QString &error) const
 {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(json()) < 0 || !out.commit()) {
-        error = out.errorString();
-        return false;
-    }
-    return true;
+    return FileWrite::replaceWhole(file, json(), error);
 }

@@ -55,6 +55,7 @@ public:
     // One row per unit under a header, columns aligned.
     QString table() const;
     QByteArray json() const;
-    // Writes json() to file whole or not at all; false with error set on failure.
+    // Writes json() to file whole or not at all (FileWrite::replaceWhole); false
+    // with error set on failure, the file as it was.
     bool write(const QString &file, QString &error) const;
 };

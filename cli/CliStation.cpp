@@ -1,6 +1,8 @@
 #include "CliStation.h"
 
-#include <QFile>
+#include "payload/FileRead.h"
+#include "payload/ReadLimits.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,8 +10,9 @@
 
 bool CliStation::add(const Place &place, QString &error)
 {
-    if (place.name.isEmpty()) {
-        error = QStringLiteral("a slot has no name");
+    if (place.name.trimmed().isEmpty()) {
+        error = place.name.isEmpty() ? QStringLiteral("a slot has no name")
+                                     : QStringLiteral("a slot's name is only spaces");
         return false;
     }
     if (place.serial.isEmpty() == place.location.isEmpty()) {
@@ -40,13 +43,13 @@ bool CliStation::add(const Place &place, QString &error)
 
 bool CliStation::readFile(const QString &file, QString &error)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the station file %1: %2").arg(file, in.errorString());
+    QByteArray bytes;
+    if (!FileRead::read(file, ReadLimits::kStationBytes, bytes, error)) {
+        error = QStringLiteral("cannot read the station file: %1").arg(error);
         return false;
     }
     QJsonParseError parseError {};
-    const QJsonDocument doc = QJsonDocument::fromJson(in.readAll(), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     const QJsonValue list = doc.object().value(QStringLiteral("slots"));
     if (parseError.error != QJsonParseError::NoError || !list.isArray()
         || list.toArray().isEmpty()) {

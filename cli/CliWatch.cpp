@@ -1,6 +1,7 @@
 #include "CliWatch.h"
 
 #include "CliJob.h"
+#include "Console.h"
 #include "engine/Adapter.h"
 #include "engine/PortProblem.h"
 
@@ -122,9 +123,14 @@ void CliWatch::reconcile()
         job.adapterGone(it->unit);
         it = active.erase(it);
     }
+    int started = 0;
     for (const CliTarget &t : std::as_const(targets)) {
         if (active.contains(keyOf(t)))
             continue;
+        if (++started > kStartsPerPass) {
+            QTimer::singleShot(0, this, &CliWatch::reconcile);
+            return;
+        }
         active.insert(keyOf(t), Active { job.addUnit(t), t.device });
     }
 }

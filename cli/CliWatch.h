@@ -23,6 +23,10 @@ class CliWatch : public QObject
 public:
     static constexpr int kPollMs = 250;
     static constexpr int kRepeatMs = 10000;
+    // Jobs started in one pass of the event loop: with thousands of ports that
+    // appear at once, the rest follow in the next passes, and a signal in
+    // between is answered at once.
+    static constexpr int kStartsPerPass = 32;
 
     // Slots from station; without slots, the plain ports named (while their
     // device exists), or without those every adapter the tool takes.

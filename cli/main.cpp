@@ -16,6 +16,8 @@
 #include "SignalRelay.h"
 #include "ToolVersion.h"
 #include "engine/Adapter.h"
+#include "engine/BrokenPipe.h"
+#include "engine/FileWrite.h"
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
 #include "engine/UnitRecord.h"
@@ -23,9 +25,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <cstdio>
 
 namespace {
 
@@ -33,8 +37,41 @@ constexpr int kNothingStarted = 2;
 
 int cannotStart(const QString &message)
 {
-    std::fprintf(stderr, "zq-update: %s\n", qPrintable(message));
+    Console::writeErr(
+        QStringLiteral("zq-update: %1\n").arg(Console::shown(message, true)).toLocal8Bit());
     return kNothingStarted;
+}
+
+// Why the --report or --log file can't be written by this run: a link, a FIFO
+// or a device, a file the run reads, or the one file named for both. Checked
+// before anything is written or sent.
+QString outputProblem(const CliOptions &options, const CliPayload &payload)
+{
+    QStringList inputs { payload.inputs.firmwarePath,
+        options.payloadDir + QStringLiteral("/settings.json") };
+    for (const ImageRecord &image : payload.inputs.images)
+        inputs << image.fileName;
+    if (!options.stationFile.isEmpty())
+        inputs << options.stationFile;
+    const QList<QPair<QString, QString>> outputs { { QStringLiteral("--report"), options.reportFile },
+        { QStringLiteral("--log"), options.logFile } };
+    for (const auto &output : outputs) {
+        if (output.second.isEmpty())
+            continue;
+        const QString problem = FileWrite::targetProblem(output.second);
+        if (!problem.isEmpty())
+            return QStringLiteral("%1: %2.").arg(output.first, problem);
+        for (const QString &input : std::as_const(inputs))
+            if (FileWrite::sameFile(output.second, input))
+                return QStringLiteral("%1 %2 is %3, which this run reads: name another file.")
+                    .arg(output.first, output.second, input);
+    }
+    if (!options.reportFile.isEmpty() && !options.logFile.isEmpty()
+        && FileWrite::sameFile(options.reportFile, options.logFile))
+        return QStringLiteral("--report and --log both name %1: the report would replace the "
+                              "log. Name two files.")
+            .arg(options.reportFile);
+    return QString();
 }
 
 // A run that got past its options and was refused: the report and the events
@@ -52,8 +89,9 @@ int refuse(const CliOptions &options, const CliEvents &events, const QString &me
         report.exitStatus = kNothingStarted;
         QString error;
         if (!report.write(options.reportFile, error))
-            std::fprintf(stderr, "zq-update: could not write the report %s: %s\n",
-                qPrintable(options.reportFile), qPrintable(error));
+            Console::writeErr(QStringLiteral("zq-update: could not write the report %1: %2\n")
+                                  .arg(Console::shown(options.reportFile), Console::shown(error))
+                                  .toLocal8Bit());
     }
     events.emitEvent(QStringLiteral("refused"),
         QJsonObject { { QStringLiteral("reason"), message },
@@ -84,6 +122,8 @@ int main(int argc, char *argv[])
     // Qt's own event dispatcher rather than glib's: every reply is one pass of
     // the event loop, and glib's wakes itself through an eventfd (a write and a
     // read more a line) each time the port's write notifier is switched.
+    // A reader that goes away (| head) ends no job: writes to it just fail.
+    BrokenPipe::ignore();
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
@@ -103,7 +143,7 @@ int main(int argc, char *argv[])
     if (options.list) {
         const QList<Adapter> adapters = Adapter::scan();
         const QByteArray out = options.json ? CliList::json(adapters) : CliList::text(adapters);
-        std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
+        Console::writeOut(out);
         return 0;
     }
 
@@ -111,19 +151,62 @@ int main(int argc, char *argv[])
         const QString problem = CliPackage::verify(options);
         return problem.isEmpty() ? 0 : refuse(options, events, problem);
     }
+    // Ctrl-C or SIGTERM while the payload is read and checked: taken when the
+    // check is done, and the run ends with its report before any port is opened.
+    SignalRelay relay;
+    int signalBeforeStart = 0;
+    const QMetaObject::Connection early = QObject::connect(&relay, &SignalRelay::interrupted,
+        [&signalBeforeStart](int sig) { signalBeforeStart = sig; });
+    const auto interruptedBeforeStart = [&]() {
+        QCoreApplication::processEvents(); // the signals that came meanwhile
+        if (signalBeforeStart == 0)
+            return false;
+        CliReport report;
+        report.toolVersion = QCoreApplication::applicationVersion();
+        report.mode = CliOptions::modeName(options.mode);
+        report.payloadDir = options.payloadDir;
+        report.started = report.ended = QDateTime::currentDateTimeUtc();
+        report.interrupted = true;
+        report.exitStatus = SignalRelay::exitStatus(signalBeforeStart);
+        QString error;
+        if (!options.reportFile.isEmpty() && !report.write(options.reportFile, error))
+            Console::writeErr(QStringLiteral("zq-update: could not write the report %1: %2\n")
+                                  .arg(Console::shown(options.reportFile), Console::shown(error))
+                                  .toLocal8Bit());
+        Console::writeErr("zq-update: interrupted before any port was opened; no unit was "
+                          "touched.\n");
+        events.emitEvent(QStringLiteral("finished"),
+            QJsonObject { { QStringLiteral("exitStatus"), report.exitStatus },
+                { QStringLiteral("recordsNotWritten"), 0 } });
+        return true;
+    };
+
     SealedFile packageFirmware; // a package's fw1.bin, in memory while the job runs
-    const CliPayload payload = CliPackage::read(options, packageFirmware);
+    CliPayload payload = CliPackage::read(options, packageFirmware);
     const QString mode = CliOptions::modeName(options.mode);
+    const QString outputs = outputProblem(options, payload);
+    if (!outputs.isEmpty()) {
+        // Not even the report can be written: the events and standard error say it.
+        events.emitEvent(QStringLiteral("refused"),
+            QJsonObject { { QStringLiteral("reason"), outputs },
+                { QStringLiteral("exitStatus"), kNothingStarted } });
+        return cannotStart(outputs);
+    }
+    if (interruptedBeforeStart())
+        return SignalRelay::exitStatus(signalBeforeStart);
     if (!payload.problem.isEmpty())
         return refuse(options, events, QStringLiteral("cannot run %1: %2").arg(mode, payload.problem));
     if (options.check) {
         for (const QString &warning : payload.warnings)
-            std::fprintf(stderr, "zq-update: %s\n", qPrintable(warning));
+            Console::writeErr(
+                QStringLiteral("zq-update: %1\n").arg(Console::shown(warning)).toLocal8Bit());
         if (!options.quiet)
-            std::printf("The payload in %s can be used for %s (update version %s).\n",
-                qPrintable(options.packageFile.isEmpty() ? options.payloadDir : options.packageFile),
-                qPrintable(mode),
-                qPrintable(payload.updateVersion));
+            Console::writeOut(
+                QStringLiteral("The payload in %1 can be used for %2 (update version %3).\n")
+                    .arg(Console::shown(options.packageFile.isEmpty() ? options.payloadDir
+                                                                      : options.packageFile),
+                        mode, Console::shown(payload.updateVersion))
+                    .toLocal8Bit());
         return 0;
     }
 
@@ -146,8 +229,13 @@ int main(int argc, char *argv[])
     if (options.watch) {
         targets.clear(); // the watch starts each one as it sees it
     } else {
-        for (const QString &name : std::as_const(plainPorts))
-            targets.append(targetFor({ QSerialPortInfo(), name }, adapters));
+        // One device named twice (/dev/pts/6 and pts/6) is one unit.
+        for (const QString &name : std::as_const(plainPorts)) {
+            const CliTarget t = targetFor({ QSerialPortInfo(), name }, adapters);
+            if (std::none_of(targets.cbegin(), targets.cend(),
+                    [&t](const CliTarget &other) { return other.device == t.device; }))
+                targets.append(t);
+        }
         if (station.isEmpty() && plainPorts.isEmpty()) {
             const QList<PortCandidate> candidates = PortDiscovery::candidates();
             for (const PortCandidate &candidate : candidates)
@@ -162,8 +250,31 @@ int main(int argc, char *argv[])
                                      "adapters, or run zq-update list.")
                           .arg(missing.join(QStringLiteral(", "))));
         for (const QString &slot : std::as_const(missing))
-            std::fprintf(stderr, "zq-update: slot %s: its adapter is not plugged in; skipped.\n",
-                qPrintable(slot));
+            Console::writeErr(
+                QStringLiteral("zq-update: slot %1: its adapter is not plugged in; skipped.\n")
+                    .arg(Console::shown(slot))
+                    .toLocal8Bit());
+    }
+
+    // The job sends the fw1.bin that was checked, from a private copy, and the
+    // records give that copy's digest: a fw1.bin replaced while the run goes
+    // on (--watch) is neither sent half nor recorded wrongly.
+    // A folder's fw1.bin as checked, kept apart so that the jobs send (and the
+    // record hashes) those bytes even when the file is replaced meanwhile; a
+    // package's is sealed in memory already.
+    QTemporaryDir firmwareCopy;
+    if (options.mode == FirmwareAndImages && options.packageFile.isEmpty()) {
+        QFile copy(firmwareCopy.filePath(QStringLiteral("fw1.bin")));
+        if (firmwareCopy.isValid() && copy.open(QIODevice::WriteOnly)
+            && copy.write(payload.firmware) == payload.firmware.size() && copy.flush()) {
+            copy.close();
+            payload.inputs.firmwarePath = copy.fileName();
+        } else {
+            Console::writeErr(QStringLiteral("zq-update: could not keep a copy of fw1.bin (%1); "
+                                             "the jobs read %2 as they go.\n")
+                                  .arg(copy.errorString(), Console::shown(payload.inputs.firmwarePath))
+                                  .toLocal8Bit());
+        }
     }
 
     QStringList imagePaths;
@@ -173,14 +284,18 @@ int main(int argc, char *argv[])
         ? UnitRecord::describe(options.mode, payload.updateVersion, payload.inputs.firmwarePath,
             options.payloadDir, imagePaths)
         : CliPackage::describe(options, payload);
+    payload.firmware.clear();
 
     CliJob job(options, payload, update, events, Console::stderrIsTerminal());
-    SignalRelay relay;
+    if (interruptedBeforeStart())
+        return SignalRelay::exitStatus(signalBeforeStart);
+    QObject::disconnect(early);
     QObject::connect(&relay, &SignalRelay::interrupted, &job, &CliJob::interrupt);
     QObject::connect(
         &job, &CliJob::finished, &app, [](int status) { QCoreApplication::exit(status); },
         Qt::QueuedConnection);
     job.setWatching(options.watch);
+    job.setTimeout(options.timeoutSeconds);
     job.start(targets);
     CliWatch watch(job, station, plainPorts);
     if (options.watch)

@@ -70,6 +70,13 @@ PortTest *PortDiscovery::openPort(const PortCandidate &candidate, QString &error
     port->rxLine[0] = '\0';
     port->rxLength = 0;
     error.clear();
+    // Qt reads the lock file when it opens the port, and would block on a FIFO.
+    const QString name = candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name;
+    error = PortProblem::lockFileProblem(PortProblem::devicePath(name));
+    if (!error.isEmpty()) {
+        port->resetJob();
+        return port;
+    }
     if (port->open(QIODevice::ReadWrite)) {
         LowLatency::request(*port);
     } else {

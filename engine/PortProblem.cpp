@@ -19,6 +19,11 @@ QString deniedText(const QString &path, const PortProblem::Probe &p)
                               "group%2, then log out and in again.")
             .arg(path, group);
     }
+    if (!p.groupMayUse)
+        return QStringLiteral("permission denied: only the owner of %1 may use it (its group %2 "
+                              "has no read and write access). Ask the administrator for access "
+                              "to it (a udev rule that gives it to the dialout group), then try again.")
+            .arg(path, p.group.isEmpty() ? QStringLiteral("-") : p.group);
     if (p.group.isEmpty())
         return QStringLiteral("permission denied: your user may not use %1. Ask for read and "
                               "write access to it, then try again.")
@@ -49,6 +54,8 @@ QString PortProblem::explain(
     const Probe p = probe(path, true);
     if (!p.exists || error == QSerialPort::DeviceNotFoundError)
         return QStringLiteral("no such port (%1): is the adapter plugged in?").arg(errorText);
+    if (p.notSerial)
+        return QStringLiteral("%1 is not a serial port (%2)").arg(path, errorText);
     if (p.denied)
         return deniedText(path, p);
     // Qt reports a port that another program locked or holds exclusively as a
@@ -66,6 +73,11 @@ QString PortProblem::beforeOpening(const QString &nameOrPath)
     const Probe p = probe(path, false);
     if (!p.exists)
         return QStringLiteral("no such port");
+    if (p.notSerial)
+        return QStringLiteral("%1 is not a serial port").arg(path);
+    const QString lock = lockFileProblem(path);
+    if (!lock.isEmpty())
+        return lock;
     if (p.denied)
         return deniedText(path, p);
     if (!p.holders.isEmpty())

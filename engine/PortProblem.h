@@ -18,6 +18,8 @@ struct Probe {
     QString user; // the user this program runs as
     QStringList holders; // other processes that hold it: "1234 (minicom)"
     bool ruleInstalled = false; // the package's udev rule that gives the seat's user access
+    bool notSerial = false; // a file, folder or device that is no serial port (/dev/null)
+    bool groupMayUse = true; // joining the owning group would give access
 };
 // holders: the process named by the port's lock file; with scanProcesses, else
 // every other process that has the device open.
@@ -31,6 +33,12 @@ QString devicePath(const QString &nameOrPath);
 // after the failed open().
 QString explain(const QString &nameOrPath, QSerialPort::SerialPortError error,
     const QString &errorText);
+
+// Why the port's lock file (/run/lock/LCK..ttyUSB0) stops it from being opened:
+// one that is no regular file (a FIFO anyone may put there) would hold the
+// open for ever, so the port is not tried. Empty when there is none or it is a
+// file (a file per platform).
+QString lockFileProblem(const QString &devicePath);
 
 // Why a port that has not been opened can't be, as far as the system tells
 // without opening it; empty when nothing stands in the way.

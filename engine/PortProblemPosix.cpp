@@ -3,11 +3,19 @@
 // /proc; else the lock file a Qt program leaves in /var/lock or /run/lock).
 #include "engine/PortProblem.h"
 
+#include "payload/FileRead.h"
+#include "payload/ReadLimits.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QSet>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <sys/sysmacros.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -29,9 +37,18 @@ QString holderText(const QString &pid)
     return name.isEmpty() ? pid : QStringLiteral("%1 (%2)").arg(pid, name);
 }
 
-QStringList holdersInProc(const QString &path)
+// Every process's open devices, from one walk of /proc: device path -> the
+// processes that hold it. Taken once and kept kProcScanMs, so a run that can
+// open none of thousands of ports walks /proc a few times, not once a port.
+constexpr qint64 kProcScanMs = 1000;
+
+const QHash<QString, QStringList> &openDevices()
 {
-    QStringList found;
+    static QHash<QString, QStringList> byDevice;
+    static QElapsedTimer age;
+    if (age.isValid() && age.elapsed() < kProcScanMs)
+        return byDevice;
+    byDevice.clear();
     const QString own = QString::number(::getpid());
     const QDir proc(QStringLiteral("/proc"));
     const QStringList pids = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -42,28 +59,53 @@ QStringList holdersInProc(const QString &path)
             continue;
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
         const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        QSet<QString> seen;
         for (const QString &fd : entries) {
-            if (QFileInfo(fds.filePath(fd)).symLinkTarget() == path) {
-                found << holderText(pid);
-                break;
+            const QString target = QFileInfo(fds.filePath(fd)).symLinkTarget();
+            if (target.startsWith(QLatin1String("/dev/")) && !seen.contains(target)) {
+                seen.insert(target);
+                byDevice[target] << pid;
             }
         }
     }
+    age.start();
+    return byDevice;
+}
+
+QStringList holdersInProc(const QString &path)
+{
+    QStringList found;
+    for (const QString &pid : openDevices().value(path))
+        found << holderText(pid);
     return found;
 }
 
-// A Qt program's lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with its process id.
-QStringList holdersByLockFile(const QString &path)
+// The lock files a port may have: "LCK..ttyUSB0", "LCK..pts_3".
+QStringList lockFiles(const QString &path)
 {
     QString name = path;
     if (name.startsWith(QLatin1String("/dev/")))
         name = name.mid(5);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const char *dir : { "/var/lock", "/run/lock" }) {
-        QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name));
-        if (!lock.open(QIODevice::ReadOnly))
+    QStringList files;
+    for (const char *dir : { "/var/lock", "/run/lock" })
+        files << QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), name);
+    return files;
+}
+
+// A Qt program's lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with its process id.
+// Anyone may put a file there: it is read without blocking, only when it is a
+// regular file, and only its first bytes.
+QStringList holdersByLockFile(const QString &path)
+{
+    for (const QString &file : lockFiles(path)) {
+        if (!QFileInfo::exists(file))
             continue;
-        const QString pid = QString::fromLocal8Bit(lock.readLine()).trimmed();
+        QByteArray bytes;
+        QString error;
+        if (!FileRead::read(file, ReadLimits::kLockFileBytes, bytes, error))
+            continue;
+        const QString pid = QString::fromLocal8Bit(bytes.left(bytes.indexOf('\n'))).trimmed();
         bool number = false;
         const int value = pid.toInt(&number);
         if (number && value > 0 && value != ::getpid() && QFileInfo::exists(QStringLiteral("/proc/") + pid))
@@ -87,6 +129,22 @@ bool deviceRuleInstalled()
     return false;
 }
 
+// Whether a character device is a terminal (a serial port, a pseudo-terminal),
+// told without opening it: Linux lists every terminal but the pseudo-terminals'
+// ends under the tty class. Elsewhere every character device may be one.
+bool isTerminalDevice(dev_t device)
+{
+    const unsigned major = ::major(device);
+    if (major >= 136 && major <= 143) // Unix98 pseudo-terminal ends
+        return true;
+    if (!QFileInfo::exists(QStringLiteral("/sys/dev/char")))
+        return true;
+    const QString subsystem
+        = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(::minor(device)))
+              .symLinkTarget();
+    return subsystem.endsWith(QLatin1String("/tty"));
+}
+
 } // namespace
 
 QString PortProblem::devicePath(const QString &nameOrPath)
@@ -95,6 +153,20 @@ QString PortProblem::devicePath(const QString &nameOrPath)
         = nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
     const QString canonical = QFileInfo(full).canonicalFilePath();
     return canonical.isEmpty() ? full : canonical;
+}
+
+QString PortProblem::lockFileProblem(const QString &devicePath)
+{
+    for (const QString &file : lockFiles(devicePath)) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode))
+            continue;
+        return QStringLiteral("its lock file %1 is no regular file (anyone may put one there), "
+                              "and opening the port would wait on it for ever. Remove it "
+                              "(rm %1) and try again")
+            .arg(file);
+    }
+    return QString();
 }
 
 PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProcesses)
@@ -113,6 +185,15 @@ PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProces
     p.denied = ::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
     if (p.denied)
         p.ruleInstalled = deviceRuleInstalled();
+    p.groupMayUse = (st.st_mode & 060) == 060 && st.st_gid != 0;
+    if (!S_ISCHR(st.st_mode)) {
+        p.notSerial = true;
+        return p;
+    }
+    if (!isTerminalDevice(st.st_rdev)) {
+        p.notSerial = true;
+        return p;
+    }
     if (!p.denied) {
         p.holders = holdersByLockFile(devicePath);
         if (p.holders.isEmpty() && scanProcesses)

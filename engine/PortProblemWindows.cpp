@@ -14,3 +14,9 @@ PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProces
     Q_UNUSED(scanProcesses);
     return Probe();
 }
+
+QString PortProblem::lockFileProblem(const QString &devicePath)
+{
+    Q_UNUSED(devicePath);
+    return QString(); // no lock files
+}

@@ -1,7 +1,8 @@
 #include "engine/RecordLog.h"
 
+#include "engine/FileWrite.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -12,24 +13,7 @@ bool RecordLog::append(const QString &file, const QByteArray &line, QString &err
         error = QStringLiteral("cannot create the folder %1").arg(dir);
         return false;
     }
-    QFile out(file);
-    // Unbuffered: the line is one write() on an O_APPEND descriptor.
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        error = out.errorString();
-        return false;
-    }
-    const qint64 written = out.write(line);
-    if (written != line.size() || !out.flush()) {
-        error = written < 0 ? out.errorString()
-                            : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(line.size());
-        return false;
-    }
-    out.close();
-    if (out.error() != QFileDevice::NoError) {
-        error = out.errorString();
-        return false;
-    }
-    return true;
+    return FileWrite::appendWhole(file, line, error);
 }
 
 QString RecordLog::historyFile()

@@ -1,8 +1,8 @@
 #pragma once
 // A file of unit records, one JSON line each, only ever appended to: each
-// line goes out in one write of the whole line on a file opened for
-// appending, and is flushed, so lines from several runs never mix and lines
-// already there are never rewritten.
+// line goes out whole on a file opened for appending (FileWrite::appendWhole),
+// so lines from several runs never mix, lines already there are never
+// rewritten, and a full disk leaves no half line behind.
 #include <QByteArray>
 #include <QString>
 

@@ -1,27 +1,47 @@
 #include "payload/FirmwareFile.h"
 
-#include <QFile>
+#include "payload/FileRead.h"
+#include "payload/ReadLimits.h"
+
 #include <QFileInfo>
+
+namespace {
+
+QString openProblem(const QString &path, const QString &error)
+{
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return QStringLiteral("%1 is missing").arg(path);
+    return QStringLiteral("%1 cannot be read (%2)").arg(path, error);
+}
+
+} // namespace
 
 QString FirmwareFile::problem(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("%1 is missing").arg(path);
-    QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 cannot be read (%2)").arg(path, file.errorString());
-    const qint64 size = file.size();
-    if (size <= kFirstAddress)
-        return QStringLiteral("%1 holds no firmware past address 0x1000 (%2 bytes)")
-            .arg(path)
-            .arg(size);
-    if (size > kEndAddress)
-        return QStringLiteral("%1 is larger than the unit's flash (%2 bytes, at most %3)")
-            .arg(path)
-            .arg(size)
-            .arg(kEndAddress);
-    return QString();
+    qint64 size = 0;
+    QString error;
+    if (!FileRead::regularFile(path, size, error))
+        return openProblem(path, error);
+    return sizeProblem(path, size);
+}
+
+QString FirmwareFile::read(const QString &path, QByteArray &bytes)
+{
+    bytes.clear();
+    qint64 size = 0;
+    QString error;
+    if (!FileRead::regularFile(path, size, error))
+        return openProblem(path, error);
+    QString problem = sizeProblem(path, size);
+    if (!problem.isEmpty())
+        return problem;
+    // One byte over the flash is enough to tell it grew too large meanwhile.
+    if (!FileRead::read(path, ReadLimits::kFirmwareBytes + 1, bytes, error))
+        return openProblem(path, error);
+    problem = sizeProblem(path, bytes.size());
+    if (!problem.isEmpty())
+        bytes.clear();
+    return problem;
 }
 
 QString FirmwareFile::sizeProblem(const QString &name, qint64 size)

@@ -1,10 +1,13 @@
 #include "payload/ImageReader.h"
 
+#include "payload/FileRead.h"
+#include "payload/ReadLimits.h"
+
 #include "payload/ConditionalSections.h"
 #include "link/Diagnostics.h"
 
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QVarLengthArray>
 #include <cstring>
 
@@ -297,21 +300,18 @@ ImageRecord ImageReader::loadImage(const QString &path, int imageName, int image
     record.imageName = imageName;
     record.imageVersion = imageVersion;
 
-    QFile file(path);
-    const bool exists = file.exists();
-    qCDebug(lcJob) << exists;
-    const bool opened = file.open(QIODevice::ReadOnly);
-    qCDebug(lcJob) << file.size();
-    const QByteArray text = opened ? file.readAll() : QByteArray();
-    file.close();
+    QByteArray text;
+    QString error;
+    const bool opened = FileRead::read(path, ReadLimits::kImageSourceBytes, text, error);
+    qCDebug(lcJob) << text.size();
 
-    const QString refusal = parseImageSource(text, record);
+    const QString refusal = opened ? parseImageSource(text, record) : QString();
     const QString name = displayName(record);
     const qint64 expected = qint64(record.width) * record.height * 2;
-    if (!exists)
+    if (!opened && !QFileInfo::exists(path))
         record.problem = QStringLiteral("Image file %1 is missing").arg(name);
     else if (!opened)
-        record.problem = QStringLiteral("Image file %1 cannot be read").arg(name);
+        record.problem = QStringLiteral("Image file %1 cannot be read (%2)").arg(name, error);
     else if (!refusal.isEmpty())
         record.problem = refusal;
     else if (record.pixels.isEmpty())

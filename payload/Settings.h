@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct SettingsImage {
     QString fileName; // "FileName", relative to the executable's folder
@@ -15,9 +16,16 @@ struct Settings {
     QString version; // "Version"; "D.02n" when empty or missing
     QList<SettingsImage> images; // one per element of "Images", in order
     QString problem; // for the job log: why nothing could be read; empty when fine
+    // Entries the protocol can't carry or that point outside the payload folder,
+    // one text each naming the entry: an "ImageName" or "ImageVersion" that is
+    // present but no whole number from 0 to 255, a "FileName" that is missing,
+    // blank, absolute or climbs out with "..", more than
+    // ReadLimits::kImageEntries entries. The command line refuses to start on any.
+    QStringList entryProblems;
 
     // Reads the settings from a file's bytes; never fails.
     static Settings parse(const QByteArray &bytes);
-    // Reads the file at path; a missing or unreadable file reads as empty.
+    // Reads the file at path (a regular file of at most
+    // ReadLimits::kSettingsBytes); a missing or unreadable file reads as empty.
     static Settings read(const QString &path);
 };

@@ -1,6 +1,8 @@
 // zq-updater: updates an annealing machine's control unit through its serial
 // bootloader. "zq-updater FILE" opens an update package (or a payload folder)
 // for the jobs; without one, the update opened last, else the program's folder.
+// bootloader.
+#include "engine/BrokenPipe.h"
 #include "window/MainWindow.h"
 #include "ToolVersion.h"
 
@@ -8,6 +10,7 @@
 
 int main(int argc, char *argv[])
 {
+    BrokenPipe::ignore(); // a closed terminal or pipe ends no job
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zq-updater"));
     QApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));
