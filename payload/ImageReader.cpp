@@ -295,38 +295,20 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
 
 ImageRecord ImageReader::loadImage(const QString &path, int imageName, int imageVersion)
 {
-    ImageRecord record;
-    record.fileName = path;
-    record.imageName = imageName;
-    record.imageVersion = imageVersion;
-
     QByteArray text;
     QString error;
     const bool opened = FileRead::read(path, ReadLimits::kImageSourceBytes, text, error);
     qCDebug(lcJob) << text.size();
+    if (opened)
+        return imageFromText(path, text, imageName, imageVersion);
 
-    const QString refusal = opened ? parseImageSource(text, record) : QString();
-    const QString name = displayName(record);
-    const qint64 expected = qint64(record.width) * record.height * 2;
-    if (!opened && !QFileInfo::exists(path))
-        record.problem = QStringLiteral("Image file %1 is missing").arg(name);
-    else if (!opened)
-        record.problem = QStringLiteral("Image file %1 cannot be read (%2)").arg(name, error);
-    else if (!refusal.isEmpty())
-        record.problem = refusal;
-    else if (record.pixels.isEmpty())
-        record.problem = QStringLiteral("Image file %1 holds no image bytes").arg(name);
-    else if (record.width <= 0 || record.height <= 0)
-        record.problem = QStringLiteral("Image file %1 gives no width and height for its %2 bytes")
-                             .arg(name)
-                             .arg(record.pixels.size());
-    else if (record.pixels.size() != expected)
-        record.problem = QStringLiteral("Image file %1 holds %2 bytes, but %3 x %4 pixels need %5")
-                             .arg(name)
-                             .arg(record.pixels.size())
-                             .arg(record.width)
-                             .arg(record.height)
-                             .arg(expected);
+    ImageRecord record;
+    record.fileName = path;
+    record.imageName = imageName;
+    record.imageVersion = imageVersion;
+    record.problem = QFileInfo::exists(path)
+        ? QStringLiteral("Image file %1 cannot be read (%2)").arg(displayName(record), error)
+        : QStringLiteral("Image file %1 is missing").arg(displayName(record));
     return record;
 }
 
