@@ -28,13 +28,14 @@ set(CMAKE_FIND_ROOT_PATH /usr/${ZQ_MINGW} ${ZQ_WINDOWS_QT} ${ZQ_WINDOWS_LIBS})
 # pkg-config answers for the Windows side only: the .pc files of those
 # builds, never the build machine's. Set here, so that a configure cmake
 # reruns by itself in a later build sees the same.
+# Without ZQ_WINDOWS_LIBS, a PKG_CONFIG_LIBDIR already set is left as it is.
 if(ZQ_WINDOWS_LIBS)
   set(ENV{PKG_CONFIG_LIBDIR} "${ZQ_WINDOWS_LIBS}/lib/pkgconfig")
-else()
+  set(ENV{PKG_CONFIG_PATH} "")
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+elseif(NOT DEFINED ENV{PKG_CONFIG_LIBDIR})
   set(ENV{PKG_CONFIG_LIBDIR} "/usr/${ZQ_MINGW}/lib/pkgconfig")
 endif()
-set(ENV{PKG_CONFIG_PATH} "")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 set(CMAKE_PREFIX_PATH ${ZQ_WINDOWS_QT})
 # Programs (moc, rcc, uic: Qt's host tools) come from the build machine;
 # headers, libraries and packages only from the Windows side, never the
