@@ -76,8 +76,8 @@ MUTANTS = [
     ("timeout-forgets-slow-replies", "engine/ReplyTimer.cpp",
      "the resend time-out no longer covers the slowest recent reply (replies spread by an "
      "adapter's latency timer are taken for lost)",
-     "        2 * smoothed, peak + peak / 2 });\n",
-     "        2 * smoothed });\n"),
+     "2 * smoothed,\n        peak + peak / 2 });\n",
+     "2 * smoothed });\n"),
     ("resend-without-back-off", "engine/SequencerTiming.cpp",
      "every copy of a line waits one time-out: an answer held up for long costs a copy a time-out",
      "    return g.lastCopyNs + (timer.timeoutNs() << doublings);\n",
@@ -121,12 +121,12 @@ MUTANTS = [
     # --- The job log's closing lines -----------------------------------------
     ("lossy-hint-off-by-one", "engine/JobSummary.cpp",
      "five lines sent again are not enough for the hint to check the cable",
-     "    if (resends < kLossyLinkResends\n",
-     "    if (resends <= kLossyLinkResends\n"),
+     "    return count >= JobSummary::kLossyLinkResends\n",
+     "    return count > JobSummary::kLossyLinkResends\n"),
     ("lossy-hint-ignores-ratio", "engine/JobSummary.cpp",
      "a few copies in a long job (a busy computer) are taken for a bad cable",
-     "        || static_cast<qint64>(resends) * kLossyLinkRatio < linesSent)\n",
-     "        || linesSent < 0)\n"),
+     "        && static_cast<qint64>(count) * JobSummary::kLossyLinkRatio >= linesSent;\n",
+     "        && linesSent >= 0;\n"),
 
     # --- Line frame, checksum, fields ----------------------------------------
     ("frame-no-length-limit", "link/LineFrame.cpp",
@@ -276,9 +276,9 @@ MUTANTS = [
      "    if (const ReplyTimer *timer = nullptr)\n"),
     ("owed-wait-by-steps", "engine/SequencerTiming.cpp",
      "the hold for owed answers ends only at a step: no wake-up when they can no longer come",
-     "    if (port->guards.holdSteps > 0)\n"
+     "        port->guards.wakeGraced = false;\n"
      "        wakeAt(port, until);\n",
-     ""),
+     "        port->guards.wakeGraced = false;\n"),
     ("owed-wait-ends-at-latest-copy", "engine/SequencerTiming.cpp",
      "answers are owed only one learned time-out after a copy (late owed answers count for the next lines)",
      "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));\n",
@@ -352,12 +352,12 @@ MUTANTS = [
      "            (void)next;\n"),
     ("dack-repeat-in-read", "engine/AnswerLedger.cpp",
      'a "$DACK" read together with the one that sent the current line acknowledges it too',
-     "    if (i == copies.size() || copies.at(i).read >= read)\n",
-     "    if (i == copies.size())\n"),
+     "    if (copies.at(i).read >= read) {\n",
+     "    if (false) {\n"),
     ("answer-begun-before-copy", "engine/AnswerLedger.cpp",
      "an answer whose first byte was read before a copy went out, completed in a later read, is counted for that copy",
-     "    if (i == copies.size() || copies.at(i).read >= read)\n",
-     "    if (i == copies.size() || copies.at(i).read == read)\n"),
+     "    if (copies.at(i).read >= read) {\n",
+     "    if (copies.at(i).read == read) {\n"),
     ("answer-start-read-at-end", SEQ,
      "an answer's read is the one that completed it, not the one that brought its first byte",
      "        if (port->rxLength <= 0)\n"
@@ -561,8 +561,8 @@ MUTANTS = [
      ""),
     ("completion-no-files-for-log", "dist/linux/zq-update.bash-completion",
      "bash completion offers no file names after --log",
-     "        --package|--station|--log|--report)\n",
-     "        --package|--station|--report)\n"),
+     "        --package|--key|--station|--log|--report|verify)\n",
+     "        --package|--key|--station|--report|verify)\n"),
 
     # --- Hostile input: what is read, written and shown ---------------------
     ("sigpipe-not-ignored", "engine/BrokenPipePosix.cpp",
