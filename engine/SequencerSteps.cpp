@@ -5,6 +5,7 @@
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
 #include "engine/JobSummary.h"
+#include "engine/PortProblem.h"
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
 #include "engine/LowLatency.h"
@@ -70,7 +71,11 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
     port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
-    if (port->isOpen() || port->open(QIODevice::ReadWrite)) {
+    // A lock file that is no regular file (a FIFO planted in the lock folder)
+    // would hold Qt's open for ever: such a port is not opened again.
+    const QString lock = port->isOpen() ? QString()
+                                        : PortProblem::lockFileProblem(PortProblem::devicePath(port->portName()));
+    if (port->isOpen() || (lock.isEmpty() && port->open(QIODevice::ReadWrite))) {
         LowLatency::request(*port);
     } else {
         qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
@@ -124,9 +129,16 @@ void Sequencer::openFiles(PortTest *port)
         port->stepCountdown = 1;
     }
 
+    // Only a firmware job reads fw1.bin, and only once it was found a regular
+    // file of the right size without opening it: a FIFO in its place would
+    // hold the open, and the whole event loop, for ever.
     port->jobFile.close();
     port->jobFile.setFileName(inputs.firmwarePath);
-    if (port->jobFile.open(QIODevice::ReadOnly))
+    const QString firmwareProblem = port->jobState == ProgramFirmware
+        ? FirmwareFile::problem(inputs.firmwarePath)
+        : QString();
+    if (port->jobState == ProgramFirmware && firmwareProblem.isEmpty()
+        && port->jobFile.open(QIODevice::ReadOnly))
         qCDebug(lcJob).noquote() << "Opened" << port->jobFile.fileName();
 
     port->address = kFirstAddress;
@@ -146,10 +158,9 @@ void Sequencer::openFiles(PortTest *port)
         return;
     // Not one sector is erased from a file that can't be written whole: the
     // unit keeps the firmware it has.
-    const QString problem = FirmwareFile::problem(inputs.firmwarePath);
-    if (!problem.isEmpty()) {
+    if (!firmwareProblem.isEmpty()) {
         log(QStringLiteral("fw1.bin cannot be used: %1. The firmware was not updated.")
-                .arg(problem));
+                .arg(firmwareProblem));
         port->status.notUpdated.prepend(QStringLiteral("the firmware"));
         if (inputs.settingsProblem.isEmpty())
             port->status.notUpdated << QStringLiteral("the display images");
