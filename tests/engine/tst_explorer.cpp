@@ -65,15 +65,24 @@ void TestExplorer::sectorJobs_data()
 {
     QTest::addColumn<quint32>("first");
     QTest::addColumn<int>("count");
-    QTest::newRow("seeds 1-400, 8 sectors each") << 1u << 400;
+    QTest::addColumn<bool>("stalls");
+    QTest::newRow("seeds 1-400, 8 sectors each") << 1u << 400 << false;
+    // A unit that loses what reaches it in half its pauses, pauses drawn up
+    // to 6 s (capped at the promise's 4 s).
+    QTest::newRow("seeds 1-100, stalls, pauses across the cap") << 1u << 100 << true;
 }
 
 void TestExplorer::sectorJobs()
 {
     QFETCH(quint32, first);
     QFETCH(int, count);
+    QFETCH(bool, stalls);
     ExploreSettings settings;
     settings.sectors = 8;
+    if (stalls) {
+        settings.stallShare = 0.5;
+        settings.pauseMaxMs = 6000;
+    }
     const QString failed = failures(settings, first, count);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
