@@ -34,6 +34,7 @@ CliJob::CliJob(const CliOptions &opts, const CliPayload &payload,
     , progress(styleFor(opts, terminal))
 {
     sequencer.inputs = payload.inputs;
+    sequencer.inputs.confirmVersion = true; // the unit's version is asked again after "$X"
     report.toolVersion = QCoreApplication::applicationVersion();
     report.mode = CliOptions::modeName(opts.mode);
     report.updateVersion = payload.updateVersion;
@@ -319,7 +320,8 @@ void CliJob::endWhenDone()
     QTimer::singleShot(0, this, [this] {
         bool updated = true;
         for (const Unit &unit : std::as_const(units))
-            updated = updated && unit.port->status.stage == UnitStatus::Updated;
+            updated = updated && unit.port->status.stage == UnitStatus::Updated
+                && !(options.requireConfirm && unit.port->status.notConfirmed());
         end(updated ? 0 : 1);
     });
 }
@@ -394,6 +396,8 @@ CliReport::Unit CliJob::reportOf(Unit &unit) const
     else
         r.result = QStringLiteral("not updated");
     r.reason = s.stage == UnitStatus::Updated ? QString() : s.reason;
+    r.confirmation = UnitRecord::confirmationOf(s);
+    r.confirmedVersion = s.confirmedVersion;
     const JobTiming &t = port.timing;
     r.seconds = unit.endedAt >= 0 ? unit.endedAt : progress.elapsed() - unit.startedAt;
     r.linesSent = t.linesSent;
@@ -416,7 +420,8 @@ void CliJob::end(int exitStatus)
         // every unit it saw was updated.
         bool updated = true;
         for (const Unit &unit : std::as_const(units))
-            updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated;
+            updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated
+                && !(options.requireConfirm && unit.port->status.notConfirmed());
         exitStatus = updated ? 0 : 1;
     }
     report.ended = QDateTime::currentDateTimeUtc();

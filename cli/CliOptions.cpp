@@ -50,6 +50,10 @@ for a port that can't be opened, why.
 updated, once per plug; at the end a summary per slot. Exit 0 when every unit
 seen was updated, else 1.
 
+After "$X" each unit's version is asked again at 19200 baud for 10 s: a unit
+that does not answer, or answers another version than the package names, is
+"updated, not confirmed" (a warning; with --require-confirm it exits 1).
+
 Exit status: 0 every unit updated; 1 at least one unit not updated;
 2 nothing started (bad option, no port found, payload unusable for the mode);
 130 / 143 interrupted by SIGINT / SIGTERM.
@@ -118,9 +122,13 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("A trusted minisign public key (.pub), besides those in the keys folders; "
                        "repeatable."),
         QStringLiteral("file"));
+    const QCommandLineOption requireConfirmOption(QStringLiteral("require-confirm"),
+        QStringLiteral("Exit 1 when an updated unit is not confirmed: it did not answer the "
+                       "version query after the update, or answered another version than the "
+                       "package names."));
     parser.addOptions({ modeOption, portOption, payloadOption, reportOption, quietOption,
         checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption, packageOption,
-        keyOption });
+        keyOption, requireConfirmOption });
     parser.addPositionalArgument(
         QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
     parser.addPositionalArgument(QStringLiteral("verify"),
@@ -203,6 +211,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     if (!packageFile.isEmpty())
         packageFile = QDir(packageFile).absolutePath();
     keyFiles = parser.values(keyOption);
+    requireConfirm = parser.isSet(requireConfirmOption);
     if (!stationFile.isEmpty() && parser.isSet(portOption)) {
         error = QStringLiteral("--station and --port both name ports: use one");
         return false;

@@ -25,6 +25,7 @@ struct CliOptions {
     QString packageFile; // --package (or "verify FILE"): an update package instead of a folder
     QStringList keyFiles; // --key: trusted public keys besides the standard folders
     bool verify = false; // "verify FILE": check the package, send nothing
+    bool requireConfirm = false; // an updated unit not seen running the update counts as failed
 
     // Reads the application's arguments. --help and --version print and exit
     // the program with status 0; anything else wrong returns false with error
