@@ -98,16 +98,16 @@ void Sequencer::updateStatus(PortTest *port)
         firmwareDone = kFirmwareBytes;
         break;
     }
-    const bool done = port->jobState == Finish || port->jobState == ConfirmVersion;
+    const bool finishing = port->jobState == Finish || port->jobState == ConfirmVersion;
     if (inputs.mode == DeleteImages) {
-        s.percent = done ? 100
+        s.percent = finishing ? 100
             : port->jobState == EraseImages && port->imageStep == EraseWait ? 50 : 0;
     } else {
         const qint64 total = (firmwareJob ? kFirmwareBytes : 0) + imageTotal;
         const qint64 done = (firmwareJob ? std::min(firmwareDone, kFirmwareBytes) : 0)
-            + (port->jobState == SendImages || done ? imageBytesDone(port) : 0);
-        s.percent = done || total == 0
-            ? (done ? 100 : 0)
+            + (port->jobState == SendImages || finishing ? imageBytesDone(port) : 0);
+        s.percent = finishing || total == 0
+            ? (finishing ? 100 : 0)
             : static_cast<int>(done * 100 / total);
     }
     if (s != before)
