@@ -427,18 +427,18 @@ void Sequencer::endConfirmation(PortTest *port, bool answered, const QString &ve
         ? UnitStatus::Confirmed
         : UnitStatus::NotConfirmed;
     if (!answered) {
-        log(QStringLiteral("%1 did not answer the version query in %2 s after \"$X\": updated, "
+        log(QStringLiteral("%1: the unit did not answer the version query in %2 s after \"$X\": updated, "
                            "not confirmed. The new firmware may not have started: power-cycle "
                            "the unit and check that it runs. Version before the update: %3.")
                 .arg(port->portName())
                 .arg(kConfirmSteps * kTickMs / 1000)
                 .arg(before));
     } else if (s.confirmation == UnitStatus::Confirmed) {
-        log(QStringLiteral("%1 runs version %2 now (before the update: %3)%4.")
+        log(QStringLiteral("%1: the unit runs version %2 now (before the update: %3)%4.")
                 .arg(port->portName(), version, before,
                     expected.isEmpty() ? QString() : QStringLiteral(", as the update names")));
     } else {
-        log(QStringLiteral("%1 runs version %2 now (before the update: %3), not %4 as the "
+        log(QStringLiteral("%1: the unit runs version %2 now (before the update: %3), not %4 as the "
                            "update names: updated, not confirmed. Check the update and the "
                            "unit.")
                 .arg(port->portName(), version, before, expected));
