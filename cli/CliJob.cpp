@@ -338,9 +338,12 @@ void CliJob::interrupt(int sig)
         if (port->status.ended())
             continue;
         const QString what = QStringLiteral("%1 (%2)").arg(unit.path, port->status.text());
-        if (port->capturePhase != Uncaptured)
+        // A unit whose version is being confirmed is updated and out of its
+        // bootloader: only its confirmation is cut short.
+        const bool confirming = port->jobState == ConfirmVersion;
+        if (!confirming && port->capturePhase != Uncaptured)
             captured << what;
-        else if (port->jobState >= SwitchToBootloaderSpeed)
+        else if (!confirming && port->jobState >= SwitchToBootloaderSpeed)
             restarting << what;
         unit.interrupted = true;
         ++stopped;

@@ -229,6 +229,28 @@ private slots:
         }
     }
 
+    // Ctrl-C while a unit's version is being confirmed: the unit is out of its
+    // bootloader, and is not named as left in it.
+    void interruptInTheConfirmation()
+    {
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 1, { "--no-start" }));
+        QProcess cli;
+        runCli(cli, { "--mode", "images", "--port", sim.paths[0], "--payload", payload.path() },
+            false);
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += cli.readAllStandardError(), err.contains("Bootload Complete")), kJobMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        err += cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 130);
+        QVERIFY2(err.contains("No unit was left in its bootloader.")
+                && !err.contains("Left in the bootloader") && !err.contains("Told to start"),
+            err.constData());
+        QVERIFY(sim.stop().at(0)["exitReceived"].toBool());
+    }
+
     // Exit 2 before any port is opened, or --check alone; the unit hears nothing.
     void nothingSentToTheUnit_data()
     {
