@@ -86,8 +86,10 @@ private:
     void finish(PortTest *port);
     void startConfirmation(PortTest *port);
     void confirmVersion(PortTest *port);
-    // The confirmation is over: the unit answered (with version) or not.
-    void endConfirmation(PortTest *port, bool answered, const QString &version);
+    // The confirmation is over: the unit answered (with version) or not, or it
+    // was cut short (cutShort says how: "the connection was lost").
+    void endConfirmation(PortTest *port, bool answered, const QString &version,
+        const QString &cutShort = QString());
     void redoSector(PortTest *port);
 
     // Reactions, by reply word (SequencerReplies.cpp).

@@ -413,23 +413,29 @@ void Sequencer::confirmVersion(PortTest *port)
     send(port, line);
 }
 
-void Sequencer::endConfirmation(PortTest *port, bool answered, const QString &version)
+void Sequencer::endConfirmation(
+    PortTest *port, bool answered, const QString &version, const QString &cutShort)
 {
     UnitStatus &s = port->status;
     port->jobState = Finish;
     port->tickCount = kFinishSteps;
     const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
     const QString expected = firmwareJob ? inputs.expectedVersion : QString();
-    const QString before = s.version.isEmpty() ? QStringLiteral("not known: it did not answer")
-                                               : s.version;
+    const QString before
+        = s.version.isEmpty() ? QStringLiteral("not known: it did not answer") : s.version;
     s.confirmedVersion = answered ? version : QString();
     s.confirmation = answered && (expected.isEmpty() || version == expected)
         ? UnitStatus::Confirmed
         : UnitStatus::NotConfirmed;
-    if (!answered) {
-        log(QStringLiteral("%1: the unit did not answer the version query in %2 s after \"$X\": updated, "
-                           "not confirmed. The new firmware may not have started: power-cycle "
-                           "the unit and check that it runs. Version before the update: %3.")
+    if (!cutShort.isEmpty()) {
+        log(QStringLiteral("%1: %2 before the unit's version could be confirmed: updated, not "
+                           "confirmed. Version before the update: %3.")
+                .arg(port->portName(), cutShort, before));
+    } else if (!answered) {
+        log(QStringLiteral("%1: the unit did not answer the version query in %2 s after \"$X\": "
+                           "updated, not confirmed. The new firmware may not have started: "
+                           "power-cycle the unit and check that it runs. Version before the "
+                           "update: %3.")
                 .arg(port->portName())
                 .arg(kConfirmSteps * kTickMs / 1000)
                 .arg(before));
@@ -438,8 +444,8 @@ void Sequencer::endConfirmation(PortTest *port, bool answered, const QString &ve
                 .arg(port->portName(), version, before,
                     expected.isEmpty() ? QString() : QStringLiteral(", as the update names")));
     } else {
-        log(QStringLiteral("%1: the unit runs version %2 now (before the update: %3), not %4 as the "
-                           "update names: updated, not confirmed. Check the update and the "
+        log(QStringLiteral("%1: the unit runs version %2 now (before the update: %3), not %4 as "
+                           "the update names: updated, not confirmed. Check the update and the "
                            "unit.")
                 .arg(port->portName(), version, before, expected));
     }
@@ -450,7 +456,7 @@ void Sequencer::connectionLost(PortTest *port)
 {
     if (port->jobState == ConfirmVersion) {
         // The update was written: the unit stays updated, only not confirmed.
-        endConfirmation(port, false, QString());
+        endConfirmation(port, false, QString(), QStringLiteral("the connection was lost"));
         QTimer::singleShot(0, port, [port] {
             if (port->isOpen())
                 port->close();
@@ -479,7 +485,8 @@ void Sequencer::stop(PortTest *port, const QString &why)
 {
     if (port->jobState == ConfirmVersion) {
         closePort(port);
-        endConfirmation(port, false, QString());
+        endConfirmation(
+            port, false, QString(), QStringLiteral("the job was stopped (%1)").arg(why));
         return;
     }
     if (!port->status.ended())

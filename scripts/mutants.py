@@ -582,6 +582,12 @@ MUTANTS = [
      "        if (word == ReplyWord::MverR) {\n",
      "    if (port->jobState == ConfirmVersion && word == ReplyWord::MverR) {\n"
      "        {\n"),
+    ("confirm-unplugged-not-updated", SEQ,
+     "an adapter unplugged during the confirmation makes the updated unit \"connection lost\"",
+     "    if (port->jobState == ConfirmVersion) {\n"
+     "        // The update was written: the unit stays updated, only not confirmed.\n",
+     "    if (false) {\n"
+     "        // The update was written: the unit stays updated, only not confirmed.\n"),
     ("require-confirm-ignored", "cli/CliJob.cpp",
      "--require-confirm does not make a unit that is not confirmed exit 1",
      "            updated = updated && unit.port->status.stage == UnitStatus::Updated\n"

@@ -211,8 +211,9 @@ private slots:
         QVERIFY(runCli(cli, cliArgs));
         const QByteArray table = cli.readAllStandardOutput();
         QCOMPARE(cli.exitCode(), exitCode);
-        const QString result = confirmation == "confirmed" ? QStringLiteral("updated")
-                                                           : QStringLiteral("updated, not confirmed");
+        const QString result = confirmation == "confirmed"
+            ? QStringLiteral("updated")
+            : QStringLiteral("updated, not confirmed");
         QVERIFY2(hasRow(table, sim.paths[0], result), table.constData());
         const QJsonArray simUnits = sim.stop();
         QVERIFY(simUnits.at(0)["exitReceived"].toBool());

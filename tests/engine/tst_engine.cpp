@@ -13,6 +13,7 @@
 //   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT N of its lines hold TEXT
 //   @N     the job state is N
 //   ?TEXT  the unit's status reads TEXT ("finishing", "updated, not confirmed")
+//   #lost  the adapter is unplugged; #stop: the front end stops the job
 //   _      forget the lines sent so far
 #include "support/FakeHost.h"
 #include "engine/JobSummary.h"
@@ -123,6 +124,12 @@ struct Rig {
             case '~':
                 if (host.wakeMs != a.toInt())
                     return item + " wake-up asked: " + QString::number(host.wakeMs);
+                break;
+            case '#':
+                if (a == "lost")
+                    host.engine.connectionLost(&host.port);
+                else
+                    host.engine.stop(&host.port, "interrupted");
                 break;
             case '?':
                 if (host.port.status.text() != QString::fromUtf8(a))
@@ -316,6 +323,13 @@ private slots:
             << done + "s20;=" + mver20 + ";?finishing;-did not answer;s;=;"
                       "+did not answer the version query in 10 s after \"$X\": updated, not "
                       "confirmed;+Version before the update: D.02m;?updated, not confirmed;@8";
+        QTest::newRow("unplugged meanwhile: updated, not confirmed") << 0 << true << "D.03a"
+            << done + "s;=$MVER;#lost;+the connection was lost before the unit's version could "
+                      "be confirmed: updated, not confirmed;-Connection to;"
+                      "?updated, not confirmed;s3;=";
+        QTest::newRow("stopped meanwhile: updated, not confirmed") << 0 << true << "D.03a"
+            << done + "s;=$MVER;#stop;+the job was stopped (interrupted) before the unit's "
+                      "version could be confirmed;?updated, not confirmed;s3;=";
         QTest::newRow("the bootloader's replies meanwhile change nothing") << 0 << true << "D.03a"
             << done + "s;_;>$Bootloader;>$GACK;>$DACK;=;-restarted;?finishing;>$MVERR,D.03a;"
                       "?updated";

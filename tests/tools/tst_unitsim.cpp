@@ -117,7 +117,8 @@ private slots:
                                                                     << framed("$MVERR,D.02m");
         QTest::newRow("nothing to compare with: the new version") << false << false
                                                                   << framed("$MVERR,D.03a");
-        QTest::newRow("the new firmware does not start: no answer") << false << true << QByteArray();
+        QTest::newRow("the new firmware does not start: no answer")
+            << false << true << QByteArray();
     }
 
     void afterExitTheFirmwareReportsWhatItHolds()

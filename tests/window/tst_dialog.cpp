@@ -536,11 +536,12 @@ private slots:
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
         QVERIFY(green.green() > 2 * green.red());
         const QString dead0 = rig.dlg->ports[0]->portName();
-        QVERIFY2(rig.log().contains(dead0 + ": the unit did not answer the version query in 10 s after "
-                                            "\"$X\": updated, not confirmed"),
+        const QString alive = rig.dlg->ports[1]->portName();
+        QVERIFY2(rig.log().contains(dead0 + ": the unit did not answer the version query in 10 s "
+                                            "after \"$X\": updated, not confirmed"),
             rig.describe().constData());
-        QVERIFY2(rig.log().contains(rig.dlg->ports[1]->portName() + ": the unit runs version D.03-demo now "
-                                                                    "(before the update: D.02m)"),
+        QVERIFY2(rig.log().contains(
+                     alive + ": the unit runs version D.03-demo now (before the update: D.02m)"),
             rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 2);
     }
