@@ -35,6 +35,7 @@ CliJob::CliJob(const CliOptions &opts, const CliPayload &payload,
     , progress(styleFor(opts, terminal))
 {
     sequencer.inputs = payload.inputs;
+    sequencer.inputs.confirmVersion = true; // the unit's version is asked again after "$X"
     report.toolVersion = QCoreApplication::applicationVersion();
     report.mode = CliOptions::modeName(opts.mode);
     report.updateVersion = payload.updateVersion;
@@ -322,7 +323,8 @@ void CliJob::endWhenDone()
     QTimer::singleShot(0, this, [this] {
         bool updated = true;
         for (const Unit &unit : std::as_const(units))
-            updated = updated && unit.port->status.stage == UnitStatus::Updated;
+            updated = updated && unit.port->status.stage == UnitStatus::Updated
+                && !(options.requireConfirm && unit.port->status.notConfirmed());
         end(updated ? 0 : 1);
     });
 }
@@ -337,9 +339,12 @@ int CliJob::stopJobs(const QString &why, bool asInterrupted, QStringList &captur
         if (port->status.ended())
             continue;
         const QString what = QStringLiteral("%1 (%2)").arg(unit.path, port->status.text());
-        if (port->capturePhase != Uncaptured)
+        // A unit whose version is being confirmed is updated and out of its
+        // bootloader: only its confirmation is cut short.
+        const bool confirming = port->jobState == ConfirmVersion;
+        if (!confirming && port->capturePhase != Uncaptured)
             captured << what;
-        else if (port->jobState >= SwitchToBootloaderSpeed)
+        else if (!confirming && port->jobState >= SwitchToBootloaderSpeed)
             restarting << what;
         unit.interrupted = asInterrupted;
         ++stopped;
@@ -439,6 +444,8 @@ CliReport::Unit CliJob::reportOf(Unit &unit) const
     else
         r.result = QStringLiteral("not updated");
     r.reason = s.stage == UnitStatus::Updated ? QString() : s.reason;
+    r.confirmation = UnitRecord::confirmationOf(s);
+    r.confirmedVersion = s.confirmedVersion;
     const JobTiming &t = port.timing;
     r.seconds = unit.endedAt >= 0 ? unit.endedAt : progress.elapsed() - unit.startedAt;
     r.linesSent = t.linesSent;
@@ -462,7 +469,8 @@ void CliJob::end(int exitStatus)
         // every unit it saw was updated.
         bool updated = true;
         for (const Unit &unit : std::as_const(units))
-            updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated;
+            updated = updated && !unit.interrupted && unit.port->status.stage == UnitStatus::Updated
+                && !(options.requireConfirm && unit.port->status.notConfirmed());
         exitStatus = updated ? 0 : 1;
     }
     // A record the log did not get is a run that did not do all it was asked.

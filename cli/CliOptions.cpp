@@ -57,6 +57,10 @@ seen was updated, else 1.
 bootloader would otherwise be waited for): jobs not done are stopped, the
 table and the report say what is left on each unit, exit 1.
 
+After "$X" each unit's version is asked again at 19200 baud for 10 s: a unit
+that does not answer, or answers another version than the package names, is
+"updated, not confirmed" (a warning; with --require-confirm it exits 1).
+
 Exit status: 0 every unit updated; 1 at least one unit not updated (or the
 --timeout was reached);
 2 nothing started (bad option, no port found, payload unusable for the mode);
@@ -130,9 +134,13 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("End the run after this many seconds: jobs not done are stopped, and "
                        "what is left on each unit is said (exit 1)."),
         QStringLiteral("seconds"));
+    const QCommandLineOption requireConfirmOption(QStringLiteral("require-confirm"),
+        QStringLiteral("Exit 1 when an updated unit is not confirmed: it did not answer the "
+                       "version query after the update, or answered another version than the "
+                       "package names."));
     parser.addOptions({ modeOption, portOption, payloadOption, reportOption, quietOption,
         checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption, packageOption,
-        keyOption, timeoutOption });
+        keyOption, timeoutOption, requireConfirmOption });
     parser.addPositionalArgument(
         QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
     parser.addPositionalArgument(QStringLiteral("verify"),
@@ -215,6 +223,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     if (!packageFile.isEmpty())
         packageFile = QDir(packageFile).absolutePath();
     keyFiles = parser.values(keyOption);
+    requireConfirm = parser.isSet(requireConfirmOption);
     if (!stationFile.isEmpty() && parser.isSet(portOption)) {
         error = QStringLiteral("--station and --port both name ports: use one");
         return false;

@@ -26,6 +26,7 @@ struct CliOptions {
     QStringList keyFiles; // --key: trusted public keys besides the standard folders
     bool verify = false; // "verify FILE": check the package, send nothing
     int timeoutSeconds = 0; // --timeout: the whole run's limit; 0: none
+    bool requireConfirm = false; // an updated unit not seen running the update counts as failed
 
     // Reads the application's arguments. --help and --version print and exit
     // the program with status 0; anything else wrong returns false with error

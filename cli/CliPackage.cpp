@@ -57,6 +57,7 @@ CliPayload CliPackage::read(const CliOptions &options, SealedFile &firmware)
     p.updateVersion = package.settings.version;
     p.inputs.images = package.images;
     p.inputs.settingsProblem = package.settings.problem;
+    p.inputs.expectedVersion = package.manifest.unitVersion;
     for (const QString &warning : package.warnings)
         p.warnings << warning;
     for (const QString &warning : trust.warnings)

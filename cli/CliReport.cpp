@@ -29,6 +29,9 @@ QString CliReport::resultText(const Unit &unit)
 {
     if (unit.result == QLatin1String("not updated") && !unit.reason.isEmpty())
         return unit.result + QStringLiteral(": ") + unit.reason;
+    if (unit.result == QLatin1String("updated")
+        && unit.confirmation == QLatin1String("not confirmed"))
+        return QStringLiteral("updated, not confirmed");
     return unit.result;
 }
 
@@ -88,6 +91,9 @@ QByteArray CliReport::json() const
             { QStringLiteral("adapterSerial"), u.adapterSerial },
             { QStringLiteral("usbLocation"), u.usbLocation },
             { QStringLiteral("unitVersion"), u.unitVersion },
+            { QStringLiteral("versionBefore"), u.unitVersion },
+            { QStringLiteral("confirmation"), u.confirmation },
+            { QStringLiteral("confirmedVersion"), u.confirmedVersion },
             { QStringLiteral("updateVersion"), updateVersion },
             { QStringLiteral("mode"), mode },
             { QStringLiteral("result"), u.result },

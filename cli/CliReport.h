@@ -24,6 +24,8 @@ public:
         QString unitVersion; // "$MVERR"; empty when the unit never answered
         QString result; // "updated", "not updated", "connection lost", "interrupted"
         QString reason; // what was not done; empty when updated
+        QString confirmation; // after "$X": "confirmed", "not confirmed" or "" (not asked)
+        QString confirmedVersion; // what the unit then reported; empty when it did not answer
         QList<Stage> stages;
         double seconds = 0; // the unit's job, first step to its end
         int linesSent = 0;
@@ -47,7 +49,7 @@ public:
     int exitStatus = 0;
     QList<Unit> units;
 
-    // The result column: "updated", "not updated: the firmware", ...
+    // The result column: "updated", "updated, not confirmed", "not updated: the firmware", ...
     static QString resultText(const Unit &unit);
     // A stage's name in the report: "versionQuery", "firmware", ...
     static QString stageName(UnitStatus::Stage stage);

@@ -11,6 +11,7 @@ enum JobState : int {
     SendImages, // the display images, one by one
     EraseImages, // erase the unit's display images
     Finish, // "$X" sent; the port closes four steps later
+    ConfirmVersion, // after "$X": the unit's version asked again at 19200 baud
 };
 
 enum CapturePhase : int { Uncaptured = 0, Captured, FirmwareWritten };

@@ -93,20 +93,21 @@ void Sequencer::updateStatus(PortTest *port)
         break;
     case EraseImages: s.stage = UnitStatus::Erasing; break;
     case Finish:
+    case ConfirmVersion:
         s.stage = UnitStatus::Finishing;
         firmwareDone = kFirmwareBytes;
         break;
     }
+    const bool finishing = port->jobState == Finish || port->jobState == ConfirmVersion;
     if (inputs.mode == DeleteImages) {
-        s.percent = port->jobState == Finish ? 100
+        s.percent = finishing ? 100
             : port->jobState == EraseImages && port->imageStep == EraseWait ? 50 : 0;
     } else {
         const qint64 total = (firmwareJob ? kFirmwareBytes : 0) + imageTotal;
         const qint64 done = (firmwareJob ? std::min(firmwareDone, kFirmwareBytes) : 0)
-            + (port->jobState == SendImages || port->jobState == Finish ? imageBytesDone(port)
-                                                                          : 0);
-        s.percent = port->jobState == Finish || total == 0
-            ? (port->jobState == Finish ? 100 : 0)
+            + (port->jobState == SendImages || finishing ? imageBytesDone(port) : 0);
+        s.percent = finishing || total == 0
+            ? (finishing ? 100 : 0)
             : static_cast<int>(done * 100 / total);
     }
     if (s != before)

@@ -26,6 +26,11 @@ struct JobInputs {
     QList<ImageRecord> images; // the display images, in settings order
     QString settingsProblem; // why settings.json could not be read; empty when it was
     QString firmwarePath; // fw1.bin
+    // After "$X" the unit's version is asked again, and the unit is confirmed
+    // to run the update when it answers (with expectedVersion, when the update
+    // names one and the job wrote the firmware).
+    bool confirmVersion = false;
+    QString expectedVersion;
 };
 
 class Sequencer
@@ -68,6 +73,7 @@ private:
     static constexpr std::int32_t kFirstAddress = FirmwareFile::kFirstAddress;
     static constexpr std::int32_t kLastAddress = FirmwareFile::kEndAddress - 1; // 0xDFFFF
     static constexpr qint32 kBootloaderBaud = 921600;
+    static constexpr qint32 kVersionBaud = 19200; // the firmware's speed
 
     // Steps, by job state (SequencerSteps.cpp).
     void versionQuery(PortTest *port);
@@ -78,6 +84,12 @@ private:
     void sendImages(PortTest *port);
     void eraseImages(PortTest *port);
     void finish(PortTest *port);
+    void startConfirmation(PortTest *port);
+    void confirmVersion(PortTest *port);
+    // The confirmation is over: the unit answered (with version) or not, or it
+    // was cut short (cutShort says how: "the connection was lost").
+    void endConfirmation(PortTest *port, bool answered, const QString &version,
+        const QString &cutShort = QString());
     void redoSector(PortTest *port);
 
     // Reactions, by reply word (SequencerReplies.cpp).

@@ -65,6 +65,17 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     using Protocol::ReplyWord;
     if (word == ReplyWord::Unknown)
         return;
+    if (port->jobState == ConfirmVersion) {
+        // The unit left its bootloader: only its firmware's version counts.
+        if (word == ReplyWord::MverR) {
+            char version[kLineBufferSize];
+            if (GetField(line, version, 1, kLineBufferSize - 1) == 0)
+                version[0] = '\0';
+            closePort(port);
+            endConfirmation(port, true, QString::fromUtf8(version));
+        }
+        return;
+    }
     port->timing.silentSinceNs = host.nowNs();
     if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
         port->guards.bootloaderAnswered = true;

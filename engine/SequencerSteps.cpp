@@ -43,6 +43,7 @@ void Sequencer::step(PortTest *port)
     case SendImages: sendImages(port); break;
     case EraseImages: eraseImages(port); break;
     case Finish: finish(port); break;
+    case ConfirmVersion: confirmVersion(port); break;
     }
     updateStatus(port);
 }
@@ -390,11 +391,89 @@ void Sequencer::finish(PortTest *port)
                              << t.restarts << "restarts, learned time-out" << learned(t.dataTimer)
                              << "for \"$D\"," << learned(t.chunkTimer) << "for \"$F\","
                              << "answers owed for" << horizonNs(port) / 1000000 << "ms";
+    if (inputs.confirmVersion && port->status.notUpdated.isEmpty()) {
+        startConfirmation(port);
+        return;
+    }
+    endStatus(port);
+}
+
+// The update is written and the unit left its bootloader: its version is asked
+// as at the start, at the firmware's speed, to see that it runs the update.
+void Sequencer::startConfirmation(PortTest *port)
+{
+    port->jobState = ConfirmVersion;
+    port->retryCount = kConfirmSteps;
+    port->rxLength = 0; // a partial line from the bootloader's speed would spoil the answer
+    port->timing.lastSendNs = -1;
+    port->setBaudRate(kVersionBaud, QSerialPort::AllDirections);
+    if (!port->isOpen() && !port->open(QIODevice::ReadWrite))
+        qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
+}
+
+void Sequencer::confirmVersion(PortTest *port)
+{
+    if (port->retryCount <= 0) {
+        closePort(port);
+        endConfirmation(port, false, QString());
+        return;
+    }
+    --port->retryCount;
+    char line[kLineBufferSize];
+    Protocol::versionQuery(line);
+    send(port, line);
+}
+
+void Sequencer::endConfirmation(
+    PortTest *port, bool answered, const QString &version, const QString &cutShort)
+{
+    UnitStatus &s = port->status;
+    port->jobState = Finish;
+    port->tickCount = kFinishSteps;
+    const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
+    const QString expected = firmwareJob ? inputs.expectedVersion : QString();
+    const QString before
+        = s.version.isEmpty() ? QStringLiteral("not known: it did not answer") : s.version;
+    s.confirmedVersion = answered ? version : QString();
+    s.confirmation = answered && (expected.isEmpty() || version == expected)
+        ? UnitStatus::Confirmed
+        : UnitStatus::NotConfirmed;
+    if (!cutShort.isEmpty()) {
+        log(QStringLiteral("%1: %2 before the unit's version could be confirmed: updated, not "
+                           "confirmed. Version before the update: %3.")
+                .arg(port->portName(), cutShort, before));
+    } else if (!answered) {
+        log(QStringLiteral("%1: the unit did not answer the version query in %2 s after \"$X\": "
+                           "updated, not confirmed. The new firmware may not have started: "
+                           "power-cycle the unit and check that it runs. Version before the "
+                           "update: %3.")
+                .arg(port->portName())
+                .arg(kConfirmSteps * kTickMs / 1000)
+                .arg(before));
+    } else if (s.confirmation == UnitStatus::Confirmed) {
+        log(QStringLiteral("%1: the unit runs version %2 now (before the update: %3)%4.")
+                .arg(port->portName(), version, before,
+                    expected.isEmpty() ? QString() : QStringLiteral(", as the update names")));
+    } else {
+        log(QStringLiteral("%1: the unit runs version %2 now (before the update: %3), not %4 as "
+                           "the update names: updated, not confirmed. Check the update and the "
+                           "unit.")
+                .arg(port->portName(), version, before, expected));
+    }
     endStatus(port);
 }
 
 void Sequencer::connectionLost(PortTest *port)
 {
+    if (port->jobState == ConfirmVersion) {
+        // The update was written: the unit stays updated, only not confirmed.
+        endConfirmation(port, false, QString(), QStringLiteral("the connection was lost"));
+        QTimer::singleShot(0, port, [port] {
+            if (port->isOpen())
+                port->close();
+        });
+        return;
+    }
     if (port->status.stage == UnitStatus::ConnectionLost
         || (port->jobState == Finish && port->tickCount >= kFinishSteps))
         return;
@@ -415,6 +494,12 @@ void Sequencer::connectionLost(PortTest *port)
 
 void Sequencer::stop(PortTest *port, const QString &why)
 {
+    if (port->jobState == ConfirmVersion) {
+        closePort(port);
+        endConfirmation(
+            port, false, QString(), QStringLiteral("the job was stopped (%1)").arg(why));
+        return;
+    }
     if (!port->status.ended())
         endUnit(port, QString(), why);
 }

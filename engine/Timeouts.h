@@ -21,6 +21,9 @@ constexpr int kImageRestartSteps = 6; // header again after a lost last "$FACK"
 constexpr int kEraseReplySteps = 2; // "$A,1" waits this long for "$AACK"
 constexpr int kEraseRunningSteps = 120; // ... and this long once erasing has started
 constexpr int kFinishSteps = 4; // "$X" to closing the port
+// Once the port has closed after "$X", the unit's new firmware has this long
+// (10 s) to answer "$MVER" at 19200 baud; "$MVER" goes out every step.
+constexpr int kConfirmSteps = 20;
 // Steps at most to hold the next "$D" or "$I" while answers are still owed to
 // earlier copies; the ledger of copies keeps the count right after that too.
 // 8 s: the longest the horizon of owed answers can be (kLongestPauseMs and

@@ -32,6 +32,18 @@ QString UnitRecord::resultOf(const UnitStatus &status, bool interrupted)
     }
 }
 
+QString UnitRecord::confirmationOf(const UnitStatus &status)
+{
+    if (status.stage != UnitStatus::Updated)
+        return QString();
+    switch (status.confirmation) {
+    case UnitStatus::Confirmed: return QStringLiteral("confirmed");
+    case UnitStatus::NotConfirmed: return QStringLiteral("not confirmed");
+    case UnitStatus::NotAsked: break;
+    }
+    return QString();
+}
+
 QString UnitRecord::sha256(const QString &path)
 {
     QFile file(path);
@@ -65,6 +77,8 @@ UnitRecord UnitRecord::of(const PortTest &port, const Update &update, bool inter
     r.toolVersion = QStringLiteral(ZQ_VERSION);
     r.port = port.portName();
     r.unitVersion = port.status.version;
+    r.confirmation = confirmationOf(port.status);
+    r.confirmedVersion = port.status.confirmedVersion;
     r.update = update;
     r.result = resultOf(port.status, interrupted);
     r.reason = port.status.stage == UnitStatus::Updated && !interrupted ? QString()
@@ -89,6 +103,9 @@ QJsonObject UnitRecord::json() const
         { QStringLiteral("adapterSerial"), adapterSerial },
         { QStringLiteral("usbLocation"), usbLocation },
         { QStringLiteral("unitVersion"), unitVersion },
+        { QStringLiteral("versionBefore"), unitVersion },
+        { QStringLiteral("confirmation"), confirmation },
+        { QStringLiteral("confirmedVersion"), confirmedVersion },
         { QStringLiteral("updateVersion"), update.version },
         { QStringLiteral("mode"), modeName(update.mode) },
         { QStringLiteral("firmwareSha256"), update.firmware.sha256 },

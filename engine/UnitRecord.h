@@ -38,6 +38,10 @@ struct UnitRecord {
     QString adapterSerial;
     QString usbLocation;
     QString unitVersion; // before the update; empty when it never answered
+    // After "$X": "confirmed", "not confirmed" or "" (not asked), and the
+    // version the unit then reported (empty when it did not answer).
+    QString confirmation;
+    QString confirmedVersion;
     Update update;
     QString result; // "updated", "not updated", "connection lost", "interrupted"
     QString reason;
@@ -48,6 +52,8 @@ struct UnitRecord {
     static UnitRecord of(const PortTest &port, const Update &update, bool interrupted);
     // The result word for a job's status.
     static QString resultOf(const UnitStatus &status, bool interrupted);
+    // The confirmation word for a job's status: "confirmed", "not confirmed", "".
+    static QString confirmationOf(const UnitStatus &status);
     // The mode's name: "firmware-and-images", "images", "erase-images".
     static QString modeName(int mode);
     // The update's files hashed: fw1.bin at firmwarePath (in firmware mode) and

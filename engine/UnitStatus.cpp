@@ -10,7 +10,9 @@ QString UnitStatus::text() const
     case Images: return QStringLiteral("image %1 of %2").arg(image).arg(imageCount);
     case Erasing: return QStringLiteral("erasing images");
     case Finishing: return QStringLiteral("finishing");
-    case Updated: return QStringLiteral("updated");
+    case Updated:
+        return confirmation == NotConfirmed ? QStringLiteral("updated, not confirmed")
+                                            : QStringLiteral("updated");
     case NotUpdated: return QStringLiteral("not updated: %1").arg(reason);
     case ConnectionLost: return QStringLiteral("connection lost");
     }

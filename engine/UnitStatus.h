@@ -12,7 +12,7 @@ struct UnitStatus {
         Firmware, // writing fw1.bin: sector of sectorCount
         Images, // sending image of imageCount
         Erasing, // erasing the unit's images
-        Finishing, // "$X" sent, the port closes shortly
+        Finishing, // "$X" sent, the port closes shortly (and the version is confirmed)
         Updated, // the job ended with everything asked done
         NotUpdated, // the job ended with something not done: reason
         ConnectionLost, // the adapter went away
@@ -27,6 +27,13 @@ struct UnitStatus {
     QString version; // the unit's "$MVERR" text; empty until it came
     QStringList notUpdated; // what the job could not do
     QString reason; // why the job ended without updating the unit
+    // Whether the updated unit was seen running the update: it answered the
+    // version query after "$X" (with the version the update names, if any).
+    enum Confirmation { NotAsked, Confirmed, NotConfirmed };
+    Confirmation confirmation = NotAsked;
+    QString confirmedVersion; // its "$MVERR" text after "$X"; empty when it did not answer
+
+    bool notConfirmed() const { return stage == Updated && confirmation == NotConfirmed; }
 
     bool ended() const { return stage >= Updated; }
     // The stage in words: "firmware, sector 12 of 223", "not updated: ...".
@@ -35,7 +42,8 @@ struct UnitStatus {
     bool operator==(const UnitStatus &o) const
     {
         return stage == o.stage && sector == o.sector && image == o.image
-            && percent == o.percent && version == o.version && reason == o.reason;
+            && percent == o.percent && version == o.version && reason == o.reason
+            && confirmation == o.confirmation && confirmedVersion == o.confirmedVersion;
     }
     bool operator!=(const UnitStatus &o) const { return !(*this == o); }
 };

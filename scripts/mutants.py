@@ -559,6 +559,54 @@ MUTANTS = [
      "the manual page drifts from --help: an option missing",
      "* `--quiet`: Print only the final table and errors.\n",
      ""),
+    # --- The unit confirms the update after "$X" ----------------------------
+    ("confirm-any-version", SEQ,
+     "a unit that answers another version than the update names after \"$X\" is confirmed",
+     "    s.confirmation = answered && (expected.isEmpty() || version == expected)\n",
+     "    s.confirmation = answered\n"),
+    ("confirm-ends-unit-early", SEQ,
+     "the unit is reported ended (updated) before its confirmation is over",
+     "    if (inputs.confirmVersion && port->status.notUpdated.isEmpty()) {\n"
+     "        startConfirmation(port);\n",
+     "    if (inputs.confirmVersion && port->status.notUpdated.isEmpty()) {\n"
+     "        endStatus(port);\n"
+     "        startConfirmation(port);\n"),
+    ("confirm-images-compared", SEQ,
+     "an images-only job, which leaves the firmware as it was, wants the update's version",
+     "    const QString expected = firmwareJob ? inputs.expectedVersion : QString();\n",
+     "    const QString expected = inputs.expectedVersion;\n"),
+    ("confirm-bootloader-acts", SEQ,
+     "bootloader replies during the confirmation act on the job (\"$Bootloader\" restarts it)",
+     "    if (port->jobState == ConfirmVersion) {\n"
+     "        // The unit left its bootloader: only its firmware's version counts.\n"
+     "        if (word == ReplyWord::MverR) {\n",
+     "    if (port->jobState == ConfirmVersion && word == ReplyWord::MverR) {\n"
+     "        {\n"),
+    ("confirm-unplugged-not-updated", SEQ,
+     "an adapter unplugged during the confirmation makes the updated unit \"connection lost\"",
+     "    if (port->jobState == ConfirmVersion) {\n"
+     "        // The update was written: the unit stays updated, only not confirmed.\n",
+     "    if (false) {\n"
+     "        // The update was written: the unit stays updated, only not confirmed.\n"),
+    ("require-confirm-ignored", "cli/CliJob.cpp",
+     "--require-confirm does not make a unit that is not confirmed exit 1",
+     "            updated = updated && unit.port->status.stage == UnitStatus::Updated\n"
+     "                && !(options.requireConfirm && unit.port->status.notConfirmed());\n"
+     "        end(updated ? 0 : 1);\n",
+     "            updated = updated && unit.port->status.stage == UnitStatus::Updated;\n"
+     "        end(updated ? 0 : 1);\n"),
+    ("table-hides-not-confirmed", "cli/CliReport.cpp",
+     "the table shows a unit that is not confirmed as plainly \"updated\"",
+     "        && unit.confirmation == QLatin1String(\"not confirmed\"))\n",
+     "        && false)\n"),
+    ("interrupt-confirming-in-bootloader", "cli/CliJob.cpp",
+     "Ctrl-C during the confirmation names the updated unit as left in its bootloader",
+     "        if (!confirming && port->capturePhase != Uncaptured)\n",
+     "        if (port->capturePhase != Uncaptured)\n"),
+    ("sim-new-version-always", "tools/unit-sim/SimUnit.cpp",
+     "the simulated unit answers the update's version after \"$X\" though its flash does not hold it",
+     "    return holds && !updated.isEmpty() ? updated : config.versionText;\n",
+     "    return !updated.isEmpty() ? updated : config.versionText;\n"),
     ("completion-no-files-for-log", "dist/linux/zq-update.bash-completion",
      "bash completion offers no file names after --log",
      "        --package|--key|--station|--log|--report|verify)\n",

@@ -127,6 +127,9 @@ DialogBootload::DialogBootload(int mode, QWidget *parent, const UpdateSource *so
     ui->progressBarVerify->setMaximum(kLoadMaximum);
     ui->progressBarVerify->setValue(0);
 
+    // After "$X" each unit's version is asked again: a unit that does not
+    // answer with the update's is shown as not confirmed.
+    sequencer.inputs.confirmVersion = true;
     const QString dir = source && !source->isPackage ? source->path : PayloadDir::besideProgram();
     if (!dir.isEmpty())
         sequencer.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
@@ -227,6 +230,7 @@ void DialogBootload::takePackage(const UpdateSource &source)
     sequencer.inputs.firmwarePath = source.firmware ? source.firmware->path() : QString();
     settingsProblem = package.settings.problem;
     updateVersion = package.settings.version;
+    sequencer.inputs.expectedVersion = package.manifest.unitVersion;
     images = package.images;
     recordUpdate.version = updateVersion;
     recordUpdate.mode = mode;
@@ -397,10 +401,16 @@ void DialogBootload::showRow(int row)
     stage->setText(text);
     stage->setToolTip(text);
     if (status.ended()) {
-        // The words say it; the colour makes it quick to see.
+        // The words say it; the colour makes it quick to see: green updated,
+        // amber updated but not seen running the update, red not updated.
         const bool updated = status.stage == UnitStatus::Updated;
-        stage->setForeground(updated ? QColor(0x10, 0x60, 0x10) : QColor(0xa0, 0x10, 0x10));
-        stage->setBackground(updated ? QColor(0xd8, 0xf0, 0xd8) : QColor(0xf8, 0xd8, 0xd8));
+        if (status.notConfirmed()) {
+            stage->setForeground(QColor(0x80, 0x50, 0x00));
+            stage->setBackground(QColor(0xff, 0xe8, 0xb0));
+        } else {
+            stage->setForeground(updated ? QColor(0x10, 0x60, 0x10) : QColor(0xa0, 0x10, 0x10));
+            stage->setBackground(updated ? QColor(0xd8, 0xf0, 0xd8) : QColor(0xf8, 0xd8, 0xd8));
+        }
     }
     table->item(row, ColProgress)->setData(Qt::DisplayRole, status.percent);
     const qint64 start = port->timing.startNs;

@@ -169,6 +169,89 @@ private slots:
         }
     }
 
+    // After "$X" the unit's version is asked again: the simulated unit answers
+    // with the update's version once its flash and images hold the payload;
+    // one whose new firmware does not start answers nothing, and is "updated,
+    // not confirmed": a warning, a failure with --require-confirm.
+    void confirmation_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("confirmation");
+        QTest::addColumn<QString>("confirmedVersion");
+        QTest::newRow("runs the update: confirmed") << "firmware-and-images"
+            << QStringList { "--require-confirm" } << 0 << "confirmed" << "D.03a";
+        QTest::newRow("does not start: a warning") << "images" << QStringList { "--no-start" }
+            << 0 << "not confirmed" << "";
+        QTest::newRow("does not start, --require-confirm: exit 1") << "images"
+            << QStringList { "--no-start", "--require-confirm" } << 1 << "not confirmed" << "";
+    }
+
+    void confirmation()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, confirmation);
+        QFETCH(QString, confirmedVersion);
+        QStringList simArgs { "--new-version", "D.03a" };
+        if (args.contains("--no-start"))
+            simArgs << "--no-start";
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 1, simArgs));
+        const QString report = payload.filePath("confirm-report.json");
+        const QString log = payload.filePath("confirm-log.jsonl");
+        QFile::remove(log);
+        QStringList cliArgs { "--mode", mode, "--port", sim.paths[0], "--payload", payload.path(),
+            "--report", report, "--log", log, "--quiet" };
+        if (args.contains("--require-confirm"))
+            cliArgs << "--require-confirm";
+        QProcess cli;
+        QVERIFY(runCli(cli, cliArgs));
+        const QByteArray table = cli.readAllStandardOutput();
+        QCOMPARE(cli.exitCode(), exitCode);
+        const QString result = confirmation == "confirmed"
+            ? QStringLiteral("updated")
+            : QStringLiteral("updated, not confirmed");
+        QVERIFY2(hasRow(table, sim.paths[0], result), table.constData());
+        const QJsonArray simUnits = sim.stop();
+        QVERIFY(simUnits.at(0)["exitReceived"].toBool());
+
+        const QJsonObject u = reportUnits(report).at(0).toObject();
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(logFile.readAll()).object();
+        for (const QJsonObject &o : { u, record }) {
+            QCOMPARE(o["result"].toString(), QStringLiteral("updated"));
+            QCOMPARE(o["confirmation"].toString(), confirmation);
+            QCOMPARE(o["confirmedVersion"].toString(), confirmedVersion);
+            QCOMPARE(o["versionBefore"].toString(), QStringLiteral("D.02m"));
+        }
+    }
+
+    // Ctrl-C while a unit's version is being confirmed: the unit is out of its
+    // bootloader, and is not named as left in it.
+    void interruptInTheConfirmation()
+    {
+        Sim sim;
+        QVERIFY(sim.start(payload.path(), 1, { "--no-start" }));
+        QProcess cli;
+        runCli(cli, { "--mode", "images", "--port", sim.paths[0], "--payload", payload.path() },
+            false);
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += cli.readAllStandardError(), err.contains("Bootload Complete")), kJobMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        err += cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 130);
+        QVERIFY2(err.contains("No unit was left in its bootloader.")
+                && !err.contains("Left in the bootloader") && !err.contains("Told to start"),
+            err.constData());
+        QVERIFY(sim.stop().at(0)["exitReceived"].toBool());
+    }
+
     // Exit 2 before any port is opened, or --check alone; the unit hears nothing.
     void nothingSentToTheUnit_data()
     {

@@ -115,7 +115,7 @@ private slots:
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload }));
         QByteArray out;
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--sign", path("service.key"), "--unit-version", "D.02m", payload, package }, &out));
+            { "--sign", path("service.key"), "--unit-version", "D.03-demo", payload, package }, &out));
         QVERIFY2(out.contains("signed"), out.constData());
     }
 
@@ -187,6 +187,12 @@ private slots:
         QCOMPARE(line["signer"].toString(), keyId);
         QCOMPARE(line["packageSha256"].toString(), r["packageSha256"].toString());
         QCOMPARE(line["firmwareSha256"].toString().size(), 64);
+        // After "$X" the unit runs the version the manifest names.
+        for (const QJsonObject &o : { r["units"][0].toObject(), line }) {
+            QCOMPARE(o["confirmation"].toString(), QStringLiteral("confirmed"));
+            QCOMPARE(o["confirmedVersion"].toString(), QStringLiteral("D.03-demo"));
+            QCOMPARE(o["versionBefore"].toString(), QStringLiteral("D.02m"));
+        }
     }
 
     // Rows: how the run is spoilt and the words of the refusal.

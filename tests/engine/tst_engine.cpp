@@ -12,6 +12,8 @@
 //          Dxxxx stands for the data line of fw1.bin's address xxxx (hex)
 //   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT N of its lines hold TEXT
 //   @N     the job state is N
+//   ?TEXT  the unit's status reads TEXT ("finishing", "updated, not confirmed")
+//   #lost  the adapter is unplugged; #stop: the front end stops the job
 //   _      forget the lines sent so far
 #include "support/FakeHost.h"
 #include "engine/JobSummary.h"
@@ -122,6 +124,16 @@ struct Rig {
             case '~':
                 if (host.wakeMs != a.toInt())
                     return item + " wake-up asked: " + QString::number(host.wakeMs);
+                break;
+            case '#':
+                if (a == "lost")
+                    host.engine.connectionLost(&host.port);
+                else
+                    host.engine.stop(&host.port, "interrupted");
+                break;
+            case '?':
+                if (host.port.status.text() != QString::fromUtf8(a))
+                    return item + " status: " + host.port.status.text();
                 break;
             case '@':
                 if (host.port.jobState != a.toInt())
@@ -279,6 +291,73 @@ private slots:
         if (script.startsWith("!settings;")) {
             rig.host.engine.inputs.settingsProblem = "settings.json is missing";
             script = script.mid(10);
+        }
+        const QString failure = rig.run(script);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+
+    // After "$X" and "Bootload Complete" the unit's version is asked again at
+    // the firmware's speed: the unit ends updated once that is over, confirmed
+    // when it answers (with the version the update names, when it names one
+    // and the firmware was written), else "updated, not confirmed".
+    void confirmation_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("script");
+        const QString mver20 = QStringList(QList<QString>(20, "$MVER")).join('|');
+        const QString done = "s3;-Bootload Complete;s;+Bootload Complete;@9;?finishing;=;";
+        QTest::newRow("runs the version the update names: confirmed") << 0 << true << "D.03a"
+            << done + "s;=$MVER;?finishing;s;=$MVER;>$MVERR,D.03a;=;"
+                      "+runs version D.03a now (before the update: D.02m), as the update names;"
+                      "@8;?updated;s5;=";
+        QTest::newRow("answers another version: updated, not confirmed") << 0 << true << "D.03a"
+            << done + "s;=$MVER;>$MVERR,D.02m;+runs version D.02m now (before the update: "
+                      "D.02m), not D.03a as the update names: updated, not confirmed;"
+                      "?updated, not confirmed";
+        QTest::newRow("the update names none: any answer confirms") << 0 << true << ""
+            << done + "s;=$MVER;>$MVERR,D.02m;+runs version D.02m now (before the update: "
+                      "D.02m).;?updated";
+        QTest::newRow("no answer in 10 s: updated, not confirmed") << 0 << true << "D.03a"
+            << done + "s20;=" + mver20 + ";?finishing;-did not answer;s;=;"
+                      "+did not answer the version query in 10 s after \"$X\": updated, not "
+                      "confirmed;+Version before the update: D.02m;?updated, not confirmed;@8";
+        QTest::newRow("unplugged meanwhile: updated, not confirmed") << 0 << true << "D.03a"
+            << done + "s;=$MVER;#lost;+the connection was lost before the unit's version could "
+                      "be confirmed: updated, not confirmed;-Connection to;"
+                      "?updated, not confirmed;s3;=";
+        QTest::newRow("stopped meanwhile: updated, not confirmed") << 0 << true << "D.03a"
+            << done + "s;=$MVER;#stop;+the job was stopped (interrupted) before the unit's "
+                      "version could be confirmed;?updated, not confirmed;s3;=";
+        QTest::newRow("the bootloader's replies meanwhile change nothing") << 0 << true << "D.03a"
+            << done + "s;_;>$Bootloader;>$GACK;>$DACK;=;-restarted;?finishing;>$MVERR,D.03a;"
+                      "?updated";
+        QTest::newRow("images only: the firmware was not written, the old version confirms")
+            << 1 << true << "D.03a"
+            << done + "s;=$MVER;>$MVERR,D.02m;+runs version D.02m now;-as the update names;"
+                      "?updated";
+        QTest::newRow("not asked: the job ends as the port closes") << 0 << false << "D.03a"
+            << "s3;?finishing;s;+Bootload Complete;?updated;@8;s5;=;-runs version";
+    }
+
+    void confirmation()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, confirm);
+        QFETCH(QString, expected);
+        QFETCH(QString, script);
+        Rig rig(mode, mode == FirmwareAndImages ? 0x2000 : 0);
+        rig.host.engine.inputs.confirmVersion = confirm;
+        rig.host.engine.inputs.expectedVersion = expected;
+        const QString capture = "s2;>$MVERR,D.02m;s10;>$Bootloader;>$GACK;s;_;s";
+        if (mode == FirmwareAndImages) {
+            // Straight to the last line of the firmware: "$X" follows its "$PACK".
+            QCOMPARE(rig.run(capture + ";s5;>$EACK;_"), QString());
+            rig.host.port.address = 0xDFFC0;
+            QCOMPARE(rig.run(">$DACK;=$P,DF000,1000;>$PACK;@6;s7;=$X"), QString());
+        } else {
+            QCOMPARE(rig.run(capture + ";s8;=$X"), QString());
         }
         const QString failure = rig.run(script);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));

@@ -105,6 +105,55 @@ private slots:
         QCOMPARE(unit.linesAtWrongSpeed(), 1);
     }
 
+    // After "$X" the firmware runs again at 19200 baud: it reports the update's
+    // version only when its flash holds the payload (or, with nothing to compare
+    // with, when a new version is given), and nothing when it does not start.
+    void afterExitTheFirmwareReportsWhatItHolds_data()
+    {
+        QTest::addColumn<bool>("payloadFirmware");
+        QTest::addColumn<bool>("noStart");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("flash without the payload: the old version") << true << false
+                                                                    << framed("$MVERR,D.02m");
+        QTest::newRow("nothing to compare with: the new version") << false << false
+                                                                  << framed("$MVERR,D.03a");
+        QTest::newRow("the new firmware does not start: no answer")
+            << false << true << QByteArray();
+    }
+
+    void afterExitTheFirmwareReportsWhatItHolds()
+    {
+        QFETCH(bool, payloadFirmware);
+        QFETCH(bool, noStart);
+        QFETCH(QByteArray, answer);
+        SimConfig config = fastConfig();
+        config.newVersionText = QStringLiteral("D.03a");
+        config.noStart = noStart;
+        SimUnit unit(config);
+        SimExpectation payload;
+        payload.hasFirmware = payloadFirmware;
+        payload.firmware = randomBytes(0x3000, 4);
+        unit.setExpectation(payload);
+        SerialPeer tool;
+        QVERIFY(unit.open() && tool.open(unit.path(), 19200));
+        QCOMPARE(tool.command("$MVER"), framed("$MVERR,D.02m"));
+        QVERIFY(tool.send("$BOOTLOADM"));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.stage() == SimUnit::Stage::Bootloader, 5000);
+        QVERIFY(tool.setBaud(921600) && tool.write("$G\n"));
+        QCOMPARE(tool.waitLine("$GACK"), framed("$GACK"));
+        QVERIFY(tool.send("$X"));
+        QTRY_VERIFY_WITH_TIMEOUT(unit.exitReceived(), 5000);
+        QVERIFY(tool.setBaud(19200));
+        if (!answer.isEmpty()) {
+            QCOMPARE(tool.command("$MVER"), answer);
+            return;
+        }
+        QVERIFY(tool.send("$MVER"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            unit.report().value("faults").toObject().value("notStarted").toInt(), 1, 5000);
+        QCOMPARE(TestSupport::readAvailable(tool.fd, tool.received), 0);
+    }
+
     // A unit gone silent reads on, with its port open, and answers nothing, not
     // even with its bootloader's announcement. A restarted one announces itself
     // again, takes "$G" and has forgotten its erase.

@@ -517,6 +517,35 @@ private slots:
             rig.log().split('\n').filter("Connection to " + lost + " lost").join('\n'));
     }
 
+    // A unit whose new firmware does not start after "$X" stays updated, but
+    // its row warns: "updated, not confirmed" in amber, beside a green one.
+    void aUnitThatDoesNotStartIsNotConfirmed()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 10));
+        SimConfig dead = JobRig::quickUnit(6);
+        dead.noStart = true;
+        JobRig rig(ImagesOnly, { dead, JobRig::quickUnit(7) });
+        QVERIFY(rig.ready());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+        QVERIFY2(rig.unitUpdated(0) && rig.unitUpdated(1), rig.describe().constData());
+        QTableWidget *table = rig.dlg->ui->tableUnits;
+        QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("updated, not confirmed"));
+        QTRY_COMPARE(table->item(1, 2)->text(), QStringLiteral("updated"));
+        const QColor amber = table->item(0, 2)->foreground().color();
+        const QColor green = table->item(1, 2)->foreground().color();
+        QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
+        QVERIFY(green.green() > 2 * green.red());
+        const QString dead0 = rig.dlg->ports[0]->portName();
+        const QString alive = rig.dlg->ports[1]->portName();
+        QVERIFY2(rig.log().contains(dead0 + ": the unit did not answer the version query in 10 s "
+                                            "after \"$X\": updated, not confirmed"),
+            rig.describe().constData());
+        QVERIFY2(rig.log().contains(
+                     alive + ": the unit runs version D.03-demo now (before the update: D.02m)"),
+            rig.describe().constData());
+        QCOMPARE(rig.log().count("Bootload Complete"), 2);
+    }
+
     // A unit's ended job leaves its record in the user's history file (in
     // the application data folder), one line, once.
     void finishedJobRecordedInHistory()
@@ -543,6 +572,10 @@ private slots:
         QCOMPARE(r["mode"].toString(), QStringLiteral("images"));
         QCOMPARE(r["unitVersion"].toString(), QStringLiteral("D.02m"));
         QCOMPARE(r["updateVersion"].toString(), QStringLiteral("D.03-demo"));
+        // The simulated unit holds the images it is expected to: it answers
+        // with the update's version (an images job compares none).
+        QCOMPARE(r["confirmation"].toString(), QStringLiteral("confirmed"));
+        QCOMPARE(r["confirmedVersion"].toString(), QStringLiteral("D.03-demo"));
         QVERIFY(r["port"].toString().startsWith(QLatin1String("pts/")));
         QVERIFY(r["seconds"].toDouble() > 0);
         const QJsonArray images = r["images"].toArray();

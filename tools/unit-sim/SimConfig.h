@@ -18,6 +18,9 @@ struct SimConfig {
     // A real serial device to serve instead of a new pseudo-terminal.
     QString device;
     QString versionText = QStringLiteral("D.02m"); // the "$MVERR" reply's field
+    // After "$X", with the payload in flash and images: the new firmware's
+    // "$MVERR" field; empty: the payload's settings.json "Version".
+    QString newVersionText;
     int restartMs = 200; // "$BOOTLOADM" until the bootloader runs
     int announceMs = 100; // period of the bootloader's "$Bootloader" line
     int eraseMs = 1000; // "$AACK,0" until "$AACK,1"
@@ -56,6 +59,7 @@ struct SimConfig {
     // leaves it: it announces nothing and waits for "$G".
     bool startCaptured = false;
     bool ignoreBootloadm = false; // never shows its bootloader
+    bool noStart = false; // after "$X" the new firmware does not start: nothing answers
     int unplugAfter = 0; // closes the cable after this many commands (0: never)
     // Stops answering (no replies, no announcements) after this many commands,
     // its port left open (0: never).

@@ -21,6 +21,7 @@ SimExpectation SimExpectation::fromPayloadDir(const QString &dir, QString *probl
     if (QFile::exists(settingsPath)) {
         const Settings settings = Settings::read(settingsPath);
         e.hasImages = true;
+        e.version = settings.version;
         for (const SettingsImage &si : settings.images) {
             const ImageRecord r = ImageReader::loadImage(
                 dir + QLatin1Char('/') + si.fileName, si.imageName, si.imageVersion);

@@ -16,6 +16,7 @@ struct SimExpectation {
     QByteArray firmware; // fw1.bin: the byte for unit address A at position A
     bool hasImages = false;
     QList<SimExpectedImage> images;
+    QString version; // settings.json's "Version": what the payload's firmware reports
 
     // Reads fw1.bin and the images that settings.json names from a payload
     // folder laid out as beside the tool. Whatever is missing is left out;

@@ -271,7 +271,15 @@ bool SimUnit::loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fie
 
 void SimUnit::handleRunning(const QByteArray &word)
 {
+    if (exitSeen && config.noStart) {
+        faultCounts[QStringLiteral("notStarted")]++;
+        return;
+    }
     if (word == "MVER") {
+        if (exitSeen) {
+            reply("MVERR," + runningVersion().toLatin1());
+            return;
+        }
         if (firstVersionQueryUs < 0)
             firstVersionQueryUs = nowUs();
         reach(Version);
@@ -285,6 +293,24 @@ void SimUnit::handleRunning(const QByteArray &word)
     }
     currentStage = Stage::Restarting;
     bootTimer.start(config.restartMs);
+}
+
+// After "$X": the update's version when the flash and the images hold the
+// payload (without a payload to compare with, when one is given), else the
+// firmware the unit ran before.
+QString SimUnit::runningVersion() const
+{
+    const QString updated
+        = config.newVersionText.isEmpty() ? expectation.version : config.newVersionText;
+    const bool compared = expectation.hasFirmware || expectation.hasImages;
+    bool holds = true;
+    if (expectation.hasFirmware)
+        holds = flashModel.compare(expectation.firmware).value(QStringLiteral("equal")).toBool();
+    if (expectation.hasImages)
+        holds = holds && imageStore.allEqual(expectation);
+    if (!compared)
+        holds = !config.newVersionText.isEmpty();
+    return holds && !updated.isEmpty() ? updated : config.versionText;
 }
 
 void SimUnit::enterBootloader()

@@ -146,6 +146,7 @@ private:
 
     void handleLine(const QByteArray &line);
     void handleRunning(const QByteArray &word);
+    QString runningVersion() const;
     void handleBootloader(const QByteArray &word, const QList<QByteArray> &fields);
     void enterBootloader();
     bool loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fields);

@@ -107,6 +107,12 @@ int main(int argc, char *argv[])
     opt(QStringLiteral("version-text"),
         QStringLiteral("Version the firmware reports in \"$MVERR\"."), QStringLiteral("text"),
         SimConfig().versionText);
+    opt(QStringLiteral("new-version"),
+        QStringLiteral("Version the updated firmware reports after \"$X\" when the flash and "
+                       "images hold the payload (default: its settings.json \"Version\")."),
+        QStringLiteral("text"));
+    opt(QStringLiteral("no-start"),
+        QStringLiteral("After \"$X\" the new firmware does not start: nothing answers."));
     opt(QStringLiteral("report"),
         QStringLiteral("Write the JSON report here at the end and whenever a unit gets \"$X\" "
                        "(without it: to stdout at the end)."),
@@ -198,6 +204,7 @@ int main(int argc, char *argv[])
 
     SimConfig common;
     common.versionText = parser.value(QStringLiteral("version-text"));
+    common.newVersionText = parser.value(QStringLiteral("new-version"));
     common.restartMs = static_cast<int>(whole(parser, QStringLiteral("restart-ms")));
     common.eraseMs = static_cast<int>(whole(parser, QStringLiteral("erase-ms")));
     common.crlf = parser.isSet(QStringLiteral("crlf"));
@@ -223,6 +230,7 @@ int main(int argc, char *argv[])
         faulty.delays.append(delayRule(rule));
     faulty.startInBootloader = parser.isSet(QStringLiteral("start-in-bootloader"));
     faulty.ignoreBootloadm = parser.isSet(QStringLiteral("no-bootloader"));
+    faulty.noStart = parser.isSet(QStringLiteral("no-start"));
     faulty.unplugAfter = static_cast<int>(whole(parser, QStringLiteral("unplug-after")));
     faulty.silentAfter = static_cast<int>(whole(parser, QStringLiteral("silent-after")));
     faulty.restartAfter = static_cast<int>(whole(parser, QStringLiteral("restart-after")));
