@@ -62,7 +62,7 @@ that does not answer, or answers another version than the package names, is
 "updated, not confirmed" (a warning; with --require-confirm it exits 1).
 
 Exit status: 0 every unit updated; 1 at least one unit not updated (or the
---timeout was reached);
+--timeout was reached, or with --require-confirm one not confirmed);
 2 nothing started (bad option, no port found, payload unusable for the mode);
 130 / 143 interrupted by SIGINT / SIGTERM.
 
