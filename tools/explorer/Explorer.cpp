@@ -104,6 +104,7 @@ ExploreResult Explorer::run(quint32 seed) const
     faults.flipShare = settings.flipShare;
     faults.flipSeed = extra();
     faults.stallShare = settings.stallShare;
+    faults.repeatShare = settings.repeatShare;
     const int dispatch
         = settings.dispatch >= 0 ? settings.dispatch : std::uniform_int_distribution<int>(0, 2)(extra);
     return execute(result, faults, busyShare, dispatch, preloadImage, dice);

@@ -28,6 +28,7 @@ struct ExploreSettings {
     int dispatch = -1;
     double stallShare = 0; // share of pauses in which the unit loses what reaches it
     double flipShare = 0.5; // share of garbled replies that keep their frame, one bit changed
+    double repeatShare = 0; // share of the unit's lines delivered twice (beyond the promise)
     bool wholeTrace = false; // a run's report keeps the whole trace (its last 600 events)
 };
 

@@ -371,6 +371,13 @@ void LinkUnit::send(QByteArray line, qint64 readyNs, const QByteArray &command, 
     const qint64 start = std::max(readyNs, toToolFreeNs);
     toToolFreeNs = start + line.size() * byteNs(speed);
     outgoing.push_back(Outgoing { start, line, speed, 0, answers, eackSector });
+    if (faults.repeatShare > 0
+        && std::uniform_real_distribution<double>(0, 1)(flipDice) < faults.repeatShare) {
+        trace.note(clock.now(), "repeated<", line);
+        const qint64 again = toToolFreeNs;
+        toToolFreeNs = again + line.size() * byteNs(speed);
+        outgoing.push_back(Outgoing { again, line, speed, 0, QByteArray(), -1 });
+    }
     if (!handOverDue) {
         handOverDue = true;
         clock.at(nextTick(start + byteNs(speed)), [this] { handOver(); });

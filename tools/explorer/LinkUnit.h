@@ -72,6 +72,9 @@ struct LinkFaults {
     // others arrive as an unknown word. Drawn from dice of their own.
     double flipShare = 0;
     quint32 flipSeed = 1;
+    // Share of the unit's lines the link delivers twice, the repeat right
+    // behind (beyond the promise: each copy is answered at most once).
+    double repeatShare = 0;
     QVector<ScriptedFault> script; // a scripted schedule's faults
 };
 

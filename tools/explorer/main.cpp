@@ -46,10 +46,14 @@ int main(int argc, char **argv)
     const QCommandLineOption stalls(QStringLiteral("stalls"),
         QStringLiteral("Share of pauses in which the unit loses what reaches it (0 to 1)."),
         QStringLiteral("share"), QStringLiteral("0"));
+    const QCommandLineOption repeats(QStringLiteral("repeats"),
+        QStringLiteral("Share of the unit's lines the link delivers twice (0 to 1; beyond the "
+                       "promise)."),
+        QStringLiteral("share"), QStringLiteral("0"));
     const QCommandLineOption scripted(QStringLiteral("scripted"),
         QStringLiteral("Runs the scripted schedules instead of seeds, with their traces."));
     parser.addOptions({ first, count, sectors, mode, promise, pauseMin, pauseMax, noPauses,
-        dispatch, stalls, scripted, show });
+        dispatch, stalls, repeats, scripted, show });
     parser.process(app);
     QTextStream out(stdout);
     if (parser.isSet(scripted)) {
@@ -76,6 +80,7 @@ int main(int argc, char **argv)
     settings.pauses = !parser.isSet(noPauses);
     settings.dispatch = parser.value(dispatch).toInt();
     settings.stallShare = parser.value(stalls).toDouble();
+    settings.repeatShare = parser.value(repeats).toDouble();
     const Explorer explorer(settings);
 
     qint64 jobs = 0, sectorCount = 0, updated = 0, falseUpdated = 0, holes = 0, unerased = 0,
