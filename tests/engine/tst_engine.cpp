@@ -306,7 +306,10 @@ private slots:
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("script");
-        const QString mver20 = QStringList(QList<QString>(20, "$MVER")).join('|');
+        QStringList mvers;
+        for (int i = 0; i < 20; ++i)
+            mvers << QStringLiteral("$MVER");
+        const QString mver20 = mvers.join('|');
         const QString done = "s3;-Bootload Complete;s;+Bootload Complete;@9;?finishing;=;";
         QTest::newRow("runs the version the update names: confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;?finishing;s;=$MVER;>$MVERR,D.03a;=;"
