@@ -5,6 +5,8 @@
 // the program links, and the version it names.
 #include "payload/PayloadDir.h"
 
+#include "support/UnitSimProcess.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -20,49 +22,16 @@ namespace {
 
 constexpr int kJobMs = 120000;
 
-// The "units" array of a report, zq-update's or zq-unit-sim's.
-QJsonArray reportUnits(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly)
-        ? QJsonDocument::fromJson(f.readAll()).object()["units"].toArray()
-        : QJsonArray();
-}
-
 bool makePayload(const QString &dir)
 {
     return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }) == 0;
 }
 
 // zq-unit-sim with short restart and erase times; its report once it is stopped.
-struct Sim {
-    QProcess p;
-    QStringList paths;
-    QString report;
-
+struct Sim : UnitSimProcess {
     bool start(const QString &dir, int units, const QStringList &more = {})
     {
-        report = dir + QStringLiteral("/sim-report.json");
-        p.start(QStringLiteral(ZQ_UNIT_SIM),
-            QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
-                "--restart-ms", "20", "--erase-ms", "300" }
-                + more);
-        // A loaded machine may take seconds to start it: only the deadline or
-        // its end stops the wait, not a second without output.
-        QDeadlineTimer deadline(30000);
-        while (paths.size() < units && !deadline.hasExpired()) {
-            if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
-                break;
-            while (p.canReadLine())
-                paths << QString::fromLocal8Bit(p.readLine()).trimmed();
-        }
-        return paths.size() == units;
-    }
-    QJsonArray stop()
-    {
-        p.terminate();
-        p.waitForFinished(10000);
-        return reportUnits(report);
+        return UnitSimProcess::start(QStringLiteral(ZQ_UNIT_SIM), dir, units, more);
     }
 };
 

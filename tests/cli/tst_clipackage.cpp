@@ -4,6 +4,8 @@
 // in the report and the unit log); "verify" shows the signer; a tampered or
 // untrusted package is refused (exit 2) before any port is opened, the refusal
 // in the report and the events, and the unit hears nothing.
+#include "support/UnitSimProcess.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -54,31 +56,11 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-struct Sim {
-    QProcess p;
-    QStringList paths;
-    QString report;
-
+// zq-unit-sim with one unit; its report once it is stopped.
+struct Sim : UnitSimProcess {
     bool start(const QString &dir)
     {
-        report = dir + QStringLiteral("/sim-report.json");
-        p.start(QStringLiteral(ZQ_UNIT_SIM),
-            { "--units", "1", "--payload", dir, "--report", report, "--restart-ms", "20",
-                "--erase-ms", "300" });
-        QDeadlineTimer deadline(30000);
-        while (paths.isEmpty() && !deadline.hasExpired()) {
-            if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
-                break;
-            while (p.canReadLine())
-                paths << QString::fromLocal8Bit(p.readLine()).trimmed();
-        }
-        return paths.size() == 1;
-    }
-    QJsonArray stop()
-    {
-        p.terminate();
-        p.waitForFinished(10000);
-        return readJson(report)["units"].toArray();
+        return UnitSimProcess::start(QStringLiteral(ZQ_UNIT_SIM), dir, 1);
     }
 };
 

@@ -6,6 +6,8 @@
 // checks the outcome: the exit status, the message, nothing sent to the unit
 // when the run is refused, no file clobbered, and an end within a generous
 // bound (no hang).
+#include "support/UnitSimProcess.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -49,33 +51,11 @@ bool makePayload(const QString &dir)
     return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }) == 0;
 }
 
-// zq-unit-sim's units; their report once stopped.
-struct Sim {
-    QProcess p;
-    QStringList paths;
-    QString report;
-
+// zq-unit-sim with short restart and erase times; its report once it is stopped.
+struct Sim : UnitSimProcess {
     bool start(const QString &dir, int units, const QStringList &more = {})
     {
-        report = dir + QStringLiteral("/sim-report.json");
-        p.start(QStringLiteral(ZQ_UNIT_SIM),
-            QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
-                "--restart-ms", "20", "--erase-ms", "300" }
-                + more);
-        QDeadlineTimer deadline(30000);
-        while (paths.size() < units && !deadline.hasExpired()) {
-            if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
-                break;
-            while (p.canReadLine())
-                paths << QString::fromLocal8Bit(p.readLine()).trimmed();
-        }
-        return paths.size() == units;
-    }
-    QJsonArray stop()
-    {
-        p.terminate();
-        p.waitForFinished(10000);
-        return jsonFile(report)["units"].toArray();
+        return UnitSimProcess::start(QStringLiteral(ZQ_UNIT_SIM), dir, units, more);
     }
 };
 

@@ -1,0 +1,40 @@
+#include "UnitSimProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+bool UnitSimProcess::start(
+    const QString &program, const QString &dir, int units, const QStringList &more)
+{
+    report = dir + QStringLiteral("/sim-report.json");
+    p.start(program,
+        QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
+            "--restart-ms", "20", "--erase-ms", "300" }
+            + more);
+    // Only the deadline or its end stops the wait, not a second without output.
+    QDeadlineTimer deadline(30000);
+    while (paths.size() < units && !deadline.hasExpired()) {
+        if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
+            break;
+        while (p.canReadLine())
+            paths << QString::fromLocal8Bit(p.readLine()).trimmed();
+    }
+    return paths.size() == units;
+}
+
+QJsonArray UnitSimProcess::stop()
+{
+    p.terminate();
+    p.waitForFinished(10000);
+    return reportUnits(report);
+}
+
+QJsonArray reportUnits(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly)
+        ? QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("units")).toArray()
+        : QJsonArray();
+}

@@ -1,0 +1,24 @@
+#pragma once
+// zq-unit-sim as a child process, as the command-line tests drive it: its
+// units' port paths once they are up, and its report once it is stopped.
+#include <QJsonArray>
+#include <QProcess>
+#include <QStringList>
+
+class UnitSimProcess
+{
+public:
+    // Starts program (zq-unit-sim) with units units serving the payload in dir,
+    // short restart and erase times, and more; true once every unit's path is
+    // read (a loaded machine may take seconds to start it).
+    bool start(const QString &program, const QString &dir, int units, const QStringList &more = {});
+    // Stops it (SIGTERM: it writes its report) and returns the report's units.
+    QJsonArray stop();
+
+    QProcess p;
+    QStringList paths;
+    QString report;
+};
+
+// The "units" array of a JSON report (zq-update's or zq-unit-sim's), or empty.
+QJsonArray reportUnits(const QString &path);
