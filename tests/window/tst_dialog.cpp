@@ -93,54 +93,6 @@ private slots:
 
     // The form: each widget by its object name, where it stands, and its text;
     // an empty size: as large as its text in this platform's font.
-    void form_data()
-    {
-        QTest::addColumn<QRect>("geometry");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("progressBarLoad") << QRect(50, 60, 381, 23) << QString();
-        QTest::newRow("textEdit") << QRect(10, 240, 481, 171) << QString();
-        QTest::newRow("progressBarVerify") << QRect(50, 130, 381, 23) << QString();
-        QTest::newRow("label") << QRect(QPoint(50, 40), QSize()) << "Program";
-        QTest::newRow("label_2") << QRect(QPoint(50, 110), QSize()) << "Images";
-        QTest::newRow("label_UpdateVersion") << QRect(60, 170, 411, 16) << "Update Version: D.02n";
-        QTest::newRow("label_UnitVersion") << QRect(60, 190, 411, 16) << "Unit Version:";
-        QTest::newRow("label_Status") << QRect(46, 220, 401, 20) << "Status";
-        QTest::newRow("labelTX") << QRect(400, 170, 47, 13) << "TX: ";
-        QTest::newRow("labelRX") << QRect(400, 190, 47, 13) << "RX:";
-    }
-
-    void form()
-    {
-        QFETCH(QRect, geometry);
-        QFETCH(QString, text);
-        const QString name = QString::fromLatin1(QTest::currentDataTag());
-
-        DialogBootload dlg(FirmwareAndImages, nullptr);
-        dlg.timer.stop();
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QCOMPARE(dlg.width(), 507);
-        auto *widget = dlg.findChild<QWidget *>(name);
-        QVERIFY(widget != nullptr);
-        QCOMPARE(widget->parentWidget(), &dlg);
-        if (geometry.isValid()) {
-            QCOMPARE(widget->geometry(), geometry);
-        } else {
-            QCOMPARE(widget->pos(), geometry.topLeft());
-            QVERIFY(widget->width() >= widget->fontMetrics().horizontalAdvance(text));
-            QVERIFY(widget->height() >= widget->fontMetrics().height());
-        }
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            QCOMPARE(label->text(), text);
-        // The unit table below the job log, four rows in view.
-        const QTableWidget *table = dlg.ui->tableUnits;
-        QVERIFY(table->y() > dlg.ui->textEdit->geometry().bottom());
-        QVERIFY(table->geometry().bottom() < dlg.height());
-        QVERIFY(table->viewport()->height() >= 4 * table->verticalHeader()->defaultSectionSize());
-        if (name == QLatin1String("label_Status"))
-            QCOMPARE(qobject_cast<QLabel *>(widget)->alignment(), Qt::Alignment(Qt::AlignCenter));
-    }
-
     void withoutSettings()
     {
         DialogBootload dlg(FirmwareAndImages, nullptr);
