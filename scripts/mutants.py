@@ -247,10 +247,8 @@ MUTANTS = [
      "    if (port->address % Protocol::kSectorSize == 0) {\n"),
     ("firmware-check-skipped", SEQ,
      "fw1.bin is not checked before the first sector is erased",
-     "    const QString problem = FirmwareFile::problem(inputs.firmwarePath);\n"
-     "    if (!problem.isEmpty()) {\n",
-     "    const QString problem = FirmwareFile::problem(inputs.firmwarePath);\n"
-     "    if (!problem.isEmpty() && false) {\n"),
+     "    if (!firmwareProblem.isEmpty()) {\n",
+     "    if (!firmwareProblem.isEmpty() && false) {\n"),
     ("erase-wait-steps", "engine/Timeouts.h",
      'the wait for "$AACK,1" once erasing runs is 100 steps, not 120',
      "constexpr int kEraseRunningSteps = 120;",
