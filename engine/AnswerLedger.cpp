@@ -30,6 +30,14 @@ AnswerLedger::Answer AnswerLedger::answer(
     return a;
 }
 
+void AnswerLedger::settledUpTo(quint32 line)
+{
+    int i = 0;
+    while (i < copies.size() && copies.at(i).line <= line)
+        ++i;
+    copies.remove(0, i);
+}
+
 int AnswerLedger::owedCount(qint64 nowNs, qint64 horizonNs) const
 {
     int n = 0;

@@ -41,6 +41,9 @@ public:
     int owedCount(qint64 nowNs, qint64 horizonNs) const;
     // A reply that the link delivers after every answer to the copies sent so far.
     void clear() { copies.clear(); }
+    // A reply came that the link delivers after every answer to the copies of
+    // lines up to line: those can no longer be answered.
+    void settledUpTo(quint32 line);
     int size() const { return copies.size(); }
 
 private:

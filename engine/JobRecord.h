@@ -7,6 +7,7 @@
 #include "engine/ReplyTimer.h"
 
 #include <QFile>
+#include <QVector>
 #include <QtGlobal>
 #include <cstdint>
 
@@ -34,6 +35,12 @@ struct JobRecord {
 struct ReplyGuards {
     bool sectorErased = false; // the current sector's "$EACK" arrived
     bool eraseSent = false; // the current sector's "$E" went out
+    // For each "$E" of the current sector, the last "$D" line sent before it
+    // (dataLine then), and the "$EACK"s taken for them: the next "$EACK"
+    // answers the first of them not answered yet, or a later one, so every
+    // "$DACK" owed to a copy sent before that one came before it.
+    QVector<quint32> eraseAfterLine;
+    int eraseAnswers = 0;
     int dataSends = 0; // copies of the current "$D" line sent
     int dataUnanswered = 0; // ... of them since an answer last came
     int programSends = 0; // copies of the current "$P" sent

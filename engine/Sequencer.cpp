@@ -144,6 +144,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     ReplyGuards &g = port->guards;
     g.sectorErased = false;
     g.eraseSent = true;
+    g.eraseAfterLine.append(g.dataLine);
     g.awaited = 0;
     g.dataSends = 0;
     g.dataUnanswered = 0;

@@ -147,6 +147,9 @@ private:
     const AnswerLedger *heldLedger(const PortTest *port) const;
     bool holding(PortTest *port, const AnswerLedger &ledger);
     void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1);
+    bool eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs, qint64 holdNs,
+        qint64 otherwiseNs) const;
+    void eraseAgain(PortTest *port, qint64 untilNs);
     void releaseHold(PortTest *port, const AnswerLedger &ledger);
 
     // The unit's status from its record; tells the host when it changed.

@@ -278,8 +278,17 @@ void Sequencer::onEraseAck(PortTest *port, const char *line)
 void Sequencer::onSectorErased(PortTest *port)
 {
     ReplyGuards &g = port->guards;
-    if (port->jobState != ProgramFirmware || port->capturePhase != Captured
-        || port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)
+    if (port->jobState != ProgramFirmware || port->capturePhase != Captured)
+        return;
+    if (g.eraseAnswers < g.eraseAfterLine.size()) {
+        // It answers the oldest "$E" of the sector not answered yet, or a
+        // later one: the "$DACK"s of every copy sent before that "$E" came
+        // before it. (Without checksums, a garbled "$DACK" could pass for it.)
+        if (port->timing.checksumsShown)
+            g.dataCopies.settledUpTo(g.eraseAfterLine.at(g.eraseAnswers));
+        ++g.eraseAnswers;
+    }
+    if (port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)
         return; // an "$EACK" counts only after this sector's "$E" went out
     g.sectorErased = true;
     port->sectorStep = SectorData;
@@ -382,6 +391,8 @@ void Sequencer::onProgrammed(PortTest *port)
     // Every answer to the sector's "$D" copies came before this one.
     port->guards.programSends = 0;
     port->guards.dataCopies.clear();
+    port->guards.eraseAfterLine.clear(); // and every "$EACK" of the sector's "$E"s
+    port->guards.eraseAnswers = 0;
     port->guards.holdSteps = 0;
     if (port->guards.sectorAnswers > port->guards.sectorCopies) {
         // More answers than copies: one was repeated on its way and may have

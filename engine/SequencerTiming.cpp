@@ -6,6 +6,7 @@
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
 #include "engine/PortTest.h"
+#include "engine/Protocol.h"
 #include "engine/Timeouts.h"
 
 #include <algorithm>
@@ -98,11 +99,62 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
         = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;
     const bool sendOn = linesLeft >= 0 && t.replyCount > 0 && sendOnAllowed
         && until - now > linesLeft * owed * reply;
+    if (until >= 0 && linesLeft > 0 && t.replyCount > 0
+        && eraseSettlesSooner(port, linesLeft, reply, until - now,
+            sendOn ? linesLeft * owed * reply : until - now)) {
+        eraseAgain(port, until);
+        return;
+    }
     port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
     if (port->guards.holdSteps > 0) {
         port->guards.wakeGraced = false;
         wakeAt(port, until);
     }
+}
+
+// The link keeps order, so the "$EACK" of a "$E" sent now comes after the
+// answers of every "$D" copy sent before it: a "$E" settles every answer
+// owed, and the sector's lines are written again from its first. That costs
+// the lines already written, against a hold of up to twice the longest answer
+// shown, or a second copy of each line left: true when it is the cheapest.
+// Once a sector, while its one "$E" was answered (the next "$EACK" is then
+// the new one's), and when the port has shown checksums (no garbled "$DACK"
+// passes for an "$EACK"). Once: a unit that holds back the same line's
+// answer every time it is written would otherwise never get past it.
+bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs,
+    qint64 holdNs, qint64 otherwiseNs) const
+{
+    const ReplyGuards &g = port->guards;
+    const JobTiming &t = port->timing;
+    if (port->jobState != ProgramFirmware || port->sectorStep != SectorData || !g.sectorErased
+        || g.eraseAfterLine.size() != 1 || g.eraseAnswers != 1 || !t.checksumsShown)
+        return false;
+    constexpr int kSectorLines = Protocol::kSectorSize / Protocol::kDataLineBytes;
+    const int linesDone = kSectorLines - linesLeft;
+    // A lost "$E" or "$EACK" costs the hold after all, and the sector twice.
+    const double lost = t.linesSent > 0
+        ? std::max(0, t.resends - t.lateAnswers) / static_cast<double>(t.linesSent)
+        : 0;
+    const double eraseNs = (linesDone + 1) * static_cast<double>(replyNs)
+        + 2 * lost * (static_cast<double>(holdNs) + 2 * kSectorLines * static_cast<double>(replyNs));
+    return eraseNs < static_cast<double>(otherwiseNs);
+}
+
+// Sends the sector's "$E" again and holds its first line until the "$EACK"
+// (which settles the owed answers) or until they can no longer come.
+void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
+{
+    ReplyGuards &g = port->guards;
+    qCDebug(lcJob).noquote() << port->portName() << "erasing the sector at" << Qt::hex
+                             << port->address - port->address % Protocol::kSectorSize
+                             << "again: its owed answers come before the $EACK";
+    port->address -= port->address % Protocol::kSectorSize;
+    sendSectorErase(port);
+    port->sectorStep = SectorData;
+    commandDueNow(port);
+    g.holdSteps = kSettleSteps;
+    g.wakeGraced = false;
+    wakeAt(port, untilNs);
 }
 
 // An answer owed to an earlier copy came while the next command was held:

@@ -429,6 +429,18 @@ MUTANTS = [
      "        // More answers than copies: one was repeated",
      "    if (false) {\n"
      "        // More answers than copies: one was repeated"),
+    ("erase-again-keeps-place", "engine/SequencerTiming.cpp",
+     'the "$E" sent again to settle owed answers leaves the lines written before it unwritten',
+     "    port->address -= port->address % Protocol::kSectorSize;\n    sendSectorErase(port);\n",
+     "    sendSectorErase(port);\n"),
+    ("erase-again-every-time", "engine/SequencerTiming.cpp",
+     'the "$E" is sent again for every owed answer of a sector: a line lost each time never gets through',
+     "        || g.eraseAfterLine.size() != 1 || g.eraseAnswers != 1 || !t.checksumsShown)\n",
+     "        || g.eraseAnswers != g.eraseAfterLine.size() || !t.checksumsShown)\n"),
+    ("eack-settles-later-copies", SEQ,
+     'an "$EACK" settles the copies sent after the "$E" it may answer',
+     "            g.dataCopies.settledUpTo(g.eraseAfterLine.at(g.eraseAnswers));\n",
+     "            g.dataCopies.settledUpTo(g.dataLine);\n"),
 
     # --- Update packages: every check before a port is opened -------------
     ("package-size-unchecked", "payload/UpdatePackage.cpp",

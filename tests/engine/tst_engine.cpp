@@ -500,6 +500,40 @@ private slots:
         QCOMPARE(rig.run(script), QString());
     }
 
+    // An owed answer, early in a sector, on a port that has shown a long
+    // answer (300 ms: the hold would last 900 ms): the sector's "$E" goes out
+    // again, and its "$EACK", which the link delivers after every answer owed,
+    // settles them; the sector's lines are written again from its first.
+    void owedCopiesSettledByEraseAgain_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("its $EACK: the first line goes out again")
+            << "=$E,2000,1;>$EACK;=D2000;>$DACK;=D2040";
+        QTest::newRow("the owed answer first: the first line at once, its own answer next")
+            << "=$E,2000,1;>$DACK;=D2000;>$EACK;=;>$DACK;=D2040";
+        // Sent after the "$E", the first line's copy is not settled by its
+        // "$EACK", however late that comes.
+        QTest::newRow("neither comes: the first line after the hold")
+            << "=$E,2000,1;~900;w899;=;w1;=D2000;>$EACK;=;>$DACK;=D2040";
+        // Once a sector: for a second owed answer in it the lines go on.
+        QTest::newRow("once a sector") << "=$E,2000,1;>$EACK;=D2000;w20;=D2000;>$DACK;=D2040";
+    }
+
+    void owedCopiesSettledByEraseAgain()
+    {
+        QFETCH(QString, script);
+        Rig rig(FirmwareAndImages, 0x3000);
+        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK*B7B2;=$E,1000,1|D1000"), QString());
+        for (int line = 1; line <= 68; ++line) {
+            rig.host.clockMs += 2;
+            const QString next = line == 64 ? "$P,1000,1000;>$PACK;=$E,2000,1;>$EACK;=D2000"
+                                             : QString("D%1").arg(0x1000 + line * 64, 0, 16);
+            QCOMPARE(rig.run(">$DACK;=" + next), QString());
+        }
+        QCOMPARE(rig.run("L300;w20;=D2100;>$DACK"), QString());
+        QCOMPARE(rig.run(script), QString());
+    }
+
     // Until its first answer the step count times a line; that answer sets the
     // time-out to three times its own time.
     void stepWaitsUntilTheFirstAnswer()

@@ -124,6 +124,18 @@ ExploreResult Explorer::run(const ScriptedSchedule &schedule) const
     return scripted.execute(result, faults, 0, schedule.dispatch, result.mode == DeleteImages, dice);
 }
 
+ExploreResult Explorer::run(const LinkFaults &faults, int sectors, quint32 seed) const
+{
+    std::mt19937 dice(seed);
+    ExploreResult result;
+    result.seed = seed;
+    result.mode = FirmwareAndImages;
+    ExploreSettings s = settings;
+    s.sectors = sectors;
+    const Explorer fixed(s);
+    return fixed.execute(result, faults, 0, 0, false, dice);
+}
+
 ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, double busyShare,
     int dispatch, bool preloadImage, std::mt19937 &dice) const
 {

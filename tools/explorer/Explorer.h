@@ -79,6 +79,9 @@ public:
     explicit Explorer(const ExploreSettings &settings);
     ExploreResult run(quint32 seed) const;
     ExploreResult run(const ScriptedSchedule &schedule) const;
+    // A firmware job of sectors sectors on a link with exactly these faults
+    // (a bench's fixed mix, its script included), the dice drawn from seed.
+    ExploreResult run(const LinkFaults &faults, int sectors, quint32 seed) const;
 
 private:
     // The job of result.mode on a link with these faults; the other fields of

@@ -121,5 +121,36 @@ QVector<ScriptedSchedule> scriptedSchedules()
         s.faults << fault(F::LoseCommand, "E,DB000,", -1, 1) << flip;
         all << s;
     }
+    // An owed answer early in a sector, after the port has shown answers of
+    // some 90 ms: the sector's "$E" goes out again, and its "$EACK", which
+    // comes after every answer owed, settles them; the lines are written
+    // again from the first. The line lost is lost again each time the sector
+    // is written (the copies count from its "$E"): the "$E" goes out again
+    // once a sector, or the job never ends. Then with that "$E" lost, with
+    // its "$EACK" lost, and with the owed answer held back and the "$EACK"
+    // behind it.
+    const struct {
+        const char *name;
+        QVector<ScriptedFault> faults;
+    } settled[] = {
+        { "an owed answer settled by $E again",
+            { fault(F::LoseCommand, dataLine(0x140), 0xDB000, 1) } },
+        { "... that $E lost",
+            { fault(F::LoseCommand, dataLine(0x140), 0xDB000, 1),
+                fault(F::LoseCommand, "E,DB000,", -1, 2) } },
+        { "... its $EACK lost",
+            { fault(F::LoseCommand, dataLine(0x140), 0xDB000, 1),
+                fault(F::LoseAnswer, "E,DB000,", -1, 2) } },
+        { "... the owed answer held back, the $EACK behind it",
+            { fault(F::HoldAnswer, dataLine(0x140), 0xDB000, 1, 150),
+                fault(F::LoseAnswer, dataLine(0x140), 0xDB000, 2) } },
+    };
+    for (const auto &row : settled) {
+        ScriptedSchedule s;
+        s.name = QString::fromLatin1(row.name);
+        s.faults << fault(F::HoldAnswer, dataLine(0x100), 0xD8000, 1, 45)
+                 << fault(F::HoldAnswer, dataLine(0x100), 0xD9000, 1, 85) << row.faults;
+        all << s;
+    }
     return all;
 }
