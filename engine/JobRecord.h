@@ -65,6 +65,9 @@ struct ReplyGuards {
     qint64 headerFirstNs = -1; // when its first copy went out
     qint64 chunkFirstNs = -1; // when the current "$F"'s first copy went out
     int holdSteps = 0; // steps left to hold the next "$D" or "$I" for owed answers
+    // The hold's short first part ends now: then the lines go on, or the
+    // sector is erased again, if answers are still owed; -1: none.
+    qint64 choiceDueNs = -1;
     int sectorCopies = 0; // "$D" copies sent since the last "$PACK"
     int sectorAnswers = 0; // "$DACK"s since then: more than copies means one was repeated
     int sectorRedos = 0; // times the current sector was written again for that

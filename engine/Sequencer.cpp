@@ -145,6 +145,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     g.sectorErased = false;
     g.eraseSent = true;
     g.eraseAfterLine.append(g.dataLine);
+    g.choiceDueNs = -1;
     g.awaited = 0;
     g.dataSends = 0;
     g.dataUnanswered = 0;

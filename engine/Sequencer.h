@@ -146,7 +146,8 @@ private:
     static void noteAnswer(PortTest *port, qint64 sinceFirstCopyNs);
     const AnswerLedger *heldLedger(const PortTest *port) const;
     bool holding(PortTest *port, const AnswerLedger &ledger);
-    void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1);
+    void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1,
+        bool answersQueued = false);
     bool eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs, qint64 holdNs,
         qint64 otherwiseNs) const;
     void eraseAgain(PortTest *port, qint64 untilNs);

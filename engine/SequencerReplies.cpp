@@ -348,6 +348,7 @@ void Sequencer::onDataAck(PortTest *port)
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
+    const bool answersQueued = g.dataUnanswered > 1; // copies went out while it was awaited
     g.dataUnanswered = 0;
     if (a.kind == AnswerLedger::Owed) {
         ++port->timing.lateAnswers;
@@ -377,7 +378,8 @@ void Sequencer::onDataAck(PortTest *port)
     } else {
         holdForOwed(port, g.dataCopies,
             (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
-                / Protocol::kDataLineBytes);
+                / Protocol::kDataLineBytes,
+            answersQueued);
     }
     showFirmwareProgress(port);
     step(port);

@@ -83,7 +83,8 @@ bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
 // every answer) but costs each of the linesLeft lines of a "$D" sector one
 // more copy per owed answer that never comes: when that is the cheaper, the
 // lines go on at once.
-void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft)
+void Sequencer::holdForOwed(
+    PortTest *port, const AnswerLedger &ledger, int linesLeft, bool answersQueued)
 {
     const qint64 now = host.nowNs();
     const qint64 until = ledger.owedUntilNs(now, horizonNs(port));
@@ -99,9 +100,26 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
         = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;
     const bool sendOn = linesLeft >= 0 && t.replyCount > 0 && sendOnAllowed
         && until - now > linesLeft * owed * reply;
-    if (until >= 0 && linesLeft > 0 && t.replyCount > 0
+    const bool erase = until >= 0 && linesLeft > 0 && t.replyCount > 0
         && eraseSettlesSooner(port, linesLeft, reply, until - now,
-            sendOn ? linesLeft * owed * reply : until - now)) {
+            sendOn ? linesLeft * owed * reply : until - now);
+    ReplyGuards &g = port->guards;
+    // When the line went out again before its answer came (answersQueued),
+    // that answer may have been held back, and the answers to its later
+    // copies, queued behind it, come right after it, often in the next read:
+    // before the lines go on or the sector is erased again, they get one
+    // learned time-out to arrive and end the hold.
+    const qint64 grace = t.dataTimer.learned() ? t.dataTimer.timeoutNs() : 0;
+    if ((sendOn || erase) && answersQueued && g.choiceDueNs < 0 && grace > 0
+        && now + grace < until) {
+        g.choiceDueNs = now + grace;
+        g.holdSteps = kSettleSteps;
+        g.wakeGraced = false;
+        wakeAt(port, g.choiceDueNs);
+        return;
+    }
+    g.choiceDueNs = -1;
+    if (erase) {
         eraseAgain(port, until);
         return;
     }
@@ -136,7 +154,7 @@ bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 r
         ? std::max(0, t.resends - t.lateAnswers) / static_cast<double>(t.linesSent)
         : 0;
     const double eraseNs = (linesDone + 1) * static_cast<double>(replyNs)
-        + 2 * lost * (static_cast<double>(holdNs) + 2 * kSectorLines * static_cast<double>(replyNs));
+        + 2 * lost * (2 * static_cast<double>(holdNs) + 2 * kSectorLines * static_cast<double>(replyNs));
     return eraseNs < static_cast<double>(otherwiseNs);
 }
 
@@ -164,6 +182,7 @@ void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
     ReplyGuards &g = port->guards;
     if (g.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
         g.holdSteps = 0;
+        g.choiceDueNs = -1;
         step(port);
     }
 }
@@ -221,6 +240,17 @@ void Sequencer::wake(PortTest *port)
     if (g.holdSteps > 0) {
         const AnswerLedger *ledger = heldLedger(port);
         const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
+        if (until >= 0 && g.choiceDueNs >= 0 && now >= g.choiceDueNs
+            && port->jobState == ProgramFirmware && port->sectorStep == SectorData) {
+            // Answers are still owed after the time-out given them: the lines
+            // go on, the sector is erased again, or the hold goes on.
+            holdForOwed(port, port->guards.dataCopies,
+                (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
+                    / Protocol::kDataLineBytes);
+            if (g.holdSteps == 0)
+                step(port);
+            return;
+        }
         if (until >= 0) {
             wakeAt(port, until);
             return;

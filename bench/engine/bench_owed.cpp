@@ -116,8 +116,10 @@ int main(int argc, char *argv[])
             const ExploreResult r = explorer.run(mix.faults, kSectors, first + i);
             row.seconds += r.seconds / seeds;
             row.resends += double(r.resends) / seeds;
-            if (!r.ended || !r.updated || !r.holdsPayload || r.failed())
+            if (!r.ended || !r.updated || !r.holdsPayload || r.failed()) {
                 ++row.wrong;
+                std::fprintf(stderr, "%s: %s\n", mix.name, qPrintable(r.report()));
+            }
         }
         rows.insert(QString::fromLatin1(mix.name), row);
         wrong += row.wrong;
