@@ -348,7 +348,9 @@ void Sequencer::onDataAck(PortTest *port)
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
-    const bool answersQueued = g.dataUnanswered > 1; // copies went out while it was awaited
+    // Three copies or more went out before an answer came: it may have been
+    // held back, with the answers to the later copies queued behind it.
+    const bool answersQueued = g.dataUnanswered > 2;
     g.dataUnanswered = 0;
     if (a.kind == AnswerLedger::Owed) {
         ++port->timing.lateAnswers;
