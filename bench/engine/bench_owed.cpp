@@ -85,6 +85,13 @@ int main(int argc, char *argv[])
     stalling.pauseMinMs = 100;
     stalling.pauseMaxMs = 100;
     stalling.lostToUnit = 0.02;
+    // 1 % of the "$D" lines and their answers lost: half the lines dropped, half
+    // garbled (the unit's checksum drops them), and 1 % of their answers lost.
+    LinkFaults dataLoss = clean;
+    dataLoss.dataLinesOnly = true;
+    dataLoss.lostToUnit = 0.005;
+    dataLoss.garbledToUnit = 0.005;
+    dataLoss.lostToTool = 0.01;
     LinkFaults holdsOnly = clean;
     holdsOnly.pauseShare = stalling.pauseShare;
     holdsOnly.pauseMinMs = stalling.pauseMinMs;
@@ -92,6 +99,7 @@ int main(int argc, char *argv[])
 
     const Mix all[] = {
         { "clean", nullptr, clean },
+        { "1% of $D lines and answers lost", "clean", dataLoss },
         { "2% lost each way", "clean", lossy },
         { "2% lost each way, 3 early holds (50-224 ms)", "2% lost each way", three },
         { "2% lost each way, 7 early holds (50-3764 ms)", "2% lost each way", seven },

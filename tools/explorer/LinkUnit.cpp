@@ -109,11 +109,12 @@ void LinkUnit::fromTool(const QByteArray &line)
         return;
     }
 
-    if (roll(faults.lostToUnit)) {
+    const bool hit = !faults.dataLinesOnly || body.startsWith('D') || body.startsWith('F');
+    if (hit && roll(faults.lostToUnit)) {
         trace.note(now, "lost>", line);
         return;
     }
-    if (roll(faults.garbledToUnit)) {
+    if (hit && roll(faults.garbledToUnit)) {
         trace.note(now, "garbled>", line); // the unit's checksum drops it
         return;
     }
@@ -344,12 +345,13 @@ void LinkUnit::answer(const QByteArray &body, const QByteArray &commandBody, qin
 // On the wire after the lines before it: a line held back holds back those after it.
 void LinkUnit::send(QByteArray line, qint64 readyNs, const QByteArray &command, qint64 eackSector)
 {
-    if (roll(faults.lostToTool)) {
+    const bool hit = !faults.dataLinesOnly || command.startsWith('D') || command.startsWith('F');
+    if (hit && roll(faults.lostToTool)) {
         trace.note(clock.now(), "lost<", line);
         return;
     }
     QByteArray answers = command;
-    if (roll(faults.garbledToTool)) {
+    if (hit && roll(faults.garbledToTool)) {
         if (faults.flipShare > 0
             && std::uniform_real_distribution<double>(0, 1)(flipDice) < faults.flipShare) {
             // One bit of the text changed, the checksum left as it was: half of

@@ -50,6 +50,7 @@ struct LinkFaults {
     double garbledToUnit = 0;
     double lostToTool = 0; // shares of the unit's lines lost and garbled
     double garbledToTool = 0;
+    bool dataLinesOnly = false; // the shares above hit only "$D" and "$F" lines and their answers
     double pauseShare = 0; // share of answers held back
     double pauseMinMs = 2; // pauses are drawn evenly on a log scale between these
     double pauseMaxMs = 3000;
