@@ -1,6 +1,7 @@
 // The sequencer's shared parts: the job log, closing a port, the unit's
 // progress and status, and the commands it formats. Its steps by job state,
-// its reactions by reply word and its clock-driven part have files of their own.
+// its reactions by reply word, its clock-driven part and the endings of a job
+// other than its own "$X" have files of their own.
 #include "engine/Sequencer.h"
 
 #include "link/Diagnostics.h"

@@ -112,8 +112,8 @@ private:
     void sendExit(PortTest *port);
     void sendCapture(PortTest *port);
 
-    // A captured unit that answers nothing while a command waits; a unit
-    // whose bootloader started again.
+    // Endings (SequencerEnding.cpp): a captured unit that answers nothing
+    // while a command waits; a unit whose bootloader started again.
     bool endedBySilence(PortTest *port);
     void restart(PortTest *port);
     // "$G" for a "$Bootloader"; false when the bootloader has kept announcing

@@ -12,7 +12,6 @@
 #include "payload/FirmwareFile.h"
 
 #include <QFileInfo>
-#include <QTimer>
 #include <utility>
 
 using namespace Timeouts;
@@ -461,45 +460,4 @@ void Sequencer::endConfirmation(
                 .arg(port->portName(), version, before, expected));
     }
     endStatus(port);
-}
-
-void Sequencer::connectionLost(PortTest *port)
-{
-    if (port->jobState == ConfirmVersion) {
-        // The update was written: the unit stays updated, only not confirmed.
-        endConfirmation(port, false, QString(), QStringLiteral("the connection was lost"));
-        QTimer::singleShot(0, port, [port] {
-            if (port->isOpen())
-                port->close();
-        });
-        return;
-    }
-    if (port->status.stage == UnitStatus::ConnectionLost
-        || (port->jobState == Finish && port->tickCount >= kFinishSteps))
-        return;
-    port->jobState = Finish;
-    port->tickCount = kFinishSteps;
-    log(QStringLiteral("Connection to %1 lost: its job has ended and the unit may not be "
-                       "updated. Check the cable and run the job again.")
-            .arg(port->portName()));
-    port->status.stage = UnitStatus::ConnectionLost;
-    port->status.reason = QStringLiteral("connection lost");
-    host.unitChanged(port);
-    // The port may be inside its own notification: close it once that is over.
-    QTimer::singleShot(0, port, [port] {
-        if (port->isOpen())
-            port->close();
-    });
-}
-
-void Sequencer::stop(PortTest *port, const QString &why)
-{
-    if (port->jobState == ConfirmVersion) {
-        closePort(port);
-        endConfirmation(
-            port, false, QString(), QStringLiteral("the job was stopped (%1)").arg(why));
-        return;
-    }
-    if (!port->status.ended())
-        endUnit(port, QString(), why);
 }

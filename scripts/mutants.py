@@ -304,7 +304,7 @@ MUTANTS = [
      "        g.holdSteps = 0;\n"
      "        step(port);\n"
      "        return;\n"),
-    ("erase-time-is-silence", "engine/SequencerTiming.cpp",
+    ("erase-time-is-silence", "engine/SequencerEnding.cpp",
      'a lost "$AACK,0" lets the unit\'s 20 s erase count as silence',
      "    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0\n",
      "    const bool erasing = false && eraseSteps >= 0\n"),
@@ -320,7 +320,7 @@ MUTANTS = [
      "the settled floor is the smoothed reply time, below a busy PC's jitter",
      "    return std::max({ qint64(floorMs) * 1000000LL, smoothed + 4 * variation, 2 * smoothed,",
      "    return std::max({ count >= 32 ? 0 : qint64(floorMs) * 1000000LL, smoothed + 4 * variation, 2 * smoothed,"),
-    ("silence-never-ends", "engine/SequencerTiming.cpp",
+    ("silence-never-ends", "engine/SequencerEnding.cpp",
      "a silent unit keeps its job waiting forever",
      "    if (silentMs < kSilenceMs)\n",
      "    if (true)\n"),
