@@ -342,7 +342,7 @@ MUTANTS = [
      'a unit left captured by an earlier job gets no "$G" until it announces itself (never)',
      "    if (waited % kCaptureProbeSteps == 0) {\n",
      "    if (false) {\n"),
-    ("sim-pause-tail-one-write", "tools/unit-sim/SimUnit.cpp",
+    ("sim-pause-tail-one-write", "tools/unit-sim/SimReplyQueue.cpp",
      "the simulated unit writes a held-back reply and the replies behind it all at once, so the "
      "tool never reads answers owed to earlier copies in later reads",
      "            due = next;\n"
