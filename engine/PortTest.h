@@ -2,13 +2,13 @@
 // One attached unit: its serial port, its receive line, its job record and
 // what a front end shows of it.
 #include "link/LineFrame.h"
-#include "engine/JobRecord.h"
+#include "engine/JobProgress.h"
 #include "engine/UnitStatus.h"
 
 #include <QSerialPort>
 #include <cstdint>
 
-class PortTest : public QSerialPort, public JobRecord
+class PortTest : public QSerialPort, public JobProgress
 {
 public:
     PortTest();

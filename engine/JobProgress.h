@@ -10,8 +10,8 @@
 #include <QtGlobal>
 #include <cstdint>
 
-// The record the state machine runs on. Names are the sequencer's own.
-struct JobRecord {
+// Where the job stands: the state machine's own state. Names are the sequencer's own.
+struct JobProgress {
     JobState jobState = StartVersionQuery;
     CapturePhase capturePhase = Uncaptured;
     SectorStep sectorStep = SectorStart;
@@ -25,7 +25,7 @@ struct JobRecord {
     std::uint32_t lastChunk = 0; // chunk number of the last "$F" sent
     QFile jobFile; // ":/res/Address.bin", then fw1.bin
 
-    void resetRecord();
+    void resetProgress();
 };
 
 // Replies name no line ("$DACK") or no image ("$IACK"): each copy of such a
