@@ -145,7 +145,7 @@ private:
     qint64 horizonNs(const PortTest *port) const;
     static void noteAnswer(PortTest *port, qint64 sinceFirstCopyNs);
     const AnswerLedger *heldLedger(const PortTest *port) const;
-    bool holding(PortTest *port, const AnswerLedger &ledger);
+    bool spendHoldStep(PortTest *port, const AnswerLedger &ledger);
     void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1);
     void releaseHold(PortTest *port, const AnswerLedger &ledger);
 

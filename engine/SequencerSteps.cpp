@@ -192,7 +192,7 @@ void Sequencer::programFirmware(PortTest *port)
         [[fallthrough]]; // data lines follow "$E" without waiting for "$EACK"
     case SectorData:
         // A new line waits while an earlier line's copy may still be answered.
-        if (port->guards.dataSends == 0 && holding(port, port->guards.dataCopies))
+        if (port->guards.dataSends == 0 && spendHoldStep(port, port->guards.dataCopies))
             return;
         if (port->tickCount <= kCommandWaitSteps) {
             ++port->tickCount;
@@ -266,7 +266,7 @@ void Sequencer::sendImages(PortTest *port)
             --port->stepCountdown;
             return;
         }
-        if ((port->guards.headerSends == 0 && holding(port, port->guards.headerCopies))
+        if ((port->guards.headerSends == 0 && spendHoldStep(port, port->guards.headerCopies))
             || !skipUnsendableImages(port))
             return;
         sendImageHeader(port, inputs.images.at(static_cast<int>(port->imageIndex)));

@@ -57,10 +57,12 @@ const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
     return nullptr;
 }
 
-// Holds the next "$D" or "$I" while an earlier copy may still be answered;
-// true while holding. The step count bounds the hold; after it the ledger
-// still places every answer, at the price of a copy more per line.
-bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
+// A step spends one of the hold's steps while an earlier copy may still be
+// answered: true while the next "$D" or "$I" is held, and the hold ends (false)
+// once nothing is owed or its steps are spent. The step count bounds the hold;
+// after it the ledger still places every answer, at the price of a copy more
+// per line.
+bool Sequencer::spendHoldStep(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
     const qint64 now = host.nowNs();
