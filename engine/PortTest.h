@@ -1,8 +1,7 @@
 #pragma once
 // One attached unit, the object every part of a job works on: its serial port,
 // its receive line, where its job stands, the guards and timing of that job,
-// and what a front end shows of it. (The name is the original tool's; it is no
-// test.)
+// and what a front end shows of it. Despite its name it is no test.
 #include "link/LineFrame.h"
 #include "engine/JobProgress.h"
 #include "engine/JobTiming.h"

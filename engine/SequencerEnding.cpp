@@ -22,7 +22,7 @@ bool Sequencer::endedBySilence(PortTest *port)
     // Once "$A,1" went out the unit may be erasing (about 20 s), and a lost
     // "$AACK,0" must not make that time count as silence: the erase's own
     // step-count wait bounds it.
-    int &eraseSteps = port->guards.eraseSteps;
+    int &eraseSteps = port->guards.images.eraseSteps;
     const bool erasing = port->jobState == EraseImages && eraseSteps >= 0
         && eraseSteps < kEraseRunningSteps;
     if (erasing)

@@ -65,8 +65,8 @@ void Sequencer::versionQuery(PortTest *port)
 void Sequencer::switchToBootloaderSpeed(PortTest *port)
 {
     port->capturePhase = Uncaptured;
-    port->guards.bootloaderAnswered = false;
-    port->guards.waitSteps = 0;
+    port->guards.capture.bootloaderAnswered = false;
+    port->guards.capture.waitSteps = 0;
     port->timing.captureSentNs = -1;
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
@@ -89,7 +89,7 @@ void Sequencer::waitForBootloader(PortTest *port)
         port->jobState = OpenFiles;
         return;
     }
-    const int waited = ++port->guards.waitSteps;
+    const int waited = ++port->guards.capture.waitSteps;
     // A bootloader still captured by an earlier job stays silent until it
     // hears "$G"; one that is announcing itself takes it as a capture too.
     if (waited % kCaptureProbeSteps == 0) {
@@ -144,9 +144,9 @@ void Sequencer::openFiles(PortTest *port)
     port->address = kFirstAddress;
     port->sectorStep = SectorStart;
     port->tickCount = 0;
-    const bool bootloaderAnswered = port->guards.bootloaderAnswered;
+    const bool bootloaderAnswered = port->guards.capture.bootloaderAnswered;
     port->guards.reset();
-    port->guards.bootloaderAnswered = bootloaderAnswered;
+    port->guards.capture.bootloaderAnswered = bootloaderAnswered;
     imageTotal = 0;
     for (const ImageRecord &image : std::as_const(inputs.images))
         imageTotal += image.pixels.size();
@@ -192,7 +192,8 @@ void Sequencer::programFirmware(PortTest *port)
         [[fallthrough]]; // data lines follow "$E" without waiting for "$EACK"
     case SectorData:
         // A new line waits while an earlier line's copy may still be answered.
-        if (port->guards.dataSends == 0 && spendHoldStep(port, port->guards.dataCopies))
+        if (port->guards.firmware.dataSends == 0
+            && spendHoldStep(port, port->guards.firmware.dataCopies))
             return;
         if (port->tickCount <= kCommandWaitSteps) {
             ++port->tickCount;
@@ -207,7 +208,7 @@ void Sequencer::programFirmware(PortTest *port)
             ++port->tickCount;
             return;
         }
-        if (!port->guards.sectorErased) {
+        if (!port->guards.firmware.sectorErased) {
             // Without "$EACK" the sector may not have been erased: start it again.
             qCDebug(lcJob).noquote()
                 << "No $EACK for the sector at" << Qt::hex << port->address - Protocol::kSectorSize
@@ -235,14 +236,14 @@ void Sequencer::redoSector(PortTest *port)
 {
     ReplyGuards &g = port->guards;
     const std::int32_t sector = port->address - Protocol::kSectorSize;
-    if (++g.sectorRedos > kMaxSectorRedos) {
+    if (++g.firmware.sectorRedos > kMaxSectorRedos) {
         endUnit(port,
             QStringLiteral("%1: the unit's answers came more often than the lines sent, %2 times "
                            "in the sector at %3: replies are repeated on the way, and what the "
                            "unit holds can't be told. Check the cable and the adapter, then run "
                            "the update again.")
                 .arg(port->portName())
-                .arg(g.sectorRedos)
+                .arg(g.firmware.sectorRedos)
                 .arg(sector, 0, 16),
             QStringLiteral("replies repeated (sector at %1)").arg(sector, 0, 16));
         return;
@@ -250,8 +251,8 @@ void Sequencer::redoSector(PortTest *port)
     qCDebug(lcJob).noquote() << port->portName() << "sector at" << Qt::hex << sector
                              << "had more $DACK than $D copies: writing it again";
     // Copies still in the ledger may yet be answered; none before them can.
-    g.sectorAnswers = 0;
-    g.sectorCopies = g.dataCopies.size();
+    g.firmware.sectorAnswers = 0;
+    g.firmware.sectorCopies = g.firmware.dataCopies.size();
     port->address = sector;
     port->sectorStep = SectorStart;
     commandDueNow(port);
@@ -266,7 +267,8 @@ void Sequencer::sendImages(PortTest *port)
             --port->stepCountdown;
             return;
         }
-        if ((port->guards.headerSends == 0 && spendHoldStep(port, port->guards.headerCopies))
+        if ((port->guards.images.headerSends == 0
+                && spendHoldStep(port, port->guards.images.headerCopies))
             || !skipUnsendableImages(port))
             return;
         sendImageHeader(port, inputs.images.at(static_cast<int>(port->imageIndex)));
@@ -337,8 +339,8 @@ void Sequencer::eraseImages(PortTest *port)
         char line[kLineBufferSize];
         Protocol::eraseImages(line);
         send(port, line);
-        if (port->guards.eraseSteps < 0)
-            port->guards.eraseSteps = 0;
+        if (port->guards.images.eraseSteps < 0)
+            port->guards.images.eraseSteps = 0;
         port->imageStep = EraseWait;
         port->stepCountdown = kEraseReplySteps;
     } else {

@@ -51,9 +51,9 @@ void Sequencer::noteAnswer(PortTest *port, qint64 sinceFirstCopyNs)
 const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
 {
     if (port->jobState == ProgramFirmware)
-        return &port->guards.dataCopies;
+        return &port->guards.firmware.dataCopies;
     if (port->jobState == SendImages)
-        return &port->guards.headerCopies;
+        return &port->guards.images.headerCopies;
     return nullptr;
 }
 
@@ -69,12 +69,13 @@ bool Sequencer::spendHoldStep(PortTest *port, const AnswerLedger &ledger)
     // The hold's wake-up ends it, with more time for the owed answers when it
     // comes late. A step after the hold's end and before that wake-up (or
     // within its grace) runs late too: an owed answer may be waiting unread.
-    const bool wakeToCome = g.wakeGraced ? now < g.wakeDueNs : lateFor(now, g.wakeDueNs);
-    if (g.holdSteps > 0 && (ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {
-        --g.holdSteps;
+    const bool wakeToCome
+        = g.waits.wakeGraced ? now < g.waits.wakeDueNs : lateFor(now, g.waits.wakeDueNs);
+    if (g.waits.holdSteps > 0 && (ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {
+        --g.waits.holdSteps;
         return true;
     }
-    g.holdSteps = 0;
+    g.waits.holdSteps = 0;
     return false;
 }
 
@@ -100,9 +101,9 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
         = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;
     const bool sendOn = linesLeft >= 0 && t.replyCount > 0 && sendOnAllowed
         && until - now > linesLeft * owed * reply;
-    port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
-    if (port->guards.holdSteps > 0) {
-        port->guards.wakeGraced = false;
+    port->guards.waits.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
+    if (port->guards.waits.holdSteps > 0) {
+        port->guards.waits.wakeGraced = false;
         wakeAt(port, until);
     }
 }
@@ -112,8 +113,8 @@ void Sequencer::holdForOwed(PortTest *port, const AnswerLedger &ledger, int line
 void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
-    if (g.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
-        g.holdSteps = 0;
+    if (g.waits.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
+        g.waits.holdSteps = 0;
         step(port);
     }
 }
@@ -121,16 +122,16 @@ void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
 const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
 {
     const ReplyTimer *timer = nullptr;
-    if (port->guards.awaited == 'D')
+    if (port->guards.waits.awaited == 'D')
         timer = &port->timing.dataTimer;
-    else if (port->guards.awaited == 'F')
+    else if (port->guards.waits.awaited == 'F')
         timer = &port->timing.chunkTimer;
     return timer != nullptr && timer->learned() ? timer : nullptr;
 }
 
 void Sequencer::wakeAt(PortTest *port, qint64 ns)
 {
-    port->guards.wakeDueNs = ns;
+    port->guards.waits.wakeDueNs = ns;
     const qint64 ms = (ns - host.nowNs() + 999999) / 1000000;
     host.wakeAfter(port, static_cast<int>(std::max<qint64>(1, ms)));
 }
@@ -147,9 +148,9 @@ qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) con
     const ReplyGuards &g = port->guards;
     // Copies the unit has not answered: an answer owed to an earlier copy
     // shows the link is alive, and the line it sends again starts afresh.
-    const int copies = g.awaited == 'D' ? g.dataUnanswered : g.chunkSends;
+    const int copies = g.waits.awaited == 'D' ? g.firmware.dataUnanswered : g.images.chunkSends;
     const int doublings = std::min(std::max(copies - 2, 0), kMaxBackOffs);
-    return g.lastCopyNs + (timer.timeoutNs() << doublings);
+    return g.waits.lastCopyNs + (timer.timeoutNs() << doublings);
 }
 
 // After a "$D" or "$F" went out: its resend is due at the learned time-out.
@@ -168,22 +169,22 @@ void Sequencer::wake(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     ReplyGuards &g = port->guards;
-    if (g.holdSteps > 0) {
+    if (g.waits.holdSteps > 0) {
         const AnswerLedger *ledger = heldLedger(port);
         const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
         if (until >= 0) {
             wakeAt(port, until);
             return;
         }
-        if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {
+        if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
             // This program did not run for a while: an owed answer that came in
             // time may be waiting unread, and read after the held line went out
             // it would be counted for that line.
-            g.wakeGraced = true;
+            g.waits.wakeGraced = true;
             wakeAt(port, now + kWayBackMs * 1000000LL);
             return;
         }
-        g.holdSteps = 0;
+        g.waits.holdSteps = 0;
         step(port); // no answer is owed any more: the held command goes out now
         return;
     }
@@ -191,22 +192,22 @@ void Sequencer::wake(PortTest *port)
     if (timer == nullptr)
         return;
     qint64 due = resendDueNs(port, *timer);
-    if (g.wakeGraced)
-        due = std::max(due, g.wakeDueNs);
+    if (g.waits.wakeGraced)
+        due = std::max(due, g.waits.wakeDueNs);
     if (now < due) {
         wakeAt(port, due);
         return;
     }
-    if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {
-        g.wakeGraced = true;
+    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
+        g.waits.wakeGraced = true;
         wakeAt(port, now + kWayBackMs * 1000000LL);
         return;
     }
-    if (g.awaited == 'D' && port->jobState == ProgramFirmware
+    if (g.waits.awaited == 'D' && port->jobState == ProgramFirmware
         && port->sectorStep == SectorData) {
         commandDueNow(port);
         step(port);
-    } else if (g.awaited == 'F' && port->jobState == SendImages
+    } else if (g.waits.awaited == 'F' && port->jobState == SendImages
         && (port->imageStep == ImageChunks || port->imageStep == ImageRestart)) {
         // The chunk at imageOffset (the last one too) goes out again.
         port->imageStep = ImageChunks;
