@@ -1,11 +1,11 @@
 #pragma once
 // The update sequencer: the per-port state machine that runs a unit's job from
 // the version query to "$X", one step at a time, its reactions to replies, and
-// the receive path that cuts a port's bytes into reply lines. It talks to its
-// front end only through a JobHost. Steps come from the front end's 500 ms
-// timer (every port) and from a reply (the port that replied), so the next
-// command follows its acknowledgement at once and the timer only counts the
-// waits after which a command is resent.
+// the receive path that cuts a port's bytes into reply lines. It reaches the
+// ports, the job log and the clock only through a JobHost. Steps come from the
+// job's 500 ms step timer (tick, every port) and from a reply (the port that
+// replied), so the next command follows its acknowledgement at once and the
+// timer only counts the waits after which a command is resent.
 #include "payload/FirmwareFile.h"
 #include "payload/ImageRecord.h"
 #include "engine/Protocol.h"
@@ -63,7 +63,8 @@ public:
     // flushed and closed and the unit counted as not updated.
     void stop(PortTest *port, const QString &why);
 
-    // progressBarLoad's maximum: the firmware is all written.
+    // The firmware progress's maximum (JobHost::setFirmwareProgress): the
+    // firmware is all written.
     static constexpr int kLoadMaximum = 913414;
     // Sectors of the firmware, 0x1000 to 0xDFFFF.
     static constexpr int kSectorCount = 223;
