@@ -81,6 +81,7 @@ private:
     void switchToBootloaderSpeed(PortTest *port);
     void waitForBootloader(PortTest *port);
     void openFiles(PortTest *port);
+    void startWork(PortTest *port);
     void programFirmware(PortTest *port);
     void sendImages(PortTest *port);
     void eraseImages(PortTest *port);
@@ -101,6 +102,8 @@ private:
     void onEraseAck(PortTest *port, const char *line);
     void onSectorErased(PortTest *port);
     void onDataAck(PortTest *port);
+    void onDataAckAfterLastLine(PortTest *port, qint64 now);
+    void dataLineAnswered(PortTest *port, qint64 now);
     void onProgrammed(PortTest *port);
 
     // Commands.

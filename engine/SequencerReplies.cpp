@@ -300,6 +300,24 @@ void Sequencer::onSectorErased(PortTest *port)
 // changes nothing; where that may have been the current line's own answer,
 // the line goes out again at once. A line with copies still owed holds the
 // next one until their answers came or can no longer come.
+// Late, after the sector's last line: owed to one of its earlier copies. It
+// changes nothing, but it counts among the answers the port has shown (at
+// least from the last line's first copy): left out, a later pause as long was
+// taken for lost, and its answer for the next line's.
+void Sequencer::onDataAckAfterLastLine(PortTest *port, qint64 now)
+{
+    ReplyGuards &g = port->guards;
+    noteAnswer(port, now - g.firmware.dataFirstNs);
+    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(
+        g.firmware.dataLine + 1, now, g.reads.replyStartRead, horizonNs(port));
+    if (late.kind != AnswerLedger::Early && g.reads.replyStartRead > g.firmware.programRead)
+        ++g.firmware.sectorAnswers;
+    if (late.kind == AnswerLedger::Owed) {
+        noteAnswer(port, now - late.lineFirstNs);
+        ++port->timing.lateAnswers;
+    }
+}
+
 void Sequencer::onDataAck(PortTest *port)
 {
     ReplyGuards &g = port->guards;
@@ -308,20 +326,7 @@ void Sequencer::onDataAck(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     if (port->sectorStep == SectorProgram) {
-        // Late, after the sector's last line: owed to one of its earlier
-        // copies. It changes nothing, but it counts among the answers the port
-        // has shown (at least from the last line's first copy): left out, a
-        // later pause as long was taken for lost, and its answer for the next
-        // line's.
-        noteAnswer(port, now - g.firmware.dataFirstNs);
-        const AnswerLedger::Answer late = g.firmware.dataCopies.answer(
-            g.firmware.dataLine + 1, now, g.reads.replyStartRead, horizonNs(port));
-        if (late.kind != AnswerLedger::Early && g.reads.replyStartRead > g.firmware.programRead)
-            ++g.firmware.sectorAnswers;
-        if (late.kind == AnswerLedger::Owed) {
-            noteAnswer(port, now - late.lineFirstNs);
-            ++port->timing.lateAnswers;
-        }
+        onDataAckAfterLastLine(port, now);
         return;
     }
     if (port->sectorStep != SectorData)
@@ -359,6 +364,14 @@ void Sequencer::onDataAck(PortTest *port)
         }
         return;
     }
+    dataLineAnswered(port, now);
+}
+
+// The current data line is answered: the next one, or "$P" after the
+// sector's last.
+void Sequencer::dataLineAnswered(PortTest *port, qint64 now)
+{
+    ReplyGuards &g = port->guards;
     if (g.firmware.dataSends == 1)
         port->timing.dataTimer.sample(now - g.waits.lastCopyNs);
     g.firmware.dataSends = 0;

@@ -103,17 +103,10 @@ void Sequencer::waitForBootloader(PortTest *port)
     }
 }
 
-void Sequencer::openFiles(PortTest *port)
+// The work the job's mode picks: the firmware (then the images), the images
+// only, or erasing them.
+void Sequencer::startWork(PortTest *port)
 {
-    port->jobFile.close(); // still open from before a restart
-    port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
-    qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
-                                              : "Cannot find file Address.bin");
-    if (port->jobFile.open(QIODevice::ReadOnly)) {
-        port->jobFile.setTextModeEnabled(false);
-        qCDebug(lcJob) << "Opened address.bin";
-    }
-
     port->jobState = ProgramFirmware;
     if (inputs.mode == ImagesOnly) {
         port->jobState = SendImages;
@@ -128,6 +121,20 @@ void Sequencer::openFiles(PortTest *port)
         port->imageStep = EraseSend;
         port->stepCountdown = 1;
     }
+}
+
+void Sequencer::openFiles(PortTest *port)
+{
+    port->jobFile.close(); // still open from before a restart
+    port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
+    qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
+                                              : "Cannot find file Address.bin");
+    if (port->jobFile.open(QIODevice::ReadOnly)) {
+        port->jobFile.setTextModeEnabled(false);
+        qCDebug(lcJob) << "Opened address.bin";
+    }
+
+    startWork(port);
 
     // Only a firmware job reads fw1.bin, and only once it was found a regular
     // file of the right size without opening it: a FIFO in its place would

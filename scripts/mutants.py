@@ -406,10 +406,10 @@ MUTANTS = [
     # --- Replies that lie, and replies read late ----------------------------
     ("late-dack-after-last-line-uncounted", SEQ,
      'a "$DACK" that comes while "$P" waits does not count among the answers the port has shown',
-     "        noteAnswer(port, now - g.firmware.dataFirstNs);\n"
-     "        const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n",
-     "        return;\n"
-     "        const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n"),
+     "    noteAnswer(port, now - g.firmware.dataFirstNs);\n"
+     "    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n",
+     "    return;\n"
+     "    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n"),
     ("wake-sends-before-reading", "engine/SequencerTiming.cpp",
      "a wake-up acts before the reply waiting at the port is read (timers before reads)",
      "    host.readWaiting(port);\n"
