@@ -2,6 +2,8 @@
 // word, found in a table.
 #include "SimUnit.h"
 
+#include "SimFields.h"
+
 namespace {
 
 QByteArray hex2(quint32 value)

@@ -11,7 +11,6 @@
 #include "PtyPair.h"
 #include "SimConfig.h"
 #include "SimExpectation.h"
-#include "SimFields.h"
 #include "SimReplyQueue.h"
 #include "SimTally.h"
 
@@ -22,6 +21,7 @@
 #include <QTimer>
 
 class QSocketNotifier;
+class SimFields;
 
 class SimUnit : public QObject
 {
