@@ -1,5 +1,5 @@
 #pragma once
-// Which serial ports a dialog drives: every port whose manufacturer contains
+// Which serial ports a job drives: every port whose manufacturer contains
 // "FTDI", then every port named in ZQ_UPDATER_PORTS (comma-separated names or
 // device paths), each once; and how a port is first opened.
 #include <QList>

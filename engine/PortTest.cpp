@@ -9,7 +9,7 @@ PortTest::~PortTest() = default;
 
 void PortTest::resetJob()
 {
-    resetRecord();
+    resetProgress();
     guards.reset();
     timing.reset();
     status = UnitStatus();

@@ -1,14 +1,17 @@
 #pragma once
-// One attached unit: its serial port, its receive line, its job record and
-// what a front end shows of it.
+// One attached unit, the object every part of a job works on: its serial port,
+// its receive line, where its job stands, the guards and timing of that job,
+// and what a front end shows of it. Despite its name it is no test.
 #include "link/LineFrame.h"
-#include "engine/JobRecord.h"
+#include "engine/JobProgress.h"
+#include "engine/JobTiming.h"
+#include "engine/ReplyGuards.h"
 #include "engine/UnitStatus.h"
 
 #include <QSerialPort>
 #include <cstdint>
 
-class PortTest : public QSerialPort, public JobRecord
+class PortTest : public QSerialPort, public JobProgress
 {
 public:
     PortTest();
@@ -22,7 +25,7 @@ public:
     JobTiming timing;
     UnitStatus status;
 
-    // Resets the job record, its guards, timing and status for a new job.
+    // Resets the job's progress, its guards, timing and status for a new job.
     void resetJob();
     // Writes the line just queued at once rather than on the port's next
     // write notification, so it leaves when the job's clock says it did.

@@ -1,8 +1,8 @@
 #pragma once
-// The bootloader command protocol: the text of every command line the dialog
+// The bootloader command protocol: the text of every command line the engine
 // sends, and how a received line's reply word and fields are recognised.
 // Command texts are written NUL-terminated into a kLineBufferSize buffer and
-// then framed with their checksum by DialogBootload::sendLine.
+// then framed with their checksum as the host writes them (JobHost::sendLine).
 #include "link/LineFrame.h"
 
 #include <cstdint>
@@ -33,7 +33,7 @@ void imageHeader(Line buf, int number, int version, int width, int height); // "
 void imageChunk(Line buf, std::uint32_t chunk, const unsigned char *bytes, int count);
 void exitBootloader(Line buf); // "$X"
 
-// Reply words the dialog recognises; any other word is Unknown.
+// Reply words the engine recognises; any other word is Unknown.
 enum class ReplyWord {
     Unknown,
     Bootloader, // "$Bootloader": the bootloader runs and can be captured

@@ -1,6 +1,7 @@
 // The sequencer's shared parts: the job log, closing a port, the unit's
 // progress and status, and the commands it formats. Its steps by job state,
-// its reactions by reply word and its clock-driven part have files of their own.
+// its reactions by reply word, its clock-driven part and the endings of a job
+// other than its own "$X" have files of their own.
 #include "engine/Sequencer.h"
 
 #include "link/Diagnostics.h"
@@ -142,14 +143,14 @@ void Sequencer::sendSectorErase(PortTest *port)
     char line[kLineBufferSize];
     Protocol::sectorErase(line, static_cast<std::uint32_t>(port->address));
     ReplyGuards &g = port->guards;
-    g.sectorErased = false;
-    g.eraseSent = true;
-    g.eraseAfterLine.append(g.dataLine);
-    g.choiceDueNs = -1;
-    g.awaited = 0;
-    g.dataSends = 0;
-    g.dataUnanswered = 0;
-    g.programSends = 0;
+    g.firmware.sectorErased = false;
+    g.firmware.eraseSent = true;
+    g.waits.awaited = 0;
+    g.firmware.dataSends = 0;
+    g.firmware.dataUnanswered = 0;
+    g.firmware.programSends = 0;
+    g.firmware.eraseAfterLine.append(g.firmware.dataLine);
+    g.waits.choiceDueNs = -1;
     send(port, line);
 }
 
@@ -163,20 +164,21 @@ void Sequencer::sendDataLine(PortTest *port)
     Protocol::sectorData(line, static_cast<std::uint32_t>(port->address % Protocol::kSectorSize),
         bytes, Protocol::kDataLineBytes);
     ReplyGuards &g = port->guards;
-    const bool resend = g.dataSends++ > 0;
+    const bool resend = g.firmware.dataSends++ > 0;
     if (resend)
         ++port->timing.resends;
-    ++g.dataUnanswered;
-    ++g.sectorCopies;
+    ++g.firmware.dataUnanswered;
+    ++g.firmware.sectorCopies;
     send(port, line);
-    g.awaited = 'D';
-    g.lastCopyNs = port->timing.lastSendNs;
+    g.waits.awaited = 'D';
+    g.waits.lastCopyNs = port->timing.lastSendNs;
     if (!resend) {
-        ++g.dataLine;
-        g.dataFirstNs = g.lastCopyNs;
+        ++g.firmware.dataLine;
+        g.firmware.dataFirstNs = g.waits.lastCopyNs;
     }
-    g.dataCopies.sent(g.dataLine, g.lastCopyNs, g.dataFirstNs, g.readCount);
-    g.wakeGraced = false;
+    g.firmware.dataCopies.sent(
+        g.firmware.dataLine, g.waits.lastCopyNs, g.firmware.dataFirstNs, g.reads.readCount);
+    g.waits.wakeGraced = false;
     armResend(port);
 }
 
@@ -185,9 +187,9 @@ void Sequencer::sendProgram(PortTest *port)
     char line[kLineBufferSize];
     Protocol::sectorProgram(line, static_cast<std::uint32_t>(port->address - Protocol::kSectorSize),
         Protocol::kSectorSize);
-    if (port->guards.programSends++ > 0)
+    if (port->guards.firmware.programSends++ > 0)
         ++port->timing.resends;
-    port->guards.programRead = port->guards.readCount;
+    port->guards.firmware.programRead = port->guards.reads.readCount;
     send(port, line);
     qCDebug(lcJob) << static_cast<unsigned>(kLastAddress - port->address);
 }
@@ -197,18 +199,19 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
     char line[kLineBufferSize];
     Protocol::imageHeader(line, image.imageName, image.imageVersion, image.width, image.height);
     ReplyGuards &g = port->guards;
-    const bool resend = g.headerSends++ > 0;
+    const bool resend = g.images.headerSends++ > 0;
     if (resend)
         ++port->timing.resends;
-    g.headerAwaited = true;
-    g.chunksAwaited = false;
-    g.awaited = 0;
+    g.images.headerAwaited = true;
+    g.images.chunksAwaited = false;
+    g.waits.awaited = 0;
     send(port, line);
     if (!resend) {
-        ++g.headerLine;
-        g.headerFirstNs = port->timing.lastSendNs;
+        ++g.images.headerLine;
+        g.images.headerFirstNs = port->timing.lastSendNs;
     }
-    g.headerCopies.sent(g.headerLine, port->timing.lastSendNs, g.headerFirstNs, g.readCount);
+    g.images.headerCopies.sent(
+        g.images.headerLine, port->timing.lastSendNs, g.images.headerFirstNs, g.reads.readCount);
 }
 
 void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
@@ -218,23 +221,23 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     const int count = std::max(0, std::min(Protocol::kChunkBytes, size - offset));
     const std::uint32_t chunk = port->imageOffset / Protocol::kChunkBytes;
     ReplyGuards &g = port->guards;
-    if (g.chunksAwaited && chunk == port->lastChunk && g.chunkSends > 0)
+    if (g.images.chunksAwaited && chunk == port->lastChunk && g.images.chunkSends > 0)
         ++port->timing.resends;
     else
-        g.chunkSends = 0;
-    ++g.chunkSends;
+        g.images.chunkSends = 0;
+    ++g.images.chunkSends;
     port->lastChunk = chunk;
     char line[kLineBufferSize];
     Protocol::imageChunk(line, port->lastChunk,
         reinterpret_cast<const unsigned char *>(image.pixels.constData()) + offset, count);
     port->stepCountdown = kImageWaitSteps;
-    g.chunksAwaited = true;
+    g.images.chunksAwaited = true;
     send(port, line);
-    g.awaited = 'F';
-    g.lastCopyNs = port->timing.lastSendNs;
-    if (g.chunkSends == 1)
-        g.chunkFirstNs = g.lastCopyNs;
-    g.wakeGraced = false;
+    g.waits.awaited = 'F';
+    g.waits.lastCopyNs = port->timing.lastSendNs;
+    if (g.images.chunkSends == 1)
+        g.images.chunkFirstNs = g.waits.lastCopyNs;
+    g.waits.wakeGraced = false;
     armResend(port);
     if (offset + count >= size)
         port->imageStep = ImageRestart;

@@ -1,11 +1,11 @@
 #pragma once
 // The update sequencer: the per-port state machine that runs a unit's job from
 // the version query to "$X", one step at a time, its reactions to replies, and
-// the receive path that cuts a port's bytes into reply lines. It talks to its
-// front end only through a JobHost. Steps come from the front end's 500 ms
-// timer (every port) and from a reply (the port that replied), so the next
-// command follows its acknowledgement at once and the timer only counts the
-// waits after which a command is resent.
+// the receive path that cuts a port's bytes into reply lines. It reaches the
+// ports, the job log and the clock only through a JobHost. Steps come from the
+// job's 500 ms step timer (tick, every port) and from a reply (the port that
+// replied), so the next command follows its acknowledgement at once and the
+// timer only counts the waits after which a command is resent.
 #include "payload/FirmwareFile.h"
 #include "payload/ImageRecord.h"
 #include "engine/Protocol.h"
@@ -63,7 +63,8 @@ public:
     // flushed and closed and the unit counted as not updated.
     void stop(PortTest *port, const QString &why);
 
-    // progressBarLoad's maximum: the firmware is all written.
+    // The firmware progress's maximum (JobHost::setFirmwareProgress): the
+    // firmware is all written.
     static constexpr int kLoadMaximum = 913414;
     // Sectors of the firmware, 0x1000 to 0xDFFFF.
     static constexpr int kSectorCount = 223;
@@ -80,6 +81,7 @@ private:
     void switchToBootloaderSpeed(PortTest *port);
     void waitForBootloader(PortTest *port);
     void openFiles(PortTest *port);
+    void startWork(PortTest *port);
     void programFirmware(PortTest *port);
     void sendImages(PortTest *port);
     void eraseImages(PortTest *port);
@@ -100,6 +102,8 @@ private:
     void onEraseAck(PortTest *port, const char *line);
     void onSectorErased(PortTest *port);
     void onDataAck(PortTest *port);
+    void onDataAckAfterLastLine(PortTest *port, qint64 now);
+    void dataLineAnswered(PortTest *port, qint64 now, bool answersQueued);
     void onProgrammed(PortTest *port);
 
     // Commands.
@@ -112,8 +116,8 @@ private:
     void sendExit(PortTest *port);
     void sendCapture(PortTest *port);
 
-    // A captured unit that answers nothing while a command waits; a unit
-    // whose bootloader started again.
+    // Endings (SequencerEnding.cpp): a captured unit that answers nothing
+    // while a command waits; a unit whose bootloader started again.
     bool endedBySilence(PortTest *port);
     void restart(PortTest *port);
     // "$G" for a "$Bootloader"; false when the bootloader has kept announcing
@@ -145,7 +149,7 @@ private:
     qint64 horizonNs(const PortTest *port) const;
     static void noteAnswer(PortTest *port, qint64 sinceFirstCopyNs);
     const AnswerLedger *heldLedger(const PortTest *port) const;
-    bool holding(PortTest *port, const AnswerLedger &ledger);
+    bool spendHoldStep(PortTest *port, const AnswerLedger &ledger);
     void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1,
         bool answersQueued = false);
     bool eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs, qint64 holdNs,

@@ -18,10 +18,10 @@ using namespace Timeouts;
 
 void Sequencer::receive(PortTest *port, const QByteArray &bytes)
 {
-    ++port->guards.readCount;
+    ++port->guards.reads.readCount;
     for (const char byte : bytes) {
         if (port->rxLength <= 0)
-            port->guards.replyStartRead = port->guards.readCount;
+            port->guards.reads.replyStartRead = port->guards.reads.readCount;
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
         host.lineReceived(port);
@@ -78,7 +78,7 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     }
     port->timing.silentSinceNs = host.nowNs();
     if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
-        port->guards.bootloaderAnswered = true;
+        port->guards.capture.bootloaderAnswered = true;
         JobTiming &t = port->timing;
         t.captureSentNs = -1;
         if (t.lastSendNs >= 0) {
@@ -124,7 +124,8 @@ void Sequencer::onBootloader(PortTest *port)
 {
     // "$G" again for as long as the bootloader has not answered after the
     // capture: a lost "$G" must not leave the job waiting forever.
-    const bool captureLost = port->capturePhase == Captured && !port->guards.bootloaderAnswered;
+    const bool captureLost
+        = port->capturePhase == Captured && !port->guards.capture.bootloaderAnswered;
     if (port->status.ended())
         return;
     if (port->capturePhase != Uncaptured && !captureLost) {
@@ -160,35 +161,36 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
     // "$IACK" names no image: it counts for the header awaiting its answer
     // only when no earlier header's copy can have caused it.
     const qint64 now = host.nowNs();
-    if (g.headerAwaited)
-        noteAnswer(port, now - g.headerFirstNs);
-    const AnswerLedger::Answer a = g.headerCopies.answer(
-        g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.replyStartRead, horizonNs(port));
+    if (g.images.headerAwaited)
+        noteAnswer(port, now - g.images.headerFirstNs);
+    const AnswerLedger::Answer a = g.images.headerCopies.answer(
+        g.images.headerAwaited ? g.images.headerLine : g.images.headerLine + 1, now,
+        g.reads.replyStartRead, horizonNs(port));
     if (a.kind != AnswerLedger::Current) {
         qCDebug(lcJob) << "$IACK owed to an earlier header, or a stray one, ignored";
         if (a.kind == AnswerLedger::Stray || a.kind == AnswerLedger::Early)
             return;
         ++port->timing.lateAnswers;
         noteAnswer(port, now - a.lineFirstNs);
-        if (g.headerAwaited) {
+        if (g.images.headerAwaited) {
             // The header's own answer may have been the one just taken.
             port->stepCountdown = 0;
             step(port);
         } else {
-            releaseHold(port, g.headerCopies);
+            releaseHold(port, g.images.headerCopies);
         }
         return;
     }
     const int flag = Protocol::flagField(line, 1);
     if (flag == 0 || flag == 1) {
-        g.headerAwaited = false;
-        g.headerSends = 0;
+        g.images.headerAwaited = false;
+        g.images.headerSends = 0;
         if (flag == 0) {
             port->imageStep = ImageChunks;
         } else {
             nextImage(port); // the unit holds this image already
             if (port->jobState == SendImages)
-                holdForOwed(port, g.headerCopies);
+                holdForOwed(port, g.images.headerCopies);
         }
     }
     port->stepCountdown = 0;
@@ -203,7 +205,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     if (GetField(line, flagText, 2, kLineBufferSize - 1) == 0)
         flagText[0] = '\0';
     qCDebug(lcJob).noquote() << "FACK" << chunk << flagText;
-    if (port->jobState != SendImages || !port->guards.chunksAwaited
+    if (port->jobState != SendImages || !port->guards.images.chunksAwaited
         || port->imageIndex >= static_cast<std::uint32_t>(imageCount())) {
         qCDebug(lcJob) << "$FACK not awaited, ignored";
         return;
@@ -213,12 +215,12 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     // that chunk: none of them is owed any more.
     if (chunk == port->lastChunk) {
         ReplyGuards &g = port->guards;
-        g.headerCopies.clear();
-        noteAnswer(port, host.nowNs() - g.chunkFirstNs);
-        if (g.chunkSends == 1)
-            port->timing.chunkTimer.sample(host.nowNs() - g.lastCopyNs);
-        g.chunkSends = 0;
-        g.awaited = 0;
+        g.images.headerCopies.clear();
+        noteAnswer(port, host.nowNs() - g.images.chunkFirstNs);
+        if (g.images.chunkSends == 1)
+            port->timing.chunkTimer.sample(host.nowNs() - g.waits.lastCopyNs);
+        g.images.chunkSends = 0;
+        g.waits.awaited = 0;
         port->imageOffset += Protocol::kChunkBytes;
         if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))
             nextImage(port);
@@ -227,9 +229,9 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     } else if (flag == 1) {
         // The unit moves on to the next image: the step run now sends its
         // header, or "$X" when no image is left.
-        port->guards.chunksAwaited = false;
-        port->guards.awaited = 0;
-        port->guards.headerCopies.clear();
+        port->guards.images.chunksAwaited = false;
+        port->guards.waits.awaited = 0;
+        port->guards.images.headerCopies.clear();
         ++port->imageIndex;
         port->imageStep = ImageHeader;
         port->imageOffset = 0;
@@ -249,7 +251,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
 // or "$X" after the last.
 void Sequencer::nextImage(PortTest *port)
 {
-    port->guards.chunksAwaited = false;
+    port->guards.images.chunksAwaited = false;
     ++port->imageIndex;
     port->imageStep = ImageHeader;
     port->imageOffset = 0;
@@ -280,21 +282,21 @@ void Sequencer::onSectorErased(PortTest *port)
     ReplyGuards &g = port->guards;
     if (port->jobState != ProgramFirmware || port->capturePhase != Captured)
         return;
-    if (g.eraseAnswers < g.eraseAfterLine.size()) {
+    if (g.firmware.eraseAnswers < g.firmware.eraseAfterLine.size()) {
         // It answers the oldest "$E" of the sector not answered yet, or a
         // later one: the "$DACK"s of every copy sent before that "$E" came
         // before it. (Without checksums, a garbled "$DACK" could pass for it.)
         if (port->timing.checksumsShown)
-            g.dataCopies.settledUpTo(g.eraseAfterLine.at(g.eraseAnswers));
-        ++g.eraseAnswers;
+            g.firmware.dataCopies.settledUpTo(g.firmware.eraseAfterLine.at(g.firmware.eraseAnswers));
+        ++g.firmware.eraseAnswers;
     }
-    if (port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)
+    if (port->sectorStep == SectorProgram || g.firmware.sectorErased || !g.firmware.eraseSent)
         return; // an "$EACK" counts only after this sector's "$E" went out
-    g.sectorErased = true;
+    g.firmware.sectorErased = true;
     port->sectorStep = SectorData;
     // The first data line goes out now, unless the wait for this reply has
     // already sent it.
-    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {
+    if (port->address % Protocol::kSectorSize == 0 && g.firmware.dataSends == 0) {
         commandDueNow(port);
         step(port);
     }
@@ -307,6 +309,24 @@ void Sequencer::onSectorErased(PortTest *port)
 // changes nothing; where that may have been the current line's own answer,
 // the line goes out again at once. A line with copies still owed holds the
 // next one until their answers came or can no longer come.
+// Late, after the sector's last line: owed to one of its earlier copies. It
+// changes nothing, but it counts among the answers the port has shown (at
+// least from the last line's first copy): left out, a later pause as long was
+// taken for lost, and its answer for the next line's.
+void Sequencer::onDataAckAfterLastLine(PortTest *port, qint64 now)
+{
+    ReplyGuards &g = port->guards;
+    noteAnswer(port, now - g.firmware.dataFirstNs);
+    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(
+        g.firmware.dataLine + 1, now, g.reads.replyStartRead, horizonNs(port));
+    if (late.kind != AnswerLedger::Early && g.reads.replyStartRead > g.firmware.programRead)
+        ++g.firmware.sectorAnswers;
+    if (late.kind == AnswerLedger::Owed) {
+        noteAnswer(port, now - late.lineFirstNs);
+        ++port->timing.lateAnswers;
+    }
+}
+
 void Sequencer::onDataAck(PortTest *port)
 {
     ReplyGuards &g = port->guards;
@@ -315,43 +335,31 @@ void Sequencer::onDataAck(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     if (port->sectorStep == SectorProgram) {
-        // Late, after the sector's last line: owed to one of its earlier
-        // copies. It changes nothing, but it counts among the answers the port
-        // has shown (at least from the last line's first copy): left out, a
-        // later pause as long was taken for lost, and its answer for the next
-        // line's.
-        noteAnswer(port, now - g.dataFirstNs);
-        const AnswerLedger::Answer late
-            = g.dataCopies.answer(g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
-        if (late.kind != AnswerLedger::Early && g.replyStartRead > g.programRead)
-            ++g.sectorAnswers;
-        if (late.kind == AnswerLedger::Owed) {
-            noteAnswer(port, now - late.lineFirstNs);
-            ++port->timing.lateAnswers;
-        }
+        onDataAckAfterLastLine(port, now);
         return;
     }
     if (port->sectorStep != SectorData)
         return;
-    const bool lineOut = g.dataSends > 0;
+    const bool lineOut = g.firmware.dataSends > 0;
     // The answer in hand counts among those the port has shown, from the first
     // copy of the current line, before it is placed.
     if (lineOut)
-        noteAnswer(port, now - g.dataFirstNs);
-    const AnswerLedger::Answer a = g.dataCopies.answer(
-        lineOut ? g.dataLine : g.dataLine + 1, now, g.replyStartRead, horizonNs(port));
+        noteAnswer(port, now - g.firmware.dataFirstNs);
+    const AnswerLedger::Answer a
+        = g.firmware.dataCopies.answer(lineOut ? g.firmware.dataLine : g.firmware.dataLine + 1, now,
+            g.reads.replyStartRead, horizonNs(port));
     // Every "$DACK" of the sector but one that came with an answer already
     // taken (most often the same answer repeated at once, which changes nothing).
     if (a.kind != AnswerLedger::Early)
-        ++g.sectorAnswers;
+        ++g.firmware.sectorAnswers;
     if (a.kind == AnswerLedger::Stray || a.kind == AnswerLedger::Early) {
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
         return;
     }
     // Three copies or more went out before an answer came: it may have been
     // held back, with the answers to the later copies queued behind it.
-    const bool answersQueued = g.dataUnanswered > 2;
-    g.dataUnanswered = 0;
+    const bool answersQueued = g.firmware.dataUnanswered > 2;
+    g.firmware.dataUnanswered = 0;
     if (a.kind == AnswerLedger::Owed) {
         ++port->timing.lateAnswers;
         // Counted from the first copy of the line it is placed on: its own
@@ -364,21 +372,29 @@ void Sequencer::onDataAck(PortTest *port)
             commandDueNow(port);
             step(port);
         } else {
-            releaseHold(port, g.dataCopies);
+            releaseHold(port, g.firmware.dataCopies);
         }
         return;
     }
-    if (g.dataSends == 1)
-        port->timing.dataTimer.sample(now - g.lastCopyNs);
-    g.dataSends = 0;
-    g.awaited = 0;
+    dataLineAnswered(port, now, answersQueued);
+}
+
+// The current data line is answered: the next one, or "$P" after the
+// sector's last.
+void Sequencer::dataLineAnswered(PortTest *port, qint64 now, bool answersQueued)
+{
+    ReplyGuards &g = port->guards;
+    if (g.firmware.dataSends == 1)
+        port->timing.dataTimer.sample(now - g.waits.lastCopyNs);
+    g.firmware.dataSends = 0;
+    g.waits.awaited = 0;
     commandDueNow(port);
     port->address += Protocol::kDataLineBytes;
     if (port->address % Protocol::kSectorSize == 0) {
         port->sectorStep = SectorProgram;
         programDueNow(port);
     } else {
-        holdForOwed(port, g.dataCopies,
+        holdForOwed(port, g.firmware.dataCopies,
             (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
                 / Protocol::kDataLineBytes,
             answersQueued);
@@ -390,23 +406,23 @@ void Sequencer::onDataAck(PortTest *port)
 void Sequencer::onProgrammed(PortTest *port)
 {
     if (port->jobState != ProgramFirmware || port->capturePhase != Captured
-        || port->sectorStep != SectorProgram || port->guards.programSends == 0)
+        || port->sectorStep != SectorProgram || port->guards.firmware.programSends == 0)
         return;
     // Every answer to the sector's "$D" copies came before this one.
-    port->guards.programSends = 0;
-    port->guards.dataCopies.clear();
-    port->guards.eraseAfterLine.clear(); // and every "$EACK" of the sector's "$E"s
-    port->guards.eraseAnswers = 0;
-    port->guards.holdSteps = 0;
-    if (port->guards.sectorAnswers > port->guards.sectorCopies) {
+    port->guards.firmware.programSends = 0;
+    port->guards.firmware.dataCopies.clear();
+    port->guards.firmware.eraseAfterLine.clear(); // and every "$EACK" of the sector's "$E"s
+    port->guards.firmware.eraseAnswers = 0;
+    port->guards.waits.holdSteps = 0;
+    if (port->guards.firmware.sectorAnswers > port->guards.firmware.sectorCopies) {
         // More answers than copies: one was repeated on its way and may have
         // stood in for a line the unit never got. The sector is written again.
         redoSector(port);
         return;
     }
-    port->guards.sectorCopies = 0;
-    port->guards.sectorAnswers = 0;
-    port->guards.sectorRedos = 0;
+    port->guards.firmware.sectorCopies = 0;
+    port->guards.firmware.sectorAnswers = 0;
+    port->guards.firmware.sectorRedos = 0;
     if (port->address > kLastAddress - 1) {
         port->capturePhase = FirmwareWritten;
         port->address = kFirstAddress;
@@ -418,7 +434,7 @@ void Sequencer::onProgrammed(PortTest *port)
         port->imageOffset = 0;
     }
     port->sectorStep = SectorStart;
-    port->guards.eraseSent = false;
+    port->guards.firmware.eraseSent = false;
     commandDueNow(port);
     step(port);
 }

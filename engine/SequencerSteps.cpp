@@ -12,7 +12,6 @@
 #include "payload/FirmwareFile.h"
 
 #include <QFileInfo>
-#include <QTimer>
 #include <utility>
 
 using namespace Timeouts;
@@ -66,8 +65,8 @@ void Sequencer::versionQuery(PortTest *port)
 void Sequencer::switchToBootloaderSpeed(PortTest *port)
 {
     port->capturePhase = Uncaptured;
-    port->guards.bootloaderAnswered = false;
-    port->guards.waitSteps = 0;
+    port->guards.capture.bootloaderAnswered = false;
+    port->guards.capture.waitSteps = 0;
     port->timing.captureSentNs = -1;
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
@@ -90,7 +89,7 @@ void Sequencer::waitForBootloader(PortTest *port)
         port->jobState = OpenFiles;
         return;
     }
-    const int waited = ++port->guards.waitSteps;
+    const int waited = ++port->guards.capture.waitSteps;
     // A bootloader still captured by an earlier job stays silent until it
     // hears "$G"; one that is announcing itself takes it as a capture too.
     if (waited % kCaptureProbeSteps == 0) {
@@ -104,17 +103,10 @@ void Sequencer::waitForBootloader(PortTest *port)
     }
 }
 
-void Sequencer::openFiles(PortTest *port)
+// The work the job's mode picks: the firmware (then the images), the images
+// only, or erasing them.
+void Sequencer::startWork(PortTest *port)
 {
-    port->jobFile.close(); // still open from before a restart
-    port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
-    qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
-                                              : "Cannot find file Address.bin");
-    if (port->jobFile.open(QIODevice::ReadOnly)) {
-        port->jobFile.setTextModeEnabled(false);
-        qCDebug(lcJob) << "Opened address.bin";
-    }
-
     port->jobState = ProgramFirmware;
     if (inputs.mode == ImagesOnly) {
         port->jobState = SendImages;
@@ -129,6 +121,20 @@ void Sequencer::openFiles(PortTest *port)
         port->imageStep = EraseSend;
         port->stepCountdown = 1;
     }
+}
+
+void Sequencer::openFiles(PortTest *port)
+{
+    port->jobFile.close(); // still open from before a restart
+    port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
+    qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
+                                              : "Cannot find file Address.bin");
+    if (port->jobFile.open(QIODevice::ReadOnly)) {
+        port->jobFile.setTextModeEnabled(false);
+        qCDebug(lcJob) << "Opened address.bin";
+    }
+
+    startWork(port);
 
     // Only a firmware job reads fw1.bin, and only once it was found a regular
     // file of the right size without opening it: a FIFO in its place would
@@ -145,9 +151,9 @@ void Sequencer::openFiles(PortTest *port)
     port->address = kFirstAddress;
     port->sectorStep = SectorStart;
     port->tickCount = 0;
-    const bool bootloaderAnswered = port->guards.bootloaderAnswered;
+    const bool bootloaderAnswered = port->guards.capture.bootloaderAnswered;
     port->guards.reset();
-    port->guards.bootloaderAnswered = bootloaderAnswered;
+    port->guards.capture.bootloaderAnswered = bootloaderAnswered;
     imageTotal = 0;
     for (const ImageRecord &image : std::as_const(inputs.images))
         imageTotal += image.pixels.size();
@@ -193,7 +199,8 @@ void Sequencer::programFirmware(PortTest *port)
         [[fallthrough]]; // data lines follow "$E" without waiting for "$EACK"
     case SectorData:
         // A new line waits while an earlier line's copy may still be answered.
-        if (port->guards.dataSends == 0 && holding(port, port->guards.dataCopies))
+        if (port->guards.firmware.dataSends == 0
+            && spendHoldStep(port, port->guards.firmware.dataCopies))
             return;
         if (port->tickCount <= kCommandWaitSteps) {
             ++port->tickCount;
@@ -208,7 +215,7 @@ void Sequencer::programFirmware(PortTest *port)
             ++port->tickCount;
             return;
         }
-        if (!port->guards.sectorErased) {
+        if (!port->guards.firmware.sectorErased) {
             // Without "$EACK" the sector may not have been erased: start it again.
             qCDebug(lcJob).noquote()
                 << "No $EACK for the sector at" << Qt::hex << port->address - Protocol::kSectorSize
@@ -236,14 +243,14 @@ void Sequencer::redoSector(PortTest *port)
 {
     ReplyGuards &g = port->guards;
     const std::int32_t sector = port->address - Protocol::kSectorSize;
-    if (++g.sectorRedos > kMaxSectorRedos) {
+    if (++g.firmware.sectorRedos > kMaxSectorRedos) {
         endUnit(port,
             QStringLiteral("%1: the unit's answers came more often than the lines sent, %2 times "
                            "in the sector at %3: replies are repeated on the way, and what the "
                            "unit holds can't be told. Check the cable and the adapter, then run "
                            "the update again.")
                 .arg(port->portName())
-                .arg(g.sectorRedos)
+                .arg(g.firmware.sectorRedos)
                 .arg(sector, 0, 16),
             QStringLiteral("replies repeated (sector at %1)").arg(sector, 0, 16));
         return;
@@ -251,8 +258,8 @@ void Sequencer::redoSector(PortTest *port)
     qCDebug(lcJob).noquote() << port->portName() << "sector at" << Qt::hex << sector
                              << "had more $DACK than $D copies: writing it again";
     // Copies still in the ledger may yet be answered; none before them can.
-    g.sectorAnswers = 0;
-    g.sectorCopies = g.dataCopies.size();
+    g.firmware.sectorAnswers = 0;
+    g.firmware.sectorCopies = g.firmware.dataCopies.size();
     port->address = sector;
     port->sectorStep = SectorStart;
     commandDueNow(port);
@@ -267,7 +274,8 @@ void Sequencer::sendImages(PortTest *port)
             --port->stepCountdown;
             return;
         }
-        if ((port->guards.headerSends == 0 && holding(port, port->guards.headerCopies))
+        if ((port->guards.images.headerSends == 0
+                && spendHoldStep(port, port->guards.images.headerCopies))
             || !skipUnsendableImages(port))
             return;
         sendImageHeader(port, inputs.images.at(static_cast<int>(port->imageIndex)));
@@ -338,8 +346,8 @@ void Sequencer::eraseImages(PortTest *port)
         char line[kLineBufferSize];
         Protocol::eraseImages(line);
         send(port, line);
-        if (port->guards.eraseSteps < 0)
-            port->guards.eraseSteps = 0;
+        if (port->guards.images.eraseSteps < 0)
+            port->guards.images.eraseSteps = 0;
         port->imageStep = EraseWait;
         port->stepCountdown = kEraseReplySteps;
     } else {
@@ -461,45 +469,4 @@ void Sequencer::endConfirmation(
                 .arg(port->portName(), version, before, expected));
     }
     endStatus(port);
-}
-
-void Sequencer::connectionLost(PortTest *port)
-{
-    if (port->jobState == ConfirmVersion) {
-        // The update was written: the unit stays updated, only not confirmed.
-        endConfirmation(port, false, QString(), QStringLiteral("the connection was lost"));
-        QTimer::singleShot(0, port, [port] {
-            if (port->isOpen())
-                port->close();
-        });
-        return;
-    }
-    if (port->status.stage == UnitStatus::ConnectionLost
-        || (port->jobState == Finish && port->tickCount >= kFinishSteps))
-        return;
-    port->jobState = Finish;
-    port->tickCount = kFinishSteps;
-    log(QStringLiteral("Connection to %1 lost: its job has ended and the unit may not be "
-                       "updated. Check the cable and run the job again.")
-            .arg(port->portName()));
-    port->status.stage = UnitStatus::ConnectionLost;
-    port->status.reason = QStringLiteral("connection lost");
-    host.unitChanged(port);
-    // The port may be inside its own notification: close it once that is over.
-    QTimer::singleShot(0, port, [port] {
-        if (port->isOpen())
-            port->close();
-    });
-}
-
-void Sequencer::stop(PortTest *port, const QString &why)
-{
-    if (port->jobState == ConfirmVersion) {
-        closePort(port);
-        endConfirmation(
-            port, false, QString(), QStringLiteral("the job was stopped (%1)").arg(why));
-        return;
-    }
-    if (!port->status.ended())
-        endUnit(port, QString(), why);
 }

@@ -1,6 +1,6 @@
-// The sequencer's clock-driven part: the learned resend of "$D" and "$F", the
-// hold for answers owed to earlier copies, and the end of a job whose unit
-// fell silent or keeps restarting.
+// The sequencer's clock-driven part: the learned resend of "$D" and "$F" and
+// the hold for answers owed to earlier copies. The end of a job whose unit
+// fell silent or keeps restarting is in SequencerEnding.cpp.
 #include "engine/Sequencer.h"
 
 #include "link/Diagnostics.h"
@@ -52,28 +52,31 @@ void Sequencer::noteAnswer(PortTest *port, qint64 sinceFirstCopyNs)
 const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
 {
     if (port->jobState == ProgramFirmware)
-        return &port->guards.dataCopies;
+        return &port->guards.firmware.dataCopies;
     if (port->jobState == SendImages)
-        return &port->guards.headerCopies;
+        return &port->guards.images.headerCopies;
     return nullptr;
 }
 
-// Holds the next "$D" or "$I" while an earlier copy may still be answered;
-// true while holding. The step count bounds the hold; after it the ledger
-// still places every answer, at the price of a copy more per line.
-bool Sequencer::holding(PortTest *port, const AnswerLedger &ledger)
+// A step spends one of the hold's steps while an earlier copy may still be
+// answered: true while the next "$D" or "$I" is held, and the hold ends (false)
+// once nothing is owed or its steps are spent. The step count bounds the hold;
+// after it the ledger still places every answer, at the price of a copy more
+// per line.
+bool Sequencer::spendHoldStep(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
     const qint64 now = host.nowNs();
     // The hold's wake-up ends it, with more time for the owed answers when it
     // comes late. A step after the hold's end and before that wake-up (or
     // within its grace) runs late too: an owed answer may be waiting unread.
-    const bool wakeToCome = g.wakeGraced ? now < g.wakeDueNs : lateFor(now, g.wakeDueNs);
-    if (g.holdSteps > 0 && (ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {
-        --g.holdSteps;
+    const bool wakeToCome
+        = g.waits.wakeGraced ? now < g.waits.wakeDueNs : lateFor(now, g.waits.wakeDueNs);
+    if (g.waits.holdSteps > 0 && (ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {
+        --g.waits.holdSteps;
         return true;
     }
-    g.holdSteps = 0;
+    g.waits.holdSteps = 0;
     return false;
 }
 
@@ -103,29 +106,29 @@ void Sequencer::holdForOwed(
     const bool erase = until >= 0 && linesLeft > 0 && t.replyCount > 0
         && eraseSettlesSooner(port, linesLeft, reply, until - now,
             sendOn ? linesLeft * owed * reply : until - now);
-    ReplyGuards &g = port->guards;
+    ReplyGuards::Waits &w = port->guards.waits;
     // When the line went out again before its answer came (answersQueued),
     // that answer may have been held back, and the answers to its later
     // copies, queued behind it, come right after it, often in the next read:
     // before the lines go on or the sector is erased again, they get one
     // learned time-out to arrive and end the hold.
     const qint64 grace = t.dataTimer.learned() ? t.dataTimer.timeoutNs() : 0;
-    if ((sendOn || erase) && answersQueued && g.choiceDueNs < 0 && grace > 0
+    if ((sendOn || erase) && answersQueued && w.choiceDueNs < 0 && grace > 0
         && now + grace < until) {
-        g.choiceDueNs = now + grace;
-        g.holdSteps = kSettleSteps;
-        g.wakeGraced = false;
-        wakeAt(port, g.choiceDueNs);
+        w.choiceDueNs = now + grace;
+        w.holdSteps = kSettleSteps;
+        w.wakeGraced = false;
+        wakeAt(port, w.choiceDueNs);
         return;
     }
-    g.choiceDueNs = -1;
+    w.choiceDueNs = -1;
     if (erase) {
         eraseAgain(port, until);
         return;
     }
-    port->guards.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
-    if (port->guards.holdSteps > 0) {
-        port->guards.wakeGraced = false;
+    port->guards.waits.holdSteps = until < 0 || sendOn ? 0 : kSettleSteps;
+    if (port->guards.waits.holdSteps > 0) {
+        port->guards.waits.wakeGraced = false;
         wakeAt(port, until);
     }
 }
@@ -142,10 +145,10 @@ void Sequencer::holdForOwed(
 bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs,
     qint64 holdNs, qint64 otherwiseNs) const
 {
-    const ReplyGuards &g = port->guards;
+    const ReplyGuards::Firmware &f = port->guards.firmware;
     const JobTiming &t = port->timing;
-    if (port->jobState != ProgramFirmware || port->sectorStep != SectorData || !g.sectorErased
-        || g.eraseAfterLine.size() != 1 || g.eraseAnswers != 1 || !t.checksumsShown)
+    if (port->jobState != ProgramFirmware || port->sectorStep != SectorData || !f.sectorErased
+        || f.eraseAfterLine.size() != 1 || f.eraseAnswers != 1 || !t.checksumsShown)
         return false;
     constexpr int kSectorLines = Protocol::kSectorSize / Protocol::kDataLineBytes;
     const int linesDone = kSectorLines - linesLeft;
@@ -162,7 +165,7 @@ bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 r
 // (which settles the owed answers) or until they can no longer come.
 void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
 {
-    ReplyGuards &g = port->guards;
+    ReplyGuards::Waits &w = port->guards.waits;
     qCDebug(lcJob).noquote() << port->portName() << "erasing the sector at" << Qt::hex
                              << port->address - port->address % Protocol::kSectorSize
                              << "again: its owed answers come before the $EACK";
@@ -170,8 +173,8 @@ void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
     sendSectorErase(port);
     port->sectorStep = SectorData;
     commandDueNow(port);
-    g.holdSteps = kSettleSteps;
-    g.wakeGraced = false;
+    w.holdSteps = kSettleSteps;
+    w.wakeGraced = false;
     wakeAt(port, untilNs);
 }
 
@@ -180,9 +183,9 @@ void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
 void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
-    if (g.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
-        g.holdSteps = 0;
-        g.choiceDueNs = -1;
+    if (g.waits.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
+        g.waits.holdSteps = 0;
+        g.waits.choiceDueNs = -1;
         step(port);
     }
 }
@@ -190,16 +193,16 @@ void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
 const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
 {
     const ReplyTimer *timer = nullptr;
-    if (port->guards.awaited == 'D')
+    if (port->guards.waits.awaited == 'D')
         timer = &port->timing.dataTimer;
-    else if (port->guards.awaited == 'F')
+    else if (port->guards.waits.awaited == 'F')
         timer = &port->timing.chunkTimer;
     return timer != nullptr && timer->learned() ? timer : nullptr;
 }
 
 void Sequencer::wakeAt(PortTest *port, qint64 ns)
 {
-    port->guards.wakeDueNs = ns;
+    port->guards.waits.wakeDueNs = ns;
     const qint64 ms = (ns - host.nowNs() + 999999) / 1000000;
     host.wakeAfter(port, static_cast<int>(std::max<qint64>(1, ms)));
 }
@@ -216,9 +219,9 @@ qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) con
     const ReplyGuards &g = port->guards;
     // Copies the unit has not answered: an answer owed to an earlier copy
     // shows the link is alive, and the line it sends again starts afresh.
-    const int copies = g.awaited == 'D' ? g.dataUnanswered : g.chunkSends;
+    const int copies = g.waits.awaited == 'D' ? g.firmware.dataUnanswered : g.images.chunkSends;
     const int doublings = std::min(std::max(copies - 2, 0), kMaxBackOffs);
-    return g.lastCopyNs + (timer.timeoutNs() << doublings);
+    return g.waits.lastCopyNs + (timer.timeoutNs() << doublings);
 }
 
 // After a "$D" or "$F" went out: its resend is due at the learned time-out.
@@ -237,17 +240,17 @@ void Sequencer::wake(PortTest *port)
         return;
     const qint64 now = host.nowNs();
     ReplyGuards &g = port->guards;
-    if (g.holdSteps > 0) {
+    if (g.waits.holdSteps > 0) {
         const AnswerLedger *ledger = heldLedger(port);
         const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
-        if (until >= 0 && g.choiceDueNs >= 0 && now >= g.choiceDueNs
+        if (until >= 0 && g.waits.choiceDueNs >= 0 && now >= g.waits.choiceDueNs
             && port->jobState == ProgramFirmware && port->sectorStep == SectorData) {
             // Answers are still owed after the time-out given them: the lines
             // go on, the sector is erased again, or the hold goes on.
-            holdForOwed(port, port->guards.dataCopies,
+            holdForOwed(port, g.firmware.dataCopies,
                 (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
                     / Protocol::kDataLineBytes);
-            if (g.holdSteps == 0)
+            if (g.waits.holdSteps == 0)
                 step(port);
             return;
         }
@@ -255,15 +258,15 @@ void Sequencer::wake(PortTest *port)
             wakeAt(port, until);
             return;
         }
-        if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {
+        if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
             // This program did not run for a while: an owed answer that came in
             // time may be waiting unread, and read after the held line went out
             // it would be counted for that line.
-            g.wakeGraced = true;
+            g.waits.wakeGraced = true;
             wakeAt(port, now + kWayBackMs * 1000000LL);
             return;
         }
-        g.holdSteps = 0;
+        g.waits.holdSteps = 0;
         step(port); // no answer is owed any more: the held command goes out now
         return;
     }
@@ -271,132 +274,26 @@ void Sequencer::wake(PortTest *port)
     if (timer == nullptr)
         return;
     qint64 due = resendDueNs(port, *timer);
-    if (g.wakeGraced)
-        due = std::max(due, g.wakeDueNs);
+    if (g.waits.wakeGraced)
+        due = std::max(due, g.waits.wakeDueNs);
     if (now < due) {
         wakeAt(port, due);
         return;
     }
-    if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {
-        g.wakeGraced = true;
+    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
+        g.waits.wakeGraced = true;
         wakeAt(port, now + kWayBackMs * 1000000LL);
         return;
     }
-    if (g.awaited == 'D' && port->jobState == ProgramFirmware
+    if (g.waits.awaited == 'D' && port->jobState == ProgramFirmware
         && port->sectorStep == SectorData) {
         commandDueNow(port);
         step(port);
-    } else if (g.awaited == 'F' && port->jobState == SendImages
+    } else if (g.waits.awaited == 'F' && port->jobState == SendImages
         && (port->imageStep == ImageChunks || port->imageStep == ImageRestart)) {
         // The chunk at imageOffset (the last one too) goes out again.
         port->imageStep = ImageChunks;
         port->stepCountdown = 0;
         step(port);
     }
-}
-
-// ---------------------------------------------------------------------------
-// A unit that falls silent or restarts.
-
-bool Sequencer::endedBySilence(PortTest *port)
-{
-    JobTiming &t = port->timing;
-    const qint64 now = host.nowNs();
-    const bool working = port->capturePhase != Uncaptured
-        && (port->jobState == ProgramFirmware || port->jobState == SendImages
-            || port->jobState == EraseImages);
-    // Once "$A,1" went out the unit may be erasing (about 20 s), and a lost
-    // "$AACK,0" must not make that time count as silence: the erase's own
-    // step-count wait bounds it.
-    int &eraseSteps = port->guards.eraseSteps;
-    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0
-        && eraseSteps < kEraseRunningSteps;
-    if (erasing)
-        ++eraseSteps;
-    if (!working || erasing || t.lastSendNs < 0 || t.silentSinceNs < 0) {
-        t.silentSinceNs = now; // nothing awaited: the long waits do not count
-        return false;
-    }
-    const qint64 silentMs = (now - t.silentSinceNs) / 1000000;
-    if (silentMs < kSilenceMs)
-        return false;
-    const QString stage = port->status.text();
-    endUnit(port,
-        QStringLiteral("%1: the unit has not answered for %2 s during %3: check the unit's "
-                       "power, then run the update again: the unit's bootloader will take the "
-                       "job from the start.")
-            .arg(port->portName())
-            .arg(silentMs / 1000)
-            .arg(stage),
-        QStringLiteral("no answer for %1 s during %2").arg(silentMs / 1000).arg(stage));
-    return true;
-}
-
-void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &reason)
-{
-    if (!logLine.isEmpty())
-        log(logLine);
-    closePort(port);
-    port->jobState = Finish;
-    port->tickCount = kFinishSteps;
-    port->status.stage = UnitStatus::NotUpdated;
-    port->status.reason = reason;
-    host.unitChanged(port);
-}
-
-// The unit was reset (a supply dip, a crashed bootloader): its bootloader
-// waits for a capture again. It is captured and its job starts again from the
-// capture; the flash keeps what was written, and the job writes it all again.
-void Sequencer::restart(PortTest *port)
-{
-    const QString stage = port->status.text();
-    if (++port->timing.restarts > kMaxRestarts) {
-        endUnit(port,
-            QStringLiteral("%1: the unit restarted during %2 once more, after %3 restarts: "
-                           "check the unit's power, then run the update again: the unit's "
-                           "bootloader will take the job from the start.")
-                .arg(port->portName(), stage)
-                .arg(kMaxRestarts),
-            QStringLiteral("the unit kept restarting (during %1)").arg(stage));
-        return;
-    }
-    log(QStringLiteral("%1: the unit restarted during %2; starting its update again")
-            .arg(port->portName(), stage));
-    if (!answerAnnouncement(port))
-        return;
-    port->guards.reset();
-    port->jobState = WaitForBootloader;
-    port->sectorStep = SectorStart;
-    port->imageIndex = 0;
-    port->imageOffset = 0;
-    port->imageStep = ImageHeader;
-    port->status.notUpdated.clear();
-    host.setFirmwareProgress(0);
-    host.setImageProgress(0);
-}
-
-bool Sequencer::answerAnnouncement(PortTest *port)
-{
-    JobTiming &t = port->timing;
-    const qint64 now = host.nowNs();
-    if (t.captureSentNs < 0) {
-        t.captureSentNs = now;
-    } else if (now - t.captureSentNs >= kCaptureAnswerMs * 1000000LL) {
-        // It restarts before it answers, or the line from the tool is broken:
-        // "$G" after "$G" would keep the job waiting for ever.
-        const qint64 seconds = (now - t.captureSentNs) / 1000000000;
-        endUnit(port,
-            QStringLiteral("%1: the unit's bootloader keeps announcing itself and has answered "
-                           "no \"$G\" for %2 s: it restarts before it answers, or does not hear "
-                           "this PC. Check the unit's power and the cable, then run the update "
-                           "again.")
-                .arg(port->portName())
-                .arg(seconds),
-            QStringLiteral("the bootloader answered no \"$G\" for %1 s").arg(seconds));
-        return false;
-    }
-    sendCapture(port);
-    port->capturePhase = Captured;
-    qCDebug(lcJob) << "Send Capture Bootloader";
-    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The job a dialog runs, chosen by the main window's buttons.
+// What a job does on every unit; the main window's buttons and the command
+// line's modes choose it.
 
 enum UpdateMode : int {
     FirmwareAndImages = 0, // firmware fw1.bin, then the display images

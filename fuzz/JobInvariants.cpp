@@ -34,9 +34,10 @@ const char *violation(const PortTest &port, const QList<ImageRecord> &images)
                images.at(static_cast<int>(port.imageIndex)).pixels.size())) {
         return "imageOffset outside the image";
     }
-    if (port.tickCount < 0 || port.retryCount < 0 || port.stepCountdown < 0 || port.guards.dataSends < 0
-        || port.guards.programSends < 0 || port.guards.headerSends < 0 || port.guards.chunkSends < 0
-        || port.guards.holdSteps < 0 || port.guards.waitSteps < 0 || port.rxLength < 0
+    if (port.tickCount < 0 || port.retryCount < 0 || port.stepCountdown < 0
+        || port.guards.firmware.dataSends < 0 || port.guards.firmware.programSends < 0
+        || port.guards.images.headerSends < 0 || port.guards.images.chunkSends < 0
+        || port.guards.waits.holdSteps < 0 || port.guards.capture.waitSteps < 0 || port.rxLength < 0
         || port.rxLength >= kLineBufferSize)
         return "negative counter";
     return nullptr;

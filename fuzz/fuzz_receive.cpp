@@ -56,8 +56,9 @@ void printJob(const char *what)
         "countdown %d header %d chunks %d last %u copies owed %d/%d)\n",
         what, port->jobState, port->capturePhase, port->sectorStep, port->imageStep,
         static_cast<unsigned>(port->address), port->imageIndex, engine->inputs.images.size(),
-        port->imageOffset, port->stepCountdown, port->guards.headerAwaited, port->guards.chunksAwaited,
-        port->lastChunk, port->guards.dataCopies.size(), port->guards.headerCopies.size());
+        port->imageOffset, port->stepCountdown, port->guards.images.headerAwaited,
+        port->guards.images.chunksAwaited, port->lastChunk, port->guards.firmware.dataCopies.size(),
+        port->guards.images.headerCopies.size());
 }
 
 void check(const char *after)
@@ -95,14 +96,14 @@ void setJob(const std::uint8_t *h)
     port->tickCount = h[14] % 20;
     port->stepCountdown = h[14] >> 4;
     port->retryCount = 1 + h[15] % 10;
-    port->guards.waitSteps = h[15] >> 5;
-    port->guards.bootloaderAnswered = h[9] & 8;
+    port->guards.capture.waitSteps = h[15] >> 5;
+    port->guards.capture.bootloaderAnswered = h[9] & 8;
     // Copies of an earlier "$D" and "$I" that may still be answered.
     for (int i = 0; i < ((h[15] >> 2) & 3); ++i) {
-        port->guards.dataCopies.sent(0, 0, 0, 0);
-        port->guards.headerCopies.sent(0, 0, 0, 0);
+        port->guards.firmware.dataCopies.sent(0, 0, 0, 0);
+        port->guards.images.headerCopies.sent(0, 0, 0, 0);
     }
-    port->guards.holdSteps = (h[15] >> 2) & 3 ? h[15] & 7 : 0;
+    port->guards.waits.holdSteps = (h[15] >> 2) & 3 ? h[15] & 7 : 0;
     port->lastChunk = h[13] % 8;
 
     QList<ImageRecord> images;
@@ -135,9 +136,10 @@ void setJob(const std::uint8_t *h)
     case ProgramFirmware:
         engine->inputs.mode = FirmwareAndImages;
         port->capturePhase = Captured;
-        port->guards.sectorErased = h[9] & 1;
-        port->guards.dataSends = port->sectorStep == SectorData ? (h[9] >> 4) & 3 : 0;
-        port->guards.programSends = port->sectorStep == SectorProgram ? (h[8] >> 5) & 1 : 0;
+        port->guards.firmware.sectorErased = h[9] & 1;
+        port->guards.firmware.dataSends = port->sectorStep == SectorData ? (h[9] >> 4) & 3 : 0;
+        port->guards.firmware.programSends
+            = port->sectorStep == SectorProgram ? (h[8] >> 5) & 1 : 0;
         return;
     case EraseImages:
         engine->inputs.mode = DeleteImages;
@@ -165,12 +167,12 @@ void setJob(const std::uint8_t *h)
             port->imageStep = ImageHeader;
         return;
     }
-    port->guards.headerAwaited = h[9] & 2;
-    port->guards.headerSends = port->guards.headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
-    if (port->guards.headerAwaited) // a header goes out, and is awaited, only in ImageHeader
+    port->guards.images.headerAwaited = h[9] & 2;
+    port->guards.images.headerSends = port->guards.images.headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
+    if (port->guards.images.headerAwaited) // a header goes out, and is awaited, only in ImageHeader
         port->imageStep = ImageHeader;
-    port->guards.chunksAwaited = !port->guards.headerAwaited && (h[9] & 4);
-    if (!port->guards.chunksAwaited)
+    port->guards.images.chunksAwaited = !port->guards.images.headerAwaited && (h[9] & 4);
+    if (!port->guards.images.chunksAwaited)
         return;
     const int chunks = (image.pixels.size() + 255) / 256;
     int chunk = chunks - 1; // after the last chunk went out, the image restarts

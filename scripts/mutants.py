@@ -23,8 +23,8 @@ MUTANTS = [
     # --- Sequencer guards -------------------------------------------------
     ("owed-dack-credited-in-hold", SEQ,
      'a "$DACK" owed to the line just acknowledged is counted for it again (the address moves on twice)',
-     "        lineOut ? g.dataLine : g.dataLine + 1, now, g.replyStartRead, horizonNs(port));\n",
-     "        g.dataLine, now, g.replyStartRead, horizonNs(port));\n"),
+     "        = g.firmware.dataCopies.answer(lineOut ? g.firmware.dataLine : g.firmware.dataLine + 1, now,\n",
+     "        = g.firmware.dataCopies.answer(g.firmware.dataLine, now,\n"),
     ("aack-any-state", SEQ,
      '"$AACK" acts outside EraseImages',
      "    if (port->jobState != EraseImages) {\n"
@@ -46,11 +46,11 @@ MUTANTS = [
      "    Timeout();\n"),
     ("owed-iack-skips-image", SEQ,
      'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
-     "        g.headerAwaited ? g.headerLine : g.headerLine + 1, now, g.replyStartRead, horizonNs(port));\n",
-     "        g.headerLine, now, g.replyStartRead, horizonNs(port));\n"),
+     "        g.images.headerAwaited ? g.images.headerLine : g.images.headerLine + 1, now,\n",
+     "        g.images.headerLine, now,\n"),
     ("program-without-eack", SEQ,
      '"$P" goes out although the sector\'s "$EACK" never came',
-     "        if (!port->guards.sectorErased) {\n",
+     "        if (!port->guards.firmware.sectorErased) {\n",
      "        if (false) {\n"),
     ("lost-g-not-reanswered", SEQ,
      '"$Bootloader" after a lost "$G" is not answered again',
@@ -80,8 +80,8 @@ MUTANTS = [
      "2 * smoothed });\n"),
     ("resend-without-back-off", "engine/SequencerTiming.cpp",
      "every copy of a line waits one time-out: an answer held up for long costs a copy a time-out",
-     "    return g.lastCopyNs + (timer.timeoutNs() << doublings);\n",
-     "    return g.lastCopyNs + timer.timeoutNs() + 0 * doublings;\n"),
+     "    return g.waits.lastCopyNs + (timer.timeoutNs() << doublings);\n",
+     "    return g.waits.lastCopyNs + timer.timeoutNs() + 0 * doublings;\n"),
     ("third-copy-doubles", "engine/SequencerTiming.cpp",
      "the third copy of a line waits twice the time-out: a line lost twice shows a longer answer, "
      "and every later wait for owed answers grows with it",
@@ -100,7 +100,7 @@ MUTANTS = [
     ("hold-wake-without-grace", "engine/SequencerTiming.cpp",
      "a hold's late wake-up sends the held line at once: an owed answer waiting unread on a "
      "busy PC is then counted for it",
-     "        if (!g.wakeGraced && lateFor(now, g.wakeDueNs)) {\n"
+     "        if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {\n"
      "            // This program did not run for a while",
      "        if (false) {\n"
      "            // This program did not run for a while"),
@@ -239,11 +239,11 @@ MUTANTS = [
      "    } else if (flag == 1 && false) {\n"),
     ("dack-owed-not-awaited", SEQ,
      'the next "$D" goes out while answers are still owed to the last one\'s copies',
-     "        holdForOwed(port, g.dataCopies,\n",
-     "        holdForOwed(port, AnswerLedger(),\n"),
+     "    } else {\n        holdForOwed(port, g.firmware.dataCopies,\n",
+     "    } else {\n        holdForOwed(port, AnswerLedger(),\n"),
     ("late-eack-resends-line", SEQ,
      'a late "$EACK" sends the sector\'s first data line again',
-     "    if (port->address % Protocol::kSectorSize == 0 && g.dataSends == 0) {\n",
+     "    if (port->address % Protocol::kSectorSize == 0 && g.firmware.dataSends == 0) {\n",
      "    if (port->address % Protocol::kSectorSize == 0) {\n"),
     ("firmware-check-skipped", SEQ,
      "fw1.bin is not checked before the first sector is erased",
@@ -260,8 +260,8 @@ MUTANTS = [
     # --- Learned resends, silence, restarts --------------------------------
     ("eack-before-e", SEQ,
      'a stray "$EACK" before the sector\'s "$E" marks the sector erased',
-     "        || port->sectorStep == SectorProgram || g.sectorErased || !g.eraseSent)\n",
-     "        || port->sectorStep == SectorProgram || g.sectorErased)\n"),
+     "    if (port->sectorStep == SectorProgram || g.firmware.sectorErased || !g.firmware.eraseSent)\n",
+     "    if (port->sectorStep == SectorProgram || g.firmware.sectorErased)\n"),
     ("fack-flag1-restarts-image", SEQ,
      '"$FACK" with flag 1 for another chunk waits seven steps for the next header',
      "        ++port->imageIndex;\n"
@@ -274,9 +274,9 @@ MUTANTS = [
      "    if (const ReplyTimer *timer = nullptr)\n"),
     ("owed-wait-by-steps", "engine/SequencerTiming.cpp",
      "the hold for owed answers ends only at a step: no wake-up when they can no longer come",
-     "        port->guards.wakeGraced = false;\n"
+     "        port->guards.waits.wakeGraced = false;\n"
      "        wakeAt(port, until);\n",
-     "        port->guards.wakeGraced = false;\n"),
+     "        port->guards.waits.wakeGraced = false;\n"),
     ("owed-wait-ends-at-latest-copy", "engine/SequencerTiming.cpp",
      "answers are owed only one learned time-out after a copy (late owed answers count for the next lines)",
      "    return pause + std::max(qint64(kWayBackMs) * 1000000LL, std::min(longest, cap));\n",
@@ -288,7 +288,7 @@ MUTANTS = [
     ("horizon-without-answer-in-hand", SEQ,
      "the answer in hand does not count among those the port has shown before it is placed",
      "    if (lineOut)\n"
-     "        noteAnswer(port, now - g.dataFirstNs);\n",
+     "        noteAnswer(port, now - g.firmware.dataFirstNs);\n",
      ""),
     ("ledger-takes-latest-copy", "engine/AnswerLedger.cpp",
      "an answer is counted for the latest copy sent, not the oldest that may still be answered",
@@ -301,10 +301,10 @@ MUTANTS = [
      "        qCDebug(lcJob) << \"$IACK not awaited, ignored\";\n"
      "        return;\n",
      "        qCDebug(lcJob) << \"$IACK not awaited, ignored\";\n"
-     "        g.holdSteps = 0;\n"
+     "        g.waits.holdSteps = 0;\n"
      "        step(port);\n"
      "        return;\n"),
-    ("erase-time-is-silence", "engine/SequencerTiming.cpp",
+    ("erase-time-is-silence", "engine/SequencerEnding.cpp",
      'a lost "$AACK,0" lets the unit\'s 20 s erase count as silence',
      "    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0\n",
      "    const bool erasing = false && eraseSteps >= 0\n"),
@@ -320,7 +320,7 @@ MUTANTS = [
      "the settled floor is the smoothed reply time, below a busy PC's jitter",
      "    return std::max({ qint64(floorMs) * 1000000LL, smoothed + 4 * variation, 2 * smoothed,",
      "    return std::max({ count >= 32 ? 0 : qint64(floorMs) * 1000000LL, smoothed + 4 * variation, 2 * smoothed,"),
-    ("silence-never-ends", "engine/SequencerTiming.cpp",
+    ("silence-never-ends", "engine/SequencerEnding.cpp",
      "a silent unit keeps its job waiting forever",
      "    if (silentMs < kSilenceMs)\n",
      "    if (true)\n"),
@@ -342,7 +342,7 @@ MUTANTS = [
      'a unit left captured by an earlier job gets no "$G" until it announces itself (never)',
      "    if (waited % kCaptureProbeSteps == 0) {\n",
      "    if (false) {\n"),
-    ("sim-pause-tail-one-write", "tools/unit-sim/SimUnit.cpp",
+    ("sim-pause-tail-one-write", "tools/unit-sim/SimReplyQueue.cpp",
      "the simulated unit writes a held-back reply and the replies behind it all at once, so the "
      "tool never reads answers owed to earlier copies in later reads",
      "            due = next;\n"
@@ -359,8 +359,8 @@ MUTANTS = [
     ("answer-start-read-at-end", SEQ,
      "an answer's read is the one that completed it, not the one that brought its first byte",
      "        if (port->rxLength <= 0)\n"
-     "            port->guards.replyStartRead = port->guards.readCount;\n",
-     "        port->guards.replyStartRead = port->guards.readCount;\n"),
+     "            port->guards.reads.replyStartRead = port->guards.reads.readCount;\n",
+     "        port->guards.reads.replyStartRead = port->guards.reads.readCount;\n"),
     # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",
@@ -406,10 +406,10 @@ MUTANTS = [
     # --- Replies that lie, and replies read late ----------------------------
     ("late-dack-after-last-line-uncounted", SEQ,
      'a "$DACK" that comes while "$P" waits does not count among the answers the port has shown',
-     "        noteAnswer(port, now - g.dataFirstNs);\n"
-     "        const AnswerLedger::Answer late\n",
-     "        return;\n"
-     "        const AnswerLedger::Answer late\n"),
+     "    noteAnswer(port, now - g.firmware.dataFirstNs);\n"
+     "    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n",
+     "    return;\n"
+     "    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n"),
     ("wake-sends-before-reading", "engine/SequencerTiming.cpp",
      "a wake-up acts before the reply waiting at the port is read (timers before reads)",
      "    host.readWaiting(port);\n"
@@ -425,7 +425,7 @@ MUTANTS = [
      "    const int lost = resends;\n"),
     ("repeated-answers-after-p-kept", SEQ,
      'a sector whose "$DACK"s outnumber its copies by its "$PACK" is kept (a repeat stood in for a lost line)',
-     "    if (port->guards.sectorAnswers > port->guards.sectorCopies) {\n"
+     "    if (port->guards.firmware.sectorAnswers > port->guards.firmware.sectorCopies) {\n"
      "        // More answers than copies: one was repeated",
      "    if (false) {\n"
      "        // More answers than copies: one was repeated"),
@@ -435,16 +435,16 @@ MUTANTS = [
      "    sendSectorErase(port);\n"),
     ("erase-again-every-time", "engine/SequencerTiming.cpp",
      'the "$E" is sent again for every owed answer of a sector: a line lost each time never gets through',
-     "        || g.eraseAfterLine.size() != 1 || g.eraseAnswers != 1 || !t.checksumsShown)\n",
-     "        || g.eraseAnswers != g.eraseAfterLine.size() || !t.checksumsShown)\n"),
+     "        || f.eraseAfterLine.size() != 1 || f.eraseAnswers != 1 || !t.checksumsShown)\n",
+     "        || f.eraseAnswers != f.eraseAfterLine.size() || !t.checksumsShown)\n"),
     ("owed-choice-without-grace", "engine/SequencerTiming.cpp",
      'after a line went out again, the next goes on (or the sector is erased again) before the answers queued behind a late one can come',
-     "    if ((sendOn || erase) && answersQueued && g.choiceDueNs < 0 && grace > 0\n",
-     "    if ((sendOn || erase) && false && g.choiceDueNs < 0 && grace > 0\n"),
+     "    if ((sendOn || erase) && answersQueued && w.choiceDueNs < 0 && grace > 0\n",
+     "    if ((sendOn || erase) && false && w.choiceDueNs < 0 && grace > 0\n"),
     ("eack-settles-later-copies", SEQ,
      'an "$EACK" settles the copies sent after the "$E" it may answer',
-     "            g.dataCopies.settledUpTo(g.eraseAfterLine.at(g.eraseAnswers));\n",
-     "            g.dataCopies.settledUpTo(g.dataLine);\n"),
+     "            g.firmware.dataCopies.settledUpTo(g.firmware.eraseAfterLine.at(g.firmware.eraseAnswers));\n",
+     "            g.firmware.dataCopies.settledUpTo(g.firmware.dataLine);\n"),
 
     # --- Update packages: every check before a port is opened -------------
     ("package-size-unchecked", "payload/UpdatePackage.cpp",

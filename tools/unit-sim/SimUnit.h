@@ -3,23 +3,25 @@
 // firmware (19200 baud) that answers the version query and starts the
 // bootloader, and the bootloader (921600 baud) that takes the firmware and image
 // commands. It runs in the caller's event loop, checks every line the tool
-// sends, injects the faults its SimConfig asks for and reports what it saw.
+// sends, injects the faults its SimConfig asks for and reports what it saw
+// (SimReport). Its replies go out through a SimReplyQueue.
 #include "FaultDice.h"
 #include "FlashModel.h"
 #include "ImageStore.h"
 #include "PtyPair.h"
 #include "SimConfig.h"
 #include "SimExpectation.h"
+#include "SimReplyQueue.h"
+#include "SimTally.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
-#include <deque>
 
 class QSocketNotifier;
+class SimFields;
 
 class SimUnit : public QObject
 {
@@ -80,7 +82,7 @@ public:
     // How often a command word ("MVER", "E", "D", ...) was taken.
     int commandCount(const QString &word) const
     {
-        return commandCounts.value(word);
+        return tally.commands.value(word);
     }
     // Problems by name, from the frame checks, the flash and the images.
     int problemCount(const QString &name) const
@@ -89,11 +91,11 @@ public:
     }
     int linesAtWrongSpeed() const
     {
-        return wrongSpeedLines;
+        return tally.wrongSpeedLines;
     }
     qint64 linesReceived() const
     {
-        return linesFromTool;
+        return tally.linesFromTool;
     }
     // Repeats of a command that changed nothing ("G", "E", "D", "P", "I", "F").
     int repeatCount(const QString &word) const
@@ -103,12 +105,12 @@ public:
     // Faults injected so far, by name ("droppedLines", "duplicatedReplies", ...).
     int faultCount(const QString &name) const
     {
-        return faultCounts.value(name);
+        return tally.faults.value(name);
     }
     // Lines taken at the right speed but meaningless in the stage, by stage.
     int ignoredCount(const QString &stage) const
     {
-        return ignoredCounts.value(stage);
+        return tally.ignored.value(stage);
     }
     const QStringList &faultTrace() const
     {
@@ -131,40 +133,49 @@ signals:
 private slots:
     void readFromTool();
     void announce();
-    void flushDue();
 
 private:
-    bool faultable(const QByteArray &text) const;
-    struct Outgoing {
-        qint64 dueUs;
-        QByteArray bytes;
-        int baud; // the unit's speed when it sent the line
-        qint64 gapUs = 0; // written no sooner than this after the line before it
-    };
-
+    friend class SimReport;
     enum Milestone { None, Version, Bootloader, Captured, Firmware, Images, Exit };
 
+    // A line from the tool, step by step (SimUnit.cpp).
     void handleLine(const QByteArray &line);
-    void handleRunning(const QByteArray &word);
-    QString runningVersion() const;
-    void handleBootloader(const QByteArray &word, const QList<QByteArray> &fields);
-    void enterBootloader();
+    void countLine(const QByteArray &line);
+    bool lostOnTheWay(const QByteArray &line, qint64 index);
+    bool heard();
+    bool unframed(const QByteArray &line, QByteArray &body);
+    bool understood(const QByteArray &word);
+    void afterCommand();
+    bool faultable(const QByteArray &text) const;
     bool loseOnPurpose(const QByteArray &word, const QList<QByteArray> &fields);
 
-    quint32 number(const QByteArray &field, int minDigits);
-    QByteArray dataBytes(const QList<QByteArray> &fields, int first);
-    bool needFields(const QList<QByteArray> &fields, int n);
+    // The application firmware (SimUnit.cpp).
+    void handleRunning(const QByteArray &word);
+    QString runningVersion() const;
+    void enterBootloader();
 
+    // The bootloader, one handler per command word (SimBootloader.cpp).
+    void handleBootloader(const QByteArray &word, const QList<QByteArray> &fields);
+    bool capture(const QByteArray &word);
+    void repeatedCapture(SimFields &fields);
+    void eraseSector(SimFields &fields);
+    void storeData(SimFields &fields);
+    void programSector(SimFields &fields);
+    void eraseImages(SimFields &fields);
+    void imageHeader(SimFields &fields);
+    void imageChunk(SimFields &fields);
+    void exitBootloader(SimFields &fields);
+
+    // Sending (SimUnit.cpp): a reply's own faults, then the queue.
     void reply(const QByteArray &body, int extraDelayMs = 0);
     void sendBare(const QByteArray &text);
-    void queue(const QByteArray &bytes, int delayMs, bool pause = false);
     int pauseFor(qint64 index);
-    void deliver(const Outgoing &out);
+    int delayFor(const QByteArray &word);
+    QByteArray noiseLine();
+    int toolSpeedWhenDue();
     void checkToolSpeed();
     int stageBaud() const;
     int toolBaud();
-    int delayFor(const QByteArray &word);
-    QByteArray noiseLine();
     qint64 nowUs() const
     {
         return clock.nsecsElapsed() / 1000;
@@ -175,7 +186,7 @@ private:
     }
     void count(const char *problem)
     {
-        problemCounts[QLatin1String(problem)]++;
+        tally.problems[QLatin1String(problem)]++;
     }
     QMap<QString, int> allProblems() const;
     QMap<QString, int> allRepeats() const;
@@ -186,42 +197,21 @@ private:
     QSocketNotifier *notifier = nullptr;
     QTimer announceTimer;
     QTimer bootTimer; // a restart until the bootloader runs
-    QTimer sendTimer;
     QElapsedTimer clock;
     FaultDice dice;
     FlashModel flashModel;
     ImageStore imageStore;
+    SimReplyQueue outgoing;
+    SimTally tally;
 
     Stage currentStage = Stage::Running;
     bool isCaptured = false;
     bool exitSeen = false;
     Milestone milestone = None;
-    qint64 firstVersionQueryUs = -1;
-    qint64 exitUs = -1;
-    // The bootloader part of the job, from the capture ("$G" taken) to "$X":
-    // lines and line bytes from the tool, and the time spent waiting between
-    // lines longer than kIdleGapUs (the job's step-count waits).
-    static constexpr qint64 kIdleGapUs = 100000;
-    qint64 captureUs = -1;
-    qint64 lastLineUs = -1;
-    qint64 idleUs = 0;
-    qint64 lineBytesFromTool = 0;
-    qint64 lastLineBytes = 0; // size of the line being handled
-    qint64 linesAtCapture = 0;
-    qint64 bytesAtCapture = 0;
-    qint64 linesAtExit = 0;
-    qint64 bytesAtExit = 0;
 
     QByteArray rxBuffer;
     qint64 lineDoneUs = -1; // when the line being handled finished arriving
     qint64 rxWireFreeUs = 0; // with pacing: when the tool-to-unit wire is free
-    qint64 txWireFreeUs = 0; // with pacing: when the unit-to-tool wire is free
-    qint64 lastQueuedUs = 0; // the due time of the latest reply queued
-    // The due time of the reply a pause held back while replies queued behind
-    // it are still to go out one write each; -1: none.
-    qint64 pauseEndUs = -1;
-    qint64 lastWriteUs = -1; // when the latest line was written
-    std::deque<Outgoing> pending;
     int lastToolBaud = -1;
 
     bool lostG = false;
@@ -233,22 +223,4 @@ private:
     // the "$G" that captured the unit again after its last one.
     int restartCountFrom = 0;
     QMap<QByteArray, int> delayCounters;
-
-    // Counters for the report.
-    QMap<QString, int> commandCounts;
-    QMap<QString, int> repeatCounts;
-    QMap<QString, int> problemCounts;
-    QMap<QString, int>
-        ignoredCounts; // lines taken at the right speed but not understood in the stage
-    QMap<QString, int> faultCounts;
-    QMap<QString, QSet<int>> speedsSeen; // stage name -> speeds the tool's side was set to
-    int wrongSpeedLines = 0;
-    int commandsTaken = 0;
-    qint64 linesFromTool = 0;
-    qint64 linesToTool = 0;
-    qint64 linesNotDelivered = 0;
-    qint64 bytesFromTool = 0;
-    qint64 bytesToTool = 0;
-    qint64 bytesLost = 0; // the tool's side did not take them (buffer full)
-    qint64 replies = 0;
 };

@@ -1,6 +1,6 @@
-#include "engine/JobRecord.h"
+#include "engine/JobProgress.h"
 
-void JobRecord::resetRecord()
+void JobProgress::resetProgress()
 {
     jobState = StartVersionQuery;
     capturePhase = Uncaptured;
