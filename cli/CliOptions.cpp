@@ -77,10 +77,8 @@ Examples:
 
 } // namespace
 
-QString CliOptions::modeName(int mode)
+QString CliOptions::modeName(UpdateMode mode)
 {
-    if (mode < FirmwareAndImages || mode > DeleteImages)
-        return QString();
     return QString::fromLatin1(kModeNames[mode]);
 }
 
@@ -180,11 +178,14 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     }
 
     const QString modeText = parser.value(modeOption);
-    mode = -1;
-    for (int m = FirmwareAndImages; m <= DeleteImages; ++m)
-        if (modeText == modeName(m))
+    bool known = false;
+    for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages }) {
+        if (modeText == modeName(m)) {
             mode = m;
-    if (mode < 0) {
+            known = true;
+        }
+    }
+    if (!known) {
         error = QStringLiteral("unknown mode \"%1\": use firmware-and-images, images or "
                                "erase-images")
                     .arg(modeText);

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+class UnitRunner;
+
 class CliReport
 {
 public:
@@ -51,6 +53,8 @@ public:
 
     // The result column: "updated", "updated, not confirmed", "not updated: the firmware", ...
     static QString resultText(const Unit &unit);
+    // Unit index of runner as the report shows it, with its stages so far.
+    static Unit unitOf(const UnitRunner &runner, int index, const QList<Stage> &stages);
     // A stage's name in the report: "versionQuery", "firmware", ...
     static QString stageName(UnitStatus::Stage stage);
 

@@ -4,6 +4,8 @@
 #include "payload/ReadLimits.h"
 
 #include <QJsonArray>
+#include <algorithm>
+#include <utility>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -98,7 +100,7 @@ bool CliStation::takePorts(const QStringList &ports, QStringList &plain, QString
     return true;
 }
 
-bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
+bool CliStation::resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targets,
     QStringList &missing, QString &error, QList<Hold> *held) const
 {
     bool bySerial = false;
@@ -106,7 +108,7 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
         bySerial = bySerial || !place.serial.isEmpty();
     if (bySerial) {
         for (const Adapter &a : adapters) {
-            if (a.taken && a.serial.trimmed().isEmpty()) {
+            if (a.pickedUnnamed && a.serial.trimmed().isEmpty()) {
                 error = QStringLiteral("the adapter on %1 has no serial number, so no slot chosen "
                                        "by serial can be told from it. Choose the slots by "
                                        "location, or unplug that adapter.")
@@ -141,7 +143,7 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
             continue;
         }
         const Adapter &a = *matches.first();
-        CliTarget t;
+        UnitTarget t;
         t.candidate.name = a.device;
         t.device = a.device;
         t.slot = place.name;
@@ -150,4 +152,43 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
         targets.append(t);
     }
     return true;
+}
+
+QString CliStation::summary(const QList<QPair<QString, bool>> &units, double hours)
+{
+    QStringList names;
+    QList<int> updated;
+    QList<int> notUpdated;
+    for (const auto &unit : units) {
+        int i = static_cast<int>(names.indexOf(unit.first));
+        if (i < 0) {
+            names << unit.first;
+            updated << 0;
+            notUpdated << 0;
+            i = static_cast<int>(names.size()) - 1;
+        }
+        ++(unit.second ? updated : notUpdated)[i];
+    }
+    int width = 4;
+    for (const QString &name : std::as_const(names))
+        width = std::max(width, static_cast<int>(name.size()));
+    QString text = QStringLiteral("\nStation summary: %1 min %2 s\n")
+                       .arg(static_cast<int>(hours * 60))
+                       .arg(static_cast<int>(hours * 3600) % 60);
+    text += QStringLiteral("%1  UPDATED  NOT UPDATED\n").arg(QStringLiteral("SLOT"), -width);
+    int total = 0;
+    int failed = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        text += QStringLiteral("%1  %2  %3\n")
+                    .arg(names.at(i), -width)
+                    .arg(updated.at(i), 7)
+                    .arg(notUpdated.at(i), 11);
+        total += updated.at(i);
+        failed += notUpdated.at(i);
+    }
+    text += QStringLiteral("Line: %1 updated, %2 not updated, %3 units per hour\n")
+                .arg(total)
+                .arg(failed)
+                .arg(hours > 0 ? total / hours : 0.0, 0, 'f', 1);
+    return text;
 }

@@ -2,10 +2,11 @@
 // The station: slots, each an adapter known by its USB serial number or its
 // USB location, from a station file (--station) or from --port serial:NUMBER
 // and location:PATH, and which adapter each slot has now.
-#include "CliTarget.h"
+#include "engine/UnitTarget.h"
 #include "engine/Adapter.h"
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -41,8 +42,14 @@ public:
     // number while slots are chosen by serial. Given held, a slot whose serial
     // number is shared is left out and listed there instead, and the others
     // are resolved.
-    bool resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
+    bool resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targets,
         QStringList &missing, QString &error, QList<Hold> *held = nullptr) const;
+
+    // The station summary of a watch: per slot (or port, without a station)
+    // the units updated and not, in the order first seen, and the line's
+    // units per hour over hours. units: each unit's slot or port, and
+    // whether it was updated.
+    static QString summary(const QList<QPair<QString, bool>> &units, double hours);
 
 private:
     bool add(const Place &place, QString &error);

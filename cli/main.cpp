@@ -8,7 +8,9 @@
 #include "CliList.h"
 #include "CliPackage.h"
 #include "CliOptions.h"
-#include "CliPayload.h"
+#include "engine/JobPayload.h"
+#include "engine/UnitTarget.h"
+#include "engine/UpdateSource.h"
 #include "CliReport.h"
 #include "CliStation.h"
 #include "CliWatch.h"
@@ -21,7 +23,6 @@
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
 #include "engine/UnitRecord.h"
-#include "payload/SealedFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -45,7 +46,7 @@ int cannotStart(const QString &message)
 // Why the --report or --log file can't be written by this run: a link, a FIFO
 // or a device, a file the run reads, or the one file named for both. Checked
 // before anything is written or sent.
-QString outputProblem(const CliOptions &options, const CliPayload &payload)
+QString outputProblem(const CliOptions &options, const JobPayload &payload)
 {
     QStringList inputs { payload.inputs.firmwarePath,
         options.payloadDir + QStringLiteral("/settings.json") };
@@ -97,22 +98,6 @@ int refuse(const CliOptions &options, const CliEvents &events, const QString &me
         QJsonObject { { QStringLiteral("reason"), message },
             { QStringLiteral("exitStatus"), kNothingStarted } });
     return cannotStart(message);
-}
-
-// The adapter identity of a port given by name or found by the scan.
-CliTarget targetFor(const PortCandidate &candidate, const QList<Adapter> &adapters)
-{
-    CliTarget t;
-    t.candidate = candidate;
-    t.device = PortProblem::devicePath(
-        candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name);
-    for (const Adapter &a : adapters) {
-        if (a.device == t.device) {
-            t.serial = a.serial;
-            t.location = a.location;
-        }
-    }
-    return t;
 }
 
 } // namespace
@@ -181,8 +166,8 @@ int main(int argc, char *argv[])
         return true;
     };
 
-    SealedFile packageFirmware; // a package's fw1.bin, in memory while the job runs
-    CliPayload payload = CliPackage::read(options, packageFirmware);
+    UpdateSource package; // a package's fw1.bin, in memory while the job runs
+    JobPayload payload = CliPackage::read(options, package);
     const QString mode = CliOptions::modeName(options.mode);
     const QString outputs = outputProblem(options, payload);
     if (!outputs.isEmpty()) {
@@ -221,7 +206,7 @@ int main(int argc, char *argv[])
     // apart stop the run here. Watching, they hold the slots they confuse
     // while they last: the watch says so and starts the others.
     const QList<Adapter> adapters = Adapter::scan();
-    QList<CliTarget> targets;
+    QList<UnitTarget> targets;
     QStringList missing;
     if (!options.watch && !station.isEmpty()
         && !station.resolve(adapters, targets, missing, error))
@@ -231,15 +216,15 @@ int main(int argc, char *argv[])
     } else {
         // One device named twice (/dev/pts/6 and pts/6) is one unit.
         for (const QString &name : std::as_const(plainPorts)) {
-            const CliTarget t = targetFor({ QSerialPortInfo(), name }, adapters);
+            const UnitTarget t = UnitTarget::of({ QSerialPortInfo(), name }, adapters);
             if (std::none_of(targets.cbegin(), targets.cend(),
-                    [&t](const CliTarget &other) { return other.device == t.device; }))
+                    [&t](const UnitTarget &other) { return other.device == t.device; }))
                 targets.append(t);
         }
         if (station.isEmpty() && plainPorts.isEmpty()) {
             const QList<PortCandidate> candidates = PortDiscovery::candidates();
             for (const PortCandidate &candidate : candidates)
-                targets.append(targetFor(candidate, adapters));
+                targets.append(UnitTarget::of(candidate, adapters));
         }
         if (targets.isEmpty())
             return refuse(options, events,
@@ -277,13 +262,7 @@ int main(int argc, char *argv[])
         }
     }
 
-    QStringList imagePaths;
-    for (const ImageRecord &image : payload.inputs.images)
-        imagePaths << image.fileName;
-    const UnitRecord::Update update = options.packageFile.isEmpty()
-        ? UnitRecord::describe(options.mode, payload.updateVersion, payload.inputs.firmwarePath,
-            options.payloadDir, imagePaths)
-        : CliPackage::describe(options, payload);
+    const UnitRecord::Update update = payload.update();
     payload.firmware.clear();
 
     CliJob job(options, payload, update, events, Console::stderrIsTerminal());

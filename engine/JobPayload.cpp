@@ -1,9 +1,10 @@
-#include "CliPayload.h"
+#include "engine/JobPayload.h"
 
 #include "payload/FirmwareFile.h"
 #include "payload/ImageReader.h"
 #include "payload/ReadLimits.h"
 #include "payload/Settings.h"
+#include "payload/UpdatePackage.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,9 +24,11 @@ bool inside(const QString &path, const QString &dir)
 
 } // namespace
 
-CliPayload CliPayload::read(const QString &dir, int mode)
+JobPayload JobPayload::read(
+    const QString &dir, UpdateMode mode, Reading reading, const QString &fix)
 {
-    CliPayload p;
+    const bool checked = reading == Checked && mode != DeleteImages;
+    JobPayload p;
     p.inputs.mode = mode;
     if (dir.isEmpty()) { // an installed program without --payload
         if (mode != DeleteImages)
@@ -33,16 +36,14 @@ CliPayload CliPayload::read(const QString &dir, int mode)
                                        "installed zq-update does not look beside itself).");
         return p;
     }
+    p.folder = dir;
     p.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     p.inputs.settingsProblem = settings.problem;
     p.updateVersion = settings.version;
-    const QString fix = QStringLiteral(" Put the update's files in %1 or name their folder "
-                                       "with --payload.")
-                            .arg(dir);
     // Entries the protocol can't carry stop every mode that sends images;
     // none of their files is read.
-    if (mode != DeleteImages && !settings.entryProblems.isEmpty()) {
+    if (checked && !settings.entryProblems.isEmpty()) {
         p.problem = settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.');
         return p;
     }
@@ -51,7 +52,7 @@ CliPayload CliPayload::read(const QString &dir, int mode)
     for (const SettingsImage &entry : settings.images) {
         ++number;
         const QString path = dir + QLatin1Char('/') + entry.fileName;
-        if (mode != DeleteImages && !inside(path, dir)) {
+        if (checked && !inside(path, dir)) {
             p.problem = QStringLiteral("settings.json, image %1 (\"%2\"): FileName leads outside "
                                        "the payload folder %3.")
                             .arg(number)
@@ -62,7 +63,7 @@ CliPayload CliPayload::read(const QString &dir, int mode)
         if (!p.inputs.images.last().problem.isEmpty())
             p.warnings << p.inputs.images.last().problem;
         pixelBytes += p.inputs.images.last().pixels.size();
-        if (mode != DeleteImages && pixelBytes > ReadLimits::kPayloadImageBytes) {
+        if (checked && pixelBytes > ReadLimits::kPayloadImageBytes) {
             p.problem = QStringLiteral("the images settings.json names come to more than %1 "
                                        "bytes by image %2 (\"%3\"), more than one update carries.")
                             .arg(ReadLimits::kPayloadImageBytes)
@@ -75,12 +76,16 @@ CliPayload CliPayload::read(const QString &dir, int mode)
     if (mode == DeleteImages)
         return p; // erasing needs no payload
 
+    if (mode == FirmwareAndImages && reading == AsNamed) {
+        p.firmwareProblem = FirmwareFile::problem(p.inputs.firmwarePath);
+        return p;
+    }
     if (mode == FirmwareAndImages) {
         // The bytes checked are the bytes sent and hashed: the job sends this
         // copy, not whatever fw1.bin holds later.
-        const QString firmware = FirmwareFile::read(p.inputs.firmwarePath, p.firmware);
-        if (!firmware.isEmpty()) {
-            p.problem = firmware + QLatin1Char('.') + fix;
+        p.firmwareProblem = FirmwareFile::read(p.inputs.firmwarePath, p.firmware);
+        if (!p.firmwareProblem.isEmpty()) {
+            p.problem = p.firmwareProblem + QLatin1Char('.') + fix;
             return p;
         }
     }
@@ -99,4 +104,46 @@ CliPayload CliPayload::read(const QString &dir, int mode)
         }
     }
     return p;
+}
+
+JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &file,
+    UpdateMode mode, const QString &firmwarePath)
+{
+    JobPayload p;
+    p.inputs.mode = mode;
+    p.packageFile = file;
+    p.packageSha256 = QString::fromLatin1(package.sha256);
+    p.signer = package.signerId;
+    for (const PackageManifest::File &f : package.manifest.files)
+        p.packageHashes.insert(f.path, QString::fromLatin1(f.sha256));
+    p.updateVersion = package.settings.version;
+    p.inputs.images = package.images;
+    p.inputs.settingsProblem = package.settings.problem;
+    p.inputs.expectedVersion = package.manifest.unitVersion;
+    p.inputs.firmwarePath = firmwarePath;
+    return p;
+}
+
+UnitRecord::Update JobPayload::update() const
+{
+    const int mode = inputs.mode;
+    if (packageFile.isEmpty()) {
+        QStringList imagePaths;
+        for (const ImageRecord &image : inputs.images)
+            imagePaths << image.fileName;
+        return UnitRecord::describe(
+            static_cast<UpdateMode>(mode), updateVersion, inputs.firmwarePath, folder, imagePaths);
+    }
+    UnitRecord::Update u;
+    u.version = updateVersion;
+    u.mode = static_cast<UpdateMode>(mode);
+    u.package = packageFile;
+    u.packageSha256 = packageSha256;
+    u.signer = signer;
+    if (mode == FirmwareAndImages)
+        u.firmware = { QStringLiteral("fw1.bin"), packageHashes.value(QStringLiteral("fw1.bin")) };
+    if (mode != DeleteImages)
+        for (const ImageRecord &image : inputs.images)
+            u.images.append({ image.fileName, packageHashes.value(image.fileName) });
+    return u;
 }

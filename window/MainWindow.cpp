@@ -163,7 +163,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     openUpdate(path);
 }
 
-void MainWindow::runJob(int mode)
+void MainWindow::runJob(UpdateMode mode)
 {
     // Checked before the dialog opens any port: a package not for this job,
     // or a folder when the policy requires signed packages.

@@ -5,7 +5,7 @@
 // given on the command line or dropped on the window (the last one is
 // remembered), else the program's folder. What is loaded is shown before a
 // job starts.
-#include "window/UpdateSource.h"
+#include "engine/UpdateSource.h"
 
 #include <QMainWindow>
 
@@ -49,7 +49,7 @@ private slots:
     void showAbout();
 
 private:
-    void runJob(int mode);
+    void runJob(UpdateMode mode);
     void showLoaded();
 
     Ui_MainWindow *ui;
