@@ -1,14 +1,13 @@
 #include "CliJob.h"
 
+#include "CliClosing.h"
 #include "CliEvents.h"
 #include "CliLeftOver.h"
 #include "CliOptions.h"
 #include "CliStation.h"
-#include "Console.h"
 #include "engine/PortTest.h"
 #include "engine/RecordLog.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <utility>
 
@@ -34,11 +33,8 @@ CliJob::CliJob(const CliOptions &opts, const JobPayload &payload, const UnitReco
     runner.setEndUnopened(true);
     runner.sequencer.inputs = payload.inputs;
     runner.sequencer.inputs.confirmVersion = true; // the unit's version is asked again after "$X"
-    report.toolVersion = QCoreApplication::applicationVersion();
-    report.mode = CliOptions::modeName(opts.mode);
+    report = CliReport::forRun(opts);
     report.updateVersion = payload.updateVersion;
-    report.payloadDir = opts.packageFile.isEmpty() ? opts.payloadDir : QString();
-    report.package = payload.packageFile;
     report.packageSha256 = payload.packageSha256;
     report.signer = payload.signer;
     for (const QString &warning : payload.warnings)
@@ -158,34 +154,42 @@ bool CliJob::updated(int unit) const
         && !(options.requireConfirm && status.notConfirmed());
 }
 
+bool CliJob::allUpdated() const
+{
+    for (int i = 0; i < runner.count(); ++i)
+        if (!updated(i))
+            return false;
+    return true;
+}
+
 void CliJob::endWhenDone()
 {
     if (ending || watching || !runner.allEnded())
         return;
     // Not inside the engine's call: the table follows the last log line.
-    QTimer::singleShot(0, this, [this] {
-        bool all = true;
-        for (int i = 0; i < runner.count(); ++i)
-            all = all && updated(i);
-        end(all ? 0 : 1);
-    });
+    QTimer::singleShot(0, this, [this] { end(allUpdated() ? 0 : 1); });
 }
 
 void CliJob::interrupt(int sig)
 {
     if (ending)
         return;
-    const QStringList left = CliLeftOver::notes(runner);
-    const int stopped = runner.stopAll(QStringLiteral("interrupted"), true);
     report.interrupted = true;
+    const int stopped = stopJobs(QStringLiteral("interrupted"), true);
     if (!watching)
-        interruptNotes << QStringLiteral("Interrupted: every job was stopped.");
+        interruptNotes.prepend(QStringLiteral("Interrupted: every job was stopped."));
     else if (stopped > 0)
-        interruptNotes << QStringLiteral("Stopped: %1 running job(s) stopped.").arg(stopped);
+        interruptNotes.prepend(QStringLiteral("Stopped: %1 running job(s) stopped.").arg(stopped));
     else
-        interruptNotes << QStringLiteral("Stopped: no job was running.");
-    interruptNotes += left;
+        interruptNotes.prepend(QStringLiteral("Stopped: no job was running."));
     end(128 + sig);
+}
+
+// Stops every running job with why; the notes say what is left on the units.
+int CliJob::stopJobs(const QString &why, bool interrupted)
+{
+    interruptNotes = CliLeftOver::notes(runner);
+    return runner.stopAll(why, interrupted);
 }
 
 void CliJob::setTimeout(int seconds)
@@ -205,13 +209,12 @@ void CliJob::timeUp()
     if (ending)
         return;
     const int seconds = options.timeoutSeconds;
-    const QStringList left = CliLeftOver::notes(runner);
-    const int stopped = runner.stopAll(
+    const int stopped = stopJobs(
         QStringLiteral("the run's time limit (--timeout %1 s) was reached").arg(seconds), false);
-    interruptNotes << QStringLiteral("Time is up (--timeout %1 s): %2 job(s) not done were stopped.")
-                          .arg(seconds)
-                          .arg(stopped);
-    interruptNotes += left;
+    interruptNotes.prepend(
+        QStringLiteral("Time is up (--timeout %1 s): %2 job(s) not done were stopped.")
+            .arg(seconds)
+            .arg(stopped));
     end(1);
 }
 
@@ -222,14 +225,10 @@ void CliJob::end(int exitStatus)
     ending = true;
     runner.stopTimer();
     runLimit.stop();
-    if (watching) {
-        // Hands-free: the run is over when it is stopped; it went well when
-        // every unit it saw was updated.
-        bool all = true;
-        for (int i = 0; i < runner.count(); ++i)
-            all = all && updated(i);
-        exitStatus = all ? 0 : 1;
-    }
+    // Hands-free, the run is over when it is stopped; it went well when every
+    // unit it saw was updated.
+    if (watching)
+        exitStatus = allUpdated() ? 0 : 1;
     // A record the log did not get is a run that did not do all it was asked.
     if (recordsLost > 0 && exitStatus == 0)
         exitStatus = 1;
@@ -239,45 +238,12 @@ void CliJob::end(int exitStatus)
     for (int i = 0; i < runner.count(); ++i)
         report.units.append(CliReport::unitOf(runner, i, shown.at(i).stages));
     progress.finish();
-    printTable();
-    if (!options.reportFile.isEmpty()) {
-        QString error;
-        if (!report.write(options.reportFile, error)) {
-            progress.error(
-                QStringLiteral("Could not write the report %1: %2").arg(options.reportFile, error));
-            if (exitStatus == 0)
-                exitStatus = 1; // the report asked for is missing
-        }
-    }
-    for (const QString &note : std::as_const(interruptNotes))
-        progress.error(note);
-    events.emitEvent(QStringLiteral("finished"),
-        QJsonObject { { QStringLiteral("exitStatus"), exitStatus },
-            { QStringLiteral("recordsNotWritten"), recordsLost } });
-    emit finished(exitStatus);
-}
-
-// The table; watching, the station summary below it. With --events standard
-// output is the event stream: the table goes with the human lines.
-void CliJob::printTable()
-{
-    QByteArray table = report.table().toLocal8Bit();
-    if (watching) {
-        QList<QPair<QString, bool>> seen;
-        for (int i = 0; i < runner.count(); ++i) {
-            const UnitRunner::Unit &u = runner.unit(i);
-            seen.append({ u.target.slot.isEmpty() ? u.path : u.target.slot,
-                !u.interrupted && u.port->status.stage == UnitStatus::Updated });
-        }
-        table += CliStation::summary(seen, progress.elapsed() / 3600.0).toLocal8Bit();
-    }
+    // Watching, the station summary stands below the table.
+    QString below = watching ? CliStation::summary(runner, progress.elapsed() / 3600.0) : QString();
     if (recordsLost > 0)
-        table += QStringLiteral("%1 unit record(s) could not be written to %2.\n")
+        below += QStringLiteral("%1 unit record(s) could not be written to %2.\n")
                      .arg(recordsLost)
-                     .arg(options.logFile)
-                     .toLocal8Bit();
-    if (events.enabled())
-        Console::writeErr(table);
-    else
-        Console::writeOut(table);
+                     .arg(options.logFile);
+    emit finished(CliClosing { options, events, progress }.finish(
+        report, below, interruptNotes, recordsLost));
 }

@@ -73,10 +73,11 @@ private:
 
     QJsonObject eventFields(int unit) const;
     bool updated(int unit) const;
+    bool allUpdated() const;
+    int stopJobs(const QString &why, bool interrupted);
     void timeUp();
     void endWhenDone();
     void end(int exitStatus);
-    void printTable();
 
     const CliOptions &options;
     const UnitRecord::Update update;

@@ -1,11 +1,12 @@
 #include "CliReport.h"
 
+#include "CliOptions.h"
+#include "Console.h"
+#include "engine/FileWrite.h"
 #include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
 
-#include "Console.h"
-#include "engine/FileWrite.h"
-
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,5 +160,15 @@ CliReport::Unit CliReport::unitOf(const UnitRunner &runner, int index, const QLi
     r.averageReplyMs
         = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
     r.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
+    return r;
+}
+
+CliReport CliReport::forRun(const CliOptions &options)
+{
+    CliReport r;
+    r.toolVersion = QCoreApplication::applicationVersion();
+    r.mode = CliOptions::modeName(options.mode);
+    r.payloadDir = options.packageFile.isEmpty() ? options.payloadDir : QString();
+    r.package = options.packageFile;
     return r;
 }

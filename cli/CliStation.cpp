@@ -1,5 +1,8 @@
 #include "CliStation.h"
 
+#include "engine/PortTest.h"
+#include "engine/UnitRunner.h"
+
 #include "payload/FileRead.h"
 #include "payload/ReadLimits.h"
 
@@ -154,20 +157,25 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targ
     return true;
 }
 
-QString CliStation::summary(const QList<QPair<QString, bool>> &units, double hours)
+QString CliStation::summary(const UnitRunner &runner, double hours)
 {
     QStringList names;
     QList<int> updated;
     QList<int> notUpdated;
-    for (const auto &unit : units) {
-        int i = static_cast<int>(names.indexOf(unit.first));
+    for (int u = 0; u < runner.count(); ++u) {
+        const UnitRunner::Unit &unit = runner.unit(u);
+        const QString name = unit.target.slot.isEmpty() ? unit.path : unit.target.slot;
+        int i = static_cast<int>(names.indexOf(name));
         if (i < 0) {
-            names << unit.first;
+            names << name;
             updated << 0;
             notUpdated << 0;
             i = static_cast<int>(names.size()) - 1;
         }
-        ++(unit.second ? updated : notUpdated)[i];
+        if (!unit.interrupted && unit.port->status.stage == UnitStatus::Updated)
+            ++updated[i];
+        else
+            ++notUpdated[i];
     }
     int width = 4;
     for (const QString &name : std::as_const(names))

@@ -6,9 +6,10 @@
 #include "engine/Adapter.h"
 
 #include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
+
+class UnitRunner;
 
 class CliStation
 {
@@ -46,10 +47,9 @@ public:
         QStringList &missing, QString &error, QList<Hold> *held = nullptr) const;
 
     // The station summary of a watch: per slot (or port, without a station)
-    // the units updated and not, in the order first seen, and the line's
-    // units per hour over hours. units: each unit's slot or port, and
-    // whether it was updated.
-    static QString summary(const QList<QPair<QString, bool>> &units, double hours);
+    // the units of runner updated and not, in the order first seen, and the
+    // line's units per hour over hours.
+    static QString summary(const UnitRunner &runner, double hours);
 
 private:
     bool add(const Place &place, QString &error);

@@ -80,11 +80,7 @@ QString outputProblem(const CliOptions &options, const JobPayload &payload)
 int refuse(const CliOptions &options, const CliEvents &events, const QString &message)
 {
     if (!options.reportFile.isEmpty()) {
-        CliReport report;
-        report.toolVersion = QCoreApplication::applicationVersion();
-        report.mode = CliOptions::modeName(options.mode);
-        report.payloadDir = options.packageFile.isEmpty() ? options.payloadDir : QString();
-        report.package = options.packageFile;
+        CliReport report = CliReport::forRun(options);
         report.started = report.ended = QDateTime::currentDateTimeUtc();
         report.refusal = message;
         report.exitStatus = kNothingStarted;

@@ -39,10 +39,8 @@ MUTANTS = [
     ("reply-steps-every-port", "window/DialogBootload.cpp",
      "every received line runs a step of every port (the engine sees one port "
      "only, so the dialog's per-line hook does it)",
-     "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
-     "    lineWidgetsChanged(ChangedRx);\n",
-     "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
-     "    lineWidgetsChanged(ChangedRx);\n"
+     "    lineWidgets.lineReceived();\n",
+     "    lineWidgets.lineReceived();\n"
      "    Timeout();\n"),
     ("owed-iack-skips-image", SEQ,
      'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
@@ -364,8 +362,8 @@ MUTANTS = [
     # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",
-     "    if (!options.reportFile.isEmpty()) {\n        CliReport report;\n",
-     "    if (false) {\n        CliReport report;\n"),
+     "    if (!options.reportFile.isEmpty()) {\n        CliReport report = CliReport::forRun(options);\n",
+     "    if (false) {\n        CliReport report = CliReport::forRun(options);\n"),
     ("in-use-in-qt-words", "engine/PortProblem.cpp",
      "a port another program holds is reported in Qt's words (a permission error while locking)",
      "    if (error == QSerialPort::PermissionError || !p.holders.isEmpty())\n        return inUseText(p);\n",
@@ -617,7 +615,7 @@ MUTANTS = [
      "a report write that failed (a full disk) still replaces the old report",
      "    bool ok = writeAll(fd, bytes.constData(), bytes.size(), written) && ::fsync(fd) == 0;\n",
      "    bool ok = (writeAll(fd, bytes.constData(), bytes.size(), written), true);\n"),
-    ("report-failure-exit-0", "cli/CliJob.cpp",
+    ("report-failure-exit-0", "cli/CliClosing.cpp",
      "a report that could not be written leaves the exit status 0",
      "            if (exitStatus == 0)\n                exitStatus = 1; // the report asked for is missing\n",
      ""),

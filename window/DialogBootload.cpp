@@ -23,13 +23,12 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
     , mode(jobMode)
     , ui(new Ui_DialogBootload)
     , table(runner)
+    , lineWidgets(*ui, table)
 {
     ui->setupUi(this);
     // The captions as wide as their text in the platform's font.
     ui->label->adjustSize();
     ui->label_2->adjustSize();
-    frameTimer.setSingleShot(true);
-    connect(&frameTimer, &QTimer::timeout, this, &DialogBootload::showLineWidgets);
     ui->progressBarLoad->setMaximum(Sequencer::kLoadMaximum);
     ui->progressBarLoad->setValue(0);
 
@@ -165,7 +164,7 @@ void DialogBootload::logLine(int unit, const QString &line)
 void DialogBootload::unitChanged(int unit)
 {
     table.mark(unit);
-    lineWidgetsChanged(ChangedRows);
+    lineWidgets.rowsMarked();
 }
 
 // The unit's job ended: its record goes into the user's history file. A
@@ -194,56 +193,22 @@ void DialogBootload::unitVersion(int, const QString &version)
 
 void DialogBootload::lineSent(int)
 {
-    txIndicatorIndex = (txIndicatorIndex + 1) % 4;
-    lineWidgetsChanged(ChangedTx);
+    lineWidgets.lineSent();
 }
 
 void DialogBootload::lineReceived(int)
 {
-    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;
-    lineWidgetsChanged(ChangedRx);
+    lineWidgets.lineReceived();
 }
 
 void DialogBootload::firmwareProgress(int value)
 {
-    firmwareProgressValue = value;
-    lineWidgetsChanged(ChangedLoad);
+    lineWidgets.firmwareProgress(value);
 }
 
 void DialogBootload::imageProgress(int value)
 {
-    imageProgressValue = value;
-    lineWidgetsChanged(ChangedVerify);
-}
-
-void DialogBootload::lineWidgetsChanged(int which)
-{
-    changedLineWidgets |= which;
-    if (frameTimer.isActive())
-        return; // shown when the frame ends
-    if (!lastFrame.isValid() || lastFrame.elapsed() >= kFrameMs) {
-        showLineWidgets();
-        return;
-    }
-    frameTimer.start(static_cast<int>(kFrameMs - lastFrame.elapsed()));
-}
-
-void DialogBootload::showLineWidgets()
-{
-    lastFrame.start();
-    if (changedLineWidgets & ChangedTx)
-        ui->labelTX->setText(
-            QStringLiteral("TX: ") + QLatin1Char(indicatorChars[txIndicatorIndex]));
-    if (changedLineWidgets & ChangedRx)
-        ui->labelRX->setText(
-            QStringLiteral("RX: ") + QLatin1Char(indicatorChars[rxIndicatorIndex]));
-    if (changedLineWidgets & ChangedLoad)
-        ui->progressBarLoad->setValue(firmwareProgressValue);
-    if (changedLineWidgets & ChangedVerify)
-        ui->progressBarVerify->setValue(imageProgressValue);
-    if (changedLineWidgets & ChangedRows)
-        table.show();
-    changedLineWidgets = 0;
+    lineWidgets.imageProgress(value);
 }
 
 void DialogBootload::Timeout()

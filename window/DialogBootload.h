@@ -10,14 +10,13 @@
 #include "engine/UnitRunner.h"
 #include "engine/UpdateMode.h"
 #include "payload/ImageRecord.h"
+#include "window/LineWidgets.h"
 #include "window/UnitLog.h"
 #include "window/UnitTable.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QList>
 #include <QString>
-#include <QTimer>
 
 class PortTest;
 class Ui_DialogBootload;
@@ -47,13 +46,8 @@ public:
     // worked on it, and those that name its port.
     QString unitLog(int row) const;
 
-    // The indicators and progress bars change with every line. On a
-    // stop-and-wait link every reply has an event-loop pass of its own, and
-    // updating and painting them in each pass cost more than the rest of the
-    // line's work and held back the next line. The widgets show the values at
-    // most once every kFrameMs (the first change of a frame at once, the rest
-    // when the frame ends).
-    static constexpr int kFrameMs = 50;
+    // The line widgets' frame: they show what changed at most this often.
+    static constexpr int kFrameMs = LineWidgets::kFrameMs;
 
 public slots:
     // The job timer's step of every port's job.
@@ -78,15 +72,6 @@ private:
     void takePackage(const UpdateSource &source);
     void discoverPorts();
     void copyUnitLog(int row);
-    enum LineWidget {
-        ChangedTx = 1,
-        ChangedRx = 2,
-        ChangedLoad = 4,
-        ChangedVerify = 8,
-        ChangedRows = 16, // rows the unit table has marked
-    };
-    void lineWidgetsChanged(int which);
-    void showLineWidgets();
 
     // RunnerView.
     void logLine(int unit, const QString &line) override;
@@ -106,12 +91,5 @@ private:
     JobPayload payload;
     UnitRecord::Update recordUpdate; // what each unit's history record names
     QString updateVersion; // the settings' "Version", or "D.02n"
-    int txIndicatorIndex = 0; // frame of the send indicator
-    int rxIndicatorIndex = 0; // frame of the receive indicator
-    const char indicatorChars[4] = { '-', '|', '/', '-' };
-    int firmwareProgressValue = 0; // shown in progressBarLoad
-    int imageProgressValue = 0; // shown in progressBarVerify
-    QTimer frameTimer; // ends a held frame
-    QElapsedTimer lastFrame; // when the line widgets were last updated
-    int changedLineWidgets = 0; // LineWidget bits not shown yet
+    LineWidgets lineWidgets; // the indicators, the progress bars and the table's rows
 };
