@@ -1,11 +1,11 @@
 // Whole jobs against simulated units over pseudo-terminals: every mode to the
 // end, several units at once, and the replies that used to hang, skip or
 // repeat work (late, repeated, stray and lost ones, a unit that pauses).
-// The engine's runner drives the jobs, no window; replies drive them, and the
-// job timer runs faster than in the field so
-// that the waits the job counts in steps take a fraction of a second, and every
-// delay a unit adds is given in steps too, but for the stalling unit's pauses:
-// those are set against the learned time-outs, which count milliseconds.
+// The engine's runner drives the jobs, no window. Replies drive them; the job
+// timer runs faster than in the field so that the waits the job counts in
+// steps take a fraction of a second, and every delay a unit adds is given in
+// steps too, but for the stalling unit's pauses: those are set against the
+// learned time-outs, which count milliseconds.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "engine/PortTest.h"
@@ -190,13 +190,6 @@ private slots:
         START_JOB(rig, FirmwareAndImages, { c });
         VERIFY_UPDATED(rig, 0);
         QVERIFY(rig.port(0)->timing.resends > 0); // the faults were met
-    }
-
-    void fourUnitsAtOnce()
-    {
-        START_JOB(rig, ImagesOnly, { withSeed(31), withSeed(32), withSeed(33), withSeed(34) });
-        for (int i = 0; i < 4; ++i)
-            VERIFY_UPDATED(rig, i);
     }
 };
 

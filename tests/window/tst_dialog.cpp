@@ -94,8 +94,8 @@ private slots:
             PayloadWriter::DemoLargeImage, PayloadWriter::DemoSmallImage });
     }
 
-    // The form: each widget by its object name, where it stands, and its text;
-    // an empty size: as large as its text in this platform's font.
+    // No settings.json: the 500 ms job timer runs, the version is the
+    // default, there are no images, and the log says why.
     void withoutSettings()
     {
         DialogBootload dlg(FirmwareAndImages, nullptr);
@@ -133,6 +133,8 @@ private slots:
         QVERIFY2(log.contains("settings.json"), qPrintable(log));
     }
 
+    // settings.json's "Version" in the title and the label, per mode: a fault
+    // here is a mode shown with another's title, or the version left out.
     void version_data()
     {
         QTest::addColumn<QByteArray>("settings");
