@@ -82,6 +82,9 @@ QString CliOptions::modeName(UpdateMode mode)
     return QString::fromLatin1(kModeNames[mode]);
 }
 
+// Long for a reason: the options are declared one after another, then read
+// and checked in turn, each against the others it excludes; split in two,
+// each half would need the other's fifteen option objects.
 bool CliOptions::parse(const QCoreApplication &app, QString &error)
 {
     QCommandLineParser parser;

@@ -57,7 +57,9 @@ void CliWatch::poll()
     reconcile();
 }
 
-void CliWatch::reconcile()
+// The units plugged in now: the slots that have their adapter (a held slot's
+// own while it is plugged in), or the adapters named or taken unasked.
+QList<UnitTarget> CliWatch::targetsNow()
 {
     const QList<Adapter> adapters = Adapter::scan();
     QList<UnitTarget> targets;
@@ -111,7 +113,12 @@ void CliWatch::reconcile()
             }
         }
     }
+    return targets;
+}
 
+void CliWatch::reconcile()
+{
+    const QList<UnitTarget> targets = targetsNow();
     const auto keyOf = [](const UnitTarget &t) { return t.slot.isEmpty() ? t.device : t.slot; };
     for (auto it = active.begin(); it != active.end();) {
         const bool present = std::any_of(targets.cbegin(), targets.cend(),

@@ -685,7 +685,7 @@ MUTANTS = [
      "    if (false)\n        return QStringLiteral(\"%1 is not a serial port (%2)\")"),
     ("firmware-read-as-it-goes", "cli/main.cpp",
      "the job reads fw1.bin as it goes: one replaced during the run is sent, the record names the old digest",
-     "            payload.inputs.firmwarePath = copy.fileName();\n",
+     "        payload.inputs.firmwarePath = copy.fileName();\n",
      "            (void)copy;\n"),
     ("signal-before-start-lost", "cli/main.cpp",
      "Ctrl-C during the payload check is lost: the run goes on, no report says it was interrupted",
@@ -693,8 +693,8 @@ MUTANTS = [
      "        return false;\n"),
     ("same-port-twice", "cli/main.cpp",
      "one port named twice (/dev/pts/6, pts/6) is opened twice",
-     "                    [&t](const UnitTarget &other) { return other.device == t.device; }))\n",
-     "                    [&t](const UnitTarget &other) { return other.device == t.device && false; }))\n"),
+     "                [&t](const UnitTarget &other) { return other.device == t.device; }))\n",
+     "                [&t](const UnitTarget &other) { return other.device == t.device && false; }))\n"),
 ]
 
 
