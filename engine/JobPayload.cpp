@@ -22,6 +22,46 @@ bool inside(const QString &path, const QString &dir)
     return file.startsWith(folder + QLatin1Char('/'));
 }
 
+// Reads every image settings.json names into p, each one's problem a
+// warning. checked: a file outside the folder, or more image bytes than one
+// update carries, stop the reading (false, with p.problem set).
+bool readImages(const Settings &settings, const QString &dir, bool checked, JobPayload &p)
+{
+    qint64 pixelBytes = 0;
+    int number = 0;
+    for (const SettingsImage &entry : settings.images) {
+        ++number;
+        const QString path = dir + QLatin1Char('/') + entry.fileName;
+        if (checked && !inside(path, dir)) {
+            p.problem = QStringLiteral("settings.json, image %1 (\"%2\"): FileName leads outside "
+                                       "the payload folder %3.")
+                            .arg(number)
+                            .arg(entry.fileName, dir);
+            return false;
+        }
+        p.inputs.images.append(ImageReader::loadImage(path, entry.imageName, entry.imageVersion));
+        if (!p.inputs.images.last().problem.isEmpty())
+            p.warnings << p.inputs.images.last().problem;
+        pixelBytes += p.inputs.images.last().pixels.size();
+        if (checked && pixelBytes > ReadLimits::kPayloadImageBytes) {
+            p.problem = QStringLiteral("the images settings.json names come to more than %1 "
+                                       "bytes by image %2 (\"%3\"), more than one update carries.")
+                            .arg(ReadLimits::kPayloadImageBytes)
+                            .arg(number)
+                            .arg(entry.fileName);
+            p.inputs.images.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool anySendable(const JobPayload &p)
+{
+    return std::any_of(p.inputs.images.cbegin(), p.inputs.images.cend(),
+        [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); });
+}
+
 } // namespace
 
 JobPayload JobPayload::read(
@@ -47,32 +87,8 @@ JobPayload JobPayload::read(
         p.problem = settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.');
         return p;
     }
-    qint64 pixelBytes = 0;
-    int number = 0;
-    for (const SettingsImage &entry : settings.images) {
-        ++number;
-        const QString path = dir + QLatin1Char('/') + entry.fileName;
-        if (checked && !inside(path, dir)) {
-            p.problem = QStringLiteral("settings.json, image %1 (\"%2\"): FileName leads outside "
-                                       "the payload folder %3.")
-                            .arg(number)
-                            .arg(entry.fileName, dir);
-            return p;
-        }
-        p.inputs.images.append(ImageReader::loadImage(path, entry.imageName, entry.imageVersion));
-        if (!p.inputs.images.last().problem.isEmpty())
-            p.warnings << p.inputs.images.last().problem;
-        pixelBytes += p.inputs.images.last().pixels.size();
-        if (checked && pixelBytes > ReadLimits::kPayloadImageBytes) {
-            p.problem = QStringLiteral("the images settings.json names come to more than %1 "
-                                       "bytes by image %2 (\"%3\"), more than one update carries.")
-                            .arg(ReadLimits::kPayloadImageBytes)
-                            .arg(number)
-                            .arg(entry.fileName);
-            p.inputs.images.clear();
-            return p;
-        }
-    }
+    if (!readImages(settings, dir, checked, p))
+        return p;
     if (mode == DeleteImages)
         return p; // erasing needs no payload
 
@@ -89,20 +105,13 @@ JobPayload JobPayload::read(
             return p;
         }
     }
-    if (!settings.problem.isEmpty()) {
+    if (!settings.problem.isEmpty())
         p.problem = settings.problem + QLatin1Char('.') + fix;
-        return p;
-    }
-    if (mode == ImagesOnly) {
-        const bool sendable = std::any_of(p.inputs.images.cbegin(), p.inputs.images.cend(),
-            [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); });
-        if (!sendable) {
-            p.problem = QStringLiteral("settings.json names no image that can be sent");
-            if (!p.warnings.isEmpty())
-                p.problem += QStringLiteral(" (%1)").arg(p.warnings.join(QStringLiteral("; ")));
-            p.problem += QLatin1Char('.') + fix;
-        }
-    }
+    else if (mode == ImagesOnly && !anySendable(p))
+        p.problem = QStringLiteral("settings.json names no image that can be sent")
+            + (p.warnings.isEmpty() ? QString()
+                                    : QStringLiteral(" (%1)").arg(p.warnings.join(QStringLiteral("; "))))
+            + QLatin1Char('.') + fix;
     return p;
 }
 

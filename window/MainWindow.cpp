@@ -54,7 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui_MainWindow)
 {
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer"));
+    setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer")); // spelt so, as shipped
 
     QAction *open = ui->mainToolBar->addAction(QStringLiteral("Open update…"));
     open->setObjectName(QStringLiteral("actionOpenUpdate"));

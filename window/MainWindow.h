@@ -42,9 +42,11 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private slots:
-    void on_pushButton_clicked();
-    void on_pushButton_3_clicked();
-    void on_pushButton_2_clicked();
+    // The three job buttons, by their form names (pushButton_3 runs mode 1,
+    // pushButton_2 mode 2: the slots' order, not the names, gives the mode).
+    void on_pushButton_clicked(); // "Update Annealer Software and Images"
+    void on_pushButton_3_clicked(); // "Update Images Only"
+    void on_pushButton_2_clicked(); // "Erase Annealer Images"
     void chooseUpdate();
     void showAbout();
 
