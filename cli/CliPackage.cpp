@@ -74,13 +74,11 @@ QString CliPackage::verify(const CliOptions &options)
     if (!package.problem.isEmpty())
         return package.problem;
     for (const QString &mode : package.manifest.modes) {
-        int m = -1;
-        for (int i = FirmwareAndImages; i <= DeleteImages; ++i)
-            if (UpdatePackage::modeName(i) == mode)
-                m = i;
-        const QString bad = m < 0 ? QStringLiteral("%1: the manifest names an unknown mode, %2")
-                                        .arg(QFileInfo(package.path).fileName(), mode)
-                                  : package.problemFor(m);
+        QString bad = QStringLiteral("%1: the manifest names an unknown mode, %2")
+                          .arg(QFileInfo(package.path).fileName(), mode);
+        for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
+            if (UpdatePackage::modeName(m) == mode)
+                bad = package.problemFor(m);
         if (!bad.isEmpty())
             return bad;
     }

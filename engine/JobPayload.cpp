@@ -135,17 +135,16 @@ JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &
 
 UnitRecord::Update JobPayload::update() const
 {
-    const int mode = inputs.mode;
+    const auto mode = static_cast<UpdateMode>(inputs.mode);
     if (packageFile.isEmpty()) {
         QStringList imagePaths;
         for (const ImageRecord &image : inputs.images)
             imagePaths << image.fileName;
-        return UnitRecord::describe(
-            static_cast<UpdateMode>(mode), updateVersion, inputs.firmwarePath, folder, imagePaths);
+        return UnitRecord::describe(mode, updateVersion, inputs.firmwarePath, folder, imagePaths);
     }
     UnitRecord::Update u;
     u.version = updateVersion;
-    u.mode = static_cast<UpdateMode>(mode);
+    u.mode = mode;
     u.package = packageFile;
     u.packageSha256 = packageSha256;
     u.signer = signer;
