@@ -114,7 +114,7 @@ void CliJob::logLine(int unit, const QString &line)
 void CliJob::unitVersion(int unit, const QString &)
 {
     if (unit >= 0)
-        unitChanged(unit); // the status holds the version
+        runner.unitChanged(runner.port(unit)); // the status holds the version
 }
 
 void CliJob::unitChanged(int unit)

@@ -178,6 +178,8 @@ void UnitRunner::release()
 {
     while (!units.isEmpty()) {
         PortTest *port = units.takeLast().port;
+        // Closing tells this runner, and its view, of nothing more.
+        QObject::disconnect(port, nullptr, this, nullptr);
         if (port->isOpen())
             port->close();
         delete port;

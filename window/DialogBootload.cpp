@@ -35,6 +35,7 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
     takePayload(source);
     discoverPorts();
 
+    // progressBarVerify: the image progress, up to the bytes of every image.
     qint64 total = 0;
     for (const ImageRecord &image : images())
         total += image.pixels.size();
@@ -145,13 +146,13 @@ void DialogBootload::discoverPorts()
 
 QString DialogBootload::unitLog(int row) const
 {
-    return row < 0 || row >= runner.count() ? QString() : log.of(row, table.portName(row));
+    return row < 0 || row >= table.rowCount() ? QString() : log.of(row, table.portName(row));
 }
 
 // Puts the row's log on the clipboard (a double-click on the row, or its context menu).
 void DialogBootload::copyUnitLog(int row)
 {
-    if (row >= 0 && row < runner.count())
+    if (row >= 0 && row < table.rowCount())
         QApplication::clipboard()->setText(unitLog(row));
 }
 

@@ -21,6 +21,7 @@ public:
     void mark(int row);
     // Writes the marked rows; with all, every row.
     void show(bool all = false);
+    int rowCount() const { return static_cast<int>(rows.size()); }
     // The port the row shows; empty for no such row.
     QString portName(int row) const;
 
