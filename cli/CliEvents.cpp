@@ -1,6 +1,8 @@
 #include "CliEvents.h"
 
+#include "CliReport.h"
 #include "Console.h"
+#include "engine/UnitTarget.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -14,4 +16,29 @@ void CliEvents::emitEvent(const QString &kind, QJsonObject fields) const
         QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     const QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
     Console::writeOut(line);
+}
+
+QJsonObject CliEvents::unitFields(const UnitTarget &target, const QString &port)
+{
+    return QJsonObject { { QStringLiteral("slot"), target.slot }, { QStringLiteral("port"), port },
+        { QStringLiteral("adapterSerial"), target.serial },
+        { QStringLiteral("usbLocation"), target.location } };
+}
+
+void CliEvents::unitChanged(
+    const QJsonObject &unit, const UnitStatus &status, bool stageChanged, int &decile) const
+{
+    if (status.ended())
+        return;
+    QJsonObject fields = unit;
+    fields.insert(QStringLiteral("stage"), CliReport::stageName(status.stage));
+    if (stageChanged) {
+        fields.insert(QStringLiteral("percent"), status.percent);
+        emitEvent(QStringLiteral("stage"), fields);
+        decile = status.percent / 10;
+    } else if (status.percent / 10 > decile) {
+        decile = status.percent / 10;
+        fields.insert(QStringLiteral("percent"), decile * 10);
+        emitEvent(QStringLiteral("progress"), fields);
+    }
 }

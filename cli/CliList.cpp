@@ -20,7 +20,7 @@ QByteArray CliList::text(const QList<Adapter> &adapters)
     for (const Adapter &a : adapters) {
         out += QStringLiteral("%1  %2\n")
                    .arg(Console::shown(a.device),
-                       a.taken ? QStringLiteral("taken (FTDI)")
+                       a.pickedUnnamed ? QStringLiteral("taken (FTDI)")
                                : QStringLiteral("not taken (no FTDI maker; name it with --port)"));
         row(QStringLiteral("maker"), a.manufacturer);
         row(QStringLiteral("description"), a.description);
@@ -49,7 +49,7 @@ QByteArray CliList::json(const QList<Adapter> &adapters)
             { QStringLiteral("serial"), a.serial },
             { QStringLiteral("location"), a.location },
             { QStringLiteral("latencyMs"), a.latencyMs >= 0 ? QJsonValue(a.latencyMs) : QJsonValue() },
-            { QStringLiteral("taken"), a.taken },
+            { QStringLiteral("taken"), a.pickedUnnamed },
             { QStringLiteral("problem"), a.problem },
         });
     }

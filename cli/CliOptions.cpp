@@ -77,13 +77,14 @@ Examples:
 
 } // namespace
 
-QString CliOptions::modeName(int mode)
+QString CliOptions::modeName(UpdateMode mode)
 {
-    if (mode < FirmwareAndImages || mode > DeleteImages)
-        return QString();
     return QString::fromLatin1(kModeNames[mode]);
 }
 
+// Long for a reason: the options are declared one after another, then read
+// and checked in turn, each against the others it excludes; split in two,
+// each half would need the other's fifteen option objects.
 bool CliOptions::parse(const QCoreApplication &app, QString &error)
 {
     QCommandLineParser parser;
@@ -180,11 +181,14 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     }
 
     const QString modeText = parser.value(modeOption);
-    mode = -1;
-    for (int m = FirmwareAndImages; m <= DeleteImages; ++m)
-        if (modeText == modeName(m))
+    bool known = false;
+    for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages }) {
+        if (modeText == modeName(m)) {
             mode = m;
-    if (mode < 0) {
+            known = true;
+        }
+    }
+    if (!known) {
         error = QStringLiteral("unknown mode \"%1\": use firmware-and-images, images or "
                                "erase-images")
                     .arg(modeText);

@@ -9,7 +9,7 @@
 class QCoreApplication;
 
 struct CliOptions {
-    int mode = FirmwareAndImages; // an UpdateMode
+    UpdateMode mode = FirmwareAndImages;
     QStringList ports; // --port values, split at commas; empty: discover them
     // (each a name or path, or "serial:NUMBER" / "location:PATH": an adapter)
     QString payloadDir; // --payload, else the executable's folder unless installed (then empty)
@@ -34,5 +34,5 @@ struct CliOptions {
     bool parse(const QCoreApplication &app, QString &error);
 
     // The mode's option value ("firmware-and-images", "images", "erase-images").
-    static QString modeName(int mode);
+    static QString modeName(UpdateMode mode);
 };

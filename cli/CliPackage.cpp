@@ -4,6 +4,7 @@
 #include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
+#include "engine/UpdateSource.h"
 
 #include <QFileInfo>
 #include <cstdio>
@@ -17,12 +18,16 @@ QString trustProblem(const TrustStore &trust)
 
 } // namespace
 
-CliPayload CliPackage::read(const CliOptions &options, SealedFile &firmware)
+JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
 {
     const TrustStore trust = TrustStore::standard(options.keyFiles);
+    const UpdateMode mode = options.mode;
     if (options.packageFile.isEmpty()) {
-        CliPayload p = CliPayload::read(options.payloadDir, options.mode);
-        if (!p.problem.isEmpty() || options.mode == DeleteImages)
+        const QString fix = QStringLiteral(" Put the update's files in %1 or name their folder "
+                                           "with --payload.")
+                                .arg(options.payloadDir);
+        JobPayload p = JobPayload::read(options.payloadDir, mode, JobPayload::Checked, fix);
+        if (!p.problem.isEmpty() || mode == DeleteImages)
             return p;
         if (!trustProblem(trust).isEmpty())
             p.problem = trustProblem(trust);
@@ -39,59 +44,25 @@ CliPayload CliPackage::read(const CliOptions &options, SealedFile &firmware)
         return p;
     }
 
-    CliPayload p;
-    p.inputs.mode = options.mode;
-    p.packageFile = options.packageFile;
-    if (!trustProblem(trust).isEmpty()) {
-        p.problem = trustProblem(trust);
-        return p;
-    }
-    const UpdatePackage package = UpdatePackage::open(options.packageFile, trust);
-    p.problem = package.problemFor(options.mode);
-    if (!p.problem.isEmpty())
-        return p;
-    p.packageSha256 = QString::fromLatin1(package.sha256);
-    p.signer = package.signerId;
-    for (const PackageManifest::File &f : package.manifest.files)
-        p.packageHashes.insert(f.path, QString::fromLatin1(f.sha256));
-    p.updateVersion = package.settings.version;
-    p.inputs.images = package.images;
-    p.inputs.settingsProblem = package.settings.problem;
-    p.inputs.expectedVersion = package.manifest.unitVersion;
-    for (const QString &warning : package.warnings)
-        p.warnings << warning;
-    for (const QString &warning : trust.warnings)
-        p.warnings << warning;
-    if (package.isSigned)
+    JobPayload refused;
+    refused.inputs.mode = mode;
+    refused.packageFile = options.packageFile;
+    refused.problem = trustProblem(trust);
+    if (!refused.problem.isEmpty())
+        return refused;
+    package = UpdateSource::openPackage(options.packageFile, trust);
+    const UpdatePackage &opened = package.package;
+    refused.problem = package.problemFor(mode);
+    if (!refused.problem.isEmpty())
+        return refused;
+    JobPayload p = JobPayload::fromPackage(opened, options.packageFile, mode,
+        mode == FirmwareAndImages && package.firmware ? package.firmware->path() : QString());
+    p.warnings = opened.warnings + trust.warnings;
+    if (opened.isSigned)
         p.warnings.prepend(QStringLiteral("%1: update %2, signed by key %3.")
-                               .arg(QFileInfo(package.path).fileName(), package.manifest.version,
-                                   package.signerId));
-    if (options.mode == FirmwareAndImages) {
-        QString error;
-        if (!firmware.create(package.firmware, QStringLiteral("fw1.bin"), error)) {
-            p.problem = QStringLiteral("fw1.bin of %1 %2").arg(options.packageFile, error);
-            return p;
-        }
-        p.inputs.firmwarePath = firmware.path();
-    }
+                               .arg(QFileInfo(opened.path).fileName(), opened.manifest.version,
+                                   opened.signerId));
     return p;
-}
-
-UnitRecord::Update CliPackage::describe(const CliOptions &options, const CliPayload &payload)
-{
-    UnitRecord::Update u;
-    u.version = payload.updateVersion;
-    u.mode = options.mode;
-    u.package = payload.packageFile;
-    u.packageSha256 = payload.packageSha256;
-    u.signer = payload.signer;
-    if (options.mode == FirmwareAndImages)
-        u.firmware
-            = { QStringLiteral("fw1.bin"), payload.packageHashes.value(QStringLiteral("fw1.bin")) };
-    if (options.mode != DeleteImages)
-        for (const ImageRecord &image : payload.inputs.images)
-            u.images.append({ image.fileName, payload.packageHashes.value(image.fileName) });
-    return u;
 }
 
 QString CliPackage::verify(const CliOptions &options)
@@ -103,13 +74,11 @@ QString CliPackage::verify(const CliOptions &options)
     if (!package.problem.isEmpty())
         return package.problem;
     for (const QString &mode : package.manifest.modes) {
-        int m = -1;
-        for (int i = FirmwareAndImages; i <= DeleteImages; ++i)
-            if (UpdatePackage::modeName(i) == mode)
-                m = i;
-        const QString bad = m < 0 ? QStringLiteral("%1: the manifest names an unknown mode, %2")
-                                        .arg(QFileInfo(package.path).fileName(), mode)
-                                  : package.problemFor(m);
+        QString bad = QStringLiteral("%1: the manifest names an unknown mode, %2")
+                          .arg(QFileInfo(package.path).fileName(), mode);
+        for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
+            if (UpdatePackage::modeName(m) == mode)
+                bad = package.problemFor(m);
         if (!bad.isEmpty())
             return bad;
     }

@@ -5,21 +5,16 @@
 // job's inputs, fw1.bin held in a sealed memory file the engine reads.
 // "zq-update verify FILE" prints what a package holds.
 #include "CliOptions.h"
-#include "CliPayload.h"
-#include "engine/UnitRecord.h"
+#include "engine/JobPayload.h"
 
-class SealedFile;
+struct UpdateSource;
 
 namespace CliPackage {
 
 // The payload for options: the package's when one is named, else the folder's
-// (CliPayload::read) checked against the policy. problem says why nothing can
-// start; firmware holds the package's fw1.bin while the job runs.
-CliPayload read(const CliOptions &options, SealedFile &firmware);
-
-// The record's description of a package's update: version, mode, and the files'
-// SHA-256 from the bytes checked.
-UnitRecord::Update describe(const CliOptions &options, const CliPayload &payload);
+// (JobPayload::read) checked against the policy. problem says why nothing can
+// start; package holds the package's fw1.bin while the job runs.
+JobPayload read(const CliOptions &options, UpdateSource &package);
 
 // "verify FILE": the manifest and the signer on standard output; empty when
 // every check passed, else the refusal.

@@ -1,8 +1,12 @@
 #include "CliReport.h"
 
+#include "CliOptions.h"
 #include "Console.h"
 #include "engine/FileWrite.h"
+#include "engine/PortTest.h"
+#include "engine/UnitRunner.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -131,4 +135,40 @@ QByteArray CliReport::json() const
 bool CliReport::write(const QString &file, QString &error) const
 {
     return FileWrite::replaceWhole(file, json(), error);
+}
+
+CliReport::Unit CliReport::unitOf(const UnitRunner &runner, int index, const QList<Stage> &stages)
+{
+    const UnitRunner::Unit &unit = runner.unit(index);
+    const UnitStatus &s = unit.port->status;
+    const JobTiming &t = unit.port->timing;
+    Unit r;
+    r.stages = stages;
+    r.port = unit.path;
+    r.slot = unit.target.slot;
+    r.adapterSerial = unit.target.serial;
+    r.usbLocation = unit.target.location;
+    r.unitVersion = s.version;
+    r.result = UnitRecord::resultOf(s, unit.interrupted);
+    r.reason = s.stage == UnitStatus::Updated ? QString() : s.reason;
+    r.confirmation = UnitRecord::confirmationOf(s);
+    r.confirmedVersion = s.confirmedVersion;
+    r.seconds = runner.seconds(index);
+    r.linesSent = t.linesSent;
+    r.resends = t.resends;
+    r.replies = t.replyCount;
+    r.averageReplyMs
+        = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
+    r.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
+    return r;
+}
+
+CliReport CliReport::forRun(const CliOptions &options)
+{
+    CliReport r;
+    r.toolVersion = QCoreApplication::applicationVersion();
+    r.mode = CliOptions::modeName(options.mode);
+    r.payloadDir = options.packageFile.isEmpty() ? options.payloadDir : QString();
+    r.package = options.packageFile;
+    return r;
 }

@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+class UnitRunner;
+struct CliOptions;
+
 class CliReport
 {
 public:
@@ -51,6 +54,11 @@ public:
 
     // The result column: "updated", "updated, not confirmed", "not updated: the firmware", ...
     static QString resultText(const Unit &unit);
+    // The report of a run with options: the tool's version, the mode and
+    // where the payload comes from.
+    static CliReport forRun(const CliOptions &options);
+    // Unit index of runner as the report shows it, with its stages so far.
+    static Unit unitOf(const UnitRunner &runner, int index, const QList<Stage> &stages);
     // A stage's name in the report: "versionQuery", "firmware", ...
     static QString stageName(UnitStatus::Stage stage);
 

@@ -1,9 +1,14 @@
 #include "CliStation.h"
 
+#include "engine/PortTest.h"
+#include "engine/UnitRunner.h"
+
 #include "payload/FileRead.h"
 #include "payload/ReadLimits.h"
 
 #include <QJsonArray>
+#include <algorithm>
+#include <utility>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -98,7 +103,7 @@ bool CliStation::takePorts(const QStringList &ports, QStringList &plain, QString
     return true;
 }
 
-bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
+bool CliStation::resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targets,
     QStringList &missing, QString &error, QList<Hold> *held) const
 {
     bool bySerial = false;
@@ -106,7 +111,7 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
         bySerial = bySerial || !place.serial.isEmpty();
     if (bySerial) {
         for (const Adapter &a : adapters) {
-            if (a.taken && a.serial.trimmed().isEmpty()) {
+            if (a.pickedUnnamed && a.serial.trimmed().isEmpty()) {
                 error = QStringLiteral("the adapter on %1 has no serial number, so no slot chosen "
                                        "by serial can be told from it. Choose the slots by "
                                        "location, or unplug that adapter.")
@@ -141,7 +146,7 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
             continue;
         }
         const Adapter &a = *matches.first();
-        CliTarget t;
+        UnitTarget t;
         t.candidate.name = a.device;
         t.device = a.device;
         t.slot = place.name;
@@ -150,4 +155,48 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<CliTarget> &targe
         targets.append(t);
     }
     return true;
+}
+
+QString CliStation::summary(const UnitRunner &runner, double hours)
+{
+    QStringList names;
+    QList<int> updated;
+    QList<int> notUpdated;
+    for (int u = 0; u < runner.count(); ++u) {
+        const UnitRunner::Unit &unit = runner.unit(u);
+        const QString name = unit.target.slot.isEmpty() ? unit.path : unit.target.slot;
+        int i = static_cast<int>(names.indexOf(name));
+        if (i < 0) {
+            names << name;
+            updated << 0;
+            notUpdated << 0;
+            i = static_cast<int>(names.size()) - 1;
+        }
+        if (!unit.interrupted && unit.port->status.stage == UnitStatus::Updated)
+            ++updated[i];
+        else
+            ++notUpdated[i];
+    }
+    int width = 4;
+    for (const QString &name : std::as_const(names))
+        width = std::max(width, static_cast<int>(name.size()));
+    QString text = QStringLiteral("\nStation summary: %1 min %2 s\n")
+                       .arg(static_cast<int>(hours * 60))
+                       .arg(static_cast<int>(hours * 3600) % 60);
+    text += QStringLiteral("%1  UPDATED  NOT UPDATED\n").arg(QStringLiteral("SLOT"), -width);
+    int total = 0;
+    int failed = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        text += QStringLiteral("%1  %2  %3\n")
+                    .arg(names.at(i), -width)
+                    .arg(updated.at(i), 7)
+                    .arg(notUpdated.at(i), 11);
+        total += updated.at(i);
+        failed += notUpdated.at(i);
+    }
+    text += QStringLiteral("Line: %1 updated, %2 not updated, %3 units per hour\n")
+                .arg(total)
+                .arg(failed)
+                .arg(hours > 0 ? total / hours : 0.0, 0, 'f', 1);
+    return text;
 }

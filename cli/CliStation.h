@@ -2,12 +2,14 @@
 // The station: slots, each an adapter known by its USB serial number or its
 // USB location, from a station file (--station) or from --port serial:NUMBER
 // and location:PATH, and which adapter each slot has now.
-#include "CliTarget.h"
+#include "engine/UnitTarget.h"
 #include "engine/Adapter.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+class UnitRunner;
 
 class CliStation
 {
@@ -41,8 +43,13 @@ public:
     // number while slots are chosen by serial. Given held, a slot whose serial
     // number is shared is left out and listed there instead, and the others
     // are resolved.
-    bool resolve(const QList<Adapter> &adapters, QList<CliTarget> &targets,
+    bool resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targets,
         QStringList &missing, QString &error, QList<Hold> *held = nullptr) const;
+
+    // The station summary of a watch: per slot (or port, without a station)
+    // the units of runner updated and not, in the order first seen, and the
+    // line's units per hour over hours.
+    static QString summary(const UnitRunner &runner, double hours);
 
 private:
     bool add(const Place &place, QString &error);

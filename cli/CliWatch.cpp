@@ -57,10 +57,12 @@ void CliWatch::poll()
     reconcile();
 }
 
-void CliWatch::reconcile()
+// The units plugged in now: the slots that have their adapter (a held slot's
+// own while it is plugged in), or the adapters named or taken unasked.
+QList<UnitTarget> CliWatch::targetsNow()
 {
     const QList<Adapter> adapters = Adapter::scan();
-    QList<CliTarget> targets;
+    QList<UnitTarget> targets;
     if (!station.isEmpty()) {
         QStringList missing;
         QString refusal;
@@ -76,7 +78,7 @@ void CliWatch::reconcile()
             const bool plugged = std::any_of(adapters.cbegin(), adapters.cend(),
                 [&it](const Adapter &a) { return a.device == it->device; });
             if (isHeld && plugged) {
-                CliTarget kept;
+                UnitTarget kept;
                 kept.slot = it.key();
                 kept.device = it->device;
                 targets.append(kept);
@@ -86,13 +88,13 @@ void CliWatch::reconcile()
     } else {
         for (const Adapter &a : adapters) {
             const bool named = plainPorts.isEmpty()
-                ? a.taken
+                ? a.pickedUnnamed
                 : std::any_of(plainPorts.cbegin(), plainPorts.cend(), [&a](const QString &p) {
                       return PortProblem::devicePath(p) == a.device;
                   });
             if (!named)
                 continue;
-            CliTarget t;
+            UnitTarget t;
             t.candidate.name = a.device;
             t.device = a.device;
             t.serial = a.serial;
@@ -102,20 +104,25 @@ void CliWatch::reconcile()
         for (const QString &port : plainPorts) { // a port without adapter identity
             const QString device = PortProblem::devicePath(port);
             const bool listed = std::any_of(targets.cbegin(), targets.cend(),
-                [&device](const CliTarget &t) { return t.device == device; });
+                [&device](const UnitTarget &t) { return t.device == device; });
             if (!listed && QFileInfo::exists(device)) {
-                CliTarget t;
+                UnitTarget t;
                 t.candidate.name = port;
                 t.device = device;
                 targets.append(t);
             }
         }
     }
+    return targets;
+}
 
-    const auto keyOf = [](const CliTarget &t) { return t.slot.isEmpty() ? t.device : t.slot; };
+void CliWatch::reconcile()
+{
+    const QList<UnitTarget> targets = targetsNow();
+    const auto keyOf = [](const UnitTarget &t) { return t.slot.isEmpty() ? t.device : t.slot; };
     for (auto it = active.begin(); it != active.end();) {
         const bool present = std::any_of(targets.cbegin(), targets.cend(),
-            [&](const CliTarget &t) { return keyOf(t) == it.key() && t.device == it->device; });
+            [&](const UnitTarget &t) { return keyOf(t) == it.key() && t.device == it->device; });
         if (present) {
             ++it;
             continue;
@@ -124,7 +131,7 @@ void CliWatch::reconcile()
         it = active.erase(it);
     }
     int started = 0;
-    for (const CliTarget &t : std::as_const(targets)) {
+    for (const UnitTarget &t : std::as_const(targets)) {
         if (active.contains(keyOf(t)))
             continue;
         if (++started > kStartsPerPass) {

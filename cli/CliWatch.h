@@ -39,6 +39,7 @@ public:
 private:
     void poll();
     QStringList linkSignature() const;
+    QList<UnitTarget> targetsNow();
     void reconcile();
     void hold(const QList<CliStation::Hold> &held);
 

@@ -8,7 +8,9 @@
 #include "CliList.h"
 #include "CliPackage.h"
 #include "CliOptions.h"
-#include "CliPayload.h"
+#include "engine/JobPayload.h"
+#include "engine/UnitTarget.h"
+#include "engine/UpdateSource.h"
 #include "CliReport.h"
 #include "CliStation.h"
 #include "CliWatch.h"
@@ -21,7 +23,6 @@
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
 #include "engine/UnitRecord.h"
-#include "payload/SealedFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -45,7 +46,7 @@ int cannotStart(const QString &message)
 // Why the --report or --log file can't be written by this run: a link, a FIFO
 // or a device, a file the run reads, or the one file named for both. Checked
 // before anything is written or sent.
-QString outputProblem(const CliOptions &options, const CliPayload &payload)
+QString outputProblem(const CliOptions &options, const JobPayload &payload)
 {
     QStringList inputs { payload.inputs.firmwarePath,
         options.payloadDir + QStringLiteral("/settings.json") };
@@ -79,11 +80,7 @@ QString outputProblem(const CliOptions &options, const CliPayload &payload)
 int refuse(const CliOptions &options, const CliEvents &events, const QString &message)
 {
     if (!options.reportFile.isEmpty()) {
-        CliReport report;
-        report.toolVersion = QCoreApplication::applicationVersion();
-        report.mode = CliOptions::modeName(options.mode);
-        report.payloadDir = options.packageFile.isEmpty() ? options.payloadDir : QString();
-        report.package = options.packageFile;
+        CliReport report = CliReport::forRun(options);
         report.started = report.ended = QDateTime::currentDateTimeUtc();
         report.refusal = message;
         report.exitStatus = kNothingStarted;
@@ -99,20 +96,184 @@ int refuse(const CliOptions &options, const CliEvents &events, const QString &me
     return cannotStart(message);
 }
 
-// The adapter identity of a port given by name or found by the scan.
-CliTarget targetFor(const PortCandidate &candidate, const QList<Adapter> &adapters)
+// A signal that came while the payload was read and checked: the run ends
+// with its report before any port is opened.
+void reportSignalBeforeStart(const CliOptions &options, const CliEvents &events, int sig)
 {
-    CliTarget t;
-    t.candidate = candidate;
-    t.device = PortProblem::devicePath(
-        candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name);
-    for (const Adapter &a : adapters) {
-        if (a.device == t.device) {
-            t.serial = a.serial;
-            t.location = a.location;
-        }
+    CliReport report;
+    report.toolVersion = QCoreApplication::applicationVersion();
+    report.mode = CliOptions::modeName(options.mode);
+    report.payloadDir = options.payloadDir;
+    report.started = report.ended = QDateTime::currentDateTimeUtc();
+    report.interrupted = true;
+    report.exitStatus = SignalRelay::exitStatus(sig);
+    QString error;
+    if (!options.reportFile.isEmpty() && !report.write(options.reportFile, error))
+        Console::writeErr(QStringLiteral("zq-update: could not write the report %1: %2\n")
+                              .arg(Console::shown(options.reportFile), Console::shown(error))
+                              .toLocal8Bit());
+    Console::writeErr("zq-update: interrupted before any port was opened; no unit was "
+                      "touched.\n");
+    events.emitEvent(QStringLiteral("finished"),
+        QJsonObject { { QStringLiteral("exitStatus"), report.exitStatus },
+            { QStringLiteral("recordsNotWritten"), 0 } });
+}
+
+// --check: the payload can be used; its warnings on standard error.
+int checkOnly(const CliOptions &options, const JobPayload &payload)
+{
+    for (const QString &warning : payload.warnings)
+        Console::writeErr(
+            QStringLiteral("zq-update: %1\n").arg(Console::shown(warning)).toLocal8Bit());
+    if (!options.quiet)
+        Console::writeOut(
+            QStringLiteral("The payload in %1 can be used for %2 (update version %3).\n")
+                .arg(Console::shown(options.packageFile.isEmpty() ? options.payloadDir
+                                                                  : options.packageFile),
+                    CliOptions::modeName(options.mode), Console::shown(payload.updateVersion))
+                .toLocal8Bit());
+    return 0;
+}
+
+// The station (--station, --port serial: and location:) and the plain ports
+// named; without --watch the units to start: the station's slots that have
+// their adapter, the ports named, or else every port found. Watching, the
+// watch starts each unit as it sees it, and adapters that can't be told apart
+// hold the slots they confuse while they last. Returns why the run can't
+// start; empty when it can.
+QString chooseUnits(const CliOptions &options, CliStation &station, QStringList &plainPorts,
+    QList<UnitTarget> &targets)
+{
+    QString error;
+    if ((!options.stationFile.isEmpty() && !station.readFile(options.stationFile, error))
+        || !station.takePorts(options.ports, plainPorts, error))
+        return error;
+    if (options.watch)
+        return QString();
+    // Slots are matched before anything is sent: adapters that can't be told
+    // apart stop the run here.
+    const QList<Adapter> adapters = Adapter::scan();
+    QStringList missing;
+    if (!station.isEmpty() && !station.resolve(adapters, targets, missing, error))
+        return error;
+    // One device named twice (/dev/pts/6 and pts/6) is one unit.
+    for (const QString &name : plainPorts) {
+        const UnitTarget t = UnitTarget::of({ QSerialPortInfo(), name }, adapters);
+        if (std::none_of(targets.cbegin(), targets.cend(),
+                [&t](const UnitTarget &other) { return other.device == t.device; }))
+            targets.append(t);
     }
-    return t;
+    if (station.isEmpty() && plainPorts.isEmpty()) {
+        const QList<PortCandidate> candidates = PortDiscovery::candidates();
+        for (const PortCandidate &candidate : candidates)
+            targets.append(UnitTarget::of(candidate, adapters));
+    }
+    if (targets.isEmpty())
+        return station.isEmpty()
+            ? QStringLiteral("no port found: plug in the unit's FTDI adapter, or name the "
+                             "port with --port (or in ZQ_UPDATER_PORTS).")
+            : QStringLiteral("no slot's adapter is plugged in (%1): check the "
+                             "adapters, or run zq-update list.")
+                  .arg(missing.join(QStringLiteral(", ")));
+    for (const QString &slot : std::as_const(missing))
+        Console::writeErr(
+            QStringLiteral("zq-update: slot %1: its adapter is not plugged in; skipped.\n")
+                .arg(Console::shown(slot))
+                .toLocal8Bit());
+    return QString();
+}
+
+// A folder's fw1.bin as checked, kept apart in copyDir so that the jobs send
+// (and the records hash) those bytes even when the file is replaced while the
+// run goes on (--watch); a package's is sealed in memory already.
+void keepFirmwareCopy(const CliOptions &options, JobPayload &payload, const QTemporaryDir &copyDir)
+{
+    if (options.mode != FirmwareAndImages || !options.packageFile.isEmpty())
+        return;
+    QFile copy(copyDir.filePath(QStringLiteral("fw1.bin")));
+    if (copyDir.isValid() && copy.open(QIODevice::WriteOnly)
+        && copy.write(payload.firmware) == payload.firmware.size() && copy.flush()) {
+        copy.close();
+        payload.inputs.firmwarePath = copy.fileName();
+    } else {
+        Console::writeErr(QStringLiteral("zq-update: could not keep a copy of fw1.bin (%1); "
+                                         "the jobs read %2 as they go.\n")
+                              .arg(copy.errorString(), Console::shown(payload.inputs.firmwarePath))
+                              .toLocal8Bit());
+    }
+}
+
+// Not even the report can be written: the events and standard error say it.
+int refuseUnwritable(const CliEvents &events, const QString &why)
+{
+    events.emitEvent(QStringLiteral("refused"),
+        QJsonObject { { QStringLiteral("reason"), why },
+            { QStringLiteral("exitStatus"), kNothingStarted } });
+    return cannotStart(why);
+}
+
+// The run after its options: the payload read and checked, the units chosen,
+// then the jobs until they end (or, watching, until the run is stopped).
+int run(const CliOptions &options, const CliEvents &events)
+{
+    // Ctrl-C or SIGTERM while the payload is read and checked: taken when the
+    // check is done, and the run ends with its report before any port is opened.
+    SignalRelay relay;
+    int signalBeforeStart = 0;
+    const QMetaObject::Connection early = QObject::connect(&relay, &SignalRelay::interrupted,
+        [&signalBeforeStart](int sig) { signalBeforeStart = sig; });
+    const auto interruptedBeforeStart = [&]() {
+        QCoreApplication::processEvents(); // the signals that came meanwhile
+        if (signalBeforeStart == 0)
+            return false;
+        reportSignalBeforeStart(options, events, signalBeforeStart);
+        return true;
+    };
+
+    UpdateSource package; // a package's fw1.bin, in memory while the job runs
+    JobPayload payload = CliPackage::read(options, package);
+    const QString outputs = outputProblem(options, payload);
+    if (!outputs.isEmpty())
+        return refuseUnwritable(events, outputs);
+    if (interruptedBeforeStart())
+        return SignalRelay::exitStatus(signalBeforeStart);
+    if (!payload.problem.isEmpty())
+        return refuse(options, events,
+            QStringLiteral("cannot run %1: %2")
+                .arg(CliOptions::modeName(options.mode), payload.problem));
+    if (options.check)
+        return checkOnly(options, payload);
+
+    CliStation station;
+    QStringList plainPorts;
+    QList<UnitTarget> targets;
+    const QString refusal = chooseUnits(options, station, plainPorts, targets);
+    if (!refusal.isEmpty())
+        return refuse(options, events, refusal);
+    // The job sends the fw1.bin that was checked, and the records give that
+    // copy's digest: a fw1.bin replaced meanwhile is neither sent half nor
+    // recorded wrongly.
+    QTemporaryDir firmwareCopy;
+    keepFirmwareCopy(options, payload, firmwareCopy);
+
+    const UnitRecord::Update update = payload.update();
+    payload.firmware.clear();
+
+    CliJob job(options, payload, update, events, Console::stderrIsTerminal());
+    if (interruptedBeforeStart())
+        return SignalRelay::exitStatus(signalBeforeStart);
+    QObject::disconnect(early);
+    QObject::connect(&relay, &SignalRelay::interrupted, &job, &CliJob::interrupt);
+    QObject::connect(
+        &job, &CliJob::finished, QCoreApplication::instance(),
+        [](int status) { QCoreApplication::exit(status); }, Qt::QueuedConnection);
+    job.setWatching(options.watch);
+    job.setTimeout(options.timeoutSeconds);
+    job.start(targets);
+    CliWatch watch(job, station, plainPorts);
+    if (options.watch)
+        watch.start();
+    return QCoreApplication::exec();
 }
 
 } // namespace
@@ -151,154 +312,5 @@ int main(int argc, char *argv[])
         const QString problem = CliPackage::verify(options);
         return problem.isEmpty() ? 0 : refuse(options, events, problem);
     }
-    // Ctrl-C or SIGTERM while the payload is read and checked: taken when the
-    // check is done, and the run ends with its report before any port is opened.
-    SignalRelay relay;
-    int signalBeforeStart = 0;
-    const QMetaObject::Connection early = QObject::connect(&relay, &SignalRelay::interrupted,
-        [&signalBeforeStart](int sig) { signalBeforeStart = sig; });
-    const auto interruptedBeforeStart = [&]() {
-        QCoreApplication::processEvents(); // the signals that came meanwhile
-        if (signalBeforeStart == 0)
-            return false;
-        CliReport report;
-        report.toolVersion = QCoreApplication::applicationVersion();
-        report.mode = CliOptions::modeName(options.mode);
-        report.payloadDir = options.payloadDir;
-        report.started = report.ended = QDateTime::currentDateTimeUtc();
-        report.interrupted = true;
-        report.exitStatus = SignalRelay::exitStatus(signalBeforeStart);
-        QString error;
-        if (!options.reportFile.isEmpty() && !report.write(options.reportFile, error))
-            Console::writeErr(QStringLiteral("zq-update: could not write the report %1: %2\n")
-                                  .arg(Console::shown(options.reportFile), Console::shown(error))
-                                  .toLocal8Bit());
-        Console::writeErr("zq-update: interrupted before any port was opened; no unit was "
-                          "touched.\n");
-        events.emitEvent(QStringLiteral("finished"),
-            QJsonObject { { QStringLiteral("exitStatus"), report.exitStatus },
-                { QStringLiteral("recordsNotWritten"), 0 } });
-        return true;
-    };
-
-    SealedFile packageFirmware; // a package's fw1.bin, in memory while the job runs
-    CliPayload payload = CliPackage::read(options, packageFirmware);
-    const QString mode = CliOptions::modeName(options.mode);
-    const QString outputs = outputProblem(options, payload);
-    if (!outputs.isEmpty()) {
-        // Not even the report can be written: the events and standard error say it.
-        events.emitEvent(QStringLiteral("refused"),
-            QJsonObject { { QStringLiteral("reason"), outputs },
-                { QStringLiteral("exitStatus"), kNothingStarted } });
-        return cannotStart(outputs);
-    }
-    if (interruptedBeforeStart())
-        return SignalRelay::exitStatus(signalBeforeStart);
-    if (!payload.problem.isEmpty())
-        return refuse(options, events, QStringLiteral("cannot run %1: %2").arg(mode, payload.problem));
-    if (options.check) {
-        for (const QString &warning : payload.warnings)
-            Console::writeErr(
-                QStringLiteral("zq-update: %1\n").arg(Console::shown(warning)).toLocal8Bit());
-        if (!options.quiet)
-            Console::writeOut(
-                QStringLiteral("The payload in %1 can be used for %2 (update version %3).\n")
-                    .arg(Console::shown(options.packageFile.isEmpty() ? options.payloadDir
-                                                                      : options.packageFile),
-                        mode, Console::shown(payload.updateVersion))
-                    .toLocal8Bit());
-        return 0;
-    }
-
-    CliStation station;
-    QStringList plainPorts;
-    if (!options.stationFile.isEmpty() && !station.readFile(options.stationFile, error))
-        return refuse(options, events, error);
-    if (!station.takePorts(options.ports, plainPorts, error))
-        return refuse(options, events, error);
-
-    // Slots are matched before anything is sent: adapters that can't be told
-    // apart stop the run here. Watching, they hold the slots they confuse
-    // while they last: the watch says so and starts the others.
-    const QList<Adapter> adapters = Adapter::scan();
-    QList<CliTarget> targets;
-    QStringList missing;
-    if (!options.watch && !station.isEmpty()
-        && !station.resolve(adapters, targets, missing, error))
-        return refuse(options, events, error);
-    if (options.watch) {
-        targets.clear(); // the watch starts each one as it sees it
-    } else {
-        // One device named twice (/dev/pts/6 and pts/6) is one unit.
-        for (const QString &name : std::as_const(plainPorts)) {
-            const CliTarget t = targetFor({ QSerialPortInfo(), name }, adapters);
-            if (std::none_of(targets.cbegin(), targets.cend(),
-                    [&t](const CliTarget &other) { return other.device == t.device; }))
-                targets.append(t);
-        }
-        if (station.isEmpty() && plainPorts.isEmpty()) {
-            const QList<PortCandidate> candidates = PortDiscovery::candidates();
-            for (const PortCandidate &candidate : candidates)
-                targets.append(targetFor(candidate, adapters));
-        }
-        if (targets.isEmpty())
-            return refuse(options, events,
-                station.isEmpty()
-                    ? QStringLiteral("no port found: plug in the unit's FTDI adapter, or name the "
-                                     "port with --port (or in ZQ_UPDATER_PORTS).")
-                    : QStringLiteral("no slot's adapter is plugged in (%1): check the "
-                                     "adapters, or run zq-update list.")
-                          .arg(missing.join(QStringLiteral(", "))));
-        for (const QString &slot : std::as_const(missing))
-            Console::writeErr(
-                QStringLiteral("zq-update: slot %1: its adapter is not plugged in; skipped.\n")
-                    .arg(Console::shown(slot))
-                    .toLocal8Bit());
-    }
-
-    // The job sends the fw1.bin that was checked, from a private copy, and the
-    // records give that copy's digest: a fw1.bin replaced while the run goes
-    // on (--watch) is neither sent half nor recorded wrongly.
-    // A folder's fw1.bin as checked, kept apart so that the jobs send (and the
-    // record hashes) those bytes even when the file is replaced meanwhile; a
-    // package's is sealed in memory already.
-    QTemporaryDir firmwareCopy;
-    if (options.mode == FirmwareAndImages && options.packageFile.isEmpty()) {
-        QFile copy(firmwareCopy.filePath(QStringLiteral("fw1.bin")));
-        if (firmwareCopy.isValid() && copy.open(QIODevice::WriteOnly)
-            && copy.write(payload.firmware) == payload.firmware.size() && copy.flush()) {
-            copy.close();
-            payload.inputs.firmwarePath = copy.fileName();
-        } else {
-            Console::writeErr(QStringLiteral("zq-update: could not keep a copy of fw1.bin (%1); "
-                                             "the jobs read %2 as they go.\n")
-                                  .arg(copy.errorString(), Console::shown(payload.inputs.firmwarePath))
-                                  .toLocal8Bit());
-        }
-    }
-
-    QStringList imagePaths;
-    for (const ImageRecord &image : payload.inputs.images)
-        imagePaths << image.fileName;
-    const UnitRecord::Update update = options.packageFile.isEmpty()
-        ? UnitRecord::describe(options.mode, payload.updateVersion, payload.inputs.firmwarePath,
-            options.payloadDir, imagePaths)
-        : CliPackage::describe(options, payload);
-    payload.firmware.clear();
-
-    CliJob job(options, payload, update, events, Console::stderrIsTerminal());
-    if (interruptedBeforeStart())
-        return SignalRelay::exitStatus(signalBeforeStart);
-    QObject::disconnect(early);
-    QObject::connect(&relay, &SignalRelay::interrupted, &job, &CliJob::interrupt);
-    QObject::connect(
-        &job, &CliJob::finished, &app, [](int status) { QCoreApplication::exit(status); },
-        Qt::QueuedConnection);
-    job.setWatching(options.watch);
-    job.setTimeout(options.timeoutSeconds);
-    job.start(targets);
-    CliWatch watch(job, station, plainPorts);
-    if (options.watch)
-        watch.start();
-    return app.exec();
+    return run(options, events);
 }

@@ -112,7 +112,7 @@ QList<Adapter> Adapter::scan()
     }
 
     for (Adapter &a : found) {
-        a.taken = a.manufacturer.contains(QLatin1String(PortDiscovery::kAdapterMaker));
+        a.pickedUnnamed = a.manufacturer.contains(QLatin1String(PortDiscovery::kAdapterMaker));
         a.problem = PortProblem::beforeOpening(a.device);
     }
     std::sort(found.begin(), found.end(),

@@ -19,7 +19,9 @@ struct Adapter {
     QString serial; // the USB serial number; empty when it has none
     QString location; // the USB socket: its name in the by-path folder
     int latencyMs = -1; // the FTDI latency timer; -1 where the system does not show it
-    bool taken = false; // an FTDI adapter: the tool takes it without being told
+    // An FTDI adapter: the tool picks it without its being named (--port,
+    // ZQ_UPDATER_PORTS, a station slot).
+    bool pickedUnnamed = false;
     QString problem; // why it can't be opened (see PortProblem::beforeOpening)
 
     // "0403:6001", or empty.

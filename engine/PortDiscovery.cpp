@@ -5,22 +5,6 @@
 #include "engine/PortTest.h"
 
 #include <QDebug>
-#include <QFileInfo>
-
-namespace {
-
-// A device path for a port name, with symbolic links (/dev/serial/by-id/...)
-// resolved, so one adapter given two ways is taken once.
-QString devicePath(const QString &nameOrPath)
-{
-    const QString path = nameOrPath.startsWith(QLatin1Char('/'))
-        ? nameOrPath
-        : QStringLiteral("/dev/") + nameOrPath;
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? path : canonical;
-}
-
-} // namespace
 
 QStringList PortDiscovery::namedPorts(const QString &value)
 {
@@ -45,12 +29,12 @@ QList<PortCandidate> PortDiscovery::candidates()
         if (!info.manufacturer().contains(QLatin1String(kAdapterMaker)))
             continue;
         found.append({ info, QString() });
-        taken.append(devicePath(info.systemLocation()));
+        taken.append(PortProblem::devicePath(info.systemLocation()));
     }
 
     const QStringList named = namedPorts(qEnvironmentVariable("ZQ_UPDATER_PORTS"));
     for (const QString &name : named) {
-        const QString path = devicePath(name);
+        const QString path = PortProblem::devicePath(name);
         if (taken.contains(path))
             continue;
         found.append({ QSerialPortInfo(), name });

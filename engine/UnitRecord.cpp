@@ -11,14 +11,14 @@
 #include <QJsonDocument>
 #include <QSysInfo>
 
-QString UnitRecord::modeName(int mode)
+QString UnitRecord::modeName(UpdateMode mode)
 {
     switch (mode) {
     case FirmwareAndImages: return QStringLiteral("firmware-and-images");
     case ImagesOnly: return QStringLiteral("images");
     case DeleteImages: return QStringLiteral("erase-images");
-    default: return QString();
     }
+    return QString();
 }
 
 QString UnitRecord::resultOf(const UnitStatus &status, bool interrupted)
@@ -55,7 +55,7 @@ QString UnitRecord::sha256(const QString &path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-UnitRecord::Update UnitRecord::describe(int mode, const QString &version,
+UnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,
     const QString &firmwarePath, const QString &dir, const QStringList &imagePaths)
 {
     Update u;

@@ -5,6 +5,7 @@
 // written as one line of a log (RecordLog) by the command line (--log) and the
 // window (its history file).
 #include "engine/UnitStatus.h"
+#include "engine/UpdateMode.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -22,7 +23,7 @@ struct UnitRecord {
     // What every unit of a run gets: the update and its files.
     struct Update {
         QString version; // settings.json's "Version"
-        int mode = 0; // an UpdateMode
+        UpdateMode mode = FirmwareAndImages;
         File firmware; // fw1.bin (firmware mode only)
         QList<File> images;
         QString package; // the update package's file; empty for a payload folder
@@ -55,10 +56,10 @@ struct UnitRecord {
     // The confirmation word for a job's status: "confirmed", "not confirmed", "".
     static QString confirmationOf(const UnitStatus &status);
     // The mode's name: "firmware-and-images", "images", "erase-images".
-    static QString modeName(int mode);
+    static QString modeName(UpdateMode mode);
     // The update's files hashed: fw1.bin at firmwarePath (in firmware mode) and
     // each image file, named relative to the payload folder dir.
-    static Update describe(int mode, const QString &version, const QString &firmwarePath,
+    static Update describe(UpdateMode mode, const QString &version, const QString &firmwarePath,
         const QString &dir, const QStringList &imagePaths);
     // SHA-256 of a file in hex; empty when it can't be read.
     static QString sha256(const QString &path);

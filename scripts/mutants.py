@@ -39,10 +39,8 @@ MUTANTS = [
     ("reply-steps-every-port", "window/DialogBootload.cpp",
      "every received line runs a step of every port (the engine sees one port "
      "only, so the dialog's per-line hook does it)",
-     "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
-     "    lineWidgetsChanged(ChangedRx);\n",
-     "    rxIndicatorIndex = (rxIndicatorIndex + 1) % 4;\n"
-     "    lineWidgetsChanged(ChangedRx);\n"
+     "    lineWidgets.lineReceived();\n",
+     "    lineWidgets.lineReceived();\n"
      "    Timeout();\n"),
     ("owed-iack-skips-image", SEQ,
      'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
@@ -108,8 +106,8 @@ MUTANTS = [
      "a step that runs late, after a hold's end and before its wake-up, sends the held line",
      "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {\n",
      "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || (wakeToCome && false))) {\n"),
-    ("window-writes-later", "window/DialogBootload.cpp",
-     "the window leaves a line to the port's next write notification: a busy event loop "
+    ("window-writes-later", "engine/UnitRunner.cpp",
+     "a front end leaves a line to the port's next write notification: a busy event loop "
      "holds it while its resend time-out runs",
      "        return;\n    port->writeNow();\n",
      "        return;\n"),
@@ -364,8 +362,8 @@ MUTANTS = [
     # --- Station: ports, records, refusals, watch -------------------------
     ("refusal-no-report", "cli/main.cpp",
      "a refused run (exit 2) writes no --report",
-     "    if (!options.reportFile.isEmpty()) {\n        CliReport report;\n",
-     "    if (false) {\n        CliReport report;\n"),
+     "    if (!options.reportFile.isEmpty()) {\n        CliReport report = CliReport::forRun(options);\n",
+     "    if (false) {\n        CliReport report = CliReport::forRun(options);\n"),
     ("in-use-in-qt-words", "engine/PortProblem.cpp",
      "a port another program holds is reported in Qt's words (a permission error while locking)",
      "    if (error == QSerialPort::PermissionError || !p.holders.isEmpty())\n        return inUseText(p);\n",
@@ -378,7 +376,7 @@ MUTANTS = [
      "--watch starts another job for a slot whose adapter stayed plugged in",
      "        if (active.contains(keyOf(t)))\n            continue;\n",
      ""),
-    ("watch-query-on-tick", "cli/CliJob.cpp",
+    ("watch-query-on-tick", "engine/UnitRunner.cpp",
      "--watch leaves a plugged unit's version query for the job timer's next tick",
      "        sequencer.step(port);\n        sequencer.step(port);\n",
      "        sequencer.step(port);\n"),
@@ -540,7 +538,7 @@ MUTANTS = [
      "the checked fw1.bin handed to the engine can still be written through its path",
      "    if (::fcntl(handle->fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL)\n",
      "    if (::fcntl(handle->fd, F_ADD_SEALS, F_SEAL_SEAL)\n"),
-    ("folder-under-policy", "window/UpdateSource.cpp",
+    ("folder-under-policy", "engine/UpdateSource.cpp",
      "the window sends a plain folder although the policy requires signed packages",
      "    if (requireSigned && mode != DeleteImages)\n",
      "    if (false)\n"),
@@ -604,16 +602,14 @@ MUTANTS = [
      "        // The update was written: the unit stays updated, only not confirmed.\n"),
     ("require-confirm-ignored", "cli/CliJob.cpp",
      "--require-confirm does not make a unit that is not confirmed exit 1",
-     "            updated = updated && unit.port->status.stage == UnitStatus::Updated\n"
-     "                && !(options.requireConfirm && unit.port->status.notConfirmed());\n"
-     "        end(updated ? 0 : 1);\n",
-     "            updated = updated && unit.port->status.stage == UnitStatus::Updated;\n"
-     "        end(updated ? 0 : 1);\n"),
+     "    return !runner.unit(unit).interrupted && status.stage == UnitStatus::Updated\n"
+     "        && !(options.requireConfirm && status.notConfirmed());\n",
+     "    return !runner.unit(unit).interrupted && status.stage == UnitStatus::Updated;\n"),
     ("table-hides-not-confirmed", "cli/CliReport.cpp",
      "the table shows a unit that is not confirmed as plainly \"updated\"",
      "        && unit.confirmation == QLatin1String(\"not confirmed\"))\n",
      "        && false)\n"),
-    ("interrupt-confirming-in-bootloader", "cli/CliJob.cpp",
+    ("interrupt-confirming-in-bootloader", "cli/CliLeftOver.cpp",
      "Ctrl-C during the confirmation names the updated unit as left in its bootloader",
      "        if (!confirming && port->capturePhase != Uncaptured)\n",
      "        if (port->capturePhase != Uncaptured)\n"),
@@ -635,7 +631,7 @@ MUTANTS = [
      "a report write that failed (a full disk) still replaces the old report",
      "    bool ok = writeAll(fd, bytes.constData(), bytes.size(), written) && ::fsync(fd) == 0;\n",
      "    bool ok = (writeAll(fd, bytes.constData(), bytes.size(), written), true);\n"),
-    ("report-failure-exit-0", "cli/CliJob.cpp",
+    ("report-failure-exit-0", "cli/CliClosing.cpp",
      "a report that could not be written leaves the exit status 0",
      "            if (exitStatus == 0)\n                exitStatus = 1; // the report asked for is missing\n",
      ""),
@@ -679,9 +675,9 @@ MUTANTS = [
      'a FileName with ".." is taken',
      "    if (parts.contains(QStringLiteral(\"..\")))\n",
      "    if (false)\n"),
-    ("image-link-outside", "cli/CliPayload.cpp",
+    ("image-link-outside", "engine/JobPayload.cpp",
      "an image that is a link out of the payload folder is read",
-     "        if (mode != DeleteImages && !inside(path, dir)) {\n",
+     "        if (checked && !inside(path, dir)) {\n",
      "        if (false) {\n"),
     ("terminal-text-raw", "cli/ConsoleOutput.cpp",
      "slot, port and link names reach the terminal with their escape sequences",
@@ -705,7 +701,7 @@ MUTANTS = [
      "    if (false)\n        return QStringLiteral(\"%1 is not a serial port (%2)\")"),
     ("firmware-read-as-it-goes", "cli/main.cpp",
      "the job reads fw1.bin as it goes: one replaced during the run is sent, the record names the old digest",
-     "            payload.inputs.firmwarePath = copy.fileName();\n",
+     "        payload.inputs.firmwarePath = copy.fileName();\n",
      "            (void)copy;\n"),
     ("signal-before-start-lost", "cli/main.cpp",
      "Ctrl-C during the payload check is lost: the run goes on, no report says it was interrupted",
@@ -713,8 +709,8 @@ MUTANTS = [
      "        return false;\n"),
     ("same-port-twice", "cli/main.cpp",
      "one port named twice (/dev/pts/6, pts/6) is opened twice",
-     "                    [&t](const CliTarget &other) { return other.device == t.device; }))\n",
-     "                    [&t](const CliTarget &other) { return other.device == t.device && false; }))\n"),
+     "                [&t](const UnitTarget &other) { return other.device == t.device; }))\n",
+     "                [&t](const UnitTarget &other) { return other.device == t.device && false; }))\n"),
 ]
 
 

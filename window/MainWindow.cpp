@@ -54,7 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui_MainWindow)
 {
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer"));
+    setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer")); // spelt so, as shipped
 
     QAction *open = ui->mainToolBar->addAction(QStringLiteral("Open update…"));
     open->setObjectName(QStringLiteral("actionOpenUpdate"));
@@ -163,7 +163,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     openUpdate(path);
 }
 
-void MainWindow::runJob(int mode)
+void MainWindow::runJob(UpdateMode mode)
 {
     // Checked before the dialog opens any port: a package not for this job,
     // or a folder when the policy requires signed packages.

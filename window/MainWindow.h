@@ -5,7 +5,7 @@
 // given on the command line or dropped on the window (the last one is
 // remembered), else the program's folder. What is loaded is shown before a
 // job starts.
-#include "window/UpdateSource.h"
+#include "engine/UpdateSource.h"
 
 #include <QMainWindow>
 
@@ -42,14 +42,16 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private slots:
-    void on_pushButton_clicked();
-    void on_pushButton_3_clicked();
-    void on_pushButton_2_clicked();
+    // The three job buttons, by their form names (pushButton_3 runs mode 1,
+    // pushButton_2 mode 2: the slots' order, not the names, gives the mode).
+    void on_pushButton_clicked(); // "Update Annealer Software and Images"
+    void on_pushButton_3_clicked(); // "Update Images Only"
+    void on_pushButton_2_clicked(); // "Erase Annealer Images"
     void chooseUpdate();
     void showAbout();
 
 private:
-    void runJob(int mode);
+    void runJob(UpdateMode mode);
     void showLoaded();
 
     Ui_MainWindow *ui;

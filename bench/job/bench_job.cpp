@@ -106,7 +106,7 @@ double processCpuSeconds(qint64 pid)
 
 bool allEnded(const DialogBootload &dlg)
 {
-    for (const PortTest *port : dlg.ports)
+    for (const PortTest *port : dlg.ports())
         if (port->jobState != Finish || port->tickCount < 4)
             return false;
     return true;

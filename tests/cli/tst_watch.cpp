@@ -65,7 +65,7 @@ private slots:
 
         CliOptions options;
         options.quiet = true;
-        const CliPayload payload;
+        const JobPayload payload;
         const CliEvents events(false);
         CliJob job(options, payload, UnitRecord::Update(), events, false);
         job.setWatching(true);

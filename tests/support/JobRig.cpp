@@ -1,14 +1,19 @@
 #include "support/JobRig.h"
 
-#include "ui_DialogBootload.h"
+#include "engine/Adapter.h"
+#include "engine/JobPayload.h"
+#include "engine/PortDiscovery.h"
 #include "engine/PortTest.h"
+#include "engine/UpdateSource.h"
+#include "payload/SealedFile.h"
+#include "ui_DialogBootload.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-JobRig::JobRig(int jobMode, const QList<SimConfig> &configs, const UpdateSource *source,
-    const QString &expectedDir)
+JobRig::JobRig(UpdateMode jobMode, const QList<SimConfig> &configs, const UpdateSource *source,
+    const QString &expectedDir, Front front)
     : mode(jobMode)
 {
     SimExpectation expected = SimExpectation::fromPayloadDir(
@@ -24,13 +29,49 @@ JobRig::JobRig(int jobMode, const QList<SimConfig> &configs, const UpdateSource 
         paths << units.back()->path();
     }
     qputenv("ZQ_UPDATER_PORTS", paths.join(',').toLocal8Bit());
-    dlg = std::make_unique<DialogBootload>(mode, nullptr, source);
-    dlg->timer.setInterval(kTickMs);
+    if (front == Dialog) {
+        dlg = std::make_unique<DialogBootload>(mode, nullptr, source);
+        dlg->runner.setTickMs(kTickMs);
+    } else {
+        startRunner(source);
+    }
+}
+
+JobRig::~JobRig() = default;
+
+// The job as the front ends set it up: the payload beside the program (or
+// the package), each unit's version asked again after "$X".
+void JobRig::startRunner(const UpdateSource *source)
+{
+    runner = std::make_unique<UnitRunner>(*this);
+    const JobPayload payload = source && source->isPackage
+        ? JobPayload::fromPackage(source->package, source->path, mode,
+            source->firmware ? source->firmware->path() : QString())
+        : JobPayload::read(QCoreApplication::applicationDirPath(), mode);
+    runner->sequencer.inputs = payload.inputs;
+    runner->sequencer.inputs.confirmVersion = true;
+    for (const PortCandidate &candidate : PortDiscovery::candidates())
+        runner->addUnit(UnitTarget::of(candidate, {}));
+    runner->setTickMs(kTickMs);
+    runner->start();
+}
+
+void JobRig::runAgain()
+{
+    runner.reset();
+    lines.clear();
+    versions.clear();
+    startRunner(nullptr);
+}
+
+const UnitRunner &JobRig::jobs() const
+{
+    return dlg ? dlg->jobs() : *runner;
 }
 
 bool JobRig::ready() const
 {
-    return dlg && dlg->ports.size() == static_cast<int>(units.size());
+    return (dlg || runner) && jobs().count() == static_cast<int>(units.size());
 }
 
 bool JobRig::ended(const PortTest *port)
@@ -40,15 +81,25 @@ bool JobRig::ended(const PortTest *port)
 
 bool JobRig::ended() const
 {
-    for (const PortTest *port : dlg->ports)
-        if (!ended(port))
+    for (int i = 0; i < jobs().count(); ++i)
+        if (!ended(jobs().port(i)))
             return false;
     return true;
 }
 
+void JobRig::logLine(int, const QString &line)
+{
+    lines << line;
+}
+
+void JobRig::unitVersion(int, const QString &version)
+{
+    versions << version;
+}
+
 QString JobRig::log() const
 {
-    return dlg->ui->textEdit->toPlainText();
+    return dlg ? dlg->ui->textEdit->toPlainText() : lines.join(QLatin1Char('\n'));
 }
 
 QByteArray JobRig::describe() const

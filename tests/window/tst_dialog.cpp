@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "engine/PortTest.h"
+#include "engine/Protocol.h"
 #include "engine/UpdateMode.h"
 
 #include "ui_DialogBootload.h"
@@ -72,6 +73,8 @@ QString devicePathOf(const PortTest *port)
 
 } // namespace
 
+Q_DECLARE_METATYPE(UpdateMode)
+
 class TestDialog : public QObject
 {
     Q_OBJECT
@@ -91,16 +94,16 @@ private slots:
             PayloadWriter::DemoLargeImage, PayloadWriter::DemoSmallImage });
     }
 
-    // The form: each widget by its object name, where it stands, and its text;
-    // an empty size: as large as its text in this platform's font.
+    // No settings.json: the 500 ms job timer runs, the version is the
+    // default, there are no images, and the log says why.
     void withoutSettings()
     {
         DialogBootload dlg(FirmwareAndImages, nullptr);
-        QVERIFY(dlg.timer.isActive());
-        QCOMPARE(dlg.timer.interval(), 500);
+        QVERIFY(dlg.jobs().ticking());
+        QCOMPARE(dlg.jobs().tickMs(), 500);
         QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
         QCOMPARE(dlg.ui->label_UpdateVersion->text(), QStringLiteral("Update Version: D.02n"));
-        QVERIFY(dlg.images.isEmpty());
+        QVERIFY(dlg.images().isEmpty());
         QCOMPARE(dlg.ui->progressBarLoad->maximum(), 913414);
         QCOMPARE(dlg.ui->progressBarLoad->value(), 0);
         QCOMPARE(dlg.ui->progressBarVerify->maximum(), 0);
@@ -123,23 +126,25 @@ private slots:
         QFETCH(QByteArray, content);
         QVERIFY(writeSettings(content));
         DialogBootload dlg(FirmwareAndImages, nullptr);
-        dlg.timer.stop();
+        dlg.runner.stopTimer();
         QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
-        QVERIFY(dlg.images.isEmpty());
+        QVERIFY(dlg.images().isEmpty());
         const QString log = dlg.ui->textEdit->toPlainText();
         QVERIFY2(log.contains("settings.json"), qPrintable(log));
     }
 
+    // settings.json's "Version" in the title and the label, per mode: a fault
+    // here is a mode shown with another's title, or the version left out.
     void version_data()
     {
         QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<int>("mode");
+        QTest::addColumn<UpdateMode>("mode");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("title");
 
         const QString images = kTitle + "- Update Images";
         const QString erase = kTitle + "- Delete Images";
-        const int full = FirmwareAndImages;
+        const UpdateMode full = FirmwareAndImages;
         QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a"
                               << kTitle + "E.01a";
         QTest::newRow("blanks kept")
@@ -151,21 +156,21 @@ private slots:
         QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n"
                                 << kTitle + "D.02n";
         QTest::newRow("images only")
-            << QByteArray(R"({"Version": "E.01a"})") << int(ImagesOnly) << "E.01a" << images;
+            << QByteArray(R"({"Version": "E.01a"})") << ImagesOnly << "E.01a" << images;
         QTest::newRow("delete images, default")
-            << QByteArray(R"({"Version": ""})") << int(DeleteImages) << "D.02n" << erase;
+            << QByteArray(R"({"Version": ""})") << DeleteImages << "D.02n" << erase;
     }
 
     void version()
     {
         QFETCH(QByteArray, settings);
-        QFETCH(int, mode);
+        QFETCH(UpdateMode, mode);
         QFETCH(QString, version);
         QFETCH(QString, title);
         QVERIFY(writeSettings(settings));
 
         DialogBootload dlg(mode, nullptr);
-        dlg.timer.stop();
+        dlg.runner.stopTimer();
         QCOMPARE(dlg.mode, mode);
         QCOMPARE(dlg.windowTitle(), title);
         QCOMPARE(dlg.ui->label_UpdateVersion->text(), "Update Version: " + version);
@@ -189,19 +194,19 @@ private slots:
             {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}]})"));
 
         DialogBootload dlg(ImagesOnly, nullptr);
-        dlg.timer.stop();
+        dlg.runner.stopTimer();
         const struct {
             int name, version, width, height;
             QByteArray pixels;
         } expected[] = { { 2, 11, 5, 4, splash }, { 1, 12, 3, 2, logo }, { 3, 5, 0, 0, {} },
             { 7, 13, 1, 1, icons } };
-        QCOMPARE(dlg.images.size(), 4);
+        QCOMPARE(dlg.images().size(), 4);
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(dlg.images[i].imageName, expected[i].name);
-            QCOMPARE(dlg.images[i].imageVersion, expected[i].version);
-            QCOMPARE(dlg.images[i].width, expected[i].width);
-            QCOMPARE(dlg.images[i].height, expected[i].height);
-            QCOMPARE(dlg.images[i].pixels, expected[i].pixels);
+            QCOMPARE(dlg.images()[i].imageName, expected[i].name);
+            QCOMPARE(dlg.images()[i].imageVersion, expected[i].version);
+            QCOMPARE(dlg.images()[i].width, expected[i].width);
+            QCOMPARE(dlg.images()[i].height, expected[i].height);
+            QCOMPARE(dlg.images()[i].pixels, expected[i].pixels);
         }
         QCOMPARE(dlg.ui->progressBarVerify->minimum(), 0);
         QCOMPARE(dlg.ui->progressBarVerify->maximum(), logo.size() + splash.size() + icons.size());
@@ -222,15 +227,15 @@ private slots:
             {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7]})"));
 
         DialogBootload dlg(ImagesOnly, nullptr);
-        dlg.timer.stop();
-        QCOMPARE(dlg.images.size(), 3);
-        for (const ImageRecord &record : std::as_const(dlg.images)) {
+        dlg.runner.stopTimer();
+        QCOMPARE(dlg.images().size(), 3);
+        for (const ImageRecord &record : dlg.images()) {
             QCOMPARE(record.imageName, 0);
             QCOMPARE(record.imageVersion, 0);
         }
-        QCOMPARE(dlg.images[0].pixels, logo);
-        QCOMPARE(dlg.images[1].pixels, logo);
-        QVERIFY(dlg.images[2].pixels.isEmpty());
+        QCOMPARE(dlg.images()[0].pixels, logo);
+        QCOMPARE(dlg.images()[1].pixels, logo);
+        QVERIFY(dlg.images()[2].pixels.isEmpty());
         QCOMPARE(dlg.ui->progressBarVerify->maximum(), 2 * logo.size());
         QVERIFY(!dlg.ui->textEdit->toPlainText().isEmpty());
     }
@@ -258,10 +263,10 @@ private slots:
         const int before = descriptorsOn(path);
         QCOMPARE(before, 1); // the pair's own
         DialogBootload dlg(FirmwareAndImages, nullptr);
-        dlg.timer.stop();
+        dlg.runner.stopTimer();
 
-        QCOMPARE(dlg.ports.size(), 1);
-        PortTest *port = dlg.ports.first();
+        QCOMPARE(dlg.ports().size(), 1);
+        PortTest *port = dlg.ports().first();
         QCOMPARE(devicePathOf(port), path);
         QVERIFY(port->isOpen());
         QCOMPARE(port->openMode(), QIODevice::ReadWrite);
@@ -287,14 +292,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(int(port->rxLength), partial.size(), 10000);
 
         // A line is written when it is sent, not on a later write notification.
-        dlg.sendLine(port, QStringLiteral("$MVER"));
+        Protocol::Line buf;
+        Protocol::versionQuery(buf);
+        dlg.runner.sendLine(port, buf);
         QCOMPARE(port->bytesToWrite(), qint64(0));
 
         // Closing the dialog closes and deletes its port.
         const QPointer<PortTest> guard(port);
         dlg.reject();
         QVERIFY(guard.isNull());
-        QVERIFY(dlg.ports.isEmpty());
+        QVERIFY(dlg.ports().isEmpty());
         QCOMPARE(descriptorsOn(path), before);
     }
 
@@ -310,13 +317,13 @@ private slots:
         qputenv("ZQ_UPDATER_PORTS", given.join(QLatin1Char(',')).toLocal8Bit());
 
         DialogBootload dlg(DeleteImages, nullptr);
-        dlg.timer.stop();
-        QCOMPARE(dlg.ports.size(), 3);
-        QCOMPARE(dlg.ports[0]->portName(), missing);
-        QVERIFY(!dlg.ports[0]->isOpen());
-        QCOMPARE(devicePathOf(dlg.ports[1]), second.slavePath());
-        QCOMPARE(devicePathOf(dlg.ports[2]), first.slavePath());
-        QVERIFY(dlg.ports[1]->isOpen() && dlg.ports[2]->isOpen());
+        dlg.runner.stopTimer();
+        QCOMPARE(dlg.ports().size(), 3);
+        QCOMPARE(dlg.ports()[0]->portName(), missing);
+        QVERIFY(!dlg.ports()[0]->isOpen());
+        QCOMPARE(devicePathOf(dlg.ports()[1]), second.slavePath());
+        QCOMPARE(devicePathOf(dlg.ports()[2]), first.slavePath());
+        QVERIFY(dlg.ports()[1]->isOpen() && dlg.ports()[2]->isOpen());
         QCOMPARE(descriptorsOn(first.slavePath()), 2);
         QCOMPARE(descriptorsOn(second.slavePath()), 2);
 
@@ -333,10 +340,10 @@ private slots:
 
         // Every port is deleted, the one that never opened too.
         QList<QPointer<PortTest>> guards;
-        for (PortTest *port : std::as_const(dlg.ports))
+        for (PortTest *port : dlg.ports())
             guards.append(port);
         dlg.reject();
-        QVERIFY(dlg.ports.isEmpty());
+        QVERIFY(dlg.ports().isEmpty());
         for (const QPointer<PortTest> &guard : std::as_const(guards))
             QVERIFY(guard.isNull());
         QCOMPARE(descriptorsOn(first.slavePath()), 1);
@@ -352,13 +359,13 @@ private slots:
         QVERIFY(first.open() && second.open());
         qputenv("ZQ_UPDATER_PORTS", (first.slavePath() + ',' + second.slavePath()).toLocal8Bit());
         DialogBootload dlg(ImagesOnly, nullptr);
-        dlg.timer.stop();
-        QCOMPARE(dlg.ports.size(), 2);
+        dlg.runner.stopTimer();
+        QCOMPARE(dlg.ports().size(), 2);
         const QByteArray reply = "$MVERR,V9\n";
         QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())),
             ssize_t(reply.size()));
-        QTRY_COMPARE(dlg.ports[0]->status.version, QStringLiteral("V9"));
-        QCOMPARE(dlg.ports[1]->jobState, StartVersionQuery);
+        QTRY_COMPARE(dlg.ports()[0]->status.version, QStringLiteral("V9"));
+        QCOMPARE(dlg.ports()[1]->jobState, StartVersionQuery);
     }
 
     void noPortsAtAll()
@@ -370,8 +377,8 @@ private slots:
         }
 
         DialogBootload dlg(FirmwareAndImages, nullptr);
-        QVERIFY(dlg.ports.isEmpty());
-        QVERIFY(dlg.timer.isActive());
+        QVERIFY(dlg.ports().isEmpty());
+        QVERIFY(dlg.jobs().ticking());
         const QString log = dlg.ui->textEdit->toPlainText();
         QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
     }
@@ -384,7 +391,7 @@ private slots:
         SimConfig slow = JobRig::quickUnit(2);
         slow.pace = true;
         slow.latencyMs = 2;
-        JobRig rig(ImagesOnly, { JobRig::quickUnit(1), slow });
+        JobRig rig(ImagesOnly, { JobRig::quickUnit(1), slow }, nullptr, QString(), JobRig::Dialog);
         QVERIFY(rig.ready());
         rig.dlg->show(); // the rows are painted too
         QTableWidget *table = rig.dlg->ui->tableUnits;
@@ -424,7 +431,7 @@ private slots:
             QCOMPARE(percents[row].last(), 100);
             const QColor colour = table->item(row, 2)->foreground().color();
             QVERIFY(colour.green() > 2 * colour.red());
-            QCOMPARE(table->item(row, 5)->text(), QString::number(rig.dlg->ports[row]->timing.resends));
+            QCOMPARE(table->item(row, 5)->text(), QString::number(rig.port(row)->timing.resends));
             // Frames at least kFrameMs apart (timers may be a few per cent early).
             const qint64 span = frames[row].last() - frames[row].first();
             QVERIFY2((frames[row].size() - 1) * DialogBootload::kFrameMs * 9 / 10 <= span,
@@ -440,12 +447,12 @@ private slots:
         QVERIFY(QFile::remove(TestSupport::appFile("fw1.bin")));
         SimConfig unplugged = JobRig::quickUnit(3);
         unplugged.unplugAfter = 2; // in the version query
-        JobRig rig(FirmwareAndImages, { unplugged, JobRig::quickUnit(4) });
+        JobRig rig(FirmwareAndImages, { unplugged, JobRig::quickUnit(4) }, nullptr, QString(), JobRig::Dialog);
         QVERIFY(rig.ready());
         rig.dlg->show();
         QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
         QTableWidget *table = rig.dlg->ui->tableUnits;
-        const QString reason = rig.dlg->ports[1]->status.reason;
+        const QString reason = rig.port(1)->status.reason;
         QVERIFY2(reason.startsWith("the firmware"), qPrintable(reason));
         QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("connection lost"));
         QTRY_COMPARE(table->item(1, 2)->text(), "not updated: " + reason);
@@ -453,8 +460,8 @@ private slots:
             { table->item(0, 2)->foreground().color(), table->item(1, 2)->foreground().color() })
             QVERIFY(colour.red() > 2 * colour.green());
 
-        const QString lost = rig.dlg->ports[0]->portName();
-        const QString other = rig.dlg->ports[1]->portName();
+        const QString lost = rig.port(0)->portName();
+        const QString other = rig.port(1)->portName();
         QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
         const QRect cell = table->visualItemRect(table->item(1, 0));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center()); // press, release,
@@ -476,7 +483,7 @@ private slots:
         QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 10));
         SimConfig dead = JobRig::quickUnit(6);
         dead.noStart = true;
-        JobRig rig(ImagesOnly, { dead, JobRig::quickUnit(7) });
+        JobRig rig(ImagesOnly, { dead, JobRig::quickUnit(7) }, nullptr, QString(), JobRig::Dialog);
         QVERIFY(rig.ready());
         QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
         QVERIFY2(rig.unitUpdated(0) && rig.unitUpdated(1), rig.describe().constData());
@@ -487,8 +494,8 @@ private slots:
         const QColor green = table->item(1, 2)->foreground().color();
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
         QVERIFY(green.green() > 2 * green.red());
-        const QString dead0 = rig.dlg->ports[0]->portName();
-        const QString alive = rig.dlg->ports[1]->portName();
+        const QString dead0 = rig.port(0)->portName();
+        const QString alive = rig.port(1)->portName();
         QVERIFY2(rig.log().contains(dead0 + ": the unit did not answer the version query in 10 s "
                                             "after \"$X\": updated, not confirmed"),
             rig.describe().constData());
@@ -508,7 +515,7 @@ private slots:
         const QString history
             = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
         {
-            JobRig rig(ImagesOnly, { JobRig::quickUnit(5) });
+            JobRig rig(ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());

@@ -63,6 +63,8 @@ private slots:
         TestSupport::removeAppFiles({ QStringLiteral("settings.json") });
     }
 
+    // The title keeps its described spelling ("bootlodaer"): a fault here is
+    // the spelling put right (mutant title-spelling-corrected).
     void title()
     {
         MainWindow window;

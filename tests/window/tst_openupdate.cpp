@@ -216,8 +216,8 @@ private slots:
                 return;
             poll.stop();
             dialog = d;
-            images = d->images.size();
-            firmware = d->sequencer.inputs.firmwarePath;
+            images = d->images().size();
+            firmware = d->jobs().sequencer.inputs.firmwarePath;
             QFile f(firmware);
             if (!f.open(QIODevice::ReadOnly)
                 || f.readAll() != PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3))
@@ -243,7 +243,7 @@ private slots:
         QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
         QFile::remove(RecordLog::historyFile());
         {
-            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder);
+            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());

@@ -23,9 +23,9 @@ private slots:
         QVERIFY(pty.open());
         qputenv("ZQ_UPDATER_PORTS", pty.slavePath().toLocal8Bit());
         DialogBootload dlg(ImagesOnly, nullptr);
-        dlg.timer.stop();
-        QCOMPARE(dlg.ports.size(), 1);
-        PortTest *port = dlg.ports.first();
+        dlg.runner.stopTimer();
+        QCOMPARE(dlg.ports().size(), 1);
+        PortTest *port = dlg.ports().first();
         QVERIFY(port->isOpen());
         SerialPeer unit(pty.masterFd());
 
@@ -33,12 +33,12 @@ private slots:
         for (const char *frame : { "|", "/", "-", "-", "|", "/" }) {
             Protocol::Line buf;
             Protocol::versionQuery(buf);
-            dlg.sendLine(port, buf);
+            dlg.runner.sendLine(port, buf);
             QCOMPARE(unit.waitLine(""), QByteArray("$MVER*826A\n"));
             QTRY_COMPARE(dlg.ui->labelTX->text(), QStringLiteral("TX: ") + frame);
         }
         // "$G" goes out as its three bytes, unframed, and moves no indicator.
-        dlg.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+        dlg.runner.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
         QCOMPARE(unit.waitLine(""), QByteArray("$G\n"));
 
         // Every received line moves the receive indicator, however its bytes arrive.

@@ -1,8 +1,9 @@
 #pragma once
-// What the main window has opened for its jobs: an update package (checked in
-// memory with the trusted keys and the policy), a payload folder, or nothing,
-// which means the program's own folder. The update dialog takes its payload
-// from it; the main window shows it before a job starts.
+// Where a job's payload comes from: an update package (checked in memory with
+// the trusted keys and the policy, its fw1.bin sealed for the engine) or a
+// payload folder. The window opens one (nothing open means the program's own
+// folder) and shows it before a job starts; the command line opens --package.
+#include "engine/UpdateMode.h"
 #include "payload/UpdatePackage.h"
 
 #include <QString>
@@ -29,10 +30,12 @@ struct UpdateSource {
     static UpdateSource open(const QString &path);
     // The same with the given keys and policy.
     static UpdateSource open(const QString &path, const TrustStore &trust);
+    // path as a package, whatever it is, named as given.
+    static UpdateSource openPackage(const QString &path, const TrustStore &trust);
 
     // Why a job of mode can't run from it; empty when it can (the policy
     // included: a folder is refused when signatures are required).
-    QString problemFor(int mode) const;
+    QString problemFor(UpdateMode mode) const;
     // The folder files are read from (a folder source); empty for a package.
     QString folder() const
     {

@@ -1,6 +1,5 @@
-#include "window/UpdateSource.h"
+#include "engine/UpdateSource.h"
 
-#include "engine/UpdateMode.h"
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
 #include "payload/TrustStore.h"
@@ -34,6 +33,16 @@ UpdateSource UpdateSource::open(const QString &path, const TrustStore &trust)
                               .arg(QDir::toNativeSeparators(s.path));
         return s;
     }
+    return openPackage(s.path, trust);
+}
+
+UpdateSource UpdateSource::openPackage(const QString &path, const TrustStore &trust)
+{
+    UpdateSource s;
+    s.path = path;
+    s.requireSigned = trust.requireSigned();
+    s.policyFile = trust.policyFile();
+    s.warnings = trust.warnings;
     s.isPackage = true;
     s.package = UpdatePackage::open(s.path, trust);
     s.problem = s.package.problem;
@@ -47,7 +56,7 @@ UpdateSource UpdateSource::open(const QString &path, const TrustStore &trust)
     return s;
 }
 
-QString UpdateSource::problemFor(int mode) const
+QString UpdateSource::problemFor(UpdateMode mode) const
 {
     if (!problem.isEmpty())
         return problem;

@@ -4,12 +4,13 @@
 // mid-job, and eight units at once in every mode.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
-#include "ui_DialogBootload.h"
 #include "engine/PortTest.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 #include <tuple>
+
+Q_DECLARE_METATYPE(UpdateMode)
 
 namespace {
 SimConfig quick(quint32 seed)
@@ -35,8 +36,8 @@ private slots:
         unplugged.unplugAfter = 3000; // in the middle of the firmware
         JobRig rig(FirmwareAndImages, { unplugged, quick(2) });
         QVERIFY(rig.ready());
-        PortTest *lost = rig.dlg->ports[0];
-        PortTest *healthy = rig.dlg->ports[1];
+        PortTest *lost = rig.port(0);
+        PortTest *healthy = rig.port(1);
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(healthy), JobRig::kTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(lost), 10000);
 
@@ -45,11 +46,9 @@ private slots:
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QVERIFY(lost->status.stage == UnitStatus::ConnectionLost);
         QVERIFY(!lost->isOpen());
-        QCOMPARE(rig.dlg->ports.size(), 2);
+        QCOMPARE(rig.jobs().count(), 2);
         QVERIFY2(rig.unitUpdated(1), rig.describe().constData());
 
-        rig.dlg->reject(); // closing deletes both ports
-        QVERIFY(rig.dlg->ports.isEmpty());
     }
 
     void aUnitInItsBootloaderAlreadyIsUpdated_data()
@@ -67,11 +66,11 @@ private slots:
         config.startCaptured = captured;
         JobRig rig(FirmwareAndImages, { config });
         QVERIFY(rig.ready());
-        QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(rig.dlg->ports[0]), JobRig::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(rig.port(0)), JobRig::kTimeoutMs);
         QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QCOMPARE(rig.log().contains("answered \"$G\" without announcing itself"), captured);
-        QCOMPARE(rig.dlg->ui->label_UnitVersion->text(), QString("Unit Version:"));
+        QVERIFY(rig.versions.isEmpty()); // it never answered the version query
     }
 
     // A unit that stops answering with its port open ends its own job within
@@ -92,7 +91,7 @@ private slots:
         for (const auto &[rig, i, stage] : { std::tuple { &full, 0, "during firmware, sector" },
                  std::tuple { &full, 1, "during image 1 of 2" },
                  std::tuple { &erase, 0, "during erasing images" } }) {
-            const PortTest *port = rig->dlg->ports[i];
+            const PortTest *port = rig->port(i);
             QVERIFY2(rig->log().contains(port->portName() + ": the unit has not answered for 30 s "
                          + stage),
                 rig->describe().constData());
@@ -117,35 +116,34 @@ private slots:
         JobRig rig(FirmwareAndImages, { once, often });
         QVERIFY(rig.ready());
         QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
-        const QString first = rig.dlg->ports[0]->portName();
+        const QString first = rig.port(0)->portName();
         QVERIFY2(rig.log().contains(first + ": the unit restarted during firmware, sector "),
             rig.describe().constData());
         QVERIFY(rig.log().contains("; starting its update again"));
         QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
-        QCOMPARE(rig.log().count(rig.dlg->ports[1]->portName() + ": the unit restarted"), 4);
+        QCOMPARE(rig.log().count(rig.port(1)->portName() + ": the unit restarted"), 4);
         QVERIFY(rig.log().contains("once more, after 3 restarts"));
-        QCOMPARE(rig.dlg->ports[1]->status.stage, UnitStatus::NotUpdated);
+        QCOMPARE(rig.port(1)->status.stage, UnitStatus::NotUpdated);
     }
 
     void eightUnitsInEveryMode_data()
     {
-        QTest::addColumn<int>("mode");
-        QTest::newRow("firmware and images") << int(FirmwareAndImages);
-        QTest::newRow("images only") << int(ImagesOnly);
-        QTest::newRow("erase images") << int(DeleteImages);
+        QTest::addColumn<UpdateMode>("mode");
+        QTest::newRow("firmware and images") << FirmwareAndImages;
+        QTest::newRow("images only") << ImagesOnly;
+        QTest::newRow("erase images") << DeleteImages;
     }
 
     void eightUnitsInEveryMode()
     {
-        QFETCH(int, mode);
+        QFETCH(UpdateMode, mode);
         QList<SimConfig> configs;
         for (quint32 i = 0; i < 8; ++i)
             configs << quick(40 + i);
         JobRig rig(mode, configs);
         QVERIFY(rig.ready());
-        for (PortTest *port : rig.dlg->ports)
-            QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(port), JobRig::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
         QCOMPARE(rig.log().count("Bootload Complete"), 8);
         for (int i = 0; i < 8; ++i)
             QVERIFY2(rig.unitUpdated(i), rig.describe().constData());

@@ -1,0 +1,38 @@
+#include "CliLeftOver.h"
+
+#include "engine/PortTest.h"
+#include "engine/UnitRunner.h"
+
+QStringList CliLeftOver::notes(const UnitRunner &runner)
+{
+    QStringList captured; // in the bootloader, captured by this run, not finished
+    QStringList restarting; // told to start the bootloader, not captured yet
+    for (int i = 0; i < runner.count(); ++i) {
+        const PortTest *port = runner.port(i);
+        if (port->status.ended())
+            continue;
+        const QString what = QStringLiteral("%1 (%2)").arg(runner.unit(i).path, port->status.text());
+        // A unit whose version is being confirmed is updated and out of its
+        // bootloader: only its confirmation is cut short.
+        const bool confirming = port->jobState == ConfirmVersion;
+        if (!confirming && port->capturePhase != Uncaptured)
+            captured << what;
+        else if (!confirming && port->jobState >= SwitchToBootloaderSpeed)
+            restarting << what;
+    }
+    QStringList notes;
+    if (!captured.isEmpty())
+        notes << QStringLiteral("Left in the bootloader, not finished: %1.")
+                     .arg(captured.join(QStringLiteral(", ")));
+    if (!restarting.isEmpty())
+        notes << QStringLiteral("Told to start the bootloader, not captured yet: %1.")
+                     .arg(restarting.join(QStringLiteral(", ")));
+    if (captured.isEmpty() && restarting.isEmpty())
+        notes << QStringLiteral("No unit was left in its bootloader.");
+    else
+        notes << QStringLiteral(
+            "Run the same command again to finish them: a unit already in its bootloader is "
+            "taken up after the version query. If the job log then says no bootloader was "
+            "seen, power-cycle that unit.");
+    return notes;
+}

@@ -1,0 +1,157 @@
+#include "engine/JobPayload.h"
+
+#include "payload/FirmwareFile.h"
+#include "payload/ImageReader.h"
+#include "payload/ReadLimits.h"
+#include "payload/Settings.h"
+#include "payload/UpdatePackage.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+
+// Whether path, links resolved, lies inside the folder dir.
+bool inside(const QString &path, const QString &dir)
+{
+    const QString folder = QFileInfo(dir).canonicalFilePath();
+    const QString file = QFileInfo(path).canonicalFilePath();
+    if (folder.isEmpty() || file.isEmpty())
+        return true; // a missing file is reported as missing
+    return file.startsWith(folder + QLatin1Char('/'));
+}
+
+// Reads every image settings.json names into p, each one's problem a
+// warning. checked: a file outside the folder, or more image bytes than one
+// update carries, stop the reading (false, with p.problem set).
+bool readImages(const Settings &settings, const QString &dir, bool checked, JobPayload &p)
+{
+    qint64 pixelBytes = 0;
+    int number = 0;
+    for (const SettingsImage &entry : settings.images) {
+        ++number;
+        const QString path = dir + QLatin1Char('/') + entry.fileName;
+        if (checked && !inside(path, dir)) {
+            p.problem = QStringLiteral("settings.json, image %1 (\"%2\"): FileName leads outside "
+                                       "the payload folder %3.")
+                            .arg(number)
+                            .arg(entry.fileName, dir);
+            return false;
+        }
+        p.inputs.images.append(ImageReader::loadImage(path, entry.imageName, entry.imageVersion));
+        if (!p.inputs.images.last().problem.isEmpty())
+            p.warnings << p.inputs.images.last().problem;
+        pixelBytes += p.inputs.images.last().pixels.size();
+        if (checked && pixelBytes > ReadLimits::kPayloadImageBytes) {
+            p.problem = QStringLiteral("the images settings.json names come to more than %1 "
+                                       "bytes by image %2 (\"%3\"), more than one update carries.")
+                            .arg(ReadLimits::kPayloadImageBytes)
+                            .arg(number)
+                            .arg(entry.fileName);
+            p.inputs.images.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool anySendable(const JobPayload &p)
+{
+    return std::any_of(p.inputs.images.cbegin(), p.inputs.images.cend(),
+        [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); });
+}
+
+} // namespace
+
+JobPayload JobPayload::read(
+    const QString &dir, UpdateMode mode, Reading reading, const QString &fix)
+{
+    const bool checked = reading == Checked && mode != DeleteImages;
+    JobPayload p;
+    p.inputs.mode = mode;
+    if (dir.isEmpty()) { // an installed program without --payload
+        if (mode != DeleteImages)
+            p.problem = QStringLiteral("no update given: name its folder with --payload DIR (an "
+                                       "installed zq-update does not look beside itself).");
+        return p;
+    }
+    p.folder = dir;
+    p.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
+    const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
+    p.inputs.settingsProblem = settings.problem;
+    p.updateVersion = settings.version;
+    // Entries the protocol can't carry stop every mode that sends images;
+    // none of their files is read.
+    if (checked && !settings.entryProblems.isEmpty()) {
+        p.problem = settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.');
+        return p;
+    }
+    if (!readImages(settings, dir, checked, p))
+        return p;
+    if (mode == DeleteImages)
+        return p; // erasing needs no payload
+
+    if (mode == FirmwareAndImages && reading == AsNamed) {
+        p.firmwareProblem = FirmwareFile::problem(p.inputs.firmwarePath);
+        return p;
+    }
+    if (mode == FirmwareAndImages) {
+        // The bytes checked are the bytes sent and hashed: the job sends this
+        // copy, not whatever fw1.bin holds later.
+        p.firmwareProblem = FirmwareFile::read(p.inputs.firmwarePath, p.firmware);
+        if (!p.firmwareProblem.isEmpty()) {
+            p.problem = p.firmwareProblem + QLatin1Char('.') + fix;
+            return p;
+        }
+    }
+    if (!settings.problem.isEmpty())
+        p.problem = settings.problem + QLatin1Char('.') + fix;
+    else if (mode == ImagesOnly && !anySendable(p))
+        p.problem = QStringLiteral("settings.json names no image that can be sent")
+            + (p.warnings.isEmpty() ? QString()
+                                    : QStringLiteral(" (%1)").arg(p.warnings.join(QStringLiteral("; "))))
+            + QLatin1Char('.') + fix;
+    return p;
+}
+
+JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &file,
+    UpdateMode mode, const QString &firmwarePath)
+{
+    JobPayload p;
+    p.inputs.mode = mode;
+    p.packageFile = file;
+    p.packageSha256 = QString::fromLatin1(package.sha256);
+    p.signer = package.signerId;
+    for (const PackageManifest::File &f : package.manifest.files)
+        p.packageHashes.insert(f.path, QString::fromLatin1(f.sha256));
+    p.updateVersion = package.settings.version;
+    p.inputs.images = package.images;
+    p.inputs.settingsProblem = package.settings.problem;
+    p.inputs.expectedVersion = package.manifest.unitVersion;
+    p.inputs.firmwarePath = firmwarePath;
+    return p;
+}
+
+UnitRecord::Update JobPayload::update() const
+{
+    const auto mode = static_cast<UpdateMode>(inputs.mode);
+    if (packageFile.isEmpty()) {
+        QStringList imagePaths;
+        for (const ImageRecord &image : inputs.images)
+            imagePaths << image.fileName;
+        return UnitRecord::describe(mode, updateVersion, inputs.firmwarePath, folder, imagePaths);
+    }
+    UnitRecord::Update u;
+    u.version = updateVersion;
+    u.mode = mode;
+    u.package = packageFile;
+    u.packageSha256 = packageSha256;
+    u.signer = signer;
+    if (mode == FirmwareAndImages)
+        u.firmware = { QStringLiteral("fw1.bin"), packageHashes.value(QStringLiteral("fw1.bin")) };
+    if (mode != DeleteImages)
+        for (const ImageRecord &image : inputs.images)
+            u.images.append({ image.fileName, packageHashes.value(image.fileName) });
+    return u;
+}
