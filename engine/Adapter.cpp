@@ -47,15 +47,20 @@ QString Adapter::locationFromPath(const QString &name)
     return name.contains(QLatin1String("usb")) ? name : QString();
 }
 
-QList<Adapter> Adapter::scan()
+namespace {
+
+int indexOf(const QList<Adapter> &found, const QString &device)
+{
+    for (int i = 0; i < found.size(); ++i)
+        if (found.at(i).device == device)
+            return i;
+    return -1;
+}
+
+// The ports the system's serial port scan names, each with its own identity.
+QList<Adapter> systemPorts()
 {
     QList<Adapter> found;
-    const auto indexOf = [&found](const QString &device) {
-        for (int i = 0; i < found.size(); ++i)
-            if (found.at(i).device == device)
-                return i;
-        return -1;
-    };
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
         Adapter a;
@@ -75,10 +80,17 @@ QList<Adapter> Adapter::scan()
             if (ok)
                 a.latencyMs = ms;
         }
-        if (indexOf(a.device) < 0)
+        if (indexOf(found, a.device) < 0)
             found.append(a);
     }
+    return found;
+}
 
+} // namespace
+
+QList<Adapter> Adapter::scan()
+{
+    QList<Adapter> found = systemPorts();
     const int known = found.size(); // those the system's scan named: their own identity counts
     const QDir dir(serialDir());
     for (const QString &kind : { QStringLiteral("by-id"), QStringLiteral("by-path") }) {
@@ -89,7 +101,7 @@ QList<Adapter> Adapter::scan()
             const QString device = QFileInfo(link).canonicalFilePath();
             if (device.isEmpty())
                 continue; // a dangling link: the adapter just went away
-            int i = indexOf(device);
+            int i = indexOf(found, device);
             if (i < 0) {
                 Adapter a;
                 a.device = device;

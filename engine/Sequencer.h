@@ -131,6 +131,7 @@ private:
     qint64 resendDueNs(const PortTest *port, const ReplyTimer &timer) const;
     void armResend(PortTest *port);
     void wakeAt(PortTest *port, qint64 ns);
+    void wakeHeld(PortTest *port);
 
     // The job's work is done (or can't go on): "$X", then Finish.
     void finishJob(PortTest *port);

@@ -231,6 +231,40 @@ void Sequencer::armResend(PortTest *port)
         wakeAt(port, resendDueNs(port, *timer));
 }
 
+// The wake-up of a hold for owed answers (holdSteps > 0).
+void Sequencer::wakeHeld(PortTest *port)
+{
+    const qint64 now = host.nowNs();
+    ReplyGuards &g = port->guards;
+    const AnswerLedger *ledger = heldLedger(port);
+    const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
+    if (until >= 0 && g.waits.choiceDueNs >= 0 && now >= g.waits.choiceDueNs
+        && port->jobState == ProgramFirmware && port->sectorStep == SectorData) {
+        // Answers are still owed after the time-out given them: the lines
+        // go on, the sector is erased again, or the hold goes on.
+        holdForOwed(port, g.firmware.dataCopies,
+            (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
+                / Protocol::kDataLineBytes);
+        if (g.waits.holdSteps == 0)
+            step(port);
+        return;
+    }
+    if (until >= 0) {
+        wakeAt(port, until);
+        return;
+    }
+    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
+        // This program did not run for a while: an owed answer that came in
+        // time may be waiting unread, and read after the held line went out
+        // it would be counted for that line.
+        g.waits.wakeGraced = true;
+        wakeAt(port, now + kWayBackMs * 1000000LL);
+        return;
+    }
+    g.waits.holdSteps = 0;
+    step(port); // no answer is owed any more: the held command goes out now
+}
+
 void Sequencer::wake(PortTest *port)
 {
     // A reply that came before this wake-up was due is read before anything
@@ -238,38 +272,12 @@ void Sequencer::wake(PortTest *port)
     host.readWaiting(port);
     if (port->status.ended() || port->jobState == Finish)
         return;
-    const qint64 now = host.nowNs();
-    ReplyGuards &g = port->guards;
-    if (g.waits.holdSteps > 0) {
-        const AnswerLedger *ledger = heldLedger(port);
-        const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
-        if (until >= 0 && g.waits.choiceDueNs >= 0 && now >= g.waits.choiceDueNs
-            && port->jobState == ProgramFirmware && port->sectorStep == SectorData) {
-            // Answers are still owed after the time-out given them: the lines
-            // go on, the sector is erased again, or the hold goes on.
-            holdForOwed(port, g.firmware.dataCopies,
-                (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
-                    / Protocol::kDataLineBytes);
-            if (g.waits.holdSteps == 0)
-                step(port);
-            return;
-        }
-        if (until >= 0) {
-            wakeAt(port, until);
-            return;
-        }
-        if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
-            // This program did not run for a while: an owed answer that came in
-            // time may be waiting unread, and read after the held line went out
-            // it would be counted for that line.
-            g.waits.wakeGraced = true;
-            wakeAt(port, now + kWayBackMs * 1000000LL);
-            return;
-        }
-        g.waits.holdSteps = 0;
-        step(port); // no answer is owed any more: the held command goes out now
+    if (port->guards.waits.holdSteps > 0) {
+        wakeHeld(port);
         return;
     }
+    const qint64 now = host.nowNs();
+    ReplyGuards &g = port->guards;
     const ReplyTimer *timer = awaitedTimer(port);
     if (timer == nullptr)
         return;

@@ -98,10 +98,10 @@ MUTANTS = [
     ("hold-wake-without-grace", "engine/SequencerTiming.cpp",
      "a hold's late wake-up sends the held line at once: an owed answer waiting unread on a "
      "busy PC is then counted for it",
-     "        if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {\n"
-     "            // This program did not run for a while",
-     "        if (false) {\n"
-     "            // This program did not run for a while"),
+     "    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {\n"
+     "        // This program did not run for a while",
+     "    if (false) {\n"
+     "        // This program did not run for a while"),
     ("step-ends-hold-early", "engine/SequencerTiming.cpp",
      "a step that runs late, after a hold's end and before its wake-up, sends the held line",
      "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {\n",
@@ -207,8 +207,8 @@ MUTANTS = [
      "        log(QStringLiteral(\"Bootload Completed\"));\n"),
     ("title-spelling-corrected", "window/MainWindow.cpp",
      'the window title\'s "bootlodaer" corrected to "bootloader"',
-     "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootlodaer\"));\n",
-     "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));\n"),
+     "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootlodaer\"));",
+     "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));"),
     ("buttons-swapped", "window/MainWindow.cpp",
      "pushButton_2 and pushButton_3 run each other's mode",
      "void MainWindow::on_pushButton_3_clicked()\n"
