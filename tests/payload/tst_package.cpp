@@ -165,7 +165,12 @@ private slots:
         QCOMPARE(p.signerId, key.idText());
         QFile pub(publicKey);
         QVERIFY(pub.open(QIODevice::ReadOnly));
-        QVERIFY(pub.readAll().contains(key.idText().toLatin1())); // as minisign shows it
+        // minisign's key comment shows the id without its leading zeros (one
+        // key in sixteen has one): compare what is left
+        QString shown = key.idText();
+        while (shown.size() > 1 && shown.startsWith(QLatin1Char('0')))
+            shown.remove(0, 1);
+        QVERIFY(pub.readAll().contains(shown.toLatin1()));
         QCOMPARE(p.manifest.version, QStringLiteral("D.03a"));
         QCOMPARE(p.firmware, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 7));
         QCOMPARE(p.images.size(), 2);
