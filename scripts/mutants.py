@@ -173,11 +173,6 @@ MUTANTS = [
      "std::memmove(data + row * rowBytes, data + row * rowBytes, static_cast<size_t>(rowBytes));\n"),
 
     # --- Port and wire -------------------------------------------------------------
-    ("close-without-flush", SEQ,
-     'the port is closed without flushing ("$BOOTLOADM", "$X" lost)',
-     "    port->flush();\n"
-     "    port->close();\n",
-     "    port->close();\n"),
     ("rx-kept-at-speed-change", SEQ,
      "a partial line received before the speed change is kept",
      "    port->rxLength = 0; // a partial line from the old speed would spoil the first one\n",
