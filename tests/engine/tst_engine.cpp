@@ -10,7 +10,8 @@
 //   =A|B   exactly these lines were sent since the last check (= alone: none);
 //          a line ending in "..." only has to start with what stands before it;
 //          Dxxxx stands for the data line of fw1.bin's address xxxx (hex)
-//   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT N of its lines hold TEXT
+//   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT N of its lines hold TEXT;
+//          &TEXT one of its lines is TEXT exactly (the unit's own log lines)
 //   @N     the job state is N
 //   ?TEXT  the unit's status reads TEXT ("finishing", "updated, not confirmed")
 //   #lost  the adapter is unplugged; #stop: the front end stops the job
@@ -109,6 +110,10 @@ struct Rig {
             case '+':
             case '-':
                 if (host.logged(QString::fromUtf8(a)) != (item.at(0) == '+'))
+                    return item + " log: " + host.log.join(" / ");
+                break;
+            case '&':
+                if (!host.log.contains(QString::fromUtf8(a)))
                     return item + " log: " + host.log.join(" / ");
                 break;
             case '%': {
@@ -228,7 +233,7 @@ private slots:
         QTest::newRow("image chunks follow their acknowledgements") << 1 << 0 << 1
             << c + ";s7;=;s;=$I,01,01,10,14;s4;=$I,01,01,10,14;>$IACK,01;=$I,01,01,10,14;"
                    ">$IACK,0;=$F,00,03,04,...;>$IACK,0;>$IACK,1;=;>$FACK,00,0;=$F,01,...;"
-                   ">$FACK,00,0;=;>$FACK,01,0;=$F,02,...;>$FACK,02,0;=$X;s3;+Bootload Complete";
+                   ">$FACK,00,0;=;>$FACK,01,0;=$F,02,...;>$FACK,02,0;=$X;s3;&Bootload Complete";
         QTest::newRow("a header answered twice skips no image") << 1 << 0 << 2
             << c + ";s12;=$I,01,01,10,14|$I,01,01,10,14;>$IACK,1;=;>$IACK,1;=$I,02,01,10,14;"
                    ">$IACK,0;=$F,00,...";
