@@ -132,6 +132,8 @@ private:
     void armResend(PortTest *port);
     void wakeAt(PortTest *port, qint64 ns);
     void wakeHeld(PortTest *port);
+    bool graceLateWake(PortTest *port, qint64 now);
+    static int linesLeftInSector(const PortTest *port);
 
     // The job's work is done (or can't go on): "$X", then Finish.
     void finishJob(PortTest *port);

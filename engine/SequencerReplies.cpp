@@ -394,10 +394,7 @@ void Sequencer::dataLineAnswered(PortTest *port, qint64 now, bool answersQueued)
         port->sectorStep = SectorProgram;
         programDueNow(port);
     } else {
-        holdForOwed(port, g.firmware.dataCopies,
-            (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
-                / Protocol::kDataLineBytes,
-            answersQueued);
+        holdForOwed(port, g.firmware.dataCopies, linesLeftInSector(port), answersQueued);
     }
     showFirmwareProgress(port);
     step(port);

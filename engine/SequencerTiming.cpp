@@ -80,6 +80,13 @@ bool Sequencer::spendHoldStep(PortTest *port, const AnswerLedger &ledger)
     return false;
 }
 
+// The "$D" lines of the current sector still to be written.
+int Sequencer::linesLeftInSector(const PortTest *port)
+{
+    return (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
+        / Protocol::kDataLineBytes;
+}
+
 // An answer was counted for its line: while another copy may still be
 // answered, the next command of its kind waits for that answer (or for the
 // moment it can no longer come). Sending on is as safe (the ledger places
@@ -231,6 +238,20 @@ void Sequencer::armResend(PortTest *port)
         wakeAt(port, resendDueNs(port, *timer));
 }
 
+// A wake-up more than kLateWakeMs late means this program did not run for a
+// while: an answer that came in time may be waiting unread, and read after
+// the next line went out it would be counted for that line. Once, it gets
+// kWayBackMs more; true when it did.
+bool Sequencer::graceLateWake(PortTest *port, qint64 now)
+{
+    ReplyGuards::Waits &w = port->guards.waits;
+    if (w.wakeGraced || !lateFor(now, w.wakeDueNs))
+        return false;
+    w.wakeGraced = true;
+    wakeAt(port, now + kWayBackMs * 1000000LL);
+    return true;
+}
+
 // The wake-up of a hold for owed answers (holdSteps > 0).
 void Sequencer::wakeHeld(PortTest *port)
 {
@@ -242,9 +263,7 @@ void Sequencer::wakeHeld(PortTest *port)
         && port->jobState == ProgramFirmware && port->sectorStep == SectorData) {
         // Answers are still owed after the time-out given them: the lines
         // go on, the sector is erased again, or the hold goes on.
-        holdForOwed(port, g.firmware.dataCopies,
-            (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
-                / Protocol::kDataLineBytes);
+        holdForOwed(port, g.firmware.dataCopies, linesLeftInSector(port));
         if (g.waits.holdSteps == 0)
             step(port);
         return;
@@ -253,14 +272,8 @@ void Sequencer::wakeHeld(PortTest *port)
         wakeAt(port, until);
         return;
     }
-    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
-        // This program did not run for a while: an owed answer that came in
-        // time may be waiting unread, and read after the held line went out
-        // it would be counted for that line.
-        g.waits.wakeGraced = true;
-        wakeAt(port, now + kWayBackMs * 1000000LL);
+    if (graceLateWake(port, now))
         return;
-    }
     g.waits.holdSteps = 0;
     step(port); // no answer is owed any more: the held command goes out now
 }
@@ -288,11 +301,8 @@ void Sequencer::wake(PortTest *port)
         wakeAt(port, due);
         return;
     }
-    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {
-        g.waits.wakeGraced = true;
-        wakeAt(port, now + kWayBackMs * 1000000LL);
+    if (graceLateWake(port, now))
         return;
-    }
     if (g.waits.awaited == 'D' && port->jobState == ProgramFirmware
         && port->sectorStep == SectorData) {
         commandDueNow(port);

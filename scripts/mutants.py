@@ -96,12 +96,10 @@ MUTANTS = [
      "        = owed == 1 || t.longestAnswerNs > qint64(kSeveralOwedSendOnMs) * 1000000LL;\n",
      "        = owed == 1;\n"),
     ("hold-wake-without-grace", "engine/SequencerTiming.cpp",
-     "a hold's late wake-up sends the held line at once: an owed answer waiting unread on a "
-     "busy PC is then counted for it",
-     "    if (!g.waits.wakeGraced && lateFor(now, g.waits.wakeDueNs)) {\n"
-     "        // This program did not run for a while",
-     "    if (false) {\n"
-     "        // This program did not run for a while"),
+     "a late wake-up (of a hold or a resend) acts at once: an owed answer waiting unread on a "
+     "busy PC is then counted for the next line",
+     "    if (w.wakeGraced || !lateFor(now, w.wakeDueNs))\n        return false;\n",
+     "    if (true)\n        return false;\n"),
     ("step-ends-hold-early", "engine/SequencerTiming.cpp",
      "a step that runs late, after a hold's end and before its wake-up, sends the held line",
      "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {\n",
@@ -232,8 +230,8 @@ MUTANTS = [
      "    } else if (flag == 1 && false) {\n"),
     ("dack-owed-not-awaited", SEQ,
      'the next "$D" goes out while answers are still owed to the last one\'s copies',
-     "    } else {\n        holdForOwed(port, g.firmware.dataCopies,\n",
-     "    } else {\n        holdForOwed(port, AnswerLedger(),\n"),
+     "    } else {\n        holdForOwed(port, g.firmware.dataCopies,",
+     "    } else {\n        holdForOwed(port, AnswerLedger(),"),
     ("late-eack-resends-line", SEQ,
      'a late "$EACK" sends the sector\'s first data line again',
      "    if (port->address % Protocol::kSectorSize == 0 && g.firmware.dataSends == 0) {\n",
