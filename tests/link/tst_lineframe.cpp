@@ -87,14 +87,14 @@ private slots:
     }
 
     // A received line's checksum: the rows a garble or a unit without
-    // checksums gives, and the one described reply.
+    // checksums gives, and a reply as the unit sends it.
     void checkLine_data()
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("check");
         const int absent = int(LineCheck::Absent), right = int(LineCheck::Right),
                   wrong = int(LineCheck::Wrong);
-        QTest::newRow("described reply") << QByteArray("$FACK,1A,0*8E4\n") << right;
+        QTest::newRow("unit's reply") << QByteArray("$FACK,1A,0*8E4\n") << right;
         QTest::newRow("leading zero, lower case, CR LF") << QByteArray("$FACK,1A,0*08e4\r\n") << right;
         QTest::newRow("one bit in the flag") << QByteArray("$IACK,1*420E\n") << wrong;
         QTest::newRow("one bit in the word") << QByteArray("$EACK*AB09\n") << wrong;

@@ -63,7 +63,7 @@ private slots:
         TestSupport::removeAppFiles({ QStringLiteral("settings.json") });
     }
 
-    // The title keeps its described spelling ("bootlodaer"): a fault here is
+    // The title keeps its long-standing spelling ("bootlodaer"): a fault here is
     // the spelling put right (mutant title-spelling-corrected).
     void title()
     {
