@@ -29,9 +29,11 @@ public:
     // Adds every *.pub in folder; a missing folder adds nothing. Files that
     // are not keys are noted in warnings.
     void addKeyFolder(const QString &folder);
-    // Reads the policy file at path; a missing file requires nothing. A
-    // policy that cannot be read requires signatures (it was meant to say
-    // something) and is noted in warnings.
+    // Reads the policy file at path; a missing file or {} requires nothing,
+    // "requireSigned": false neither. Any other "requireSigned" requires
+    // signatures, and so does a policy that cannot be read or names only keys
+    // this program does not know (it was meant to say something); those and
+    // every unknown key are noted in warnings.
     void readPolicy(const QString &path);
 
     // The trusted key with this id, or nullptr.
