@@ -114,6 +114,10 @@ void TrustStore::readPolicy(const QString &path)
         mustBeSigned = !unknown.isEmpty();
     else
         mustBeSigned = !(require.isBool() && !require.toBool());
+    if (!require.isUndefined() && !require.isBool())
+        warnings << QStringLiteral("the policy %1 gives \"requireSigned\" a value that is not true "
+                                   "or false; signed packages are required")
+                        .arg(path);
     if (!unknown.isEmpty())
         warnings << QStringLiteral("the policy %1 holds %2, which this program does not know (it "
                                    "knows only \"requireSigned\"); %3")

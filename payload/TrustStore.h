@@ -4,7 +4,9 @@
 // --key FILE, the keys/ folder beside the program (an update kit), the system
 // folder (Linux /etc/zq-updater/keys, Windows %PROGRAMDATA%\zq-updater\keys)
 // and the user's configuration folder (.../zq-updater/keys). The policy is
-// policy.json in the system folder: {"requireSigned": true}.
+// policy.json in the system folder: {"requireSigned": true}. Once any key is
+// trusted, or the policy requires it, an unsigned package is refused
+// (UpdatePackage); a payload folder only under the policy.
 #include "payload/MinisignKey.h"
 
 #include <QList>

@@ -557,13 +557,14 @@ private slots:
         QTest::newRow("unreadable: requires")
             << QByteArray("{ broken") << true << "is not a JSON object";
         // Fails closed: anything but false requires.
+        const QString notBool = QStringLiteral("a value that is not true or false");
         QTest::newRow("\"true\" as text")
-            << QByteArray("{\"requireSigned\": \"true\"}") << true << QString();
-        QTest::newRow("1") << QByteArray("{\"requireSigned\": 1}") << true << QString();
-        QTest::newRow("\"yes\"") << QByteArray("{\"requireSigned\": \"yes\"}") << true << QString();
-        QTest::newRow("null") << QByteArray("{\"requireSigned\": null}") << true << QString();
+            << QByteArray("{\"requireSigned\": \"true\"}") << true << notBool;
+        QTest::newRow("1") << QByteArray("{\"requireSigned\": 1}") << true << notBool;
+        QTest::newRow("\"yes\"") << QByteArray("{\"requireSigned\": \"yes\"}") << true << notBool;
+        QTest::newRow("null") << QByteArray("{\"requireSigned\": null}") << true << notBool;
         QTest::newRow("\"false\" as text")
-            << QByteArray("{\"requireSigned\": \"false\"}") << true << QString();
+            << QByteArray("{\"requireSigned\": \"false\"}") << true << notBool;
         QTest::newRow("misspelt key: named, requires")
             << QByteArray("{\"requireSinged\": false}") << true
             << "holds \"requireSinged\", which this program does not know";
