@@ -309,11 +309,15 @@ private slots:
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
         QCOMPARE(signedOne.problemFor(FirmwareAndImages), QString());
-        // Without the policy a folder is taken, with a warning.
-        const UpdateSource free = UpdateSource::open(folder, TrustStore());
-        QCOMPARE(free.problemFor(FirmwareAndImages), QString());
-        QVERIFY(free.warnings.join(QLatin1Char(' '))
-                    .contains(QStringLiteral("is not a signed package")));
+        // Without the policy a folder is taken, with a warning, a key trusted or not.
+        TrustStore keyOnly;
+        keyOnly.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
+        for (const TrustStore &t : { TrustStore(), keyOnly }) {
+            const UpdateSource free = UpdateSource::open(folder, t);
+            QCOMPARE(free.problemFor(FirmwareAndImages), QString());
+            QVERIFY(free.warnings.join(QLatin1Char(' '))
+                        .contains(QStringLiteral("is not a signed package")));
+        }
     }
 
     // With kit.pub trusted, the unsigned package is refused when it is
