@@ -68,7 +68,7 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
             .arg(name, sigName);
     case MinisignSignature::WrongKey:
         return QStringLiteral("%1: %2 carries the id of the trusted key %3, but it does not "
-                              "verify with that key: another key made it")
+                              "verify with that key: another key made it, or it was altered")
             .arg(name, sigName, key->idText());
     case MinisignSignature::BadSignature: break;
     }
