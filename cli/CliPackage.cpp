@@ -1,5 +1,7 @@
 #include "CliPackage.h"
 
+#include "Console.h"
+
 #include "payload/FirmwareFile.h"
 #include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
@@ -7,7 +9,6 @@
 #include "engine/UpdateSource.h"
 
 #include <QFileInfo>
-#include <cstdio>
 
 namespace {
 
@@ -83,26 +84,31 @@ QString CliPackage::verify(const CliOptions &options)
             return bad;
     }
     for (const QString &warning : package.warnings + trust.warnings)
-        std::fprintf(stderr, "zq-update: %s\n", qPrintable(warning));
+        Console::writeErr(
+            QStringLiteral("zq-update: %1\n").arg(Console::shown(warning)).toLocal8Bit());
+    // The manifest's text as it is, control bytes and escape sequences as \xNN:
+    // it must not wipe a warning off the screen or forge a line.
     const PackageManifest &m = package.manifest;
     QString out;
-    out += QStringLiteral("Package:      %1\n").arg(package.path);
+    out += QStringLiteral("Package:      %1\n").arg(Console::shown(package.path));
     out += QStringLiteral("SHA-256:      %1\n").arg(QString::fromLatin1(package.sha256));
-    out += QStringLiteral("Update:       %1\n").arg(m.version);
+    out += QStringLiteral("Update:       %1\n").arg(Console::shown(m.version));
     out += QStringLiteral("Made:         %1\n").arg(m.created.toString(Qt::ISODate));
-    out += QStringLiteral("For:          %1\n").arg(m.modes.join(QStringLiteral(", ")));
+    out += QStringLiteral("For:          %1\n")
+               .arg(Console::shown(m.modes.join(QStringLiteral(", "))));
     if (!m.unitVersion.isEmpty())
-        out += QStringLiteral("Unit reports: %1 once it runs the update\n").arg(m.unitVersion);
-    out += package.isSigned
-        ? QStringLiteral("Signed by:    key %1 (%2)\n").arg(package.signerId, package.signerKeyFile)
-        : QStringLiteral("Signed by:    unsigned\n");
+        out += QStringLiteral("Unit reports: %1 once it runs the update\n")
+                   .arg(Console::shown(m.unitVersion));
+    out += package.isSigned ? QStringLiteral("Signed by:    key %1 (%2)\n")
+                                  .arg(package.signerId, Console::shown(package.signerKeyFile))
+                            : QStringLiteral("Signed by:    unsigned\n");
     out += QStringLiteral("Files:\n");
     for (const PackageManifest::File &f : m.files)
         out += QStringLiteral("  %1  %2  %3\n")
-                   .arg(f.path, -24)
+                   .arg(Console::shown(f.path), -24)
                    .arg(f.size, 9)
                    .arg(QString::fromLatin1(f.sha256));
     out += QStringLiteral("Every check passed; nothing was sent.\n");
-    std::fputs(qPrintable(out), stdout);
+    Console::writeOut(out.toLocal8Bit());
     return QString();
 }

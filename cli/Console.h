@@ -16,7 +16,7 @@ int stderrColumns();
 // text with every control character (escape sequences, carriage returns, a
 // bell; line feeds too unless keepLineFeeds) and every invalid character shown
 // as \xNN, so a slot or port name can't move the cursor, retitle the terminal
-// or forge a line.
+// or forge a line (payload/ShownText.h, which the window uses too).
 QString shown(const QString &text, bool keepLineFeeds = false);
 
 // Writes bytes to standard output or standard error and flushes. A stream that

@@ -2,6 +2,7 @@
 
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
+#include "payload/ShownText.h"
 #include "payload/TrustStore.h"
 
 #include <QCoreApplication>
@@ -81,15 +82,15 @@ QString UpdateSource::summary() const
         for (const SettingsImage &image : settings.images)
             files << image.fileName;
         return QStringLiteral("Update %1 from the folder %2\nunsigned\nFiles: %3")
-            .arg(
-                settings.version, QDir::toNativeSeparators(path), files.join(QStringLiteral(", ")));
+            .arg(ShownText::of(settings.version), ShownText::of(QDir::toNativeSeparators(path)),
+                ShownText::of(files.join(QStringLiteral(", "))));
     }
     QStringList files;
     for (const PackageManifest::File &f : package.manifest.files)
         files << f.path;
     return QStringLiteral("Update %1 from %2\n%3\nFiles: %4")
-        .arg(package.manifest.version, QFileInfo(path).fileName(),
+        .arg(ShownText::of(package.manifest.version), ShownText::of(QFileInfo(path).fileName()),
             package.isSigned ? QStringLiteral("Signed by key %1").arg(package.signerId)
                              : QStringLiteral("unsigned"),
-            files.join(QStringLiteral(", ")));
+            ShownText::of(files.join(QStringLiteral(", "))));
 }

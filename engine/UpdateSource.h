@@ -42,6 +42,6 @@ struct UpdateSource {
         return isPackage ? QString() : path;
     }
     // For the main window: the update's version, its signer (or "unsigned")
-    // and its files, a line each.
+    // and its files, a line each; their control characters shown as \xNN.
     QString summary() const;
 };

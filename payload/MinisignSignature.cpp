@@ -69,8 +69,6 @@ MinisignSignature::Result MinisignSignature::verify(
         return WrongKey;
     if (!sodiumReady())
         return BadSignature;
-    if (!ed25519(globalSignature, signature + trustedComment, key.publicKey))
-        return BadComment;
     QByteArray signedBytes = message;
     if (prehashed) {
         signedBytes = QByteArray(crypto_generichash_BYTES_MAX, '\0');
@@ -79,7 +77,15 @@ MinisignSignature::Result MinisignSignature::verify(
             reinterpret_cast<const unsigned char *>(message.constData()),
             static_cast<unsigned long long>(message.size()), nullptr, 0);
     }
-    return ed25519(signature, signedBytes, key.publicKey) ? Valid : BadSignature;
+    const bool fileSigned = ed25519(signature, signedBytes, key.publicKey);
+    const bool commentSigned = ed25519(globalSignature, signature + trustedComment, key.publicKey);
+    // Neither verifies: the signature carries the key's id but another key
+    // made it (or both the file and the comment were changed).
+    if (!fileSigned && !commentSigned)
+        return WrongKey;
+    if (!commentSigned)
+        return BadComment;
+    return fileSigned ? Valid : BadSignature;
 }
 
 QString MinisignSignature::signedFileName() const

@@ -17,7 +17,7 @@ struct MinisignSignature {
 
     enum Result {
         Valid,
-        WrongKey, // made by another key than the one given
+        WrongKey, // made by another key than the one given, whatever id it carries
         BadComment, // the trusted comment was changed (global signature fails)
         BadSignature, // the file is not the one signed
     };

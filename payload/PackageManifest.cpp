@@ -1,11 +1,69 @@
 #include "payload/PackageManifest.h"
 
+#include "payload/ShownText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <cmath>
+#include <vector>
+
+namespace {
+
+// Whether one object of json (text QJsonDocument read without error) holds a
+// key twice, at any depth; key is set to it, as QJsonObject reads it.
+// QJsonObject keeps one of the two silently, while another reader may keep the
+// other: what a reviewer sees would not be what is checked. A walk over the
+// text, no recursion: it only needs to tell keys from values and find where
+// each string ends, and never reads past the end, whatever the text.
+bool duplicateKey(const QByteArray &json, QString &key)
+{
+    struct Level {
+        bool object = false;
+        bool keyNext = false; // inside an object, the next string is a key
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    const int n = json.size();
+    for (int i = 0; i < n; ++i) {
+        const char c = json[i];
+        if (c == '{' || c == '[') {
+            levels.push_back(Level { c == '{', c == '{', {} });
+        } else if (c == '}' || c == ']') {
+            if (!levels.empty())
+                levels.pop_back();
+        } else if (c == ',') {
+            if (!levels.empty() && levels.back().object)
+                levels.back().keyNext = true;
+        } else if (c == '"') {
+            const int start = i;
+            bool escaped = false;
+            for (++i; i < n && json[i] != '"'; ++i)
+                if (json[i] == '\\') {
+                    escaped = true;
+                    ++i; // the escaped character, "\"" included
+                }
+            if (levels.empty() || !levels.back().keyNext)
+                continue;
+            levels.back().keyNext = false;
+            const QByteArray raw = json.mid(start, i + 1 - start);
+            // An escaped key decoded as QJsonDocument decodes it ("\u0066iles"
+            // is "files").
+            key = escaped
+                ? QJsonDocument::fromJson('[' + raw + ']').array().at(0).toString()
+                : QString::fromUtf8(raw.mid(1, raw.size() - 2));
+            if (levels.back().keys.contains(key))
+                return true;
+            levels.back().keys.insert(key);
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 bool PackageManifest::parse(const QByteArray &bytes, PackageManifest &manifest, QString &error)
 {
@@ -13,6 +71,13 @@ bool PackageManifest::parse(const QByteArray &bytes, PackageManifest &manifest, 
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
         error = QStringLiteral("is not a JSON object");
+        return false;
+    }
+    QString twice;
+    if (duplicateKey(bytes, twice)) {
+        error = QStringLiteral("holds the key \"%1\" twice in one object; a manifest holds each "
+                               "key once (another JSON reader could take the other one)")
+                    .arg(ShownText::of(twice));
         return false;
     }
     const QJsonObject root = doc.object();

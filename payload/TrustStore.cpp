@@ -1,6 +1,7 @@
 #include "payload/TrustStore.h"
 
 #include "payload/PackageLimits.h"
+#include "payload/ShownText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -98,7 +99,31 @@ void TrustStore::readPolicy(const QString &path)
                         .arg(path);
         return;
     }
-    mustBeSigned = doc.object().value(QStringLiteral("requireSigned")).toBool(false);
+    // Fails closed: any "requireSigned" but false requires signatures ("true",
+    // 1 and null were once read as false), and so does a policy that names
+    // only keys this program does not know (a misspelt "requireSigned").
+    // Only {} or "requireSigned": false requires nothing.
+    const QJsonObject policy = doc.object();
+    const QString known = QStringLiteral("requireSigned");
+    QStringList unknown;
+    for (auto it = policy.constBegin(); it != policy.constEnd(); ++it)
+        if (it.key() != known)
+            unknown << QLatin1Char('"') + ShownText::of(it.key()) + QLatin1Char('"');
+    const QJsonValue require = policy.value(known);
+    if (require.isUndefined())
+        mustBeSigned = !unknown.isEmpty();
+    else
+        mustBeSigned = !(require.isBool() && !require.toBool());
+    if (!require.isUndefined() && !require.isBool())
+        warnings << QStringLiteral("the policy %1 gives \"requireSigned\" a value that is not true "
+                                   "or false; signed packages are required")
+                        .arg(path);
+    if (!unknown.isEmpty())
+        warnings << QStringLiteral("the policy %1 holds %2, which this program does not know (it "
+                                   "knows only \"requireSigned\"); %3")
+                        .arg(path, unknown.join(QStringLiteral(", ")),
+                            mustBeSigned ? QStringLiteral("signed packages are required")
+                                         : QStringLiteral("signed packages are not required"));
 }
 
 const MinisignKey *TrustStore::find(const QByteArray &id) const

@@ -4,7 +4,9 @@
 // --key FILE, the keys/ folder beside the program (an update kit), the system
 // folder (Linux /etc/zq-updater/keys, Windows %PROGRAMDATA%\zq-updater\keys)
 // and the user's configuration folder (.../zq-updater/keys). The policy is
-// policy.json in the system folder: {"requireSigned": true}.
+// policy.json in the system folder: {"requireSigned": true}. Once any key is
+// trusted, or the policy requires it, an unsigned package is refused
+// (UpdatePackage); a payload folder only under the policy.
 #include "payload/MinisignKey.h"
 
 #include <QList>
@@ -29,9 +31,11 @@ public:
     // Adds every *.pub in folder; a missing folder adds nothing. Files that
     // are not keys are noted in warnings.
     void addKeyFolder(const QString &folder);
-    // Reads the policy file at path; a missing file requires nothing. A
-    // policy that cannot be read requires signatures (it was meant to say
-    // something) and is noted in warnings.
+    // Reads the policy file at path; a missing file or {} requires nothing,
+    // "requireSigned": false neither. Any other "requireSigned" requires
+    // signatures, and so does a policy that cannot be read or names only keys
+    // this program does not know (it was meant to say something); those and
+    // every unknown key are noted in warnings.
     void readPolicy(const QString &path);
 
     // The trusted key with this id, or nullptr.

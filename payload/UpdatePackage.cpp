@@ -24,6 +24,15 @@ QString hex256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+// The trusted keys, for a message: each key's id and where it was found.
+QString trustedKeys(const TrustStore &trust)
+{
+    QStringList keys;
+    for (const MinisignKey &k : trust.keys())
+        keys << QStringLiteral("%1 from %2").arg(k.idText(), QDir::toNativeSeparators(k.source));
+    return QStringLiteral("trusted keys: %1").arg(keys.join(QStringLiteral(", ")));
+}
+
 // The signature check: empty when manifest.json is signed by a trusted key
 // (signer set), else why not.
 QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
@@ -47,12 +56,7 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
                     ? QStringLiteral("no trusted key was found: put the signer's .pub file "
                                      "in %1/keys, or name it with --key")
                           .arg(QDir::toNativeSeparators(TrustStore::systemFolder()))
-                    : QStringLiteral("trusted keys: %1").arg([&] {
-                          QStringList ids;
-                          for (const MinisignKey &k : trust.keys())
-                              ids << k.idText();
-                          return ids.join(QStringLiteral(", "));
-                      }()));
+                    : trustedKeys(trust));
     switch (sig.verify(manifest, *key)) {
     case MinisignSignature::Valid:
         p.isSigned = true;
@@ -63,6 +67,9 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
         return QStringLiteral("%1: the trusted comment of %2 was changed after signing")
             .arg(name, sigName);
     case MinisignSignature::WrongKey:
+        return QStringLiteral("%1: %2 carries the id of the trusted key %3, but it does not "
+                              "verify with that key: another key made it, or it was altered")
+            .arg(name, sigName, key->idText());
     case MinisignSignature::BadSignature: break;
     }
     const QString signedName = sig.signedFileName();
@@ -161,7 +168,16 @@ UpdatePackage UpdatePackage::check(
     } else if (trust.requireSigned()) {
         p.problem = QStringLiteral("%1 is not signed (it holds no %2), and the policy %3 requires "
                                    "signed packages")
-                        .arg(name, sigName, trust.policyFile());
+                        .arg(name, sigName, QDir::toNativeSeparators(trust.policyFile()));
+        if (!trust.keys().isEmpty())
+            p.problem += QStringLiteral(" (%1)").arg(trustedKeys(trust));
+        return p;
+    } else if (!trust.keys().isEmpty()) {
+        // A station that trusts a key takes signed packages only: else removing
+        // the signature would pass any package the key never signed.
+        p.problem = QStringLiteral("%1 is not signed (it holds no %2), and this station trusts "
+                                   "signing keys, so it takes signed packages only (%3)")
+                        .arg(name, sigName, trustedKeys(trust));
         return p;
     } else {
         p.warnings << QStringLiteral("%1 is not signed (it holds no %2): nothing shows that it is "

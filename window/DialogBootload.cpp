@@ -10,6 +10,7 @@
 #include "payload/PayloadDir.h"
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
+#include "payload/ShownText.h"
 #include "ui_DialogBootload.h"
 
 #include <QAction>
@@ -17,6 +18,8 @@
 #include <QClipboard>
 #include <QDebug>
 #include <QFileInfo>
+#include <QTextCursor>
+#include <QTextDocument>
 
 DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const UpdateSource *source)
     : QDialog(parent)
@@ -52,10 +55,15 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
         setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Delete Images"));
         break;
     case FirmwareAndImages:
-        setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ") + updateVersion);
+        setWindowTitle(
+            QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ") + ShownText::of(updateVersion));
         break;
     }
-    ui->label_UpdateVersion->setText(QStringLiteral("Update Version: ") + updateVersion);
+    // Versions from the update and the unit as they are, never read as markup.
+    ui->label_UpdateVersion->setTextFormat(Qt::PlainText);
+    ui->label_UnitVersion->setTextFormat(Qt::PlainText);
+    ui->label_UpdateVersion->setText(
+        QStringLiteral("Update Version: ") + ShownText::of(updateVersion));
     runner.start();
 }
 
@@ -156,10 +164,22 @@ void DialogBootload::copyUnitLog(int row)
         QApplication::clipboard()->setText(unitLog(row));
 }
 
+// A line of the job log. Text from outside (a port or slot name, a version, a
+// file name) comes with its control characters as \xNN, and a line that would
+// read as markup goes in as plain text: neither can hide or forge a line.
 void DialogBootload::logLine(int unit, const QString &line)
 {
-    ui->textEdit->append(line);
-    log.append(unit, line);
+    const QString shown = ShownText::of(line, true);
+    if (Qt::mightBeRichText(shown)) {
+        QTextCursor end(ui->textEdit->document());
+        end.movePosition(QTextCursor::End);
+        if (!ui->textEdit->document()->isEmpty())
+            end.insertBlock();
+        end.insertText(shown);
+    } else {
+        ui->textEdit->append(shown);
+    }
+    log.append(unit, shown);
 }
 
 void DialogBootload::unitChanged(int unit)
@@ -189,7 +209,7 @@ void DialogBootload::unitStepped(int unit)
 
 void DialogBootload::unitVersion(int, const QString &version)
 {
-    ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + version);
+    ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + ShownText::of(version));
 }
 
 void DialogBootload::lineSent(int)

@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
+#include "payload/ShownText.h"
 #include "ToolVersion.h"
 
 #include <QMenu>
@@ -21,6 +22,16 @@
 #include <QToolBar>
 
 namespace {
+
+// A refusal in a message box as plain text: names from the update (a tar
+// entry, a version) are shown as they are, never read as markup.
+void warn(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(
+        QMessageBox::Warning, title, ShownText::of(text, true), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
 
 // Where the last update opened is remembered: zq-updater/zq-updater.ini in
 // the user's configuration folder (beside zq-updater/keys).
@@ -66,6 +77,7 @@ MainWindow::MainWindow(QWidget *parent)
     loaded->setObjectName(QStringLiteral("labelLoaded"));
     loaded->setGeometry(10, 175, 388, 80);
     loaded->setWordWrap(true);
+    loaded->setTextFormat(Qt::PlainText); // the update's version and names, as they are
     loaded->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     loaded->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setAcceptDrops(true);
@@ -102,7 +114,7 @@ bool MainWindow::openUpdate(const QString &path)
 {
     UpdateSource next = UpdateSource::open(path);
     if (!next.problem.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("Open update"), next.problem);
+        warn(this, QStringLiteral("Open update"), next.problem);
         return false;
     }
     source = next;
@@ -128,7 +140,7 @@ void MainWindow::showLoaded()
 {
     const UpdateSource shown = hasSource ? source : UpdateSource::programFolder();
     loaded->setText(shown.summary());
-    loaded->setToolTip(shown.warnings.join(QLatin1Char('\n')));
+    loaded->setToolTip(ShownText::of(shown.warnings.join(QLatin1Char('\n')), true));
 }
 
 void MainWindow::chooseUpdate()
@@ -170,7 +182,7 @@ void MainWindow::runJob(UpdateMode mode)
     const QString problem = hasSource ? source.problemFor(mode)
                                       : UpdateSource::programFolder().problemFor(mode);
     if (!problem.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("Update"), problem);
+        warn(this, QStringLiteral("Update"), problem);
         return;
     }
     auto *dialog = new DialogBootload(mode, this, opened());

@@ -1,11 +1,14 @@
 // Update packages through zq-update as a user runs it: zq-make-package makes
 // the same bytes twice and signs with minisign; a signed package runs a whole
 // job on a simulated unit (flash and images equal, the package and its signer
-// in the report and the unit log); "verify" shows the signer; a tampered or
-// untrusted package is refused (exit 2) before any port is opened, the refusal
-// in the report and the events, and the unit hears nothing.
+// in the report and the unit log); "verify" shows the signer, and the
+// manifest's text with its control characters as \xNN; a tampered or
+// untrusted package, or one stripped of its signature where a key is trusted,
+// is refused (exit 2) before any port is opened, the refusal in the report and
+// the events, and the unit hears nothing.
 #include "support/UnitSimProcess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,6 +29,10 @@ QJsonObject readJson(const QString &path)
                                        : QJsonObject();
 }
 
+// The user's configuration folder the programs see (its zq-updater/keys is a
+// trust folder): a test's own, empty unless a test puts a key there.
+QString configHome;
+
 bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
     int *code = nullptr, const QString &workDir = QString())
 {
@@ -33,6 +40,7 @@ bool run(const QString &program, const QStringList &args, QByteArray *out = null
     p.setWorkingDirectory(workDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForFinished(kJobMs))
@@ -72,6 +80,7 @@ class TestCliPackage : public QObject
 
     QTemporaryDir tmp;
     QString payload, package, publicKey, otherPublic, keyId;
+    QString stripped; // another fw1.bin, its digest in the manifest, no signature
 
     QString path(const char *name) const
     {
@@ -85,6 +94,7 @@ private slots:
             QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
                   "it)");
         QVERIFY(tmp.isValid());
+        configHome = path("config");
         payload = path("payload");
         package = path("update.zqpkg");
         publicKey = path("service.pub");
@@ -101,6 +111,10 @@ private slots:
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
             { "--sign", path("service.key"), "--unit-version", "D.03-demo", payload, package }, &out));
         QVERIFY2(out.contains("signed"), out.constData());
+        stripped = path("stripped.zqpkg");
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { path("other-payload"), "--seed", "2" }));
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE), { path("other-payload"), stripped }));
+        QVERIFY(readFile(stripped).size() > 900000);
     }
 
     // The same folder and manifest give the same bytes, signed elsewhere or not.
@@ -140,6 +154,27 @@ private slots:
         QVERIFY2(out.contains("Signed by:    key " + keyId.toLatin1()), out.constData());
         QVERIFY2(out.contains("fw1.bin"), out.constData());
         QVERIFY2(out.contains("Every check passed; nothing was sent."), out.constData());
+    }
+
+    // The manifest's text is shown with its control characters as \xNN: a
+    // version can't wipe the "not signed" warning off the screen.
+    void verifyShowsTextEscaped()
+    {
+        const QString dir = path("odd-payload");
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }));
+        QVERIFY(writeFile(dir + "/note\x1b[2J.txt", "x"));
+        const QString odd = path("odd.zqpkg");
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+            { "--update-version", "D.03\x1b[1A\x1b[2K\r", "--unit-version", "D.03\x1b]0;owned\x07",
+                dir, odd }));
+        QByteArray out;
+        QVERIFY(run(QStringLiteral(ZQ_UPDATE), { "verify", odd }, &out));
+        QVERIFY2(out.contains("is not signed"), out.constData());
+        QVERIFY2(out.contains("Update:       D.03\\x1b[1A\\x1b[2K\\x0d\n"), out.constData());
+        QVERIFY2(out.contains("Unit reports: D.03\\x1b]0;owned\\x07 once"), out.constData());
+        QVERIFY2(out.contains("  note\\x1b[2J.txt "), out.constData());
+        QVERIFY2(
+            !out.contains('\x1b') && !out.contains('\r') && !out.contains('\x07'), out.constData());
     }
 
     // A whole job from the signed package: the unit holds what the folder held.
@@ -194,19 +229,39 @@ private slots:
                                             << "is not a minisign public key";
         QTest::newRow("verify a changed package") << "verify flip"
                                                   << "\"fw1.bin\" differs from the manifest";
+        // Stripped of its signature, another fw1.bin and its digest in the
+        // manifest: refused wherever the trusted key was found.
+        QTest::newRow("stripped, --key")
+            << "stripped"
+            << "stripped.zqpkg is not signed (it holds no manifest.json.minisig), and this "
+               "station trusts signing keys, so it takes signed packages only (trusted keys: %KEY%";
+        QTest::newRow("stripped, key in the user's keys folder")
+            << "stripped folder key"
+            << "it takes signed packages only (trusted keys: %KEY% from " + configHome
+                + "/zq-updater/keys/service.pub)";
+        QTest::newRow("verify stripped") << "verify stripped"
+                                         << "stripped.zqpkg is not signed";
     }
     void refused()
     {
         QFETCH(QString, how);
         QFETCH(QString, says);
-        QByteArray bytes = readFile(package);
+        says.replace(QStringLiteral("%KEY%"), keyId);
+        const bool strip = how.contains("stripped");
+        const QString keysFolder = configHome + "/zq-updater/keys";
+        QDir(keysFolder).removeRecursively();
+        if (how.endsWith("folder key")) {
+            QVERIFY(QDir().mkpath(keysFolder));
+            QVERIFY(QFile::copy(publicKey, keysFolder + "/service.pub"));
+        }
+        QByteArray bytes = readFile(strip ? stripped : package);
         if (how.endsWith("flip")) {
             const QByteArray firmware = readFile(payload + "/fw1.bin");
             const int at = bytes.indexOf(firmware.left(4096));
             QVERIFY(at > 0);
             bytes[at + 0x2345] = char(bytes[at + 0x2345] ^ 0x40);
         }
-        const QString spoilt = path("spoilt.zqpkg");
+        const QString spoilt = strip ? stripped : path("spoilt.zqpkg");
         QVERIFY(writeFile(spoilt, bytes));
         QVERIFY(writeFile(path("junk.pub"), "untrusted comment: none\nnot base64 at all\n"));
         const QString key = how == "other key" ? otherPublic
@@ -217,7 +272,7 @@ private slots:
         const QString report = path("refused.json");
         QFile::remove(report);
         QStringList args { "--port", sim.paths[0], "--report", report, "--events" };
-        if (how != "no key")
+        if (how != "no key" && !how.endsWith("folder key"))
             args << "--key" << key;
         args = how.startsWith("verify") ? QStringList { "verify", spoilt } + args
                                         : QStringList { "--package", spoilt } + args;
@@ -230,10 +285,25 @@ private slots:
         const QJsonObject r = readJson(report);
         QVERIFY(r["refused"].toBool());
         QVERIFY2(r["reason"].toString().contains(says), qPrintable(r["reason"].toString()));
+        // Refused before any port was opened: the unit got no line.
         const QJsonArray units = sim.stop();
+        QDir(keysFolder).removeRecursively();
         QCOMPARE(units.size(), 1);
         QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
         QCOMPARE(units[0]["commands"].toObject().size(), 0);
+    }
+
+    // With no key anywhere and no policy, the stripped package is taken, with
+    // the warning that it is not signed.
+    void unsignedWithoutKey()
+    {
+        QByteArray out;
+        int code = -1;
+        QVERIFY(run(QStringLiteral(ZQ_UPDATE), { "--check", "--package", stripped }, &out, &code));
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains("stripped.zqpkg is not signed (it holds no manifest.json.minisig): "
+                              "nothing shows that it is the update as released"),
+            out.constData());
     }
 };
 

@@ -1,16 +1,20 @@
 // Update packages: a package as zq-make-package makes it opens to the payload
 // it was made from, signed with minisign's default (prehashed) or legacy form;
 // every hostile package is refused with a message of its own; an unsigned one
-// is taken with a warning unless the policy requires signatures; keys come
-// from files and folders. The keys are made by minisign at test time.
+// is taken with a warning only while no key is trusted and no policy requires
+// signatures; a manifest holding a key twice is refused; the policy fails
+// closed; keys come from files and folders. The keys are made by minisign at
+// test time.
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
 #include "payload/MinisignKey.h"
 #include "payload/PackageLimits.h"
+#include "payload/PackageManifest.h"
 #include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
 
+#include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -24,6 +28,8 @@ enum Tamper {
     EditManifest,
     EditTrustedComment,
     UntrustedKey,
+    OtherKeyWithTrustedId,
+    FilesTwice,
     SignatureOfAnotherFile,
     GarbledSignature,
     Truncated,
@@ -200,6 +206,12 @@ private slots:
         QTest::newRow("untrusted key")
             << UntrustedKey
             << "manifest.json.minisig is made with key %OTHER%, which is not trusted here";
+        QTest::newRow("another key's signature carrying the trusted key's id")
+            << OtherKeyWithTrustedId
+            << "manifest.json.minisig carries the id of the trusted key %TRUSTED%, but it does "
+               "not verify with that key";
+        QTest::newRow("manifest names \"files\" twice, signed")
+            << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice";
         QTest::newRow("signature of another file")
             << SignatureOfAnotherFile
             << "manifest.json.minisig is the signature of another file (fw1.bin)";
@@ -279,6 +291,27 @@ private slots:
                 QVERIFY(MinisignKey::read(otherPublic, other, error));
                 message.replace(QStringLiteral("%OTHER%"), other.idText());
             }
+            break;
+        case OtherKeyWithTrustedId: {
+            // Made with the other key, then given the trusted key's id: the
+            // id is no part of what is signed.
+            sig = PackageMaker::sign(manifest, otherSecret, error);
+            MinisignKey trustedKey;
+            QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
+            QList<QByteArray> lines = sig.split('\n');
+            QByteArray raw = QByteArray::fromBase64(lines[1]);
+            QCOMPARE(raw.size(), 74);
+            raw.replace(2, 8, trustedKey.id);
+            lines[1] = raw.toBase64();
+            sig = lines.join('\n');
+            message.replace(QStringLiteral("%TRUSTED%"), trustedKey.idText());
+            break;
+        }
+        case FilesTwice:
+            // A first "files" naming nothing: QJsonDocument keeps the last one,
+            // a reader keeping the first would see a package of no files.
+            manifest.replace(manifest.indexOf('{'), 1, "{\n    \"files\": [],");
+            sig = PackageMaker::sign(manifest, secretKey, error);
             break;
         case SignatureOfAnotherFile:
             sig = signFile(QStringLiteral("fw1.bin"), entry("fw1.bin").data, secretKey);
@@ -377,20 +410,115 @@ private slots:
             QCOMPARE(p.problemFor(mode), p.problem);
     }
 
-    // Without a signature the package is taken, with a warning, unless the
-    // policy requires signatures.
+    // A signed package stripped of its signature, fw1.bin changed and the
+    // manifest's digest changed to match: taken, with a warning, only while
+    // no key is trusted and no policy requires signatures.
+    void unsignedPackage_data()
+    {
+        QTest::addColumn<bool>("key");
+        QTest::addColumn<bool>("policy");
+        QTest::addColumn<QStringList>("says"); // the refusal; empty: taken
+        QTest::newRow("no key, no policy: taken") << false << false << QStringList();
+        QTest::newRow("a trusted key: refused")
+            << true << false
+            << QStringList { "u.zqpkg is not signed (it holds no manifest.json.minisig), and this "
+                             "station trusts signing keys, so it takes signed packages only",
+                   "trusted keys: %KEY% from " };
+        QTest::newRow("the policy: refused")
+            << false << true
+            << QStringList { "u.zqpkg is not signed (it holds no manifest.json.minisig), and the "
+                             "policy " };
+        QTest::newRow("both: refused, the keys named")
+            << true << true << QStringList { "requires signed packages", "trusted keys: %KEY%" };
+    }
     void unsignedPackage()
     {
-        const QByteArray bytes = build(manifestOf(files), QByteArray(), files);
-        const UpdatePackage p
-            = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(false));
-        QCOMPARE(p.problem, QString());
+        QFETCH(bool, key);
+        QFETCH(bool, policy);
+        QFETCH(QStringList, says);
+        QList<TarEntry> changed = files;
+        for (TarEntry &e : changed)
+            if (e.path == QLatin1String("fw1.bin"))
+                e.data[0x2000] = char(e.data[0x2000] ^ 0x5A);
+        const QByteArray bytes = build(manifestOf(changed), QByteArray(), changed);
+        TrustStore trust = trusted(policy);
+        if (!key)
+            trust = TrustStore();
+        if (!key && policy)
+            trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
+        QCOMPARE(trust.keys().isEmpty(), !key);
+        QCOMPARE(trust.requireSigned(), policy);
+        const UpdatePackage p = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trust);
         QVERIFY(!p.isSigned);
         QVERIFY(p.signerId.isEmpty());
-        QCOMPARE(p.warnings.size(), 1);
-        QVERIFY(p.warnings.first().contains(QStringLiteral("is not signed")));
-        QVERIFY(!UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(true))
-                     .problem.isEmpty());
+        if (says.isEmpty()) {
+            QCOMPARE(p.problem, QString());
+            QCOMPARE(p.warnings.size(), 1);
+            QVERIFY(p.warnings.first().contains(QStringLiteral("is not signed")));
+            return;
+        }
+        MinisignKey trustedKey;
+        QString error;
+        QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
+        for (QString text : says) {
+            text.replace(QStringLiteral("%KEY%"), trustedKey.idText());
+            QVERIFY2(p.problem.contains(text), qPrintable(p.problem));
+        }
+        QVERIFY(p.firmware.isEmpty());
+        for (int mode = 0; mode <= 2; ++mode)
+            QCOMPARE(p.problemFor(mode), p.problem);
+    }
+
+    // A key twice in one object of the manifest, at any depth and however it
+    // is spelt, is refused; the same key in two objects, or as a value, is not.
+    void manifestKeys_data()
+    {
+        QTest::addColumn<QByteArray>("from"); // replaced in the manifest's text ...
+        QTest::addColumn<QByteArray>("to"); // ... by this
+        QTest::addColumn<QString>("says"); // empty: it parses
+        QTest::newRow("\"files\" twice")
+            << QByteArray("\"files\": [") << QByteArray("\"files\": [], \"files\": [")
+            << "holds the key \"files\" twice";
+        QTest::newRow("\"version\" twice, the second escaped")
+            << QByteArray("\"version\":")
+            << QByteArray("\"version\": \"D.03b\", \"\\u0076ersion\":")
+            << "holds the key \"version\" twice";
+        QTest::newRow("\"sha256\" twice in a file entry")
+            << QByteArray("\"sha256\":") << QByteArray("\"sha256\": \"x\", \"sha256\":")
+            << "holds the key \"sha256\" twice";
+        QTest::newRow("the empty key twice, in a nested object")
+            << QByteArray("\"format\":") << QByteArray("\"x\": {\"\": 1, \"\": [2]}, \"format\":")
+            << "holds the key \"\" twice";
+        QTest::newRow("a key twice with a control character, shown")
+            << QByteArray("\"format\":")
+            << QByteArray("\"a\\u001b\": 1, \"a\\u001b\": 2, \"format\":")
+            << "holds the key \"a\\x1b\" twice";
+        QTest::newRow("one key in two objects") << QByteArray("\"format\":")
+                                                << QByteArray("\"x\": {\"k\": 1}, \"y\": {\"k\": "
+                                                              "[{\"k\": 2}]}, \"format\":")
+                                                << QString();
+        QTest::newRow("a key's name as a value, quotes escaped")
+            << QByteArray("\"format\":")
+            << QByteArray("\"x\": \"\\\"files\\\": [\", \"y\": [\"files\", \"files\"], \"format\":")
+            << QString();
+    }
+    void manifestKeys()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, says);
+        QByteArray text = manifestOf(files);
+        const int at = text.indexOf(from);
+        QVERIFY(at >= 0);
+        text.replace(at, from.size(), to);
+        QJsonParseError error {};
+        QJsonDocument::fromJson(text, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError); // valid JSON all the same
+        PackageManifest manifest;
+        QString why;
+        const bool parsed = PackageManifest::parse(text, manifest, why);
+        QCOMPARE(parsed, says.isEmpty());
+        QVERIFY2(why.contains(says), qPrintable(why));
     }
 
     // The checked fw1.bin handed to the engine by path: the same bytes, and
@@ -421,15 +549,34 @@ private slots:
     {
         QTest::addColumn<QByteArray>("policy");
         QTest::addColumn<bool>("requireSigned");
-        QTest::newRow("requires") << QByteArray("{\"requireSigned\": true}") << true;
-        QTest::newRow("does not require") << QByteArray("{\"requireSigned\": false}") << false;
-        QTest::newRow("says nothing") << QByteArray("{}") << false;
-        QTest::newRow("unreadable: requires") << QByteArray("{ broken") << true;
+        QTest::addColumn<QString>("warns"); // a warning naming the policy says this
+        QTest::newRow("requires") << QByteArray("{\"requireSigned\": true}") << true << QString();
+        QTest::newRow("does not require")
+            << QByteArray("{\"requireSigned\": false}") << false << QString();
+        QTest::newRow("says nothing") << QByteArray("{}") << false << QString();
+        QTest::newRow("unreadable: requires")
+            << QByteArray("{ broken") << true << "is not a JSON object";
+        // Fails closed: anything but false requires.
+        const QString notBool = QStringLiteral("a value that is not true or false");
+        QTest::newRow("\"true\" as text")
+            << QByteArray("{\"requireSigned\": \"true\"}") << true << notBool;
+        QTest::newRow("1") << QByteArray("{\"requireSigned\": 1}") << true << notBool;
+        QTest::newRow("\"yes\"") << QByteArray("{\"requireSigned\": \"yes\"}") << true << notBool;
+        QTest::newRow("null") << QByteArray("{\"requireSigned\": null}") << true << notBool;
+        QTest::newRow("\"false\" as text")
+            << QByteArray("{\"requireSigned\": \"false\"}") << true << notBool;
+        QTest::newRow("misspelt key: named, requires")
+            << QByteArray("{\"requireSinged\": false}") << true
+            << "holds \"requireSinged\", which this program does not know";
+        QTest::newRow("false and an unknown key: named")
+            << QByteArray("{\"requireSigned\": false, \"keys\": 2}") << false
+            << "holds \"keys\", which this program does not know";
     }
     void trustStore()
     {
         QFETCH(QByteArray, policy);
         QFETCH(bool, requireSigned);
+        QFETCH(QString, warns);
         QTemporaryDir keys;
         QVERIFY(QFile::copy(otherPublic, keys.filePath(QStringLiteral("other.pub"))));
         QVERIFY(PayloadWriter::writeFile(keys.filePath(QStringLiteral("junk.pub")), "not a key"));
@@ -446,6 +593,12 @@ private slots:
         QCOMPARE(trust.problems.size(), 1);
         QVERIFY(trust.warnings.first().contains(QStringLiteral("junk.pub")));
         QCOMPARE(trust.requireSigned(), requireSigned);
+        const QStringList aboutPolicy = trust.warnings.filter(QStringLiteral("policy.json"));
+        if (warns.isEmpty())
+            QCOMPARE(aboutPolicy, QStringList());
+        else
+            QVERIFY2(aboutPolicy.size() == 1 && aboutPolicy.first().contains(warns),
+                qPrintable(aboutPolicy.join(QLatin1Char('\n'))));
     }
 };
 

@@ -4,7 +4,9 @@
 // that fails a check refused with its message and nothing changed; the last
 // one remembered; a job's dialog fed from the package; a package not made for
 // a job refused before the dialog opens; a whole job from a signed package
-// against the simulated unit, the package and its signer in the history.
+// against the simulated unit, the package and its signer in the history; an
+// unsigned package refused at once where a key is trusted; the manifest's text
+// shown with its control characters as \xNN and never read as markup.
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
 #include "engine/RecordLog.h"
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -65,15 +68,27 @@ class TestOpenUpdate : public QObject
 
     QTemporaryDir tmp;
     QString folder, unsignedPackage, signedPackage, imagesOnly, spoilt, keyId;
+    QByteArray kitKey; // kit.pub's text; empty without minisign
 
-    QString make(const char *name, const QByteArray &signature, const QStringList &modes)
+    // kit.pub in keys/ beside the program (as an update kit has it), or not:
+    // while it is trusted, an unsigned package is refused.
+    void trustKit(bool trusted)
+    {
+        if (trusted && !kitKey.isEmpty())
+            QVERIFY(TestSupport::writeAppFile(QStringLiteral("keys/kit.pub"), kitKey));
+        else
+            TestSupport::removeAppFiles({ QStringLiteral("keys") });
+    }
+
+    QString make(const char *name, const QByteArray &signature, const QStringList &modes,
+        const QString &version = QStringLiteral("D.03a"))
     {
         QList<TarEntry> files;
         QString error;
         if (!PackageMaker::collect(folder, files, error))
             return QString();
         const QByteArray manifest = PackageMaker::describe(
-            files, QStringLiteral("D.03a"), QDateTime::currentDateTimeUtc(), modes, QString())
+            files, version, QDateTime::currentDateTimeUtc(), modes, QString())
                                         .toJson();
         const QByteArray sig = signature.isEmpty()
             ? QByteArray()
@@ -119,7 +134,7 @@ private slots:
         const QByteArray keyText = key.readAll();
         // minisign's comment drops the id's leading zeros; the tool shows all 16 digits.
         keyId = QString::fromLatin1(keyText.split('\n').first().split(' ').last()).rightJustified(16, QLatin1Char('0'));
-        QVERIFY(TestSupport::writeAppFile(QStringLiteral("keys/kit.pub"), keyText));
+        kitKey = keyText;
         signedPackage
             = make("signed.zqpkg", tmp.filePath(QStringLiteral("kit.key")).toUtf8(), both);
         QVERIFY(!signedPackage.isEmpty());
@@ -127,7 +142,12 @@ private slots:
 
     void cleanupTestCase()
     {
-        TestSupport::removeAppFiles({ QStringLiteral("keys") });
+        trustKit(false);
+    }
+
+    void init()
+    {
+        trustKit(false);
     }
 
     // Rows: what is opened and what the window shows of it.
@@ -152,6 +172,7 @@ private slots:
         QFETCH(QStringList, shown);
         if (which == "signed" && signedPackage.isEmpty())
             QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
+        trustKit(which == "signed");
         const QString path = which == "signed" ? signedPackage
             : which == "unsigned"              ? unsignedPackage
                                                : folder;
@@ -239,6 +260,7 @@ private slots:
     {
         if (signedPackage.isEmpty())
             QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
+        trustKit(true);
         const UpdateSource source = UpdateSource::open(signedPackage);
         QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
         QFile::remove(RecordLog::historyFile());
@@ -287,11 +309,66 @@ private slots:
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
         QCOMPARE(signedOne.problemFor(FirmwareAndImages), QString());
-        // Without the policy a folder is taken, with a warning.
-        const UpdateSource free = UpdateSource::open(folder, TrustStore());
-        QCOMPARE(free.problemFor(FirmwareAndImages), QString());
-        QVERIFY(free.warnings.join(QLatin1Char(' '))
-                    .contains(QStringLiteral("is not a signed package")));
+        // Without the policy a folder is taken, with a warning, a key trusted or not.
+        TrustStore keyOnly;
+        keyOnly.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
+        for (const TrustStore &t : { TrustStore(), keyOnly }) {
+            const UpdateSource free = UpdateSource::open(folder, t);
+            QCOMPARE(free.problemFor(FirmwareAndImages), QString());
+            QVERIFY(free.warnings.join(QLatin1Char(' '))
+                        .contains(QStringLiteral("is not a signed package")));
+        }
+    }
+
+    // With kit.pub trusted, the unsigned package is refused when it is
+    // opened, naming the key: no dialog, no port.
+    void unsignedRefusedWithKey()
+    {
+        if (signedPackage.isEmpty())
+            QSKIP("minisign is not installed (Debian: apt install minisign): no key");
+        trustKit(true);
+        MainWindow window;
+        bool opened = true;
+        const QString message = answerModal([&] { opened = window.openUpdate(unsignedPackage); });
+        QVERIFY(!opened);
+        QVERIFY2(message.contains(QStringLiteral("unsigned.zqpkg is not signed (it holds no "
+                                                 "manifest.json.minisig)")),
+            qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("trusted keys: ") + keyId), qPrintable(message));
+        QVERIFY(!window.opened());
+    }
+
+    // The manifest's version as it is: an escape sequence as \xNN, a tag as
+    // text, in the main window and in the job log.
+    void manifestTextShown()
+    {
+        const QString odd = make("odd.zqpkg", QByteArray(),
+            { QStringLiteral("firmware-and-images"), QStringLiteral("images") },
+            QStringLiteral("D.03\x1b[2K<b>bold</b>"));
+        QVERIFY(!odd.isEmpty());
+        const QString shown = QStringLiteral("D.03\\x1b[2K<b>bold</b>");
+        MainWindow window;
+        QVERIFY(window.openUpdate(odd));
+        QVERIFY2(
+            window.loadedText().contains(QStringLiteral("Update ") + shown + " from odd.zqpkg"),
+            qPrintable(window.loadedText()));
+        QString log;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
+            if (!d)
+                return;
+            poll.stop();
+            log = d->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
+            d->reject();
+        });
+        poll.start(10);
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
+        poll.stop();
+        QVERIFY2(log.contains(QStringLiteral("Update ") + shown + " from odd.zqpkg, unsigned"),
+            qPrintable(log));
+        QVERIFY(!log.contains(QLatin1Char('\x1b')));
     }
 
     // A package made for images only: the firmware job is refused before a dialog opens.
