@@ -64,6 +64,13 @@ After "$X" each unit's version is asked again at 19200 baud for 10 s: a unit
 that does not answer, or answers another version than the package names, is
 "updated, not confirmed" (a warning; with --require-confirm it exits 1).
 
+Each command takes only its own options (any other is refused, by name):
+--check takes --mode, --payload or --package, --key and --quiet; verify takes
+--key; list takes --json. No option takes an empty value, and one that takes a
+single value can't be given two. --report and --log are checked before any
+port is opened: their folder must exist (none is made) and be writable, and
+they may name no file the run reads.
+
 Exit status: 0 every unit updated; 1 at least one unit not updated (or the
 --timeout was reached, or with --require-confirm one not confirmed);
 2 nothing started (bad option, no port found, payload unusable for the mode);

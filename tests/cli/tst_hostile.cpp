@@ -532,7 +532,8 @@ private slots:
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QCOMPARE(cli.exitCode(), 0);
         QCOMPARE(err.count("the terminal was closed (SIGHUP)"), 1);
-        QCOMPARE(jsonFile(dir.filePath("r.json"))["units"][0]["result"].toString(), QStringLiteral("updated"));
+        const QJsonObject report = jsonFile(dir.filePath("r.json"));
+        QCOMPARE(report["units"][0]["result"].toString(), QStringLiteral("updated"));
         const QList<QByteArray> lines = fileBytes(dir.filePath("l.jsonl")).split('\n');
         QCOMPARE(lines.size(), 2); // one record and its line feed
         QVERIFY(sim.stop().at(0)["flash"]["equal"].toBool());
