@@ -6,7 +6,7 @@
 #include "CliOptions.h"
 #include "CliStation.h"
 #include "engine/PortTest.h"
-#include "engine/RecordLog.h"
+#include "engine/FileWrite.h"
 
 #include <QDateTime>
 #include <utility>
@@ -139,7 +139,7 @@ void CliJob::unitEnded(int unit)
     fields.insert(QStringLiteral("record"), r.json());
     events.emitEvent(QStringLiteral("ended"), fields);
     QString error;
-    if (!options.logFile.isEmpty() && !RecordLog::append(options.logFile, r.line(), error)) {
+    if (!options.logFile.isEmpty() && !FileWrite::appendWhole(options.logFile, r.line(), error)) {
         ++recordsLost;
         progress.error(QStringLiteral("Could not write the record of %1 to the log %2: %3")
                            .arg(runner.unit(unit).path, options.logFile, error));

@@ -6,7 +6,7 @@
 QStringList CliLeftOver::notes(const UnitRunner &runner)
 {
     QStringList captured; // in the bootloader, captured by this run, not finished
-    QStringList restarting; // told to start the bootloader, not captured yet
+    QStringList restarting; // told to start the bootloader ("$BOOTLOADM" sent), not captured yet
     for (int i = 0; i < runner.count(); ++i) {
         const PortTest *port = runner.port(i);
         if (port->status.ended())
@@ -17,7 +17,7 @@ QStringList CliLeftOver::notes(const UnitRunner &runner)
         const bool confirming = port->jobState == ConfirmVersion;
         if (!confirming && port->capturePhase != Uncaptured)
             captured << what;
-        else if (!confirming && port->jobState >= SwitchToBootloaderSpeed)
+        else if (!confirming && (port->bootloaderAsked || port->jobState >= SwitchToBootloaderSpeed))
             restarting << what;
     }
     QStringList notes;
@@ -25,8 +25,11 @@ QStringList CliLeftOver::notes(const UnitRunner &runner)
         notes << QStringLiteral("Left in the bootloader, not finished: %1.")
                      .arg(captured.join(QStringLiteral(", ")));
     if (!restarting.isEmpty())
-        notes << QStringLiteral("Told to start the bootloader, not captured yet: %1.")
+        notes << QStringLiteral("Told to start the bootloader, not captured yet: %1. It may be "
+                                "in its bootloader now.")
                      .arg(restarting.join(QStringLiteral(", ")));
+    // Said only when no unit was told to start its bootloader: one that was
+    // may be in it, answered or not.
     if (captured.isEmpty() && restarting.isEmpty())
         notes << QStringLiteral("No unit was left in its bootloader.");
     else

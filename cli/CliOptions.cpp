@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // A week: more than any run; and far below what a timer's milliseconds hold.
@@ -61,6 +64,13 @@ After "$X" each unit's version is asked again at 19200 baud for 10 s: a unit
 that does not answer, or answers another version than the package names, is
 "updated, not confirmed" (a warning; with --require-confirm it exits 1).
 
+Each command takes only its own options (any other is refused, by name):
+--check takes --mode, --payload or --package, --key and --quiet; verify takes
+--key; list takes --json. No option takes an empty value, and one that takes a
+single value can't be given two. --report and --log are checked before any
+port is opened: their folder must exist (none is made) and be writable, and
+they may name no file the run reads.
+
 Exit status: 0 every unit updated; 1 at least one unit not updated (or the
 --timeout was reached, or with --require-confirm one not confirmed);
 2 nothing started (bad option, no port found, payload unusable for the mode);
@@ -74,6 +84,85 @@ Examples:
   zq-update --package /media/update-D.03a.zqpkg --report update.json
   zq-update verify /media/update-D.03a.zqpkg
   zq-update --watch --station station.json --payload /media/update --log units.jsonl)";
+
+// What a run is asked to do; each takes its own options (kApplies).
+enum Command { Run = 1, Check = 2, Verify = 4, List = 8 };
+
+struct Applies {
+    const char *option;
+    int commands; // the Commands it applies to
+};
+
+// Which options each command takes. An option is refused, by name, where it
+// would be read by nothing: a report --check never writes, a port verify
+// never opens. An option missing here applies nowhere, so a new one is
+// refused until it is given its commands.
+const Applies kApplies[] = {
+    { "mode", Run | Check },
+    { "port", Run },
+    { "payload", Run | Check },
+    { "package", Run | Check },
+    { "key", Run | Check | Verify },
+    { "report", Run },
+    { "log", Run },
+    { "station", Run },
+    { "events", Run },
+    { "watch", Run },
+    { "timeout", Run },
+    { "require-confirm", Run },
+    { "quiet", Run | Check },
+    { "check", Check },
+    { "json", List },
+};
+
+// Options that may be given more than once (each value adds one).
+const char *const kRepeatable[] = { "port", "key" };
+
+QString commandName(Command command)
+{
+    switch (command) {
+    case Run: break;
+    case Check: return QStringLiteral("--check (it opens no port and writes no file)");
+    case Verify: return QStringLiteral("verify (it checks the package and sends nothing)");
+    case List: return QStringLiteral("list (it only shows the ports)");
+    }
+    return QStringLiteral("an update run");
+}
+
+// The first option given that command does not take, named; empty when all apply.
+QString applicabilityProblem(const QCommandLineParser &parser, Command command)
+{
+    const QStringList given = parser.optionNames();
+    for (const QString &name : given) {
+        const auto *row = std::find_if(std::begin(kApplies), std::end(kApplies),
+            [&name](const Applies &a) { return name == QLatin1String(a.option); });
+        if (row == std::end(kApplies) || (row->commands & command) == 0)
+            return QStringLiteral("--%1 does not apply to %2: leave it out")
+                .arg(name, commandName(command));
+    }
+    return QString();
+}
+
+// An option given an empty value ("--report \"\"" names no file), or a
+// single-value option given twice with different values (the last would
+// silently win); empty when there is none.
+QString valueProblem(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    for (const QCommandLineOption &option : options) {
+        const QString name = option.names().constFirst();
+        const QStringList values = parser.values(option);
+        if (values.contains(QString()))
+            return QStringLiteral("--%1 was given an empty value: name what it is for, or "
+                                  "leave the option out")
+                .arg(name);
+        const bool repeatable = std::any_of(std::begin(kRepeatable), std::end(kRepeatable),
+            [&name](const char *r) { return name == QLatin1String(r); });
+        if (!repeatable && values.size() > 1 && values.count(values.first()) != values.size())
+            return QStringLiteral("--%1 was given more than once (%2): give it once")
+                .arg(name, values.join(QStringLiteral(", ")).left(200));
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -163,22 +252,26 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     verify = !list && !positional.isEmpty() && positional.first() == QLatin1String("verify");
     if (verify) {
         positional.removeFirst();
-        if (positional.isEmpty()) {
+        if (positional.isEmpty() || positional.first().isEmpty()) {
             error = QStringLiteral("verify wants the package: zq-update verify FILE");
             return false;
         }
         packageFile = positional.takeFirst();
-    }
-    json = parser.isSet(jsonOption);
-    if (json && !list) {
-        error = QStringLiteral("--json goes with list");
-        return false;
     }
     if (!positional.isEmpty()) {
         error = QStringLiteral("unexpected argument: %1")
                     .arg(positional.join(QLatin1Char(' ')));
         return false;
     }
+    check = parser.isSet(checkOption);
+    const Command command = list ? List : verify ? Verify : check ? Check : Run;
+    error = valueProblem(parser, { modeOption, portOption, payloadOption, reportOption, logOption,
+        stationOption, packageOption, keyOption, timeoutOption });
+    if (error.isEmpty())
+        error = applicabilityProblem(parser, command);
+    if (!error.isEmpty())
+        return false;
+    json = parser.isSet(jsonOption);
 
     const QString modeText = parser.value(modeOption);
     bool known = false;
@@ -211,7 +304,6 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         payloadDir = QDir(payloadDir).absolutePath();
     reportFile = parser.value(reportOption);
     quiet = parser.isSet(quietOption);
-    check = parser.isSet(checkOption);
     logFile = parser.value(logOption);
     stationFile = parser.value(stationOption);
     events = parser.isSet(eventsOption);
@@ -244,10 +336,6 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
             return false;
         }
         timeoutSeconds = seconds;
-    }
-    if (watch && check) {
-        error = QStringLiteral("--watch and --check don't go together");
-        return false;
     }
     return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Turns Ctrl-C and SIGTERM into a Qt signal delivered by the event loop, so
-// that the job can stop every unit, write its report and exit cleanly. All of
-// the program's operating-system signal handling is in this class.
+// that the job can stop every unit, write its report and exit cleanly, and
+// SIGHUP (the terminal closed) into one that only notes it: a closed terminal
+// ends no job. All of the program's operating-system signal handling is in
+// this class (and BrokenPipe, which ignores SIGHUP until it is set up).
 #include <QObject>
 
 class QSocketNotifier;
@@ -23,6 +25,8 @@ public:
 signals:
     // sig: 2 for Ctrl-C (SIGINT), 15 for SIGTERM.
     void interrupted(int sig);
+    // The terminal was closed (SIGHUP); nothing is stopped.
+    void terminalLost();
 
 private:
     QSocketNotifier *notifier = nullptr;

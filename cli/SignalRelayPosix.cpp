@@ -31,7 +31,11 @@ SignalRelay::SignalRelay(QObject *parent)
     notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
-        if (::read(pipeFds[0], &byte, 1) == 1)
+        if (::read(pipeFds[0], &byte, 1) != 1)
+            return;
+        if (byte == SIGHUP)
+            emit terminalLost();
+        else
             emit interrupted(byte);
     });
     struct sigaction action {
@@ -41,12 +45,14 @@ SignalRelay::SignalRelay(QObject *parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 SignalRelay::~SignalRelay()
 {
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGHUP, SIG_IGN); // as BrokenPipe::ignore() left it
     delete notifier;
     notifier = nullptr;
     for (int &fd : pipeFds) {

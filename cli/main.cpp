@@ -23,12 +23,14 @@
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
 #include "engine/UnitRecord.h"
+#include "payload/InputFiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <utility>
 #include <QJsonObject>
 #include <QLoggingCategory>
 
@@ -44,22 +46,25 @@ int cannotStart(const QString &message)
 }
 
 // Why the --report or --log file can't be written by this run: a link, a FIFO
-// or a device, a file the run reads, or the one file named for both. Checked
-// before anything is written or sent.
+// or a device, a folder that is missing or can't be written, a file the run
+// reads (every input read so far, as InputFiles noted it, and those it names),
+// or the one file named for both. Checked before anything is written or sent.
 QString outputProblem(const CliOptions &options, const JobPayload &payload)
 {
-    QStringList inputs { payload.inputs.firmwarePath,
-        options.payloadDir + QStringLiteral("/settings.json") };
+    QStringList inputs = InputFiles::all();
+    inputs << payload.inputs.firmwarePath << options.payloadDir + QStringLiteral("/settings.json")
+           << options.stationFile << options.packageFile << options.keyFiles;
     for (const ImageRecord &image : payload.inputs.images)
         inputs << image.fileName;
-    if (!options.stationFile.isEmpty())
-        inputs << options.stationFile;
-    const QList<QPair<QString, QString>> outputs { { QStringLiteral("--report"), options.reportFile },
+    inputs.removeAll(QString());
+    const QList<std::pair<QString, QString>> outputs { { QStringLiteral("--report"), options.reportFile },
         { QStringLiteral("--log"), options.logFile } };
     for (const auto &output : outputs) {
         if (output.second.isEmpty())
             continue;
-        const QString problem = FileWrite::targetProblem(output.second);
+        const QString problem = FileWrite::outputProblem(output.second,
+            output.first == QLatin1String("--log") ? FileWrite::Writing::Append
+                                                   : FileWrite::Writing::Replace);
         if (!problem.isEmpty())
             return QStringLiteral("%1: %2.").arg(output.first, problem);
         for (const QString &input : std::as_const(inputs))
@@ -222,6 +227,15 @@ int run(const CliOptions &options, const CliEvents &events)
     int signalBeforeStart = 0;
     const QMetaObject::Connection early = QObject::connect(&relay, &SignalRelay::interrupted,
         [&signalBeforeStart](int sig) { signalBeforeStart = sig; });
+    // A closed terminal (SIGHUP) ends no job: it is noted once, and the run
+    // goes on to its report and its records.
+    bool terminalNoted = false;
+    QObject::connect(&relay, &SignalRelay::terminalLost, [&terminalNoted] {
+        if (std::exchange(terminalNoted, true))
+            return;
+        Console::writeErr("zq-update: the terminal was closed (SIGHUP); the run goes on, and "
+                          "its report and records are written at the end.\n");
+    });
     const auto interruptedBeforeStart = [&]() {
         QCoreApplication::processEvents(); // the signals that came meanwhile
         if (signalBeforeStart == 0)

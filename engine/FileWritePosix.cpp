@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,6 +52,79 @@ bool writeAll(int fd, const char *data, qint64 size, qint64 &written)
     return true;
 }
 
+// Who besides the user and root may change what the folder dir holds, run as
+// root: empty when no one may.
+QString folderControl(const QString &dir, const struct stat &st)
+{
+    if (::geteuid() != 0)
+        return QString();
+    if (st.st_uid != 0)
+        return QStringLiteral("the folder %1 belongs to another user (uid %2); run as root, the "
+                              "tool writes nowhere another user controls. Name another folder")
+            .arg(dir)
+            .arg(st.st_uid);
+    const bool othersWrite
+        = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
+    if (othersWrite && (st.st_mode & S_ISVTX) == 0)
+        return QStringLiteral("the folder %1 may be changed by other users (mode %2, no sticky "
+                              "bit); run as root, the tool writes nowhere another user controls. "
+                              "Name another folder")
+            .arg(dir)
+            .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return QString();
+}
+
+// Why the folders on the way to path must not be written through: one is
+// missing or no folder, a link among them is owned by another user than root,
+// or (run as root) one is controlled by another user. Links are followed part
+// by part, as the system follows them; the last part is not looked at.
+QString folderProblem(const QString &path)
+{
+    const uid_t me = ::geteuid();
+    QStringList todo = QFileInfo(path).absoluteFilePath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString at; // the folder reached, without links; empty for "/"
+    int links = 0;
+    while (todo.size() > 1) {
+        const QString part = todo.takeFirst();
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            at.truncate(std::max(0, static_cast<int>(at.lastIndexOf(QLatin1Char('/')))));
+            continue;
+        }
+        const QString next = at + QLatin1Char('/') + part;
+        const QByteArray name = QFile::encodeName(next);
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0)
+            return errno == ENOENT
+                ? QStringLiteral("the folder %1 does not exist (no folder is made)").arg(next)
+                : QStringLiteral("%1: %2").arg(next, systemError());
+        if (S_ISLNK(st.st_mode)) {
+            if (st.st_uid != 0 && st.st_uid != me)
+                return QStringLiteral("%1 on the way to %2 is a symbolic link owned by another "
+                                      "user (uid %3); the tool does not write through it")
+                    .arg(next, path)
+                    .arg(st.st_uid);
+            QByteArray target(4096, '\0');
+            const ssize_t n = ::readlink(name.constData(), target.data(), static_cast<size_t>(target.size()));
+            if (n <= 0 || n >= target.size() || ++links > 40)
+                return QStringLiteral("%1: the link cannot be followed").arg(next);
+            target.truncate(static_cast<int>(n));
+            if (target.startsWith('/'))
+                at.clear();
+            todo = QFile::decodeName(target).split(QLatin1Char('/'), Qt::SkipEmptyParts) + todo;
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return QStringLiteral("%1 on the way to %2 is no folder").arg(next, path);
+        const QString control = folderControl(next, st);
+        if (!control.isEmpty())
+            return control;
+        at = next;
+    }
+    return QString();
+}
+
 // Where the bytes for path go: path itself, or the target of a link the user
 // may write through.
 QString resolved(const QString &path)
@@ -69,6 +143,9 @@ QString FileWrite::targetProblem(const QString &path)
     const QByteArray name = QFile::encodeName(path);
     if (path.isEmpty() || name.contains('\0'))
         return QStringLiteral("%1: not a usable file name").arg(path);
+    const QString folders = folderProblem(path);
+    if (!folders.isEmpty())
+        return folders;
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0)
         return QString(); // nothing there yet: writing it says what stands in the way
@@ -82,12 +159,33 @@ QString FileWrite::targetProblem(const QString &path)
                                   "tool does not write through it. Name the file itself")
                 .arg(path)
                 .arg(st.st_uid);
+        // The user's own link: the folders on the way to where it leads too.
+        const QString beyond = folderProblem(resolved(path));
+        if (!beyond.isEmpty())
+            return beyond;
         if (::stat(name.constData(), &st) != 0)
             return errno == ENOENT ? QString()
                                    : QStringLiteral("%1: %2").arg(path, systemError());
     }
     if (!S_ISREG(st.st_mode))
         return QStringLiteral("%1 is %2; name a regular file").arg(path, kindOf(st.st_mode));
+    return QString();
+}
+
+QString FileWrite::outputProblem(const QString &path, Writing how)
+{
+    const QString problem = targetProblem(path);
+    if (!problem.isEmpty())
+        return problem;
+    const QString target = resolved(path);
+    const QByteArray file = QFile::encodeName(target);
+    struct stat st {};
+    const bool exists = ::stat(file.constData(), &st) == 0;
+    const QString where = how == Writing::Append && exists ? target : QFileInfo(target).absolutePath();
+    if (::faccessat(AT_FDCWD, QFile::encodeName(where).constData(),
+            how == Writing::Append && exists ? W_OK : W_OK | X_OK, AT_EACCESS)
+        != 0)
+        return QStringLiteral("%1 cannot be written (%2)").arg(where, systemError());
     return QString();
 }
 

@@ -17,6 +17,21 @@ QString FileWrite::targetProblem(const QString &path)
     return QString();
 }
 
+QString FileWrite::outputProblem(const QString &path, Writing how)
+{
+    const QString problem = targetProblem(path);
+    if (!problem.isEmpty())
+        return problem;
+    const QFileInfo info(path);
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("the folder %1 does not exist (no folder is made)").arg(folder.filePath());
+    const bool writable = how == Writing::Append && info.exists() ? info.isWritable() : folder.isWritable();
+    if (!writable)
+        return QStringLiteral("%1 cannot be written").arg(how == Writing::Append && info.exists() ? path : folder.filePath());
+    return QString();
+}
+
 bool FileWrite::replaceWhole(const QString &path, const QByteArray &bytes, QString &error)
 {
     error = targetProblem(path);

@@ -4,6 +4,7 @@ void JobProgress::resetProgress()
 {
     jobState = StartVersionQuery;
     capturePhase = Uncaptured;
+    bootloaderAsked = false;
     sectorStep = SectorStart;
     tickCount = 0;
     retryCount = 0;

@@ -10,6 +10,9 @@
 struct JobProgress {
     JobState jobState = StartVersionQuery;
     CapturePhase capturePhase = Uncaptured;
+    // "$BOOTLOADM" went out: from then on the unit may be in its bootloader,
+    // whether or not it answered.
+    bool bootloaderAsked = false;
     SectorStep sectorStep = SectorStart;
     std::int32_t tickCount = 0; // firmware step counter; also Finish's
     std::int32_t retryCount = 0; // steps left in the version query

@@ -146,6 +146,7 @@ void Sequencer::onVersion(PortTest *port, const char *line)
     host.showUnitVersion(port, port->status.version);
     char command[kLineBufferSize];
     Protocol::startBootloader(command);
+    port->bootloaderAsked = true;
     send(port, command);
 }
 

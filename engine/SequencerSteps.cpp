@@ -55,6 +55,7 @@ void Sequencer::versionQuery(PortTest *port)
         Protocol::versionQuery(line);
     else
         Protocol::startBootloader(line);
+    port->bootloaderAsked = port->bootloaderAsked || port->retryCount <= 1;
     send(port, line);
     if (port->retryCount <= 0) {
         closePort(port);

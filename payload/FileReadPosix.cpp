@@ -3,6 +3,8 @@
 // file, so what is read is what was checked.
 #include "payload/FileRead.h"
 
+#include "payload/InputFiles.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -56,6 +58,7 @@ int openRegular(const QString &path, qint64 &size, QString &error)
 
 bool FileRead::regularFile(const QString &path, qint64 &size, QString &error)
 {
+    InputFiles::note(path);
     const int fd = openRegular(path, size, error);
     if (fd < 0)
         return false;
@@ -65,6 +68,7 @@ bool FileRead::regularFile(const QString &path, qint64 &size, QString &error)
 
 bool FileRead::read(const QString &path, qint64 limit, QByteArray &bytes, QString &error)
 {
+    InputFiles::note(path);
     bytes.clear();
     qint64 size = 0;
     const int fd = openRegular(path, size, error);

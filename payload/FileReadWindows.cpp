@@ -2,11 +2,14 @@
 // to QFileInfo, so it is refused before it is opened.
 #include "payload/FileRead.h"
 
+#include "payload/InputFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 bool FileRead::regularFile(const QString &path, qint64 &size, QString &error)
 {
+    InputFiles::note(path);
     const QFileInfo info(path);
     if (!info.exists()) {
         error = QStringLiteral("%1: No such file or directory").arg(path);
@@ -23,6 +26,7 @@ bool FileRead::regularFile(const QString &path, qint64 &size, QString &error)
 
 bool FileRead::read(const QString &path, qint64 limit, QByteArray &bytes, QString &error)
 {
+    InputFiles::note(path);
     bytes.clear();
     qint64 size = 0;
     if (!regularFile(path, size, error))

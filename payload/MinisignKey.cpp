@@ -1,5 +1,6 @@
 #include "payload/MinisignKey.h"
 
+#include "payload/InputFiles.h"
 #include "payload/PackageLimits.h"
 
 #include <QFile>
@@ -40,6 +41,7 @@ bool MinisignKey::parse(const QByteArray &text, MinisignKey &key, QString &error
 
 bool MinisignKey::read(const QString &path, MinisignKey &key, QString &error)
 {
+    InputFiles::note(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot be read (%1)").arg(file.errorString());

@@ -1,5 +1,6 @@
 #include "payload/TrustStore.h"
 
+#include "payload/InputFiles.h"
 #include "payload/PackageLimits.h"
 #include "payload/ShownText.h"
 
@@ -80,6 +81,7 @@ void TrustStore::readPolicy(const QString &path)
     QFile file(path);
     if (!file.exists())
         return;
+    InputFiles::note(path);
     policyPath = path;
     if (!file.open(QIODevice::ReadOnly)) {
         mustBeSigned = true;

@@ -1,5 +1,6 @@
 #include "payload/UpdatePackage.h"
 
+#include "payload/InputFiles.h"
 #include "payload/FirmwareFile.h"
 #include "payload/ImageReader.h"
 #include "payload/MinisignSignature.h"
@@ -98,6 +99,7 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
     const QString name = QFileInfo(path).fileName();
     UpdatePackage p;
     p.path = path;
+    InputFiles::note(path);
     const QFileInfo info(path);
     if (!info.exists()) {
         p.problem = QStringLiteral("%1 is missing").arg(path);

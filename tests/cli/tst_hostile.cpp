@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -67,10 +69,16 @@ void startCli(QProcess &cli, const QStringList &args)
     cli.start(QStringLiteral(ZQ_UPDATE), args);
 }
 
+constexpr uid_t kOtherUser = 65534; // nobody: the other user of the root rows
+
 // Puts the payload folder dir into a row's state: one step a text,
 // "fifo NAME", "null NAME" (a device node as /dev/null), "link NAME TARGET", "folder NAME", "bytes NAME COUNT",
 // "entry KEY JSON" (sets a key of the first image entry), "copies N" (the
-// first image entry N times), "write NAME TEXT". %P stands for dir.
+// first image entry N times), "write NAME TEXT", "hardlink NAME TARGET",
+// "userlink NAME TARGET" (a link another user owns), "chmod NAME OCTAL",
+// "chown NAME" (to another user), "package NAME" (an unsigned package made
+// from a payload folder of its own, src), "rawname NAME" (a file named NAME
+// and a byte that is no UTF-8). %P stands for dir.
 bool prepare(const QString &dir, const QStringList &steps)
 {
     for (QString step : steps) {
@@ -79,8 +87,18 @@ bool prepare(const QString &dir, const QStringList &steps)
         const QString path = dir + QLatin1Char('/') + w.value(1);
         const QByteArray name = QFile::encodeName(path);
         if (w[0] != QLatin1String("entry") && w[0] != QLatin1String("copies")
-            && w[0] != QLatin1String("write"))
+            && w[0] != QLatin1String("write") && w[0] != QLatin1String("chmod")
+            && w[0] != QLatin1String("chown"))
             QFile::remove(path);
+        const QString &k = w[0];
+        const QString from = dir + QLatin1Char('/') + w.value(2);
+        if (!((k != "hardlink" || ::link(QFile::encodeName(from).constData(), name.constData()) == 0)
+                && (k != "userlink" || (QFile::link(w.value(2), path) && ::lchown(name.constData(), kOtherUser, kOtherUser) == 0))
+                && (k != "rawname" || ::close(::open((name + "\xff.c").constData(), O_CREAT | O_WRONLY, 0644)) == 0)
+                && (k != "chmod" || ::chmod(name.constData(), w.value(2).toUInt(nullptr, 8)) == 0)
+                && (k != "chown" || ::chown(name.constData(), kOtherUser, kOtherUser) == 0)
+                && (k != "package" || (makePayload(dir + "/src") && QProcess::execute(ZQ_MAKE_PACKAGE, { dir + "/src", path }) == 0))))
+            return false;
         if (w[0] == QLatin1String("fifo") && ::mkfifo(name.constData(), 0644) != 0)
             return false;
         if (w[0] == QLatin1String("link") && !QFile::link(w.value(2), path))
@@ -117,14 +135,20 @@ bool prepare(const QString &dir, const QStringList &steps)
     return true;
 }
 
-// The regular files of dir with their bytes: what no refused run may change.
+// The regular files under dir with their bytes, and its folders: what no
+// refused run may change (nor add a folder to).
 QMap<QString, QByteArray> regularFiles(const QString &dir)
 {
     QMap<QString, QByteArray> files;
-    const QFileInfoList infos = QDir(dir).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden);
-    for (const QFileInfo &info : infos)
-        if (info.fileName() != QLatin1String("sim-report.json"))
-            files.insert(info.fileName(), fileBytes(info.filePath()));
+    QDirIterator it(dir, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        if (info.isSymLink() || info.fileName() == QLatin1String("sim-report.json"))
+            continue;
+        const QString rel = QDir(dir).relativeFilePath(info.filePath());
+        files.insert(rel, info.isDir() ? QByteArray("(folder)") : fileBytes(info.filePath()));
+    }
     return files;
 }
 
@@ -132,11 +156,11 @@ QMap<QString, QByteArray> regularFiles(const QString &dir)
 struct SmallDisk {
     QTemporaryDir dir;
     bool mounted = false;
-    bool mount(int kilobytes)
+    bool mount(int kilobytes, unsigned long flags = 0)
     {
         const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
         mounted = dir.isValid()
-            && ::mount("zq-test", QFile::encodeName(dir.path()).constData(), "tmpfs", 0,
+            && ::mount("zq-test", QFile::encodeName(dir.path()).constData(), "tmpfs", flags,
                    options.constData())
                 == 0;
         return mounted;
@@ -256,7 +280,53 @@ private slots:
             << QStringList { "write guard.txt keep", "link out guard.txt" }
             << QStringList { "--log", "%P/out" } << "is a symbolic link";
 
-        // Options.
+        // What is written: every input of the run, by device and inode; and
+        // where, checked before any port is opened: no folder made, no link
+        // or folder another user controls on the way (as root).
+        for (const QString output : { "--report", "--log" }) {
+            const auto row = [&output](const char *what) -> QTestData & { return QTest::newRow(qPrintable("write: " + output + " " + what)); };
+            row("the trusted key") << QStringList { "write k.pub untrusted comment: a key" }
+                                   << QStringList { "--key", "%P/k.pub", output, "%P/k.pub" } << "k.pub, which this run reads";
+            row("the package") << QStringList { "package u.zqpkg" }
+                               << QStringList { "--package", "%P/u.zqpkg", output, "%P/u.zqpkg" } << "u.zqpkg, which this run reads";
+            row("in a missing folder") << none << QStringList { output, "%P/none/deeper/out" }
+                                       << "none does not exist (no folder is made)";
+            row("through a folder link another user planted, run as root")
+                << QStringList { "folder safe", "write safe/out keep", "userlink up %P/safe" }
+                << QStringList { output, "%P/up/out" } << "is a symbolic link owned by another user";
+        }
+        QTest::newRow("write: --report a hard link to settings.json")
+            << QStringList { "hardlink other.json settings.json" } << QStringList { "--report", "%P/other.json" }
+            << "which this run reads";
+        QTest::newRow("write: --report in a folder all may write, run as root")
+            << QStringList { "folder open", "chmod open 777" } << QStringList { "--report", "%P/open/r.json" }
+            << "may be changed by other users (mode 0777, no sticky bit)";
+        QTest::newRow("write: --log in a folder another user owns, run as root")
+            << QStringList { "folder theirs", "chown theirs" } << QStringList { "--log", "%P/theirs/l.jsonl" }
+            << "belongs to another user (uid 65534)";
+
+        // Option values: none empty, none given twice differently, none
+        // where the command reads it not.
+        for (const char *option : { "--report", "--log", "--station", "--key", "--payload", "--package",
+                 "--timeout", "--mode", "--port" })
+            QTest::newRow(qPrintable(QStringLiteral("option: %1 empty").arg(QLatin1String(option))))
+                << none << QStringList { option, "" } << QStringLiteral("%1 was given an empty value").arg(QLatin1String(option));
+        const QList<QStringList> options {
+            { "--mode", "images", "--mode", "erase-images", "--mode was given more than once (images, erase-images)" },
+            { "--payload", "%P/src", "--payload was given more than once" },
+            { "--timeout", "5", "--timeout", "9", "--timeout was given more than once (5, 9)" },
+            { "--check", "--report", "%P/r.json", "--report does not apply to --check" },
+            { "--check", "--log", "%P/l.jsonl", "--log does not apply to --check" },
+            { "--check", "--watch", "--watch does not apply to --check" },
+            { "verify", "%P/fw1.bin", "--port does not apply to verify" },
+            { "verify", "%P/fw1.bin", "--watch", "--watch does not apply to verify" },
+            { "list", "--report", "%P/r.json", "--report does not apply to list" },
+            { "--json", "--json does not apply to an update run" },
+        };
+        for (QStringList row : options) {
+            const QString says = row.takeLast();
+            QTest::newRow(qPrintable(QStringLiteral("option: %1").arg(row.join(QLatin1Char(' '))))) << none << row << says;
+        }
         QTest::newRow("option: --timeout 0") << none << QStringList { "--timeout", "0" }
                                              << "--timeout takes a whole number of seconds";
         QTest::newRow("option: --timeout a word") << none << QStringList { "--timeout", "soon" }
@@ -282,10 +352,12 @@ private slots:
         Sim sim;
         QVERIFY(sim.start(simDir.path(), 1));
         args.replaceInStrings(QStringLiteral("%P"), dir.path());
-        if (!args.contains("--station"))
+        if (!args.contains("--station") && !args.contains("--check"))
             args << "--port" << sim.paths[0];
+        if (!args.contains("--package"))
+            args << "--payload" << dir.path();
         QProcess cli;
-        startCli(cli, args << "--payload" << dir.path());
+        startCli(cli, args);
         QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
         const QByteArray err = cli.readAllStandardError();
         const QJsonArray units = sim.stop();
@@ -378,9 +450,136 @@ private slots:
         const QByteArray err = cli.readAllStandardError();
         QCOMPARE(cli.exitCode(), 1);
         QVERIFY2(err.contains("No space left on device"), err.constData());
+        if (option == "--log") // the record lost is said below the table, not hidden
+            QVERIFY(cli.readAllStandardOutput().contains("1 unit record(s) could not be written"));
         QCOMPARE(fileBytes(out), old);
         QCOMPARE(QDir(disk.dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary left
         sim.stop();
+    }
+
+    // A report or log that could not be written at the end (a read-only
+    // folder) is refused before any port is opened: exit 2, the unit hears
+    // nothing, and the run is not lost with its record.
+    void outputsCheckedBeforeAnyPort_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("report in a read-only folder") << "--report";
+        QTest::newRow("log in a read-only folder") << "--log";
+    }
+
+    void outputsCheckedBeforeAnyPort()
+    {
+        QFETCH(QString, option);
+        SmallDisk disk; // read-only: a tmpfs mounted so as root, a folder of mode 0555 otherwise
+        if (::geteuid() == 0 ? !disk.mount(64, MS_RDONLY)
+                             : ::chmod(QFile::encodeName(disk.dir.path()).constData(), 0555) != 0)
+            QSKIP("no read-only folder can be made here");
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1));
+        QProcess cli;
+        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), option, disk.dir.filePath("out") });
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const QByteArray err = cli.readAllStandardError();
+        ::chmod(QFile::encodeName(disk.dir.path()).constData(), 0700);
+        QCOMPARE(cli.exitCode(), 2);
+        QVERIFY2(err.contains(option.toUtf8() + ": ") && err.contains("cannot be written"), err.constData());
+        QCOMPARE(sim.stop().at(0)["lines"]["fromTool"].toInt(), 0);
+    }
+
+    // A closed terminal (SIGHUP, twice) ends no job: the unit is updated, the
+    // report and the log are written, and standard error notes it once.
+    void hangupEndsNoJob()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1));
+        QProcess cli;
+        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--report", dir.filePath("r.json"),
+            "--log", dir.filePath("l.jsonl") });
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), err.contains("firmware, sector")), kBoundMs);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGHUP), 0);
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        err += cli.readAllStandardError();
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(err.count("the terminal was closed (SIGHUP)"), 1);
+        const QJsonObject report = jsonFile(dir.filePath("r.json"));
+        QCOMPARE(report["units"][0]["result"].toString(), QStringLiteral("updated"));
+        QCOMPARE(fileBytes(dir.filePath("l.jsonl")).count('\n'), 1); // one record
+        QVERIFY(sim.stop().at(0)["flash"]["equal"].toBool());
+    }
+
+    // A run ended while its unit was told to start its bootloader ("$BOOTLOADM"
+    // sent, still in the version query) never says no unit was left in it.
+    void noFalseAllClearAfterBootloaderAsked()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        Sim sim;
+        QVERIFY(sim.start(dir.path(), 1, { "--no-bootloader" }));
+        QProcess cli;
+        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--timeout", "2" });
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const QByteArray err = cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 1);
+        if (sim.stop().at(0)["commands"]["BOOTLOADM"].toInt() == 0)
+            QSKIP("the unit was not yet told to start its bootloader after 2 s (a loaded machine)");
+        QVERIFY2(!err.contains("No unit was left in its bootloader."), err.constData());
+        QVERIFY2(err.contains("Told to start the bootloader, not captured yet: " + sim.paths[0].toLocal8Bit())
+                && err.contains("It may be in its bootloader now.") && err.contains("Run the same command again"),
+            err.constData());
+    }
+
+    // zq-make-package refuses, exit 2, and changes no file: an output in its
+    // own folder, an earlier output in the folder, a link planted at the
+    // output, a name that is no UTF-8, a settings.json that can't be read.
+    void makePackageRefused_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        const QStringList plain { "%P/pay", "%P/u.zqpkg" };
+        const QString inside = "is inside the payload folder", earlier = "is a package or a part of one";
+        QTest::newRow("output is the folder's fw1.bin") << QStringList() << QStringList { "%P/pay", "%P/pay/fw1.bin" } << inside;
+        QTest::newRow("output in a folder below it") << QStringList { "folder pay/sub" } << QStringList { "%P/pay", "%P/pay/sub/u.zqpkg" } << inside;
+        QTest::newRow("manifest written into it") << QStringList() << QStringList { "--write-manifest", "%P/pay/manifest.json", "%P/pay" } << inside;
+        QTest::newRow("a package left in the folder") << QStringList { "write pay/old.zqpkg x" } << plain << "old.zqpkg " + earlier;
+        QTest::newRow("an earlier package under another name")
+            << QStringList { "package first.zqpkg", "hardlink pay/keep.bin first.zqpkg" } << plain << "keep.bin " + earlier;
+        QTest::newRow("a manifest left in the folder") << QStringList { "write pay/manifest.json {}" } << plain << "manifest.json " + earlier;
+        QTest::newRow("a link planted at the output, run as root")
+            << QStringList { "write guard.txt keep", "userlink u.zqpkg %P/guard.txt" } << plain << "symbolic link";
+        QTest::newRow("a file name that is not UTF-8") << QStringList { "rawname pay/bad" } << plain << "the file name is not UTF-8";
+        QTest::newRow("a broken settings.json")
+            << QStringList { "write pay/settings.json {\"Version\": " } << plain << "settings.json cannot be used";
+    }
+
+    void makePackageRefused()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        if (QString::fromLatin1(QTest::currentDataTag()).contains("run as root") && ::geteuid() != 0)
+            QSKIP("the link row checks the rule for root; this run is not root");
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.filePath("pay")));
+        QVERIFY(prepare(dir.path(), steps));
+        const QMap<QString, QByteArray> before = regularFiles(dir.path());
+        args.replaceInStrings(QStringLiteral("%P"), dir.path());
+        QProcess maker;
+        maker.start(QStringLiteral(ZQ_MAKE_PACKAGE), args);
+        QVERIFY2(maker.waitForFinished(kBoundMs), "zq-make-package did not end");
+        const QByteArray err = maker.readAllStandardError();
+        // Qt lists no name that is not UTF-8, nor removes it with the folder.
+        ::unlink((QFile::encodeName(dir.filePath(QStringLiteral("pay/bad"))) + "\xff.c").constData());
+        QCOMPARE(maker.exitCode(), 2);
+        QVERIFY2(err.contains(says.toUtf8()), err.constData());
+        QCOMPARE(regularFiles(dir.path()), before);
     }
 
     // A log whose last record lost its line feed: the next record starts on a

@@ -505,12 +505,9 @@ private slots:
             says = "the port is in use by another program: process "
                 + QString::number(QCoreApplication::applicationPid()) + " (tst_station)";
         }
-        QStringList args { "--mode", "erase-images", "--port", path };
-        QTemporaryDir dir;
-        QFile notAFolder(dir.filePath("file"));
-        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
-        if (!otherUser) // and the unit's record can't be written: said, not hidden
-            args << "--log" << notAFolder.fileName() + "/units.jsonl";
+        // (A --log that can't be written is refused before any port is opened
+        // now; a record lost at the end is tst_hostile's full-disk row.)
+        const QStringList args { "--mode", "erase-images", "--port", path };
         QProcess cli;
         QProcessEnvironment env = toolEnvironment(QString());
         env.insert(QStringLiteral("ZQ_UDEV_RULES"), rulePath);
@@ -522,10 +519,6 @@ private slots:
         QVERIFY2(cli.exitCode() == 1, qPrintable(err));
         QVERIFY2(err.contains("Could not open port " + path + ": " + says), qPrintable(err));
         QVERIFY2(!err.contains("Permission error while locking"), qPrintable(err));
-        if (!otherUser) {
-            QVERIFY2(err.contains("Could not write the record of " + path), qPrintable(err));
-            QVERIFY(cli.readAllStandardOutput().contains("1 unit record(s) could not be written"));
-        }
     }
 };
 

@@ -105,6 +105,10 @@ def main():
         check("list" in complete(completion, ["zq-update", ""], tmp)[0], "completion offers list")
         check(complete(completion, ["zq-update", "list", "--"], tmp)[0] == {"--json", "--help"},
               "after list: --json and --help")
+        check(complete(completion, ["zq-update", "verify", "u.zqpkg", "--"], tmp)[0] == {"--key", "--help"},
+              "completion offers only --key after verify")
+        check("--report" not in complete(completion, ["zq-update", "--check", "--"], tmp)[0],
+              "completion offers no --report with --check")
         check(complete(completion, ["zq-update", "--mode", ""], tmp)[0] == modes,
               "completion offers the three modes after --mode")
         check(complete(completion, ["zq-update", "--payload", "up"], tmp)[0] == {"update"},

@@ -1,5 +1,7 @@
 #include "PackageMaker.h"
 
+#include "RawNames.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -10,11 +12,35 @@
 
 #include <algorithm>
 
+namespace {
+
+// Whether the file rel (with its bytes) is a package or a part of one: a
+// package left in the folder, or a manifest and signature from --write-manifest.
+// Packed in, it would travel inside the next package, or clash with its own
+// manifest.json.
+bool isPackageOutput(const QString &rel, const QByteArray &data)
+{
+    static const char kManifestEntry[] = "manifest.json"; // a package's first tar entry
+    return rel.endsWith(QLatin1String(".zqpkg"), Qt::CaseInsensitive)
+        || rel == QLatin1String("manifest.json") || rel == QLatin1String("manifest.json.minisig")
+        || (data.size() >= 512 && data.startsWith(QByteArray(kManifestEntry, sizeof kManifestEntry)));
+}
+
+} // namespace
+
 bool PackageMaker::collect(const QString &dir, QList<TarEntry> &files, QString &error)
 {
     const QDir root(QDir(dir).absolutePath()); // relative names are taken from an absolute root
     if (!root.exists()) {
         error = QStringLiteral("%1 is not a folder").arg(dir);
+        return false;
+    }
+    // Qt's listing leaves such a name out: it is looked for first.
+    const QStringList notUtf8 = RawNames::notUtf8(root.path());
+    if (!notUtf8.isEmpty()) {
+        error = QStringLiteral("%1: the file name is not UTF-8; a package names its files in UTF-8. "
+                               "Rename it")
+                    .arg(notUtf8.first());
         return false;
     }
     QDirIterator it(root.path(),
@@ -42,6 +68,12 @@ bool PackageMaker::collect(const QString &dir, QList<TarEntry> &files, QString &
         TarEntry e;
         e.path = rel;
         e.data = file.readAll();
+        if (isPackageOutput(rel, e.data)) {
+            error = QStringLiteral("%1 is a package or a part of one (an earlier output): a "
+                                   "package is never packed into another. Move it out of %2")
+                        .arg(rel, dir);
+            return false;
+        }
         files << e;
     }
     std::sort(files.begin(), files.end(),

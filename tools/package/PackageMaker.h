@@ -12,7 +12,9 @@
 namespace PackageMaker {
 
 // Every regular file under dir, paths relative and "/"-separated, sorted by
-// path. False with error set at a link or anything else that is no file.
+// path. False with error set at a link or anything else that is no file, a
+// name that is not UTF-8, or a package (or its manifest or signature) left
+// there by an earlier run.
 bool collect(const QString &dir, QList<TarEntry> &files, QString &error);
 
 // The manifest for files: each one's path, size and SHA-256.

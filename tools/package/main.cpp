@@ -4,6 +4,7 @@
 // time 0). The manifest is signed by running minisign with --sign, or made
 // here, signed elsewhere and brought back with --manifest and --signature.
 #include "PackageMaker.h"
+#include "engine/FileWrite.h"
 #include "payload/Settings.h"
 
 #include <QCommandLineParser>
@@ -11,7 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -20,6 +21,22 @@ int fail(const QString &message)
 {
     std::fprintf(stderr, "zq-make-package: %s\n", qPrintable(message));
     return 2;
+}
+
+// Why the file out must not be written: it would land in the payload folder
+// dir (a firmware replaced, or a package packed into the next one), or
+// FileWrite refuses it (a link, a folder another user controls...).
+QString outputProblem(const QString &dir, const QString &out)
+{
+    const QString folder = QDir(dir).canonicalPath();
+    const QFileInfo info(out);
+    const QString outFolder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (!folder.isEmpty() && !outFolder.isEmpty()
+        && (outFolder == folder || outFolder.startsWith(folder + QLatin1Char('/'))))
+        return QStringLiteral("%1 is inside the payload folder %2: it would replace a file of the "
+                              "update or be packed into the next package. Write it elsewhere")
+            .arg(out, dir);
+    return FileWrite::outputProblem(out, FileWrite::Writing::Replace);
 }
 
 bool readFile(const QString &path, QByteArray &bytes)
@@ -88,6 +105,11 @@ int main(int argc, char *argv[])
     if (parser.isSet(signOption) && parser.isSet(signatureOption))
         return fail(QStringLiteral("--sign and --signature both give the signature: use one"));
 
+    const QString output = manifestOnly ? parser.value(writeManifestOption) : args[1];
+    const QString outputRefused = outputProblem(args[0], output);
+    if (!outputRefused.isEmpty())
+        return fail(outputRefused);
+
     QString error;
     QList<TarEntry> files;
     if (!PackageMaker::collect(args[0], files, error))
@@ -109,8 +131,12 @@ int main(int argc, char *argv[])
     } else {
         QString version = parser.value(versionOption);
         if (version.isEmpty()) {
-            const Settings settings
-                = Settings::read(QDir(args[0]).filePath(QStringLiteral("settings.json")));
+            const QString settingsPath = QDir(args[0]).filePath(QStringLiteral("settings.json"));
+            const Settings settings = Settings::read(settingsPath);
+            if (!settings.problem.isEmpty() && QFileInfo::exists(settingsPath))
+                return fail(QStringLiteral("settings.json cannot be used, so it gives no version "
+                                           "(%1): mend it, or give --update-version")
+                                .arg(settings.problem));
             version = settings.problem.isEmpty() ? settings.version : QString();
         }
         if (version.isEmpty())
@@ -146,10 +172,8 @@ int main(int argc, char *argv[])
     }
 
     if (manifestOnly) {
-        QSaveFile out(parser.value(writeManifestOption));
-        if (!out.open(QIODevice::WriteOnly) || out.write(manifest) != manifest.size()
-            || !out.commit())
-            return fail(QStringLiteral("cannot write %1").arg(parser.value(writeManifestOption)));
+        if (!FileWrite::replaceWhole(output, manifest, error))
+            return fail(QStringLiteral("cannot write %1: %2").arg(output, error));
         return 0;
     }
 
@@ -170,9 +194,8 @@ int main(int argc, char *argv[])
     const QByteArray package = PackageMaker::build(manifest, signature, files, error);
     if (package.isEmpty())
         return fail(QStringLiteral("cannot make the package: %1").arg(error));
-    QSaveFile out(args[1]);
-    if (!out.open(QIODevice::WriteOnly) || out.write(package) != package.size() || !out.commit())
-        return fail(QStringLiteral("cannot write %1 (%2)").arg(args[1], out.errorString()));
+    if (!FileWrite::replaceWhole(output, package, error))
+        return fail(QStringLiteral("cannot write %1: %2").arg(output, error));
     std::printf("%s: %d files, %lld bytes, %s\n", qPrintable(args[1]), int(files.size()),
         static_cast<long long>(package.size()), signature.isEmpty() ? "unsigned" : "signed");
     return 0;
