@@ -1,6 +1,8 @@
 // Writing to the console: escaping and streams that may close under the program.
 #include "Console.h"
 
+#include "payload/RawNames.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +21,10 @@ bool writeTo(FILE *stream, const QByteArray &bytes)
 
 } // namespace
 
-QString Console::shown(const QString &text, bool keepLineFeeds)
+QString Console::shown(const QString &given, bool keepLineFeeds)
 {
+    // A name given in bytes that are not UTF-8 is shown as given, with \xNN.
+    const QString text = RawNames::shown(given);
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {

@@ -7,7 +7,6 @@
 #include "engine/Timeouts.h"
 #include "engine/UpdateSource.h"
 #include "link/Diagnostics.h"
-#include "payload/PayloadDir.h"
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
 #include "ui_DialogBootload.h"
@@ -85,7 +84,7 @@ void DialogBootload::takePayload(const UpdateSource *source)
     if (source && source->isPackage)
         takePackage(*source);
     else
-        takeFolder(source ? source->path : PayloadDir::besideProgram());
+        takeFolder(source ? source->path : UpdateSource::programFolder().path); // as the main window shows it
     runner.sequencer.inputs = payload.inputs;
     runner.sequencer.inputs.confirmVersion = true;
     recordUpdate = payload.update();
@@ -164,6 +163,11 @@ void DialogBootload::logLine(int unit, const QString &line)
 
 void DialogBootload::unitChanged(int unit)
 {
+    // After the update the label shows what the unit runs now, and whether
+    // it confirmed it, as its row does.
+    const UnitStatus &status = runner.port(unit)->status;
+    if (status.ended() && status.confirmation != UnitStatus::NotAsked)
+        ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + status.versionText());
     table.mark(unit);
     lineWidgets.rowsMarked();
 }

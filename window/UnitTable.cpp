@@ -70,7 +70,7 @@ void UnitTable::fitColumns()
     for (const Row &row : std::as_const(rows))
         names << row.portName.left(12);
     fit(ColPort, names);
-    fit(ColVersion, { QStringLiteral("D.02mm") });
+    fit(ColVersion, { QStringLiteral("D.03mm, not confirmed") });
     fit(ColStage, { QStringLiteral("firmware, sector 223 of 223") });
     fit(ColElapsed, { QStringLiteral("00:00") });
     fit(ColResends, {});
@@ -119,7 +119,8 @@ void UnitTable::showRow(int row)
     rows[row].dirty = false;
     const PortTest *port = runner.port(row);
     const UnitStatus &status = port->status;
-    table->item(row, ColVersion)->setText(status.version);
+    table->item(row, ColVersion)->setText(status.versionText());
+    table->item(row, ColVersion)->setToolTip(status.versionText());
     QTableWidgetItem *stage = table->item(row, ColStage);
     const QString text = status.text();
     stage->setText(text);

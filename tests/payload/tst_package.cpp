@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -413,6 +414,32 @@ private slots:
 #ifdef Q_OS_LINUX
         QCOMPARE(reader.readAll(), bytes);
 #endif
+    }
+
+    // A key file in a keys folder that this user may not read: the refusal
+    // names it, not a missing key. Root reads any file: the folder is read
+    // as another user then (seteuid, and back).
+    void unreadableKey()
+    {
+        QTemporaryDir keys;
+        const QString key = keys.filePath(QStringLiteral("service.pub"));
+        QVERIFY(QFile::copy(publicKey, key));
+        QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(keys.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                | QFile::ReadOther | QFile::ExeOther));
+        const bool root = ::geteuid() == 0;
+        if (!root)
+            QVERIFY(QFile::setPermissions(key, QFile::WriteOwner));
+        QVERIFY(!root || ::seteuid(65534) == 0);
+        TrustStore trust;
+        trust.addKeyFolder(keys.path());
+        QVERIFY(!root || ::seteuid(0) == 0);
+        QString error;
+        const QByteArray manifest = manifestOf(files);
+        const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
+        const UpdatePackage p = UpdatePackage::check(build(manifest, sig, files), QStringLiteral("u.zqpkg"), trust);
+        QVERIFY2(p.problem.contains("cannot be read by this user: " + key + " ("), qPrintable(p.problem));
+        QVERIFY2(!p.problem.contains("no trusted key was found"), qPrintable(p.problem));
     }
 
     // Keys from a folder (a file that is no key is passed over with a warning,
