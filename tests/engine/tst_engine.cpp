@@ -201,7 +201,7 @@ private slots:
                    "+: job took 12.5 s, replies took 0.00 ms on average, no line was sent again";
         QTest::newRow("a few lines sent again: no hint") << 1 << 0 << 1
             << c + ";s8;=$I,01,01,10,14;s16;_;>$IACK,1;=$X;s4;+Bootload Complete;"
-                   "+4 copies of lines were sent again when no answer came in time, which cost about;"
+                   "+4 copies of lines were sent again when no answer came in time, which cost about 8.0 s;"
                    "-were lost on the link";
         QTest::newRow("many lines sent again: check the cable") << 1 << 0 << 1
             << c + ";s8;=$I,01,01,10,14;s20;_;>$IACK,1;=$X;s4;+Bootload Complete;"

@@ -418,7 +418,7 @@ private slots:
 
     // A key file in a keys folder that this user may not read: the refusal
     // names it, not a missing key. Root reads any file: the folder is read
-    // as another user then (seteuid, and back).
+    // as another user then (setresuid, and back).
     void unreadableKey()
     {
         QTemporaryDir keys;
@@ -426,14 +426,14 @@ private slots:
         QVERIFY(QFile::copy(publicKey, key));
         QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QFile::setPermissions(keys.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                | QFile::ReadOther | QFile::ExeOther));
+                | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
         const bool root = ::geteuid() == 0;
         if (!root)
             QVERIFY(QFile::setPermissions(key, QFile::WriteOwner));
-        QVERIFY(!root || ::seteuid(65534) == 0);
+        QVERIFY(!root || ::setresuid(65534, 65534, 0) == 0); // root kept as the saved id
         TrustStore trust;
         trust.addKeyFolder(keys.path());
-        QVERIFY(!root || ::seteuid(0) == 0);
+        QVERIFY(!root || ::setresuid(0, 0, 0) == 0);
         QString error;
         const QByteArray manifest = manifestOf(files);
         const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
