@@ -1,9 +1,11 @@
 #pragma once
 // Why a serial port can't be used, in words that name the fix: a port the user
 // has no permission for says which group owns it and how to join it (or, where
-// the package's device rule is installed, to plug the adapter in again); a port
-// another program holds says so, with that program's process where the system
-// shows it. The window's job log and the command line both use it.
+// the package's device rule is installed, to plug the adapter in again; a port
+// built into the computer is told apart from an adapter); a port another
+// program holds says so, with that program's process where the system shows
+// it, and a lock file that locks it for nobody is named. The window's job log
+// and the command line both use it.
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>

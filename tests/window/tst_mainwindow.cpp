@@ -114,7 +114,10 @@ private slots:
     {
         const QFont before = QApplication::font();
         QFont wide = before;
-        wide.setPointSizeF(before.pointSizeF() * 1.6);
+        if (before.pointSizeF() > 0)
+            wide.setPointSizeF(before.pointSizeF() * 1.6);
+        else
+            wide.setPixelSize(before.pixelSize() * 8 / 5);
         QApplication::setFont(wide);
         MainWindow window;
         QApplication::setFont(before);
