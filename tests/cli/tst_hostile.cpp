@@ -690,8 +690,10 @@ private slots:
         QVERIFY2(checked.first == 0 && checked.second.contains("/pay\\xff can be used"), checked.second.constData());
         const auto missing = run(R"(exec "$0" --check --payload "$1/none"$'\xff')");
         QVERIFY2(missing.first == 2 && missing.second.contains("/none\\xff does not exist"), missing.second.constData());
-        const auto updated = run(R"(exec "$0" --mode images --port "$1/port"$'\xfe' --payload "$1/pay"$'\xff')");
+        const auto updated = run(
+            R"(exec "$0" --mode images --port "$1/port"$'\xfe' --payload "$1/pay"$'\xff' --report "$1/r.json")");
         QVERIFY2(updated.first == 0, updated.second.constData());
+        QCOMPARE(jsonFile(dir.filePath("r.json"))["payload"].toString(), dir.filePath("pay\\xff"));
         QVERIFY2(!updated.second.contains("no such port"), updated.second.constData());
         const QJsonArray units = sim.stop();
         QVERIFY(units[0]["imagesEqual"].toBool());
