@@ -5,9 +5,6 @@ namespace {
 QString deniedText(const QString &path, const PortProblem::Probe &p)
 {
     const QString user = p.user.isEmpty() ? QStringLiteral("$USER") : p.user;
-    // The rule gives the user at the desktop access when the adapter appears:
-    // an adapter plugged in before it was installed, or a remote login, is not
-    // covered.
     // A port built into the computer and kept for root: no adapter to plug
     // in again, no group to join.
     if (!p.adapter && !p.groupMayUse)
@@ -17,6 +14,9 @@ QString deniedText(const QString &path, const PortProblem::Probe &p)
                               "permission to use %1 (as its owner, or after the administrator "
                               "gave access to it).")
             .arg(path, p.owner.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(p.owner));
+    // The rule gives the user at the desktop access when the adapter appears:
+    // an adapter plugged in before it was installed, or a remote login, is not
+    // covered.
     if (p.ruleInstalled && p.adapter) {
         const QString group = p.group.isEmpty() || !p.groupMayUse
             ? QString()

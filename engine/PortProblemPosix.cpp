@@ -94,15 +94,15 @@ QStringList lockFiles(const QString &path)
 }
 
 // The process id a lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with, as
-// a Qt program or a terminal program writes it; 0 when it holds none. Anyone
-// may put a file there: it is read without blocking, only when it is a
-// regular file, and only its first bytes.
+// a Qt program or a terminal program writes it; 0 when it holds none, -1 when
+// it can't be read (nothing is known then). Anyone may put a file there: it is
+// read without blocking, only when it is a regular file, and only its first bytes.
 int lockPid(const QString &file)
 {
     QByteArray bytes;
     QString error;
     if (!FileRead::read(file, ReadLimits::kLockFileBytes, bytes, error))
-        return 0;
+        return -1;
     bool number = false;
     const int value = bytes.left(bytes.indexOf('\n')).trimmed().toInt(&number);
     return number && value > 0 ? value : 0;

@@ -131,7 +131,8 @@ void Sequencer::endStatus(PortTest *port)
 // ---------------------------------------------------------------------------
 // Commands.
 
-// A line goes out again: counted, with the wait since the copy before it.
+// A line goes out again: counted, with the wait before it (since the last
+// line went out with its answer still awaited).
 void Sequencer::countCopyAgain(PortTest *port)
 {
     JobTiming &t = port->timing;
