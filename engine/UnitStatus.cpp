@@ -27,6 +27,6 @@ QString UnitStatus::versionText() const
         return QStringLiteral("%1, not confirmed").arg(confirmedVersion);
     if (confirmation == NotConfirmed)
         return version.isEmpty() ? QStringLiteral("not confirmed")
-                                 : QStringLiteral("not confirmed (%1 before)").arg(version);
+                                 : QStringLiteral("not confirmed (was %1)").arg(version);
     return version;
 }

@@ -136,6 +136,10 @@ void DialogBootload::discoverPorts()
     for (const PortCandidate &candidate : found)
         runner.addUnit(UnitTarget::of(candidate, adapters));
     table.setUp(ui->tableUnits, this);
+    // The log as wide as the table, when the table grew to show its columns.
+    const int right = ui->tableUnits->geometry().right();
+    if (ui->textEdit->geometry().right() < right)
+        ui->textEdit->resize(right - ui->textEdit->x() + 1, ui->textEdit->height());
     auto *copy = new QAction(QStringLiteral("Copy this unit's log"), ui->tableUnits);
     connect(copy, &QAction::triggered, this, [this] { copyUnitLog(ui->tableUnits->currentRow()); });
     ui->tableUnits->addAction(copy);

@@ -495,11 +495,14 @@ private slots:
         QTableWidget *table = rig.dlg->ui->tableUnits;
         QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("updated, not confirmed"));
         QTRY_COMPARE(table->item(1, 2)->text(), QStringLiteral("updated"));
-        // The version each unit runs now, and whether it said so.
-        QCOMPARE(table->item(0, 1)->text(), QStringLiteral("not confirmed (D.02m before)"));
+        // The version each unit runs now, and whether it said so, with every
+        // column in view and room for the progress bar.
+        QVERIFY(table->horizontalHeader()->length() <= table->viewport()->width());
+        QVERIFY(table->horizontalHeader()->sectionSize(3) >= 90);
+        QCOMPARE(table->item(0, 1)->text(), QStringLiteral("not confirmed (was D.02m)"));
         QCOMPARE(table->item(1, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
         QVERIFY(rig.dlg->ui->label_UnitVersion->text().endsWith(", confirmed")
-            || rig.dlg->ui->label_UnitVersion->text().endsWith("(D.02m before)"));
+            || rig.dlg->ui->label_UnitVersion->text().endsWith("(was D.02m)"));
         const QColor amber = table->item(0, 2)->foreground().color();
         const QColor green = table->item(1, 2)->foreground().color();
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
