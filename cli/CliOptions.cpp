@@ -2,6 +2,7 @@
 
 #include "engine/PortDiscovery.h"
 #include "payload/PayloadDir.h"
+#include "payload/RawNames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -237,7 +238,9 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("verify FILE: check an update package and show it; send nothing."),
         QStringLiteral("[verify FILE]"));
 
-    if (!parser.parse(app.arguments())) {
+    // app's arguments, with the names that are not UTF-8 kept usable.
+    Q_UNUSED(app);
+    if (!parser.parse(RawNames::arguments())) {
         error = parser.errorText();
         return false;
     }

@@ -5,6 +5,7 @@
 #include "engine/FileWrite.h"
 #include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
+#include "payload/RawNames.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -168,7 +169,8 @@ CliReport CliReport::forRun(const CliOptions &options)
     CliReport r;
     r.toolVersion = QCoreApplication::applicationVersion();
     r.mode = CliOptions::modeName(options.mode);
-    r.payloadDir = options.packageFile.isEmpty() ? options.payloadDir : QString();
+    // As given: a name that is not UTF-8 with \xNN, not the name it was reached by.
+    r.payloadDir = options.packageFile.isEmpty() ? RawNames::shown(options.payloadDir) : QString();
     r.package = options.packageFile;
     return r;
 }

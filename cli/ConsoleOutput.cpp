@@ -2,6 +2,7 @@
 #include "Console.h"
 
 #include "payload/ShownText.h"
+#include "payload/RawNames.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,9 +22,10 @@ bool writeTo(FILE *stream, const QByteArray &bytes)
 
 } // namespace
 
-QString Console::shown(const QString &text, bool keepLineFeeds)
+QString Console::shown(const QString &given, bool keepLineFeeds)
 {
-    return ShownText::of(text, keepLineFeeds);
+    // A name given in bytes that are not UTF-8 is shown as given, with \xNN.
+    return ShownText::of(RawNames::shown(given), keepLineFeeds);
 }
 
 void Console::writeOut(const QByteArray &bytes)

@@ -19,12 +19,13 @@ bool inside(const QString &path, const QString &dir)
     const QString file = QFileInfo(path).canonicalFilePath();
     if (folder.isEmpty() || file.isEmpty())
         return true; // a missing file is reported as missing
-    return file.startsWith(folder + QLatin1Char('/'));
+    // The folder itself is inside: reading it says it is a folder.
+    return file == folder || file.startsWith(folder + QLatin1Char('/'));
 }
 
 // Reads every image settings.json names into p, each one's problem a
-// warning. checked: a file outside the folder, or more image bytes than one
-// update carries, stop the reading (false, with p.problem set).
+// warning. checked: a file outside the folder, a damaged image file, or more
+// image bytes than one update carries stop the reading (false, with p.problem set).
 bool readImages(const Settings &settings, const QString &dir, bool checked, JobPayload &p)
 {
     qint64 pixelBytes = 0;
@@ -40,6 +41,11 @@ bool readImages(const Settings &settings, const QString &dir, bool checked, JobP
             return false;
         }
         p.inputs.images.append(ImageReader::loadImage(path, entry.imageName, entry.imageVersion));
+        if (checked && p.inputs.images.last().damaged) {
+            p.problem = p.inputs.images.last().problem + QLatin1Char('.');
+            p.inputs.images.clear();
+            return false;
+        }
         if (!p.inputs.images.last().problem.isEmpty())
             p.warnings << p.inputs.images.last().problem;
         pixelBytes += p.inputs.images.last().pixels.size();
@@ -76,6 +82,18 @@ JobPayload JobPayload::read(
                                        "installed zq-update does not look beside itself).");
         return p;
     }
+    // A file or a name that is not there is no payload, for any mode: the
+    // run would otherwise read files inside a file, or erase "with" a folder
+    // that does not exist.
+    const QFileInfo folderInfo(dir);
+    if (!folderInfo.isDir()) {
+        p.problem = folderInfo.exists()
+            ? QStringLiteral("%1 is a file, not a folder: the payload is the folder that holds "
+                             "fw1.bin and settings.json.")
+                  .arg(QDir::toNativeSeparators(dir))
+            : QStringLiteral("the payload folder %1 does not exist.").arg(QDir::toNativeSeparators(dir));
+        return p;
+    }
     p.folder = dir;
     p.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
@@ -87,6 +105,8 @@ JobPayload JobPayload::read(
         p.problem = settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.');
         return p;
     }
+    if (reading == AsNamed && mode != DeleteImages)
+        p.warnings += settings.entryProblems;
     if (!readImages(settings, dir, checked, p))
         return p;
     if (mode == DeleteImages)

@@ -16,6 +16,11 @@ struct JobTiming {
     // Answers that came for a copy whose line had gone out again meanwhile: the
     // line was not lost, its answer was late. resends less these were lost.
     int lateAnswers = 0;
+    // What the copies cost: before each, the time since the last line went
+    // out with its answer still awaited (lastSendNs).
+    qint64 againWaitNs = 0;
+    int sectorsAgain = 0; // sectors erased and written again mid-sector, or after "$P"
+    int sectorLinesAgain = 0; // the lines those sectors sent again, "$E" and "$P" included
     // The longest answer this port has shown, counted from the first copy of
     // the line it answered: owed answers are waited for twice as long.
     qint64 longestAnswerNs = 0;

@@ -5,11 +5,20 @@ namespace {
 QString deniedText(const QString &path, const PortProblem::Probe &p)
 {
     const QString user = p.user.isEmpty() ? QStringLiteral("$USER") : p.user;
+    // A port built into the computer and kept for root: no adapter to plug
+    // in again, no group to join.
+    if (!p.adapter && !p.groupMayUse)
+        return QStringLiteral("permission denied: %1 is a serial port built into the computer, "
+                              "not an adapter, and only its owner%2 may use it. Choose the "
+                              "adapter's port (zq-update list shows them), or run with the "
+                              "permission to use %1 (as its owner, or after the administrator "
+                              "gave access to it).")
+            .arg(path, p.owner.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(p.owner));
     // The rule gives the user at the desktop access when the adapter appears:
     // an adapter plugged in before it was installed, or a remote login, is not
     // covered.
-    if (p.ruleInstalled) {
-        const QString group = p.group.isEmpty()
+    if (p.ruleInstalled && p.adapter) {
+        const QString group = p.group.isEmpty() || !p.groupMayUse
             ? QString()
             : QStringLiteral(" (sudo usermod -aG %1 %2)").arg(p.group, user);
         return QStringLiteral("permission denied: your user may not use %1, although "
@@ -19,6 +28,12 @@ QString deniedText(const QString &path, const PortProblem::Probe &p)
                               "group%2, then log out and in again.")
             .arg(path, group);
     }
+    if (!p.adapter && !p.group.isEmpty())
+        return QStringLiteral("permission denied: %1 is a serial port built into the computer, "
+                              "not an adapter, and belongs to the group %2. Choose the adapter's "
+                              "port (zq-update list shows them), or add the user to the group "
+                              "(sudo usermod -aG %2 %3), then log out and in again.")
+            .arg(path, p.group, user);
     if (!p.groupMayUse)
         return QStringLiteral("permission denied: only the owner of %1 may use it (its group %2 "
                               "has no read and write access). Ask the administrator for access "
@@ -60,6 +75,12 @@ QString PortProblem::explain(
         return deniedText(path, p);
     // Qt reports a port that another program locked or holds exclusively as a
     // permission error ("Permission error while locking the device").
+    // A lock file is named rather than any process that has the device open.
+    QString lock = lockFileProblem(path);
+    if (lock.isEmpty() && error == QSerialPort::PermissionError && p.holders.isEmpty())
+        lock = staleLockFile(path);
+    if (!lock.isEmpty())
+        return lock;
     if (error == QSerialPort::PermissionError || !p.holders.isEmpty())
         return inUseText(p);
     return errorText;

@@ -93,25 +93,61 @@ QStringList lockFiles(const QString &path)
     return files;
 }
 
-// A Qt program's lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with its process id.
-// Anyone may put a file there: it is read without blocking, only when it is a
-// regular file, and only its first bytes.
+// The process id a lock file ("LCK..ttyUSB0", "LCK..pts_3") starts with, as
+// a Qt program or a terminal program writes it; 0 when it holds none, -1 when
+// it can't be read (nothing is known then). Anyone may put a file there: it is
+// read without blocking, only when it is a regular file, and only its first bytes.
+int lockPid(const QString &file)
+{
+    QByteArray bytes;
+    QString error;
+    if (!FileRead::read(file, ReadLimits::kLockFileBytes, bytes, error))
+        return -1;
+    bool number = false;
+    const int value = bytes.left(bytes.indexOf('\n')).trimmed().toInt(&number);
+    return number && value > 0 ? value : 0;
+}
+
+// Whether process pid has the device open: 1 yes, 0 no, -1 not known (its
+// descriptors are another user's to see).
+int usesDevice(int pid, const QString &devicePath)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    if (!fds.isReadable())
+        return -1;
+    const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &fd : entries)
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == devicePath)
+            return 1;
+    return 0;
+}
+
+bool running(int pid)
+{
+    return QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+// The process that holds the port by its lock file: one that runs and, where
+// the system shows it, has the port open.
 QStringList holdersByLockFile(const QString &path)
 {
     for (const QString &file : lockFiles(path)) {
-        if (!QFileInfo::exists(file))
-            continue;
-        QByteArray bytes;
-        QString error;
-        if (!FileRead::read(file, ReadLimits::kLockFileBytes, bytes, error))
-            continue;
-        const QString pid = QString::fromLocal8Bit(bytes.left(bytes.indexOf('\n'))).trimmed();
-        bool number = false;
-        const int value = pid.toInt(&number);
-        if (number && value > 0 && value != ::getpid() && QFileInfo::exists(QStringLiteral("/proc/") + pid))
-            return { holderText(pid) };
+        const int pid = QFileInfo::exists(file) ? lockPid(file) : 0;
+        if (pid > 0 && pid != ::getpid() && running(pid) && usesDevice(pid, path) != 0)
+            return { holderText(QString::number(pid)) + QStringLiteral(", which holds its lock file ") + file };
     }
     return {};
+}
+
+// Whether the device sits on a USB bus (an adapter), as Linux's device
+// tree shows it; true where the system does not tell.
+bool onUsb(dev_t device)
+{
+    const QString node = QStringLiteral("/sys/dev/char/%1:%2").arg(::major(device)).arg(::minor(device));
+    if (!QFileInfo::exists(node))
+        return true;
+    const QString real = QFileInfo(node).canonicalFilePath();
+    return real.contains(QLatin1String("/usb")) || real.contains(QLatin1String("/virtual/"));
 }
 
 // The udev rule the Debian package installs (TAG+="uaccess" on the FTDI
@@ -159,12 +195,40 @@ QString PortProblem::lockFileProblem(const QString &devicePath)
 {
     for (const QString &file : lockFiles(devicePath)) {
         struct stat st {};
-        if (::lstat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        if (::lstat(QFile::encodeName(file).constData(), &st) != 0)
             continue;
-        return QStringLiteral("its lock file %1 is no regular file (anyone may put one there), "
-                              "and opening the port would wait on it for ever. Remove it "
-                              "(rm %1) and try again")
-            .arg(file);
+        if (!S_ISREG(st.st_mode))
+            return QStringLiteral("its lock file %1 is no regular file (anyone may put one there), "
+                                  "and opening the port would wait on it for ever. Remove it "
+                                  "(rm %1) and try again")
+                .arg(file);
+        // A lock counts only for a program that runs: one naming none, or a
+        // process seen not to use the port, locks it for nobody. (A process
+        // that no longer runs left a stale lock, which opening the port removes.)
+        const int pid = lockPid(file);
+        if (pid == 0)
+            return QStringLiteral("its lock file %1 holds no process id, so the port counts as "
+                                  "locked, although no program named holds it (anyone may put a "
+                                  "file there). Remove it (rm %1) and try again")
+                .arg(file);
+        if (pid != ::getpid() && running(pid) && usesDevice(pid, devicePath) == 0)
+            return QStringLiteral("its lock file %1 names process %2, which does not use the "
+                                  "port (anyone may put a file there). Remove the lock file "
+                                  "(rm %1) and try again")
+                .arg(file, holderText(QString::number(pid)));
+    }
+    return QString();
+}
+
+QString PortProblem::staleLockFile(const QString &devicePath)
+{
+    for (const QString &file : lockFiles(devicePath)) {
+        const int pid = QFileInfo::exists(file) ? lockPid(file) : 0;
+        if (pid > 0 && !running(pid))
+            return QStringLiteral("its lock file %1 names process %2, which no longer runs, and "
+                                  "could not be removed. Remove it (rm %1) and try again")
+                .arg(file)
+                .arg(pid);
     }
     return QString();
 }
@@ -182,10 +246,13 @@ PortProblem::Probe PortProblem::probe(const QString &devicePath, bool scanProces
         p.group = QString::fromLocal8Bit(g->gr_name);
     if (const passwd *pw = ::getpwuid(::getuid()))
         p.user = QString::fromLocal8Bit(pw->pw_name);
+    if (const passwd *pw = ::getpwuid(st.st_uid))
+        p.owner = QString::fromLocal8Bit(pw->pw_name);
     p.denied = ::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
     if (p.denied)
         p.ruleInstalled = deviceRuleInstalled();
     p.groupMayUse = (st.st_mode & 060) == 060 && st.st_gid != 0;
+    p.adapter = S_ISCHR(st.st_mode) && onUsb(st.st_rdev);
     if (!S_ISCHR(st.st_mode)) {
         p.notSerial = true;
         return p;

@@ -20,3 +20,9 @@ QString PortProblem::lockFileProblem(const QString &devicePath)
     Q_UNUSED(devicePath);
     return QString(); // no lock files
 }
+
+QString PortProblem::staleLockFile(const QString &devicePath)
+{
+    Q_UNUSED(devicePath);
+    return QString(); // no lock files
+}

@@ -131,6 +131,16 @@ void Sequencer::endStatus(PortTest *port)
 // ---------------------------------------------------------------------------
 // Commands.
 
+// A line goes out again: counted, with the wait before it (since the last
+// line went out with its answer still awaited).
+void Sequencer::countCopyAgain(PortTest *port)
+{
+    JobTiming &t = port->timing;
+    ++t.resends;
+    if (t.lastSendNs >= 0)
+        t.againWaitNs += host.nowNs() - t.lastSendNs;
+}
+
 void Sequencer::send(PortTest *port, char *text)
 {
     host.sendLine(port, text);
@@ -166,7 +176,7 @@ void Sequencer::sendDataLine(PortTest *port)
     ReplyGuards &g = port->guards;
     const bool resend = g.firmware.dataSends++ > 0;
     if (resend)
-        ++port->timing.resends;
+        countCopyAgain(port);
     ++g.firmware.dataUnanswered;
     ++g.firmware.sectorCopies;
     send(port, line);
@@ -188,7 +198,7 @@ void Sequencer::sendProgram(PortTest *port)
     Protocol::sectorProgram(line, static_cast<std::uint32_t>(port->address - Protocol::kSectorSize),
         Protocol::kSectorSize);
     if (port->guards.firmware.programSends++ > 0)
-        ++port->timing.resends;
+        countCopyAgain(port);
     port->guards.firmware.programRead = port->guards.reads.readCount;
     send(port, line);
     qCDebug(lcJob) << static_cast<unsigned>(kLastAddress - port->address);
@@ -201,7 +211,7 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
     ReplyGuards &g = port->guards;
     const bool resend = g.images.headerSends++ > 0;
     if (resend)
-        ++port->timing.resends;
+        countCopyAgain(port);
     g.images.headerAwaited = true;
     g.images.chunksAwaited = false;
     g.waits.awaited = 0;
@@ -222,7 +232,7 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     const std::uint32_t chunk = port->imageOffset / Protocol::kChunkBytes;
     ReplyGuards &g = port->guards;
     if (g.images.chunksAwaited && chunk == port->lastChunk && g.images.chunkSends > 0)
-        ++port->timing.resends;
+        countCopyAgain(port);
     else
         g.images.chunkSends = 0;
     ++g.images.chunkSends;

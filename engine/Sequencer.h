@@ -93,6 +93,7 @@ private:
     void endConfirmation(PortTest *port, bool answered, const QString &version,
         const QString &cutShort = QString());
     void redoSector(PortTest *port);
+    void countCopyAgain(PortTest *port);
 
     // Reactions, by reply word (SequencerReplies.cpp).
     void onBootloader(PortTest *port);

@@ -258,6 +258,8 @@ void Sequencer::redoSector(PortTest *port)
     }
     qCDebug(lcJob).noquote() << port->portName() << "sector at" << Qt::hex << sector
                              << "had more $DACK than $D copies: writing it again";
+    ++port->timing.sectorsAgain;
+    port->timing.sectorLinesAgain += Protocol::kSectorSize / Protocol::kDataLineBytes + 2;
     // Copies still in the ledger may yet be answered; none before them can.
     g.firmware.sectorAnswers = 0;
     g.firmware.sectorCopies = g.firmware.dataCopies.size();
@@ -381,7 +383,8 @@ void Sequencer::finish(PortTest *port)
     const double replyMs = t.replyCount > 0
         ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount
         : 0.0;
-    log(JobSummary::closingLine(port->portName(), seconds, replyMs, t.resends));
+    log(JobSummary::closingLine(port->portName(), seconds, replyMs,
+        { t.resends, t.sectorsAgain, JobSummary::againSeconds(t, replyMs) }));
     const QString hint = JobSummary::lossyLinkHint(port->portName(), t.resends, t.lateAnswers, t.linesSent);
     if (!hint.isEmpty())
         log(hint);

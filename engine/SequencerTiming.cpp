@@ -176,6 +176,8 @@ void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
     qCDebug(lcJob).noquote() << port->portName() << "erasing the sector at" << Qt::hex
                              << port->address - port->address % Protocol::kSectorSize
                              << "again: its owed answers come before the $EACK";
+    ++port->timing.sectorsAgain;
+    port->timing.sectorLinesAgain += port->address % Protocol::kSectorSize / Protocol::kDataLineBytes + 1;
     port->address -= port->address % Protocol::kSectorSize;
     sendSectorErase(port);
     port->sectorStep = SectorData;

@@ -18,3 +18,15 @@ QString UnitStatus::text() const
     }
     return QString();
 }
+
+QString UnitStatus::versionText() const
+{
+    if (confirmation == Confirmed)
+        return QStringLiteral("%1, confirmed").arg(confirmedVersion);
+    if (confirmation == NotConfirmed && !confirmedVersion.isEmpty())
+        return QStringLiteral("%1, not confirmed").arg(confirmedVersion);
+    if (confirmation == NotConfirmed)
+        return version.isEmpty() ? QStringLiteral("not confirmed")
+                                 : QStringLiteral("not confirmed (was %1)").arg(version);
+    return version;
+}

@@ -36,6 +36,11 @@ struct UnitStatus {
     bool notConfirmed() const { return stage == Updated && confirmation == NotConfirmed; }
 
     bool ended() const { return stage >= Updated; }
+    // The version the unit runs as far as is known: after the update the one
+    // it answered with, "D.03a, confirmed" or "D.03b, not confirmed", or
+    // "not confirmed (was D.02m)" when it did not answer; before, its
+    // "$MVERR" text.
+    QString versionText() const;
     // The stage in words: "firmware, sector 12 of 223", "not updated: ...".
     QString text() const;
 

@@ -1,17 +1,22 @@
 #include "engine/UpdateSource.h"
 
+#include "payload/PayloadDir.h"
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
 #include "payload/ShownText.h"
 #include "payload/TrustStore.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 UpdateSource UpdateSource::programFolder()
 {
-    return open(QCoreApplication::applicationDirPath());
+    // One rule for the window and its dialogs: beside the program, but
+    // nothing for a program installed in a system folder.
+    const QString dir = PayloadDir::besideProgram();
+    if (dir.isEmpty())
+        return UpdateSource();
+    return open(dir);
 }
 
 UpdateSource UpdateSource::open(const QString &path)
@@ -61,6 +66,9 @@ QString UpdateSource::problemFor(UpdateMode mode) const
 {
     if (!problem.isEmpty())
         return problem;
+    if (path.isEmpty() && mode != DeleteImages)
+        return QStringLiteral("No update is open: open an update first (an installed zq-updater "
+                              "does not look for one beside itself).");
     if (isPackage)
         return package.problemFor(mode);
     if (requireSigned && mode != DeleteImages)
@@ -73,8 +81,14 @@ QString UpdateSource::problemFor(UpdateMode mode) const
 
 QString UpdateSource::summary() const
 {
+    if (!isPackage && path.isEmpty())
+        return QStringLiteral("No update is open: open one with \"Open update…\".");
     if (!isPackage) {
         const Settings settings = Settings::read(path + QStringLiteral("/settings.json"));
+        // A folder without a usable settings.json holds no update to name.
+        if (!settings.problem.isEmpty())
+            return QStringLiteral("No update in the folder %1: %2.")
+                .arg(QDir::toNativeSeparators(path), settings.problem);
         QStringList files;
         for (const char *name : { "fw1.bin", "settings.json" })
             if (QFileInfo::exists(path + QLatin1Char('/') + QLatin1String(name)))

@@ -23,7 +23,10 @@ struct UpdateSource {
     bool requireSigned = false; // the policy requires signed packages
     QString policyFile;
 
-    // The program's folder, as when nothing was opened.
+    // What a job reads when nothing was opened: the program's folder
+    // (PayloadDir::besideProgram), or no source at all (an empty path) for a
+    // program installed in a system folder. The window and its dialogs both
+    // take it from here.
     static UpdateSource programFolder();
     // Opens path: a .zqpkg file (or any file) as a package, a folder as a
     // payload folder. Package checks use the standard trusted keys.

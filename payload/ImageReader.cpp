@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QVarLengthArray>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -134,6 +136,26 @@ bool formatRefused(const QByteArray &cf)
     return false;
 }
 
+// The refusal for a damaged value that begins at position at of text: the
+// file, the line and the value (its letters and digits, at most 16).
+QString damagedValue(const ImageRecord &record, const QByteArray &text, int at)
+{
+    const int line = 1 + static_cast<int>(std::count(text.constBegin(), text.constBegin() + at, '\n'));
+    QByteArray value; // its letters and digits up to the next separator
+    for (int q = at; q < text.size() && value.size() < 16; ++q) {
+        const char c = text[q];
+        if (c == ',' || c == '}' || c == '\n' || c == '/')
+            break;
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            value += c;
+    }
+    return QStringLiteral("Image file %1, line %2: the value \"%3\" is no byte (one is written "
+                          "0x and two hexadecimal digits): the file is damaged; the image is not sent")
+        .arg(displayName(record))
+        .arg(line)
+        .arg(QString::fromLatin1(value));
+}
+
 // The descriptor's fields that the reader uses.
 struct Descriptor {
     bool haveWidth = false, haveHeight = false;
@@ -171,9 +193,15 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
     // A token is the run of letters and digits since the last "," or "}";
     // only one that begins with "0x" gives a byte. Comments are skipped as if
     // absent, and preprocessor lines select the colour-depth section to keep.
+    // A value must be a byte written "0x" and one or two hexadecimal digits:
+    // anything else ("0xZZ", "0x1234", "12", a name) would shift or change the
+    // pixels the unit gets, so the first such value refuses the image.
     enum Token { Empty, Zero, Hex, Junk };
     Token token = Empty;
     quint32 value = 0;
+    int digits = 0; // hexadecimal digits of a Hex token, -1 once a letter is no digit
+    int tokenStart = -1; // where the token began
+    int damagedAt = -1; // where the first value that is no byte began
     ConditionalSections sections;
     bool lineStart = false;
     int p = nextOpenBrace(s, n, 0);
@@ -187,11 +215,14 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
                 break;
             if (token == Hex) {
                 value = value << 4 | t.digit[c];
+                digits = digits < 0 || (t.digit[c] == 0 && c != '0') ? -1 : digits + 1;
             } else if (token == Empty) {
                 token = c == '0' ? Zero : Junk;
+                tokenStart = p;
             } else if (token == Zero) {
                 token = c == 'x' ? Hex : Junk;
                 value = 0;
+                digits = 0;
             }
             break;
         case Comma:
@@ -201,6 +232,8 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
                 break;
             if (token == Hex)
                 record.pixels.append(static_cast<char>(value & 0xFF));
+            if (token != Empty && damagedAt < 0 && (token != Hex || digits < 1 || digits > 2))
+                damagedAt = tokenStart;
             token = Empty;
             arrayOpen = c != '}';
             break;
@@ -225,6 +258,8 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
         default: lineStart = false; break;
         }
     }
+    if (arrayOpen && token != Empty && damagedAt < 0)
+        damagedAt = tokenStart; // a last value the array never closed
     qCDebug(lcJob).nospace() << record.pixels.size() << " - " << p;
 
     // Phase 2: the descriptor, the next brace block: "key = value" fields
@@ -287,6 +322,9 @@ QString ImageReader::parseImageSource(const QByteArray &text, ImageRecord &recor
     qCDebug(lcJob).nospace() << "Image Loaded: " << record.pixels.size()
                              << " Width: " << record.width << " Height: " << record.height;
 
+    record.damaged = damagedAt >= 0;
+    if (record.damaged)
+        return damagedValue(record, text, damagedAt);
     if (formatRefused(descriptor.colorFormat))
         return QStringLiteral("Image file %1 is in colour format %2, which the unit cannot show")
             .arg(displayName(record), QString::fromLatin1(descriptor.colorFormat));

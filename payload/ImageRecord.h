@@ -13,5 +13,8 @@ struct ImageRecord {
     // Why this image must not be sent (missing file, no bytes, a size that is
     // not width x height x 2, a format the unit can't show); empty when it is fine.
     QString problem;
+    // The file is damaged (a value in its array is no byte): the command line
+    // refuses the run rather than leave the image out.
+    bool damaged = false;
     QString fileName; // the file it was read from, for the job log
 };

@@ -4,6 +4,7 @@
 #include "payload/ReadLimits.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,6 +55,9 @@ QString fileNameProblem(const QJsonValue &value)
     const QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")));
     if (parts.contains(QStringLiteral("..")))
         return QStringLiteral("FileName \"%1\" climbs out of the payload folder with \"..\"").arg(name);
+    // ".", "images/" and "images/.": a folder, never an image file.
+    if (parts.last().isEmpty() || parts.last() == QLatin1String("."))
+        return QStringLiteral("FileName \"%1\" names a folder, not an image file").arg(name);
     return QString();
 }
 
@@ -74,7 +78,19 @@ Settings Settings::parse(const QByteArray &bytes)
         s.problem = QStringLiteral("settings.json does not hold a JSON object");
 
     const QJsonObject root = doc.object();
-    s.version = root.value(QStringLiteral("Version")).toString();
+    const QJsonValue version = root.value(QStringLiteral("Version"));
+    s.version = version.toString();
+    if (!version.isUndefined() && !version.isString()) {
+        // A number or the like is shown as written, never as the default:
+        // the record must not name a version the payload does not give.
+        s.version = QString::fromUtf8(QJsonDocument(QJsonArray { version }).toJson(QJsonDocument::Compact))
+                        .mid(1)
+                        .chopped(1)
+                        .left(40);
+        s.entryProblems << QStringLiteral("settings.json: Version %1 is not a text; write it in "
+                                          "quotes, as \"D.03a\"")
+                               .arg(s.version);
+    }
     if (s.version.isEmpty())
         s.version = QString::fromLatin1(kDefaultVersion);
 
@@ -85,6 +101,7 @@ Settings Settings::parse(const QByteArray &bytes)
                                .arg(images.size())
                                .arg(ReadLimits::kImageEntries);
     int number = 0;
+    QHash<int, int> entryOfName; // ImageName -> the first entry with it
     for (const QJsonValue &element : images) {
         if (++number > ReadLimits::kImageEntries)
             break;
@@ -99,6 +116,19 @@ Settings Settings::parse(const QByteArray &bytes)
             << numberProblem(entry, QStringLiteral("ImageName"))
             << numberProblem(entry, QStringLiteral("ImageVersion"));
         why.removeAll(QString());
+        // The unit keeps one image a number: a second entry with the same
+        // ImageName replaces the first on the unit, so one of the two was
+        // never meant to be sent as it stands.
+        if (why.isEmpty() && entry.contains(QStringLiteral("ImageName"))) {
+            const int first = entryOfName.value(image.imageName, 0);
+            if (first > 0)
+                why << QStringLiteral("ImageName %1 is also image %2's: the unit keeps one image "
+                                      "a number, and this one would replace it")
+                           .arg(image.imageName)
+                           .arg(first);
+            else
+                entryOfName.insert(image.imageName, number);
+        }
         if (!why.isEmpty())
             s.entryProblems << QStringLiteral("settings.json, image %1%2: %3")
                                    .arg(number)

@@ -13,14 +13,18 @@ struct SettingsImage {
 };
 
 struct Settings {
-    QString version; // "Version"; "D.02n" when empty or missing
+    // "Version"; "D.02n" when empty or missing; one that is no text (3) as
+    // written, with an entry problem.
+    QString version;
     QList<SettingsImage> images; // one per element of "Images", in order
     QString problem; // for the job log: why nothing could be read; empty when fine
     // Entries the protocol can't carry or that point outside the payload folder,
     // one text each naming the entry: an "ImageName" or "ImageVersion" that is
     // present but no whole number from 0 to 255, a "FileName" that is missing,
-    // blank, absolute or climbs out with "..", more than
-    // ReadLimits::kImageEntries entries. The command line refuses to start on any.
+    // blank, absolute, climbs out with ".." or names a folder ("."), an
+    // "ImageName" an earlier entry has, a "Version" that is no text, more than
+    // ReadLimits::kImageEntries entries. The command line refuses to start on
+    // any; the window shows each in its job log.
     QStringList entryProblems;
 
     // Reads the settings from a file's bytes; never fails.

@@ -51,6 +51,7 @@ void TrustStore::addKeyFile(const QString &path)
     QString error;
     if (!MinisignKey::read(path, key, error)) {
         problems << QStringLiteral("the key file %1 %2").arg(path, error);
+        noteUnreadable(path);
         return;
     }
     searched << path;
@@ -69,11 +70,20 @@ void TrustStore::addKeyFolder(const QString &folder)
         MinisignKey key;
         QString error;
         const QString path = dir.filePath(names[i]);
-        if (!MinisignKey::read(path, key, error))
+        if (!MinisignKey::read(path, key, error)) {
             warnings << QStringLiteral("the key file %1 %2; it is not used").arg(path, error);
-        else if (!find(key.id))
+            noteUnreadable(path);
+        } else if (!find(key.id)) {
             trusted << key;
+        }
     }
+}
+
+void TrustStore::noteUnreadable(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        unreadable << QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(path), file.errorString());
 }
 
 void TrustStore::readPolicy(const QString &path)

@@ -59,8 +59,13 @@ public:
     }
     QStringList problems; // a key file named with --key that is no key
     QStringList warnings; // a file in a keys folder that is no key, an unreadable policy
+    // Key files found that this user cannot open ("PATH (Permission denied)"):
+    // any of them may hold the key a package was signed with.
+    QStringList unreadable;
 
 private:
+    void noteUnreadable(const QString &path);
+
     QList<MinisignKey> trusted;
     QStringList searched;
     bool mustBeSigned = false;

@@ -50,6 +50,14 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
     if (!MinisignSignature::parse(sigText, sig, error))
         return QStringLiteral("%1: %2 %3").arg(name, sigName, error);
     const MinisignKey *key = trust.find(sig.keyId);
+    // A key file that exists but cannot be read may hold the key: that is
+    // the problem to name, not a missing key.
+    if (!key && !trust.unreadable.isEmpty())
+        return QStringLiteral("%1: %2 is made with key %3, and a key file that may hold it "
+                              "cannot be read by this user: %4. Make it readable (chmod a+r), or "
+                              "run as a user who may read it")
+            .arg(name, sigName, MinisignKey::idText(sig.keyId),
+                trust.unreadable.join(QStringLiteral(", ")));
     if (!key)
         return QStringLiteral("%1: %2 is made with key %3, which is not trusted here (%4)")
             .arg(name, sigName, MinisignKey::idText(sig.keyId),

@@ -7,7 +7,6 @@
 #include "engine/Timeouts.h"
 #include "engine/UpdateSource.h"
 #include "link/Diagnostics.h"
-#include "payload/PayloadDir.h"
 #include "payload/SealedFile.h"
 #include "payload/Settings.h"
 #include "payload/ShownText.h"
@@ -93,7 +92,7 @@ void DialogBootload::takePayload(const UpdateSource *source)
     if (source && source->isPackage)
         takePackage(*source);
     else
-        takeFolder(source ? source->path : PayloadDir::besideProgram());
+        takeFolder(source ? source->path : UpdateSource::programFolder().path); // as the main window shows it
     runner.sequencer.inputs = payload.inputs;
     runner.sequencer.inputs.confirmVersion = true;
     recordUpdate = payload.update();
@@ -145,6 +144,10 @@ void DialogBootload::discoverPorts()
     for (const PortCandidate &candidate : found)
         runner.addUnit(UnitTarget::of(candidate, adapters));
     table.setUp(ui->tableUnits, this);
+    // The log as wide as the table, when the table grew to show its columns.
+    const int right = ui->tableUnits->geometry().right();
+    if (ui->textEdit->geometry().right() < right)
+        ui->textEdit->resize(right - ui->textEdit->x() + 1, ui->textEdit->height());
     auto *copy = new QAction(QStringLiteral("Copy this unit's log"), ui->tableUnits);
     connect(copy, &QAction::triggered, this, [this] { copyUnitLog(ui->tableUnits->currentRow()); });
     ui->tableUnits->addAction(copy);
@@ -184,6 +187,11 @@ void DialogBootload::logLine(int unit, const QString &line)
 
 void DialogBootload::unitChanged(int unit)
 {
+    // After the update the label shows what the unit runs now, and whether
+    // it confirmed it, as its row does.
+    const UnitStatus &status = runner.port(unit)->status;
+    if (status.ended() && status.confirmation != UnitStatus::NotAsked)
+        ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + status.versionText());
     table.mark(unit);
     lineWidgets.rowsMarked();
 }

@@ -18,8 +18,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSettings>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -66,6 +69,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer")); // spelt so, as shipped
+    fitButtons();
 
     QAction *open = ui->mainToolBar->addAction(QStringLiteral("Open update…"));
     open->setObjectName(QStringLiteral("actionOpenUpdate"));
@@ -88,6 +92,31 @@ MainWindow::MainWindow(QWidget *parent)
     QAction *about = help->addAction(QStringLiteral("&About zq-updater"));
     about->setObjectName(QStringLiteral("actionAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+// The form places the buttons for one font: in a wider one (a plain X
+// server's) their texts would be cut. Each grows to its text, centred where
+// it was, and the window grows when a button would not fit.
+void MainWindow::fitButtons()
+{
+    const int centre = width() / 2;
+    int widest = 0;
+    for (QPushButton *button : { ui->pushButton, ui->pushButton_3, ui->pushButton_2 }) {
+        const QSize hint = button->sizeHint();
+        QRect r = button->geometry();
+        r.setWidth(std::max(r.width(), hint.width()));
+        r.setHeight(std::max(r.height(), hint.height()));
+        r.moveLeft(centre - r.width() / 2);
+        button->setGeometry(r);
+        widest = std::max(widest, r.width());
+    }
+    constexpr int kMargin = 10;
+    if (widest + 2 * kMargin > width()) {
+        const int grow = widest + 2 * kMargin - width();
+        resize(width() + grow, height());
+        for (QPushButton *button : { ui->pushButton, ui->pushButton_3, ui->pushButton_2 })
+            button->move(button->x() + grow / 2, button->y());
+    }
 }
 
 QString MainWindow::aboutText()

@@ -53,6 +53,7 @@ private slots:
 private:
     void runJob(UpdateMode mode);
     void showLoaded();
+    void fitButtons();
 
     Ui_MainWindow *ui;
     QLabel *loaded = nullptr;

@@ -47,6 +47,7 @@ void UnitTable::setUp(QTableWidget *tableWidget, QWidget *window)
     }
     table->setItemDelegateForColumn(ColProgress, new ProgressDelegate(table));
     fitColumns();
+    fitWidth(window);
     fitRows(window);
 }
 
@@ -70,11 +71,29 @@ void UnitTable::fitColumns()
     for (const Row &row : std::as_const(rows))
         names << row.portName.left(12);
     fit(ColPort, names);
-    fit(ColVersion, { QStringLiteral("D.02mm") });
+    fit(ColVersion, { QStringLiteral("D.03mm, not confirmed"), QStringLiteral("not confirmed (was D.02mm)") });
     fit(ColStage, { QStringLiteral("firmware, sector 223 of 223") });
     fit(ColElapsed, { QStringLiteral("00:00") });
-    fit(ColResends, {});
+    fit(ColResends, { QStringLiteral("00000") });
     header->setSectionResizeMode(ColProgress, QHeaderView::Stretch);
+}
+
+// Every column in view, the progress bar at least kMinProgress wide: the
+// table, and the dialog with it, grow when the form is too narrow for that.
+void UnitTable::fitWidth(QWidget *window)
+{
+    constexpr int kMinProgress = 90;
+    QHeaderView *header = table->horizontalHeader();
+    const QHeaderView *rows = table->verticalHeader();
+    int needed = 2 * table->frameWidth() + (rows->isHidden() ? 0 : rows->sizeHint().width()) + kMinProgress;
+    for (int column = 0; column < kColumns; ++column)
+        if (column != ColProgress)
+            needed += header->sectionSize(column);
+    if (table->width() < needed) {
+        const int grow = needed - table->width();
+        table->resize(needed, table->height());
+        window->resize(window->width() + grow, window->height());
+    }
 }
 
 // Four rows in view in any font: the table, and the dialog below it, grow
@@ -119,7 +138,8 @@ void UnitTable::showRow(int row)
     rows[row].dirty = false;
     const PortTest *port = runner.port(row);
     const UnitStatus &status = port->status;
-    table->item(row, ColVersion)->setText(status.version);
+    table->item(row, ColVersion)->setText(status.versionText());
+    table->item(row, ColVersion)->setToolTip(status.versionText());
     QTableWidgetItem *stage = table->item(row, ColStage);
     const QString text = status.text();
     stage->setText(text);

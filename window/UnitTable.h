@@ -28,6 +28,7 @@ public:
 private:
     void showRow(int row);
     void fitColumns();
+    void fitWidth(QWidget *window);
     void fitRows(QWidget *window);
 
     QTableWidget *table = nullptr;

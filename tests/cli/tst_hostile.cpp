@@ -74,11 +74,13 @@ constexpr uid_t kOtherUser = 65534; // nobody: the other user of the root rows
 // Puts the payload folder dir into a row's state: one step a text,
 // "fifo NAME", "null NAME" (a device node as /dev/null), "link NAME TARGET", "folder NAME", "bytes NAME COUNT",
 // "entry KEY JSON" (sets a key of the first image entry), "copies N" (the
-// first image entry N times), "write NAME TEXT", "hardlink NAME TARGET",
+// first image entry N times, numbered 0 to 255 over and over), "write NAME TEXT", "hardlink NAME TARGET",
 // "userlink NAME TARGET" (a link another user owns), "chmod NAME OCTAL",
 // "chown NAME" (to another user), "package NAME" (an unsigned package made
 // from a payload folder of its own, src), "rawname NAME" (a file named NAME
-// and a byte that is no UTF-8). %P stands for dir.
+// and a byte that is no UTF-8), "root KEY JSON" (sets a key of settings.json),
+// "damage NAME VALUE" (VALUE for the first value of the image's second row).
+// %P stands for dir.
 bool prepare(const QString &dir, const QStringList &steps)
 {
     for (QString step : steps) {
@@ -86,9 +88,17 @@ bool prepare(const QString &dir, const QStringList &steps)
         const QStringList w = step.split(QLatin1Char(' '));
         const QString path = dir + QLatin1Char('/') + w.value(1);
         const QByteArray name = QFile::encodeName(path);
+        if (w[0] == QLatin1String("damage")) {
+            QByteArray text = fileBytes(path);
+            const int row = text.indexOf("0x", text.indexOf('\n', text.indexOf("0x")));
+            text.replace(row, 4, w.value(2).toLatin1());
+            if (row < 0 || !writeFile(path, text))
+                return false;
+            continue;
+        }
         if (w[0] != QLatin1String("entry") && w[0] != QLatin1String("copies")
             && w[0] != QLatin1String("write") && w[0] != QLatin1String("chmod")
-            && w[0] != QLatin1String("chown"))
+            && w[0] != QLatin1String("chown") && w[0] != QLatin1String("root"))
             QFile::remove(path);
         const QString &k = w[0];
         const QString from = dir + QLatin1Char('/') + w.value(2);
@@ -112,20 +122,25 @@ bool prepare(const QString &dir, const QStringList &steps)
             return false;
         if (w[0] == QLatin1String("write") && !writeFile(path, step.section(' ', 2).toUtf8()))
             return false;
-        if (w[0] == QLatin1String("entry") || w[0] == QLatin1String("copies")) {
+        if (w[0] == QLatin1String("entry") || w[0] == QLatin1String("copies")
+            || w[0] == QLatin1String("root")) {
             const QString settingsPath = dir + QStringLiteral("/settings.json");
             QJsonObject settings = jsonFile(settingsPath);
             QJsonArray images = settings["Images"].toArray();
             QJsonObject first = images.at(0).toObject();
-            if (w[0] == QLatin1String("entry")) {
-                const QJsonDocument value
-                    = QJsonDocument::fromJson("[" + step.section(' ', 2).toUtf8() + "]");
+            const QJsonDocument value
+                = QJsonDocument::fromJson("[" + step.section(' ', 2).toUtf8() + "]");
+            if (w[0] == QLatin1String("root")) {
+                settings.insert(w[1], value.array().at(0));
+            } else if (w[0] == QLatin1String("entry")) {
                 first.insert(w[1], value.array().at(0));
                 images[0] = first;
-            } else {
+            } else if (w[0] == QLatin1String("copies")) {
                 images = QJsonArray();
-                for (int i = 0; i < w[1].toInt(); ++i)
+                for (int i = 0; i < w[1].toInt(); ++i) {
+                    first.insert(QStringLiteral("ImageName"), i % 256); // one image a number
                     images.append(first);
+                }
             }
             settings["Images"] = images;
             if (!writeFile(settingsPath, QJsonDocument(settings).toJson(QJsonDocument::Compact)))
@@ -249,6 +264,32 @@ private slots:
             << QStringList { "link out.c /etc/hostname", "entry FileName \"out.c\"" } << none
             << "FileName leads outside the payload folder";
 
+        QTest::newRow("settings: Version a number")
+            << QStringList { "root Version 3" } << QStringList { "--check" }
+            << "settings.json: Version 3 is not a text; write it in quotes";
+        QTest::newRow("settings: two images with one ImageName")
+            << QStringList { "entry ImageName 2" } << images
+            << "image 2 (\"icon_220x165.c\"): ImageName 2 is also image 1's";
+        QTest::newRow("settings: FileName the folder itself")
+            << QStringList { "entry FileName \".\"" } << none << "FileName \".\" names a folder, not an image file";
+        QTest::newRow("settings: FileName a folder's name")
+            << QStringList { "entry FileName \"sub/\"" } << images << "FileName \"sub/\" names a folder";
+
+        // Damaged image values: refused with the file and the line, --check too.
+        QTest::newRow("read: image value 0xZZ")
+            << QStringList { "damage splash_340x230.c 0xZZ" } << QStringList { "--check" }
+            << "splash_340x230.c, line 13: the value \"0xZZ\" is no byte";
+        QTest::newRow("read: image value 0x1234, images mode")
+            << QStringList { "damage icon_220x165.c 0x1234" } << images
+            << "icon_220x165.c, line 13: the value \"0x1234\" is no byte";
+
+        // --payload that names no folder.
+        QTest::newRow("payload: a file")
+            << none << QStringList { "--payload", "%P/fw1.bin" } << "fw1.bin is a file, not a folder";
+        QTest::newRow("payload: missing, erase mode checked")
+            << none << QStringList { "--check", "--mode", "erase-images", "--payload", "%P/none" }
+            << "/none does not exist";
+
         // Report and log paths aimed where they must not write.
         QTest::newRow("write: --report fw1.bin")
             << none << QStringList { "--report", "%P/fw1.bin" } << "fw1.bin, which this run reads";
@@ -354,7 +395,7 @@ private slots:
         args.replaceInStrings(QStringLiteral("%P"), dir.path());
         if (!args.contains("--station") && !args.contains("--check"))
             args << "--port" << sim.paths[0];
-        if (!args.contains("--package"))
+        if (!args.contains("--package") && !args.contains("--payload"))
             args << "--payload" << dir.path();
         QProcess cli;
         startCli(cli, args);
@@ -366,6 +407,7 @@ private slots:
         } else {
             QVERIFY2(err.contains(says.toUtf8()), err.constData());
             QCOMPARE(cli.exitCode(), 2);
+            QVERIFY(!cli.readAllStandardOutput().contains("can be used"));
         }
         QCOMPARE(units.size(), 1);
         QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
@@ -699,6 +741,7 @@ private slots:
             return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & 0x2) != 0;
         };
         QTRY_VERIFY_WITH_TIMEOUT(catchesSigint() || cli.state() == QProcess::NotRunning, kBoundMs);
+        QVERIFY2(cli.processId() > 0, cli.readAllStandardError().constData()); // kill(0) would stop the test
         QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
         QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
         const QByteArray err = cli.readAllStandardError();
@@ -743,18 +786,33 @@ private slots:
         QVERIFY2(!err.contains("in use"), err.constData());
     }
 
-    // A FIFO put where the port's lock file goes (/run/lock is writable by
-    // all) would hold the port's open for ever: the port is not tried, and
-    // the message says what to remove.
-    void lockFileFifo()
+    // What anyone may put where the port's lock file goes (/run/lock is
+    // writable by all): a FIFO would hold the port's open for ever, a file
+    // with no process id or naming a process that does not use the port locks
+    // it for nobody. The port is not tried, the lock file is named with what
+    // to do, and no unrelated process is named.
+    void lockFile_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a FIFO") << "fifo" << "is no regular file";
+        QTest::newRow("no process id") << "junk" << "holds no process id";
+        QTest::newRow("process 1, which does not use the port") << "1" << "names process 1";
+    }
+
+    void lockFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, says);
         QTemporaryDir dir;
         QVERIFY(makePayload(dir.path()));
         Sim sim;
         QVERIFY(sim.start(dir.path(), 1));
         const QString lock = QStringLiteral("/run/lock/LCK..") + sim.paths[0].mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
-        if (::mkfifo(QFile::encodeName(lock).constData(), 0644) != 0)
-            QSKIP("no FIFO can be put in /run/lock here");
+        const bool planted = kind == "fifo" ? ::mkfifo(QFile::encodeName(lock).constData(), 0644) == 0
+                                            : writeFile(lock, kind == "junk" ? "not a pid\n" : "         1\n");
+        if (!planted)
+            QSKIP("nothing can be put in /run/lock here");
         QProcess cli;
         startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path() });
         const bool ended = cli.waitForFinished(kBoundMs);
@@ -762,9 +820,80 @@ private slots:
         QVERIFY2(ended, "zq-update did not end");
         const QByteArray err = cli.readAllStandardError();
         QCOMPARE(cli.exitCode(), 1);
-        QVERIFY2(err.contains("its lock file ") && err.contains(QFileInfo(lock).fileName().toUtf8() + " is no regular file"), err.constData());
+        // Named by /var/lock or /run/lock, one a link to the other.
+        const QByteArray name = "/lock/" + QFileInfo(lock).fileName().toUtf8();
+        QVERIFY2(err.contains(name + " " + says.toUtf8()) && err.contains(name + ") and try again"),
+            err.constData());
+        QVERIFY2(!err.contains("in use by another program"), err.constData());
         const QJsonArray units = sim.stop();
         QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+    }
+
+    // A serial port built into the computer and kept for root (root:root
+    // 0600, as /dev/ttyS0), tried by another user while the package's device
+    // rule is installed: no advice to plug an adapter in again or to join
+    // the group root.
+    void builtInPortKeptForRoot()
+    {
+        if (::geteuid() != 0)
+            QSKIP("a device node of its own needs root");
+        if (!QFileInfo::exists(QStringLiteral("/sys/dev/char/4:64")))
+            QSKIP("the system shows no built-in serial port 4:64 (ttyS0)");
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                | QFile::ReadOther | QFile::ExeOther));
+        const QString node = dir.filePath(QStringLiteral("ttyS0"));
+        QVERIFY(::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, makedev(4, 64)) == 0);
+        QVERIFY(writeFile(dir.filePath("70-zq-updater.rules"), "# installed\n"));
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
+        env.insert(QStringLiteral("ZQ_UDEV_RULES"), dir.filePath("70-zq-updater.rules"));
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral("setpriv"), { "--reuid=65534", "--regid=65534", "--clear-groups",
+            QStringLiteral(ZQ_UPDATE), "--mode", "erase-images", "--port", node, "--payload", dir.path() });
+        QVERIFY(cli.waitForFinished(kBoundMs));
+        const QByteArray err = cli.readAllStandardError();
+        QCOMPARE(cli.exitCode(), 1);
+        QVERIFY2(err.contains("is a serial port built into the computer, not an adapter")
+                && err.contains("Choose the adapter's port"),
+            err.constData());
+        QVERIFY2(!err.contains("usermod") && !err.contains("Unplug"), err.constData());
+    }
+
+    // Names whose bytes are not UTF-8: a payload folder and a link to the
+    // port. The folder's files are found, the port is used, and the folder
+    // is shown with its odd byte as \xff.
+    void namesNotUtf8()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.filePath("pay")));
+        const QByteArray base = QFile::encodeName(dir.path());
+        QVERIFY(::rename((base + "/pay").constData(), (base + "/pay\xff").constData()) == 0);
+        QVERIFY(makePayload(dir.filePath("sim"))); // the same payload, for the unit to compare with
+        Sim sim;
+        QVERIFY(sim.start(dir.filePath("sim"), 1));
+        QVERIFY(::symlink(QFile::encodeName(sim.paths[0]).constData(), (base + "/port\xfe").constData()) == 0);
+        const auto run = [&](const QString &script) {
+            QProcess cli;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
+            cli.setProcessEnvironment(env);
+            cli.start(QStringLiteral("bash"), { "-c", script, QStringLiteral(ZQ_UPDATE), dir.path() });
+            cli.waitForFinished(kBoundMs);
+            return qMakePair(cli.exitCode(), cli.readAllStandardOutput() + cli.readAllStandardError());
+        };
+        const auto checked = run(R"(exec "$0" --check --payload "$1/pay"$'\xff')");
+        QVERIFY2(checked.first == 0 && checked.second.contains("/pay\\xff can be used"), checked.second.constData());
+        const auto missing = run(R"(exec "$0" --check --payload "$1/none"$'\xff')");
+        QVERIFY2(missing.first == 2 && missing.second.contains("/none\\xff does not exist"), missing.second.constData());
+        const auto updated = run(
+            R"(exec "$0" --mode images --port "$1/port"$'\xfe' --payload "$1/pay"$'\xff' --report "$1/r.json")");
+        QVERIFY2(updated.first == 0, updated.second.constData());
+        QCOMPARE(jsonFile(dir.filePath("r.json"))["payload"].toString(), dir.filePath("pay\\xff"));
+        QVERIFY2(!updated.second.contains("no such port"), updated.second.constData());
+        const QJsonArray units = sim.stop();
+        QVERIFY(units[0]["imagesEqual"].toBool());
     }
 
     // --watch with two thousand serial devices that can't be opened: SIGTERM

@@ -201,10 +201,12 @@ private slots:
                    "+: job took 12.5 s, replies took 0.00 ms on average, no line was sent again";
         QTest::newRow("a few lines sent again: no hint") << 1 << 0 << 1
             << c + ";s8;=$I,01,01,10,14;s16;_;>$IACK,1;=$X;s4;+Bootload Complete;"
-                   "+4 lines were sent again;-lines had to be sent again";
+                   "+4 copies of lines were sent again when no answer came in time, which cost about 8.0 s;"
+                   "-were lost on the link";
         QTest::newRow("many lines sent again: check the cable") << 1 << 0 << 1
             << c + ";s8;=$I,01,01,10,14;s20;_;>$IACK,1;=$X;s4;+Bootload Complete;"
-                   "+5 lines were sent again;+: 5 of 17 lines had to be sent again;+Check the cable";
+                   "+5 copies of lines were sent again;+: 5 of the 17 lines sent were lost on the link;"
+                   "+Check the cable";
         QTest::newRow("erase counts its steps and times out") << 2 << 0 << 0
             << c + ";s;=;s;=$A,1;%1:Send Erase All messages Command takes around 20 seconds;"
                    "s2;-Command Timedout;s;%1:Command Timedout;s;=$A,1;>$AACK,0;s120;"
@@ -650,7 +652,7 @@ private slots:
         const QString late = JobSummary::lossyLinkHint("p", 269, 260, 15896);
         QVERIFY2(late.contains("the PC or the unit answered slowly"), qPrintable(late));
         QVERIFY(!late.contains("loses lines"));
-        QVERIFY(JobSummary::lossyLinkHint("p", 269, 200, 15896).contains("69 of 15896 lines had"));
+        QVERIFY(JobSummary::lossyLinkHint("p", 269, 200, 15896).contains("69 of the 15896 lines sent were lost"));
     }
 };
 

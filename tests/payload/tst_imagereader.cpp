@@ -16,14 +16,21 @@ namespace {
 
 void row(const char *name, const char *text, const char *hex, int width = 0, int height = 0)
 {
-    QTest::newRow(name) << QByteArray(text) << QByteArray::fromHex(hex) << width << height;
+    QTest::newRow(name) << QByteArray(text) << QByteArray::fromHex(hex) << width << height << QString();
+}
+
+// A value that is no byte: the bytes as read, and the refusal naming its line and value.
+void damaged(const char *name, const char *text, const char *hex, const char *refusal)
+{
+    QTest::newRow(name) << QByteArray(text) << QByteArray::fromHex(hex) << 0 << 0
+                        << QString::fromLatin1(refusal);
 }
 
 // A section around 0x01 whose #if is expression: kept or dropped.
 void condition(const char *expression, bool kept)
 {
     QTest::newRow(expression) << "{\n#if " + QByteArray(expression) + "\n0x01,\n#endif\n0x02}"
-                              << QByteArray::fromHex(kept ? "0102" : "02") << 0 << 0;
+                              << QByteArray::fromHex(kept ? "0102" : "02") << 0 << 0 << QString();
 }
 
 } // namespace
@@ -43,22 +50,28 @@ private slots:
         TestSupport::removeAppFiles({ "images" });
     }
 
-    // Rows: source text, the bytes read, width and height.
+    // Rows: source text, the bytes read, width and height, and the refusal
+    // (a part of it; empty: none).
     void parse_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("pixels");
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
+        QTest::addColumn<QString>("refusal");
 
-        // Only a token that begins with "0x" gives a byte: its last two digits.
+        // A byte is "0x" and one or two hexadecimal digits.
         row("trailing comma adds nothing", "a[] = {0x12, 0x3,}", "1203");
-        row("long value keeps two digits", "{0x1234}", "34");
-        row("upper-case X and decimals dropped", "{0X12, 12, 0x12}", "12");
-        row("0x alone and non-hex letters count zero", "{0x, 0xG1}", "0001");
-        row("name inside the array loses the next value", "{0x01, name 0x02, 0x03}", "0103");
-        row("unclosed array loses its last value", "{0x12, 0x34", "12");
         row("hash not at a line start is skipped", "{0x01, # 0x02}", "0102");
+        // Anything else is damage, refused with its line: sent, it would
+        // change or shift the pixels.
+        damaged("three or four digits", "{0x12,\n0x1234}", "1234", "line 2: the value \"0x1234\" is no byte");
+        damaged("a letter that is no digit", "{\n\n0xZZ, 0x01}", "0001", "line 3: the value \"0xZZ\"");
+        damaged("0x alone", "{0x, 0x01}", "0001", "line 1: the value \"0x\"");
+        damaged("upper-case X", "{0X12, 0x12}", "12", "\"0X12\" is no byte");
+        damaged("a decimal", "{0x01,\r\n12, 0x12}", "0112", "line 2: the value \"12\"");
+        damaged("a name joins the next value", "{0x01, name 0x02, 0x03}", "0103", "\"name0x02\"");
+        damaged("unclosed array's last value", "{0x12, 0x34", "12", "\"0x34\"");
         // Comments are absent, wherever they stand.
         row("block comment before a value", "{/*c*/0x12, 0x34}", "1234");
         row("line comment at a row end", "{0x12, // row 1\n0x34}", "1234");
@@ -131,7 +144,7 @@ private slots:
                 : s.version == 8 ? PayloadWriter::lvgl8Source("img", s.width, s.height, px)
                                  : PayloadWriter::lvgl9Source(
                                      "img", s.width, s.height, px, s.version == 93, s.stride);
-            QTest::newRow(s.name) << text << px << s.width << s.height;
+            QTest::newRow(s.name) << text << px << s.width << s.height << QString();
         }
     }
 
@@ -141,9 +154,14 @@ private slots:
         QFETCH(QByteArray, pixels);
         QFETCH(int, width);
         QFETCH(int, height);
+        QFETCH(QString, refusal);
         ImageRecord record;
-        const QString refusal = ImageReader::parseImageSource(text, record);
-        QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+        record.fileName = QStringLiteral("img.c");
+        const QString said = ImageReader::parseImageSource(text, record);
+        if (refusal.isEmpty())
+            QVERIFY2(said.isEmpty(), qPrintable(said));
+        else
+            QVERIFY2(said.startsWith("Image file img.c, ") && said.contains(refusal), qPrintable(said));
         QCOMPARE(record.pixels.toHex(), pixels.toHex());
         QCOMPARE(record.width, width);
         QCOMPARE(record.height, height);

@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -541,6 +542,31 @@ private slots:
 #ifdef Q_OS_LINUX
         QCOMPARE(reader.readAll(), bytes);
 #endif
+    }
+
+    // A key file in a keys folder that this user may not read: the refusal
+    // names it, not a missing key. Root reads any file: the folder is read
+    // as another user then (setresuid, and back).
+    void unreadableKey()
+    {
+        QTemporaryDir keys;
+        const QString key = keys.filePath(QStringLiteral("service.pub"));
+        QVERIFY(QFile::copy(publicKey, key));
+        QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(keys.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        const bool root = ::geteuid() == 0;
+        if (!root)
+            QVERIFY(QFile::setPermissions(key, QFile::WriteOwner));
+        QVERIFY(!root || ::setresuid(65534, 65534, 0) == 0); // root kept as the saved id
+        TrustStore trust;
+        trust.addKeyFolder(keys.path());
+        QVERIFY(!root || ::setresuid(0, 0, 0) == 0);
+        QString error;
+        const QByteArray manifest = manifestOf(files);
+        const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
+        const UpdatePackage p = UpdatePackage::check(build(manifest, sig, files), QStringLiteral("u.zqpkg"), trust);
+        QVERIFY2(p.problem.contains("cannot be read by this user: " + key + " ("), qPrintable(p.problem));
     }
 
     // Keys from a folder (a file that is no key is passed over with a warning,

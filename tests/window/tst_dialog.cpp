@@ -151,8 +151,10 @@ private slots:
             << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x ";
         QTest::newRow("empty string")
             << QByteArray(R"({"Version": ""})") << full << "D.02n" << kTitle + "D.02n";
-        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "D.02n"
-                                << kTitle + "D.02n";
+        // A version that is no text is shown as written, never as the default,
+        // and the log says what is wrong (the only row whose log names settings.json).
+        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "3"
+                                << kTitle + "3";
         QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n"
                                 << kTitle + "D.02n";
         QTest::newRow("images only")
@@ -176,7 +178,9 @@ private slots:
         QCOMPARE(dlg.ui->label_UpdateVersion->text(), "Update Version: " + version);
         // A readable settings file is nothing to report.
         const QString log = dlg.ui->textEdit->toPlainText();
-        QVERIFY2(!log.contains("settings.json"), qPrintable(log));
+        QVERIFY2(log.contains("settings.json: Version 3 is not a text") == (version == "3"),
+            qPrintable(log));
+        QVERIFY2(log.count("settings.json") == (version == "3" ? 1 : 0), qPrintable(log));
     }
 
     // The images in the order settings.json lists them; a file that is missing
@@ -421,7 +425,8 @@ private slots:
         QVERIFY(table->item(1, 4)->text() > table->item(0, 4)->text()); // elapsed, "m:ss"
         for (int row = 0; row < 2; ++row) {
             QVERIFY2(rig.unitUpdated(row), rig.describe().constData());
-            QCOMPARE(table->item(row, 1)->text(), QStringLiteral("D.02m"));
+            // What the unit runs now, as it answered after "$X".
+            QCOMPARE(table->item(row, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
             // The slow unit's second image lasts many frames; the fast one's may not.
             const int first = stages[row].indexOf("image 1 of 2");
             QVERIFY2(
@@ -490,6 +495,16 @@ private slots:
         QTableWidget *table = rig.dlg->ui->tableUnits;
         QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("updated, not confirmed"));
         QTRY_COMPARE(table->item(1, 2)->text(), QStringLiteral("updated"));
+        // The version each unit runs now, and whether it said so, with every
+        // column in view and room for the progress bar.
+        int fixed = 0; // every column but the progress bar's
+        for (const int column : { 0, 1, 2, 4, 5 })
+            fixed += table->horizontalHeader()->sectionSize(column);
+        QVERIFY(fixed + 90 <= table->width() - 2 * table->frameWidth());
+        QCOMPARE(table->item(0, 1)->text(), QStringLiteral("not confirmed (was D.02m)"));
+        QCOMPARE(table->item(1, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
+        QVERIFY(rig.dlg->ui->label_UnitVersion->text().endsWith(", confirmed")
+            || rig.dlg->ui->label_UnitVersion->text().endsWith("(was D.02m)"));
         const QColor amber = table->item(0, 2)->foreground().color();
         const QColor green = table->item(1, 2)->foreground().color();
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());

@@ -108,6 +108,41 @@ private slots:
         QVERIFY(window.findChildren<DialogBootload *>().isEmpty());
     }
 
+    // In a font wider than the form's (a plain X server's), every button
+    // shows its whole text inside the window.
+    void buttonsFitTheirText()
+    {
+        const QFont before = QApplication::font();
+        QFont wide = before;
+        if (before.pointSizeF() > 0)
+            wide.setPointSizeF(before.pointSizeF() * 1.6);
+        else
+            wide.setPixelSize(before.pixelSize() * 8 / 5);
+        QApplication::setFont(wide);
+        MainWindow window;
+        QApplication::setFont(before);
+        for (const char *name : { "pushButton", "pushButton_3", "pushButton_2" }) {
+            auto *button = window.findChild<QPushButton *>(QLatin1String(name));
+            QVERIFY(button->width() >= button->sizeHint().width());
+            QVERIFY2(button->x() >= 0 && button->geometry().right() < window.width(), name);
+        }
+    }
+
+    // What the window shows when nothing was opened: no update in a folder
+    // without settings.json (never the default version), and for an
+    // installed program (no folder: the same rule as its dialogs) no update
+    // open; erasing needs none.
+    void loadedWithoutUpdate()
+    {
+        MainWindow window;
+        QVERIFY2(window.loadedText().startsWith("No update in the folder "), qPrintable(window.loadedText()));
+        QVERIFY(!window.loadedText().contains("D.02n"));
+        const UpdateSource none;
+        QVERIFY(none.summary().startsWith("No update is open"));
+        QVERIFY(none.problemFor(FirmwareAndImages).startsWith("No update is open"));
+        QCOMPARE(none.problemFor(DeleteImages), QString());
+    }
+
     // The About box names the version CMake's project() line sets.
     void about()
     {

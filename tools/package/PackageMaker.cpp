@@ -1,6 +1,6 @@
 #include "PackageMaker.h"
 
-#include "RawNames.h"
+#include "FolderNames.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -36,7 +36,7 @@ bool PackageMaker::collect(const QString &dir, QList<TarEntry> &files, QString &
         return false;
     }
     // Qt's listing leaves such a name out: it is looked for first.
-    const QStringList notUtf8 = RawNames::notUtf8(root.path());
+    const QStringList notUtf8 = FolderNames::notUtf8(root.path());
     if (!notUtf8.isEmpty()) {
         error = QStringLiteral("%1: the file name is not UTF-8; a package names its files in UTF-8. "
                                "Rename it")

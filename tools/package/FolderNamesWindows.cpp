@@ -1,7 +1,7 @@
 // Windows keeps names in UTF-16: every name Qt lists is one it can read.
-#include "RawNames.h"
+#include "FolderNames.h"
 
-QStringList RawNames::notUtf8(const QString &)
+QStringList FolderNames::notUtf8(const QString &)
 {
     return QStringList();
 }

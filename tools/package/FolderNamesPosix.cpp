@@ -1,5 +1,5 @@
 // The folder read with opendir(3) and readdir(3), whose names are bytes.
-#include "RawNames.h"
+#include "FolderNames.h"
 
 #include <QFile>
 
@@ -49,7 +49,7 @@ void walk(const QByteArray &folder, const QByteArray &relative, QStringList &bad
 
 } // namespace
 
-QStringList RawNames::notUtf8(const QString &dir)
+QStringList FolderNames::notUtf8(const QString &dir)
 {
     QStringList bad;
     walk(QFile::encodeName(dir), QByteArray(), bad, 0);

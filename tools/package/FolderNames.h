@@ -5,11 +5,11 @@
 #include <QString>
 #include <QStringList>
 
-namespace RawNames {
+namespace FolderNames {
 
 // The paths under dir (relative, "/"-separated)
 // whose names are not UTF-8, every byte outside printable ASCII shown as \xNN;
 // empty when there is none. Links are not followed.
 QStringList notUtf8(const QString &dir);
 
-} // namespace RawNames
+} // namespace FolderNames
