@@ -1,7 +1,6 @@
 #include "CliPackage.h"
 
 #include "payload/FirmwareFile.h"
-#include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
 #include "engine/UpdateSource.h"
@@ -55,8 +54,9 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
     refused.problem = package.problemFor(mode);
     if (!refused.problem.isEmpty())
         return refused;
-    JobPayload p = JobPayload::fromPackage(opened, options.packageFile, mode,
-        mode == FirmwareAndImages && package.firmware ? package.firmware->path() : QString());
+    JobPayload p = JobPayload::fromPackage(opened, options.packageFile, mode);
+    if (!p.problem.isEmpty())
+        return p;
     p.warnings = opened.warnings + trust.warnings;
     if (opened.isSigned)
         p.warnings.prepend(QStringLiteral("%1: update %2, signed by key %3.")
@@ -78,7 +78,7 @@ QString CliPackage::verify(const CliOptions &options)
                           .arg(QFileInfo(package.path).fileName(), mode);
         for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
             if (UpdatePackage::modeName(m) == mode)
-                bad = package.problemFor(m);
+                bad = UpdateSource::packageProblem(package, m);
         if (!bad.isEmpty())
             return bad;
     }

@@ -14,4 +14,7 @@ struct ImageRecord {
     // not width x height x 2, a format the unit can't show); empty when it is fine.
     QString problem;
     QString fileName; // the file it was read from, for the job log
+    // SHA-256 (hex) of the file's bytes as they were read, the ones parsed;
+    // empty when the file could not be read. What the records name.
+    QByteArray sha256;
 };

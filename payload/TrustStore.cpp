@@ -1,10 +1,11 @@
 #include "payload/TrustStore.h"
 
+#include "payload/FileRead.h"
 #include "payload/PackageLimits.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -76,18 +77,19 @@ void TrustStore::addKeyFolder(const QString &folder)
 
 void TrustStore::readPolicy(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists())
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return;
     policyPath = path;
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Without blocking, a regular file only (a FIFO is named at once), bounded.
+    QByteArray bytes;
+    QString readError;
+    if (!FileRead::read(path, PackageLimits::kMaxPolicyBytes, bytes, readError)) {
         mustBeSigned = true;
         warnings << QStringLiteral(
             "the policy %1 cannot be read (%2); signed packages are required")
-                        .arg(path, file.errorString());
+                        .arg(path, readError);
         return;
     }
-    const QByteArray bytes = file.read(PackageLimits::kMaxPolicyBytes + 1);
     QJsonParseError error {};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (bytes.size() > PackageLimits::kMaxPolicyBytes || error.error != QJsonParseError::NoError

@@ -69,6 +69,7 @@ void startCli(QProcess &cli, const QStringList &args)
 
 // Puts the payload folder dir into a row's state: one step a text,
 // "fifo NAME", "null NAME" (a device node as /dev/null), "link NAME TARGET", "folder NAME", "bytes NAME COUNT",
+// "remove NAME",
 // "entry KEY JSON" (sets a key of the first image entry), "copies N" (the
 // first image entry N times), "write NAME TEXT". %P stands for dir.
 bool prepare(const QString &dir, const QStringList &steps)
@@ -196,7 +197,22 @@ private slots:
             << QStringList { "copies 300" } << none << "names 300 images, more than the 256";
         QTest::newRow("read: every image a FIFO, images mode")
             << QStringList { "fifo splash_340x230.c", "fifo icon_220x165.c" } << images
-            << "icon_220x165.c is a FIFO, not a regular file)). Put";
+            << "icon_220x165.c is a FIFO, not a regular file). Put";
+        QTest::newRow("read: an image a FIFO, checked")
+            << QStringList { "fifo splash_340x230.c" } << QStringList { "--check" }
+            << "splash_340x230.c is a FIFO, not a regular file";
+        QTest::newRow("read: an image a FIFO")
+            << QStringList { "fifo icon_220x165.c" } << none
+            << "settings.json names an image that cannot be sent: Image file";
+        QTest::newRow("read: an image missing, checked")
+            << QStringList { "remove icon_220x165.c" } << QStringList { "--check" }
+            << "icon_220x165.c is missing";
+        QTest::newRow("read: --key a FIFO")
+            << QStringList { "fifo k.pub" } << QStringList { "--key", "%P/k.pub" }
+            << "k.pub is a FIFO, not a regular file";
+        QTest::newRow("read: --key a FIFO, checked")
+            << QStringList { "fifo k.pub" } << QStringList { "--key", "%P/k.pub", "--check" }
+            << "k.pub is a FIFO, not a regular file";
         QTest::newRow("read: station file a FIFO")
             << QStringList { "fifo station.json" } << QStringList { "--station", "%P/station.json" }
             << "station.json is a FIFO";

@@ -7,7 +7,6 @@
 #include "PayloadWriter.h"
 #include "payload/MinisignKey.h"
 #include "payload/PackageLimits.h"
-#include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
 
@@ -15,6 +14,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -393,28 +395,6 @@ private slots:
                      .problem.isEmpty());
     }
 
-    // The checked fw1.bin handed to the engine by path: the same bytes, and
-    // nothing written through that path changes them.
-    void sealedFile()
-    {
-        const QByteArray bytes = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 9);
-        SealedFile sealed;
-        QString error;
-        QVERIFY2(sealed.create(bytes, QStringLiteral("fw1.bin"), error), qPrintable(error));
-        QVERIFY(!sealed.path().startsWith(path("")));
-        QFile writer(sealed.path());
-        if (writer.open(QIODevice::ReadWrite)) {
-            writer.seek(0x1000);
-            writer.write("changed");
-            writer.close();
-        }
-        QFile reader(sealed.path());
-        QVERIFY(reader.open(QIODevice::ReadOnly));
-#ifdef Q_OS_LINUX
-        QCOMPARE(reader.readAll(), bytes);
-#endif
-    }
-
     // Keys from a folder (a file that is no key is passed over with a warning,
     // a named key file that is no key is a problem); the policy's forms.
     void trustStore_data()
@@ -446,6 +426,36 @@ private slots:
         QCOMPARE(trust.problems.size(), 1);
         QVERIFY(trust.warnings.first().contains(QStringLiteral("junk.pub")));
         QCOMPARE(trust.requireSigned(), requireSigned);
+    }
+
+    // A FIFO as a named key file, as a key in a keys folder, as the policy or
+    // as the package: each is named at once (no reader waits for a writer),
+    // and the policy then requires signatures.
+    void fifosNamedAtOnce()
+    {
+#ifdef Q_OS_UNIX
+        QTemporaryDir dir;
+        for (const char *name : { "named.pub", "keys/folder.pub", "policy.json", "u.zqpkg" }) {
+            QVERIFY(QDir().mkpath(QFileInfo(dir.filePath(QLatin1String(name))).absolutePath()));
+            QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QLatin1String(name))).constData(), 0644), 0);
+        }
+        TrustStore trust;
+        trust.addKeyFile(dir.filePath(QStringLiteral("named.pub")));
+        trust.addKeyFolder(dir.filePath(QStringLiteral("keys")));
+        trust.readPolicy(dir.filePath(QStringLiteral("policy.json")));
+        QCOMPARE(trust.problems.size(), 1);
+        QVERIFY2(trust.problems.first().contains(QStringLiteral("named.pub is a FIFO")),
+            qPrintable(trust.problems.first()));
+        const QString warnings = trust.warnings.join(QLatin1Char('\n'));
+        QVERIFY2(warnings.contains(QStringLiteral("folder.pub is a FIFO"))
+                && warnings.contains(QStringLiteral("policy.json is a FIFO")),
+            qPrintable(warnings));
+        QVERIFY(trust.requireSigned());
+        const UpdatePackage p = UpdatePackage::open(dir.filePath(QStringLiteral("u.zqpkg")), TrustStore());
+        QVERIFY2(p.problem.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem));
+#else
+        QSKIP("FIFOs are a POSIX matter");
+#endif
     }
 };
 
