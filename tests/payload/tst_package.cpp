@@ -428,9 +428,9 @@ private slots:
         QCOMPARE(trust.requireSigned(), requireSigned);
     }
 
-    // A FIFO as a named key file, as a key in a keys folder, as the policy or
-    // as the package: each is named at once (no reader waits for a writer),
-    // and the policy then requires signatures.
+    // A FIFO as a named key file, as the policy or as the package: each is
+    // named at once (no reader waits for a writer), and the policy then
+    // requires signatures; one in a keys folder is passed over.
     void fifosNamedAtOnce()
     {
 #ifdef Q_OS_UNIX
@@ -447,9 +447,9 @@ private slots:
         QVERIFY2(trust.problems.first().contains(QStringLiteral("named.pub is a FIFO")),
             qPrintable(trust.problems.first()));
         const QString warnings = trust.warnings.join(QLatin1Char('\n'));
-        QVERIFY2(warnings.contains(QStringLiteral("folder.pub is a FIFO"))
-                && warnings.contains(QStringLiteral("policy.json is a FIFO")),
-            qPrintable(warnings));
+        // A keys folder's FIFO is no file to its listing: passed over unread.
+        QVERIFY(trust.keys().isEmpty());
+        QVERIFY2(warnings.contains(QStringLiteral("policy.json is a FIFO")), qPrintable(warnings));
         QVERIFY(trust.requireSigned());
         const UpdatePackage p = UpdatePackage::open(dir.filePath(QStringLiteral("u.zqpkg")), TrustStore());
         QVERIFY2(p.problem.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem));
