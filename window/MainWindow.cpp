@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
+#include "payload/FileRead.h"
 #include "ToolVersion.h"
 
 #include <QMenu>
@@ -18,14 +19,28 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QToolBar>
 
 namespace {
 
 // Where the last update opened is remembered: zq-updater/zq-updater.ini in
-// the user's configuration folder (beside zq-updater/keys).
+// the user's configuration folder (beside zq-updater/keys). QSettings reads
+// it with a blocking open as it is made, so it is used only when the file is
+// missing or a regular one: a FIFO there would hold the window for ever.
+bool settingsUsable()
+{
+    const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/zq-updater/zq-updater.ini");
+    qint64 size = 0;
+    QString error;
+    return !QFileInfo::exists(file) || FileRead::regularFile(file, size, error);
+}
+
 QString remembered()
 {
+    if (!settingsUsable())
+        return QString();
     const QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zq-updater"),
         QStringLiteral("zq-updater"));
     return s.value(QLatin1String(MainWindow::kLastUpdateKey)).toString();
@@ -33,6 +48,8 @@ QString remembered()
 
 void remember(const QString &path)
 {
+    if (!settingsUsable())
+        return;
     QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zq-updater"),
         QStringLiteral("zq-updater"));
     s.setValue(QLatin1String(MainWindow::kLastUpdateKey), path);

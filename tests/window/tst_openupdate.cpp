@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -305,6 +306,54 @@ private slots:
         QVERIFY2(message.contains(
                      QStringLiteral("images.zqpkg is for images, not for firmware-and-images")),
             qPrintable(message));
+    }
+
+    // A package whose settings.json the protocol can't carry, or that names
+    // an image it lacks, is refused when it is opened, as a run would be.
+    void payloadRefusedOnOpening_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("ImageName 300")
+            << QByteArray(R"({"Images": [{"FileName": "icon_220x165.c", "ImageName": 300}]})")
+            << "ImageName 300 is not a whole number from 0 to 255";
+        QTest::newRow("image missing")
+            << QByteArray(R"({"Images": [{"FileName": "gone.c", "ImageName": 1}]})")
+            << "Image file gone.c is missing from bad.zqpkg";
+    }
+    void payloadRefusedOnOpening()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, says);
+        const QString kept = folder;
+        folder = tmp.filePath(QStringLiteral("bad-payload"));
+        QVERIFY(PayloadWriter::writeDemoPayload(folder, 5));
+        QVERIFY(PayloadWriter::writeFile(folder + QStringLiteral("/settings.json"), settings));
+        const QString bad = make("bad.zqpkg", QByteArray(),
+            { QStringLiteral("firmware-and-images"), QStringLiteral("images") });
+        folder = kept;
+        QVERIFY(!bad.isEmpty());
+        const UpdateSource opened = UpdateSource::open(bad, TrustStore());
+        QVERIFY2(opened.problem.contains(says), qPrintable(opened.problem));
+    }
+
+    // The file the window remembers the last update in made a FIFO: the
+    // window opens and opens updates, remembering nothing (no read waits).
+    void rememberedInAFifo()
+    {
+        const QString ini = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + QStringLiteral("/zq-updater/zq-updater.ini");
+        QVERIFY(QDir().mkpath(QFileInfo(ini).absolutePath()));
+        QFile::remove(ini + QStringLiteral(".kept"));
+        const bool had = QFile::rename(ini, ini + QStringLiteral(".kept"));
+        QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0644), 0);
+        {
+            MainWindow window;
+            window.openLast();
+            QVERIFY(window.openUpdate(folder));
+        }
+        QVERIFY(QFile::remove(ini));
+        QVERIFY(!had || QFile::rename(ini + QStringLiteral(".kept"), ini));
     }
 };
 
