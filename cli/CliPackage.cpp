@@ -33,8 +33,12 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
         else if (trust.requireSigned())
             p.problem
                 = QStringLiteral("the payload folder %1 is not a signed package, and the "
-                                 "policy %2 requires signed packages: give one with --package")
-                      .arg(options.payloadDir, trust.policyFile());
+                                 "policy %2 requires signed packages: give one with --package%3")
+                      .arg(options.payloadDir, trust.policyFile(),
+                          trust.warnings.filter(trust.policyFile()).isEmpty()
+                              ? QString()
+                              : QStringLiteral(" (%1)").arg(
+                                  trust.warnings.filter(trust.policyFile()).join(QStringLiteral("; "))));
         else
             p.warnings.prepend(
                 QStringLiteral("The payload folder %1 is not a signed package: nothing "

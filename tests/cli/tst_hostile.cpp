@@ -496,6 +496,34 @@ private slots:
         QVERIFY(units[0]["flash"]["equal"].toBool());
     }
 
+    // A FIFO as the policy, in a mount namespace of its own whose /etc is an
+    // overlay (the system's policy stays as it is): --check names it at once
+    // and refuses the folder, as an unreadable policy requires signatures.
+    void policyFifo()
+    {
+        if (::geteuid() != 0)
+            QSKIP("the policy's place is /etc/zq-updater: an overlay needs root");
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        QTemporaryDir overlay;
+        QVERIFY(QDir(overlay.path()).mkpath("upper") && QDir(overlay.path()).mkpath("work"));
+        const QString script = QStringLiteral(
+            "mount -t overlay overlay -o lowerdir=/etc,upperdir=%1/upper,workdir=%1/work /etc "
+            "|| exit 77; mkdir -p /etc/zq-updater && rm -f /etc/zq-updater/policy.json "
+            "&& mkfifo /etc/zq-updater/policy.json && exec \"$0\" --check --payload \"$1\"")
+                                   .arg(overlay.path());
+        QProcess cli;
+        cli.start(QStringLiteral("unshare"),
+            { "-m", "--propagation", "private", "sh", "-c", script, ZQ_UPDATE, dir.path() });
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const QByteArray err = cli.readAllStandardError();
+        if (cli.exitCode() == 77 || (cli.exitCode() != 2 && err.contains("unshare")))
+            QSKIP("no mount namespace with an overlay here");
+        QCOMPARE(cli.exitCode(), 2);
+        QVERIFY2(err.contains("/etc/zq-updater/policy.json is a FIFO, not a regular file"),
+            err.constData());
+    }
+
     // Ctrl-C while a large payload is read and checked: the run ends with
     // status 130 and its report, and no unit hears a line.
     void interruptDuringThePayloadCheck()
