@@ -3,7 +3,6 @@
 #include "Console.h"
 
 #include "payload/FirmwareFile.h"
-#include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
 #include "engine/UpdateSource.h"
@@ -35,8 +34,12 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
         else if (trust.requireSigned())
             p.problem
                 = QStringLiteral("the payload folder %1 is not a signed package, and the "
-                                 "policy %2 requires signed packages: give one with --package")
-                      .arg(options.payloadDir, trust.policyFile());
+                                 "policy %2 requires signed packages: give one with --package%3")
+                      .arg(options.payloadDir, trust.policyFile(),
+                          trust.warnings.filter(trust.policyFile()).isEmpty()
+                              ? QString()
+                              : QStringLiteral(" (%1)").arg(
+                                  trust.warnings.filter(trust.policyFile()).join(QStringLiteral("; "))));
         else
             p.warnings.prepend(
                 QStringLiteral("The payload folder %1 is not a signed package: nothing "
@@ -56,8 +59,9 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
     refused.problem = package.problemFor(mode);
     if (!refused.problem.isEmpty())
         return refused;
-    JobPayload p = JobPayload::fromPackage(opened, options.packageFile, mode,
-        mode == FirmwareAndImages && package.firmware ? package.firmware->path() : QString());
+    JobPayload p = JobPayload::fromPackage(opened, options.packageFile, mode);
+    if (!p.problem.isEmpty())
+        return p;
     p.warnings = opened.warnings + trust.warnings;
     if (opened.isSigned)
         p.warnings.prepend(QStringLiteral("%1: update %2, signed by key %3.")
@@ -79,7 +83,7 @@ QString CliPackage::verify(const CliOptions &options)
                           .arg(QFileInfo(package.path).fileName(), mode);
         for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
             if (UpdatePackage::modeName(m) == mode)
-                bad = package.problemFor(m);
+                bad = UpdateSource::packageProblem(package, m);
         if (!bad.isEmpty())
             return bad;
     }

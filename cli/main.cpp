@@ -27,8 +27,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <utility>
 #include <QJsonObject>
@@ -52,7 +50,7 @@ int cannotStart(const QString &message)
 QString outputProblem(const CliOptions &options, const JobPayload &payload)
 {
     QStringList inputs = InputFiles::all();
-    inputs << payload.inputs.firmwarePath << options.payloadDir + QStringLiteral("/settings.json")
+    inputs << payload.firmwarePath << options.payloadDir + QStringLiteral("/settings.json")
            << options.stationFile << options.packageFile << options.keyFiles;
     for (const ImageRecord &image : payload.inputs.images)
         inputs << image.fileName;
@@ -188,26 +186,6 @@ QString chooseUnits(const CliOptions &options, CliStation &station, QStringList 
     return QString();
 }
 
-// A folder's fw1.bin as checked, kept apart in copyDir so that the jobs send
-// (and the records hash) those bytes even when the file is replaced while the
-// run goes on (--watch); a package's is sealed in memory already.
-void keepFirmwareCopy(const CliOptions &options, JobPayload &payload, const QTemporaryDir &copyDir)
-{
-    if (options.mode != FirmwareAndImages || !options.packageFile.isEmpty())
-        return;
-    QFile copy(copyDir.filePath(QStringLiteral("fw1.bin")));
-    if (copyDir.isValid() && copy.open(QIODevice::WriteOnly)
-        && copy.write(payload.firmware) == payload.firmware.size() && copy.flush()) {
-        copy.close();
-        payload.inputs.firmwarePath = copy.fileName();
-    } else {
-        Console::writeErr(QStringLiteral("zq-update: could not keep a copy of fw1.bin (%1); "
-                                         "the jobs read %2 as they go.\n")
-                              .arg(copy.errorString(), Console::shown(payload.inputs.firmwarePath))
-                              .toLocal8Bit());
-    }
-}
-
 // Not even the report can be written: the events and standard error say it.
 int refuseUnwritable(const CliEvents &events, const QString &why)
 {
@@ -244,7 +222,7 @@ int run(const CliOptions &options, const CliEvents &events)
         return true;
     };
 
-    UpdateSource package; // a package's fw1.bin, in memory while the job runs
+    UpdateSource package; // the package opened, when one is named
     JobPayload payload = CliPackage::read(options, package);
     const QString outputs = outputProblem(options, payload);
     if (!outputs.isEmpty())
@@ -264,14 +242,10 @@ int run(const CliOptions &options, const CliEvents &events)
     const QString refusal = chooseUnits(options, station, plainPorts, targets);
     if (!refusal.isEmpty())
         return refuse(options, events, refusal);
-    // The job sends the fw1.bin that was checked, and the records give that
-    // copy's digest: a fw1.bin replaced meanwhile is neither sent half nor
+    // The jobs send fw1.bin's bytes as read and checked, and the records give
+    // their digest: a fw1.bin replaced meanwhile is neither sent half nor
     // recorded wrongly.
-    QTemporaryDir firmwareCopy;
-    keepFirmwareCopy(options, payload, firmwareCopy);
-
     const UnitRecord::Update update = payload.update();
-    payload.firmware.clear();
 
     CliJob job(options, payload, update, events, Console::stderrIsTerminal());
     if (interruptedBeforeStart())

@@ -2,9 +2,10 @@
 
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
+#include "payload/FileRead.h"
+#include "payload/ReadLimits.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <algorithm>
@@ -72,11 +73,13 @@ QList<Adapter> systemPorts()
         if (info.hasProductIdentifier())
             a.productId = info.productIdentifier();
         a.serial = info.serialNumber();
-        QFile latency(QStringLiteral("/sys/bus/usb-serial/devices/%1/latency_timer")
-                          .arg(info.portName()));
-        if (latency.open(QIODevice::ReadOnly)) {
+        QByteArray latency;
+        QString error;
+        if (FileRead::read(QStringLiteral("/sys/bus/usb-serial/devices/%1/latency_timer")
+                               .arg(info.portName()),
+                ReadLimits::kKernelFileBytes, latency, error)) {
             bool ok = false;
-            const int ms = latency.readAll().trimmed().toInt(&ok);
+            const int ms = latency.trimmed().toInt(&ok);
             if (ok)
                 a.latencyMs = ms;
         }

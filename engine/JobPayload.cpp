@@ -62,13 +62,28 @@ bool readImages(const Settings &settings, const QString &dir, bool checked, JobP
     return true;
 }
 
-bool anySendable(const JobPayload &p)
-{
-    return std::any_of(p.inputs.images.cbegin(), p.inputs.images.cend(),
-        [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); });
-}
-
 } // namespace
+
+QString JobPayload::imagesProblem(
+    UpdateMode mode, const QStringList &entryProblems, const QList<ImageRecord> &images)
+{
+    if (mode == DeleteImages)
+        return QString();
+    if (!entryProblems.isEmpty())
+        return entryProblems.join(QStringLiteral("; "));
+    QStringList unsendable;
+    for (const ImageRecord &image : images)
+        if (!image.problem.isEmpty())
+            unsendable << image.problem;
+    if (!unsendable.isEmpty())
+        return QStringLiteral("settings.json names %1 that cannot be sent: %2")
+            .arg(unsendable.size() == 1 ? QStringLiteral("an image")
+                                        : QStringLiteral("%1 images").arg(unsendable.size()),
+                unsendable.join(QStringLiteral("; ")));
+    if (mode == ImagesOnly && images.isEmpty())
+        return QStringLiteral("settings.json names no image that can be sent");
+    return QString();
+}
 
 JobPayload JobPayload::read(
     const QString &dir, UpdateMode mode, Reading reading, const QString &fix)
@@ -95,7 +110,7 @@ JobPayload JobPayload::read(
         return p;
     }
     p.folder = dir;
-    p.inputs.firmwarePath = dir + QStringLiteral("/fw1.bin");
+    p.firmwarePath = dir + QStringLiteral("/fw1.bin");
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
     p.inputs.settingsProblem = settings.problem;
     p.updateVersion = settings.version;
@@ -112,31 +127,27 @@ JobPayload JobPayload::read(
     if (mode == DeleteImages)
         return p; // erasing needs no payload
 
-    if (mode == FirmwareAndImages && reading == AsNamed) {
-        p.firmwareProblem = FirmwareFile::problem(p.inputs.firmwarePath);
-        return p;
-    }
     if (mode == FirmwareAndImages) {
-        // The bytes checked are the bytes sent and hashed: the job sends this
-        // copy, not whatever fw1.bin holds later.
-        p.firmwareProblem = FirmwareFile::read(p.inputs.firmwarePath, p.firmware);
-        if (!p.firmwareProblem.isEmpty()) {
+        // Read once: the job sends these bytes and the records hash them,
+        // whatever fw1.bin holds later.
+        p.firmwareProblem = FirmwareFile::read(p.firmwarePath, p.inputs.firmware);
+        p.inputs.firmwareProblem = p.firmwareProblem;
+        if (!p.firmwareProblem.isEmpty() && checked) {
             p.problem = p.firmwareProblem + QLatin1Char('.') + fix;
             return p;
         }
     }
-    if (!settings.problem.isEmpty())
-        p.problem = settings.problem + QLatin1Char('.') + fix;
-    else if (mode == ImagesOnly && !anySendable(p))
-        p.problem = QStringLiteral("settings.json names no image that can be sent")
-            + (p.warnings.isEmpty() ? QString()
-                                    : QStringLiteral(" (%1)").arg(p.warnings.join(QStringLiteral("; "))))
-            + QLatin1Char('.') + fix;
+    if (reading == AsNamed)
+        return p; // the window sends what can be sent
+    const QString images = settings.problem.isEmpty()
+        ? imagesProblem(mode, settings.entryProblems, p.inputs.images)
+        : settings.problem;
+    if (!images.isEmpty())
+        p.problem = images + QLatin1Char('.') + fix;
     return p;
 }
 
-JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &file,
-    UpdateMode mode, const QString &firmwarePath)
+JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &file, UpdateMode mode)
 {
     JobPayload p;
     p.inputs.mode = mode;
@@ -149,19 +160,19 @@ JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &
     p.inputs.images = package.images;
     p.inputs.settingsProblem = package.settings.problem;
     p.inputs.expectedVersion = package.manifest.unitVersion;
-    p.inputs.firmwarePath = firmwarePath;
+    if (mode == FirmwareAndImages)
+        p.inputs.firmware = package.firmware; // checked against the manifest's digest
+    const QString images = imagesProblem(mode, package.settings.entryProblems, package.images);
+    if (!images.isEmpty())
+        p.problem = QStringLiteral("%1: %2.").arg(QFileInfo(file).fileName(), images);
     return p;
 }
 
 UnitRecord::Update JobPayload::update() const
 {
     const auto mode = static_cast<UpdateMode>(inputs.mode);
-    if (packageFile.isEmpty()) {
-        QStringList imagePaths;
-        for (const ImageRecord &image : inputs.images)
-            imagePaths << image.fileName;
-        return UnitRecord::describe(mode, updateVersion, inputs.firmwarePath, folder, imagePaths);
-    }
+    if (packageFile.isEmpty())
+        return UnitRecord::describe(mode, updateVersion, inputs.firmware, folder, inputs.images);
     UnitRecord::Update u;
     u.version = updateVersion;
     u.mode = mode;

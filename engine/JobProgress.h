@@ -4,7 +4,6 @@
 // PortTest carries it beside the job's ReplyGuards and JobTiming.
 #include "engine/JobState.h"
 
-#include <QFile>
 #include <cstdint>
 
 struct JobProgress {
@@ -22,7 +21,6 @@ struct JobProgress {
     int imageStep = ImageHeader; // ImageStep, or EraseSend/EraseWait
     std::int32_t stepCountdown = 0; // steps before the image/erase work resends
     std::uint32_t lastChunk = 0; // chunk number of the last "$F" sent
-    QFile jobFile; // ":/res/Address.bin", then fw1.bin
 
     void resetProgress();
 };

@@ -25,10 +25,12 @@ namespace {
 
 QString processName(const QString &pid)
 {
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    if (!comm.open(QIODevice::ReadOnly))
+    QByteArray comm;
+    QString error;
+    if (!FileRead::read(
+            QStringLiteral("/proc/%1/comm").arg(pid), ReadLimits::kKernelFileBytes, comm, error))
         return QString();
-    return QString::fromLocal8Bit(comm.readAll()).trimmed();
+    return QString::fromLocal8Bit(comm).trimmed();
 }
 
 QString holderText(const QString &pid)

@@ -10,6 +10,7 @@
 #include "engine/Timeouts.h"
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Timeouts;
 
@@ -166,10 +167,12 @@ void Sequencer::sendSectorErase(PortTest *port)
 
 void Sequencer::sendDataLine(PortTest *port)
 {
-    // Unit address A is file position A; bytes past the file's end go as 00.
+    // Unit address A is fw1.bin's byte A; bytes past the file's end go as 00.
     unsigned char bytes[Protocol::kDataLineBytes] = {};
-    if (port->jobFile.isOpen() && port->jobFile.seek(port->address))
-        port->jobFile.read(reinterpret_cast<char *>(bytes), sizeof bytes);
+    const QByteArray &firmware = inputs.firmware;
+    if (port->address >= 0 && port->address < firmware.size())
+        std::memcpy(bytes, firmware.constData() + port->address,
+            static_cast<size_t>(std::min<qint64>(sizeof bytes, firmware.size() - port->address)));
     char line[kLineBufferSize];
     Protocol::sectorData(line, static_cast<std::uint32_t>(port->address % Protocol::kSectorSize),
         bytes, Protocol::kDataLineBytes);

@@ -25,7 +25,13 @@ struct JobInputs {
     int mode = FirmwareAndImages; // an UpdateMode
     QList<ImageRecord> images; // the display images, in settings order
     QString settingsProblem; // why settings.json could not be read; empty when it was
-    QString firmwarePath; // fw1.bin
+    // fw1.bin as read once by the front end (a firmware job): the byte at
+    // position A goes to unit address A, and what is sent is what was checked
+    // and hashed, whatever the file holds later.
+    QByteArray firmware;
+    // Why fw1.bin can't be written, as FirmwareFile words it; empty when the
+    // bytes were read (the engine checks their size itself).
+    QString firmwareProblem;
     // After "$X" the unit's version is asked again, and the unit is confirmed
     // to run the update when it answers (with expectedVersion, when the update
     // names one and the job wrote the firmware).

@@ -126,28 +126,15 @@ void Sequencer::startWork(PortTest *port)
 
 void Sequencer::openFiles(PortTest *port)
 {
-    port->jobFile.close(); // still open from before a restart
-    port->jobFile.setFileName(QStringLiteral(":/res/Address.bin"));
-    qCDebug(lcJob) << (port->jobFile.exists() ? "File exists Address.bin"
-                                              : "Cannot find file Address.bin");
-    if (port->jobFile.open(QIODevice::ReadOnly)) {
-        port->jobFile.setTextModeEnabled(false);
-        qCDebug(lcJob) << "Opened address.bin";
-    }
-
     startWork(port);
 
-    // Only a firmware job reads fw1.bin, and only once it was found a regular
-    // file of the right size without opening it: a FIFO in its place would
-    // hold the open, and the whole event loop, for ever.
-    port->jobFile.close();
-    port->jobFile.setFileName(inputs.firmwarePath);
-    const QString firmwareProblem = port->jobState == ProgramFirmware
-        ? FirmwareFile::problem(inputs.firmwarePath)
-        : QString();
-    if (port->jobState == ProgramFirmware && firmwareProblem.isEmpty()
-        && port->jobFile.open(QIODevice::ReadOnly))
-        qCDebug(lcJob).noquote() << "Opened" << port->jobFile.fileName();
+    // Only a firmware job writes fw1.bin, from the bytes it was given.
+    QString firmwareProblem;
+    if (port->jobState == ProgramFirmware) {
+        firmwareProblem = inputs.firmwareProblem.isEmpty()
+            ? FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), inputs.firmware.size())
+            : inputs.firmwareProblem;
+    }
 
     port->address = kFirstAddress;
     port->sectorStep = SectorStart;

@@ -6,10 +6,31 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSysInfo>
+
+// The digests are of the bytes the job sends, read once: fw1.bin's as the
+// engine got them, each image's as the reader parsed it.
+UnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,
+    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)
+{
+    Update u;
+    u.version = version;
+    u.mode = mode;
+    if (mode == FirmwareAndImages)
+        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };
+    if (mode != DeleteImages)
+        for (const ImageRecord &image : images)
+            u.images.append(
+                { QDir(dir).relativeFilePath(image.fileName), QString::fromLatin1(image.sha256) });
+    return u;
+}
+
+QString UnitRecord::sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
 
 QString UnitRecord::modeName(UpdateMode mode)
 {
@@ -42,31 +63,6 @@ QString UnitRecord::confirmationOf(const UnitStatus &status)
     case UnitStatus::NotAsked: break;
     }
     return QString();
-}
-
-QString UnitRecord::sha256(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-UnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,
-    const QString &firmwarePath, const QString &dir, const QStringList &imagePaths)
-{
-    Update u;
-    u.version = version;
-    u.mode = mode;
-    if (mode == FirmwareAndImages)
-        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmwarePath) };
-    if (mode != DeleteImages)
-        for (const QString &path : imagePaths)
-            u.images.append({ QDir(dir).relativeFilePath(path), sha256(path) });
-    return u;
 }
 
 UnitRecord UnitRecord::of(const PortTest &port, const Update &update, bool interrupted)

@@ -6,6 +6,7 @@
 // window (its history file).
 #include "engine/UnitStatus.h"
 #include "engine/UpdateMode.h"
+#include "payload/ImageRecord.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -57,12 +58,13 @@ struct UnitRecord {
     static QString confirmationOf(const UnitStatus &status);
     // The mode's name: "firmware-and-images", "images", "erase-images".
     static QString modeName(UpdateMode mode);
-    // The update's files hashed: fw1.bin at firmwarePath (in firmware mode) and
-    // each image file, named relative to the payload folder dir.
-    static Update describe(UpdateMode mode, const QString &version, const QString &firmwarePath,
-        const QString &dir, const QStringList &imagePaths);
-    // SHA-256 of a file in hex; empty when it can't be read.
-    static QString sha256(const QString &path);
+    // The update's files hashed as the job sends them: fw1.bin's bytes (in
+    // firmware mode) and each image as read, named relative to the payload
+    // folder dir.
+    static Update describe(UpdateMode mode, const QString &version, const QByteArray &firmware,
+        const QString &dir, const QList<ImageRecord> &images);
+    // SHA-256 of bytes in hex.
+    static QString sha256(const QByteArray &bytes);
 
     QJsonObject json() const;
     // json() on one line, with its line feed.

@@ -1,7 +1,7 @@
 #include "engine/UpdateSource.h"
 
+#include "engine/JobPayload.h"
 #include "payload/PayloadDir.h"
-#include "payload/SealedFile.h"
 #include "payload/Settings.h"
 #include "payload/ShownText.h"
 #include "payload/TrustStore.h"
@@ -53,13 +53,22 @@ UpdateSource UpdateSource::openPackage(const QString &path, const TrustStore &tr
     s.package = UpdatePackage::open(s.path, trust);
     s.problem = s.package.problem;
     s.warnings += s.package.warnings;
-    if (s.problem.isEmpty() && s.package.hasFirmware) {
-        s.firmware = std::make_shared<SealedFile>();
-        QString error;
-        if (!s.firmware->create(s.package.firmware, QStringLiteral("fw1.bin"), error))
-            s.problem = QStringLiteral("fw1.bin of %1 %2").arg(s.path, error);
-    }
+    // Refused on opening as a run of any mode it is for would be refused.
+    for (const UpdateMode mode : { FirmwareAndImages, ImagesOnly, DeleteImages })
+        if (s.problem.isEmpty() && s.package.manifest.modes.contains(UpdatePackage::modeName(mode)))
+            s.problem = packageProblem(s.package, mode);
     return s;
+}
+
+QString UpdateSource::packageProblem(const UpdatePackage &package, UpdateMode mode)
+{
+    const QString bad = package.problemFor(mode);
+    if (!bad.isEmpty())
+        return bad;
+    const QString images
+        = JobPayload::imagesProblem(mode, package.settings.entryProblems, package.images);
+    return images.isEmpty() ? QString()
+                            : QStringLiteral("%1: %2").arg(QFileInfo(package.path).fileName(), images);
 }
 
 QString UpdateSource::problemFor(UpdateMode mode) const
@@ -70,7 +79,7 @@ QString UpdateSource::problemFor(UpdateMode mode) const
         return QStringLiteral("No update is open: open an update first (an installed zq-updater "
                               "does not look for one beside itself).");
     if (isPackage)
-        return package.problemFor(mode);
+        return packageProblem(package, mode);
     if (requireSigned && mode != DeleteImages)
         return QStringLiteral("The payload folder %1 is not a signed package, and the policy %2 "
                               "requires signed packages. Open a signed package (.zqpkg) with "

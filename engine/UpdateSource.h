@@ -1,6 +1,6 @@
 #pragma once
 // Where a job's payload comes from: an update package (checked in memory with
-// the trusted keys and the policy, its fw1.bin sealed for the engine) or a
+// the trusted keys and the policy, its payload checked as a folder's is) or a
 // payload folder. The window opens one (nothing open means the program's own
 // folder) and shows it before a job starts; the command line opens --package.
 #include "engine/UpdateMode.h"
@@ -8,16 +8,13 @@
 
 #include <QString>
 #include <QStringList>
-#include <memory>
 
-class SealedFile;
 class TrustStore;
 
 struct UpdateSource {
     QString path; // the package file or the folder
     bool isPackage = false;
     UpdatePackage package; // the checked package (isPackage)
-    std::shared_ptr<SealedFile> firmware; // the package's fw1.bin, for the engine
     QString problem; // why it can't be used at all; empty when it can
     QStringList warnings; // unsigned, a keys-folder file that is no key, ...
     bool requireSigned = false; // the policy requires signed packages
@@ -33,8 +30,13 @@ struct UpdateSource {
     static UpdateSource open(const QString &path);
     // The same with the given keys and policy.
     static UpdateSource open(const QString &path, const TrustStore &trust);
-    // path as a package, whatever it is, named as given.
+    // path as a package, whatever it is, named as given. A package whose
+    // payload can't make a job of a mode its manifest names is refused.
     static UpdateSource openPackage(const QString &path, const TrustStore &trust);
+    // Why a job of mode can't run from the checked package: what the package
+    // says of itself, then its settings.json and images as a folder's are
+    // checked (JobPayload::imagesProblem). Empty when it can.
+    static QString packageProblem(const UpdatePackage &package, UpdateMode mode);
 
     // Why a job of mode can't run from it; empty when it can (the policy
     // included: a folder is refused when signatures are required).

@@ -16,15 +16,6 @@ QString openProblem(const QString &path, const QString &error)
 
 } // namespace
 
-QString FirmwareFile::problem(const QString &path)
-{
-    qint64 size = 0;
-    QString error;
-    if (!FileRead::regularFile(path, size, error))
-        return openProblem(path, error);
-    return sizeProblem(path, size);
-}
-
 QString FirmwareFile::read(const QString &path, QByteArray &bytes)
 {
     bytes.clear();

@@ -10,11 +10,10 @@ namespace FirmwareFile {
 constexpr int kFirstAddress = 0x1000; // the first 4 KB hold the bootloader
 constexpr int kEndAddress = 0xE0000; // one past the last byte written
 
-// Why the file at path can't be used, or an empty string when it can. Never
-// blocks: a FIFO or a device is refused unread.
-QString problem(const QString &path);
-// Reads the file at path into bytes when it can be used; else the problem, as
-// problem() words it, and bytes empty.
+// Reads the file at path into bytes when it can be used, once (what is sent is
+// what was read); else why not ("... is missing", "... cannot be read (...)",
+// sizeProblem's words), and bytes empty. Never blocks: a FIFO or a device is
+// refused unread.
 QString read(const QString &path, QByteArray &bytes);
 
 // Why a firmware file of size bytes, called name, can't be used; empty when it can.

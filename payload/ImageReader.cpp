@@ -6,6 +6,7 @@
 #include "payload/ConditionalSections.h"
 #include "link/Diagnostics.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QVarLengthArray>
@@ -357,6 +358,7 @@ ImageRecord ImageReader::imageFromText(
     record.fileName = fileName;
     record.imageName = imageName;
     record.imageVersion = imageVersion;
+    record.sha256 = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
     const QString refusal = parseImageSource(text, record);
     const QString name = displayName(record);
     const qint64 expected = qint64(record.width) * record.height * 2;

@@ -17,4 +17,7 @@ struct ImageRecord {
     // refuses the run rather than leave the image out.
     bool damaged = false;
     QString fileName; // the file it was read from, for the job log
+    // SHA-256 (hex) of the file's bytes as they were read, the ones parsed;
+    // empty when the file could not be read. What the records name.
+    QByteArray sha256;
 };

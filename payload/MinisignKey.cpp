@@ -1,9 +1,9 @@
 #include "payload/MinisignKey.h"
 
 #include "payload/InputFiles.h"
+#include "payload/FileRead.h"
 #include "payload/PackageLimits.h"
 
-#include <QFile>
 #include <QList>
 
 bool MinisignKey::parse(const QByteArray &text, MinisignKey &key, QString &error)
@@ -41,16 +41,11 @@ bool MinisignKey::parse(const QByteArray &text, MinisignKey &key, QString &error
 
 bool MinisignKey::read(const QString &path, MinisignKey &key, QString &error)
 {
-    InputFiles::note(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot be read (%1)").arg(file.errorString());
-        return false;
-    }
-    const QByteArray text = file.read(PackageLimits::kMaxKeyFileBytes + 1);
-    if (text.size() > PackageLimits::kMaxKeyFileBytes) {
-        error = QStringLiteral("is larger than a key file may be (%1 bytes)")
-                    .arg(PackageLimits::kMaxKeyFileBytes);
+    // Without blocking, a regular file only (a FIFO is named at once), bounded.
+    QByteArray text;
+    QString readError;
+    if (!FileRead::read(path, PackageLimits::kMaxKeyFileBytes, text, readError)) {
+        error = QStringLiteral("cannot be read (%1)").arg(readError);
         return false;
     }
     key.source = path;

@@ -1,12 +1,13 @@
 #include "payload/TrustStore.h"
 
 #include "payload/InputFiles.h"
+#include "payload/FileRead.h"
 #include "payload/PackageLimits.h"
 #include "payload/ShownText.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -81,26 +82,34 @@ void TrustStore::addKeyFolder(const QString &folder)
 
 void TrustStore::noteUnreadable(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        unreadable << QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(path), file.errorString());
+    // Opened as every input is (without blocking): a key that is there but
+    // can't be opened is named, not taken for a missing one.
+    qint64 size = 0;
+    QString error;
+    if (FileRead::regularFile(path, size, error))
+        return;
+    const QString prefix = path + QStringLiteral(": ");
+    if (error.startsWith(prefix))
+        error = error.mid(prefix.size());
+    unreadable << QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(path), error);
 }
 
 void TrustStore::readPolicy(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists())
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return;
     InputFiles::note(path);
     policyPath = path;
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Without blocking, a regular file only (a FIFO is named at once), bounded.
+    QByteArray bytes;
+    QString readError;
+    if (!FileRead::read(path, PackageLimits::kMaxPolicyBytes, bytes, readError)) {
         mustBeSigned = true;
         warnings << QStringLiteral(
             "the policy %1 cannot be read (%2); signed packages are required")
-                        .arg(path, file.errorString());
+                        .arg(path, readError);
         return;
     }
-    const QByteArray bytes = file.read(PackageLimits::kMaxPolicyBytes + 1);
     QJsonParseError error {};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (bytes.size() > PackageLimits::kMaxPolicyBytes || error.error != QJsonParseError::NoError

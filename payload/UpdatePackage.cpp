@@ -1,6 +1,7 @@
 #include "payload/UpdatePackage.h"
 
 #include "payload/InputFiles.h"
+#include "payload/FileRead.h"
 #include "payload/FirmwareFile.h"
 #include "payload/ImageReader.h"
 #include "payload/MinisignSignature.h"
@@ -10,7 +11,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -117,14 +117,21 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
         p.problem = QStringLiteral("%1 is not a file").arg(path);
         return p;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        p.problem = QStringLiteral("%1 cannot be read (%2)").arg(path, file.errorString());
+    // Read once, with a bound, without blocking: what is checked is what is
+    // sent. (One byte more than the limit, so that check() sees it is over.)
+    QByteArray bytes;
+    QString error;
+    qint64 size = 0;
+    if (FileRead::regularFile(path, size, error) && size > PackageLimits::kMaxPackageBytes) {
+        p.problem = QStringLiteral("%1 is larger than a package may be (more than %2 bytes)")
+                        .arg(name)
+                        .arg(PackageLimits::kMaxPackageBytes);
         return p;
     }
-    // Read once, with a bound: what is checked is what is sent.
-    // (one byte more than the limit, so that check() sees it is over)
-    const QByteArray bytes = file.read(PackageLimits::kMaxPackageBytes + 1);
+    if (!FileRead::read(path, PackageLimits::kMaxPackageBytes + 1, bytes, error)) {
+        p.problem = QStringLiteral("%1 cannot be read (%2)").arg(path, error);
+        return p;
+    }
     UpdatePackage checked = check(bytes, name, trust);
     checked.path = path;
     return checked;

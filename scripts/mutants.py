@@ -109,10 +109,6 @@ MUTANTS = [
      "holds it while its resend time-out runs",
      "        return;\n    port->writeNow();\n",
      "        return;\n"),
-    ("restart-file-left-open", SEQ,
-     "a restarted job names fw1.bin's QFile anew while it is open (a warning on every restart)",
-     "    port->jobFile.close(); // still open from before a restart\n",
-     ""),
 
     # --- The job log's closing lines -----------------------------------------
     ("lossy-hint-off-by-one", "engine/JobSummary.cpp",
@@ -568,10 +564,6 @@ MUTANTS = [
      "a file whose SHA-256 differs from the manifest's is taken",
      "        if (hex256(data).toLatin1() != f.sha256) {\n",
      "        if (false) {\n"),
-    ("firmware-not-sealed", "payload/SealedFilePosix.cpp",
-     "the checked fw1.bin handed to the engine can still be written through its path",
-     "    if (::fcntl(handle->fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL)\n",
-     "    if (::fcntl(handle->fd, F_ADD_SEALS, F_SEAL_SEAL)\n"),
     ("folder-under-policy", "engine/UpdateSource.cpp",
      "the window sends a plain folder although the policy requires signed packages",
      "    if (requireSigned && mode != DeleteImages)\n",
@@ -733,10 +725,30 @@ MUTANTS = [
      "/dev/null as a port is called in use by another program",
      "    if (p.notSerial)\n        return QStringLiteral(\"%1 is not a serial port (%2)\")",
      "    if (false)\n        return QStringLiteral(\"%1 is not a serial port (%2)\")"),
-    ("firmware-read-as-it-goes", "cli/main.cpp",
-     "the job reads fw1.bin as it goes: one replaced during the run is sent, the record names the old digest",
-     "        payload.inputs.firmwarePath = copy.fileName();\n",
-     "            (void)copy;\n"),
+    # --- One reading of every input ------------------------------------------
+    ("firmware-read-again", SEQ,
+     "the job reads fw1.bin again for every line: another file copied over it meanwhile is sent in part",
+     "    const QByteArray &firmware = inputs.firmware;\n",
+     "    QByteArray firmware;\n"
+     "    FirmwareFile::read(inputs.images.value(0).fileName.section(QLatin1Char('/'), 0, -2)\n"
+     "            + QStringLiteral(\"/fw1.bin\"),\n"
+     "        firmware);\n"),
+    ("record-hashes-reread", "engine/UnitRecord.cpp",
+     "the record hashes each image read again by path with a blocking open: a FIFO hangs the program",
+     '#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), QString::fromLatin1(image.sha256) });\n',
+     '#include <QFile>\n#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), [&image] {\n                     QFile again(image.fileName);\n                     if (!again.open(QIODevice::ReadOnly))\n                         return QString();\n                     return sha256(again.readAll());\n                 }() });\n'),
+    ("package-settings-unchecked", "engine/JobPayload.cpp",
+     "a package's settings.json entries the protocol can't carry (ImageName 300) pass --check and verify",
+     "    if (!entryProblems.isEmpty())\n        return entryProblems.join",
+     "    if (false)\n        return entryProblems.join"),
+    ("unsendable-image-taken", "engine/JobPayload.cpp",
+     "an image that can't be sent (missing, a FIFO) passes --check; the run writes the firmware and fails at the end",
+     "        if (!image.problem.isEmpty())\n            unsendable << image.problem;\n",
+     ""),
+    ("window-settings-fifo-read", "window/MainWindow.cpp",
+     "the window reads the file it remembers its last update in whatever it is: a FIFO there holds it for ever",
+     "    if (!settingsUsable())\n        return QString();\n",
+     ""),
     ("signal-before-start-lost", "cli/main.cpp",
      "Ctrl-C during the payload check is lost: the run goes on, no report says it was interrupted",
      "        if (signalBeforeStart == 0)\n            return false;\n",
@@ -756,9 +768,9 @@ MUTANTS = [
     ("outputs-miss-inputs", "cli/main.cpp",
      "--report and --log compared only with the payload's files: the trusted key or the package is overwritten",
      "    QStringList inputs = InputFiles::all();\n"
-     "    inputs << payload.inputs.firmwarePath << options.payloadDir + QStringLiteral(\"/settings.json\")\n"
+     "    inputs << payload.firmwarePath << options.payloadDir + QStringLiteral(\"/settings.json\")\n"
      "           << options.stationFile << options.packageFile << options.keyFiles;\n",
-     "    QStringList inputs { payload.inputs.firmwarePath,\n"
+     "    QStringList inputs { payload.firmwarePath,\n"
      "        options.payloadDir + QStringLiteral(\"/settings.json\"), options.stationFile };\n"),
     ("output-folders-unchecked", "engine/FileWritePosix.cpp",
      "only an output's last part is looked at: a link planted in a parent folder is written through",

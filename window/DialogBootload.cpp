@@ -7,7 +7,7 @@
 #include "engine/Timeouts.h"
 #include "engine/UpdateSource.h"
 #include "link/Diagnostics.h"
-#include "payload/SealedFile.h"
+#include "payload/PayloadDir.h"
 #include "payload/Settings.h"
 #include "payload/ShownText.h"
 #include "ui_DialogBootload.h"
@@ -126,8 +126,7 @@ void DialogBootload::takeFolder(const QString &dir)
 void DialogBootload::takePackage(const UpdateSource &source)
 {
     const UpdatePackage &package = source.package;
-    payload = JobPayload::fromPackage(
-        package, source.path, mode, source.firmware ? source.firmware->path() : QString());
+    payload = JobPayload::fromPackage(package, source.path, mode);
     updateVersion = payload.updateVersion;
     const QString name = QFileInfo(source.path).fileName();
     logLine(-1, package.isSigned

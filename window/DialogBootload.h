@@ -30,7 +30,7 @@ class DialogBootload : public QDialog, private RunnerView
 public:
     // source: the package or folder the main window opened; null, or a
     // folder source, reads fw1.bin, settings.json and the images from that
-    // folder (the program's folder when null).
+    // folder (the program's folder when null), once: the job sends those bytes.
     DialogBootload(UpdateMode mode, QWidget *parent, const UpdateSource *source = nullptr);
     ~DialogBootload() override;
 

@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
 #include "engine/UpdateMode.h"
+#include "payload/FileRead.h"
 #include "payload/ShownText.h"
 #include "ToolVersion.h"
 
@@ -20,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QToolBar>
 
 #include <algorithm>
@@ -37,9 +39,22 @@ void warn(QWidget *parent, const QString &title, const QString &text)
 }
 
 // Where the last update opened is remembered: zq-updater/zq-updater.ini in
-// the user's configuration folder (beside zq-updater/keys).
+// the user's configuration folder (beside zq-updater/keys). QSettings reads
+// it with a blocking open as it is made, so it is used only when the file is
+// missing or a regular one: a FIFO there would hold the window for ever.
+bool settingsUsable()
+{
+    const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/zq-updater/zq-updater.ini");
+    qint64 size = 0;
+    QString error;
+    return !QFileInfo::exists(file) || FileRead::regularFile(file, size, error);
+}
+
 QString remembered()
 {
+    if (!settingsUsable())
+        return QString();
     const QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zq-updater"),
         QStringLiteral("zq-updater"));
     return s.value(QLatin1String(MainWindow::kLastUpdateKey)).toString();
@@ -47,6 +62,8 @@ QString remembered()
 
 void remember(const QString &path)
 {
+    if (!settingsUsable())
+        return;
     QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zq-updater"),
         QStringLiteral("zq-updater"));
     s.setValue(QLatin1String(MainWindow::kLastUpdateKey), path);

@@ -311,6 +311,50 @@ private slots:
                               "nothing shows that it is the update as released"),
             out.constData());
     }
+
+    // A package's settings.json is checked as a folder's is, by --check and
+    // verify alike, before any port is opened: an image number the protocol
+    // can't carry, an image it names that the package lacks.
+    void packageSettingsChecked_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("says");
+        const QString over = R"({"Version": "D.03a", "Images": [{"FileName": "splash_340x230.c",
+            "ImageName": 300, "ImageVersion": 1}]})";
+        const QString gone = R"({"Version": "D.03a", "Images": [{"FileName": "splash_340x230.c",
+            "ImageName": 1, "ImageVersion": 1}, {"FileName": "gone.c", "ImageName": 2,
+            "ImageVersion": 1}]})";
+        const QString number = "ImageName 300 is not a whole number from 0 to 255";
+        const QString missing = "Image file gone.c is missing from settings.zqpkg";
+        QTest::newRow("ImageName 300, --check") << over << "--check" << number;
+        QTest::newRow("ImageName 300, verify") << over << "verify" << number;
+        QTest::newRow("image missing, --check") << gone << "--check" << missing;
+        QTest::newRow("image missing, verify") << gone << "verify" << missing;
+    }
+    void packageSettingsChecked()
+    {
+        QFETCH(QString, settings);
+        QFETCH(QString, command);
+        QFETCH(QString, says);
+        const QString folder = path("settings-payload");
+        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { folder }));
+        QVERIFY(writeFile(folder + "/settings.json", settings.toUtf8()));
+        const QString made = path("settings.zqpkg");
+        QFile::remove(made);
+        QByteArray out;
+        QVERIFY2(run(QStringLiteral(ZQ_MAKE_PACKAGE),
+                     { "--sign", path("service.key"), folder, made }, &out),
+            out.constData());
+        const QStringList args = command == "verify"
+            ? QStringList { "verify", made, "--key", publicKey }
+            : QStringList { "--package", made, "--key", publicKey, "--check" };
+        int code = -1;
+        QVERIFY(run(QStringLiteral(ZQ_UPDATE), args, &out, &code));
+        QCOMPARE(code, 2);
+        QVERIFY2(out.contains(says.toUtf8()), out.constData());
+        QVERIFY2(!out.contains("can be used") && !out.contains("Every check passed"), out.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliPackage)

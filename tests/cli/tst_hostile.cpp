@@ -73,6 +73,7 @@ constexpr uid_t kOtherUser = 65534; // nobody: the other user of the root rows
 
 // Puts the payload folder dir into a row's state: one step a text,
 // "fifo NAME", "null NAME" (a device node as /dev/null), "link NAME TARGET", "folder NAME", "bytes NAME COUNT",
+// "remove NAME",
 // "entry KEY JSON" (sets a key of the first image entry), "copies N" (the
 // first image entry N times, numbered 0 to 255 over and over), "write NAME TEXT", "hardlink NAME TARGET",
 // "userlink NAME TARGET" (a link another user owns), "chmod NAME OCTAL",
@@ -235,7 +236,22 @@ private slots:
             << QStringList { "copies 300" } << none << "names 300 images, more than the 256";
         QTest::newRow("read: every image a FIFO, images mode")
             << QStringList { "fifo splash_340x230.c", "fifo icon_220x165.c" } << images
-            << "icon_220x165.c is a FIFO, not a regular file)). Put";
+            << "icon_220x165.c is a FIFO, not a regular file). Put";
+        QTest::newRow("read: an image a FIFO, checked")
+            << QStringList { "fifo splash_340x230.c" } << QStringList { "--check" }
+            << "splash_340x230.c is a FIFO, not a regular file";
+        QTest::newRow("read: an image a FIFO")
+            << QStringList { "fifo icon_220x165.c" } << none
+            << "settings.json names an image that cannot be sent: Image file";
+        QTest::newRow("read: an image missing, checked")
+            << QStringList { "remove icon_220x165.c" } << QStringList { "--check" }
+            << "icon_220x165.c is missing";
+        QTest::newRow("read: --key a FIFO")
+            << QStringList { "fifo k.pub" } << QStringList { "--key", "%P/k.pub" }
+            << "k.pub is a FIFO, not a regular file";
+        QTest::newRow("read: --key a FIFO, checked")
+            << QStringList { "fifo k.pub" } << QStringList { "--key", "%P/k.pub", "--check" }
+            << "k.pub is a FIFO, not a regular file";
         QTest::newRow("read: station file a FIFO")
             << QStringList { "fifo station.json" } << QStringList { "--station", "%P/station.json" }
             << "station.json is a FIFO";
@@ -719,6 +735,34 @@ private slots:
             QString::fromLatin1(QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex()));
         const QJsonArray units = sim.stop();
         QVERIFY(units[0]["flash"]["equal"].toBool());
+    }
+
+    // A FIFO as the policy, in a mount namespace of its own whose /etc is an
+    // overlay (the system's policy stays as it is): --check names it at once
+    // and refuses the folder, as an unreadable policy requires signatures.
+    void policyFifo()
+    {
+        if (::geteuid() != 0)
+            QSKIP("the policy's place is /etc/zq-updater: an overlay needs root");
+        QTemporaryDir dir;
+        QVERIFY(makePayload(dir.path()));
+        QTemporaryDir overlay;
+        QVERIFY(QDir(overlay.path()).mkpath("upper") && QDir(overlay.path()).mkpath("work"));
+        const QString script = QStringLiteral(
+            "mount -t overlay overlay -o lowerdir=/etc,upperdir=%1/upper,workdir=%1/work /etc "
+            "|| exit 77; mkdir -p /etc/zq-updater && rm -f /etc/zq-updater/policy.json "
+            "&& mkfifo /etc/zq-updater/policy.json && exec \"$0\" --check --payload \"$1\"")
+                                   .arg(overlay.path());
+        QProcess cli;
+        cli.start(QStringLiteral("unshare"),
+            { "-m", "--propagation", "private", "sh", "-c", script, ZQ_UPDATE, dir.path() });
+        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const QByteArray err = cli.readAllStandardError();
+        if (cli.exitCode() == 77 || (cli.exitCode() != 2 && err.contains("unshare")))
+            QSKIP("no mount namespace with an overlay here");
+        QCOMPARE(cli.exitCode(), 2);
+        QVERIFY2(err.contains("/etc/zq-updater/policy.json is a FIFO, not a regular file"),
+            err.constData());
     }
 
     // Ctrl-C while a large payload is read and checked: the run ends with

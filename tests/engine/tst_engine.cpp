@@ -20,7 +20,6 @@
 #include "engine/JobSummary.h"
 #include "engine/Timeouts.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 
@@ -64,13 +63,8 @@ struct Rig {
         : host(mode)
         , fw(firmwareBytes(fwSize))
     {
-        host.engine.inputs.firmwarePath = dir.filePath("fw1.bin");
+        host.engine.inputs.firmware = fw;
         host.engine.inputs.images = images;
-        if (fwSize > 0) {
-            QFile file(host.engine.inputs.firmwarePath);
-            if (!file.open(QIODevice::WriteOnly) || file.write(fw) != fw.size())
-                qFatal("cannot write fw1.bin");
-        }
     }
 
     bool matches(const QByteArray &want, const QByteArray &got) const
@@ -150,7 +144,6 @@ struct Rig {
         return QString();
     }
 
-    QTemporaryDir dir;
     FakeHost host;
     QByteArray fw;
 };

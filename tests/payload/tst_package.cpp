@@ -10,7 +10,6 @@
 #include "payload/MinisignKey.h"
 #include "payload/PackageLimits.h"
 #include "payload/PackageManifest.h"
-#include "payload/SealedFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
 
@@ -20,6 +19,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <unistd.h>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -522,28 +524,6 @@ private slots:
         QVERIFY2(why.contains(says), qPrintable(why));
     }
 
-    // The checked fw1.bin handed to the engine by path: the same bytes, and
-    // nothing written through that path changes them.
-    void sealedFile()
-    {
-        const QByteArray bytes = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 9);
-        SealedFile sealed;
-        QString error;
-        QVERIFY2(sealed.create(bytes, QStringLiteral("fw1.bin"), error), qPrintable(error));
-        QVERIFY(!sealed.path().startsWith(path("")));
-        QFile writer(sealed.path());
-        if (writer.open(QIODevice::ReadWrite)) {
-            writer.seek(0x1000);
-            writer.write("changed");
-            writer.close();
-        }
-        QFile reader(sealed.path());
-        QVERIFY(reader.open(QIODevice::ReadOnly));
-#ifdef Q_OS_LINUX
-        QCOMPARE(reader.readAll(), bytes);
-#endif
-    }
-
     // A key file in a keys folder that this user may not read: the refusal
     // names it, not a missing key. Root reads any file: the folder is read
     // as another user then (setresuid, and back).
@@ -625,6 +605,36 @@ private slots:
         else
             QVERIFY2(aboutPolicy.size() == 1 && aboutPolicy.first().contains(warns),
                 qPrintable(aboutPolicy.join(QLatin1Char('\n'))));
+    }
+
+    // A FIFO as a named key file, as the policy or as the package: each is
+    // named at once (no reader waits for a writer), and the policy then
+    // requires signatures; one in a keys folder is passed over.
+    void fifosNamedAtOnce()
+    {
+#ifdef Q_OS_UNIX
+        QTemporaryDir dir;
+        for (const char *name : { "named.pub", "keys/folder.pub", "policy.json", "u.zqpkg" }) {
+            QVERIFY(QDir().mkpath(QFileInfo(dir.filePath(QLatin1String(name))).absolutePath()));
+            QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QLatin1String(name))).constData(), 0644), 0);
+        }
+        TrustStore trust;
+        trust.addKeyFile(dir.filePath(QStringLiteral("named.pub")));
+        trust.addKeyFolder(dir.filePath(QStringLiteral("keys")));
+        trust.readPolicy(dir.filePath(QStringLiteral("policy.json")));
+        QCOMPARE(trust.problems.size(), 1);
+        QVERIFY2(trust.problems.first().contains(QStringLiteral("named.pub is a FIFO")),
+            qPrintable(trust.problems.first()));
+        const QString warnings = trust.warnings.join(QLatin1Char('\n'));
+        // A keys folder's FIFO is no file to its listing: passed over unread.
+        QVERIFY(trust.keys().isEmpty());
+        QVERIFY2(warnings.contains(QStringLiteral("policy.json is a FIFO")), qPrintable(warnings));
+        QVERIFY(trust.requireSigned());
+        const UpdatePackage p = UpdatePackage::open(dir.filePath(QStringLiteral("u.zqpkg")), TrustStore());
+        QVERIFY2(p.problem.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem));
+#else
+        QSKIP("FIFOs are a POSIX matter");
+#endif
     }
 };
 

@@ -6,7 +6,6 @@
 FakeHost::FakeHost(int mode)
 {
     engine.inputs.mode = mode;
-    engine.inputs.firmwarePath = QStringLiteral("fw1.bin");
     port.resetJob();
 }
 

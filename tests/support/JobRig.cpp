@@ -5,7 +5,6 @@
 #include "engine/PortDiscovery.h"
 #include "engine/PortTest.h"
 #include "engine/UpdateSource.h"
-#include "payload/SealedFile.h"
 #include "ui_DialogBootload.h"
 
 #include <QCoreApplication>
@@ -45,8 +44,7 @@ void JobRig::startRunner(const UpdateSource *source)
 {
     runner = std::make_unique<UnitRunner>(*this);
     const JobPayload payload = source && source->isPackage
-        ? JobPayload::fromPackage(source->package, source->path, mode,
-            source->firmware ? source->firmware->path() : QString())
+        ? JobPayload::fromPackage(source->package, source->path, mode)
         : JobPayload::read(QCoreApplication::applicationDirPath(), mode);
     runner->sequencer.inputs = payload.inputs;
     runner->sequencer.inputs.confirmVersion = true;

@@ -29,6 +29,7 @@
 #include <QPointer>
 #include <QSerialPortInfo>
 #include <QtTest>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -560,6 +561,61 @@ private slots:
             QCOMPARE(image["sha256"].toString(),
                 QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
         }
+    }
+
+    // Another fw1.bin copied over the payload folder's in the middle of the
+    // firmware: the unit ends holding the file as it was when the dialog
+    // opened, and the history names that file's digest.
+    void firmwareCopiedOverDuringTheJob()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 11));
+        const QString fw = TestSupport::appFile(QStringLiteral("fw1.bin"));
+        const QByteArray first = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 11);
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QString history
+            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
+        {
+            // The unit compares its flash with the fw1.bin it read at its start.
+            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(12) }, nullptr, QString(), JobRig::Dialog);
+            QVERIFY(rig.ready());
+            QTRY_VERIFY_WITH_TIMEOUT(rig.port(0)->address >= 0x40000, JobRig::kTimeoutMs);
+            // Copied over in place, as a file manager does: the same file, new bytes.
+            QFile over(fw);
+            QVERIFY(over.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            const QByteArray other = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 99);
+            QCOMPARE(over.write(other), qint64(other.size()));
+            over.close();
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+            QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
+        }
+        qunsetenv("XDG_DATA_HOME");
+        QFile file(history);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(history));
+        const QJsonObject r = QJsonDocument::fromJson(file.readAll().split('\n').first()).object();
+        QCOMPARE(r["firmwareSha256"].toString(),
+            QString::fromLatin1(QCryptographicHash::hash(first, QCryptographicHash::Sha256).toHex()));
+    }
+
+    // A FIFO where an image belongs: the dialog opens and its log names the
+    // FIFO at once (nothing waits for a writer), the record of the update
+    // included; the image is not sent.
+    void imageFifoNamedAtOnce()
+    {
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 13));
+        const QString image = TestSupport::appFile(QLatin1String(PayloadWriter::DemoSmallImage));
+        QVERIFY(QFile::remove(image));
+        QCOMPARE(::mkfifo(QFile::encodeName(image).constData(), 0644), 0);
+        DialogBootload dlg(FirmwareAndImages, nullptr);
+        dlg.runner.stopTimer();
+        const QString log = dlg.ui->textEdit->toPlainText();
+        QVERIFY2(log.contains(QLatin1String(PayloadWriter::DemoSmallImage)
+                     + QStringLiteral(" is a FIFO, not a regular file")),
+            qPrintable(log));
+        QCOMPARE(dlg.images().size(), 2);
+        QVERIFY(!dlg.images().at(1).problem.isEmpty());
+        QVERIFY(QFile::remove(image));
     }
 };
 

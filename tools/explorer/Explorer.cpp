@@ -8,7 +8,6 @@
 #include "engine/Protocol.h"
 #include "engine/Sequencer.h"
 
-#include <QFile>
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -57,16 +56,12 @@ bool imagesHeld(const ImageStore &store, const QList<ImageRecord> &images)
 Explorer::Explorer(const ExploreSettings &s)
     : settings(s)
     , firmware(kEndAddress, '\0')
-    , firmwarePath(dir.filePath(QStringLiteral("fw1.bin")))
     , images { image(1, 40, 30), image(2, 17, 9), image(3, 64, 2) }
 {
     // Millions of lines: the engine's diagnostic log would cost more than the jobs.
     QLoggingCategory::setFilterRules(QStringLiteral("zq.*.debug=false"));
     for (int a = 0; a < firmware.size(); ++a)
         firmware[a] = static_cast<char>((a * 13 + (a >> 9) * 7 + 0x5A) & 0xFF);
-    QFile file(firmwarePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(firmware) != firmware.size())
-        qFatal("cannot write %s", qPrintable(firmwarePath));
 }
 
 ExploreResult Explorer::run(quint32 seed) const
@@ -152,7 +147,7 @@ ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, 
     const bool firmwareJob = result.mode == FirmwareAndImages;
     const QList<ImageRecord> sent
         = settings.sectors > 0 || result.mode == DeleteImages ? QList<ImageRecord>() : images;
-    host.engine.inputs.firmwarePath = firmwarePath;
+    host.engine.inputs.firmware = firmware;
     host.engine.inputs.images = sent;
     if (preloadImage)
         preload(unit.images, images.at(1)); // "$IACK,1" for this one

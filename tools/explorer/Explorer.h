@@ -12,7 +12,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
-#include <QTemporaryDir>
 
 struct ExploreSettings {
     int mode = -1; // an UpdateMode, or -1: drawn from the seed
@@ -90,8 +89,6 @@ private:
         int dispatch, bool preloadImage, std::mt19937 &dice) const;
 
     ExploreSettings settings;
-    QTemporaryDir dir;
     QByteArray firmware;
-    QString firmwarePath;
     QList<ImageRecord> images;
 };
