@@ -370,7 +370,7 @@ private slots:
                 << none << QStringList { option, "" } << QStringLiteral("%1 was given an empty value").arg(QLatin1String(option));
         const QList<QStringList> options {
             { "--mode", "images", "--mode", "erase-images", "--mode was given more than once (images, erase-images)" },
-            { "--payload", "%P/src", "--payload was given more than once" },
+            { "--payload", "%P", "--payload", "%P/src", "--payload was given more than once" },
             { "--timeout", "5", "--timeout", "9", "--timeout was given more than once (5, 9)" },
             { "--check", "--report", "%P/r.json", "--report does not apply to --check" },
             { "--check", "--log", "%P/l.jsonl", "--log does not apply to --check" },
