@@ -152,5 +152,38 @@ QVector<ScriptedSchedule> scriptedSchedules()
                  << fault(F::HoldAnswer, dataLine(0x100), 0xD9000, 1, 85) << row.faults;
         all << s;
     }
+
+    // The unit held one answer back 30 ms and then read nothing for 120 ms,
+    // the tool's copies waiting in its receive buffer; when it read again the
+    // next line arrived garbled. It took the held line's second copy only
+    // then (and the third) and answered them at once: no pause at all,
+    // counted from when it took them. From the PC those answers came 144 and
+    // 128 ms after their copies left, where the port had shown answers of
+    // 40 ms (a round trip of 120 ms covered): the hold for them had ended, the
+    // next line had gone out and was the one garbled, and the first of them
+    // was taken for it. A hole, and the
+    // job reported updated: past the promise as the tool measures it. With a
+    // stop 30 ms shorter every answer comes within the round trip covered,
+    // and the job is sound; with one 20 ms longer the next line has gone out
+    // again before the unit reads, and the same answer, as late, leaves no
+    // hole. An adapter whose latency timer is 8 ms.
+    const struct {
+        double stop;
+        bool past;
+        int holes;
+    } stops[] = { { 90, false, 0 }, { 120, true, 1 }, { 140, true, 0 } };
+    for (const auto &row : stops) {
+        ScriptedSchedule s;
+        s.name = QStringLiteral("an answer held 30 ms, then %1 ms unread, the next line garbled")
+                     .arg(row.stop);
+        s.sectors = 3;
+        s.latencyMs = 8;
+        ScriptedFault halt = fault(F::StopReading, dataLine(0x900), 0xDF000, 1, row.stop);
+        halt.afterMs = 30;
+        s.faults << halt << fault(F::GarbleCommand, dataLine(0x940), 0xDF000, 1);
+        s.pastPromise = row.past;
+        s.holes = row.holes;
+        all << s;
+    }
     return all;
 }
