@@ -256,7 +256,8 @@ void Sequencer::redoSector(PortTest *port)
         return;
     }
     qCDebug(lcJob).noquote() << port->portName() << "sector at" << Qt::hex << sector
-                             << "had more $DACK than $D copies: writing it again";
+                             << "had more $DACK than $D copies, or one after copies were "
+                                "given up: writing it again";
     // Copies still in the ledger may yet be answered; none before them can.
     g.firmware.sectorAnswers = 0;
     g.firmware.sectorCopies = g.firmware.dataCopies.size();

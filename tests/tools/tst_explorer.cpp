@@ -208,6 +208,7 @@ void TestExplorer::scriptedSchedules()
         QVERIFY2(r.pastPromise(), qPrintable(r.report()));
         QCOMPARE(r.holes, schedule.holes);
         QCOMPARE(r.updated, schedule.updated);
+        QCOMPARE(r.holdsPayload, schedule.holdsPayload);
         return;
     }
     QVERIFY2(!r.pastPromise(), qPrintable(r.report()));

@@ -47,10 +47,12 @@ struct ScriptedSchedule {
     QVector<ScriptedFault> faults;
     // Past the promise: an answer comes later after its copy left the tool
     // than the round trip the promise covered. The row shows what then
-    // happens: these holes, and whether the job still ends "updated".
+    // happens: sectors programmed with a hole (and written again or not),
+    // the job ending "updated", and the unit holding what was sent or not.
     bool pastPromise = false;
     int holes = 0;
     bool updated = true;
+    bool holdsPayload = true;
 };
 QVector<ScriptedSchedule> scriptedSchedules();
 

@@ -167,8 +167,11 @@ int LinkUnit::scriptedFor(const QByteArray &body)
     for (int i = 0; i < faults.script.size(); ++i) {
         const ScriptedFault &f = faults.script.at(i);
         if (!body.startsWith(f.command) || f.copy != copy
-            || (f.sector >= 0 && body.startsWith('D') && f.sector != toolSector))
+            || (f.sector >= 0 && body.startsWith('D') && f.sector != toolSector)
+            || scriptedDone.contains(i))
             continue;
+        if (f.once)
+            scriptedDone.insert(i);
         if (f.what != ScriptedFault::Busy) {
             if (found < 0)
                 found = i;

@@ -50,6 +50,9 @@ struct ScriptedFault {
     double ms = 0;
     double afterMs = 0; // Busy and StopReading only
     QByteArray into; // FlipAnswer: the reply body it turns into ("IACK,1")
+    // Only the first time its copy goes out: a sector written again does not
+    // meet it again.
+    bool once = false;
 };
 
 struct LinkFaults {
@@ -188,6 +191,7 @@ private:
     QSet<qint64> eackDelivered; // sectors whose "$EACK" reached the tool since their "$P"
     QHash<QByteArray, int> lineCopies; // copies of each "$D"/"$F" since the last "$E"/"$I"
     QHash<QByteArray, int> otherCopies; // copies of every other command
+    QSet<int> scriptedDone; // the faults met once that are met only once
     qint64 toolSector = -1; // the sector of the tool's last "$E"
     int answerFault = -1; // the scripted fault of the command being answered
     qint64 takenSentNs = 0; // when the tool wrote the copy being answered

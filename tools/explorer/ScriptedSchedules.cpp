@@ -161,28 +161,39 @@ QVector<ScriptedSchedule> scriptedSchedules()
     // 128 ms after their copies left, where the port had shown answers of
     // 40 ms (a round trip of 120 ms covered): the hold for them had ended, the
     // next line had gone out and was the one garbled, and the first of them
-    // was taken for it. A hole, and the
-    // job reported updated: past the promise as the tool measures it. With a
-    // stop 30 ms shorter every answer comes within the round trip covered,
-    // and the job is sound; with one 20 ms longer the next line has gone out
-    // again before the unit reads, and the same answer, as late, leaves no
-    // hole. An adapter whose latency timer is 8 ms.
+    // was taken for it. A hole, and the job reported updated: past the
+    // promise as the tool measures it. The second late answer, which no copy
+    // still owed could account for, now has the sector written again: one
+    // hole programmed, then put right. With the answer held 20 ms the line
+    // went out twice only, no answer is left over, and the hole stays unseen.
+    // With a stop 30 ms shorter every answer comes within the round trip
+    // covered, and the job is sound; with one 20 ms longer the next line has
+    // gone out again before the unit reads, and the same late answers leave
+    // no hole. An adapter whose latency timer is 8 ms.
     const struct {
+        double hold;
         double stop;
         bool past;
         int holes;
-    } stops[] = { { 90, false, 0 }, { 120, true, 1 }, { 140, true, 0 } };
+        bool holdsPayload;
+    } stops[] = { { 30, 90, false, 0, true }, { 30, 120, true, 1, true },
+        { 30, 140, true, 0, true }, { 20, 80, true, 1, false } };
     for (const auto &row : stops) {
         ScriptedSchedule s;
-        s.name = QStringLiteral("an answer held 30 ms, then %1 ms unread, the next line garbled")
+        s.name = QStringLiteral("an answer held %1 ms, then %2 ms unread, the next line garbled")
+                     .arg(row.hold)
                      .arg(row.stop);
         s.sectors = 3;
         s.latencyMs = 8;
         ScriptedFault halt = fault(F::StopReading, dataLine(0x900), 0xDF000, 1, row.stop);
-        halt.afterMs = 30;
-        s.faults << halt << fault(F::GarbleCommand, dataLine(0x940), 0xDF000, 1);
+        halt.afterMs = row.hold;
+        halt.once = true; // the unit stalls once; the sector written again meets no stall
+        ScriptedFault garble = fault(F::GarbleCommand, dataLine(0x940), 0xDF000, 1);
+        garble.once = true;
+        s.faults << halt << garble;
         s.pastPromise = row.past;
         s.holes = row.holes;
+        s.holdsPayload = row.holdsPayload;
         all << s;
     }
     return all;

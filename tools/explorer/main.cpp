@@ -71,6 +71,7 @@ int main(int argc, char **argv)
             // outcome it records, and really is past.
             const bool wrong = s.pastPromise
                 ? !r.pastPromise() || r.holes != s.holes || r.updated != s.updated
+                    || r.holdsPayload != s.holdsPayload
                 : r.failed() || !r.updated || r.pastPromise();
             failedCount += wrong;
             const char *verdict = wrong ? "FAIL " : s.pastPromise ? "past " : "ok   ";
