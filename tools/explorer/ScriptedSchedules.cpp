@@ -1,7 +1,8 @@
-// The explorer's scripted schedules: short jobs on a faultless 1 ms link with
-// a few faults placed by hand. Each is a schedule that broke the engine once
-// (found by the explorer, by a tester, or by reasoning), kept so it never
-// breaks it again; tst_explorer runs each as a row.
+// The explorer's scripted schedules: short jobs on a faultless link (1 ms
+// unless a row says otherwise) with a few faults placed by hand. Each is a
+// schedule that broke the engine once (found by the explorer, by a tester, or
+// by reasoning), kept so it never breaks it again, or one past the promise
+// that records what happens there; tst_explorer runs each as a row.
 #include "Explorer.h"
 
 namespace {
