@@ -24,6 +24,7 @@ AnswerLedger::Answer AnswerLedger::answer(
     }
     const Copy taken = copies.at(i);
     copies.remove(0, i + 1);
+    passed += i;
     Answer a;
     a.kind = taken.line == current ? Current : Owed;
     a.lineFirstNs = taken.lineFirstNs;

@@ -40,11 +40,18 @@ public:
     // The copies still owed an answer.
     int owedCount(qint64 nowNs, qint64 horizonNs) const;
     // A reply that the link delivers after every answer to the copies sent so far.
-    void clear() { copies.clear(); }
+    void clear()
+    {
+        copies.clear();
+        passed = 0;
+    }
     // A reply came that the link delivers after every answer to the copies of
     // lines up to line: those can no longer be answered.
     void settledUpTo(quint32 line);
     int size() const { return copies.size(); }
+    // Copies an answer was taken past since the last clear(): given up as
+    // never to be answered, their horizon gone.
+    int passedOver() const { return passed; }
 
 private:
     struct Copy {
@@ -54,4 +61,5 @@ private:
         quint32 read;
     };
     QVector<Copy> copies; // in the order sent
+    int passed = 0;
 };

@@ -24,6 +24,11 @@ struct ReplyGuards {
         int sectorCopies = 0; // "$D" copies sent since the last "$PACK"
         int sectorAnswers = 0; // "$DACK"s since then: more than copies means one was repeated
         int sectorRedos = 0; // times the current sector was written again for that
+        // A "$DACK" came that no copy still owed can account for, after the
+        // ledger had given copies up: an answer came after its copy was given
+        // up (or was repeated), and one placed since may belong to another
+        // copy than it was counted for. The sector is written again too.
+        bool answerAfterGivingUp = false;
         quint32 programRead = 0; // the read count when the sector's "$P" last went out
         // For each "$E" of the current sector, the last "$D" line sent before it
         // (dataLine then), and the "$EACK"s taken for them: the next "$EACK"

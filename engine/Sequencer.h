@@ -110,6 +110,7 @@ private:
     void onSectorErased(PortTest *port);
     void onDataAck(PortTest *port);
     void onDataAckAfterLastLine(PortTest *port, qint64 now);
+    void unplacedDataAck(PortTest *port);
     void dataLineAnswered(PortTest *port, qint64 now, bool answersQueued);
     void onProgrammed(PortTest *port);
 

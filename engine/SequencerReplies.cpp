@@ -322,9 +322,31 @@ void Sequencer::onDataAckAfterLastLine(PortTest *port, qint64 now)
         g.firmware.dataLine + 1, now, g.reads.replyStartRead, horizonNs(port));
     if (late.kind != AnswerLedger::Early && g.reads.replyStartRead > g.firmware.programRead)
         ++g.firmware.sectorAnswers;
+    if (late.kind == AnswerLedger::Stray || late.kind == AnswerLedger::Early)
+        unplacedDataAck(port);
     if (late.kind == AnswerLedger::Owed) {
         noteAnswer(port, now - late.lineFirstNs);
         ++port->timing.lateAnswers;
+    }
+}
+
+// A "$DACK" that no copy still owed can account for. Within the promise only
+// a repeat does that (each copy's answer comes within its horizon, and the
+// ledger keeps the copy for it). Once the ledger has given copies up, it may
+// be an answer that came after its copy was given up, past the promise: then
+// the answer taken before it may have been that copy's, counted for a later
+// line the unit never got. The sector is written again after its "$PACK", as
+// for a repeat: a unit that stops reading for a while, the tool's copies of a
+// line waiting in its receive buffer, answers them after the hold for them
+// ended, and the first answer is taken for the next line, lost meanwhile; the
+// second is this one. (After two copies of the line there is no second, and
+// such a hole stays unseen.)
+void Sequencer::unplacedDataAck(PortTest *port)
+{
+    ReplyGuards::Firmware &f = port->guards.firmware;
+    if (f.dataCopies.passedOver() > 0 && !f.answerAfterGivingUp) {
+        qCDebug(lcJob) << "$DACK after copies were given up: the sector will be written again";
+        f.answerAfterGivingUp = true;
     }
 }
 
@@ -355,6 +377,7 @@ void Sequencer::onDataAck(PortTest *port)
         ++g.firmware.sectorAnswers;
     if (a.kind == AnswerLedger::Stray || a.kind == AnswerLedger::Early) {
         qCDebug(lcJob) << "$DACK for no copy that may still be answered, ignored";
+        unplacedDataAck(port);
         return;
     }
     // Three copies or more went out before an answer came: it may have been
@@ -412,9 +435,13 @@ void Sequencer::onProgrammed(PortTest *port)
     port->guards.firmware.eraseAfterLine.clear(); // and every "$EACK" of the sector's "$E"s
     port->guards.firmware.eraseAnswers = 0;
     port->guards.waits.holdSteps = 0;
-    if (port->guards.firmware.sectorAnswers > port->guards.firmware.sectorCopies) {
+    const bool answerAfterGivingUp = port->guards.firmware.answerAfterGivingUp;
+    port->guards.firmware.answerAfterGivingUp = false;
+    if (port->guards.firmware.sectorAnswers > port->guards.firmware.sectorCopies
+        || answerAfterGivingUp) {
         // More answers than copies: one was repeated on its way and may have
-        // stood in for a line the unit never got. The sector is written again.
+        // stood in for a line the unit never got; or an answer came after its
+        // copy was given up (unplacedDataAck). The sector is written again.
         redoSector(port);
         return;
     }

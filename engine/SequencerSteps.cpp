@@ -244,7 +244,8 @@ void Sequencer::redoSector(PortTest *port)
         return;
     }
     qCDebug(lcJob).noquote() << port->portName() << "sector at" << Qt::hex << sector
-                             << "had more $DACK than $D copies: writing it again";
+                             << "had more $DACK than $D copies, or one after copies were "
+                                "given up: writing it again";
     ++port->timing.sectorsAgain;
     port->timing.sectorLinesAgain += Protocol::kSectorSize / Protocol::kDataLineBytes + 2;
     // Copies still in the ledger may yet be answered; none before them can.

@@ -412,10 +412,13 @@ MUTANTS = [
      "    const int lost = resends;\n"),
     ("repeated-answers-after-p-kept", SEQ,
      'a sector whose "$DACK"s outnumber its copies by its "$PACK" is kept (a repeat stood in for a lost line)',
-     "    if (port->guards.firmware.sectorAnswers > port->guards.firmware.sectorCopies) {\n"
-     "        // More answers than copies: one was repeated",
-     "    if (false) {\n"
-     "        // More answers than copies: one was repeated"),
+     "    if (port->guards.firmware.sectorAnswers > port->guards.firmware.sectorCopies\n"
+     "        || answerAfterGivingUp) {\n",
+     "    if (answerAfterGivingUp) {\n"),
+    ("answer-after-giving-up-kept", SEQ,
+     'a sector in which a "$DACK" came that no copy still owed could account for, after copies were given up, is kept (a late answer may have stood in for a lost line)',
+     "        || answerAfterGivingUp) {\n",
+     "        || false) {\n"),
     ("erase-again-keeps-place", "engine/SequencerTiming.cpp",
      'the "$E" sent again to settle owed answers leaves the lines written before it unwritten',
      "    port->address -= port->address % Protocol::kSectorSize;\n    sendSectorErase(port);\n",

@@ -463,6 +463,40 @@ private slots:
         QCOMPARE(rig.run(script), QString());
     }
 
+    // A unit that read nothing for a while, three copies of a line waiting in
+    // its receive buffer: the first answer came 45 ms late (copies are then
+    // owed 135 ms), the other two after the hold for them had ended and the
+    // next line had gone out, past the promise. The first is taken for that
+    // line, which may have been lost; the second no copy still owed can
+    // account for: the sector is written again after its "$PACK". Within the
+    // horizon both are placed on their own copies, and the sector stands.
+    void answersAfterCopiesGivenUp_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("afterPack");
+        const QString held = "w20;=D1200;w20;=D1200;w5;>$DACK;=;";
+        QTest::newRow("past the horizon: the sector is written again")
+            << held + "w130;=D1240;>$DACK\n$DACK;=D1280" << "$E,1000,1";
+        QTest::newRow("within it: the sector stands")
+            << held + "w109;=;>$DACK\n$DACK;=D1240;w2;>$DACK;=D1280" << "$E,2000,1";
+    }
+
+    void answersAfterCopiesGivenUp()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, afterPack);
+        Rig rig(FirmwareAndImages, 0x3000);
+        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
+        for (int line = 1; line <= 8; ++line) {
+            rig.host.clockMs += 2;
+            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
+        }
+        QCOMPARE(rig.run(script), QString());
+        for (int address = 0x12C0; address < 0x2000; address += 64)
+            QCOMPARE(rig.run(QString("w2;>$DACK;=D%1").arg(address, 0, 16)), QString());
+        QCOMPARE(rig.run("w2;>$DACK;=$P,1000,1000;>$PACK;=" + afterPack), QString());
+    }
+
     // Near a sector's end a second copy of each line left costs less than the
     // wait for one owed answer, so the lines go on; with two copies owed they
     // wait: each line would then need three copies, and every answer taken by

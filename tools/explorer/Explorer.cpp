@@ -99,6 +99,7 @@ ExploreResult Explorer::run(quint32 seed) const
     faults.flipShare = settings.flipShare;
     faults.flipSeed = extra();
     faults.stallShare = settings.stallShare;
+    faults.readStopShare = settings.readStopShare;
     faults.repeatShare = settings.repeatShare;
     const int dispatch
         = settings.dispatch >= 0 ? settings.dispatch : std::uniform_int_distribution<int>(0, 2)(extra);
@@ -184,6 +185,7 @@ ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, 
     result.holes = unit.holes;
     result.unerased = unit.unerased;
     result.withoutOwnEack = unit.withoutOwnEack;
+    result.pastPromiseMs = static_cast<double>(unit.pastPromiseNs) / 1e6;
     const int from
         = firmwareJob ? (firstAddress > 0 ? firstAddress : FlashModel::kFirstAddress) : kEndAddress;
     result.holdsPayload = unit.flash.bytes().mid(from) == firmware.mid(from)
@@ -210,6 +212,9 @@ QString ExploreResult::report() const
         what << QStringLiteral("%1 sectors programmed unerased").arg(unerased);
     if (withoutOwnEack)
         what << QStringLiteral("%1 sectors programmed without their own $EACK").arg(withoutOwnEack);
+    if (pastPromise())
+        what << QStringLiteral("an answer came %1 ms past the round trip the promise covered")
+                    .arg(pastPromiseMs, 0, 'f', 1);
     return QStringLiteral("seed %1: %2\n  %3; %4 s, %5 resends, %6\n  ")
                .arg(seed)
                .arg(what.join(QStringLiteral(", ")), profile)

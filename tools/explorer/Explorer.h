@@ -26,6 +26,9 @@ struct ExploreSettings {
     // -1: drawn per seed, from dice of its own.
     int dispatch = -1;
     double stallShare = 0; // share of pauses in which the unit loses what reaches it
+    // Share of the other pauses after which the unit reads nothing for a while
+    // more, what reaches it waiting in its receive buffer.
+    double readStopShare = 0;
     double flipShare = 0.5; // share of garbled replies that keep their frame, one bit changed
     double repeatShare = 0; // share of the unit's lines delivered twice (beyond the promise)
     bool wholeTrace = false; // a run's report keeps the whole trace (its last 600 events)
@@ -41,6 +44,14 @@ struct ScriptedSchedule {
     double latencyMs = 1;
     int dispatch = 0; // ExplorerHost::Dispatch
     QVector<ScriptedFault> faults;
+    // Past the promise: an answer comes later after its copy left the tool
+    // than the round trip the promise covered. The row shows what then
+    // happens: sectors programmed with a hole (and written again or not),
+    // the job ending "updated", and the unit holding what was sent or not.
+    bool pastPromise = false;
+    int holes = 0;
+    bool updated = true;
+    bool holdsPayload = true;
 };
 QVector<ScriptedSchedule> scriptedSchedules();
 
@@ -54,6 +65,10 @@ struct ExploreResult {
     int holes = 0;
     int unerased = 0;
     int withoutOwnEack = 0;
+    // The most a "$DACK" came later after its copy left the tool than the
+    // round trip the promise covered then (0: just as it ended); -1: every
+    // one came within it.
+    double pastPromiseMs = -1;
     double seconds = 0; // simulated time to the job's end
     int resends = 0;
     QString reason; // why the unit was not updated
@@ -63,6 +78,10 @@ struct ExploreResult {
     bool falseUpdated() const
     {
         return updated && !holdsPayload;
+    }
+    bool pastPromise() const
+    {
+        return pastPromiseMs >= 0;
     }
     bool failed() const
     {

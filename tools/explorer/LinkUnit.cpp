@@ -81,6 +81,33 @@ qint64 LinkUnit::drawHoldNs(double minMs, double maxMs)
     return std::min(static_cast<qint64>(ms * kMs), holdCapNs());
 }
 
+qint64 LinkUnit::promisedRoundTripNs() const
+{
+    // The pause covered and the answer's way back on top of it.
+    const qint64 cap = 4000 * kMs;
+    const qint64 pause = std::min(std::max(50 * kMs, 2 * longestAnswerNs), cap);
+    const qint64 back = std::max(20 * kMs, std::min(longestAnswerNs, cap));
+    return pause + back;
+}
+
+qint64 LinkUnit::roundTripCapNs() const
+{
+    if (faults.promiseFactor <= 0)
+        return std::numeric_limits<qint64>::max();
+    return static_cast<qint64>(faults.promiseFactor * static_cast<double>(promisedRoundTripNs()));
+}
+
+qint64 LinkUnit::answerDueNs(qint64 sentNs) const
+{
+    // The answer's way back: the adapter's latency, the answers on their way
+    // or still to be given ahead of it, and a little.
+    const qint64 ahead = static_cast<qint64>(unread.size() + outgoing.size());
+    const qint64 wayBack = static_cast<qint64>(faults.latencyMs * kMs) + 3 * kMs
+        + ahead * 16 * byteNs(kBootloaderBaud);
+    const qint64 cap = roundTripCapNs();
+    return cap == std::numeric_limits<qint64>::max() ? cap : sentNs + cap - wayBack;
+}
+
 int LinkUnit::baud() const
 {
     return stage == Stage::Running   ? kApplicationBaud
@@ -108,6 +135,10 @@ void LinkUnit::fromTool(const QByteArray &line)
         trace.note(now, "lost>", line);
         return;
     }
+    if (scripted >= 0 && faults.script.at(scripted).what == ScriptedFault::GarbleCommand) {
+        trace.note(now, "garbled>", line); // the unit's checksum drops it
+        return;
+    }
 
     const bool hit = !faults.dataLinesOnly || body.startsWith('D') || body.startsWith('F');
     if (hit && roll(faults.lostToUnit)) {
@@ -118,7 +149,8 @@ void LinkUnit::fromTool(const QByteArray &line)
         trace.note(now, "garbled>", line); // the unit's checksum drops it
         return;
     }
-    clock.at(toUnitFreeNs, [this, body, speed, scripted] { receive(body, speed, scripted); });
+    clock.at(
+        toUnitFreeNs, [this, body, speed, scripted, now] { receive(body, speed, scripted, now); });
 }
 
 int LinkUnit::scriptedFor(const QByteArray &body)
@@ -135,8 +167,11 @@ int LinkUnit::scriptedFor(const QByteArray &body)
     for (int i = 0; i < faults.script.size(); ++i) {
         const ScriptedFault &f = faults.script.at(i);
         if (!body.startsWith(f.command) || f.copy != copy
-            || (f.sector >= 0 && body.startsWith('D') && f.sector != toolSector))
+            || (f.sector >= 0 && body.startsWith('D') && f.sector != toolSector)
+            || scriptedDone.contains(i))
             continue;
+        if (f.once)
+            scriptedDone.insert(i);
         if (f.what != ScriptedFault::Busy) {
             if (found < 0)
                 found = i;
@@ -149,15 +184,57 @@ int LinkUnit::scriptedFor(const QByteArray &body)
     return found;
 }
 
-void LinkUnit::receive(const QByteArray &body, int speed, int scripted)
+void LinkUnit::receive(const QByteArray &body, int speed, int scripted, qint64 sentNs)
 {
     if (speed != baud())
         return; // at the wrong speed the unit's UART sees garbage
-    if (clock.now() < deafUntilNs) {
-        trace.note(clock.now(), "overrun>", body);
+    const qint64 now = clock.now();
+    if (now < deafUntilNs) {
+        trace.note(now, "overrun>", body);
         return;
     }
+    if (now >= readAgainNs && unread.empty()) {
+        take(body, scripted, sentNs, false);
+        return;
+    }
+    trace.note(now, "unread>", body);
+    unread.push_back(Unread { body, scripted, sentNs });
+    capReadStop();
+    if (!readAgainDue) {
+        readAgainDue = true;
+        clock.at(readAgainNs, [this] { readAgain(); });
+    }
+}
+
+// A stop within the promise ends in time for the oldest copy waiting to be
+// answered within the round trip the promise covers.
+void LinkUnit::capReadStop()
+{
+    if (readStopCapped && !unread.empty())
+        readAgainNs
+            = std::max(clock.now(), std::min(readAgainNs, answerDueNs(unread.front().sentNs)));
+}
+
+void LinkUnit::readAgain()
+{
+    readAgainDue = false;
+    while (!unread.empty()) {
+        if (clock.now() < readAgainNs) {
+            readAgainDue = true; // a line taken stopped the reading again
+            clock.at(readAgainNs, [this] { readAgain(); });
+            return;
+        }
+        const Unread line = unread.front();
+        unread.pop_front();
+        take(line.body, line.fault, line.sentNs, true);
+    }
+}
+
+void LinkUnit::take(const QByteArray &body, int scripted, qint64 sentNs, bool fromBuffer)
+{
     answerFault = scripted;
+    takenSentNs = sentNs;
+    takenUnread = fromBuffer;
     if (stage == Stage::Running) {
         if (body == "MVER") {
             answer("MVERR,D.02m", body);
@@ -285,6 +362,7 @@ void LinkUnit::restart()
     stage = Stage::Restarting;
     captured = false;
     outgoing.clear();
+    unread.clear();
     flash.restart();
     images.restart();
     linesStored = 0;
@@ -308,12 +386,22 @@ void LinkUnit::answer(const QByteArray &body, const QByteArray &commandBody, qin
     QByteArray line(text, CompleteLine(text));
     qint64 ready = clock.now();
     if (roll(faults.pauseShare)) {
-        const qint64 pause = drawHoldNs(faults.pauseMinMs, faults.pauseMaxMs);
+        qint64 pause = drawHoldNs(faults.pauseMinMs, faults.pauseMaxMs);
+        // A copy that waited in the receive buffer has spent some of the
+        // round trip the promise covers already.
+        if (takenUnread && readStopCapped)
+            pause = std::min(pause, std::max<qint64>(0, answerDueNs(takenSentNs) - ready));
         trace.note(ready, "pause ms", pause / kMs);
         ready += pause;
         if (roll(faults.stallShare)) {
             deafUntilNs = std::max(deafUntilNs, ready);
             trace.note(clock.now(), "stall");
+        } else if (roll(faults.readStopShare)) {
+            const qint64 more = drawHoldNs(faults.pauseMinMs, faults.pauseMaxMs);
+            readAgainNs = std::max(readAgainNs, ready + more);
+            readStopCapped = true;
+            capReadStop();
+            trace.note(clock.now(), "stops reading ms", (ready + more - clock.now()) / kMs);
         }
     }
     if (answerFault >= 0) {
@@ -327,6 +415,15 @@ void LinkUnit::answer(const QByteArray &body, const QByteArray &commandBody, qin
             deafUntilNs = std::max(deafUntilNs, ready);
             trace.note(clock.now(), "stall ms", ms / kMs);
             break;
+        case ScriptedFault::StopReading: {
+            const qint64 hold = static_cast<qint64>(f.afterMs * kMs);
+            ready += hold;
+            readAgainNs = std::max(readAgainNs, clock.now() + hold + ms);
+            readStopCapped = false;
+            trace.note(clock.now(), "pause ms", hold / kMs);
+            trace.note(clock.now(), "stops reading ms", (hold + ms) / kMs);
+            break;
+        }
         case ScriptedFault::FlipAnswer: {
             // The true line's checksum on another reply's text.
             const QByteArray sum = line.mid(line.indexOf('*'));
@@ -372,13 +469,13 @@ void LinkUnit::send(QByteArray line, qint64 readyNs, const QByteArray &command, 
     const int speed = baud();
     const qint64 start = std::max(readyNs, toToolFreeNs);
     toToolFreeNs = start + line.size() * byteNs(speed);
-    outgoing.push_back(Outgoing { start, line, speed, 0, answers, eackSector });
+    outgoing.push_back(Outgoing { start, line, speed, 0, answers, takenSentNs, eackSector });
     if (faults.repeatShare > 0
         && std::uniform_real_distribution<double>(0, 1)(flipDice) < faults.repeatShare) {
         trace.note(clock.now(), "repeated<", line);
         const qint64 again = toToolFreeNs;
         toToolFreeNs = again + line.size() * byteNs(speed);
-        outgoing.push_back(Outgoing { again, line, speed, 0, QByteArray(), -1 });
+        outgoing.push_back(Outgoing { again, line, speed, 0, QByteArray(), takenSentNs, -1 });
     }
     if (!handOverDue) {
         handOverDue = true;
@@ -439,7 +536,13 @@ void LinkUnit::delivered(const Outgoing &out)
 {
     if (out.eackSector >= 0)
         eackDelivered.insert(out.eackSector);
-    if (out.bytes.startsWith("$DACK")) {
+    if (out.bytes.startsWith("$DACK") && !out.answers.isEmpty()) {
+        // The engine counts a copy as owed until strictly before the round trip ends.
+        const qint64 past = clock.now() - out.copySentNs - promisedRoundTripNs();
+        if (past >= 0) {
+            trace.note(clock.now(), "past ms", past / kMs);
+            pastPromiseNs = std::max(pastPromiseNs, past);
+        }
         const auto first = firstCopyNs.constFind(out.answers);
         if (first != firstCopyNs.cend())
             longestAnswerNs = std::max(longestAnswerNs, clock.now() - *first);

@@ -1,7 +1,8 @@
-// The explorer's scripted schedules: short jobs on a faultless 1 ms link with
-// a few faults placed by hand. Each is a schedule that broke the engine once
-// (found by the explorer, by a tester, or by reasoning), kept so it never
-// breaks it again; tst_explorer runs each as a row.
+// The explorer's scripted schedules: short jobs on a faultless link (1 ms
+// unless a row says otherwise) with a few faults placed by hand. Each is a
+// schedule that broke the engine once (found by the explorer, by a tester, or
+// by reasoning), kept so it never breaks it again, or one past the promise
+// that records what happens there; tst_explorer runs each as a row.
 #include "Explorer.h"
 
 namespace {
@@ -150,6 +151,50 @@ QVector<ScriptedSchedule> scriptedSchedules()
         s.name = QString::fromLatin1(row.name);
         s.faults << fault(F::HoldAnswer, dataLine(0x100), 0xD8000, 1, 45)
                  << fault(F::HoldAnswer, dataLine(0x100), 0xD9000, 1, 85) << row.faults;
+        all << s;
+    }
+
+    // The unit held one answer back 30 ms and then read nothing for 120 ms,
+    // the tool's copies waiting in its receive buffer; when it read again the
+    // next line arrived garbled. It took the held line's second copy only
+    // then (and the third) and answered them at once: no pause at all,
+    // counted from when it took them. From the PC those answers came 144 and
+    // 128 ms after their copies left, where the port had shown answers of
+    // 40 ms (a round trip of 120 ms covered): the hold for them had ended, the
+    // next line had gone out and was the one garbled, and the first of them
+    // was taken for it. A hole, and the job reported updated: past the
+    // promise as the tool measures it. The second late answer, which no copy
+    // still owed could account for, now has the sector written again: one
+    // hole programmed, then put right. With the answer held 20 ms the line
+    // went out twice only, no answer is left over, and the hole stays unseen.
+    // With a stop 30 ms shorter every answer comes within the round trip
+    // covered, and the job is sound; with one 20 ms longer the next line has
+    // gone out again before the unit reads, and the same late answers leave
+    // no hole. An adapter whose latency timer is 8 ms.
+    const struct {
+        double hold;
+        double stop;
+        bool past;
+        int holes;
+        bool holdsPayload;
+    } stops[] = { { 30, 90, false, 0, true }, { 30, 120, true, 1, true },
+        { 30, 140, true, 0, true }, { 20, 80, true, 1, false } };
+    for (const auto &row : stops) {
+        ScriptedSchedule s;
+        s.name = QStringLiteral("an answer held %1 ms, then %2 ms unread, the next line garbled")
+                     .arg(row.hold)
+                     .arg(row.stop);
+        s.sectors = 3;
+        s.latencyMs = 8;
+        ScriptedFault halt = fault(F::StopReading, dataLine(0x900), 0xDF000, 1, row.stop);
+        halt.afterMs = row.hold;
+        halt.once = true; // the unit stalls once; the sector written again meets no stall
+        ScriptedFault garble = fault(F::GarbleCommand, dataLine(0x940), 0xDF000, 1);
+        garble.once = true;
+        s.faults << halt << garble;
+        s.pastPromise = row.past;
+        s.holes = row.holes;
+        s.holdsPayload = row.holdsPayload;
         all << s;
     }
     return all;
