@@ -93,7 +93,7 @@ void setJob(const std::uint8_t *h)
 {
     port->resetJob();
     std::memset(port->rxLine, 0, sizeof port->rxLine);
-    port->jobState = static_cast<JobState>(h[0] % 10);
+    port->jobState = static_cast<JobState>((h[0] & 0x3F) % 10);
     // The version confirmed after "$X", as both front ends do by default; with
     // or without the version the update names ("$MVERR,1.0A" in the stream).
     engine->inputs.confirmVersion = (h[0] & 0x80) || port->jobState == ConfirmVersion;
