@@ -268,11 +268,11 @@ int run(const CliOptions &options, const CliEvents &events)
 
 int main(int argc, char *argv[])
 {
+    // A reader that goes away (| head) ends no job: writes to it just fail.
+    BrokenPipe::ignore();
     // Qt's own event dispatcher rather than glib's: every reply is one pass of
     // the event loop, and glib's wakes itself through an eventfd (a write and a
     // read more a line) each time the port's write notifier is switched.
-    // A reader that goes away (| head) ends no job: writes to it just fail.
-    BrokenPipe::ignore();
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);

@@ -15,9 +15,6 @@ void PortTest::resetJob()
     status = UnitStatus();
 }
 
-// The second flush finds nothing left to write and switches the write
-// notification off, which would otherwise wake the event loop once more for
-// the line. Neither changes a byte on the wire.
 void PortTest::readWaiting()
 {
     if (!isOpen())
@@ -27,6 +24,9 @@ void PortTest::readWaiting()
         clearError();
 }
 
+// The first flush writes the line; the second finds nothing left to write and
+// switches the write notification off, which would otherwise wake the event
+// loop once more for the line. Neither changes a byte on the wire.
 void PortTest::writeNow()
 {
     flush();

@@ -54,8 +54,15 @@ public:
     // The receive path: the bytes a port delivered, cut into lines, each
     // handled as it completes.
     void receive(PortTest *port, const QByteArray &bytes);
-    // One received line of one port: its reply word is recognised and acted on.
-    void handleLine(PortTest *port, const QString &line);
+    // The line just completed in port's receive buffer (rxLine, bytes as they
+    // came, NUL-terminated): its reply word is recognised and acted on.
+    void handleReceivedLine(PortTest *port);
+    // One line of text (UTF-8, length bytes, the first 999 kept) handled as a
+    // received one.
+    void handleLine(PortTest *port, const char *text, int length);
+    // The reply text now in port's receive buffer: its checksum, if any, is
+    // checked and its reply word recognised and acted on.
+    void handleText(PortTest *port);
     // The reaction to one recognised reply line of one port.
     void onReply(PortTest *port, Protocol::ReplyWord word, const char *line);
 

@@ -25,19 +25,55 @@ void Sequencer::receive(PortTest *port, const QByteArray &bytes)
         if (!AppendRxByte(port->rxLine, port->rxLength, byte))
             continue;
         host.lineReceived(port);
-        handleLine(port, QString::fromLatin1(port->rxLine));
+        handleReceivedLine(port);
         port->rxLength = 0;
     }
 }
 
-void Sequencer::handleLine(PortTest *port, const QString &line)
+void Sequencer::handleReceivedLine(PortTest *port)
 {
-    const QByteArray utf8 = line.toUtf8();
-    const int n = std::min(static_cast<int>(utf8.size()), kLineBufferSize - 1);
-    std::copy(utf8.constData(), utf8.constData() + n, port->rxLine);
+    // The line is used where it lies. A reply is ASCII; a byte from 0x80 (a
+    // bit error, or a unit's own text) is read as Latin-1 and the line kept as
+    // UTF-8, the form the job's texts are read in, cut at the buffer's end.
+    char *line = port->rxLine;
+    int n = 0;
+    bool ascii = true;
+    for (; line[n] != '\0'; ++n)
+        ascii = ascii && static_cast<unsigned char>(line[n]) < 0x80;
+    if (!ascii) {
+        char utf8[kLineBufferSize];
+        int out = 0;
+        for (int i = 0; i < n && out < kLineBufferSize - 1; ++i) {
+            const auto c = static_cast<unsigned char>(line[i]);
+            if (c < 0x80) {
+                utf8[out++] = static_cast<char>(c);
+                continue;
+            }
+            utf8[out++] = static_cast<char>(0xC0 | (c >> 6));
+            if (out < kLineBufferSize - 1)
+                utf8[out++] = static_cast<char>(0x80 | (c & 0x3F));
+        }
+        std::copy(utf8, utf8 + out, line);
+        line[out] = '\0';
+        n = out;
+    }
+    if (n == 0)
+        return;
+    handleText(port);
+}
+
+void Sequencer::handleLine(PortTest *port, const char *text, int length)
+{
+    const int n = std::max(0, std::min(length, kLineBufferSize - 1));
+    std::copy(text, text + n, port->rxLine);
     port->rxLine[n] = '\0';
     if (n == 0)
         return;
+    handleText(port);
+}
+
+void Sequencer::handleText(PortTest *port)
+{
     // A bit error can turn one reply into another ("$IACK,0" into "$IACK,1",
     // "$DACK" into "$EACK"). A unit that frames its replies shows it once; from
     // then on a reply whose checksum is wrong is handled as a lost one. Replies

@@ -113,7 +113,16 @@ void UnitRunner::step(int index)
 void UnitRunner::receive(PortTest *port)
 {
     const Working working(current, port);
-    sequencer.receive(port, port->readAll());
+    // What waits is handed on in one piece, as one read; the few bytes of a
+    // reply or two are read into the stack, not into a new array each time.
+    char bytes[2048];
+    const qint64 waiting = port->bytesAvailable();
+    if (waiting > 0 && waiting <= static_cast<qint64>(sizeof bytes)) {
+        const qint64 n = std::max<qint64>(port->read(bytes, waiting), 0);
+        sequencer.receive(port, QByteArray::fromRawData(bytes, static_cast<int>(n)));
+    } else {
+        sequencer.receive(port, port->readAll());
+    }
     const int i = indexOf(port);
     if (i >= 0)
         sampleReplies(units[i]);
@@ -122,7 +131,8 @@ void UnitRunner::receive(PortTest *port)
 void UnitRunner::handleLine(PortTest *port, const QString &line)
 {
     const Working working(current, port);
-    sequencer.handleLine(port, line);
+    const QByteArray text = line.toUtf8();
+    sequencer.handleLine(port, text.constData(), static_cast<int>(text.size()));
 }
 
 void UnitRunner::wake(PortTest *port)

@@ -3,13 +3,38 @@
 #include "engine/JobState.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
+#include "engine/Sequencer.h"
+#include "engine/Timeouts.h"
 
 namespace JobInvariants {
 
-const char *violation(const PortTest &port, const QList<ImageRecord> &images)
+const char *violation(const PortTest &port, const JobInputs &inputs)
 {
-    if (port.jobState < StartVersionQuery || port.jobState > Finish)
+    const QList<ImageRecord> &images = inputs.images;
+    if (port.jobState < StartVersionQuery || port.jobState > ConfirmVersion)
         return "jobState out of range";
+    const UnitStatus &status = port.status;
+    if (port.jobState == ConfirmVersion) {
+        if (!inputs.confirmVersion)
+            return "version confirmed without being asked for";
+        if (!status.notUpdated.isEmpty())
+            return "version confirmed of a unit not updated";
+        if (status.ended() || status.confirmation != UnitStatus::NotAsked)
+            return "confirmation decided while it runs";
+        if (port.retryCount > Timeouts::kConfirmSteps)
+            return "more version queries left than a confirmation has";
+    } else if (status.confirmation != UnitStatus::NotAsked) {
+        if (!inputs.confirmVersion)
+            return "confirmation decided without being asked for";
+        if (status.stage != UnitStatus::Updated || port.jobState != Finish)
+            return "confirmation decided for a job not ended updated";
+        const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
+        if (status.confirmation == UnitStatus::Confirmed && firmwareJob
+            && !inputs.expectedVersion.isEmpty() && status.confirmedVersion != inputs.expectedVersion)
+            return "confirmed with a version other than the update's";
+    } else if (!status.confirmedVersion.isEmpty()) {
+        return "a confirmed version without a confirmation";
+    }
     if (port.capturePhase < Uncaptured || port.capturePhase > FirmwareWritten)
         return "capturePhase out of range";
     if (port.sectorStep < SectorStart || port.sectorStep > SectorProgram)

@@ -1,19 +1,18 @@
 #pragma once
 // What a port's job record must look like after any reply stream: the checks
-// the receive-path fuzz target and the fault regression tests apply.
-#include "payload/ImageRecord.h"
-
-#include <QList>
-
+// the receive-path fuzz target applies.
 class PortTest;
+struct JobInputs;
 
 namespace JobInvariants {
 
 // Why the record is not a valid one (for the finding's message), or nullptr:
 // every enum member in range, the address a data-line address within
 // 0x1000..0xE0000, the image index at most the image count, the image offset
-// a chunk offset inside the current image (0 past the last), and no negative
-// counter.
-const char *violation(const PortTest &port, const QList<ImageRecord> &images);
+// a chunk offset inside the current image (0 past the last), no negative
+// counter; a version confirmation only when the job asks for one, only of a
+// unit updated in full, decided only once the job has ended, and "confirmed"
+// only with the version the update names.
+const char *violation(const PortTest &port, const JobInputs &inputs);
 
 } // namespace JobInvariants

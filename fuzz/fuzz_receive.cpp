@@ -1,6 +1,7 @@
 // Fuzz target: the receive path. The first 16 input bytes put one port's job
-// record into a state the sequencer can reach (any job state, any firmware or
-// image step, a handful of images); the rest is the byte stream the unit sends.
+// record into a state the sequencer can reach (any job state, the version
+// confirmation after "$X" included, any firmware or image step, a handful of
+// images); the rest is the byte stream the unit sends.
 // Each byte goes through line assembly (AppendRxByte into rxLine/rxLength) and
 // every completed line through the engine's line handling: reply recognition
 // (GetField), the field readers (HexToInt) and the sequencer's reactions. In
@@ -13,6 +14,7 @@
 #include "engine/JobHost.h"
 #include "engine/PortTest.h"
 #include "engine/Sequencer.h"
+#include "engine/Timeouts.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -65,7 +67,7 @@ void check(const char *after)
 {
     if (tracing)
         printJob(after);
-    if (const char *why = JobInvariants::violation(*port, engine->inputs.images)) {
+    if (const char *why = JobInvariants::violation(*port, engine->inputs)) {
         printJob(why);
         std::abort();
     }
@@ -91,7 +93,11 @@ void setJob(const std::uint8_t *h)
 {
     port->resetJob();
     std::memset(port->rxLine, 0, sizeof port->rxLine);
-    port->jobState = static_cast<JobState>(h[0] % 9);
+    port->jobState = static_cast<JobState>((h[0] & 0x3F) % 10);
+    // The version confirmed after "$X", as both front ends do by default; with
+    // or without the version the update names ("$MVERR,1.0A" in the stream).
+    engine->inputs.confirmVersion = (h[0] & 0x80) || port->jobState == ConfirmVersion;
+    engine->inputs.expectedVersion = (h[0] & 0x40) ? QStringLiteral("1.0A") : QString();
     port->capturePhase = static_cast<CapturePhase>(h[1] % 3);
     port->tickCount = h[14] % 20;
     port->stepCountdown = h[14] >> 4;
@@ -146,6 +152,13 @@ void setJob(const std::uint8_t *h)
         port->capturePhase = Captured;
         port->imageStep = h[3] % 2;
         return;
+    case ConfirmVersion:
+        // "$X" went out after a whole job: the port asks the version at
+        // 19200 baud, a few queries left.
+        port->retryCount = h[15] % (Timeouts::kConfirmSteps + 1);
+        port->capturePhase = engine->inputs.mode == FirmwareAndImages ? FirmwareWritten : Captured;
+        port->tickCount = 0;
+        return;
     case SendImages:
     case Finish: break;
     default: return;
@@ -195,7 +208,7 @@ void receive(char byte)
     std::memcpy(line, port->rxLine, sizeof line);
     if (tracing)
         std::fprintf(stderr, "line: %s", port->rxLine);
-    engine->handleLine(port, QString::fromLatin1(port->rxLine));
+    engine->handleReceivedLine(port);
     port->rxLength = 0;
     const std::size_t length = std::strlen(line);
     readFields(line, length > 1 ? static_cast<unsigned char>(line[1]) % 8 : 0,

@@ -56,6 +56,14 @@ SEEDS = {
     # Deleting images: erasing started, then done.
     "erase": header(7, 1, image_step=1, mode=2) + reply("$AACK,0") + steps(3)
     + reply("$AACK,1") + steps(3),
+    # "$X" sent with the version confirmation on, the update naming "1.0A":
+    # the port closes, the version is asked at 19200 baud, the unit answers.
+    "confirm-after-exit": header(8 | 0xC0, 2, misc=9) + steps(3) + steps(3) + steps(1)
+    + reply("$MVERR,1.0A") + steps(3),
+    # The confirmation already running: bootloader leftovers, the wrong
+    # version, then nothing until the queries run out.
+    "confirm-running": header(9 | 0x40, 2, misc=3) + b"$Bootloader\n" + reply("$DACK")
+    + reply("$MVERR,0.9") + steps(3) * 3,
     # Noise on the line: partial lines, CR LF, an overlong line, stray words.
     "noise": header(3, 1) + b"$GA\r\n\x00$EACK\n" + b"x" * 1100 + b"\n$FACK,,\n$IACK,01\n"
     + b"$Bootloader\r\n" + reply("$MVERR") + steps(1),

@@ -1,7 +1,6 @@
 // zq-updater: updates an annealing machine's control unit through its serial
 // bootloader. "zq-updater FILE" opens an update package (or a payload folder)
 // for the jobs; without one, the update opened last, else the program's folder.
-// bootloader.
 #include "engine/BrokenPipe.h"
 #include "window/MainWindow.h"
 #include "ToolVersion.h"

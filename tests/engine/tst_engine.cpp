@@ -336,6 +336,11 @@ private slots:
         QTest::newRow("the bootloader's replies meanwhile change nothing") << 0 << true << "D.03a"
             << done + "s;_;>$Bootloader;>$GACK;>$DACK;=;-restarted;?finishing;>$MVERR,D.03a;"
                       "?updated";
+        // The reply's bytes are read as Latin-1: UTF-8 "\xC3\xA9" is two characters.
+        QTest::newRow("a version's bytes from 0x80 are characters of their own") << 0 << true
+            << "D.03\xC3\x83\xC2\xA9"
+            << done + "s;=$MVER;>$MVERR,D.03\xC3\xA9;+runs version D.03\xC3\x83\xC2\xA9 now "
+                      "(before the update: D.02m), as the update names;?updated";
         QTest::newRow("images only: the firmware was not written, the old version confirms")
             << 1 << true << "D.03a"
             << done + "s;=$MVER;>$MVERR,D.02m;+runs version D.02m now;-as the update names;"
