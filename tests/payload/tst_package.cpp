@@ -18,9 +18,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <unistd.h>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -529,6 +529,9 @@ private slots:
     // as another user then (setresuid, and back).
     void unreadableKey()
     {
+#ifndef Q_OS_UNIX
+        QSKIP("file modes and user ids are POSIX's");
+#else
         QTemporaryDir keys;
         const QString key = keys.filePath(QStringLiteral("service.pub"));
         QVERIFY(QFile::copy(publicKey, key));
@@ -547,6 +550,7 @@ private slots:
         const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
         const UpdatePackage p = UpdatePackage::check(build(manifest, sig, files), QStringLiteral("u.zqpkg"), trust);
         QVERIFY2(p.problem.contains("cannot be read by this user: " + key + " ("), qPrintable(p.problem));
+#endif
     }
 
     // Keys from a folder (a file that is no key is passed over with a warning,
