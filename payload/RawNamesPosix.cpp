@@ -2,6 +2,8 @@
 // /proc/self/cmdline, a name Qt can carry for each that is not UTF-8, and
 // the way back for messages.
 #include "payload/RawNames.h"
+#include "payload/FileRead.h"
+#include "payload/ReadLimits.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -82,10 +84,11 @@ QString RawNames::escaped(const QByteArray &bytes)
 QStringList RawNames::arguments()
 {
     QStringList args = QCoreApplication::arguments();
-    QFile cmdline(QStringLiteral("/proc/self/cmdline"));
-    if (!cmdline.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    QString error;
+    if (!FileRead::read(QStringLiteral("/proc/self/cmdline"), ReadLimits::kCommandLineBytes, bytes, error))
         return args;
-    QList<QByteArray> raw = cmdline.readAll().split('\0');
+    QList<QByteArray> raw = bytes.split('\0');
     if (!raw.isEmpty() && raw.last().isEmpty())
         raw.removeLast();
     if (raw.size() != args.size())

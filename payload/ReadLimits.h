@@ -13,6 +13,7 @@ constexpr qint64 kFirmwareBytes = 0xE0000; // fw1.bin: the unit's flash, Firmwar
 constexpr qint64 kStationBytes = 1 << 20; // the station file (--station)
 constexpr qint64 kLockFileBytes = 128; // a serial port's lock file under /run/lock
 constexpr qint64 kKernelFileBytes = 4096; // a /sys attribute or /proc file: one page
+constexpr qint64 kCommandLineBytes = 2 << 20; // /proc/self/cmdline: the arguments, at most ARG_MAX
 constexpr int kImageEntries = 256; // entries in settings.json's "Images"
 constexpr qint64 kPayloadImageBytes = 64 << 20; // the pixel bytes of every image together
 
