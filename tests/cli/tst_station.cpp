@@ -25,6 +25,8 @@
 #include <unistd.h>
 
 #include "PtyPair.h"
+#include "support/TestSupport.h"
+#include "support/UnitSimProcess.h"
 
 namespace {
 
@@ -50,16 +52,12 @@ QJsonArray jsonLines(const QByteArray &bytes, bool *allParse = nullptr)
     return lines;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestSupport::readFile;
 
 QString sha256(const QString &path)
 {
     return QString::fromLatin1(
-        QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex());
+        QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
 }
 
 // zq-unit-sim serving scheduled adapters; its report once it is stopped.
@@ -91,7 +89,7 @@ struct Adapters {
     {
         p.terminate();
         p.waitForFinished(10000);
-        return QJsonDocument::fromJson(readAll(report)).object()["units"].toArray();
+        return reportUnits(report);
     }
 };
 
@@ -133,7 +131,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(payload.isValid());
-        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+        QVERIFY(makePayload(payload.path()));
     }
 
     // Each simulated adapter with its device, stable names, serial number and
@@ -221,7 +219,7 @@ private slots:
         QVERIFY2(err.contains("serial:A10K1") && err.contains("location:" + location.toLatin1()),
             err.constData());
 
-        const QList<QByteArray> lines = readAll(log).split('\n');
+        const QList<QByteArray> lines = readFile(log).split('\n');
         QCOMPARE(lines.size(), 4); // the earlier line, two records, the last line feed
         QCOMPARE(lines[0], QByteArray("{\"earlier\":true}"));
         const QStringList slotNames { "serial:A10K1", "location:" + location };
@@ -247,8 +245,7 @@ private slots:
                 QCOMPARE(image["sha256"].toString(),
                     sha256(payload.filePath(image["file"].toString())));
         }
-        const QJsonArray reported
-            = QJsonDocument::fromJson(readAll(dir.filePath("report.json"))).object()["units"].toArray();
+        const QJsonArray reported = reportUnits(dir.filePath("report.json"));
         QCOMPARE(reported.size(), 2);
         QVERIFY(slotNames.contains(reported[0]["slot"].toString()));
         // The unit on the adapter nobody chose heard nothing.
@@ -292,7 +289,7 @@ private slots:
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QVERIFY2(err.contains(says), qPrintable(err));
         QVERIFY2(err.contains(sim.device(1)), qPrintable(err)); // names the adapter
-        const QJsonObject r = QJsonDocument::fromJson(readAll(report)).object();
+        const QJsonObject r = TestSupport::readJson(report);
         QVERIFY(r["refused"].toBool());
         QCOMPARE(r["exitStatus"].toInt(), 2);
         QVERIFY(r["reason"].toString().contains(says));
@@ -331,7 +328,7 @@ private slots:
         cli.start(QStringLiteral(ZQ_UPDATE),
             { "--watch", "--station", station.fileName(), "--mode", "images", "--payload",
                 payload.path(), "--log", log, "--events" });
-        const auto records = [&log] { return readAll(log).count('\n'); };
+        const auto records = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(records() >= 4, 3 * kJobMs / 2);
         // Every job has ended: no port is left open.
         QTRY_COMPARE_WITH_TIMEOUT(ptysOpenIn(cli.processId()), 0, 10000);
@@ -342,7 +339,7 @@ private slots:
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
 
         QMap<QString, QStringList> results; // by slot, in order
-        const QByteArray logText = readAll(log);
+        const QByteArray logText = readFile(log);
         QCOMPARE(logText.count('\n'), 4); // exactly one line per unit job
         for (const QJsonValue &r : jsonLines(logText)) {
             results[r["slot"].toString()] << r["result"].toString();
@@ -409,7 +406,7 @@ private slots:
         };
         const auto slotsRecorded = [&log] {
             QStringList recorded;
-            for (const QJsonValue &r : jsonLines(readAll(log)))
+            for (const QJsonValue &r : jsonLines(readFile(log)))
                 recorded << r["slot"].toString() + ' ' + r["result"].toString();
             return recorded;
         };

@@ -12,10 +12,10 @@
 #include "payload/PackageManifest.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
+#include "support/MinisignPair.h"
+#include "support/TestSupport.h"
 
 #include <QJsonDocument>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #ifdef Q_OS_UNIX
@@ -60,13 +60,6 @@ enum Tamper {
     HugeSizeInManifest,
 };
 
-bool runMinisign(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("minisign"), args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Tamper)
@@ -77,6 +70,7 @@ class TestPackage : public QObject
 
     QTemporaryDir tmp;
     QString secretKey, publicKey, otherSecret, otherPublic;
+    QString keyId; // the trusted key's id, from minisign's comment
     QList<TarEntry> files;
 
     QString path(const char *name) const
@@ -110,11 +104,10 @@ class TestPackage : public QObject
         const QString file = tmp.filePath(name);
         PayloadWriter::writeFile(file, bytes);
         QFile::remove(file + QStringLiteral(".minisig"));
-        if (!runMinisign(
+        if (!MinisignPair::run(
                 { QStringLiteral("-S"), QStringLiteral("-s"), key, QStringLiteral("-m"), file }))
             return QByteArray();
-        QFile sig(file + QStringLiteral(".minisig"));
-        return sig.open(QIODevice::ReadOnly) ? sig.readAll() : QByteArray();
+        return TestSupport::readFile(file + QStringLiteral(".minisig"));
     }
 
     QByteArray build(
@@ -130,19 +123,18 @@ class TestPackage : public QObject
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+        if (!MinisignPair::available())
             QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
                   "it): "
                   "the package tests make their keys with it");
         QVERIFY(tmp.isValid());
-        secretKey = path("trusted.key");
-        publicKey = path("trusted.pub");
-        otherSecret = path("other.key");
-        otherPublic = path("other.pub");
-        QVERIFY(runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
-            publicKey, QStringLiteral("-s"), secretKey }));
-        QVERIFY(runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
-            otherPublic, QStringLiteral("-s"), otherSecret }));
+        MinisignPair kept, other;
+        QVERIFY(kept.make(path("trusted")) && other.make(path("other")));
+        secretKey = kept.secretKey;
+        publicKey = kept.publicKey;
+        keyId = kept.id;
+        otherSecret = other.secretKey;
+        otherPublic = other.publicKey;
         QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
         QString error;
         QVERIFY2(PackageMaker::collect(path("payload"), files, error), qPrintable(error));
@@ -172,14 +164,7 @@ private slots:
         MinisignKey key;
         QVERIFY(MinisignKey::read(publicKey, key, error));
         QCOMPARE(p.signerId, key.idText());
-        QFile pub(publicKey);
-        QVERIFY(pub.open(QIODevice::ReadOnly));
-        // minisign's key comment shows the id without its leading zeros (one
-        // key in sixteen has one): compare what is left
-        QString shown = key.idText();
-        while (shown.size() > 1 && shown.startsWith(QLatin1Char('0')))
-            shown.remove(0, 1);
-        QVERIFY(pub.readAll().contains(shown.toLatin1()));
+        QCOMPARE(p.signerId, keyId); // as minisign's key comment names it
         QCOMPARE(p.manifest.version, QStringLiteral("D.03a"));
         QCOMPARE(p.firmware, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 7));
         QCOMPARE(p.images.size(), 2);

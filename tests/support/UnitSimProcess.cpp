@@ -1,15 +1,14 @@
 #include "UnitSimProcess.h"
 
+#include "TestSupport.h"
+
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 
-bool UnitSimProcess::start(
-    const QString &program, const QString &dir, int units, const QStringList &more)
+bool UnitSimProcess::start(const QString &dir, int units, const QStringList &more)
 {
     report = dir + QStringLiteral("/sim-report.json");
-    p.start(program,
+    p.start(QStringLiteral(ZQ_UNIT_SIM),
         QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
             "--restart-ms", "20", "--erase-ms", "300" }
             + more);
@@ -33,8 +32,10 @@ QJsonArray UnitSimProcess::stop()
 
 QJsonArray reportUnits(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly)
-        ? QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("units")).toArray()
-        : QJsonArray();
+    return TestSupport::readJson(path).value(QStringLiteral("units")).toArray();
+}
+
+bool makePayload(const QString &dir, const QStringList &more)
+{
+    return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), QStringList { dir } + more) == 0;
 }

@@ -13,6 +13,8 @@
 #include "engine/UpdateMode.h"
 #include "payload/TrustStore.h"
 #include "support/JobRig.h"
+#include "support/MinisignPair.h"
+#include "support/ModalAnswer.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "window/MainWindow.h"
@@ -26,39 +28,17 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 #include <sys/stat.h>
 
 namespace {
 
-// Runs action and answers the first modal window it opens (a message box is
-// closed, a dialog rejected); the window's title and text.
-QString answerModal(const std::function<void()> &action, QWidget **seen = nullptr)
+using TestSupport::dismissModal;
+
+// The button that runs the firmware-and-images job.
+QPushButton *fullUpdate(const MainWindow &window)
 {
-    QString text;
-    QTimer poll;
-    QElapsedTimer waited;
-    waited.start();
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget *w = QApplication::activeModalWidget();
-        if (!w && waited.elapsed() < 10000)
-            return;
-        poll.stop();
-        if (auto *box = qobject_cast<QMessageBox *>(w)) {
-            text = box->text();
-            box->close();
-        } else if (auto *d = qobject_cast<QDialog *>(w)) {
-            text = d->windowTitle();
-            if (seen)
-                *seen = d;
-            d->reject();
-        }
-    });
-    poll.start(10);
-    action();
-    poll.stop();
-    return text;
+    return window.findChild<QPushButton *>(QStringLiteral("pushButton"));
 }
 
 } // namespace
@@ -112,10 +92,7 @@ private slots:
         unsignedPackage = make("unsigned.zqpkg", QByteArray(), both);
         imagesOnly = make("images.zqpkg", QByteArray(), { QStringLiteral("images") });
         QVERIFY(!unsignedPackage.isEmpty() && !imagesOnly.isEmpty());
-        QByteArray bytes = PayloadWriter::firmware(8, 1);
-        QFile f(unsignedPackage);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        bytes = f.readAll();
+        QByteArray bytes = TestSupport::readFile(unsignedPackage);
         const QByteArray fw = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
         const int at = bytes.indexOf(fw.left(4096));
         QVERIFY(at > 0);
@@ -124,20 +101,13 @@ private slots:
         QVERIFY(PayloadWriter::writeFile(spoilt, bytes));
 
         // A signed one, its key in keys/ beside the program (as an update kit has it).
-        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+        MinisignPair kit;
+        if (!MinisignPair::available())
             return;
-        const QString pub = tmp.filePath(QStringLiteral("kit.pub"));
-        QVERIFY(QProcess::execute(QStringLiteral("minisign"),
-                    { "-G", "-W", "-p", pub, "-s", tmp.filePath(QStringLiteral("kit.key")) })
-            == 0);
-        QFile key(pub);
-        QVERIFY(key.open(QIODevice::ReadOnly));
-        const QByteArray keyText = key.readAll();
-        // minisign's comment drops the id's leading zeros; the tool shows all 16 digits.
-        keyId = QString::fromLatin1(keyText.split('\n').first().split(' ').last()).rightJustified(16, QLatin1Char('0'));
-        kitKey = keyText;
-        signedPackage
-            = make("signed.zqpkg", tmp.filePath(QStringLiteral("kit.key")).toUtf8(), both);
+        QVERIFY(kit.make(tmp.filePath(QStringLiteral("kit"))));
+        keyId = kit.id;
+        kitKey = kit.publicText;
+        signedPackage = make("signed.zqpkg", kit.secretKey.toUtf8(), both);
         QVERIFY(!signedPackage.isEmpty());
     }
 
@@ -202,7 +172,7 @@ private slots:
         QVERIFY(window.openUpdate(unsignedPackage));
         const QString shown = window.loadedText();
         bool opened = true;
-        const QString message = answerModal([&] { opened = window.openUpdate(spoilt); });
+        const QString message = dismissModal([&] { opened = window.openUpdate(spoilt); });
         QVERIFY(!opened);
         QVERIFY2(
             message.contains(QStringLiteral("spoilt.zqpkg: \"fw1.bin\" differs from the manifest")),
@@ -230,25 +200,22 @@ private slots:
     {
         MainWindow window;
         QVERIFY(window.openUpdate(unsignedPackage));
-        QPointer<DialogBootload> dialog;
         int images = 0;
         bool firmware = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
-            if (!d)
-                return;
-            poll.stop();
-            dialog = d;
-            images = d->images().size();
-            firmware = d->jobs().sequencer.inputs.firmware
-                == PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
-            d->reject();
-        });
-        poll.start(10);
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-        poll.stop();
+        const bool opened = TestSupport::answerModal(
+            [&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); },
+            [&](QWidget *modal) {
+                auto *d = qobject_cast<DialogBootload *>(modal);
+                if (!d) {
+                    modal->close();
+                    return;
+                }
+                images = d->images().size();
+                firmware = d->jobs().sequencer.inputs.firmware
+                    == PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
+                d->reject();
+            });
+        QVERIFY(opened);
         QCOMPARE(images, 2);
         QVERIFY(firmware); // the package's bytes, not the folder it was made from
     }
@@ -327,7 +294,7 @@ private slots:
         trustKit(true);
         MainWindow window;
         bool opened = true;
-        const QString message = answerModal([&] { opened = window.openUpdate(unsignedPackage); });
+        const QString message = dismissModal([&] { opened = window.openUpdate(unsignedPackage); });
         QVERIFY(!opened);
         QVERIFY2(message.contains(QStringLiteral("unsigned.zqpkg is not signed (it holds no "
                                                  "manifest.json.minisig)")),
@@ -351,19 +318,11 @@ private slots:
             window.loadedText().contains(QStringLiteral("Update ") + shown + " from odd.zqpkg"),
             qPrintable(window.loadedText()));
         QString log;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
-            if (!d)
-                return;
-            poll.stop();
-            log = d->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
-            d->reject();
-        });
-        poll.start(10);
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-        poll.stop();
+        TestSupport::answerModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); },
+            [&](QWidget *modal) {
+                log = modal->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
+                qobject_cast<QDialog *>(modal)->reject();
+            });
         QVERIFY2(log.contains(QStringLiteral("Update ") + shown + " from odd.zqpkg, unsigned"),
             qPrintable(log));
         QVERIFY(!log.contains(QLatin1Char('\x1b')));
@@ -374,14 +333,16 @@ private slots:
     {
         MainWindow window;
         QVERIFY(window.openUpdate(imagesOnly));
-        QWidget *seen = nullptr;
-        const QString message = answerModal(
-            [&] {
-                QTest::mouseClick(
-                    window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-            },
-            &seen);
-        QVERIFY(!seen);
+        bool dialog = false;
+        QString message;
+        TestSupport::answerModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); },
+            [&](QWidget *modal) {
+                dialog = qobject_cast<DialogBootload *>(modal) != nullptr;
+                if (auto *box = qobject_cast<QMessageBox *>(modal))
+                    message = box->text();
+                modal->close();
+            });
+        QVERIFY(!dialog);
         QVERIFY2(message.contains(
                      QStringLiteral("images.zqpkg is for images, not for firmware-and-images")),
             qPrintable(message));
