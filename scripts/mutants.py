@@ -41,7 +41,7 @@ MUTANTS = [
      "only, so the dialog's per-line hook does it)",
      "    lineWidgets.lineReceived();\n",
      "    lineWidgets.lineReceived();\n"
-     "    Timeout();\n"),
+     "    runner.tick();\n"),
     ("owed-iack-skips-image", SEQ,
      'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
      "        g.images.headerAwaited ? g.images.headerLine : g.images.headerLine + 1, now,\n",
@@ -200,26 +200,10 @@ MUTANTS = [
      "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));"),
     ("buttons-swapped", "window/MainWindow.cpp",
      "pushButton_2 and pushButton_3 run each other's mode",
-     "void MainWindow::on_pushButton_3_clicked()\n"
-     "{\n"
-     "    runJob(ImagesOnly);\n"
-     "}\n"
-     "\n"
-     "void MainWindow::on_pushButton_2_clicked()\n"
-     "{\n"
-     "    runJob(DeleteImages);\n"
-     "}\n",
-     "void MainWindow::on_pushButton_3_clicked()\n"
-     "{\n"
-     "    runJob(DeleteImages);\n"
-     "}\n"
-     "\n"
-     "void MainWindow::on_pushButton_2_clicked()\n"
-     "{\n"
-     "    runJob(ImagesOnly);\n"
-     "}\n"),
-
-    # --- Further guards and counts ---------------------------------------------------
+     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });\n"
+     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });\n",
+     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });\n"
+     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });\n"),
     ("fack-flag1-ignored", SEQ,
      '"$FACK" with flag 1 (the unit moves to the next image) is ignored',
      "    } else if (flag == 1) {\n",
@@ -860,17 +844,17 @@ MUTANTS = [
      "with nothing open (an installed window) a job that sends files starts anyway",
      "    if (path.isEmpty() && mode != DeleteImages)\n",
      "    if (false)\n"),
-    ("buttons-keep-form-width", "window/MainWindow.cpp",
+    ("buttons-keep-form-width", "window/MainWindow.ui",
      "the buttons keep the form's widths: a wider font cuts their texts",
-     "    fitButtons();\n",
-     ""),
+     "<property name=\"minimumSize\"><size><width>161</width><height>23</height></size></property>",
+     "<property name=\"maximumSize\"><size><width>161</width><height>23</height></size></property>"),
     ("copies-cost-without-waits", "engine/JobSummary.cpp",
      "the cost of the copies sent again leaves out the waits before them",
      "    return static_cast<double>(t.againWaitNs) / 1e9\n",
      "    return 0\n"),
     ("unit-table-keeps-form-width", "window/UnitTable.cpp",
      "the unit table keeps the form's width: the versions' texts squeeze the progress bar out of view",
-     "    fitWidth(window);\n",
+     "    fitWidth();\n",
      ""),
     ("version-column-before-update", "window/UnitTable.cpp",
      "the unit table shows the version from before the update, unconfirmed",
