@@ -92,7 +92,8 @@ void UnitTable::fitWidth()
     table->setMinimumWidth(needed);
 }
 
-// Four rows in view in any font: the table asks for their height.
+// Four rows in view in any font: the table keeps the form's height, or the
+// rows' when that is more; the job log above it takes what room is left.
 void UnitTable::fitRows()
 {
     const QFontMetrics metrics = table->fontMetrics();
@@ -102,7 +103,7 @@ void UnitTable::fitRows()
     rowHeader->setDefaultSectionSize(rowHeight);
     const int needed = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height()
         + kVisibleRows * rowHeight;
-    table->setMinimumHeight(std::max(table->minimumHeight(), needed));
+    table->setFixedHeight(std::max(table->minimumHeight(), needed));
 }
 
 void UnitTable::mark(int row)
