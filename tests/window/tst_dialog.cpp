@@ -58,6 +58,25 @@ QString logOf(const QWidget &dlg)
     return dlg.findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
 }
 
+// The user's history file in a data folder of the test's own while it lives.
+struct OwnHistory {
+    QTemporaryDir data;
+    OwnHistory() { qputenv("XDG_DATA_HOME", QFile::encodeName(data.path())); }
+    ~OwnHistory() { qunsetenv("XDG_DATA_HOME"); }
+    // The file's lines, the empty one after its last line feed included.
+    QList<QByteArray> lines() const
+    {
+        return TestSupport::readFile(data.filePath(
+                                         QCoreApplication::applicationName() + "/history.jsonl"))
+            .split('\n');
+    }
+};
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
 const QString kTitle = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
 
 // How many descriptors of this process are open on the device at path.
@@ -540,10 +559,7 @@ private slots:
     void finishedJobRecordedInHistory()
     {
         QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
-        QTemporaryDir data;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-        const QString history
-            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
+        const OwnHistory history;
         {
             JobRig rig(ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
@@ -551,10 +567,7 @@ private slots:
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
             rig.dlg->reject(); // closing the dialog adds nothing
         }
-        qunsetenv("XDG_DATA_HOME");
-        QFile file(history);
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(history));
-        const QList<QByteArray> lines = file.readAll().split('\n');
+        const QList<QByteArray> lines = history.lines();
         QCOMPARE(lines.size(), 2); // one record and the last line feed
         const QJsonObject r = QJsonDocument::fromJson(lines[0]).object();
         QCOMPARE(r["result"].toString(), QStringLiteral("updated"));
@@ -569,12 +582,9 @@ private slots:
         QVERIFY(r["seconds"].toDouble() > 0);
         const QJsonArray images = r["images"].toArray();
         QCOMPARE(images.size(), 2);
-        for (const QJsonValue &image : images) {
-            QFile f(TestSupport::appFile(image["file"].toString()));
-            QVERIFY(f.open(QIODevice::ReadOnly));
+        for (const QJsonValue &image : images)
             QCOMPARE(image["sha256"].toString(),
-                QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
-        }
+                sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
     }
 
     // Another fw1.bin copied over the payload folder's in the middle of the
@@ -585,10 +595,7 @@ private slots:
         QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 11));
         const QString fw = TestSupport::appFile(QStringLiteral("fw1.bin"));
         const QByteArray first = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 11);
-        QTemporaryDir data;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-        const QString history
-            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
+        const OwnHistory history;
         {
             // The unit compares its flash with the fw1.bin it read at its start.
             JobRig rig(FirmwareAndImages, { JobRig::quickUnit(12) }, nullptr, QString(), JobRig::Dialog);
@@ -604,12 +611,8 @@ private slots:
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
             QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
         }
-        qunsetenv("XDG_DATA_HOME");
-        QFile file(history);
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(history));
-        const QJsonObject r = QJsonDocument::fromJson(file.readAll().split('\n').first()).object();
-        QCOMPARE(r["firmwareSha256"].toString(),
-            QString::fromLatin1(QCryptographicHash::hash(first, QCryptographicHash::Sha256).toHex()));
+        const QJsonObject r = QJsonDocument::fromJson(history.lines().first()).object();
+        QCOMPARE(r["firmwareSha256"].toString(), sha256(first));
     }
 
     // A FIFO where an image belongs: the dialog opens and its log names the
