@@ -5,7 +5,6 @@
 // stream, the report of a refused run, the hands-free watch, and ports a user
 // cannot use (no permission, held by another process).
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,12 +59,10 @@ QString sha256(const QString &path)
         QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
 }
 
-// zq-unit-sim serving scheduled adapters; its report once it is stopped.
-struct Adapters {
-    QProcess p;
-    QStringList links; // by-id, one per adapter
+// zq-unit-sim serving scheduled adapters (paths: their by-id links); its
+// report once it is stopped.
+struct Adapters : UnitSimProcess {
     QString dir; // the stable-name folder
-    QString report;
 
     bool start(const QString &payload, const QString &folder, const QStringList &plans,
         const QStringList &more = {})
@@ -77,20 +74,9 @@ struct Adapters {
         for (const QString &plan : plans)
             args << "--adapter" << plan;
         p.setStandardErrorFile(QProcess::nullDevice());
-        p.start(QStringLiteral(ZQ_UNIT_SIM), args + more);
-        QDeadlineTimer deadline(10000);
-        while (links.size() < plans.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
-            while (p.canReadLine())
-                links << QString::fromLocal8Bit(p.readLine()).trimmed();
-        return links.size() == plans.size();
+        return run(args + more, plans.size());
     }
-    QString device(int i) const { return QFileInfo(links.at(i)).canonicalFilePath(); }
-    QJsonArray stop()
-    {
-        p.terminate();
-        p.waitForFinished(10000);
-        return reportUnits(report);
-    }
+    QString device(int i) const { return QFileInfo(paths.at(i)).canonicalFilePath(); }
 };
 
 QProcessEnvironment toolEnvironment(const QString &serialDir)
@@ -168,7 +154,7 @@ private slots:
             QVERIFY(port["taken"].toBool());
             const QJsonArray names = port["stableNames"].toArray();
             QCOMPARE(names.size(), 2);
-            QCOMPARE(names[0].toString(), sim.links[i]);
+            QCOMPARE(names[0].toString(), sim.paths[i]);
             QVERIFY(names[1].toString().endsWith("/by-path/" + expected[i].location));
             const QString problem = port["problem"].toString();
             if (i == 0)
@@ -419,7 +405,7 @@ private slots:
         QVERIFY2(!err.contains("slot B"), err.constData());
 
         // Put right: the second adapter is unplugged.
-        QVERIFY(QFile::remove(sim.links[1]));
+        QVERIFY(QFile::remove(sim.paths[1]));
         QVERIFY(QFile::remove(sim.dir + "/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"));
         QTRY_COMPARE_WITH_TIMEOUT(
             slotsRecorded(), QStringList({ "B updated", "A updated" }), kWaitMs);

@@ -8,19 +8,24 @@
 bool UnitSimProcess::start(const QString &dir, int units, const QStringList &more)
 {
     report = dir + QStringLiteral("/sim-report.json");
-    p.start(QStringLiteral(ZQ_UNIT_SIM),
-        QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
-            "--restart-ms", "20", "--erase-ms", "300" }
-            + more);
+    return run(QStringList { "--units", QString::number(units), "--payload", dir, "--report",
+                   report, "--restart-ms", "20", "--erase-ms", "300" }
+            + more,
+        units);
+}
+
+bool UnitSimProcess::run(const QStringList &args, int count)
+{
+    p.start(QStringLiteral(ZQ_UNIT_SIM), args);
     // Only the deadline or its end stops the wait, not a second without output.
     QDeadlineTimer deadline(30000);
-    while (paths.size() < units && !deadline.hasExpired()) {
+    while (paths.size() < count && !deadline.hasExpired()) {
         if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
             break;
         while (p.canReadLine())
             paths << QString::fromLocal8Bit(p.readLine()).trimmed();
     }
-    return paths.size() == units;
+    return paths.size() == count;
 }
 
 QJsonArray UnitSimProcess::stop()

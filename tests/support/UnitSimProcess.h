@@ -13,6 +13,9 @@ public:
     // restart and erase times, and more; true once every unit's path is read
     // (a loaded machine may take seconds to start it).
     bool start(const QString &dir, int units, const QStringList &more = {});
+    // Starts zq-unit-sim with args; true once it has printed count paths, one
+    // a line, within 30 s.
+    bool run(const QStringList &args, int count);
     // Stops it (SIGTERM: it writes its report) and returns the report's units.
     QJsonArray stop();
 
