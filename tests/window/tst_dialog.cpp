@@ -30,6 +30,7 @@
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QtTest>
 #include <sys/stat.h>
