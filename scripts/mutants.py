@@ -487,7 +487,7 @@ MUTANTS = [
      "    const MinisignKey *key = trust.keys().isEmpty() ? nullptr : &trust.keys().first();\n"),
     ("signature-not-verified", "payload/MinisignSignature.cpp",
      "any signature by a trusted key counts as valid, whatever file it signed",
-     "    return ed25519(signature, signedBytes, key.publicKey) ? Valid : BadSignature;\n",
+     "    return fileSigned ? Valid : BadSignature;\n",
      "    return Valid;\n"),
     ("trusted-comment-not-verified", "payload/MinisignSignature.cpp",
      "the global signature over the trusted comment is not checked",
