@@ -18,7 +18,6 @@
 #include "SignalRelay.h"
 #include "ToolVersion.h"
 #include "engine/Adapter.h"
-#include "engine/BrokenPipe.h"
 #include "engine/FileWrite.h"
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
@@ -269,7 +268,7 @@ int run(const CliOptions &options, const CliEvents &events)
 int main(int argc, char *argv[])
 {
     // A reader that goes away (| head) ends no job: writes to it just fail.
-    BrokenPipe::ignore();
+    SignalRelay::ignoreBrokenPipe();
     // Qt's own event dispatcher rather than glib's: every reply is one pass of
     // the event loop, and glib's wakes itself through an eventfd (a write and a
     // read more a line) each time the port's write notifier is switched.

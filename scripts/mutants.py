@@ -652,7 +652,7 @@ MUTANTS = [
      "        --package|--key|--station|--report|verify)\n"),
 
     # --- Hostile input: what is read, written and shown ---------------------
-    ("sigpipe-not-ignored", "engine/BrokenPipePosix.cpp",
+    ("sigpipe-not-ignored", "cli/SignalRelayPosix.cpp",
      "a reader that goes away (| head) kills the job with SIGPIPE",
      "    ::signal(SIGPIPE, SIG_IGN);\n",
      ""),
