@@ -228,10 +228,10 @@ int run(const CliOptions &options, const CliEvents &events)
         return refuseUnwritable(events, outputs);
     if (interruptedBeforeStart())
         return SignalRelay::exitStatus(signalBeforeStart);
-    if (!payload.problem.isEmpty())
+    if (payload.problem)
         return refuse(options, events,
             QStringLiteral("cannot run %1: %2")
-                .arg(CliOptions::modeName(options.mode), payload.problem));
+                .arg(CliOptions::modeName(options.mode), payload.problem.message));
     if (options.check)
         return checkOnly(options, payload);
 
@@ -296,8 +296,8 @@ int main(int argc, char *argv[])
     }
 
     if (options.verify) {
-        const QString problem = CliPackage::verify(options);
-        return problem.isEmpty() ? 0 : refuse(options, events, problem);
+        const Problem problem = CliPackage::verify(options);
+        return problem ? refuse(options, events, problem.message) : 0;
     }
     return run(options, events);
 }
