@@ -124,8 +124,8 @@ JobPayload JobPayload::read(
     // Entries the protocol can't carry stop every mode that sends images;
     // none of their files is read.
     if (checked && !settings.entryProblems.isEmpty()) {
-        p.problem
-            = { Problem::Settings, settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.') };
+        p.problem = { Problem::Settings,
+            settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.') };
         return p;
     }
     if (reading == AsNamed && mode != DeleteImages)
@@ -141,7 +141,8 @@ JobPayload JobPayload::read(
         p.firmwareProblem = FirmwareFile::read(p.firmwarePath, p.inputs.firmware);
         p.inputs.firmwareProblem = p.firmwareProblem;
         if (p.firmwareProblem && checked) {
-            p.problem = p.firmwareProblem.reworded(p.firmwareProblem.message + QLatin1Char('.') + fix);
+            p.problem
+                = p.firmwareProblem.reworded(p.firmwareProblem.message + QLatin1Char('.') + fix);
             return p;
         }
     }
@@ -173,7 +174,8 @@ JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &
         p.inputs.firmware = package.firmware; // checked against the manifest's digest
     const Problem images = imagesProblem(mode, package.settings.entryProblems, package.images);
     if (images)
-        p.problem = images.reworded(QStringLiteral("%1: %2.").arg(QFileInfo(file).fileName(), images.message));
+        p.problem = images.reworded(
+            QStringLiteral("%1: %2.").arg(QFileInfo(file).fileName(), images.message));
     return p;
 }
 

@@ -39,7 +39,9 @@ Problem FirmwareFile::sizeProblem(const QString &name, qint64 size)
 {
     if (size <= kFirstAddress)
         return { Problem::Firmware,
-            QStringLiteral("%1 holds no firmware past address 0x1000 (%2 bytes)").arg(name).arg(size) };
+            QStringLiteral("%1 holds no firmware past address 0x1000 (%2 bytes)")
+                .arg(name)
+                .arg(size) };
     if (size > kEndAddress)
         return { Problem::Firmware,
             QStringLiteral("%1 is larger than the unit's flash (%2 bytes, at most %3)")

@@ -77,7 +77,8 @@ Problem checkSignature(const QByteArray &manifest, const QByteArray &sigText,
         return {};
     case MinisignSignature::BadComment:
         return { Problem::Signature,
-            QStringLiteral("%1: the trusted comment of %2 was changed after signing").arg(name, sigName) };
+            QStringLiteral("%1: the trusted comment of %2 was changed after signing")
+                .arg(name, sigName) };
     case MinisignSignature::WrongKey:
         return { Problem::Signature,
             QStringLiteral("%1: %2 carries the id of the trusted key %3, but it does not "
@@ -136,7 +137,8 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
         return p;
     }
     if (!FileRead::read(path, PackageLimits::kMaxPackageBytes + 1, bytes, error)) {
-        p.problem = { Problem::Unreadable, QStringLiteral("%1 cannot be read (%2)").arg(path, error) };
+        p.problem
+            = { Problem::Unreadable, QStringLiteral("%1 cannot be read (%2)").arg(path, error) };
         return p;
     }
     UpdatePackage checked = check(bytes, name, trust);
@@ -174,7 +176,8 @@ UpdatePackage UpdatePackage::check(
     const QByteArray manifestBytes = archive.files.take(manifestName);
     if (manifestBytes.size() > PackageLimits::kMaxManifestBytes) {
         p.problem = { Problem::TooLarge,
-            QStringLiteral("%1: manifest.json is larger than a manifest may be (%2 bytes, at most %3)")
+            QStringLiteral(
+                "%1: manifest.json is larger than a manifest may be (%2 bytes, at most %3)")
                 .arg(name)
                 .arg(manifestBytes.size())
                 .arg(PackageLimits::kMaxManifestBytes) };
@@ -231,7 +234,8 @@ UpdatePackage UpdatePackage::check(
         }
         if (archive.folders.contains(f.path)) {
             p.problem = { Problem::Damaged,
-                QStringLiteral("%1: %2 is a folder, but the manifest names a file there").arg(name, quoted) };
+                QStringLiteral("%1: %2 is a folder, but the manifest names a file there")
+                    .arg(name, quoted) };
             return p;
         }
         if (!archive.files.contains(f.path)) {

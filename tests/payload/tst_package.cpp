@@ -222,8 +222,7 @@ private slots:
         QTest::newRow("another key's signature carrying the trusted key's id")
             << OtherKeyWithTrustedId
             << "manifest.json.minisig carries the id of the trusted key %TRUSTED%, but it does "
-               "not verify with that key"
-            << Problem::Signature;
+               "not verify with that key" << Problem::Signature;
         QTest::newRow("manifest names \"files\" twice, signed")
             << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice"
             << Problem::Damaged;
@@ -236,24 +235,19 @@ private slots:
             << Problem::Damaged;
         QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated"
             << Problem::Damaged;
-        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file"
-            << Problem::Damaged;
+        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file" << Problem::Damaged;
         QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package"
             << Problem::Damaged;
         QTest::newRow("absolute path")
-            << AbsolutePath << "entry \"/etc/evil\" has an absolute path"
-            << Problem::Damaged;
-        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link"
-            << Problem::Damaged;
-        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link"
-            << Problem::Damaged;
+            << AbsolutePath << "entry \"/etc/evil\" has an absolute path" << Problem::Damaged;
+        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
+        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
         QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket"
             << Problem::Damaged;
         QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket"
             << Problem::Damaged;
         QTest::newRow("duplicate entry")
-            << DuplicateEntry << "entry \"settings.json\" appears twice"
-            << Problem::Damaged;
+            << DuplicateEntry << "entry \"settings.json\" appears twice" << Problem::Damaged;
         QTest::newRow("entry over the size limit")
             << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be"
             << Problem::Damaged;
@@ -266,23 +260,18 @@ private slots:
             << Problem::Damaged;
         QTest::newRow("folder where a file belongs")
             << FolderWhereFileBelongs
-            << "\"docs\" is a folder, but the manifest names a file there"
-            << Problem::Damaged;
+            << "\"docs\" is a folder, but the manifest names a file there" << Problem::Damaged;
         QTest::newRow("manifest names a path with ..")
             << ManifestNamesDotDot
-            << "manifest.json names \"../fw1.bin\", which leaves the package"
-            << Problem::Damaged;
+            << "manifest.json names \"../fw1.bin\", which leaves the package" << Problem::Damaged;
         QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json"
             << Problem::Damaged;
         QTest::newRow("manifest not JSON")
-            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object"
-            << Problem::Damaged;
+            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object" << Problem::Damaged;
         QTest::newRow("package over the size limit")
-            << PackageOverLimit << "u.zqpkg is larger than a package may be"
-            << Problem::TooLarge;
+            << PackageOverLimit << "u.zqpkg is larger than a package may be" << Problem::TooLarge;
         QTest::newRow("too many entries")
-            << TooManyEntries << "u.zqpkg holds more than 512 entries"
-            << Problem::Damaged;
+            << TooManyEntries << "u.zqpkg holds more than 512 entries" << Problem::Damaged;
         QTest::newRow("manifest over the size limit")
             << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be"
             << Problem::TooLarge;
@@ -292,8 +281,7 @@ private slots:
         QTest::newRow("size past any integer in the manifest")
             << HugeSizeInManifest
             << "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
-               "(entry 1)"
-            << Problem::Damaged;
+               "(entry 1)" << Problem::Damaged;
         QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file"
             << Problem::Damaged;
         QTest::newRow("unsigned, policy requires signatures")
