@@ -62,10 +62,10 @@ struct UnitRecord {
     double averageReplyMs = 0;
     double maximumReplyMs = 0; // the slowest answer (UnitRunner's)
 
-    // A record of port's ended (or interrupted) job: host, tool, the unit's
-    // versions, the update, the result and the line figures. The rest (time,
-    // port name, slot, adapter, stages, seconds, the slowest answer) is the
-    // runner's.
+    // A record of port's ended (or interrupted) job: the time (now), host,
+    // tool, the unit's versions, the update, the result and the line figures.
+    // The rest (the port's name, slot, adapter, stages, seconds, the slowest
+    // answer, and the time the job ended) is the runner's (UnitRunner::recordOf).
     static UnitRecord of(const PortTest &port, const Update &update, bool interrupted);
     // The result word for a job's status.
     static QString resultOf(const UnitStatus &status, bool interrupted);
