@@ -129,8 +129,9 @@ private slots:
         QVERIFY(!window.loadedText().contains("D.02n"));
         const UpdateSource none;
         QVERIFY(none.summary().startsWith("No update is open"));
-        QVERIFY(none.problemFor(FirmwareAndImages).startsWith("No update is open"));
-        QCOMPARE(none.problemFor(DeleteImages), QString());
+        QCOMPARE(none.problemFor(FirmwareAndImages).kind, Problem::NoUpdate);
+        QVERIFY(none.problemFor(FirmwareAndImages).message.startsWith("No update is open"));
+        QCOMPARE(none.problemFor(DeleteImages).kind, Problem::None);
     }
 
     // The About box names the version CMake's project() line sets.
