@@ -27,7 +27,7 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
                                            "with --payload.")
                                 .arg(options.payloadDir);
         JobPayload p = JobPayload::read(options.payloadDir, mode, JobPayload::Checked, fix);
-        if (!p.problem.isEmpty() || mode == DeleteImages)
+        if (!p.problem.isEmpty() || mode == UpdateMode::DeleteImages)
             return p;
         if (!trustProblem(trust).isEmpty())
             p.problem = trustProblem(trust);
@@ -81,9 +81,9 @@ QString CliPackage::verify(const CliOptions &options)
     for (const QString &mode : package.manifest.modes) {
         QString bad = QStringLiteral("%1: the manifest names an unknown mode, %2")
                           .arg(QFileInfo(package.path).fileName(), mode);
-        for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
-            if (UpdatePackage::modeName(m) == mode)
-                bad = UpdateSource::packageProblem(package, m);
+        UpdateMode m = UpdateMode::FirmwareAndImages;
+        if (UpdateModes::fromName(mode, m))
+            bad = UpdateSource::packageProblem(package, m);
         if (!bad.isEmpty())
             return bad;
     }

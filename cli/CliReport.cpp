@@ -3,7 +3,6 @@
 #include "CliOptions.h"
 #include "Console.h"
 #include "engine/FileWrite.h"
-#include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
 #include "payload/RawNames.h"
 
@@ -141,8 +140,8 @@ bool CliReport::write(const QString &file, QString &error) const
 CliReport::Unit CliReport::unitOf(const UnitRunner &runner, int index, const QList<Stage> &stages)
 {
     const UnitRunner::Unit &unit = runner.unit(index);
-    const UnitStatus &s = unit.port->status;
-    const JobTiming &t = unit.port->timing;
+    const UnitStatus &s = runner.status(index);
+    const UnitRunner::Figures f = runner.figures(index);
     Unit r;
     r.stages = stages;
     r.port = unit.path;
@@ -155,12 +154,11 @@ CliReport::Unit CliReport::unitOf(const UnitRunner &runner, int index, const QLi
     r.confirmation = UnitRecord::confirmationOf(s);
     r.confirmedVersion = s.confirmedVersion;
     r.seconds = runner.seconds(index);
-    r.linesSent = t.linesSent;
-    r.resends = t.resends;
-    r.replies = t.replyCount;
-    r.averageReplyMs
-        = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
-    r.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
+    r.linesSent = f.linesSent;
+    r.resends = f.resends;
+    r.replies = f.replies;
+    r.averageReplyMs = f.averageReplyMs;
+    r.maximumReplyMs = f.maximumReplyMs;
     return r;
 }
 
@@ -168,7 +166,7 @@ CliReport CliReport::forRun(const CliOptions &options)
 {
     CliReport r;
     r.toolVersion = QCoreApplication::applicationVersion();
-    r.mode = CliOptions::modeName(options.mode);
+    r.mode = UpdateModes::name(options.mode);
     // As given: a name that is not UTF-8 with \xNN, not the name it was reached by.
     r.payloadDir = options.packageFile.isEmpty() ? RawNames::shown(options.payloadDir) : QString();
     r.package = options.packageFile;

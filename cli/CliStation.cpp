@@ -1,6 +1,5 @@
 #include "CliStation.h"
 
-#include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
 
 #include "payload/FileRead.h"
@@ -172,7 +171,7 @@ QString CliStation::summary(const UnitRunner &runner, double hours)
             notUpdated << 0;
             i = static_cast<int>(names.size()) - 1;
         }
-        if (!unit.interrupted && unit.port->status.stage == UnitStatus::Updated)
+        if (!unit.interrupted && runner.status(u).stage == UnitStatus::Updated)
             ++updated[i];
         else
             ++notUpdated[i];

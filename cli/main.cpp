@@ -105,7 +105,7 @@ void reportSignalBeforeStart(const CliOptions &options, const CliEvents &events,
 {
     CliReport report;
     report.toolVersion = QCoreApplication::applicationVersion();
-    report.mode = CliOptions::modeName(options.mode);
+    report.mode = UpdateModes::name(options.mode);
     report.payloadDir = options.payloadDir;
     report.started = report.ended = QDateTime::currentDateTimeUtc();
     report.interrupted = true;
@@ -133,7 +133,7 @@ int checkOnly(const CliOptions &options, const JobPayload &payload)
             QStringLiteral("The payload in %1 can be used for %2 (update version %3).\n")
                 .arg(Console::shown(options.packageFile.isEmpty() ? options.payloadDir
                                                                   : options.packageFile),
-                    CliOptions::modeName(options.mode), Console::shown(payload.updateVersion))
+                    UpdateModes::name(options.mode), Console::shown(payload.updateVersion))
                 .toLocal8Bit());
     return 0;
 }
@@ -232,7 +232,7 @@ int run(const CliOptions &options, const CliEvents &events)
     if (!payload.problem.isEmpty())
         return refuse(options, events,
             QStringLiteral("cannot run %1: %2")
-                .arg(CliOptions::modeName(options.mode), payload.problem));
+                .arg(UpdateModes::name(options.mode), payload.problem));
     if (options.check)
         return checkOnly(options, payload);
 

@@ -1,7 +1,7 @@
 #include "engine/UnitRecord.h"
 
 #include "engine/PortTest.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "ToolVersion.h"
 
 #include <QCryptographicHash>
@@ -18,9 +18,9 @@ UnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,
     Update u;
     u.version = version;
     u.mode = mode;
-    if (mode == FirmwareAndImages)
+    if (mode == UpdateMode::FirmwareAndImages)
         u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };
-    if (mode != DeleteImages)
+    if (mode != UpdateMode::DeleteImages)
         for (const ImageRecord &image : images)
             u.images.append(
                 { QDir(dir).relativeFilePath(image.fileName), QString::fromLatin1(image.sha256) });
@@ -30,16 +30,6 @@ UnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,
 QString UnitRecord::sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-QString UnitRecord::modeName(UpdateMode mode)
-{
-    switch (mode) {
-    case FirmwareAndImages: return QStringLiteral("firmware-and-images");
-    case ImagesOnly: return QStringLiteral("images");
-    case DeleteImages: return QStringLiteral("erase-images");
-    }
-    return QString();
 }
 
 QString UnitRecord::resultOf(const UnitStatus &status, bool interrupted)
@@ -103,7 +93,7 @@ QJsonObject UnitRecord::json() const
         { QStringLiteral("confirmation"), confirmation },
         { QStringLiteral("confirmedVersion"), confirmedVersion },
         { QStringLiteral("updateVersion"), update.version },
-        { QStringLiteral("mode"), modeName(update.mode) },
+        { QStringLiteral("mode"), UpdateModes::name(update.mode) },
         { QStringLiteral("firmwareSha256"), update.firmware.sha256 },
         { QStringLiteral("images"), images },
         { QStringLiteral("package"), update.package },

@@ -5,7 +5,7 @@
 // written as one line of a log (RecordLog) by the command line (--log) and the
 // window (its history file).
 #include "engine/UnitStatus.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/ImageRecord.h"
 
 #include <QByteArray>
@@ -24,7 +24,7 @@ struct UnitRecord {
     // What every unit of a run gets: the update and its files.
     struct Update {
         QString version; // settings.json's "Version"
-        UpdateMode mode = FirmwareAndImages;
+        UpdateMode mode = UpdateMode::FirmwareAndImages;
         File firmware; // fw1.bin (firmware mode only)
         QList<File> images;
         QString package; // the update package's file; empty for a payload folder
@@ -56,8 +56,6 @@ struct UnitRecord {
     static QString resultOf(const UnitStatus &status, bool interrupted);
     // The confirmation word for a job's status: "confirmed", "not confirmed", "".
     static QString confirmationOf(const UnitStatus &status);
-    // The mode's name: "firmware-and-images", "images", "erase-images".
-    static QString modeName(UpdateMode mode);
     // The update's files hashed as the job sends them: fw1.bin's bytes (in
     // firmware mode) and each image as read, named relative to the payload
     // folder dir.

@@ -67,11 +67,7 @@ int UnitRunner::addUnit(const UnitTarget &target)
         }
         if (endUnopened) {
             // Nothing can be sent to it: its job ends before it starts.
-            port->jobState = Finish;
-            port->tickCount = Timeouts::kFinishSteps;
-            port->status.stage = UnitStatus::NotUpdated;
-            port->status.reason = QStringLiteral("the port could not be opened (%1)").arg(error);
-            unitChanged(port);
+            sequencer.endUnopened(port, QStringLiteral("the port could not be opened (%1)").arg(error));
             return i;
         }
     }
@@ -208,6 +204,45 @@ bool UnitRunner::allEnded() const
 {
     return std::all_of(units.cbegin(), units.cend(),
         [](const Unit &unit) { return unit.port->status.ended(); });
+}
+
+const UnitStatus &UnitRunner::status(int index) const
+{
+    return units.at(index).port->status;
+}
+
+bool UnitRunner::started(int index) const
+{
+    return units.at(index).port->timing.startNs >= 0;
+}
+
+bool UnitRunner::finished(int index) const
+{
+    return units.at(index).port->finished();
+}
+
+QString UnitRunner::portName(int index) const
+{
+    return units.at(index).port->portName();
+}
+
+LeftOnUnit UnitRunner::leftOnUnit(int index) const
+{
+    return units.at(index).port->leftOnUnit();
+}
+
+UnitRunner::Figures UnitRunner::figures(int index) const
+{
+    const Unit &unit = units.at(index);
+    const JobTiming &t = unit.port->timing;
+    Figures f;
+    f.linesSent = t.linesSent;
+    f.resends = t.resends;
+    f.replies = t.replyCount;
+    f.averageReplyMs
+        = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
+    f.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
+    return f;
 }
 
 double UnitRunner::seconds(int index) const

@@ -54,8 +54,8 @@ UpdateSource UpdateSource::openPackage(const QString &path, const TrustStore &tr
     s.problem = s.package.problem;
     s.warnings += s.package.warnings;
     // Refused on opening as a run of any mode it is for would be refused.
-    for (const UpdateMode mode : { FirmwareAndImages, ImagesOnly, DeleteImages })
-        if (s.problem.isEmpty() && s.package.manifest.modes.contains(UpdatePackage::modeName(mode)))
+    for (const UpdateMode mode : UpdateModes::kAll)
+        if (s.problem.isEmpty() && s.package.manifest.modes.contains(UpdateModes::name(mode)))
             s.problem = packageProblem(s.package, mode);
     return s;
 }
@@ -75,12 +75,12 @@ QString UpdateSource::problemFor(UpdateMode mode) const
 {
     if (!problem.isEmpty())
         return problem;
-    if (path.isEmpty() && mode != DeleteImages)
+    if (path.isEmpty() && mode != UpdateMode::DeleteImages)
         return QStringLiteral("No update is open: open an update first (an installed zq-updater "
                               "does not look for one beside itself).");
     if (isPackage)
         return packageProblem(package, mode);
-    if (requireSigned && mode != DeleteImages)
+    if (requireSigned && mode != UpdateMode::DeleteImages)
         return QStringLiteral("The payload folder %1 is not a signed package, and the policy %2 "
                               "requires signed packages. Open a signed package (.zqpkg) with "
                               "\"Open update\".")

@@ -3,7 +3,7 @@
 // the trusted keys and the policy, its payload checked as a folder's is) or a
 // payload folder. The window opens one (nothing open means the program's own
 // folder) and shows it before a job starts; the command line opens --package.
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/UpdatePackage.h"
 
 #include <QString>

@@ -17,9 +17,6 @@
 
 namespace {
 
-// The job modes (engine/UpdateMode.h), as numbers: this layer sits below the engine.
-enum Mode { FirmwareAndImages = 0, ImagesOnly = 1, DeleteImages = 2 };
-
 QString hex256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
@@ -91,16 +88,6 @@ QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
 }
 
 } // namespace
-
-QString UpdatePackage::modeName(int mode)
-{
-    switch (mode) {
-    case FirmwareAndImages: return QStringLiteral("firmware-and-images");
-    case ImagesOnly: return QStringLiteral("images");
-    case DeleteImages: return QStringLiteral("erase-images");
-    }
-    return QString();
-}
 
 UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
 {
@@ -279,17 +266,17 @@ UpdatePackage UpdatePackage::check(
     return p;
 }
 
-QString UpdatePackage::problemFor(int mode) const
+QString UpdatePackage::problemFor(UpdateMode mode) const
 {
     if (!problem.isEmpty())
         return problem;
     const QString name = QFileInfo(path).fileName();
-    if (!manifest.modes.contains(modeName(mode)))
+    if (!manifest.modes.contains(UpdateModes::name(mode)))
         return QStringLiteral("%1 is for %2, not for %3")
-            .arg(name, manifest.modes.join(QStringLiteral(", ")), modeName(mode));
-    if (mode == DeleteImages)
+            .arg(name, manifest.modes.join(QStringLiteral(", ")), UpdateModes::name(mode));
+    if (mode == UpdateMode::DeleteImages)
         return QString();
-    if (mode == FirmwareAndImages) {
+    if (mode == UpdateMode::FirmwareAndImages) {
         if (!hasFirmware)
             return QStringLiteral("%1 holds no fw1.bin").arg(name);
         const QString bad = FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), firmware.size());
@@ -298,7 +285,7 @@ QString UpdatePackage::problemFor(int mode) const
     }
     if (!settings.problem.isEmpty())
         return QStringLiteral("%1: %2").arg(name, settings.problem);
-    if (mode == ImagesOnly
+    if (mode == UpdateMode::ImagesOnly
         && std::none_of(images.cbegin(), images.cend(),
             [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); }))
         return QStringLiteral("%1: settings.json names no image that can be sent").arg(name);

@@ -9,6 +9,7 @@
 #include "payload/ImageRecord.h"
 #include "payload/PackageManifest.h"
 #include "payload/Settings.h"
+#include "payload/UpdateMode.h"
 
 #include <QByteArray>
 #include <QList>
@@ -45,11 +46,7 @@ struct UpdatePackage {
     static UpdatePackage check(
         const QByteArray &bytes, const QString &name, const TrustStore &trust);
 
-    // Why the package can't be used for mode (an UpdateMode): not one of the
-    // manifest's modes, no usable fw1.bin, settings.json or image; empty when
-    // it can.
-    QString problemFor(int mode) const;
-
-    // The manifest's mode names for an UpdateMode.
-    static QString modeName(int mode);
+    // Why the package can't be used for mode: not one of the manifest's
+    // modes, no usable fw1.bin, settings.json or image; empty when it can.
+    QString problemFor(UpdateMode mode) const;
 };

@@ -2,7 +2,6 @@
 
 #include "engine/Adapter.h"
 #include "engine/PortDiscovery.h"
-#include "engine/PortTest.h"
 #include "engine/RecordLog.h"
 #include "engine/Timeouts.h"
 #include "engine/UpdateSource.h"
@@ -47,13 +46,13 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
 
     connect(this, SIGNAL(finished(int)), this, SLOT(close(int)));
     switch (mode) {
-    case ImagesOnly:
+    case UpdateMode::ImagesOnly:
         setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Update Images"));
         break;
-    case DeleteImages:
+    case UpdateMode::DeleteImages:
         setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Delete Images"));
         break;
-    case FirmwareAndImages:
+    case UpdateMode::FirmwareAndImages:
         setWindowTitle(
             QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ") + ShownText::of(updateVersion));
         break;
@@ -104,7 +103,7 @@ void DialogBootload::takeFolder(const QString &dir)
         payload.inputs.mode = mode;
         updateVersion = Settings::parse(QByteArray()).version; // the default
         payload.inputs.settingsProblem = QStringLiteral("no update is open");
-        if (mode != DeleteImages)
+        if (mode != UpdateMode::DeleteImages)
             logLine(-1, QStringLiteral("No update is open: open an update first (an installed "
                                        "zq-updater does not look for one beside itself)."));
         return;
@@ -188,7 +187,7 @@ void DialogBootload::unitChanged(int unit)
 {
     // After the update the label shows what the unit runs now, and whether
     // it confirmed it, as its row does.
-    const UnitStatus &status = runner.port(unit)->status;
+    const UnitStatus &status = runner.status(unit);
     if (status.ended() && status.confirmation != UnitStatus::NotAsked)
         ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + status.versionText());
     table.mark(unit);
@@ -210,7 +209,7 @@ void DialogBootload::unitEnded(int unit)
 // The elapsed time and the resends of a running job.
 void DialogBootload::unitStepped(int unit)
 {
-    if (!runner.port(unit)->status.ended())
+    if (!runner.ended(unit))
         unitChanged(unit);
 }
 
@@ -242,17 +241,6 @@ void DialogBootload::imageProgress(int value)
 void DialogBootload::Timeout()
 {
     runner.tick();
-}
-
-void DialogBootload::readyRead()
-{
-    if (auto *port = dynamic_cast<PortTest *>(sender()))
-        runner.receive(port);
-}
-
-void DialogBootload::GotMessage(PortTest *port, QString Msg)
-{
-    runner.handleLine(port, Msg);
 }
 
 void DialogBootload::close(int)

@@ -8,7 +8,7 @@
 #include "engine/RunnerView.h"
 #include "engine/UnitRecord.h"
 #include "engine/UnitRunner.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/ImageRecord.h"
 #include "window/LineWidgets.h"
 #include "window/UnitLog.h"
@@ -52,10 +52,6 @@ public:
 public slots:
     // The job timer's step of every port's job.
     void Timeout();
-    // Reads what a port received (its readyRead()) and hands it to the engine.
-    void readyRead();
-    // One received line of one port, handled by the engine.
-    void GotMessage(PortTest *port, QString Msg);
     // The dialog finished: the rows keep the units' last state, the ports go.
     void close(int i);
 

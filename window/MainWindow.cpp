@@ -2,7 +2,7 @@
 
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/FileRead.h"
 #include "payload/ShownText.h"
 #include "ToolVersion.h"
@@ -238,15 +238,15 @@ void MainWindow::runJob(UpdateMode mode)
 
 void MainWindow::on_pushButton_clicked()
 {
-    runJob(FirmwareAndImages);
+    runJob(UpdateMode::FirmwareAndImages);
 }
 
 void MainWindow::on_pushButton_3_clicked()
 {
-    runJob(ImagesOnly);
+    runJob(UpdateMode::ImagesOnly);
 }
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    runJob(DeleteImages);
+    runJob(UpdateMode::DeleteImages);
 }

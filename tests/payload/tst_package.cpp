@@ -187,9 +187,9 @@ private slots:
             QVERIFY2(image.problem.isEmpty() && !image.pixels.isEmpty(), qPrintable(image.problem));
         QCOMPARE(p.images[0].pixels, PayloadWriter::pixels(340, 230, 8));
         QCOMPARE(p.warnings, QStringList());
-        for (int mode = 0; mode <= 1; ++mode)
-            QCOMPARE(p.problemFor(mode), QString());
-        QVERIFY(p.problemFor(2).contains(QStringLiteral("not for erase-images")));
+        QCOMPARE(p.problemFor(UpdateMode::FirmwareAndImages), QString());
+        QCOMPARE(p.problemFor(UpdateMode::ImagesOnly), QString());
+        QVERIFY(p.problemFor(UpdateMode::DeleteImages).contains(QStringLiteral("not for erase-images")));
     }
 
     // Rows: how the package is spoilt, and the words of its refusal.
@@ -409,7 +409,7 @@ private slots:
         QVERIFY2(p.problem.contains(message), qPrintable(p.problem));
         QVERIFY(!p.isSigned || !p.problem.isEmpty());
         QVERIFY(p.firmware.isEmpty());
-        for (int mode = 0; mode <= 2; ++mode)
+        for (const UpdateMode mode : UpdateModes::kAll)
             QCOMPARE(p.problemFor(mode), p.problem);
     }
 
@@ -468,7 +468,7 @@ private slots:
             QVERIFY2(p.problem.contains(text), qPrintable(p.problem));
         }
         QVERIFY(p.firmware.isEmpty());
-        for (int mode = 0; mode <= 2; ++mode)
+        for (const UpdateMode mode : UpdateModes::kAll)
             QCOMPARE(p.problemFor(mode), p.problem);
     }
 

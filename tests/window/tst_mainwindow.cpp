@@ -4,7 +4,7 @@
 #include "window/MainWindow.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,7 +38,7 @@ SeenDialog clickAndReject(QPushButton *button)
             return;
         poll.stop(); // a dialog came, or none will: the click returned by itself
         if (d != nullptr) {
-            seen = { d, d->mode, d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
+            seen = { d, static_cast<int>(d->mode), d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
                 d->parentWidget() };
             d->reject();
         }
@@ -78,11 +78,11 @@ private slots:
         QTest::addColumn<QString>("title");
         const QString dialog = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
         QTest::newRow("pushButton")
-            << "Update Annealer Software and Images" << int(FirmwareAndImages) << dialog + "D.02n";
+            << "Update Annealer Software and Images" << int(UpdateMode::FirmwareAndImages) << dialog + "D.02n";
         QTest::newRow("pushButton_3")
-            << "Update Images Only" << int(ImagesOnly) << dialog + "- Update Images";
+            << "Update Images Only" << int(UpdateMode::ImagesOnly) << dialog + "- Update Images";
         QTest::newRow("pushButton_2")
-            << "Erase Annealer Images" << int(DeleteImages) << dialog + "- Delete Images";
+            << "Erase Annealer Images" << int(UpdateMode::DeleteImages) << dialog + "- Delete Images";
     }
 
     void button()
@@ -139,8 +139,8 @@ private slots:
         QVERIFY(!window.loadedText().contains("D.02n"));
         const UpdateSource none;
         QVERIFY(none.summary().startsWith("No update is open"));
-        QVERIFY(none.problemFor(FirmwareAndImages).startsWith("No update is open"));
-        QCOMPARE(none.problemFor(DeleteImages), QString());
+        QVERIFY(none.problemFor(UpdateMode::FirmwareAndImages).startsWith("No update is open"));
+        QCOMPARE(none.problemFor(UpdateMode::DeleteImages), QString());
     }
 
     // The About box names the version CMake's project() line sets.

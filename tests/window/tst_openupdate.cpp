@@ -10,7 +10,7 @@
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
 #include "engine/RecordLog.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/TrustStore.h"
 #include "support/JobRig.h"
 #include "support/TestSupport.h"
@@ -263,7 +263,7 @@ private slots:
         QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
         QFile::remove(RecordLog::historyFile());
         {
-            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
+            JobRig rig(UpdateMode::FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
@@ -293,12 +293,12 @@ private slots:
         trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
         const UpdateSource fromFolder = UpdateSource::open(folder, trust);
         QVERIFY(fromFolder.problem.isEmpty());
-        QVERIFY2(fromFolder.problemFor(FirmwareAndImages)
+        QVERIFY2(fromFolder.problemFor(UpdateMode::FirmwareAndImages)
                      .contains(QStringLiteral("requires signed packages")),
-            qPrintable(fromFolder.problemFor(FirmwareAndImages)));
+            qPrintable(fromFolder.problemFor(UpdateMode::FirmwareAndImages)));
         QVERIFY(
-            fromFolder.problemFor(ImagesOnly).contains(QStringLiteral("requires signed packages")));
-        QCOMPARE(fromFolder.problemFor(DeleteImages), QString());
+            fromFolder.problemFor(UpdateMode::ImagesOnly).contains(QStringLiteral("requires signed packages")));
+        QCOMPARE(fromFolder.problemFor(UpdateMode::DeleteImages), QString());
         const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
         QVERIFY2(unsignedOne.problem.contains(QStringLiteral("requires signed packages")),
             qPrintable(unsignedOne.problem));
@@ -306,13 +306,13 @@ private slots:
             return;
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
-        QCOMPARE(signedOne.problemFor(FirmwareAndImages), QString());
+        QCOMPARE(signedOne.problemFor(UpdateMode::FirmwareAndImages), QString());
         // Without the policy a folder is taken, with a warning, a key trusted or not.
         TrustStore keyOnly;
         keyOnly.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         for (const TrustStore &t : { TrustStore(), keyOnly }) {
             const UpdateSource free = UpdateSource::open(folder, t);
-            QCOMPARE(free.problemFor(FirmwareAndImages), QString());
+            QCOMPARE(free.problemFor(UpdateMode::FirmwareAndImages), QString());
             QVERIFY(free.warnings.join(QLatin1Char(' '))
                         .contains(QStringLiteral("is not a signed package")));
         }
