@@ -145,12 +145,8 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targ
             continue;
         }
         const Adapter &a = *matches.first();
-        UnitTarget t;
-        t.candidate.name = a.device;
-        t.device = a.device;
+        UnitTarget t = UnitTarget::of(a);
         t.slot = place.name;
-        t.serial = a.serial;
-        t.location = a.location;
         targets.append(t);
     }
     return true;

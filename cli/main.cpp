@@ -161,15 +161,13 @@ QString chooseUnits(const CliOptions &options, CliStation &station, QStringList 
         return error;
     // One device named twice (/dev/pts/6 and pts/6) is one unit.
     for (const QString &name : plainPorts) {
-        const UnitTarget t = UnitTarget::of({ QSerialPortInfo(), name }, adapters);
+        const UnitTarget t = UnitTarget::of(name, adapters);
         if (std::none_of(targets.cbegin(), targets.cend(),
                 [&t](const UnitTarget &other) { return other.device == t.device; }))
             targets.append(t);
     }
     if (station.isEmpty() && plainPorts.isEmpty()) {
-        const QList<PortCandidate> candidates = PortDiscovery::candidates();
-        for (const PortCandidate &candidate : candidates)
-            targets.append(UnitTarget::of(candidate, adapters));
+        targets += PortDiscovery::unasked(adapters);
     }
     if (targets.isEmpty())
         return station.isEmpty()

@@ -1,5 +1,6 @@
 #include "engine/UnitRunner.h"
 
+#include "engine/PortDiscovery.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
 #include "engine/RunnerView.h"
@@ -48,7 +49,7 @@ int UnitRunner::addUnit(const UnitTarget &target)
     unit.path = target.path();
     unit.addedNs = nowNs();
     QString error;
-    unit.port = PortDiscovery::openPort(target.candidate, error);
+    unit.port = PortDiscovery::openPort(target.port, error);
     unit.opened = error.isEmpty();
     const int i = count();
     units.append(unit);

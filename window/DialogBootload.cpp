@@ -137,10 +137,9 @@ void DialogBootload::takePackage(const UpdateSource &source)
 // Every FTDI adapter and every port named in ZQ_UPDATER_PORTS, open or not.
 void DialogBootload::discoverPorts()
 {
-    const QList<Adapter> adapters = Adapter::scan();
-    const QList<PortCandidate> found = PortDiscovery::candidates();
-    for (const PortCandidate &candidate : found)
-        runner.addUnit(UnitTarget::of(candidate, adapters));
+    const QList<UnitTarget> found = PortDiscovery::unasked(Adapter::scan());
+    for (const UnitTarget &target : found)
+        runner.addUnit(target);
     table.setUp(ui->tableUnits, this);
     // The log as wide as the table, when the table grew to show its columns.
     const int right = ui->tableUnits->geometry().right();

@@ -155,7 +155,7 @@ private slots:
             c.delays = { { "IACK", 2, 5 * kTickMs }, { "DACK", 997, 5 * kTickMs } };
             c.pauseReplies = 0.001; // 100 to 300 ms
             const auto mode = static_cast<UpdateMode>(i % 3);
-            QTest::addRow("soak %d mode %d", i, mode) << mode << c << true;
+            QTest::addRow("soak %d mode %d", i, i % 3) << mode << c << true;
         }
     }
 

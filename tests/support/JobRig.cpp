@@ -48,8 +48,8 @@ void JobRig::startRunner(const UpdateSource *source)
         : JobPayload::read(QCoreApplication::applicationDirPath(), mode);
     runner->sequencer.inputs = payload.inputs;
     runner->sequencer.inputs.confirmVersion = true;
-    for (const PortCandidate &candidate : PortDiscovery::candidates())
-        runner->addUnit(UnitTarget::of(candidate, {}));
+    for (const UnitTarget &target : PortDiscovery::unasked(Adapter::scan()))
+        runner->addUnit(target);
     runner->setTickMs(kTickMs);
     runner->start();
 }
