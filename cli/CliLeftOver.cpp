@@ -9,7 +9,8 @@ QStringList CliLeftOver::notes(const UnitRunner &runner)
     for (int i = 0; i < runner.count(); ++i) {
         if (runner.ended(i))
             continue;
-        const QString what = QStringLiteral("%1 (%2)").arg(runner.unit(i).path, runner.status(i).text());
+        const QString what
+            = QStringLiteral("%1 (%2)").arg(runner.unit(i).path, runner.status(i).text());
         switch (runner.leftOnUnit(i)) {
         case LeftOnUnit::InBootloader: captured << what; break;
         case LeftOnUnit::Restarting: restarting << what; break;

@@ -131,8 +131,8 @@ int checkOnly(const CliOptions &options, const JobPayload &payload)
     if (!options.quiet)
         Console::writeOut(
             QStringLiteral("The payload in %1 can be used for %2 (update version %3).\n")
-                .arg(Console::shown(options.packageFile.isEmpty() ? options.payloadDir
-                                                                  : options.packageFile),
+                .arg(Console::shown(
+                         options.packageFile.isEmpty() ? options.payloadDir : options.packageFile),
                     UpdateModes::name(options.mode), Console::shown(payload.updateVersion))
                 .toLocal8Bit());
     return 0;

@@ -72,7 +72,7 @@ void Sequencer::updateStatus(PortTest *port)
         return;
     const UnitStatus before = s;
     constexpr qint64 kFirmwareBytes = qint64(kSectorCount) * Protocol::kSectorSize;
-    const bool firmwareJob = inputs.mode != UpdateMode::ImagesOnly && inputs.mode != UpdateMode::DeleteImages;
+    const bool firmwareJob = UpdateModes::writesFirmware(inputs.mode);
     qint64 firmwareDone = 0;
     switch (port->jobState) {
     case JobState::StartVersionQuery:
@@ -100,10 +100,12 @@ void Sequencer::updateStatus(PortTest *port)
         firmwareDone = kFirmwareBytes;
         break;
     }
-    const bool finishing = port->jobState == JobState::Finish || port->jobState == JobState::ConfirmVersion;
+    const bool finishing
+        = port->jobState == JobState::Finish || port->jobState == JobState::ConfirmVersion;
     if (inputs.mode == UpdateMode::DeleteImages) {
-        s.percent = finishing ? 100
-            : port->jobState == JobState::EraseImages && port->eraseStep == EraseStep::Wait ? 50 : 0;
+        const bool erasing
+            = port->jobState == JobState::EraseImages && port->eraseStep == EraseStep::Wait;
+        s.percent = finishing ? 100 : erasing ? 50 : 0;
     } else {
         const qint64 total = (firmwareJob ? kFirmwareBytes : 0) + imageTotal;
         const qint64 done = (firmwareJob ? std::min(firmwareDone, kFirmwareBytes) : 0)

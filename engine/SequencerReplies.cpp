@@ -390,7 +390,8 @@ void Sequencer::onDataAck(PortTest *port)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != JobState::ProgramFirmware
-        || (port->capturePhase != CapturePhase::Captured && port->capturePhase != CapturePhase::FirmwareWritten))
+        || (port->capturePhase != CapturePhase::Captured
+            && port->capturePhase != CapturePhase::FirmwareWritten))
         return;
     const qint64 now = host.nowNs();
     if (port->sectorStep == SectorStep::Program) {

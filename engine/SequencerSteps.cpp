@@ -430,7 +430,7 @@ void Sequencer::endConfirmation(
     UnitStatus &s = port->status;
     port->jobState = JobState::Finish;
     port->tickCount = kFinishSteps;
-    const bool firmwareJob = inputs.mode != UpdateMode::ImagesOnly && inputs.mode != UpdateMode::DeleteImages;
+    const bool firmwareJob = UpdateModes::writesFirmware(inputs.mode);
     const QString expected = firmwareJob ? inputs.expectedVersion : QString();
     const QString before
         = s.version.isEmpty() ? QStringLiteral("not known: it did not answer") : s.version;

@@ -68,7 +68,8 @@ int UnitRunner::addUnit(const UnitTarget &target)
         }
         if (endUnopened) {
             // Nothing can be sent to it: its job ends before it starts.
-            sequencer.endUnopened(port, QStringLiteral("the port could not be opened (%1)").arg(error));
+            sequencer.endUnopened(
+                port, QStringLiteral("the port could not be opened (%1)").arg(error));
             return i;
         }
     }

@@ -28,14 +28,16 @@ const char *violation(const PortTest &port, const JobInputs &inputs)
             return "confirmation decided without being asked for";
         if (status.stage != UnitStatus::Updated || port.jobState != JobState::Finish)
             return "confirmation decided for a job not ended updated";
-        const bool firmwareJob = inputs.mode != UpdateMode::ImagesOnly && inputs.mode != UpdateMode::DeleteImages;
+        const bool firmwareJob
+            = inputs.mode != UpdateMode::ImagesOnly && inputs.mode != UpdateMode::DeleteImages;
         if (status.confirmation == UnitStatus::Confirmed && firmwareJob
             && !inputs.expectedVersion.isEmpty() && status.confirmedVersion != inputs.expectedVersion)
             return "confirmed with a version other than the update's";
     } else if (!status.confirmedVersion.isEmpty()) {
         return "a confirmed version without a confirmation";
     }
-    if (port.capturePhase < CapturePhase::Uncaptured || port.capturePhase > CapturePhase::FirmwareWritten)
+    if (port.capturePhase < CapturePhase::Uncaptured
+        || port.capturePhase > CapturePhase::FirmwareWritten)
         return "capturePhase out of range";
     if (port.sectorStep < SectorStep::Start || port.sectorStep > SectorStep::Program)
         return "sectorStep out of range";

@@ -58,11 +58,10 @@ void printJob(const char *what)
         "offset %u countdown %d header %d chunks %d last %u copies owed %d/%d)\n",
         what, static_cast<int>(port->jobState), static_cast<int>(port->capturePhase),
         static_cast<int>(port->sectorStep), static_cast<int>(port->imageStep),
-        static_cast<int>(port->eraseStep),
-        static_cast<unsigned>(port->address), port->imageIndex, engine->inputs.images.size(),
-        port->imageOffset, port->stepCountdown, port->guards.images.headerAwaited,
-        port->guards.images.chunksAwaited, port->lastChunk, port->guards.firmware.dataCopies.size(),
-        port->guards.images.headerCopies.size());
+        static_cast<int>(port->eraseStep), static_cast<unsigned>(port->address), port->imageIndex,
+        engine->inputs.images.size(), port->imageOffset, port->stepCountdown,
+        port->guards.images.headerAwaited, port->guards.images.chunksAwaited, port->lastChunk,
+        port->guards.firmware.dataCopies.size(), port->guards.images.headerCopies.size());
 }
 
 void check(const char *after)
@@ -133,7 +132,9 @@ void setJob(const std::uint8_t *h)
     port->sectorStep = static_cast<SectorStep>(h[2] % 3);
     const int pick = h[10] << 8 | h[11];
     switch (port->sectorStep) {
-    case SectorStep::Start: port->address = kFirst + (pick % ((kEnd - kFirst) / 4096)) * 4096; break;
+    case SectorStep::Start:
+        port->address = kFirst + (pick % ((kEnd - kFirst) / 4096)) * 4096;
+        break;
     case SectorStep::Data: port->address = kFirst + (pick % ((kEnd - kFirst) / 64)) * 64; break;
     case SectorStep::Program:
         port->address = 0x2000 + (pick % ((kEnd - 0x2000) / 4096 + 1)) * 4096;
@@ -145,7 +146,8 @@ void setJob(const std::uint8_t *h)
         engine->inputs.mode = UpdateMode::FirmwareAndImages;
         port->capturePhase = CapturePhase::Captured;
         port->guards.firmware.sectorErased = h[9] & 1;
-        port->guards.firmware.dataSends = port->sectorStep == SectorStep::Data ? (h[9] >> 4) & 3 : 0;
+        port->guards.firmware.dataSends
+            = port->sectorStep == SectorStep::Data ? (h[9] >> 4) & 3 : 0;
         port->guards.firmware.programSends
             = port->sectorStep == SectorStep::Program ? (h[8] >> 5) & 1 : 0;
         return;
@@ -158,7 +160,9 @@ void setJob(const std::uint8_t *h)
         // "$X" went out after a whole job: the port asks the version at
         // 19200 baud, a few queries left.
         port->retryCount = h[15] % (Timeouts::kConfirmSteps + 1);
-        port->capturePhase = engine->inputs.mode == UpdateMode::FirmwareAndImages ? CapturePhase::FirmwareWritten : CapturePhase::Captured;
+        port->capturePhase = engine->inputs.mode == UpdateMode::FirmwareAndImages
+            ? CapturePhase::FirmwareWritten
+            : CapturePhase::Captured;
         port->tickCount = 0;
         return;
     case JobState::SendImages:
@@ -170,7 +174,9 @@ void setJob(const std::uint8_t *h)
     // from an image that can be sent, the offset that of the last chunk sent.
     if (port->jobState == JobState::SendImages) {
         engine->inputs.mode = (h[4] & 1) ? UpdateMode::ImagesOnly : UpdateMode::FirmwareAndImages;
-        port->capturePhase = engine->inputs.mode == UpdateMode::ImagesOnly ? CapturePhase::Captured : CapturePhase::FirmwareWritten;
+        port->capturePhase = engine->inputs.mode == UpdateMode::ImagesOnly
+            ? CapturePhase::Captured
+            : CapturePhase::FirmwareWritten;
     }
     port->imageStep = static_cast<ImageStep>(h[3] % 3);
     port->imageIndex = h[12] % (count + 1);
@@ -184,7 +190,8 @@ void setJob(const std::uint8_t *h)
     }
     port->guards.images.headerAwaited = h[9] & 2;
     port->guards.images.headerSends = port->guards.images.headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
-    if (port->guards.images.headerAwaited) // a header goes out, and is awaited, only in ImageStep::Header
+    // A header goes out, and is awaited, only in ImageStep::Header.
+    if (port->guards.images.headerAwaited)
         port->imageStep = ImageStep::Header;
     port->guards.images.chunksAwaited = !port->guards.images.headerAwaited && (h[9] & 4);
     if (!port->guards.images.chunksAwaited)

@@ -878,6 +878,30 @@ MUTANTS = [
      "the unit table shows the version from before the update, unconfirmed",
      "    table->item(row, ColVersion)->setText(status.versionText());\n",
      "    table->item(row, ColVersion)->setText(status.version);\n"),
+    # --- Typed job states: one member per step, the runner's questions -------
+    ("erase-wait-in-image-step", SEQ,
+     'sending "$A,1" moves the image step, not the erase step (the two once shared one int): '
+     'the erase is asked again instead of timing out',
+     "        port->eraseStep = EraseStep::Wait;\n"
+     "        port->stepCountdown = kEraseReplySteps;\n",
+     "        port->imageStep = ImageStep::Chunks;\n"
+     "        port->stepCountdown = kEraseReplySteps;\n"),
+    ("left-on-unit-swapped", "cli/CliLeftOver.cpp",
+     "a stopped run names the units in their bootloader as told to start it, and the other way round",
+     "        case LeftOnUnit::InBootloader: captured << what; break;\n"
+     "        case LeftOnUnit::Restarting: restarting << what; break;\n",
+     "        case LeftOnUnit::InBootloader: restarting << what; break;\n"
+     "        case LeftOnUnit::Restarting: captured << what; break;\n"),
+    ("mode-names-swapped", "payload/UpdateMode.cpp",
+     '"images" and "erase-images" name each other\'s mode (command line, manifest, records)',
+     "    case UpdateMode::ImagesOnly: return QStringLiteral(\"images\");\n"
+     "    case UpdateMode::DeleteImages: return QStringLiteral(\"erase-images\");\n",
+     "    case UpdateMode::ImagesOnly: return QStringLiteral(\"erase-images\");\n"
+     "    case UpdateMode::DeleteImages: return QStringLiteral(\"images\");\n"),
+    ("lost-connection-not-ended", "engine/UnitStatus.h",
+     "a unit whose adapter went away is not over: its run waits for it",
+     "stage == Updated || stage == NotUpdated || stage == ConnectionLost;",
+     "stage == Updated || stage == NotUpdated;"),
 ]
 
 

@@ -136,7 +136,8 @@ struct Rig {
                 break;
             case '@':
                 if (static_cast<int>(host.port.jobState) != a.toInt())
-                    return item + " state: " + QString::number(static_cast<int>(host.port.jobState));
+                    return item
+                        + " state: " + QString::number(static_cast<int>(host.port.jobState));
                 break;
             default: return "bad script item " + item;
             }

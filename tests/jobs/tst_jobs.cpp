@@ -119,7 +119,8 @@ private slots:
         c = withSeed(24);
         c.delays = { { "IACK", 1, 5 * kTickMs }, { "EACK", 50, 5 * kTickMs },
             { "DACK", 1000, 5 * kTickMs } };
-        QTest::newRow("replies slower than the resend") << UpdateMode::FirmwareAndImages << c << true;
+        QTest::newRow("replies slower than the resend")
+            << UpdateMode::FirmwareAndImages << c << true;
         c = withSeed(25);
         c.noise = 0.05;
         c.crlf = true;
@@ -134,7 +135,8 @@ private slots:
         c = withSeed(28);
         c.loseFirstG = true;
         c.loseFirstEraseAt = 0x5000;
-        QTest::newRow("lost capture and sector erase") << UpdateMode::FirmwareAndImages << c << true;
+        QTest::newRow("lost capture and sector erase")
+            << UpdateMode::FirmwareAndImages << c << true;
         // A unit that now and then holds an answer back for 100 to 300 ms, on a
         // link where 1 % of the commands lose the line or its answer: the
         // answers owed to the copies resent meanwhile come in later reads.
@@ -143,7 +145,8 @@ private slots:
         c.pauseMinMs = 100;
         c.pauseMaxMs = 300;
         c.dropLines = c.dropReplies = 0.005;
-        QTest::newRow("a stalling unit on a lossy link") << UpdateMode::FirmwareAndImages << c << false;
+        QTest::newRow("a stalling unit on a lossy link")
+            << UpdateMode::FirmwareAndImages << c << false;
 
         // scripts/soak: many more seeds, every fault at once.
         const int rounds = qEnvironmentVariableIntValue("ZQ_SOAK_ROUNDS");

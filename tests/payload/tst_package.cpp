@@ -189,7 +189,8 @@ private slots:
         QCOMPARE(p.warnings, QStringList());
         QCOMPARE(p.problemFor(UpdateMode::FirmwareAndImages), QString());
         QCOMPARE(p.problemFor(UpdateMode::ImagesOnly), QString());
-        QVERIFY(p.problemFor(UpdateMode::DeleteImages).contains(QStringLiteral("not for erase-images")));
+        QVERIFY(p.problemFor(UpdateMode::DeleteImages)
+                    .contains(QStringLiteral("not for erase-images")));
     }
 
     // Rows: how the package is spoilt, and the words of its refusal.

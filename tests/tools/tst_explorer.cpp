@@ -113,7 +113,8 @@ void TestExplorer::wholeJobs()
     QFETCH(int, mode);
     ExploreSettings settings;
     settings.mode = mode;
-    const QString failed = failures(settings, 1, mode == static_cast<int>(UpdateMode::FirmwareAndImages) ? 6 : 40);
+    const QString failed
+        = failures(settings, 1, mode == static_cast<int>(UpdateMode::FirmwareAndImages) ? 6 : 40);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 

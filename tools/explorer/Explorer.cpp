@@ -118,7 +118,8 @@ ExploreResult Explorer::run(const ScriptedSchedule &schedule) const
     ExploreSettings s = settings;
     s.sectors = schedule.sectors;
     const Explorer scripted(s);
-    return scripted.execute(result, faults, 0, schedule.dispatch, result.mode == UpdateMode::DeleteImages, dice);
+    return scripted.execute(
+        result, faults, 0, schedule.dispatch, result.mode == UpdateMode::DeleteImages, dice);
 }
 
 ExploreResult Explorer::run(const LinkFaults &faults, int sectors, quint32 seed) const
@@ -147,8 +148,9 @@ ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, 
     unit.pcBusy = [&host](qint64 ns) { host.busyFor(ns); };
 
     const bool firmwareJob = result.mode == UpdateMode::FirmwareAndImages;
-    const QList<ImageRecord> sent
-        = settings.sectors > 0 || result.mode == UpdateMode::DeleteImages ? QList<ImageRecord>() : images;
+    const QList<ImageRecord> sent = settings.sectors > 0 || result.mode == UpdateMode::DeleteImages
+        ? QList<ImageRecord>()
+        : images;
     host.engine.inputs.firmware = firmware;
     host.engine.inputs.images = sent;
     if (preloadImage)

@@ -6,8 +6,8 @@
 // within a bound of simulated time. The same seed gives the same run.
 #include "LinkUnit.h"
 
-#include "payload/UpdateMode.h"
 #include "payload/ImageRecord.h"
+#include "payload/UpdateMode.h"
 
 #include <QByteArray>
 #include <QList>

@@ -161,7 +161,7 @@ int main(int argc, char *argv[])
             [](const TarEntry &e) { return e.path == QLatin1String("fw1.bin"); });
         if (modes.isEmpty())
             modes = hasFirmware ? QStringList { UpdateModes::name(UpdateMode::FirmwareAndImages),
-                                      UpdateModes::name(UpdateMode::ImagesOnly) }
+                UpdateModes::name(UpdateMode::ImagesOnly) }
                                 : QStringList { UpdateModes::name(UpdateMode::ImagesOnly) };
         for (const QString &m : modes) {
             UpdateMode known = UpdateMode::FirmwareAndImages;
