@@ -7,7 +7,6 @@
 // tool's CPU per line, and the lines sent against the lines needed (resends).
 #include "PayloadWriter.h"
 #include "window/DialogBootload.h"
-#include "engine/PortTest.h"
 #include "payload/UpdateMode.h"
 
 #include <QApplication>
