@@ -102,7 +102,7 @@ void DialogBootload::takeFolder(const QString &dir)
     if (dir.isEmpty()) {
         payload.inputs.mode = mode;
         updateVersion = Settings::parse(QByteArray()).version; // the default
-        payload.inputs.settingsProblem = QStringLiteral("no update is open");
+        payload.inputs.settingsProblem = { Problem::NoUpdate, QStringLiteral("no update is open") };
         if (mode != UpdateMode::DeleteImages)
             logLine(-1, QStringLiteral("No update is open: open an update first (an installed "
                                        "zq-updater does not look for one beside itself)."));
@@ -111,11 +111,11 @@ void DialogBootload::takeFolder(const QString &dir)
     payload = JobPayload::read(dir, mode, JobPayload::AsNamed);
     updateVersion = payload.updateVersion;
     // The firmware job tells at once when fw1.bin can't be written.
-    if (!payload.firmwareProblem.isEmpty())
+    if (payload.firmwareProblem)
         logLine(-1, QStringLiteral("fw1.bin cannot be used: %1. The firmware will not be updated.")
-                        .arg(payload.firmwareProblem));
-    if (!payload.inputs.settingsProblem.isEmpty())
-        logLine(-1, payload.inputs.settingsProblem);
+                        .arg(payload.firmwareProblem.message));
+    if (payload.inputs.settingsProblem)
+        logLine(-1, payload.inputs.settingsProblem.message);
     for (const QString &warning : std::as_const(payload.warnings))
         logLine(-1, warning);
 }

@@ -159,8 +159,8 @@ MainWindow::~MainWindow()
 bool MainWindow::openUpdate(const QString &path)
 {
     UpdateSource next = UpdateSource::open(path);
-    if (!next.problem.isEmpty()) {
-        warn(this, QStringLiteral("Open update"), next.problem);
+    if (next.problem) {
+        warn(this, QStringLiteral("Open update"), next.problem.message);
         return false;
     }
     source = next;
@@ -225,10 +225,10 @@ void MainWindow::runJob(UpdateMode mode)
 {
     // Checked before the dialog opens any port: a package not for this job,
     // or a folder when the policy requires signed packages.
-    const QString problem = hasSource ? source.problemFor(mode)
+    const Problem problem = hasSource ? source.problemFor(mode)
                                       : UpdateSource::programFolder().problemFor(mode);
-    if (!problem.isEmpty()) {
-        warn(this, QStringLiteral("Update"), problem);
+    if (problem) {
+        warn(this, QStringLiteral("Update"), problem.message);
         return;
     }
     auto *dialog = new DialogBootload(mode, this, opened());

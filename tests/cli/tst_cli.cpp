@@ -191,6 +191,9 @@ private slots:
         QFile logFile(log);
         QVERIFY(logFile.open(QIODevice::ReadOnly));
         const QJsonObject record = QJsonDocument::fromJson(logFile.readAll()).object();
+        // One record: the report's unit is the --log line, port name and figures alike.
+        QCOMPARE(u, record);
+        QCOMPARE(record["port"].toString(), sim.paths[0]);
         for (const QJsonObject &o : { u, record }) {
             QCOMPARE(o["result"].toString(), QStringLiteral("updated"));
             QCOMPARE(o["confirmation"].toString(), confirmation);

@@ -7,6 +7,7 @@
 // test time.
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
+#include "payload/FirmwareFile.h"
 #include "payload/MinisignKey.h"
 #include "payload/PackageLimits.h"
 #include "payload/PackageManifest.h"
@@ -70,6 +71,8 @@ bool runMinisign(const QStringList &args)
 } // namespace
 
 Q_DECLARE_METATYPE(Tamper)
+
+Q_DECLARE_METATYPE(Problem::Kind)
 
 class TestPackage : public QObject
 {
@@ -167,7 +170,7 @@ private slots:
             QByteArray(legacy ? "Ed" : "ED"));
         const UpdatePackage p = UpdatePackage::check(
             build(manifest, sig, files), QStringLiteral("u.zqpkg"), trusted(true));
-        QVERIFY2(p.problem.isEmpty(), qPrintable(p.problem));
+        QVERIFY2(!p.problem, qPrintable(p.problem.message));
         QVERIFY(p.isSigned);
         MinisignKey key;
         QVERIFY(MinisignKey::read(publicKey, key, error));
@@ -187,88 +190,111 @@ private slots:
             QVERIFY2(image.problem.isEmpty() && !image.pixels.isEmpty(), qPrintable(image.problem));
         QCOMPARE(p.images[0].pixels, PayloadWriter::pixels(340, 230, 8));
         QCOMPARE(p.warnings, QStringList());
-        QCOMPARE(p.problemFor(UpdateMode::FirmwareAndImages), QString());
-        QCOMPARE(p.problemFor(UpdateMode::ImagesOnly), QString());
+        QCOMPARE(p.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::None);
+        QCOMPARE(p.problemFor(UpdateMode::ImagesOnly).kind, Problem::None);
+        QCOMPARE(p.problemFor(UpdateMode::DeleteImages).kind, Problem::WrongMode);
         QVERIFY(p.problemFor(UpdateMode::DeleteImages)
-                    .contains(QStringLiteral("not for erase-images")));
+                    .message.contains(QStringLiteral("not for erase-images")));
     }
 
-    // Rows: how the package is spoilt, and the words of its refusal.
+    // Rows: how the package is spoilt, the words of its refusal and its kind.
     void hostile_data()
     {
         QTest::addColumn<Tamper>("tamper");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<Problem::Kind>("kind");
         QTest::newRow("one byte changed in fw1.bin")
-            << FlipFirmwareByte << "u.zqpkg: \"fw1.bin\" differs from the manifest";
+            << FlipFirmwareByte << "u.zqpkg: \"fw1.bin\" differs from the manifest"
+            << Problem::Damaged;
         QTest::newRow("fw1.bin one byte short")
-            << ShortFirmware << "\"fw1.bin\" holds 913407 bytes, the manifest says 913408";
+            << ShortFirmware << "\"fw1.bin\" holds 913407 bytes, the manifest says 913408"
+            << Problem::Damaged;
         QTest::newRow("manifest edited after signing")
             << EditManifest
-            << "manifest.json does not match its signature: it was changed after it was signed";
+            << "manifest.json does not match its signature: it was changed after it was signed"
+            << Problem::Signature;
         QTest::newRow("trusted comment edited")
-            << EditTrustedComment << "the trusted comment of manifest.json.minisig was changed";
+            << EditTrustedComment << "the trusted comment of manifest.json.minisig was changed"
+            << Problem::Signature;
         QTest::newRow("untrusted key")
             << UntrustedKey
-            << "manifest.json.minisig is made with key %OTHER%, which is not trusted here";
+            << "manifest.json.minisig is made with key %OTHER%, which is not trusted here"
+            << Problem::Signature;
         QTest::newRow("another key's signature carrying the trusted key's id")
             << OtherKeyWithTrustedId
             << "manifest.json.minisig carries the id of the trusted key %TRUSTED%, but it does "
-               "not verify with that key";
+               "not verify with that key" << Problem::Signature;
         QTest::newRow("manifest names \"files\" twice, signed")
-            << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice";
+            << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice"
+            << Problem::Damaged;
         QTest::newRow("signature of another file")
             << SignatureOfAnotherFile
-            << "manifest.json.minisig is the signature of another file (fw1.bin)";
+            << "manifest.json.minisig is the signature of another file (fw1.bin)"
+            << Problem::Signature;
         QTest::newRow("garbled signature")
-            << GarbledSignature << "manifest.json.minisig is not a minisign signature";
-        QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated";
-        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file";
-        QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package";
+            << GarbledSignature << "manifest.json.minisig is not a minisign signature"
+            << Problem::Damaged;
+        QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated"
+            << Problem::Damaged;
+        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file" << Problem::Damaged;
+        QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package"
+            << Problem::Damaged;
         QTest::newRow("absolute path")
-            << AbsolutePath << "entry \"/etc/evil\" has an absolute path";
-        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link";
-        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link";
-        QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket";
-        QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket";
+            << AbsolutePath << "entry \"/etc/evil\" has an absolute path" << Problem::Damaged;
+        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
+        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
+        QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket"
+            << Problem::Damaged;
+        QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket"
+            << Problem::Damaged;
         QTest::newRow("duplicate entry")
-            << DuplicateEntry << "entry \"settings.json\" appears twice";
+            << DuplicateEntry << "entry \"settings.json\" appears twice" << Problem::Damaged;
         QTest::newRow("entry over the size limit")
-            << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be";
+            << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be"
+            << Problem::Damaged;
         QTest::newRow("file not in manifest")
-            << FileNotInManifest << "\"extra.txt\" is in the package but not in the manifest";
+            << FileNotInManifest << "\"extra.txt\" is in the package but not in the manifest"
+            << Problem::Damaged;
         QTest::newRow("manifest names a missing file")
             << ManifestNamesMissingFile
-            << "\"fw1.bin\" is named in the manifest but missing from the package";
+            << "\"fw1.bin\" is named in the manifest but missing from the package"
+            << Problem::Damaged;
         QTest::newRow("folder where a file belongs")
             << FolderWhereFileBelongs
-            << "\"docs\" is a folder, but the manifest names a file there";
+            << "\"docs\" is a folder, but the manifest names a file there" << Problem::Damaged;
         QTest::newRow("manifest names a path with ..")
             << ManifestNamesDotDot
-            << "manifest.json names \"../fw1.bin\", which leaves the package";
-        QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json";
+            << "manifest.json names \"../fw1.bin\", which leaves the package" << Problem::Damaged;
+        QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json"
+            << Problem::Damaged;
         QTest::newRow("manifest not JSON")
-            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object";
+            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object" << Problem::Damaged;
         QTest::newRow("package over the size limit")
-            << PackageOverLimit << "u.zqpkg is larger than a package may be";
+            << PackageOverLimit << "u.zqpkg is larger than a package may be" << Problem::TooLarge;
         QTest::newRow("too many entries")
-            << TooManyEntries << "u.zqpkg holds more than 512 entries";
+            << TooManyEntries << "u.zqpkg holds more than 512 entries" << Problem::Damaged;
         QTest::newRow("manifest over the size limit")
-            << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be";
+            << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be"
+            << Problem::TooLarge;
         QTest::newRow("signature over the size limit")
-            << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be";
+            << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be"
+            << Problem::TooLarge;
         QTest::newRow("size past any integer in the manifest")
             << HugeSizeInManifest
             << "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
-               "(entry 1)";
-        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file";
+               "(entry 1)" << Problem::Damaged;
+        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file"
+            << Problem::Damaged;
         QTest::newRow("unsigned, policy requires signatures")
             << UnsignedUnderPolicy
-            << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy";
+            << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy"
+            << Problem::Unsigned;
     }
     void hostile()
     {
         QFETCH(Tamper, tamper);
         QFETCH(QString, message);
+        QFETCH(Problem::Kind, kind);
         QString error;
         QList<TarEntry> list = files;
         QByteArray manifest = manifestOf(list);
@@ -407,11 +433,11 @@ private slots:
         QVERIFY(!bytes.isEmpty());
         const UpdatePackage p
             = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(true));
-        QVERIFY2(p.problem.contains(message), qPrintable(p.problem));
-        QVERIFY(!p.isSigned || !p.problem.isEmpty());
+        QCOMPARE(p.problem.kind, kind);
+        QVERIFY2(p.problem.message.contains(message), qPrintable(p.problem.message));
         QVERIFY(p.firmware.isEmpty());
         for (const UpdateMode mode : UpdateModes::kAll)
-            QCOMPARE(p.problemFor(mode), p.problem);
+            QCOMPARE(p.problemFor(mode).message, p.problem.message);
     }
 
     // A signed package stripped of its signature, fw1.bin changed and the
@@ -456,7 +482,7 @@ private slots:
         QVERIFY(!p.isSigned);
         QVERIFY(p.signerId.isEmpty());
         if (says.isEmpty()) {
-            QCOMPARE(p.problem, QString());
+            QCOMPARE(p.problem.kind, Problem::None);
             QCOMPARE(p.warnings.size(), 1);
             QVERIFY(p.warnings.first().contains(QStringLiteral("is not signed")));
             return;
@@ -466,11 +492,12 @@ private slots:
         QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
         for (QString text : says) {
             text.replace(QStringLiteral("%KEY%"), trustedKey.idText());
-            QVERIFY2(p.problem.contains(text), qPrintable(p.problem));
+            QVERIFY2(p.problem.message.contains(text), qPrintable(p.problem.message));
         }
+        QCOMPARE(p.problem.kind, Problem::Unsigned);
         QVERIFY(p.firmware.isEmpty());
         for (const UpdateMode mode : UpdateModes::kAll)
-            QCOMPARE(p.problemFor(mode), p.problem);
+            QCOMPARE(p.problemFor(mode).message, p.problem.message);
     }
 
     // A key twice in one object of the manifest, at any depth and however it
@@ -550,7 +577,9 @@ private slots:
         const QByteArray manifest = manifestOf(files);
         const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
         const UpdatePackage p = UpdatePackage::check(build(manifest, sig, files), QStringLiteral("u.zqpkg"), trust);
-        QVERIFY2(p.problem.contains("cannot be read by this user: " + key + " ("), qPrintable(p.problem));
+        QCOMPARE(p.problem.kind, Problem::Keys);
+        QVERIFY2(p.problem.message.contains("cannot be read by this user: " + key + " ("),
+            qPrintable(p.problem.message));
 #endif
     }
 
@@ -636,10 +665,47 @@ private slots:
         QVERIFY2(warnings.contains(QStringLiteral("policy.json is a FIFO")), qPrintable(warnings));
         QVERIFY(trust.requireSigned());
         const UpdatePackage p = UpdatePackage::open(dir.filePath(QStringLiteral("u.zqpkg")), TrustStore());
-        QVERIFY2(p.problem.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem));
+        QVERIFY2(p.problem.message.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem.message));
 #else
         QSKIP("FIFOs are a POSIX matter");
 #endif
+    }
+
+    // fw1.bin from a folder: what is wrong with it, by kind, in the words the
+    // job log shows; the bytes only when it can be written.
+    void firmwareFileProblems_data()
+    {
+        QTest::addColumn<int>("size"); // -1: no file; -2: a folder
+        QTest::addColumn<Problem::Kind>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing") << -1 << Problem::NotFound << "fw1.bin is missing";
+        QTest::newRow("a folder") << -2 << Problem::Unreadable << "fw1.bin cannot be read (";
+        QTest::newRow("nothing past 0x1000")
+            << 0x1000 << Problem::Firmware
+            << "fw1.bin holds no firmware past address 0x1000 (4096 bytes)";
+        QTest::newRow("larger than the flash")
+            << 0xE0001 << Problem::Firmware
+            << "fw1.bin is larger than the unit's flash (917505 bytes, at most 917504)";
+        QTest::newRow("one byte past 0x1000") << 0x1001 << Problem::None << QString();
+        QTest::newRow("the whole flash") << 0xE0000 << Problem::None << QString();
+    }
+    void firmwareFileProblems()
+    {
+        QFETCH(int, size);
+        QFETCH(Problem::Kind, kind);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString fw = dir.filePath(QStringLiteral("fw1.bin"));
+        if (size == -2)
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("fw1.bin")));
+        else if (size >= 0)
+            QVERIFY(PayloadWriter::writeFile(fw, QByteArray(size, '\x5a')));
+        QByteArray bytes("left over");
+        const Problem problem = FirmwareFile::read(fw, bytes);
+        QCOMPARE(problem.kind, kind);
+        QVERIFY2(problem.message.contains(says), qPrintable(problem.message));
+        QCOMPARE(bytes.size(), kind == Problem::None ? size : 0);
     }
 };
 

@@ -530,9 +530,11 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
         const QString history
             = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
+        QString given; // the port as ZQ_UPDATER_PORTS names it
         {
             JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
+            given = rig.units.front()->path();
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
             rig.dlg->reject(); // closing the dialog adds nothing
@@ -551,8 +553,14 @@ private slots:
         // with the update's version (an images job compares none).
         QCOMPARE(r["confirmation"].toString(), QStringLiteral("confirmed"));
         QCOMPARE(r["confirmedVersion"].toString(), QStringLiteral("D.03-demo"));
-        QVERIFY(r["port"].toString().startsWith(QLatin1String("pts/")));
+        // Named as the command line's records name it: the port as given.
+        QCOMPARE(r["port"].toString(), given);
         QVERIFY(r["seconds"].toDouble() > 0);
+        QVERIFY(r["linesSent"].toInt() > 0);
+        const QJsonArray stages = r["stages"].toArray();
+        QVERIFY(stages.size() >= 3);
+        QCOMPARE(stages.first()["stage"].toString(), QStringLiteral("versionQuery"));
+        QCOMPARE(stages.last()["stage"].toString(), QStringLiteral("updated"));
         const QJsonArray images = r["images"].toArray();
         QCOMPARE(images.size(), 2);
         for (const QJsonValue &image : images) {

@@ -139,8 +139,9 @@ private slots:
         QVERIFY(!window.loadedText().contains("D.02n"));
         const UpdateSource none;
         QVERIFY(none.summary().startsWith("No update is open"));
-        QVERIFY(none.problemFor(UpdateMode::FirmwareAndImages).startsWith("No update is open"));
-        QCOMPARE(none.problemFor(UpdateMode::DeleteImages), QString());
+        QCOMPARE(none.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::NoUpdate);
+        QVERIFY(none.problemFor(UpdateMode::FirmwareAndImages).message.startsWith("No update is open"));
+        QCOMPARE(none.problemFor(UpdateMode::DeleteImages).kind, Problem::None);
     }
 
     // The About box names the version CMake's project() line sets.

@@ -260,7 +260,7 @@ private slots:
             QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
         trustKit(true);
         const UpdateSource source = UpdateSource::open(signedPackage);
-        QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
+        QVERIFY2(!source.problem, qPrintable(source.problem.message));
         QFile::remove(RecordLog::historyFile());
         {
             JobRig rig(UpdateMode::FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
@@ -292,27 +292,29 @@ private slots:
         TrustStore trust;
         trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
         const UpdateSource fromFolder = UpdateSource::open(folder, trust);
-        QVERIFY(fromFolder.problem.isEmpty());
-        QVERIFY2(fromFolder.problemFor(UpdateMode::FirmwareAndImages)
-                     .contains(QStringLiteral("requires signed packages")),
-            qPrintable(fromFolder.problemFor(UpdateMode::FirmwareAndImages)));
-        QVERIFY(
-            fromFolder.problemFor(UpdateMode::ImagesOnly).contains(QStringLiteral("requires signed packages")));
-        QCOMPARE(fromFolder.problemFor(UpdateMode::DeleteImages), QString());
+        QVERIFY(!fromFolder.problem);
+        for (const UpdateMode mode : { UpdateMode::FirmwareAndImages, UpdateMode::ImagesOnly }) {
+            const Problem refused = fromFolder.problemFor(mode);
+            QCOMPARE(refused.kind, Problem::Unsigned);
+            QVERIFY2(refused.message.contains(QStringLiteral("requires signed packages")),
+                qPrintable(refused.message));
+        }
+        QCOMPARE(fromFolder.problemFor(UpdateMode::DeleteImages).kind, Problem::None);
         const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
-        QVERIFY2(unsignedOne.problem.contains(QStringLiteral("requires signed packages")),
-            qPrintable(unsignedOne.problem));
+        QCOMPARE(unsignedOne.problem.kind, Problem::Unsigned);
+        QVERIFY2(unsignedOne.problem.message.contains(QStringLiteral("requires signed packages")),
+            qPrintable(unsignedOne.problem.message));
         if (signedPackage.isEmpty())
             return;
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
-        QCOMPARE(signedOne.problemFor(UpdateMode::FirmwareAndImages), QString());
+        QCOMPARE(signedOne.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::None);
         // Without the policy a folder is taken, with a warning, a key trusted or not.
         TrustStore keyOnly;
         keyOnly.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         for (const TrustStore &t : { TrustStore(), keyOnly }) {
             const UpdateSource free = UpdateSource::open(folder, t);
-            QCOMPARE(free.problemFor(UpdateMode::FirmwareAndImages), QString());
+            QCOMPARE(free.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::None);
             QVERIFY(free.warnings.join(QLatin1Char(' '))
                         .contains(QStringLiteral("is not a signed package")));
         }
@@ -393,17 +395,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("kind");
         QTest::newRow("ImageName 300")
             << QByteArray(R"({"Images": [{"FileName": "icon_220x165.c", "ImageName": 300}]})")
-            << "ImageName 300 is not a whole number from 0 to 255";
+            << "ImageName 300 is not a whole number from 0 to 255" << int(Problem::Settings);
         QTest::newRow("image missing")
             << QByteArray(R"({"Images": [{"FileName": "gone.c", "ImageName": 1}]})")
-            << "Image file gone.c is missing from bad.zqpkg";
+            << "Image file gone.c is missing from bad.zqpkg" << int(Problem::Images);
     }
     void payloadRefusedOnOpening()
     {
         QFETCH(QByteArray, settings);
         QFETCH(QString, says);
+        QFETCH(int, kind);
         const QString kept = folder;
         folder = tmp.filePath(QStringLiteral("bad-payload"));
         QVERIFY(PayloadWriter::writeDemoPayload(folder, 5));
@@ -413,7 +417,8 @@ private slots:
         folder = kept;
         QVERIFY(!bad.isEmpty());
         const UpdateSource opened = UpdateSource::open(bad, TrustStore());
-        QVERIFY2(opened.problem.contains(says), qPrintable(opened.problem));
+        QCOMPARE(int(opened.problem.kind), kind);
+        QVERIFY2(opened.problem.message.contains(says), qPrintable(opened.problem.message));
     }
 
     // The file the window remembers the last update in made a FIFO: the
