@@ -233,18 +233,9 @@ LeftOnUnit UnitRunner::leftOnUnit(int index) const
     return units.at(index).port->leftOnUnit();
 }
 
-UnitRunner::Figures UnitRunner::figures(int index) const
+int UnitRunner::resends(int index) const
 {
-    const Unit &unit = units.at(index);
-    const JobTiming &t = unit.port->timing;
-    Figures f;
-    f.linesSent = t.linesSent;
-    f.resends = t.resends;
-    f.replies = t.replyCount;
-    f.averageReplyMs
-        = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
-    f.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
-    return f;
+    return units.at(index).port->timing.resends;
 }
 
 double UnitRunner::seconds(int index) const

@@ -98,15 +98,9 @@ public:
     QString portName(int index) const;
     // What stopping its running job now would leave on the unit.
     LeftOnUnit leftOnUnit(int index) const;
-    // What its job has cost so far.
-    struct Figures {
-        int linesSent = 0; // framed command lines written
-        int resends = 0; // copies of lines sent again for want of an answer
-        int replies = 0; // commands answered
-        double averageReplyMs = 0;
-        double maximumReplyMs = 0; // the slowest answer, the capture's aside
-    };
-    Figures figures(int index) const;
+    // The copies of lines its job has sent again so far (its record, once
+    // it has ended, says what else it cost).
+    int resends(int index) const;
     // Seconds from the unit's adding to the end of its job (or to now).
     double seconds(int index) const;
     // The unit's record for update, once its job has ended: the one record

@@ -157,5 +157,5 @@ void UnitTable::showRow(int row)
     table->item(row, ColProgress)->setData(Qt::DisplayRole, status.percent);
     table->item(row, ColElapsed)
         ->setText(runner.started(row) ? elapsedText(runner.seconds(row)) : QString());
-    table->item(row, ColResends)->setText(QString::number(runner.figures(row).resends));
+    table->item(row, ColResends)->setText(QString::number(runner.resends(row)));
 }
