@@ -5,7 +5,6 @@
 #include "CliLeftOver.h"
 #include "CliOptions.h"
 #include "CliStation.h"
-#include "engine/PortTest.h"
 #include "engine/FileWrite.h"
 
 #include <QDateTime>
@@ -86,7 +85,7 @@ void CliJob::slotHeld(const QString &slot, const QString &message, bool again)
 
 bool CliJob::unitEnded(int index) const
 {
-    return index >= 0 && index < runner.count() && runner.port(index)->status.ended();
+    return index >= 0 && index < runner.count() && runner.ended(index);
 }
 
 QJsonObject CliJob::eventFields(int unit) const
@@ -104,7 +103,7 @@ void CliJob::logLine(int unit, const QString &line)
         return;
     }
     const UnitRunner::Unit &u = runner.unit(unit);
-    const QString own = u.port->portName() + QStringLiteral(": ");
+    const QString own = runner.portName(unit) + QStringLiteral(": ");
     const QString name = u.target.slot.isEmpty()
         ? u.path
         : QStringLiteral("%1 (%2)").arg(u.target.slot, u.path);
@@ -114,12 +113,12 @@ void CliJob::logLine(int unit, const QString &line)
 void CliJob::unitVersion(int unit, const QString &)
 {
     if (unit >= 0)
-        runner.unitChanged(runner.port(unit)); // the status holds the version
+        unitChanged(unit); // the status holds the version
 }
 
 void CliJob::unitChanged(int unit)
 {
-    const UnitStatus &status = runner.port(unit)->status;
+    const UnitStatus &status = runner.status(unit);
     Shown &s = shown[unit];
     const bool newStage = !s.seen || status.stage != s.lastStage;
     s.seen = true;
@@ -146,7 +145,7 @@ void CliJob::unitEnded(int unit)
 
 bool CliJob::updated(int unit) const
 {
-    const UnitStatus &status = runner.port(unit)->status;
+    const UnitStatus &status = runner.status(unit);
     return !runner.unit(unit).interrupted && status.stage == UnitStatus::Updated
         && !(options.requireConfirm && status.notConfirmed());
 }

@@ -1,6 +1,5 @@
 #include "CliLeftOver.h"
 
-#include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
 
 QStringList CliLeftOver::notes(const UnitRunner &runner)
@@ -8,17 +7,15 @@ QStringList CliLeftOver::notes(const UnitRunner &runner)
     QStringList captured; // in the bootloader, captured by this run, not finished
     QStringList restarting; // told to start the bootloader ("$BOOTLOADM" sent), not captured yet
     for (int i = 0; i < runner.count(); ++i) {
-        const PortTest *port = runner.port(i);
-        if (port->status.ended())
+        if (runner.ended(i))
             continue;
-        const QString what = QStringLiteral("%1 (%2)").arg(runner.unit(i).path, port->status.text());
-        // A unit whose version is being confirmed is updated and out of its
-        // bootloader: only its confirmation is cut short.
-        const bool confirming = port->jobState == ConfirmVersion;
-        if (!confirming && port->capturePhase != Uncaptured)
-            captured << what;
-        else if (!confirming && (port->bootloaderAsked || port->jobState >= SwitchToBootloaderSpeed))
-            restarting << what;
+        const QString what
+            = QStringLiteral("%1 (%2)").arg(runner.unit(i).path, runner.status(i).text());
+        switch (runner.leftOnUnit(i)) {
+        case LeftOnUnit::InBootloader: captured << what; break;
+        case LeftOnUnit::Restarting: restarting << what; break;
+        case LeftOnUnit::Nothing: break;
+        }
     }
     QStringList notes;
     if (!captured.isEmpty())

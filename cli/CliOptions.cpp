@@ -16,8 +16,6 @@ namespace {
 // A week: more than any run; and far below what a timer's milliseconds hold.
 constexpr int kLongestTimeout = 7 * 24 * 3600;
 
-const char *const kModeNames[] = { "firmware-and-images", "images", "erase-images" };
-
 const char *const kDescription
     = R"(Updates the control unit of every attached Orvek annealing machine over its
 serial bootloader, one FTDI USB-serial adapter per unit, all units at once.
@@ -167,11 +165,6 @@ QString valueProblem(const QCommandLineParser &parser, const QList<QCommandLineO
 
 } // namespace
 
-QString CliOptions::modeName(UpdateMode mode)
-{
-    return QString::fromLatin1(kModeNames[mode]);
-}
-
 // Long for a reason: the options are declared one after another, then read
 // and checked in turn, each against the others it excludes; split in two,
 // each half would need the other's fifteen option objects.
@@ -183,7 +176,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption modeOption(QStringLiteral("mode"),
         QStringLiteral("The job: firmware-and-images (default), images or erase-images."),
-        QStringLiteral("mode"), modeName(FirmwareAndImages));
+        QStringLiteral("mode"), UpdateModes::name(UpdateMode::FirmwareAndImages));
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("A port to update (name or device path); repeatable or comma-separated. "
                        "Without it: every FTDI adapter and ZQ_UPDATER_PORTS."),
@@ -277,14 +270,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     json = parser.isSet(jsonOption);
 
     const QString modeText = parser.value(modeOption);
-    bool known = false;
-    for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages }) {
-        if (modeText == modeName(m)) {
-            mode = m;
-            known = true;
-        }
-    }
-    if (!known) {
+    if (!UpdateModes::fromName(modeText, mode)) {
         error = QStringLiteral("unknown mode \"%1\": use firmware-and-images, images or "
                                "erase-images")
                     .arg(modeText);

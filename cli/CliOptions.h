@@ -1,7 +1,7 @@
 #pragma once
 // The command line of zq-update, read with QCommandLineParser: the job's mode,
 // the ports, the payload folder, the report file and the output wanted.
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,7 +9,7 @@
 class QCoreApplication;
 
 struct CliOptions {
-    UpdateMode mode = FirmwareAndImages;
+    UpdateMode mode = UpdateMode::FirmwareAndImages;
     QStringList ports; // --port values, split at commas; empty: discover them
     // (each a name or path, or "serial:NUMBER" / "location:PATH": an adapter)
     QString payloadDir; // --payload, else the executable's folder unless installed (then empty)
@@ -32,7 +32,4 @@ struct CliOptions {
     // the program with status 0; anything else wrong returns false with error
     // set.
     bool parse(const QCoreApplication &app, QString &error);
-
-    // The mode's option value ("firmware-and-images", "images", "erase-images").
-    static QString modeName(UpdateMode mode);
 };

@@ -17,7 +17,7 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
                                            "with --payload.")
                                 .arg(options.payloadDir);
         JobPayload p = JobPayload::read(options.payloadDir, mode, JobPayload::Checked, fix);
-        if (p.problem || mode == DeleteImages)
+        if (p.problem || mode == UpdateMode::DeleteImages)
             return p;
         // The folder policy is UpdateSource's, as in the window.
         const UpdateSource folder = UpdateSource::openFolder(options.payloadDir, trust);
@@ -54,17 +54,13 @@ Problem CliPackage::verify(const CliOptions &options)
         return source.problem;
     const UpdatePackage &package = source.package;
     // Every mode it names is checked on opening; a name no job has is refused here.
-    const auto known = [](const QString &name) {
-        for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
-            if (UpdatePackage::modeName(m) == name)
-                return true;
-        return false;
-    };
-    for (const QString &mode : package.manifest.modes)
-        if (!known(mode))
+    for (const QString &mode : package.manifest.modes) {
+        UpdateMode known = UpdateMode::FirmwareAndImages;
+        if (!UpdateModes::fromName(mode, known))
             return { Problem::WrongMode,
                 QStringLiteral("%1: the manifest names an unknown mode, %2")
                     .arg(QFileInfo(package.path).fileName(), mode) };
+    }
     for (const QString &warning : source.warnings)
         Console::writeErr(
             QStringLiteral("zq-update: %1\n").arg(Console::shown(warning)).toLocal8Bit());

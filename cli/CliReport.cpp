@@ -89,7 +89,7 @@ CliReport CliReport::forRun(const CliOptions &options)
 {
     CliReport r;
     r.toolVersion = QCoreApplication::applicationVersion();
-    r.mode = CliOptions::modeName(options.mode);
+    r.mode = UpdateModes::name(options.mode);
     // As given: a name that is not UTF-8 with \xNN, not the name it was reached by.
     r.payloadDir = options.packageFile.isEmpty() ? RawNames::shown(options.payloadDir) : QString();
     r.package = options.packageFile;

@@ -1,6 +1,5 @@
 #include "CliStation.h"
 
-#include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
 
 #include "payload/FileRead.h"
@@ -146,12 +145,8 @@ bool CliStation::resolve(const QList<Adapter> &adapters, QList<UnitTarget> &targ
             continue;
         }
         const Adapter &a = *matches.first();
-        UnitTarget t;
-        t.candidate.name = a.device;
-        t.device = a.device;
+        UnitTarget t = UnitTarget::of(a);
         t.slot = place.name;
-        t.serial = a.serial;
-        t.location = a.location;
         targets.append(t);
     }
     return true;
@@ -172,7 +167,7 @@ QString CliStation::summary(const UnitRunner &runner, double hours)
             notUpdated << 0;
             i = static_cast<int>(names.size()) - 1;
         }
-        if (!unit.interrupted && unit.port->status.stage == UnitStatus::Updated)
+        if (!unit.interrupted && runner.status(u).stage == UnitStatus::Updated)
             ++updated[i];
         else
             ++notUpdated[i];

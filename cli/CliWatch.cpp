@@ -94,12 +94,7 @@ QList<UnitTarget> CliWatch::targetsNow()
                   });
             if (!named)
                 continue;
-            UnitTarget t;
-            t.candidate.name = a.device;
-            t.device = a.device;
-            t.serial = a.serial;
-            t.location = a.location;
-            targets.append(t);
+            targets.append(UnitTarget::of(a));
         }
         for (const QString &port : plainPorts) { // a port without adapter identity
             const QString device = PortProblem::devicePath(port);
@@ -107,7 +102,7 @@ QList<UnitTarget> CliWatch::targetsNow()
                 [&device](const UnitTarget &t) { return t.device == device; });
             if (!listed && QFileInfo::exists(device)) {
                 UnitTarget t;
-                t.candidate.name = port;
+                t.port = port;
                 t.device = device;
                 targets.append(t);
             }

@@ -104,7 +104,7 @@ void reportSignalBeforeStart(const CliOptions &options, const CliEvents &events,
 {
     CliReport report;
     report.toolVersion = QCoreApplication::applicationVersion();
-    report.mode = CliOptions::modeName(options.mode);
+    report.mode = UpdateModes::name(options.mode);
     report.payloadDir = options.payloadDir;
     report.started = report.ended = QDateTime::currentDateTimeUtc();
     report.interrupted = true;
@@ -130,9 +130,9 @@ int checkOnly(const CliOptions &options, const JobPayload &payload)
     if (!options.quiet)
         Console::writeOut(
             QStringLiteral("The payload in %1 can be used for %2 (update version %3).\n")
-                .arg(Console::shown(options.packageFile.isEmpty() ? options.payloadDir
-                                                                  : options.packageFile),
-                    CliOptions::modeName(options.mode), Console::shown(payload.updateVersion))
+                .arg(Console::shown(
+                         options.packageFile.isEmpty() ? options.payloadDir : options.packageFile),
+                    UpdateModes::name(options.mode), Console::shown(payload.updateVersion))
                 .toLocal8Bit());
     return 0;
 }
@@ -160,15 +160,13 @@ QString chooseUnits(const CliOptions &options, CliStation &station, QStringList 
         return error;
     // One device named twice (/dev/pts/6 and pts/6) is one unit.
     for (const QString &name : plainPorts) {
-        const UnitTarget t = UnitTarget::of({ QSerialPortInfo(), name }, adapters);
+        const UnitTarget t = UnitTarget::of(name, adapters);
         if (std::none_of(targets.cbegin(), targets.cend(),
                 [&t](const UnitTarget &other) { return other.device == t.device; }))
             targets.append(t);
     }
     if (station.isEmpty() && plainPorts.isEmpty()) {
-        const QList<PortCandidate> candidates = PortDiscovery::candidates();
-        for (const PortCandidate &candidate : candidates)
-            targets.append(UnitTarget::of(candidate, adapters));
+        targets += PortDiscovery::unasked(adapters);
     }
     if (targets.isEmpty())
         return station.isEmpty()
@@ -231,7 +229,7 @@ int run(const CliOptions &options, const CliEvents &events)
     if (payload.problem)
         return refuse(options, events,
             QStringLiteral("cannot run %1: %2")
-                .arg(CliOptions::modeName(options.mode), payload.problem.message));
+                .arg(UpdateModes::name(options.mode), payload.problem.message));
     if (options.check)
         return checkOnly(options, payload);
 

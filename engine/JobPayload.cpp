@@ -69,7 +69,7 @@ bool readImages(const Settings &settings, const QString &dir, bool checked, JobP
 Problem JobPayload::imagesProblem(
     UpdateMode mode, const QStringList &entryProblems, const QList<ImageRecord> &images)
 {
-    if (mode == DeleteImages)
+    if (mode == UpdateMode::DeleteImages)
         return {};
     if (!entryProblems.isEmpty())
         return { Problem::Settings, entryProblems.join(QStringLiteral("; ")) };
@@ -83,7 +83,7 @@ Problem JobPayload::imagesProblem(
                 .arg(unsendable.size() == 1 ? QStringLiteral("an image")
                                             : QStringLiteral("%1 images").arg(unsendable.size()),
                     unsendable.join(QStringLiteral("; "))) };
-    if (mode == ImagesOnly && images.isEmpty())
+    if (mode == UpdateMode::ImagesOnly && images.isEmpty())
         return { Problem::Images, QStringLiteral("settings.json names no image that can be sent") };
     return {};
 }
@@ -91,11 +91,11 @@ Problem JobPayload::imagesProblem(
 JobPayload JobPayload::read(
     const QString &dir, UpdateMode mode, Reading reading, const QString &fix)
 {
-    const bool checked = reading == Checked && mode != DeleteImages;
+    const bool checked = reading == Checked && mode != UpdateMode::DeleteImages;
     JobPayload p;
     p.inputs.mode = mode;
     if (dir.isEmpty()) { // an installed program without --payload
-        if (mode != DeleteImages)
+        if (mode != UpdateMode::DeleteImages)
             p.problem = { Problem::NoUpdate,
                 QStringLiteral("no update given: name its folder with --payload DIR (an "
                                "installed zq-update does not look beside itself).") };
@@ -128,14 +128,14 @@ JobPayload JobPayload::read(
             settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.') };
         return p;
     }
-    if (reading == AsNamed && mode != DeleteImages)
+    if (reading == AsNamed && mode != UpdateMode::DeleteImages)
         p.warnings += settings.entryProblems;
     if (!readImages(settings, dir, checked, p))
         return p;
-    if (mode == DeleteImages)
+    if (mode == UpdateMode::DeleteImages)
         return p; // erasing needs no payload
 
-    if (mode == FirmwareAndImages) {
+    if (mode == UpdateMode::FirmwareAndImages) {
         // Read once: the job sends these bytes and the records hash them,
         // whatever fw1.bin holds later.
         p.firmwareProblem = FirmwareFile::read(p.firmwarePath, p.inputs.firmware);
@@ -170,7 +170,7 @@ JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &
     if (!package.settings.problem.isEmpty())
         p.inputs.settingsProblem = { Problem::Settings, package.settings.problem };
     p.inputs.expectedVersion = package.manifest.unitVersion;
-    if (mode == FirmwareAndImages)
+    if (mode == UpdateMode::FirmwareAndImages)
         p.inputs.firmware = package.firmware; // checked against the manifest's digest
     const Problem images = imagesProblem(mode, package.settings.entryProblems, package.images);
     if (images)
@@ -181,7 +181,7 @@ JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &
 
 UnitRecord::Update JobPayload::update() const
 {
-    const auto mode = static_cast<UpdateMode>(inputs.mode);
+    const UpdateMode mode = inputs.mode;
     if (packageFile.isEmpty())
         return UnitRecord::describe(mode, updateVersion, inputs.firmware, folder, inputs.images);
     UnitRecord::Update u;
@@ -190,9 +190,9 @@ UnitRecord::Update JobPayload::update() const
     u.package = packageFile;
     u.packageSha256 = packageSha256;
     u.signer = signer;
-    if (mode == FirmwareAndImages)
+    if (mode == UpdateMode::FirmwareAndImages)
         u.firmware = { QStringLiteral("fw1.bin"), packageHashes.value(QStringLiteral("fw1.bin")) };
-    if (mode != DeleteImages)
+    if (mode != UpdateMode::DeleteImages)
         for (const ImageRecord &image : inputs.images)
             u.images.append({ image.fileName, packageHashes.value(image.fileName) });
     return u;

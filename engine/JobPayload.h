@@ -5,8 +5,8 @@
 // what each unit's record says of the update.
 #include "engine/Sequencer.h"
 #include "engine/UnitRecord.h"
-#include "engine/UpdateMode.h"
 #include "payload/Problem.h"
+#include "payload/UpdateMode.h"
 
 #include <QHash>
 #include <QByteArray>

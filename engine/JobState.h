@@ -1,7 +1,8 @@
 #pragma once
-// The states of one unit's job, kept in its PortTest and driven by the Sequencer.
+// The states of one unit's job, kept in its PortTest and driven by the
+// Sequencer. Front ends never read them: they ask the runner (UnitRunner).
 
-enum JobState : int {
+enum class JobState {
     StartVersionQuery, // first state of a new port: arms the version query
     VersionQuery, // "$MVER" / "$BOOTLOADM" at 19200 baud
     SwitchToBootloaderSpeed, // reopen the port at 921600 baud
@@ -14,15 +15,29 @@ enum JobState : int {
     ConfirmVersion, // after "$X": the unit's version asked again at 19200 baud
 };
 
-enum CapturePhase : int { Uncaptured = 0, Captured, FirmwareWritten };
+// How far the bootloader has been taken: not yet, captured ("$G" answered),
+// and the firmware written.
+enum class CapturePhase { Uncaptured, Captured, FirmwareWritten };
 
-enum SectorStep : int { SectorStart = 0, SectorData, SectorProgram };
+// Where the current firmware sector stands: "$E" is due, its "$D" lines, "$P".
+enum class SectorStep { Start, Data, Program };
 
-// ImageStep values; EraseImages keeps its own two values in the same member.
-enum ImageStep : int {
-    ImageHeader = 0, // "$I" is due
-    ImageChunks = 1, // "$F" lines are due
-    ImageRestart = 2, // all chunks sent; without the last "$FACK" the image starts again
-    EraseSend = 0, // "$A,1" is due
-    EraseWait = 1, // waiting for "$AACK"
+// Where the current image stands, in SendImages.
+enum class ImageStep {
+    Header, // "$I" is due
+    Chunks, // "$F" lines are due
+    Restart, // all chunks sent; without the last "$FACK" the image starts again
+};
+
+// Where the erase stands, in EraseImages.
+enum class EraseStep {
+    Send, // "$A,1" is due
+    Wait, // waiting for "$AACK"
+};
+
+// The line whose answer is awaited, sent again at its learned time-out.
+enum class AwaitedLine {
+    None,
+    Data, // a firmware data line, "$D"
+    Chunk, // an image chunk, "$F"
 };

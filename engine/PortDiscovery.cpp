@@ -1,5 +1,6 @@
 #include "engine/PortDiscovery.h"
 
+#include "engine/Adapter.h"
 #include "engine/LowLatency.h"
 #include "engine/PortProblem.h"
 #include "engine/PortTest.h"
@@ -17,19 +18,16 @@ QStringList PortDiscovery::namedPorts(const QString &value)
     return names;
 }
 
-QList<PortCandidate> PortDiscovery::candidates()
+QList<UnitTarget> PortDiscovery::unasked(const QList<Adapter> &adapters)
 {
-    QList<PortCandidate> found;
+    QList<UnitTarget> found;
     QStringList taken;
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        qDebug() << info.manufacturer();
-        qDebug() << info.vendorIdentifier();
-        qDebug() << info.description();
-        if (!info.manufacturer().contains(QLatin1String(kAdapterMaker)))
+    for (const Adapter &a : adapters) {
+        qDebug() << a.device << a.manufacturer << a.vidPid() << a.description;
+        if (!a.pickedUnnamed)
             continue;
-        found.append({ info, QString() });
-        taken.append(PortProblem::devicePath(info.systemLocation()));
+        found.append(UnitTarget::of(a));
+        taken.append(a.device);
     }
 
     const QStringList named = namedPorts(qEnvironmentVariable("ZQ_UPDATER_PORTS"));
@@ -37,25 +35,21 @@ QList<PortCandidate> PortDiscovery::candidates()
         const QString path = PortProblem::devicePath(name);
         if (taken.contains(path))
             continue;
-        found.append({ QSerialPortInfo(), name });
+        found.append(UnitTarget::of(name, adapters));
         taken.append(path);
     }
     return found;
 }
 
-PortTest *PortDiscovery::openPort(const PortCandidate &candidate, QString &error)
+PortTest *PortDiscovery::openPort(const QString &name, QString &error)
 {
     auto *port = new PortTest;
-    if (candidate.name.isEmpty())
-        port->setPort(candidate.info);
-    else
-        port->setPortName(candidate.name);
+    port->setPortName(name);
     port->setBaudRate(19200, QSerialPort::AllDirections);
     port->rxLine[0] = '\0';
     port->rxLength = 0;
     error.clear();
     // Qt reads the lock file when it opens the port, and would block on a FIFO.
-    const QString name = candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name;
     error = PortProblem::lockFileProblem(PortProblem::devicePath(name));
     if (!error.isEmpty()) {
         port->resetJob();
@@ -65,9 +59,7 @@ PortTest *PortDiscovery::openPort(const PortCandidate &candidate, QString &error
         LowLatency::request(*port);
     } else {
         qDebug() << "Could not open port" << port->errorString();
-        error = PortProblem::explain(candidate.name.isEmpty() ? candidate.info.systemLocation()
-                                                              : candidate.name,
-            port->error(), port->errorString());
+        error = PortProblem::explain(name, port->error(), port->errorString());
     }
     port->resetJob();
     return port;

@@ -1,18 +1,15 @@
 #pragma once
-// Which serial ports a job drives: every port whose manufacturer contains
-// "FTDI", then every port named in ZQ_UPDATER_PORTS (comma-separated names or
-// device paths), each once; and how a port is first opened.
+// Which serial ports a job drives when none is named, from the one scan of
+// the system's adapters (Adapter::scan): every adapter whose manufacturer
+// contains "FTDI", then every port named in ZQ_UPDATER_PORTS (comma-separated
+// names or device paths), each once; and how a port is first opened.
+#include "engine/UnitTarget.h"
+
 #include <QList>
-#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
 class PortTest;
-
-struct PortCandidate {
-    QSerialPortInfo info; // set for a scanned adapter
-    QString name; // the name or path given in ZQ_UPDATER_PORTS, else empty
-};
 
 namespace PortDiscovery {
 
@@ -23,13 +20,15 @@ inline constexpr char kAdapterMaker[] = "FTDI";
 // The entries of a ZQ_UPDATER_PORTS value, in order, empty entries dropped.
 QStringList namedPorts(const QString &value);
 
-// Scans the system's ports (logging each one's manufacturer, vendor identifier
-// and description) and adds the named ports that the scan did not find.
-QList<PortCandidate> candidates();
+// The units a job drives unasked: the adapters the tool takes (logging each
+// adapter's manufacturer, vendor identifier and description), then the ports
+// ZQ_UPDATER_PORTS names that are none of them.
+QList<UnitTarget> unasked(const QList<Adapter> &adapters);
 
-// A new port for the candidate, set to 19200 baud and opened for reading and
-// writing (with low latency asked of the driver), its job record reset. It is
-// returned whether it opened or not; when not, error says why.
-PortTest *openPort(const PortCandidate &candidate, QString &error);
+// A new port for the port's name or device path, set to 19200 baud and opened
+// for reading and writing (with low latency asked of the driver), its job
+// record reset. It is returned whether it opened or not; when not, error says
+// why.
+PortTest *openPort(const QString &port, QString &error);
 
 } // namespace PortDiscovery

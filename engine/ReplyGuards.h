@@ -2,6 +2,7 @@
 // The guards that keep late or repeated replies from acting, for one unit's
 // job; PortTest carries them, the sequencer resets them with the job.
 #include "engine/AnswerLedger.h"
+#include "engine/JobState.h"
 
 #include <QVector>
 #include <QtGlobal>
@@ -53,7 +54,7 @@ struct ReplyGuards {
     // The waits the clock ends: the line that awaits its answer (sent again
     // at its learned time-out) and the hold of the next line for owed answers.
     struct Waits {
-        char awaited = 0; // 'D' or 'F': that line awaits its answer
+        AwaitedLine awaited = AwaitedLine::None; // the line that awaits its answer
         qint64 lastCopyNs = -1; // when its latest copy went out
         qint64 wakeDueNs = -1; // when the wake-up asked for is due
         bool wakeGraced = false; // a late wake-up gave the answer more time once

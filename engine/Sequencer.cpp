@@ -72,42 +72,44 @@ void Sequencer::updateStatus(PortTest *port)
         return;
     const UnitStatus before = s;
     constexpr qint64 kFirmwareBytes = qint64(kSectorCount) * Protocol::kSectorSize;
-    const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
+    const bool firmwareJob = UpdateModes::writesFirmware(inputs.mode);
     qint64 firmwareDone = 0;
     switch (port->jobState) {
-    case StartVersionQuery:
-    case VersionQuery: s.stage = UnitStatus::Querying; break;
-    case SwitchToBootloaderSpeed:
-    case WaitForBootloader:
-    case OpenFiles: s.stage = UnitStatus::WaitingForBootloader; break;
-    case ProgramFirmware:
+    case JobState::StartVersionQuery:
+    case JobState::VersionQuery: s.stage = UnitStatus::Querying; break;
+    case JobState::SwitchToBootloaderSpeed:
+    case JobState::WaitForBootloader:
+    case JobState::OpenFiles: s.stage = UnitStatus::WaitingForBootloader; break;
+    case JobState::ProgramFirmware:
         s.stage = UnitStatus::Firmware;
         s.sectorCount = kSectorCount;
         s.sector = std::min(kSectorCount,
             std::max(1, (port->address - kFirstAddress) / Protocol::kSectorSize + 1));
         firmwareDone = std::max<qint64>(0, port->address - kFirstAddress);
         break;
-    case SendImages:
+    case JobState::SendImages:
         s.stage = UnitStatus::Images;
         s.imageCount = imageCount();
         s.image = std::min<int>(imageCount(), static_cast<int>(port->imageIndex) + 1);
         firmwareDone = kFirmwareBytes;
         break;
-    case EraseImages: s.stage = UnitStatus::Erasing; break;
-    case Finish:
-    case ConfirmVersion:
+    case JobState::EraseImages: s.stage = UnitStatus::Erasing; break;
+    case JobState::Finish:
+    case JobState::ConfirmVersion:
         s.stage = UnitStatus::Finishing;
         firmwareDone = kFirmwareBytes;
         break;
     }
-    const bool finishing = port->jobState == Finish || port->jobState == ConfirmVersion;
-    if (inputs.mode == DeleteImages) {
-        s.percent = finishing ? 100
-            : port->jobState == EraseImages && port->imageStep == EraseWait ? 50 : 0;
+    const bool finishing
+        = port->jobState == JobState::Finish || port->jobState == JobState::ConfirmVersion;
+    if (inputs.mode == UpdateMode::DeleteImages) {
+        const bool erasing
+            = port->jobState == JobState::EraseImages && port->eraseStep == EraseStep::Wait;
+        s.percent = finishing ? 100 : erasing ? 50 : 0;
     } else {
         const qint64 total = (firmwareJob ? kFirmwareBytes : 0) + imageTotal;
         const qint64 done = (firmwareJob ? std::min(firmwareDone, kFirmwareBytes) : 0)
-            + (port->jobState == SendImages || finishing ? imageBytesDone(port) : 0);
+            + (port->jobState == JobState::SendImages || finishing ? imageBytesDone(port) : 0);
         s.percent = finishing || total == 0
             ? (finishing ? 100 : 0)
             : static_cast<int>(done * 100 / total);
@@ -156,7 +158,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     ReplyGuards &g = port->guards;
     g.firmware.sectorErased = false;
     g.firmware.eraseSent = true;
-    g.waits.awaited = 0;
+    g.waits.awaited = AwaitedLine::None;
     g.firmware.dataSends = 0;
     g.firmware.dataUnanswered = 0;
     g.firmware.programSends = 0;
@@ -183,7 +185,7 @@ void Sequencer::sendDataLine(PortTest *port)
     ++g.firmware.dataUnanswered;
     ++g.firmware.sectorCopies;
     send(port, line);
-    g.waits.awaited = 'D';
+    g.waits.awaited = AwaitedLine::Data;
     g.waits.lastCopyNs = port->timing.lastSendNs;
     if (!resend) {
         ++g.firmware.dataLine;
@@ -217,7 +219,7 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
         countCopyAgain(port);
     g.images.headerAwaited = true;
     g.images.chunksAwaited = false;
-    g.waits.awaited = 0;
+    g.waits.awaited = AwaitedLine::None;
     send(port, line);
     if (!resend) {
         ++g.images.headerLine;
@@ -246,14 +248,14 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
     port->stepCountdown = kImageWaitSteps;
     g.images.chunksAwaited = true;
     send(port, line);
-    g.waits.awaited = 'F';
+    g.waits.awaited = AwaitedLine::Chunk;
     g.waits.lastCopyNs = port->timing.lastSendNs;
     if (g.images.chunkSends == 1)
         g.images.chunkFirstNs = g.waits.lastCopyNs;
     g.waits.wakeGraced = false;
     armResend(port);
     if (offset + count >= size)
-        port->imageStep = ImageRestart;
+        port->imageStep = ImageStep::Restart;
 }
 
 void Sequencer::sendExit(PortTest *port)

@@ -10,7 +10,7 @@
 #include "payload/ImageRecord.h"
 #include "payload/Problem.h"
 #include "engine/Protocol.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 #include <QByteArray>
 #include <QList>
@@ -23,7 +23,7 @@ class ReplyTimer;
 
 // What a job runs on, given by the front end.
 struct JobInputs {
-    int mode = FirmwareAndImages; // an UpdateMode
+    UpdateMode mode = UpdateMode::FirmwareAndImages;
     QList<ImageRecord> images; // the display images, in settings order
     Problem settingsProblem; // why settings.json could not be read; none when it was
     // fw1.bin as read once by the front end (a firmware job): the byte at
@@ -76,6 +76,9 @@ public:
     // The front end stops the job (the user interrupted it): the port is
     // flushed and closed and the unit counted as not updated.
     void stop(PortTest *port, const QString &why);
+    // The port could not be opened: its job ends before it starts, the unit
+    // not updated, for reason.
+    void endUnopened(PortTest *port, const QString &reason);
 
     // The firmware progress's maximum (JobHost::setFirmwareProgress): the
     // firmware is all written.

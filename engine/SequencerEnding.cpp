@@ -16,14 +16,14 @@ bool Sequencer::endedBySilence(PortTest *port)
 {
     JobTiming &t = port->timing;
     const qint64 now = host.nowNs();
-    const bool working = port->capturePhase != Uncaptured
-        && (port->jobState == ProgramFirmware || port->jobState == SendImages
-            || port->jobState == EraseImages);
+    const bool working = port->capturePhase != CapturePhase::Uncaptured
+        && (port->jobState == JobState::ProgramFirmware || port->jobState == JobState::SendImages
+            || port->jobState == JobState::EraseImages);
     // Once "$A,1" went out the unit may be erasing (about 20 s), and a lost
     // "$AACK,0" must not make that time count as silence: the erase's own
     // step-count wait bounds it.
     int &eraseSteps = port->guards.images.eraseSteps;
-    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0
+    const bool erasing = port->jobState == JobState::EraseImages && eraseSteps >= 0
         && eraseSteps < kEraseRunningSteps;
     if (erasing)
         ++eraseSteps;
@@ -51,7 +51,7 @@ void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &r
     if (!logLine.isEmpty())
         log(logLine);
     closePort(port);
-    port->jobState = Finish;
+    port->jobState = JobState::Finish;
     port->tickCount = kFinishSteps;
     port->status.stage = UnitStatus::NotUpdated;
     port->status.reason = reason;
@@ -79,11 +79,12 @@ void Sequencer::restart(PortTest *port)
     if (!answerAnnouncement(port))
         return;
     port->guards.reset();
-    port->jobState = WaitForBootloader;
-    port->sectorStep = SectorStart;
+    port->jobState = JobState::WaitForBootloader;
+    port->sectorStep = SectorStep::Start;
     port->imageIndex = 0;
     port->imageOffset = 0;
-    port->imageStep = ImageHeader;
+    port->imageStep = ImageStep::Header;
+    port->eraseStep = EraseStep::Send;
     port->status.notUpdated.clear();
     host.setFirmwareProgress(0);
     host.setImageProgress(0);
@@ -110,14 +111,14 @@ bool Sequencer::answerAnnouncement(PortTest *port)
         return false;
     }
     sendCapture(port);
-    port->capturePhase = Captured;
+    port->capturePhase = CapturePhase::Captured;
     qCDebug(lcJob) << "Send Capture Bootloader";
     return true;
 }
 
 void Sequencer::connectionLost(PortTest *port)
 {
-    if (port->jobState == ConfirmVersion) {
+    if (port->jobState == JobState::ConfirmVersion) {
         // The update was written: the unit stays updated, only not confirmed.
         endConfirmation(port, false, QString(), QStringLiteral("the connection was lost"));
         QTimer::singleShot(0, port, [port] {
@@ -127,9 +128,9 @@ void Sequencer::connectionLost(PortTest *port)
         return;
     }
     if (port->status.stage == UnitStatus::ConnectionLost
-        || (port->jobState == Finish && port->tickCount >= kFinishSteps))
+        || (port->jobState == JobState::Finish && port->tickCount >= kFinishSteps))
         return;
-    port->jobState = Finish;
+    port->jobState = JobState::Finish;
     port->tickCount = kFinishSteps;
     log(QStringLiteral("Connection to %1 lost: its job has ended and the unit may not be "
                        "updated. Check the cable and run the job again.")
@@ -146,7 +147,7 @@ void Sequencer::connectionLost(PortTest *port)
 
 void Sequencer::stop(PortTest *port, const QString &why)
 {
-    if (port->jobState == ConfirmVersion) {
+    if (port->jobState == JobState::ConfirmVersion) {
         closePort(port);
         endConfirmation(
             port, false, QString(), QStringLiteral("the job was stopped (%1)").arg(why));
@@ -154,4 +155,9 @@ void Sequencer::stop(PortTest *port, const QString &why)
     }
     if (!port->status.ended())
         endUnit(port, QString(), why);
+}
+
+void Sequencer::endUnopened(PortTest *port, const QString &reason)
+{
+    endUnit(port, QString(), reason);
 }

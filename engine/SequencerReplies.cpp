@@ -101,7 +101,7 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     using Protocol::ReplyWord;
     if (word == ReplyWord::Unknown)
         return;
-    if (port->jobState == ConfirmVersion) {
+    if (port->jobState == JobState::ConfirmVersion) {
         // The unit left its bootloader: only its firmware's version counts.
         if (word == ReplyWord::MverR) {
             char version[kLineBufferSize];
@@ -134,12 +134,12 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     default: break;
     }
 
-    if (port->capturePhase == Uncaptured) {
+    if (port->capturePhase == CapturePhase::Uncaptured) {
         if (word != ReplyWord::GAck) {
             updateStatus(port);
             return;
         }
-        port->capturePhase = Captured;
+        port->capturePhase = CapturePhase::Captured;
         port->address = kFirstAddress;
         port->tickCount = 0;
         log(QStringLiteral("%1: the unit's bootloader answered \"$G\" without announcing itself "
@@ -161,12 +161,12 @@ void Sequencer::onBootloader(PortTest *port)
     // "$G" again for as long as the bootloader has not answered after the
     // capture: a lost "$G" must not leave the job waiting forever.
     const bool captureLost
-        = port->capturePhase == Captured && !port->guards.capture.bootloaderAnswered;
+        = port->capturePhase == CapturePhase::Captured && !port->guards.capture.bootloaderAnswered;
     if (port->status.ended())
         return;
-    if (port->capturePhase != Uncaptured && !captureLost) {
+    if (port->capturePhase != CapturePhase::Uncaptured && !captureLost) {
         // The bootloader answered already: the unit has been reset.
-        if (port->jobState != Finish)
+        if (port->jobState != JobState::Finish)
             restart(port);
         return;
     }
@@ -189,7 +189,7 @@ void Sequencer::onVersion(PortTest *port, const char *line)
 void Sequencer::onImageAck(PortTest *port, const char *line)
 {
     ReplyGuards &g = port->guards;
-    if (port->jobState != SendImages) {
+    if (port->jobState != JobState::SendImages) {
         // No header awaits an answer outside the images: it changes nothing,
         // and the firmware's owed "$DACK"s are not its business.
         qCDebug(lcJob) << "$IACK not awaited, ignored";
@@ -223,10 +223,10 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
         g.images.headerAwaited = false;
         g.images.headerSends = 0;
         if (flag == 0) {
-            port->imageStep = ImageChunks;
+            port->imageStep = ImageStep::Chunks;
         } else {
             nextImage(port); // the unit holds this image already
-            if (port->jobState == SendImages)
+            if (port->jobState == JobState::SendImages)
                 holdForOwed(port, g.images.headerCopies);
         }
     }
@@ -242,7 +242,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
     if (GetField(line, flagText, 2, kLineBufferSize - 1) == 0)
         flagText[0] = '\0';
     qCDebug(lcJob).noquote() << "FACK" << chunk << flagText;
-    if (port->jobState != SendImages || !port->guards.images.chunksAwaited
+    if (port->jobState != JobState::SendImages || !port->guards.images.chunksAwaited
         || port->imageIndex >= static_cast<std::uint32_t>(imageCount())) {
         qCDebug(lcJob) << "$FACK not awaited, ignored";
         return;
@@ -257,7 +257,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
         if (g.images.chunkSends == 1)
             port->timing.chunkTimer.sample(host.nowNs() - g.waits.lastCopyNs);
         g.images.chunkSends = 0;
-        g.waits.awaited = 0;
+        g.waits.awaited = AwaitedLine::None;
         port->imageOffset += Protocol::kChunkBytes;
         if (port->imageOffset >= static_cast<std::uint32_t>(image.pixels.size()))
             nextImage(port);
@@ -267,10 +267,10 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
         // The unit moves on to the next image: the step run now sends its
         // header, or "$X" when no image is left.
         port->guards.images.chunksAwaited = false;
-        port->guards.waits.awaited = 0;
+        port->guards.waits.awaited = AwaitedLine::None;
         port->guards.images.headerCopies.clear();
         ++port->imageIndex;
-        port->imageStep = ImageHeader;
+        port->imageStep = ImageStep::Header;
         port->imageOffset = 0;
         showImageProgress(port);
     } else {
@@ -290,7 +290,7 @@ void Sequencer::nextImage(PortTest *port)
 {
     port->guards.images.chunksAwaited = false;
     ++port->imageIndex;
-    port->imageStep = ImageHeader;
+    port->imageStep = ImageStep::Header;
     port->imageOffset = 0;
     if (port->imageIndex >= static_cast<std::uint32_t>(imageCount()))
         finishJob(port);
@@ -300,13 +300,13 @@ void Sequencer::nextImage(PortTest *port)
 void Sequencer::onEraseAck(PortTest *port, const char *line)
 {
     qCDebug(lcJob).noquote() << QString::fromUtf8(line).trimmed();
-    if (port->jobState != EraseImages) {
+    if (port->jobState != JobState::EraseImages) {
         qCDebug(lcJob) << "$AACK not awaited, ignored";
         return;
     }
     const std::uint32_t n = Protocol::numberField(line, 1);
     if (n == 0) {
-        port->imageStep = EraseWait;
+        port->eraseStep = EraseStep::Wait;
         port->stepCountdown = kEraseRunningSteps;
     } else if (n == 1) {
         log(QStringLiteral("Images Erased"));
@@ -317,7 +317,7 @@ void Sequencer::onEraseAck(PortTest *port, const char *line)
 void Sequencer::onSectorErased(PortTest *port)
 {
     ReplyGuards &g = port->guards;
-    if (port->jobState != ProgramFirmware || port->capturePhase != Captured)
+    if (port->jobState != JobState::ProgramFirmware || port->capturePhase != CapturePhase::Captured)
         return;
     if (g.firmware.eraseAnswers < g.firmware.eraseAfterLine.size()) {
         // It answers the oldest "$E" of the sector not answered yet, or a
@@ -327,10 +327,10 @@ void Sequencer::onSectorErased(PortTest *port)
             g.firmware.dataCopies.settledUpTo(g.firmware.eraseAfterLine.at(g.firmware.eraseAnswers));
         ++g.firmware.eraseAnswers;
     }
-    if (port->sectorStep == SectorProgram || g.firmware.sectorErased || !g.firmware.eraseSent)
+    if (port->sectorStep == SectorStep::Program || g.firmware.sectorErased || !g.firmware.eraseSent)
         return; // an "$EACK" counts only after this sector's "$E" went out
     g.firmware.sectorErased = true;
-    port->sectorStep = SectorData;
+    port->sectorStep = SectorStep::Data;
     // The first data line goes out now, unless the wait for this reply has
     // already sent it.
     if (port->address % Protocol::kSectorSize == 0 && g.firmware.dataSends == 0) {
@@ -389,15 +389,16 @@ void Sequencer::unplacedDataAck(PortTest *port)
 void Sequencer::onDataAck(PortTest *port)
 {
     ReplyGuards &g = port->guards;
-    if (port->jobState != ProgramFirmware
-        || (port->capturePhase != Captured && port->capturePhase != FirmwareWritten))
+    if (port->jobState != JobState::ProgramFirmware
+        || (port->capturePhase != CapturePhase::Captured
+            && port->capturePhase != CapturePhase::FirmwareWritten))
         return;
     const qint64 now = host.nowNs();
-    if (port->sectorStep == SectorProgram) {
+    if (port->sectorStep == SectorStep::Program) {
         onDataAckAfterLastLine(port, now);
         return;
     }
-    if (port->sectorStep != SectorData)
+    if (port->sectorStep != SectorStep::Data)
         return;
     const bool lineOut = g.firmware.dataSends > 0;
     // The answer in hand counts among those the port has shown, from the first
@@ -447,11 +448,11 @@ void Sequencer::dataLineAnswered(PortTest *port, qint64 now, bool answersQueued)
     if (g.firmware.dataSends == 1)
         port->timing.dataTimer.sample(now - g.waits.lastCopyNs);
     g.firmware.dataSends = 0;
-    g.waits.awaited = 0;
+    g.waits.awaited = AwaitedLine::None;
     commandDueNow(port);
     port->address += Protocol::kDataLineBytes;
     if (port->address % Protocol::kSectorSize == 0) {
-        port->sectorStep = SectorProgram;
+        port->sectorStep = SectorStep::Program;
         programDueNow(port);
     } else {
         holdForOwed(port, g.firmware.dataCopies, linesLeftInSector(port), answersQueued);
@@ -462,8 +463,8 @@ void Sequencer::dataLineAnswered(PortTest *port, qint64 now, bool answersQueued)
 
 void Sequencer::onProgrammed(PortTest *port)
 {
-    if (port->jobState != ProgramFirmware || port->capturePhase != Captured
-        || port->sectorStep != SectorProgram || port->guards.firmware.programSends == 0)
+    if (port->jobState != JobState::ProgramFirmware || port->capturePhase != CapturePhase::Captured
+        || port->sectorStep != SectorStep::Program || port->guards.firmware.programSends == 0)
         return;
     // Every answer to the sector's "$D" copies came before this one.
     port->guards.firmware.programSends = 0;
@@ -485,16 +486,16 @@ void Sequencer::onProgrammed(PortTest *port)
     port->guards.firmware.sectorAnswers = 0;
     port->guards.firmware.sectorRedos = 0;
     if (port->address > kLastAddress - 1) {
-        port->capturePhase = FirmwareWritten;
+        port->capturePhase = CapturePhase::FirmwareWritten;
         port->address = kFirstAddress;
         host.setFirmwareProgress(kLoadMaximum);
         port->stepCountdown = 0;
-        port->jobState = SendImages;
+        port->jobState = JobState::SendImages;
         port->imageIndex = 0;
-        port->imageStep = ImageRestart;
+        port->imageStep = ImageStep::Restart;
         port->imageOffset = 0;
     }
-    port->sectorStep = SectorStart;
+    port->sectorStep = SectorStep::Start;
     port->guards.firmware.eraseSent = false;
     commandDueNow(port);
     step(port);

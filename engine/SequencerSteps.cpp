@@ -29,20 +29,20 @@ void Sequencer::step(PortTest *port)
     if (endedBySilence(port))
         return;
     switch (port->jobState) {
-    case StartVersionQuery:
+    case JobState::StartVersionQuery:
         port->retryCount = kVersionQuerySteps;
-        port->jobState = VersionQuery;
+        port->jobState = JobState::VersionQuery;
         port->timing.startNs = host.nowNs();
         break;
-    case VersionQuery: versionQuery(port); break;
-    case SwitchToBootloaderSpeed: switchToBootloaderSpeed(port); break;
-    case WaitForBootloader: waitForBootloader(port); break;
-    case OpenFiles: openFiles(port); break;
-    case ProgramFirmware: programFirmware(port); break;
-    case SendImages: sendImages(port); break;
-    case EraseImages: eraseImages(port); break;
-    case Finish: finish(port); break;
-    case ConfirmVersion: confirmVersion(port); break;
+    case JobState::VersionQuery: versionQuery(port); break;
+    case JobState::SwitchToBootloaderSpeed: switchToBootloaderSpeed(port); break;
+    case JobState::WaitForBootloader: waitForBootloader(port); break;
+    case JobState::OpenFiles: openFiles(port); break;
+    case JobState::ProgramFirmware: programFirmware(port); break;
+    case JobState::SendImages: sendImages(port); break;
+    case JobState::EraseImages: eraseImages(port); break;
+    case JobState::Finish: finish(port); break;
+    case JobState::ConfirmVersion: confirmVersion(port); break;
     }
     updateStatus(port);
 }
@@ -59,13 +59,13 @@ void Sequencer::versionQuery(PortTest *port)
     send(port, line);
     if (port->retryCount <= 0) {
         closePort(port);
-        port->jobState = SwitchToBootloaderSpeed;
+        port->jobState = JobState::SwitchToBootloaderSpeed;
     }
 }
 
 void Sequencer::switchToBootloaderSpeed(PortTest *port)
 {
-    port->capturePhase = Uncaptured;
+    port->capturePhase = CapturePhase::Uncaptured;
     port->guards.capture.bootloaderAnswered = false;
     port->guards.capture.waitSteps = 0;
     port->timing.captureSentNs = -1;
@@ -81,13 +81,13 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     } else {
         qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
     }
-    port->jobState = WaitForBootloader;
+    port->jobState = JobState::WaitForBootloader;
 }
 
 void Sequencer::waitForBootloader(PortTest *port)
 {
-    if (port->capturePhase == Captured) {
-        port->jobState = OpenFiles;
+    if (port->capturePhase == CapturePhase::Captured) {
+        port->jobState = JobState::OpenFiles;
         return;
     }
     const int waited = ++port->guards.capture.waitSteps;
@@ -108,18 +108,18 @@ void Sequencer::waitForBootloader(PortTest *port)
 // only, or erasing them.
 void Sequencer::startWork(PortTest *port)
 {
-    port->jobState = ProgramFirmware;
-    if (inputs.mode == ImagesOnly) {
-        port->jobState = SendImages;
+    port->jobState = JobState::ProgramFirmware;
+    if (inputs.mode == UpdateMode::ImagesOnly) {
+        port->jobState = JobState::SendImages;
         port->imageIndex = 0;
         port->imageOffset = 0;
-        port->imageStep = ImageRestart;
+        port->imageStep = ImageStep::Restart;
         port->stepCountdown = 0;
-    } else if (inputs.mode == DeleteImages) {
-        port->jobState = EraseImages;
+    } else if (inputs.mode == UpdateMode::DeleteImages) {
+        port->jobState = JobState::EraseImages;
         port->imageIndex = 0;
         port->imageOffset = 0;
-        port->imageStep = EraseSend;
+        port->eraseStep = EraseStep::Send;
         port->stepCountdown = 1;
     }
 }
@@ -130,14 +130,14 @@ void Sequencer::openFiles(PortTest *port)
 
     // Only a firmware job writes fw1.bin, from the bytes it was given.
     Problem firmwareProblem;
-    if (port->jobState == ProgramFirmware) {
+    if (port->jobState == JobState::ProgramFirmware) {
         firmwareProblem = inputs.firmwareProblem
             ? inputs.firmwareProblem
             : FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), inputs.firmware.size());
     }
 
     port->address = kFirstAddress;
-    port->sectorStep = SectorStart;
+    port->sectorStep = SectorStep::Start;
     port->tickCount = 0;
     const bool bootloaderAnswered = port->guards.capture.bootloaderAnswered;
     port->guards.reset();
@@ -146,10 +146,10 @@ void Sequencer::openFiles(PortTest *port)
     for (const ImageRecord &image : std::as_const(inputs.images))
         imageTotal += image.pixels.size();
 
-    if (inputs.settingsProblem && inputs.mode != DeleteImages)
+    if (inputs.settingsProblem && inputs.mode != UpdateMode::DeleteImages)
         port->status.notUpdated
             << QStringLiteral("the display images (settings.json could not be read)");
-    if (port->jobState != ProgramFirmware)
+    if (port->jobState != JobState::ProgramFirmware)
         return;
     // Not one sector is erased from a file that can't be written whole: the
     // unit keeps the firmware it has.
@@ -176,16 +176,16 @@ void Sequencer::programDueNow(PortTest *port)
 void Sequencer::programFirmware(PortTest *port)
 {
     switch (port->sectorStep) {
-    case SectorStart:
+    case SectorStep::Start:
         if (port->tickCount <= kCommandWaitSteps) {
             ++port->tickCount;
             return;
         }
         port->tickCount = 0;
         sendSectorErase(port);
-        port->sectorStep = SectorData;
+        port->sectorStep = SectorStep::Data;
         [[fallthrough]]; // data lines follow "$E" without waiting for "$EACK"
-    case SectorData:
+    case SectorStep::Data:
         // A new line waits while an earlier line's copy may still be answered.
         if (port->guards.firmware.dataSends == 0
             && spendHoldStep(port, port->guards.firmware.dataCopies))
@@ -198,8 +198,8 @@ void Sequencer::programFirmware(PortTest *port)
         sendDataLine(port);
         ++port->tickCount;
         return;
-    case SectorProgram:
-        if (port->tickCount <= kProgramWaitSteps || port->capturePhase != Captured) {
+    case SectorStep::Program:
+        if (port->tickCount <= kProgramWaitSteps || port->capturePhase != CapturePhase::Captured) {
             ++port->tickCount;
             return;
         }
@@ -209,7 +209,7 @@ void Sequencer::programFirmware(PortTest *port)
                 << "No $EACK for the sector at" << Qt::hex << port->address - Protocol::kSectorSize
                 << "on" << port->portName() << "- erasing it again";
             port->address -= Protocol::kSectorSize;
-            port->sectorStep = SectorStart;
+            port->sectorStep = SectorStep::Start;
             commandDueNow(port);
             programFirmware(port);
             return;
@@ -252,7 +252,7 @@ void Sequencer::redoSector(PortTest *port)
     g.firmware.sectorAnswers = 0;
     g.firmware.sectorCopies = g.firmware.dataCopies.size();
     port->address = sector;
-    port->sectorStep = SectorStart;
+    port->sectorStep = SectorStep::Start;
     commandDueNow(port);
     programFirmware(port);
 }
@@ -260,7 +260,7 @@ void Sequencer::redoSector(PortTest *port)
 void Sequencer::sendImages(PortTest *port)
 {
     switch (port->imageStep) {
-    case ImageHeader:
+    case ImageStep::Header:
         if (port->stepCountdown > 0) {
             --port->stepCountdown;
             return;
@@ -273,7 +273,7 @@ void Sequencer::sendImages(PortTest *port)
         port->imageOffset = 0;
         port->stepCountdown = kImageWaitSteps;
         return;
-    case ImageChunks:
+    case ImageStep::Chunks:
         if (port->stepCountdown > 0) {
             --port->stepCountdown;
             return;
@@ -284,16 +284,16 @@ void Sequencer::sendImages(PortTest *port)
         }
         sendChunk(port, inputs.images.at(static_cast<int>(port->imageIndex)));
         return;
-    case ImageRestart:
+    case ImageStep::Restart:
         if (port->stepCountdown > 0) {
             --port->stepCountdown;
             return;
         }
         port->stepCountdown = kImageRestartSteps;
-        port->imageStep = ImageHeader;
+        port->imageStep = ImageStep::Header;
         return;
     default:
-        port->imageStep = ImageRestart;
+        port->imageStep = ImageStep::Restart;
         port->stepCountdown = 0;
         return;
     }
@@ -332,24 +332,24 @@ void Sequencer::eraseImages(PortTest *port)
         --port->stepCountdown;
         return;
     }
-    if (port->imageStep == EraseSend) {
+    if (port->eraseStep == EraseStep::Send) {
         log(QStringLiteral("Send Erase All messages Command takes around 20 seconds"));
         char line[kLineBufferSize];
         Protocol::eraseImages(line);
         send(port, line);
         if (port->guards.images.eraseSteps < 0)
             port->guards.images.eraseSteps = 0;
-        port->imageStep = EraseWait;
+        port->eraseStep = EraseStep::Wait;
         port->stepCountdown = kEraseReplySteps;
     } else {
-        port->imageStep = EraseSend;
+        port->eraseStep = EraseStep::Send;
         log(QStringLiteral("Command Timedout"));
     }
 }
 
 void Sequencer::finishJob(PortTest *port)
 {
-    port->jobState = Finish;
+    port->jobState = JobState::Finish;
     port->tickCount = 0;
     sendExit(port);
 }
@@ -402,7 +402,7 @@ void Sequencer::finish(PortTest *port)
 // as at the start, at the firmware's speed, to see that it runs the update.
 void Sequencer::startConfirmation(PortTest *port)
 {
-    port->jobState = ConfirmVersion;
+    port->jobState = JobState::ConfirmVersion;
     port->retryCount = kConfirmSteps;
     port->rxLength = 0; // a partial line from the bootloader's speed would spoil the answer
     port->timing.lastSendNs = -1;
@@ -428,9 +428,9 @@ void Sequencer::endConfirmation(
     PortTest *port, bool answered, const QString &version, const QString &cutShort)
 {
     UnitStatus &s = port->status;
-    port->jobState = Finish;
+    port->jobState = JobState::Finish;
     port->tickCount = kFinishSteps;
-    const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
+    const bool firmwareJob = UpdateModes::writesFirmware(inputs.mode);
     const QString expected = firmwareJob ? inputs.expectedVersion : QString();
     const QString before
         = s.version.isEmpty() ? QStringLiteral("not known: it did not answer") : s.version;

@@ -51,9 +51,9 @@ void Sequencer::noteAnswer(PortTest *port, qint64 sinceFirstCopyNs)
 // The copies whose owed answers hold the next command in the job's state.
 const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
 {
-    if (port->jobState == ProgramFirmware)
+    if (port->jobState == JobState::ProgramFirmware)
         return &port->guards.firmware.dataCopies;
-    if (port->jobState == SendImages)
+    if (port->jobState == JobState::SendImages)
         return &port->guards.images.headerCopies;
     return nullptr;
 }
@@ -154,7 +154,7 @@ bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 r
 {
     const ReplyGuards::Firmware &f = port->guards.firmware;
     const JobTiming &t = port->timing;
-    if (port->jobState != ProgramFirmware || port->sectorStep != SectorData || !f.sectorErased
+    if (port->jobState != JobState::ProgramFirmware || port->sectorStep != SectorStep::Data || !f.sectorErased
         || f.eraseAfterLine.size() != 1 || f.eraseAnswers != 1 || !t.checksumsShown)
         return false;
     constexpr int kSectorLines = Protocol::kSectorSize / Protocol::kDataLineBytes;
@@ -180,7 +180,7 @@ void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
     port->timing.sectorLinesAgain += port->address % Protocol::kSectorSize / Protocol::kDataLineBytes + 1;
     port->address -= port->address % Protocol::kSectorSize;
     sendSectorErase(port);
-    port->sectorStep = SectorData;
+    port->sectorStep = SectorStep::Data;
     commandDueNow(port);
     w.holdSteps = kSettleSteps;
     w.wakeGraced = false;
@@ -202,9 +202,9 @@ void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
 const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
 {
     const ReplyTimer *timer = nullptr;
-    if (port->guards.waits.awaited == 'D')
+    if (port->guards.waits.awaited == AwaitedLine::Data)
         timer = &port->timing.dataTimer;
-    else if (port->guards.waits.awaited == 'F')
+    else if (port->guards.waits.awaited == AwaitedLine::Chunk)
         timer = &port->timing.chunkTimer;
     return timer != nullptr && timer->learned() ? timer : nullptr;
 }
@@ -228,7 +228,7 @@ qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) con
     const ReplyGuards &g = port->guards;
     // Copies the unit has not answered: an answer owed to an earlier copy
     // shows the link is alive, and the line it sends again starts afresh.
-    const int copies = g.waits.awaited == 'D' ? g.firmware.dataUnanswered : g.images.chunkSends;
+    const int copies = g.waits.awaited == AwaitedLine::Data ? g.firmware.dataUnanswered : g.images.chunkSends;
     const int doublings = std::min(std::max(copies - 2, 0), kMaxBackOffs);
     return g.waits.lastCopyNs + (timer.timeoutNs() << doublings);
 }
@@ -262,7 +262,7 @@ void Sequencer::wakeHeld(PortTest *port)
     const AnswerLedger *ledger = heldLedger(port);
     const qint64 until = ledger != nullptr ? ledger->owedUntilNs(now, horizonNs(port)) : -1;
     if (until >= 0 && g.waits.choiceDueNs >= 0 && now >= g.waits.choiceDueNs
-        && port->jobState == ProgramFirmware && port->sectorStep == SectorData) {
+        && port->jobState == JobState::ProgramFirmware && port->sectorStep == SectorStep::Data) {
         // Answers are still owed after the time-out given them: the lines
         // go on, the sector is erased again, or the hold goes on.
         holdForOwed(port, g.firmware.dataCopies, linesLeftInSector(port));
@@ -285,7 +285,7 @@ void Sequencer::wake(PortTest *port)
     // A reply that came before this wake-up was due is read before anything
     // goes out: whatever order the event loop runs timers and reads in.
     host.readWaiting(port);
-    if (port->status.ended() || port->jobState == Finish)
+    if (port->status.ended() || port->jobState == JobState::Finish)
         return;
     if (port->guards.waits.holdSteps > 0) {
         wakeHeld(port);
@@ -305,14 +305,14 @@ void Sequencer::wake(PortTest *port)
     }
     if (graceLateWake(port, now))
         return;
-    if (g.waits.awaited == 'D' && port->jobState == ProgramFirmware
-        && port->sectorStep == SectorData) {
+    if (g.waits.awaited == AwaitedLine::Data && port->jobState == JobState::ProgramFirmware
+        && port->sectorStep == SectorStep::Data) {
         commandDueNow(port);
         step(port);
-    } else if (g.waits.awaited == 'F' && port->jobState == SendImages
-        && (port->imageStep == ImageChunks || port->imageStep == ImageRestart)) {
+    } else if (g.waits.awaited == AwaitedLine::Chunk && port->jobState == JobState::SendImages
+        && (port->imageStep == ImageStep::Chunks || port->imageStep == ImageStep::Restart)) {
         // The chunk at imageOffset (the last one too) goes out again.
-        port->imageStep = ImageChunks;
+        port->imageStep = ImageStep::Chunks;
         port->stepCountdown = 0;
         step(port);
     }

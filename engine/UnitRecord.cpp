@@ -1,8 +1,7 @@
 #include "engine/UnitRecord.h"
 
 #include "engine/PortTest.h"
-#include "engine/UpdateMode.h"
-#include "payload/UpdatePackage.h"
+#include "payload/UpdateMode.h"
 #include "ToolVersion.h"
 
 #include <QCryptographicHash>
@@ -19,9 +18,9 @@ UnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,
     Update u;
     u.version = version;
     u.mode = mode;
-    if (mode == FirmwareAndImages)
+    if (mode == UpdateMode::FirmwareAndImages)
         u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };
-    if (mode != DeleteImages)
+    if (mode != UpdateMode::DeleteImages)
         for (const ImageRecord &image : images)
             u.images.append(
                 { QDir(dir).relativeFilePath(image.fileName), QString::fromLatin1(image.sha256) });
@@ -127,7 +126,7 @@ QJsonObject UnitRecord::json() const
         { QStringLiteral("confirmation"), confirmation },
         { QStringLiteral("confirmedVersion"), confirmedVersion },
         { QStringLiteral("updateVersion"), update.version },
-        { QStringLiteral("mode"), UpdatePackage::modeName(update.mode) },
+        { QStringLiteral("mode"), UpdateModes::name(update.mode) },
         { QStringLiteral("firmwareSha256"), update.firmware.sha256 },
         { QStringLiteral("images"), images },
         { QStringLiteral("package"), update.package },

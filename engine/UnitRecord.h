@@ -6,7 +6,7 @@
 // for the command line (--log) and the window (its history file), and a unit
 // of the command line's report (--report). UnitRunner makes it.
 #include "engine/UnitStatus.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/ImageRecord.h"
 
 #include <QByteArray>
@@ -25,7 +25,7 @@ struct UnitRecord {
     // What every unit of a run gets: the update and its files.
     struct Update {
         QString version; // settings.json's "Version"
-        UpdateMode mode = FirmwareAndImages; // named as packages name it (UpdatePackage::modeName)
+        UpdateMode mode = UpdateMode::FirmwareAndImages; // named by UpdateModes::name
         File firmware; // fw1.bin (firmware mode only)
         QList<File> images;
         QString package; // the update package's file; empty for a payload folder

@@ -1,5 +1,6 @@
 #include "engine/UnitRunner.h"
 
+#include "engine/PortDiscovery.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
 #include "engine/RunnerView.h"
@@ -48,7 +49,7 @@ int UnitRunner::addUnit(const UnitTarget &target)
     unit.path = target.path();
     unit.addedNs = nowNs();
     QString error;
-    unit.port = PortDiscovery::openPort(target.candidate, error);
+    unit.port = PortDiscovery::openPort(target.port, error);
     unit.opened = error.isEmpty();
     const int i = count();
     units.append(unit);
@@ -67,11 +68,8 @@ int UnitRunner::addUnit(const UnitTarget &target)
         }
         if (endUnopened) {
             // Nothing can be sent to it: its job ends before it starts.
-            port->jobState = Finish;
-            port->tickCount = Timeouts::kFinishSteps;
-            port->status.stage = UnitStatus::NotUpdated;
-            port->status.reason = QStringLiteral("the port could not be opened (%1)").arg(error);
-            unitChanged(port);
+            sequencer.endUnopened(
+                port, QStringLiteral("the port could not be opened (%1)").arg(error));
             return i;
         }
     }
@@ -208,6 +206,36 @@ bool UnitRunner::allEnded() const
 {
     return std::all_of(units.cbegin(), units.cend(),
         [](const Unit &unit) { return unit.port->status.ended(); });
+}
+
+const UnitStatus &UnitRunner::status(int index) const
+{
+    return units.at(index).port->status;
+}
+
+bool UnitRunner::started(int index) const
+{
+    return units.at(index).port->timing.startNs >= 0;
+}
+
+bool UnitRunner::finished(int index) const
+{
+    return units.at(index).port->finished();
+}
+
+QString UnitRunner::portName(int index) const
+{
+    return units.at(index).port->portName();
+}
+
+LeftOnUnit UnitRunner::leftOnUnit(int index) const
+{
+    return units.at(index).port->leftOnUnit();
+}
+
+int UnitRunner::resends(int index) const
+{
+    return units.at(index).port->timing.resends;
 }
 
 double UnitRunner::seconds(int index) const

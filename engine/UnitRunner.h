@@ -5,8 +5,10 @@
 // port the engine is working on, times each unit on the engine's clock and
 // makes each unit's record. What the user sees goes to a RunnerView.
 #include "engine/JobHost.h"
+#include "engine/LeftOnUnit.h"
 #include "engine/Sequencer.h"
 #include "engine/UnitRecord.h"
+#include "engine/UnitStatus.h"
 #include "engine/UnitTarget.h"
 #include "engine/WakeTimers.h"
 
@@ -80,6 +82,25 @@ public:
     PortTest *port(int index) const { return units.at(index).port; }
     int indexOf(const PortTest *port) const;
     bool allEnded() const;
+
+    // What a front end asks of unit index's job; the job's own state stays
+    // the engine's.
+    // Its stage, progress and outcome.
+    const UnitStatus &status(int index) const;
+    // Its job is over: updated, not updated or its connection lost.
+    bool ended(int index) const { return status(index).ended(); }
+    // Its job has taken its first step.
+    bool started(int index) const;
+    // Its job has taken its last step: the port is closed, nothing more goes out.
+    bool finished(int index) const;
+    // The port's own name ("ttyUSB0", "pts/4"), with which the engine's lines
+    // about it start.
+    QString portName(int index) const;
+    // What stopping its running job now would leave on the unit.
+    LeftOnUnit leftOnUnit(int index) const;
+    // The copies of lines its job has sent again so far (its record, once
+    // it has ended, says what else it cost).
+    int resends(int index) const;
     // Seconds from the unit's adding to the end of its job (or to now).
     double seconds(int index) const;
     // The unit's record for update, once its job has ended: the one record

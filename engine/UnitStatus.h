@@ -35,7 +35,8 @@ struct UnitStatus {
 
     bool notConfirmed() const { return stage == Updated && confirmation == NotConfirmed; }
 
-    bool ended() const { return stage >= Updated; }
+    // The job is over: updated, not updated or its connection lost.
+    bool ended() const { return stage == Updated || stage == NotUpdated || stage == ConnectionLost; }
     // The version the unit runs as far as is known: after the update the one
     // it answered with, "D.03a, confirmed" or "D.03b, not confirmed", or
     // "not confirmed (was D.02m)" when it did not answer; before, its

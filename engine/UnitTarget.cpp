@@ -3,21 +3,26 @@
 #include "engine/Adapter.h"
 #include "engine/PortProblem.h"
 
-QString UnitTarget::path() const
-{
-    return candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name;
-}
-
-UnitTarget UnitTarget::of(const PortCandidate &candidate, const QList<Adapter> &adapters)
+UnitTarget UnitTarget::of(const QString &port, const QList<Adapter> &adapters)
 {
     UnitTarget t;
-    t.candidate = candidate;
-    t.device = PortProblem::devicePath(t.path());
+    t.port = port;
+    t.device = PortProblem::devicePath(port);
     for (const Adapter &a : adapters) {
         if (a.device == t.device) {
             t.serial = a.serial;
             t.location = a.location;
         }
     }
+    return t;
+}
+
+UnitTarget UnitTarget::of(const Adapter &adapter)
+{
+    UnitTarget t;
+    t.port = adapter.device;
+    t.device = adapter.device;
+    t.serial = adapter.serial;
+    t.location = adapter.location;
     return t;
 }

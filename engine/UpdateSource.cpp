@@ -73,8 +73,8 @@ UpdateSource UpdateSource::openPackage(const QString &path, const TrustStore &tr
     s.problem = s.package.problem;
     s.warnings += s.package.warnings;
     // Refused on opening as a run of any mode it is for would be refused.
-    for (const UpdateMode mode : { FirmwareAndImages, ImagesOnly, DeleteImages })
-        if (!s.problem && s.package.manifest.modes.contains(UpdatePackage::modeName(mode)))
+    for (const UpdateMode mode : UpdateModes::kAll)
+        if (!s.problem && s.package.manifest.modes.contains(UpdateModes::name(mode)))
             s.problem = packageProblem(s.package, mode);
     return s;
 }
@@ -96,13 +96,13 @@ Problem UpdateSource::problemFor(UpdateMode mode) const
 {
     if (problem)
         return problem;
-    if (path.isEmpty() && mode != DeleteImages)
+    if (path.isEmpty() && mode != UpdateMode::DeleteImages)
         return { Problem::NoUpdate,
             QStringLiteral("No update is open: open an update first (an installed zq-updater "
                            "does not look for one beside itself).") };
     if (isPackage)
         return packageProblem(package, mode);
-    if (mode == DeleteImages)
+    if (mode == UpdateMode::DeleteImages)
         return {};
     if (keysProblem)
         return keysProblem;

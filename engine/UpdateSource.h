@@ -4,8 +4,8 @@
 // payload folder, and the one signing policy for both front ends. The window
 // opens one (nothing open means the program's own folder) and shows it before
 // a job starts; the command line opens --package or --payload.
-#include "engine/UpdateMode.h"
 #include "payload/Problem.h"
+#include "payload/UpdateMode.h"
 #include "payload/UpdatePackage.h"
 
 #include <QString>

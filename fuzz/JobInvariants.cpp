@@ -11,10 +11,10 @@ namespace JobInvariants {
 const char *violation(const PortTest &port, const JobInputs &inputs)
 {
     const QList<ImageRecord> &images = inputs.images;
-    if (port.jobState < StartVersionQuery || port.jobState > ConfirmVersion)
+    if (port.jobState < JobState::StartVersionQuery || port.jobState > JobState::ConfirmVersion)
         return "jobState out of range";
     const UnitStatus &status = port.status;
-    if (port.jobState == ConfirmVersion) {
+    if (port.jobState == JobState::ConfirmVersion) {
         if (!inputs.confirmVersion)
             return "version confirmed without being asked for";
         if (!status.notUpdated.isEmpty())
@@ -26,22 +26,25 @@ const char *violation(const PortTest &port, const JobInputs &inputs)
     } else if (status.confirmation != UnitStatus::NotAsked) {
         if (!inputs.confirmVersion)
             return "confirmation decided without being asked for";
-        if (status.stage != UnitStatus::Updated || port.jobState != Finish)
+        if (status.stage != UnitStatus::Updated || port.jobState != JobState::Finish)
             return "confirmation decided for a job not ended updated";
-        const bool firmwareJob = inputs.mode != ImagesOnly && inputs.mode != DeleteImages;
+        const bool firmwareJob
+            = inputs.mode != UpdateMode::ImagesOnly && inputs.mode != UpdateMode::DeleteImages;
         if (status.confirmation == UnitStatus::Confirmed && firmwareJob
             && !inputs.expectedVersion.isEmpty() && status.confirmedVersion != inputs.expectedVersion)
             return "confirmed with a version other than the update's";
     } else if (!status.confirmedVersion.isEmpty()) {
         return "a confirmed version without a confirmation";
     }
-    if (port.capturePhase < Uncaptured || port.capturePhase > FirmwareWritten)
+    if (port.capturePhase < CapturePhase::Uncaptured
+        || port.capturePhase > CapturePhase::FirmwareWritten)
         return "capturePhase out of range";
-    if (port.sectorStep < SectorStart || port.sectorStep > SectorProgram)
+    if (port.sectorStep < SectorStep::Start || port.sectorStep > SectorStep::Program)
         return "sectorStep out of range";
-    const int lastImageStep = port.jobState == EraseImages ? EraseWait : ImageRestart;
-    if (port.imageStep < 0 || port.imageStep > lastImageStep)
+    if (port.imageStep < ImageStep::Header || port.imageStep > ImageStep::Restart)
         return "imageStep out of range";
+    if (port.eraseStep < EraseStep::Send || port.eraseStep > EraseStep::Wait)
+        return "eraseStep out of range";
     if (port.address < 0x1000 || port.address > 0xE0000)
         return "address outside 0x1000..0xE0000";
     if (port.address % Protocol::kDataLineBytes != 0)

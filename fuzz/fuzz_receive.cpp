@@ -54,13 +54,14 @@ bool tracing = false; // ZQ_FUZZ_TRACE set: each action and the record after it
 void printJob(const char *what)
 {
     std::fprintf(stderr,
-        "%s (state %d capture %d sector %d image step %d address 0x%X image %u/%d offset %u "
-        "countdown %d header %d chunks %d last %u copies owed %d/%d)\n",
-        what, port->jobState, port->capturePhase, port->sectorStep, port->imageStep,
-        static_cast<unsigned>(port->address), port->imageIndex, engine->inputs.images.size(),
-        port->imageOffset, port->stepCountdown, port->guards.images.headerAwaited,
-        port->guards.images.chunksAwaited, port->lastChunk, port->guards.firmware.dataCopies.size(),
-        port->guards.images.headerCopies.size());
+        "%s (state %d capture %d sector %d image step %d erase step %d address 0x%X image %u/%d "
+        "offset %u countdown %d header %d chunks %d last %u copies owed %d/%d)\n",
+        what, static_cast<int>(port->jobState), static_cast<int>(port->capturePhase),
+        static_cast<int>(port->sectorStep), static_cast<int>(port->imageStep),
+        static_cast<int>(port->eraseStep), static_cast<unsigned>(port->address), port->imageIndex,
+        engine->inputs.images.size(), port->imageOffset, port->stepCountdown,
+        port->guards.images.headerAwaited, port->guards.images.chunksAwaited, port->lastChunk,
+        port->guards.firmware.dataCopies.size(), port->guards.images.headerCopies.size());
 }
 
 void check(const char *after)
@@ -96,7 +97,7 @@ void setJob(const std::uint8_t *h)
     port->jobState = static_cast<JobState>((h[0] & 0x3F) % 10);
     // The version confirmed after "$X", as both front ends do by default; with
     // or without the version the update names ("$MVERR,1.0A" in the stream).
-    engine->inputs.confirmVersion = (h[0] & 0x80) || port->jobState == ConfirmVersion;
+    engine->inputs.confirmVersion = (h[0] & 0x80) || port->jobState == JobState::ConfirmVersion;
     engine->inputs.expectedVersion = (h[0] & 0x40) ? QStringLiteral("1.0A") : QString();
     port->capturePhase = static_cast<CapturePhase>(h[1] % 3);
     port->tickCount = h[14] % 20;
@@ -131,69 +132,77 @@ void setJob(const std::uint8_t *h)
     port->sectorStep = static_cast<SectorStep>(h[2] % 3);
     const int pick = h[10] << 8 | h[11];
     switch (port->sectorStep) {
-    case SectorStart: port->address = kFirst + (pick % ((kEnd - kFirst) / 4096)) * 4096; break;
-    case SectorData: port->address = kFirst + (pick % ((kEnd - kFirst) / 64)) * 64; break;
-    case SectorProgram:
+    case SectorStep::Start:
+        port->address = kFirst + (pick % ((kEnd - kFirst) / 4096)) * 4096;
+        break;
+    case SectorStep::Data: port->address = kFirst + (pick % ((kEnd - kFirst) / 64)) * 64; break;
+    case SectorStep::Program:
         port->address = 0x2000 + (pick % ((kEnd - 0x2000) / 4096 + 1)) * 4096;
         break;
     }
-    engine->inputs.mode = h[4] % 3;
+    engine->inputs.mode = static_cast<UpdateMode>(h[4] % 3);
     switch (port->jobState) {
-    case ProgramFirmware:
-        engine->inputs.mode = FirmwareAndImages;
-        port->capturePhase = Captured;
+    case JobState::ProgramFirmware:
+        engine->inputs.mode = UpdateMode::FirmwareAndImages;
+        port->capturePhase = CapturePhase::Captured;
         port->guards.firmware.sectorErased = h[9] & 1;
-        port->guards.firmware.dataSends = port->sectorStep == SectorData ? (h[9] >> 4) & 3 : 0;
+        port->guards.firmware.dataSends
+            = port->sectorStep == SectorStep::Data ? (h[9] >> 4) & 3 : 0;
         port->guards.firmware.programSends
-            = port->sectorStep == SectorProgram ? (h[8] >> 5) & 1 : 0;
+            = port->sectorStep == SectorStep::Program ? (h[8] >> 5) & 1 : 0;
         return;
-    case EraseImages:
-        engine->inputs.mode = DeleteImages;
-        port->capturePhase = Captured;
-        port->imageStep = h[3] % 2;
+    case JobState::EraseImages:
+        engine->inputs.mode = UpdateMode::DeleteImages;
+        port->capturePhase = CapturePhase::Captured;
+        port->eraseStep = static_cast<EraseStep>(h[3] % 2);
         return;
-    case ConfirmVersion:
+    case JobState::ConfirmVersion:
         // "$X" went out after a whole job: the port asks the version at
         // 19200 baud, a few queries left.
         port->retryCount = h[15] % (Timeouts::kConfirmSteps + 1);
-        port->capturePhase = engine->inputs.mode == FirmwareAndImages ? FirmwareWritten : Captured;
+        port->capturePhase = engine->inputs.mode == UpdateMode::FirmwareAndImages
+            ? CapturePhase::FirmwareWritten
+            : CapturePhase::Captured;
         port->tickCount = 0;
         return;
-    case SendImages:
-    case Finish: break;
+    case JobState::SendImages:
+    case JobState::Finish: break;
     default: return;
     }
 
     // The images: an index up to the count, the header or chunks awaited only
     // from an image that can be sent, the offset that of the last chunk sent.
-    if (port->jobState == SendImages) {
-        engine->inputs.mode = (h[4] & 1) ? ImagesOnly : FirmwareAndImages;
-        port->capturePhase = engine->inputs.mode == ImagesOnly ? Captured : FirmwareWritten;
+    if (port->jobState == JobState::SendImages) {
+        engine->inputs.mode = (h[4] & 1) ? UpdateMode::ImagesOnly : UpdateMode::FirmwareAndImages;
+        port->capturePhase = engine->inputs.mode == UpdateMode::ImagesOnly
+            ? CapturePhase::Captured
+            : CapturePhase::FirmwareWritten;
     }
-    port->imageStep = h[3] % 3;
+    port->imageStep = static_cast<ImageStep>(h[3] % 3);
     port->imageIndex = h[12] % (count + 1);
     if (port->imageIndex == static_cast<std::uint32_t>(count))
         return;
     const ImageRecord &image = images.at(static_cast<int>(port->imageIndex));
     if (!image.problem.isEmpty() || image.pixels.isEmpty()) {
-        if (port->imageStep == ImageChunks) // chunks follow only a header sent
-            port->imageStep = ImageHeader;
+        if (port->imageStep == ImageStep::Chunks) // chunks follow only a header sent
+            port->imageStep = ImageStep::Header;
         return;
     }
     port->guards.images.headerAwaited = h[9] & 2;
     port->guards.images.headerSends = port->guards.images.headerAwaited ? 1 + ((h[8] >> 6) & 1) : 0;
-    if (port->guards.images.headerAwaited) // a header goes out, and is awaited, only in ImageHeader
-        port->imageStep = ImageHeader;
+    // A header goes out, and is awaited, only in ImageStep::Header.
+    if (port->guards.images.headerAwaited)
+        port->imageStep = ImageStep::Header;
     port->guards.images.chunksAwaited = !port->guards.images.headerAwaited && (h[9] & 4);
     if (!port->guards.images.chunksAwaited)
         return;
     const int chunks = (image.pixels.size() + 255) / 256;
     int chunk = chunks - 1; // after the last chunk went out, the image restarts
-    if (port->imageStep == ImageChunks) {
+    if (port->imageStep == ImageStep::Chunks) {
         if (chunks > 1)
             chunk = h[13] % (chunks - 1);
         else
-            port->imageStep = ImageRestart;
+            port->imageStep = ImageStep::Restart;
     }
     port->lastChunk = static_cast<std::uint32_t>(chunk);
     port->imageOffset = static_cast<std::uint32_t>(chunk) * 256;

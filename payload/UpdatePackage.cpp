@@ -17,9 +17,6 @@
 
 namespace {
 
-// The job modes (engine/UpdateMode.h), as numbers: this layer sits below the engine.
-enum Mode { FirmwareAndImages = 0, ImagesOnly = 1, DeleteImages = 2 };
-
 QString hex256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
@@ -98,16 +95,6 @@ Problem checkSignature(const QByteArray &manifest, const QByteArray &sigText,
 }
 
 } // namespace
-
-QString UpdatePackage::modeName(int mode)
-{
-    switch (mode) {
-    case FirmwareAndImages: return QStringLiteral("firmware-and-images");
-    case ImagesOnly: return QStringLiteral("images");
-    case DeleteImages: return QStringLiteral("erase-images");
-    }
-    return QString();
-}
 
 UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
 {
@@ -297,18 +284,18 @@ UpdatePackage UpdatePackage::check(
     return p;
 }
 
-Problem UpdatePackage::problemFor(int mode) const
+Problem UpdatePackage::problemFor(UpdateMode mode) const
 {
     if (problem)
         return problem;
     const QString name = QFileInfo(path).fileName();
-    if (!manifest.modes.contains(modeName(mode)))
+    if (!manifest.modes.contains(UpdateModes::name(mode)))
         return { Problem::WrongMode,
             QStringLiteral("%1 is for %2, not for %3")
-                .arg(name, manifest.modes.join(QStringLiteral(", ")), modeName(mode)) };
-    if (mode == DeleteImages)
+                .arg(name, manifest.modes.join(QStringLiteral(", ")), UpdateModes::name(mode)) };
+    if (mode == UpdateMode::DeleteImages)
         return {};
-    if (mode == FirmwareAndImages) {
+    if (mode == UpdateMode::FirmwareAndImages) {
         if (!hasFirmware)
             return { Problem::Firmware, QStringLiteral("%1 holds no fw1.bin").arg(name) };
         const Problem bad = FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), firmware.size());
@@ -317,7 +304,7 @@ Problem UpdatePackage::problemFor(int mode) const
     }
     if (!settings.problem.isEmpty())
         return { Problem::Settings, QStringLiteral("%1: %2").arg(name, settings.problem) };
-    if (mode == ImagesOnly
+    if (mode == UpdateMode::ImagesOnly
         && std::none_of(images.cbegin(), images.cend(),
             [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); }))
         return { Problem::Images,

@@ -10,6 +10,7 @@
 #include "payload/PackageManifest.h"
 #include "payload/Problem.h"
 #include "payload/Settings.h"
+#include "payload/UpdateMode.h"
 
 #include <QByteArray>
 #include <QList>
@@ -46,11 +47,8 @@ struct UpdatePackage {
     static UpdatePackage check(
         const QByteArray &bytes, const QString &name, const TrustStore &trust);
 
-    // Why the package can't be used for mode (an UpdateMode): its problem, not
-    // one of the manifest's modes (WrongMode), no usable fw1.bin (Firmware),
-    // settings.json (Settings) or image (Images); none when it can.
-    Problem problemFor(int mode) const;
-
-    // The manifest's mode names for an UpdateMode.
-    static QString modeName(int mode);
+    // Why the package can't be used for mode: its problem, not one of the
+    // manifest's modes (WrongMode), no usable fw1.bin (Firmware), settings.json
+    // (Settings) or image (Images); none when it can.
+    Problem problemFor(UpdateMode mode) const;
 };

@@ -27,7 +27,7 @@ MUTANTS = [
      "        = g.firmware.dataCopies.answer(g.firmware.dataLine, now,\n"),
     ("aack-any-state", SEQ,
      '"$AACK" acts outside EraseImages',
-     "    if (port->jobState != EraseImages) {\n"
+     "    if (port->jobState != JobState::EraseImages) {\n"
      "        qCDebug(lcJob) << \"$AACK not awaited, ignored\";\n",
      "    if (false) {\n"
      "        qCDebug(lcJob) << \"$AACK not awaited, ignored\";\n"),
@@ -52,9 +52,9 @@ MUTANTS = [
      "        if (false) {\n"),
     ("lost-g-not-reanswered", SEQ,
      '"$Bootloader" after a lost "$G" is not answered again',
-     "    if (port->capturePhase != Uncaptured && !captureLost) {\n",
+     "    if (port->capturePhase != CapturePhase::Uncaptured && !captureLost) {\n",
      "    (void)captureLost;\n"
-     "    if (port->capturePhase != Uncaptured) {\n"),
+     "    if (port->capturePhase != CapturePhase::Uncaptured) {\n"),
     ("empty-image-sent", SEQ,
      "an image that holds no bytes is sent",
      "        if (image.problem.isEmpty() && !image.pixels.isEmpty())\n",
@@ -200,10 +200,10 @@ MUTANTS = [
      "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));"),
     ("buttons-swapped", "window/MainWindow.cpp",
      "pushButton_2 and pushButton_3 run each other's mode",
-     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });\n"
-     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });\n",
-     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });\n"
-     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });\n"),
+     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(UpdateMode::ImagesOnly); });\n"
+     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(UpdateMode::DeleteImages); });\n",
+     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(UpdateMode::DeleteImages); });\n"
+     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(UpdateMode::ImagesOnly); });\n"),
     ("fack-flag1-ignored", SEQ,
      '"$FACK" with flag 1 (the unit moves to the next image) is ignored',
      "    } else if (flag == 1) {\n",
@@ -231,14 +231,14 @@ MUTANTS = [
     # --- Learned resends, silence, restarts --------------------------------
     ("eack-before-e", SEQ,
      'a stray "$EACK" before the sector\'s "$E" marks the sector erased',
-     "    if (port->sectorStep == SectorProgram || g.firmware.sectorErased || !g.firmware.eraseSent)\n",
-     "    if (port->sectorStep == SectorProgram || g.firmware.sectorErased)\n"),
+     "    if (port->sectorStep == SectorStep::Program || g.firmware.sectorErased || !g.firmware.eraseSent)\n",
+     "    if (port->sectorStep == SectorStep::Program || g.firmware.sectorErased)\n"),
     ("fack-flag1-restarts-image", SEQ,
      '"$FACK" with flag 1 for another chunk waits seven steps for the next header',
      "        ++port->imageIndex;\n"
-     "        port->imageStep = ImageHeader;\n",
+     "        port->imageStep = ImageStep::Header;\n",
      "        ++port->imageIndex;\n"
-     "        port->imageStep = ImageRestart;\n"),
+     "        port->imageStep = ImageStep::Restart;\n"),
     ("no-learned-resend", "engine/SequencerTiming.cpp",
      '"$D" and "$F" wait for the step count only',
      "    if (const ReplyTimer *timer = awaitedTimer(port))\n",
@@ -277,7 +277,7 @@ MUTANTS = [
      "        return;\n"),
     ("erase-time-is-silence", "engine/SequencerEnding.cpp",
      'a lost "$AACK,0" lets the unit\'s 20 s erase count as silence',
-     "    const bool erasing = port->jobState == EraseImages && eraseSteps >= 0\n",
+     "    const bool erasing = port->jobState == JobState::EraseImages && eraseSteps >= 0\n",
      "    const bool erasing = false && eraseSteps >= 0\n"),
     ("resend-floor-lowered", "engine/Timeouts.h",
      "the learned time-out's floor below an adapter's latency jitter",
@@ -297,9 +297,9 @@ MUTANTS = [
      "    if (true)\n"),
     ("restart-ignored", SEQ,
      'a "$Bootloader" after the bootloader answered changes nothing',
-     "        if (port->jobState != Finish)\n"
+     "        if (port->jobState != JobState::Finish)\n"
      "            restart(port);\n",
-     "        if (port->jobState != Finish)\n"
+     "        if (port->jobState != JobState::Finish)\n"
      "            (void)0;\n"),
     ("restarts-unbounded", "engine/Timeouts.h",
      "a unit that keeps restarting is taken up forever",
@@ -384,8 +384,8 @@ MUTANTS = [
     ("wake-sends-before-reading", "engine/SequencerTiming.cpp",
      "a wake-up acts before the reply waiting at the port is read (timers before reads)",
      "    host.readWaiting(port);\n"
-     "    if (port->status.ended() || port->jobState == Finish)\n",
-     "    if (port->status.ended() || port->jobState == Finish)\n"),
+     "    if (port->status.ended() || port->jobState == JobState::Finish)\n",
+     "    if (port->status.ended() || port->jobState == JobState::Finish)\n"),
     ("garbled-reply-believed", SEQ,
      "a reply whose checksum is wrong is taken on a unit that frames its replies",
      "    } else if (check == LineCheck::Wrong && port->timing.checksumsShown) {\n",
@@ -602,14 +602,14 @@ MUTANTS = [
      "    const QString expected = inputs.expectedVersion;\n"),
     ("confirm-bootloader-acts", SEQ,
      "bootloader replies during the confirmation act on the job (\"$Bootloader\" restarts it)",
-     "    if (port->jobState == ConfirmVersion) {\n"
+     "    if (port->jobState == JobState::ConfirmVersion) {\n"
      "        // The unit left its bootloader: only its firmware's version counts.\n"
      "        if (word == ReplyWord::MverR) {\n",
-     "    if (port->jobState == ConfirmVersion && word == ReplyWord::MverR) {\n"
+     "    if (port->jobState == JobState::ConfirmVersion && word == ReplyWord::MverR) {\n"
      "        {\n"),
     ("confirm-unplugged-not-updated", SEQ,
      "an adapter unplugged during the confirmation makes the updated unit \"connection lost\"",
-     "    if (port->jobState == ConfirmVersion) {\n"
+     "    if (port->jobState == JobState::ConfirmVersion) {\n"
      "        // The update was written: the unit stays updated, only not confirmed.\n",
      "    if (false) {\n"
      "        // The update was written: the unit stays updated, only not confirmed.\n"),
@@ -622,10 +622,12 @@ MUTANTS = [
      "the table shows a unit that is not confirmed as plainly \"updated\"",
      "    if (result == QLatin1String(\"updated\") && confirmation == QLatin1String(\"not confirmed\"))\n",
      "    if (false)\n"),
-    ("interrupt-confirming-in-bootloader", "cli/CliLeftOver.cpp",
+    ("interrupt-confirming-in-bootloader", "engine/JobProgress.cpp",
      "Ctrl-C during the confirmation names the updated unit as left in its bootloader",
-     "        if (!confirming && port->capturePhase != Uncaptured)\n",
-     "        if (port->capturePhase != Uncaptured)\n"),
+     "    if (jobState == JobState::ConfirmVersion)\n"
+     "        return LeftOnUnit::Nothing;\n",
+     "    if (false)\n"
+     "        return LeftOnUnit::Nothing;\n"),
     ("sim-new-version-always", "tools/unit-sim/SimUnit.cpp",
      "the simulated unit answers the update's version after \"$X\" though its flash does not hold it",
      "    return holds && !updated.isEmpty() ? updated : config.versionText;\n",
@@ -722,8 +724,8 @@ MUTANTS = [
      "        firmware);\n"),
     ("record-hashes-reread", "engine/UnitRecord.cpp",
      "the record hashes each image read again by path with a blocking open: a FIFO hangs the program",
-     '#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), QString::fromLatin1(image.sha256) });\n',
-     '#include <QFile>\n#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), [&image] {\n                     QFile again(image.fileName);\n                     if (!again.open(QIODevice::ReadOnly))\n                         return QString();\n                     return sha256(again.readAll());\n                 }() });\n'),
+     '#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == UpdateMode::FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != UpdateMode::DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), QString::fromLatin1(image.sha256) });\n',
+     '#include <QFile>\n#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == UpdateMode::FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != UpdateMode::DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), [&image] {\n                     QFile again(image.fileName);\n                     if (!again.open(QIODevice::ReadOnly))\n                         return QString();\n                     return sha256(again.readAll());\n                 }() });\n'),
     ("package-settings-unchecked", "engine/JobPayload.cpp",
      "a package's settings.json entries the protocol can't carry (ImageName 300) pass --check and verify",
      "    if (!entryProblems.isEmpty())\n        return { Problem::Settings, entryProblems.join",
@@ -748,10 +750,10 @@ MUTANTS = [
      "a closed terminal (SIGHUP) stops every job as Ctrl-C does",
      "        if (byte == SIGHUP)\n            emit terminalLost();\n        else\n            emit interrupted(byte);\n",
      "        emit interrupted(byte);\n"),
-    ("all-clear-after-bootloadm", "cli/CliLeftOver.cpp",
+    ("all-clear-after-bootloadm", "engine/JobProgress.cpp",
      '"No unit was left in its bootloader." after "$BOOTLOADM" went out in the version query',
-     "(port->bootloaderAsked || port->jobState >= SwitchToBootloaderSpeed)",
-     "(port->jobState >= SwitchToBootloaderSpeed)"),
+     "    if (bootloaderAsked || !querying)\n",
+     "    if (!querying)\n"),
     ("outputs-miss-inputs", "cli/main.cpp",
      "--report and --log compared only with the payload's files: the trusted key or the package is overwritten",
      "    QStringList inputs = InputFiles::all();\n"
@@ -842,7 +844,7 @@ MUTANTS = [
      "        if (false)\n            return QStringLiteral(\"No update in the folder"),
     ("nothing-open-runs-anyway", "engine/UpdateSource.cpp",
      "with nothing open (an installed window) a job that sends files starts anyway",
-     "    if (path.isEmpty() && mode != DeleteImages)\n",
+     "    if (path.isEmpty() && mode != UpdateMode::DeleteImages)\n",
      "    if (false)\n"),
     ("buttons-keep-form-width", "window/MainWindow.ui",
      "the buttons keep the form's widths: a wider font cuts their texts",
@@ -874,6 +876,30 @@ MUTANTS = [
      "a package that is not signed under the policy is refused as a damaged one",
      "        p.problem = { Problem::Unsigned, text };\n",
      "        p.problem = { Problem::Damaged, text };\n"),
+    # --- Typed job states: one member per step, the runner's questions -------
+    ("erase-wait-in-image-step", SEQ,
+     'sending "$A,1" moves the image step, not the erase step (the two once shared one int): '
+     'the erase is asked again instead of timing out',
+     "        port->eraseStep = EraseStep::Wait;\n"
+     "        port->stepCountdown = kEraseReplySteps;\n",
+     "        port->imageStep = ImageStep::Chunks;\n"
+     "        port->stepCountdown = kEraseReplySteps;\n"),
+    ("left-on-unit-swapped", "cli/CliLeftOver.cpp",
+     "a stopped run names the units in their bootloader as told to start it, and the other way round",
+     "        case LeftOnUnit::InBootloader: captured << what; break;\n"
+     "        case LeftOnUnit::Restarting: restarting << what; break;\n",
+     "        case LeftOnUnit::InBootloader: restarting << what; break;\n"
+     "        case LeftOnUnit::Restarting: captured << what; break;\n"),
+    ("mode-names-swapped", "payload/UpdateMode.cpp",
+     '"images" and "erase-images" name each other\'s mode (command line, manifest, records)',
+     "    case UpdateMode::ImagesOnly: return QStringLiteral(\"images\");\n"
+     "    case UpdateMode::DeleteImages: return QStringLiteral(\"erase-images\");\n",
+     "    case UpdateMode::ImagesOnly: return QStringLiteral(\"erase-images\");\n"
+     "    case UpdateMode::DeleteImages: return QStringLiteral(\"images\");\n"),
+    ("lost-connection-not-ended", "engine/UnitStatus.h",
+     "a unit whose adapter went away is not over: its run waits for it",
+     "stage == Updated || stage == NotUpdated || stage == ConnectionLost;",
+     "stage == Updated || stage == NotUpdated;"),
 ]
 
 

@@ -2,7 +2,6 @@
 
 #include "engine/Adapter.h"
 #include "engine/PortDiscovery.h"
-#include "engine/PortTest.h"
 #include "engine/RecordLog.h"
 #include "engine/Timeouts.h"
 #include "engine/UpdateSource.h"
@@ -44,13 +43,13 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
 
     connect(this, &QDialog::finished, this, &DialogBootload::releaseUnits);
     switch (mode) {
-    case ImagesOnly:
+    case UpdateMode::ImagesOnly:
         setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Update Images"));
         break;
-    case DeleteImages:
+    case UpdateMode::DeleteImages:
         setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Delete Images"));
         break;
-    case FirmwareAndImages:
+    case UpdateMode::FirmwareAndImages:
         setWindowTitle(
             QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ") + ShownText::of(updateVersion));
         break;
@@ -101,7 +100,7 @@ void DialogBootload::takeFolder(const QString &dir)
         payload.inputs.mode = mode;
         updateVersion = Settings::parse(QByteArray()).version; // the default
         payload.inputs.settingsProblem = { Problem::NoUpdate, QStringLiteral("no update is open") };
-        if (mode != DeleteImages)
+        if (mode != UpdateMode::DeleteImages)
             logLine(-1, QStringLiteral("No update is open: open an update first (an installed "
                                        "zq-updater does not look for one beside itself)."));
         return;
@@ -135,10 +134,9 @@ void DialogBootload::takePackage(const UpdateSource &source)
 // Every FTDI adapter and every port named in ZQ_UPDATER_PORTS, open or not.
 void DialogBootload::discoverPorts()
 {
-    const QList<Adapter> adapters = Adapter::scan();
-    const QList<PortCandidate> found = PortDiscovery::candidates();
-    for (const PortCandidate &candidate : found)
-        runner.addUnit(UnitTarget::of(candidate, adapters));
+    const QList<UnitTarget> found = PortDiscovery::unasked(Adapter::scan());
+    for (const UnitTarget &target : found)
+        runner.addUnit(target);
     table.setUp(ui->tableUnits);
     auto *copy = new QAction(QStringLiteral("Copy this unit's log"), ui->tableUnits);
     connect(copy, &QAction::triggered, this, [this] { copyUnitLog(ui->tableUnits->currentRow()); });
@@ -181,7 +179,7 @@ void DialogBootload::unitChanged(int unit)
 {
     // After the update the label shows what the unit runs now, and whether
     // it confirmed it, as its row does.
-    const UnitStatus &status = runner.port(unit)->status;
+    const UnitStatus &status = runner.status(unit);
     if (status.ended() && status.confirmation != UnitStatus::NotAsked)
         ui->label_UnitVersion->setText(QStringLiteral("Unit Version: ") + status.versionText());
     table.mark(unit);
@@ -203,7 +201,7 @@ void DialogBootload::unitEnded(int unit)
 // The elapsed time and the resends of a running job.
 void DialogBootload::unitStepped(int unit)
 {
-    if (!runner.port(unit)->status.ended())
+    if (!runner.ended(unit))
         unitChanged(unit);
 }
 

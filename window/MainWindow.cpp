@@ -2,7 +2,7 @@
 
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/FileRead.h"
 #include "payload/ShownText.h"
 #include "ToolVersion.h"
@@ -84,9 +84,9 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer")); // spelt so, as shipped
 
     // The form's buttons by what they start, top to bottom.
-    connect(ui->pushButton, &QPushButton::clicked, this, [this] { runJob(FirmwareAndImages); });
-    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });
-    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });
+    connect(ui->pushButton, &QPushButton::clicked, this, [this] { runJob(UpdateMode::FirmwareAndImages); });
+    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(UpdateMode::ImagesOnly); });
+    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(UpdateMode::DeleteImages); });
 
     QAction *open = ui->mainToolBar->addAction(QStringLiteral("Open update…"));
     open->setObjectName(QStringLiteral("actionOpenUpdate"));

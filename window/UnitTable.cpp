@@ -1,6 +1,5 @@
 #include "window/UnitTable.h"
 
-#include "engine/PortTest.h"
 #include "engine/UnitRunner.h"
 #include "window/ProgressDelegate.h"
 
@@ -33,7 +32,7 @@ void UnitTable::setUp(QTableWidget *tableWidget)
     table->setRowCount(runner.count());
     rows.resize(runner.count());
     for (int row = 0; row < rows.size(); ++row) {
-        rows[row].portName = runner.port(row)->portName();
+        rows[row].portName = runner.portName(row);
         for (int column = 0; column < kColumns; ++column) {
             auto *item = new QTableWidgetItem;
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -128,8 +127,7 @@ QString UnitTable::portName(int row) const
 void UnitTable::showRow(int row)
 {
     rows[row].dirty = false;
-    const PortTest *port = runner.port(row);
-    const UnitStatus &status = port->status;
+    const UnitStatus &status = runner.status(row);
     table->item(row, ColVersion)->setText(status.versionText());
     table->item(row, ColVersion)->setToolTip(status.versionText());
     QTableWidgetItem *stage = table->item(row, ColStage);
@@ -150,6 +148,6 @@ void UnitTable::showRow(int row)
     }
     table->item(row, ColProgress)->setData(Qt::DisplayRole, status.percent);
     table->item(row, ColElapsed)
-        ->setText(port->timing.startNs < 0 ? QString() : elapsedText(runner.seconds(row)));
-    table->item(row, ColResends)->setText(QString::number(port->timing.resends));
+        ->setText(runner.started(row) ? elapsedText(runner.seconds(row)) : QString());
+    table->item(row, ColResends)->setText(QString::number(runner.resends(row)));
 }

@@ -7,8 +7,7 @@
 // tool's CPU per line, and the lines sent against the lines needed (resends).
 #include "PayloadWriter.h"
 #include "window/DialogBootload.h"
-#include "engine/PortTest.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -106,8 +105,9 @@ double processCpuSeconds(qint64 pid)
 
 bool allEnded(const DialogBootload &dlg)
 {
-    for (const PortTest *port : dlg.ports())
-        if (port->jobState != Finish || port->tickCount < 4)
+    const UnitRunner &jobs = dlg.jobs();
+    for (int i = 0; i < jobs.count(); ++i)
+        if (!jobs.finished(i))
             return false;
     return true;
 }
@@ -118,7 +118,7 @@ bool runDialog(const RunConfig &config, RunResult &result)
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer clock;
     clock.start();
-    auto dlg = std::make_unique<DialogBootload>(FirmwareAndImages, nullptr);
+    auto dlg = std::make_unique<DialogBootload>(UpdateMode::FirmwareAndImages, nullptr);
     if (config.show)
         dlg->show();
     const double cpuBuilt = cpuSeconds(RUSAGE_SELF);

@@ -59,7 +59,7 @@ ImageRecord image(int number, int width, int height, char seed)
 
 // One engine on a fake host with fw1.bin of fwSize bytes (none when 0).
 struct Rig {
-    Rig(int mode, int fwSize, const QList<ImageRecord> &images = {})
+    Rig(UpdateMode mode, int fwSize, const QList<ImageRecord> &images = {})
         : host(mode)
         , fw(firmwareBytes(fwSize))
     {
@@ -135,8 +135,9 @@ struct Rig {
                     return item + " status: " + host.port.status.text();
                 break;
             case '@':
-                if (host.port.jobState != a.toInt())
-                    return item + " state: " + QString::number(host.port.jobState);
+                if (static_cast<int>(host.port.jobState) != a.toInt())
+                    return item
+                        + " state: " + QString::number(static_cast<int>(host.port.jobState));
                 break;
             default: return "bad script item " + item;
             }
@@ -160,7 +161,7 @@ class TestEngine : public QObject
 private slots:
     void script_data()
     {
-        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("number"); // the UpdateMode's
         QTest::addColumn<int>("fwSize");
         QTest::addColumn<int>("images");
         QTest::addColumn<QString>("script");
@@ -275,7 +276,8 @@ private slots:
 
     void script()
     {
-        QFETCH(int, mode);
+        QFETCH(int, number);
+        const auto mode = static_cast<UpdateMode>(number);
         QFETCH(int, fwSize);
         QFETCH(int, images);
         QFETCH(QString, script);
@@ -302,7 +304,7 @@ private slots:
     // and the firmware was written), else "updated, not confirmed".
     void confirmation_data()
     {
-        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("number"); // the UpdateMode's
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("script");
@@ -351,15 +353,16 @@ private slots:
 
     void confirmation()
     {
-        QFETCH(int, mode);
+        QFETCH(int, number);
+        const auto mode = static_cast<UpdateMode>(number);
         QFETCH(bool, confirm);
         QFETCH(QString, expected);
         QFETCH(QString, script);
-        Rig rig(mode, mode == FirmwareAndImages ? 0x2000 : 0);
+        Rig rig(mode, mode == UpdateMode::FirmwareAndImages ? 0x2000 : 0);
         rig.host.engine.inputs.confirmVersion = confirm;
         rig.host.engine.inputs.expectedVersion = expected;
         const QString capture = "s2;>$MVERR,D.02m;s10;>$Bootloader;>$GACK;s;_;s";
-        if (mode == FirmwareAndImages) {
+        if (mode == UpdateMode::FirmwareAndImages) {
             // Straight to the last line of the firmware: "$X" follows its "$PACK".
             QCOMPARE(rig.run(capture + ";s5;>$EACK;_"), QString());
             rig.host.port.address = 0xDFFC0;
@@ -373,7 +376,7 @@ private slots:
 
     void firmwareFollowsItsAcknowledgements()
     {
-        Rig rig(FirmwareAndImages, 0x2800); // the second sector ends past the file
+        Rig rig(UpdateMode::FirmwareAndImages, 0x2800); // the second sector ends past the file
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
         for (int line = 1; line < 64; ++line)
             QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
@@ -392,7 +395,7 @@ private slots:
 
     void aSectorWithoutEraseAcknowledgementIsErasedAgain()
     {
-        Rig rig(FirmwareAndImages, 0x3000);
+        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
         QCOMPARE(rig.run(QString(kCapture) + ";s9;=$E,1000,1|D1000"), QString());
         for (int line = 0; line < 64; ++line)
             rig.host.reply("$DACK");
@@ -457,7 +460,7 @@ private slots:
     void learnedResendTimeOut()
     {
         QFETCH(QString, script);
-        Rig rig(FirmwareAndImages, 0x3000);
+        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
         for (int line = 1; line <= 8; ++line) { // replies 2 ms after each line
             rig.host.clockMs += 2;
@@ -490,7 +493,7 @@ private slots:
     {
         QFETCH(QString, script);
         QFETCH(QString, afterPack);
-        Rig rig(FirmwareAndImages, 0x3000);
+        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
         for (int line = 1; line <= 8; ++line) {
             rig.host.clockMs += 2;
@@ -533,7 +536,7 @@ private slots:
     void owedCopiesNearASectorsEnd()
     {
         QFETCH(QString, script);
-        Rig rig(FirmwareAndImages, 0x3000);
+        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
         for (int line = 1; line <= 60; ++line) {
             rig.host.clockMs += 2;
@@ -565,7 +568,7 @@ private slots:
     void owedCopiesSettledByEraseAgain()
     {
         QFETCH(QString, script);
-        Rig rig(FirmwareAndImages, 0x3000);
+        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK*B7B2;=$E,1000,1|D1000"), QString());
         for (int line = 1; line <= 68; ++line) {
             rig.host.clockMs += 2;
@@ -581,7 +584,7 @@ private slots:
     // time-out to three times its own time.
     void stepWaitsUntilTheFirstAnswer()
     {
-        Rig rig(FirmwareAndImages, 0x3000);
+        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
         QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000;w1000;="),
             QString());
         QCOMPARE(rig.run(">$DACK;=D1040;w2999;=;w1;=D1040"), QString());
@@ -663,7 +666,7 @@ private slots:
 
     void unitStatusFollowsTheJob()
     {
-        Rig rig(ImagesOnly, 0, { image(1, 16, 20, 3) });
+        Rig rig(UpdateMode::ImagesOnly, 0, { image(1, 16, 20, 3) });
         QCOMPARE(rig.run(QString(kCapture) + ";s8;>$IACK,0;>$FACK,00,0"), QString());
         QCOMPARE(rig.host.port.status.text(), QString("image 1 of 1"));
         QCOMPARE(rig.host.port.status.percent, 40);

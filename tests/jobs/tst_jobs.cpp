@@ -45,9 +45,9 @@ private slots:
     void eachModeToTheEnd_data()
     {
         QTest::addColumn<UpdateMode>("mode");
-        QTest::newRow("firmware and images") << FirmwareAndImages;
-        QTest::newRow("images only") << ImagesOnly;
-        QTest::newRow("erase images") << DeleteImages;
+        QTest::newRow("firmware and images") << UpdateMode::FirmwareAndImages;
+        QTest::newRow("images only") << UpdateMode::ImagesOnly;
+        QTest::newRow("erase images") << UpdateMode::DeleteImages;
     }
 
     void eachModeToTheEnd()
@@ -59,20 +59,20 @@ private slots:
         QVERIFY(!rig.port(0)->isOpen());
 
         const qint64 imageBytes = 156400 + 72600;
-        if (mode == FirmwareAndImages)
+        if (mode == UpdateMode::FirmwareAndImages)
             QCOMPARE(rig.firmwareShown, 913414);
-        if (mode != DeleteImages)
+        if (mode != UpdateMode::DeleteImages)
             QCOMPARE(rig.imagesShown, int(imageBytes));
         else
             QVERIFY(rig.log().contains("Images Erased"));
-        if (mode == ImagesOnly)
+        if (mode == UpdateMode::ImagesOnly)
             QCOMPARE(rig.units[0]->commandCount("F") - rig.units[0]->repeatCount("F"),
                 (156400 + 255) / 256 + (72600 + 255) / 256);
     }
 
     void imagesTheUnitHoldsAreSkipped()
     {
-        START_JOB(first, ImagesOnly, { withSeed(2) });
+        START_JOB(first, UpdateMode::ImagesOnly, { withSeed(2) });
         VERIFY_UPDATED(first, 0);
         const int chunksSent = first.units[0]->commandCount("F");
         // The same unit again: both images are answered with "$IACK,1".
@@ -91,7 +91,7 @@ private slots:
         paced.latencyMs = 2;
         SimConfig late = withSeed(4);
         late.delays = { { "FACK", 25, 5 * kTickMs } };
-        START_JOB(rig, ImagesOnly, { paced, late });
+        START_JOB(rig, UpdateMode::ImagesOnly, { paced, late });
         for (int i = 0; i < 2; ++i)
             VERIFY_UPDATED(rig, i);
         QCOMPARE(rig.log().count("Bootload Complete"), 2);
@@ -106,35 +106,37 @@ private slots:
         QTest::addColumn<bool>("mustUpdate"); // else: updated when reported so, or ended saying why
         SimConfig c = withSeed(21);
         c.dropReplies = 0.001;
-        QTest::newRow("lost replies") << FirmwareAndImages << c << true;
+        QTest::newRow("lost replies") << UpdateMode::FirmwareAndImages << c << true;
         c = withSeed(22);
         c.dupReplies = 0.05;
         // A repeated reply is beyond what the tool can be sure of: updated
         // with exactly the payload, or ended saying replies were repeated.
-        QTest::newRow("repeated replies") << FirmwareAndImages << c << false;
+        QTest::newRow("repeated replies") << UpdateMode::FirmwareAndImages << c << false;
         c = withSeed(23);
         c.dropLines = 0.001;
         c.corruptLines = 0.001;
-        QTest::newRow("lost and garbled commands") << FirmwareAndImages << c << true;
+        QTest::newRow("lost and garbled commands") << UpdateMode::FirmwareAndImages << c << true;
         c = withSeed(24);
         c.delays = { { "IACK", 1, 5 * kTickMs }, { "EACK", 50, 5 * kTickMs },
             { "DACK", 1000, 5 * kTickMs } };
-        QTest::newRow("replies slower than the resend") << FirmwareAndImages << c << true;
+        QTest::newRow("replies slower than the resend")
+            << UpdateMode::FirmwareAndImages << c << true;
         c = withSeed(25);
         c.noise = 0.05;
         c.crlf = true;
-        QTest::newRow("noise and CRLF") << ImagesOnly << c << true;
+        QTest::newRow("noise and CRLF") << UpdateMode::ImagesOnly << c << true;
         c = withSeed(26);
         c.dupReplies = 0.2;
         c.delays = { { "IACK", 1, 5 * kTickMs } };
-        QTest::newRow("slow and repeated image answers") << ImagesOnly << c << true;
+        QTest::newRow("slow and repeated image answers") << UpdateMode::ImagesOnly << c << true;
         c = withSeed(27);
         c.dropReplies = 0.2;
-        QTest::newRow("lost erase answers") << DeleteImages << c << true;
+        QTest::newRow("lost erase answers") << UpdateMode::DeleteImages << c << true;
         c = withSeed(28);
         c.loseFirstG = true;
         c.loseFirstEraseAt = 0x5000;
-        QTest::newRow("lost capture and sector erase") << FirmwareAndImages << c << true;
+        QTest::newRow("lost capture and sector erase")
+            << UpdateMode::FirmwareAndImages << c << true;
         // A unit that now and then holds an answer back for 100 to 300 ms, on a
         // link where 1 % of the commands lose the line or its answer: the
         // answers owed to the copies resent meanwhile come in later reads.
@@ -143,7 +145,8 @@ private slots:
         c.pauseMinMs = 100;
         c.pauseMaxMs = 300;
         c.dropLines = c.dropReplies = 0.005;
-        QTest::newRow("a stalling unit on a lossy link") << FirmwareAndImages << c << false;
+        QTest::newRow("a stalling unit on a lossy link")
+            << UpdateMode::FirmwareAndImages << c << false;
 
         // scripts/soak: many more seeds, every fault at once.
         const int rounds = qEnvironmentVariableIntValue("ZQ_SOAK_ROUNDS");
@@ -155,7 +158,7 @@ private slots:
             c.delays = { { "IACK", 2, 5 * kTickMs }, { "DACK", 997, 5 * kTickMs } };
             c.pauseReplies = 0.001; // 100 to 300 ms
             const auto mode = static_cast<UpdateMode>(i % 3);
-            QTest::addRow("soak %d mode %d", i, mode) << mode << c << true;
+            QTest::addRow("soak %d mode %d", i, i % 3) << mode << c << true;
         }
     }
 
@@ -187,7 +190,7 @@ private slots:
     {
         SimConfig c = withSeed(29);
         c.dropLines = c.corruptLines = c.dropReplies = 0.0025;
-        START_JOB(rig, FirmwareAndImages, { c });
+        START_JOB(rig, UpdateMode::FirmwareAndImages, { c });
         VERIFY_UPDATED(rig, 0);
         QVERIFY(rig.port(0)->timing.resends > 0); // the faults were met
     }

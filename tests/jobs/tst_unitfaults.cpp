@@ -34,7 +34,7 @@ private slots:
     {
         SimConfig unplugged = quick(1);
         unplugged.unplugAfter = 3000; // in the middle of the firmware
-        JobRig rig(FirmwareAndImages, { unplugged, quick(2) });
+        JobRig rig(UpdateMode::FirmwareAndImages, { unplugged, quick(2) });
         QVERIFY(rig.ready());
         PortTest *lost = rig.port(0);
         PortTest *healthy = rig.port(1);
@@ -64,7 +64,7 @@ private slots:
         SimConfig config = quick(3);
         config.startInBootloader = !captured;
         config.startCaptured = captured;
-        JobRig rig(FirmwareAndImages, { config });
+        JobRig rig(UpdateMode::FirmwareAndImages, { config });
         QVERIFY(rig.ready());
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(rig.port(0)), JobRig::kTimeoutMs);
         QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
@@ -82,8 +82,8 @@ private slots:
         inFirmware.silentAfter = 3000; // firmware commands run to about 14,730
         inImages.silentAfter = 15000;
         inErase.silentAfter = 3; // "$MVER", "$BOOTLOADM", "$G", then "$A,1" unanswered
-        JobRig full(FirmwareAndImages, { inFirmware, inImages, quick(8) });
-        JobRig erase(DeleteImages, { inErase, quick(9) });
+        JobRig full(UpdateMode::FirmwareAndImages, { inFirmware, inImages, quick(8) });
+        JobRig erase(UpdateMode::DeleteImages, { inErase, quick(9) });
         QVERIFY(full.ready() && erase.ready());
         QElapsedTimer clock;
         clock.start();
@@ -113,7 +113,7 @@ private slots:
         once.restartAfter = 5000;
         often.restartAfter = 2000;
         often.restartTimes = 4;
-        JobRig rig(FirmwareAndImages, { once, often });
+        JobRig rig(UpdateMode::FirmwareAndImages, { once, often });
         QVERIFY(rig.ready());
         QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
         const QString first = rig.port(0)->portName();
@@ -130,9 +130,9 @@ private slots:
     void eightUnitsInEveryMode_data()
     {
         QTest::addColumn<UpdateMode>("mode");
-        QTest::newRow("firmware and images") << FirmwareAndImages;
-        QTest::newRow("images only") << ImagesOnly;
-        QTest::newRow("erase images") << DeleteImages;
+        QTest::newRow("firmware and images") << UpdateMode::FirmwareAndImages;
+        QTest::newRow("images only") << UpdateMode::ImagesOnly;
+        QTest::newRow("erase images") << UpdateMode::DeleteImages;
     }
 
     void eightUnitsInEveryMode()

@@ -175,10 +175,11 @@ private slots:
             QVERIFY2(image.problem.isEmpty() && !image.pixels.isEmpty(), qPrintable(image.problem));
         QCOMPARE(p.images[0].pixels, PayloadWriter::pixels(340, 230, 8));
         QCOMPARE(p.warnings, QStringList());
-        for (int mode = 0; mode <= 1; ++mode)
-            QCOMPARE(p.problemFor(mode).kind, Problem::None);
-        QCOMPARE(p.problemFor(2).kind, Problem::WrongMode);
-        QVERIFY(p.problemFor(2).message.contains(QStringLiteral("not for erase-images")));
+        QCOMPARE(p.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::None);
+        QCOMPARE(p.problemFor(UpdateMode::ImagesOnly).kind, Problem::None);
+        QCOMPARE(p.problemFor(UpdateMode::DeleteImages).kind, Problem::WrongMode);
+        QVERIFY(p.problemFor(UpdateMode::DeleteImages)
+                    .message.contains(QStringLiteral("not for erase-images")));
     }
 
     // Rows: how the package is spoilt, the words of its refusal and its kind.
@@ -420,7 +421,7 @@ private slots:
         QCOMPARE(p.problem.kind, kind);
         QVERIFY2(p.problem.message.contains(message), qPrintable(p.problem.message));
         QVERIFY(p.firmware.isEmpty());
-        for (int mode = 0; mode <= 2; ++mode)
+        for (const UpdateMode mode : UpdateModes::kAll)
             QCOMPARE(p.problemFor(mode).message, p.problem.message);
     }
 
@@ -480,7 +481,7 @@ private slots:
         }
         QCOMPARE(p.problem.kind, Problem::Unsigned);
         QVERIFY(p.firmware.isEmpty());
-        for (int mode = 0; mode <= 2; ++mode)
+        for (const UpdateMode mode : UpdateModes::kAll)
             QCOMPARE(p.problemFor(mode).message, p.problem.message);
     }
 

@@ -3,7 +3,7 @@
 #include "link/LineFrame.h"
 #include "engine/Timeouts.h"
 
-FakeHost::FakeHost(int mode)
+FakeHost::FakeHost(UpdateMode mode)
 {
     engine.inputs.mode = mode;
     port.resetJob();

@@ -13,7 +13,7 @@
 class FakeHost : public JobHost
 {
 public:
-    explicit FakeHost(int mode = FirmwareAndImages);
+    explicit FakeHost(UpdateMode mode = UpdateMode::FirmwareAndImages);
 
     void sendLine(PortTest *port, char *text) override;
     void sendRaw(PortTest *port, const QString &text) override;

@@ -17,8 +17,8 @@ JobRig::JobRig(UpdateMode jobMode, const QList<SimConfig> &configs, const Update
 {
     SimExpectation expected = SimExpectation::fromPayloadDir(
         expectedDir.isEmpty() ? QCoreApplication::applicationDirPath() : expectedDir);
-    expected.hasFirmware = mode == FirmwareAndImages;
-    expected.hasImages = mode != DeleteImages;
+    expected.hasFirmware = mode == UpdateMode::FirmwareAndImages;
+    expected.hasImages = mode != UpdateMode::DeleteImages;
     QStringList paths;
     for (const SimConfig &config : configs) {
         units.push_back(std::make_unique<SimUnit>(config));
@@ -48,8 +48,8 @@ void JobRig::startRunner(const UpdateSource *source)
         : JobPayload::read(QCoreApplication::applicationDirPath(), mode);
     runner->sequencer.inputs = payload.inputs;
     runner->sequencer.inputs.confirmVersion = true;
-    for (const PortCandidate &candidate : PortDiscovery::candidates())
-        runner->addUnit(UnitTarget::of(candidate, {}));
+    for (const UnitTarget &target : PortDiscovery::unasked(Adapter::scan()))
+        runner->addUnit(target);
     runner->setTickMs(kTickMs);
     runner->start();
 }
@@ -74,7 +74,7 @@ bool JobRig::ready() const
 
 bool JobRig::ended(const PortTest *port)
 {
-    return port->jobState == Finish && port->tickCount >= 4;
+    return port->finished();
 }
 
 bool JobRig::ended() const
@@ -114,9 +114,9 @@ bool JobRig::unitUpdated(int i) const
     const QJsonObject report = unit.report();
     if (!unit.exitReceived() || report["problemCount"].toInt() != 0)
         return false;
-    if (mode == FirmwareAndImages && !report["flash"].toObject()["equal"].toBool())
+    if (mode == UpdateMode::FirmwareAndImages && !report["flash"].toObject()["equal"].toBool())
         return false;
-    if (mode != DeleteImages)
+    if (mode != UpdateMode::DeleteImages)
         return report["imagesEqual"].toBool();
     return unit.images().images().isEmpty();
 }

@@ -7,7 +7,7 @@
 #include "SimUnit.h"
 #include "engine/RunnerView.h"
 #include "engine/UnitRunner.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "window/DialogBootload.h"
 
 #include <QByteArray>

@@ -103,9 +103,9 @@ void TestExplorer::sectorJobs()
 void TestExplorer::wholeJobs_data()
 {
     QTest::addColumn<int>("mode");
-    QTest::newRow("firmware and images") << int(FirmwareAndImages);
-    QTest::newRow("images") << int(ImagesOnly);
-    QTest::newRow("erase images") << int(DeleteImages);
+    QTest::newRow("firmware and images") << int(UpdateMode::FirmwareAndImages);
+    QTest::newRow("images") << int(UpdateMode::ImagesOnly);
+    QTest::newRow("erase images") << int(UpdateMode::DeleteImages);
 }
 
 void TestExplorer::wholeJobs()
@@ -113,7 +113,8 @@ void TestExplorer::wholeJobs()
     QFETCH(int, mode);
     ExploreSettings settings;
     settings.mode = mode;
-    const QString failed = failures(settings, 1, mode == FirmwareAndImages ? 6 : 40);
+    const QString failed
+        = failures(settings, 1, mode == static_cast<int>(UpdateMode::FirmwareAndImages) ? 6 : 40);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 

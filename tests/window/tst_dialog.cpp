@@ -11,7 +11,7 @@
 #include "window/DialogBootload.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 
 #include <utility>
@@ -128,7 +128,7 @@ private slots:
     // default, there are no images, and the log says why.
     void withoutSettings()
     {
-        DialogBootload dlg(FirmwareAndImages, nullptr);
+        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         QVERIFY(dlg.jobs().ticking());
         QCOMPARE(dlg.jobs().tickMs(), 500);
         QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
@@ -155,7 +155,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QVERIFY(writeSettings(content));
-        DialogBootload dlg(FirmwareAndImages, nullptr);
+        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
         QVERIFY(dlg.images().isEmpty());
@@ -174,7 +174,7 @@ private slots:
 
         const QString images = kTitle + "- Update Images";
         const QString erase = kTitle + "- Delete Images";
-        const UpdateMode full = FirmwareAndImages;
+        const UpdateMode full = UpdateMode::FirmwareAndImages;
         QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a"
                               << kTitle + "E.01a";
         QTest::newRow("blanks kept")
@@ -188,9 +188,9 @@ private slots:
         QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n"
                                 << kTitle + "D.02n";
         QTest::newRow("images only")
-            << QByteArray(R"({"Version": "E.01a"})") << ImagesOnly << "E.01a" << images;
+            << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly << "E.01a" << images;
         QTest::newRow("delete images, default")
-            << QByteArray(R"({"Version": ""})") << DeleteImages << "D.02n" << erase;
+            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase;
     }
 
     void version()
@@ -227,7 +227,7 @@ private slots:
             {"FileName": "gone.c", "ImageName": 3, "ImageVersion": 5},
             {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}]})"));
 
-        DialogBootload dlg(ImagesOnly, nullptr);
+        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
         const struct {
             int name, version, width, height;
@@ -260,7 +260,7 @@ private slots:
         QVERIFY(writeSettings(R"({"Images": [{"FileName": "logo.c"},
             {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7]})"));
 
-        DialogBootload dlg(ImagesOnly, nullptr);
+        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.images().size(), 3);
         for (const ImageRecord &record : dlg.images()) {
@@ -296,7 +296,7 @@ private slots:
 
         const int before = descriptorsOn(path);
         QCOMPARE(before, 1); // the pair's own
-        DialogBootload dlg(FirmwareAndImages, nullptr);
+        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         dlg.jobs().stopTimer();
 
         QCOMPARE(dlg.ports().size(), 1);
@@ -304,7 +304,7 @@ private slots:
         QCOMPARE(devicePathOf(port), path);
         QVERIFY(port->isOpen());
         QCOMPARE(port->openMode(), QIODevice::ReadWrite);
-        QCOMPARE(port->jobState, StartVersionQuery);
+        QCOMPARE(port->jobState, JobState::StartVersionQuery);
         QCOMPARE(descriptorsOn(path), before + 1);
         const QString log = logOf(dlg);
         QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
@@ -350,7 +350,7 @@ private slots:
         const QStringList given { missing, second.slavePath(), first.slavePath() };
         qputenv("ZQ_UPDATER_PORTS", given.join(QLatin1Char(',')).toLocal8Bit());
 
-        DialogBootload dlg(DeleteImages, nullptr);
+        DialogBootload dlg(UpdateMode::DeleteImages, nullptr);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.ports().size(), 3);
         QCOMPARE(dlg.ports()[0]->portName(), missing);
@@ -392,14 +392,14 @@ private slots:
         PtyPair second;
         QVERIFY(first.open() && second.open());
         qputenv("ZQ_UPDATER_PORTS", (first.slavePath() + ',' + second.slavePath()).toLocal8Bit());
-        DialogBootload dlg(ImagesOnly, nullptr);
+        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.ports().size(), 2);
         const QByteArray reply = "$MVERR,V9\n";
         QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())),
             ssize_t(reply.size()));
         QTRY_COMPARE(dlg.ports()[0]->status.version, QStringLiteral("V9"));
-        QCOMPARE(dlg.ports()[1]->jobState, StartVersionQuery);
+        QCOMPARE(dlg.ports()[1]->jobState, JobState::StartVersionQuery);
     }
 
     void noPortsAtAll()
@@ -410,7 +410,7 @@ private slots:
                 QSKIP("an FTDI adapter is attached to this machine");
         }
 
-        DialogBootload dlg(FirmwareAndImages, nullptr);
+        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         QVERIFY(dlg.ports().isEmpty());
         QVERIFY(dlg.jobs().ticking());
         const QString log = logOf(dlg);
@@ -425,7 +425,7 @@ private slots:
         SimConfig slow = JobRig::quickUnit(2);
         slow.pace = true;
         slow.latencyMs = 2;
-        JobRig rig(ImagesOnly, { JobRig::quickUnit(1), slow }, nullptr, QString(), JobRig::Dialog);
+        JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(1), slow }, nullptr, QString(), JobRig::Dialog);
         QVERIFY(rig.ready());
         rig.dlg->show(); // the rows are painted too
         QTableWidget *table = rig.dlg->findChild<QTableWidget *>("tableUnits");
@@ -486,7 +486,7 @@ private slots:
         QVERIFY(QFile::remove(TestSupport::appFile("fw1.bin")));
         SimConfig unplugged = JobRig::quickUnit(3);
         unplugged.unplugAfter = 2; // in the version query
-        JobRig rig(FirmwareAndImages, { unplugged, JobRig::quickUnit(4) }, nullptr, QString(), JobRig::Dialog);
+        JobRig rig(UpdateMode::FirmwareAndImages, { unplugged, JobRig::quickUnit(4) }, nullptr, QString(), JobRig::Dialog);
         QVERIFY(rig.ready());
         rig.dlg->show();
         QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
@@ -522,7 +522,7 @@ private slots:
         QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 10));
         SimConfig dead = JobRig::quickUnit(6);
         dead.noStart = true;
-        JobRig rig(ImagesOnly, { dead, JobRig::quickUnit(7) }, nullptr, QString(), JobRig::Dialog);
+        JobRig rig(UpdateMode::ImagesOnly, { dead, JobRig::quickUnit(7) }, nullptr, QString(), JobRig::Dialog);
         QVERIFY(rig.ready());
         rig.dlg->show(); // laid out as the user sees it
         QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
@@ -563,7 +563,7 @@ private slots:
         const OwnHistory history;
         QString given; // the port as ZQ_UPDATER_PORTS names it
         {
-            JobRig rig(ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
+            JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
             given = rig.units.front()->path();
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
@@ -607,7 +607,7 @@ private slots:
         const OwnHistory history;
         {
             // The unit compares its flash with the fw1.bin it read at its start.
-            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(12) }, nullptr, QString(), JobRig::Dialog);
+            JobRig rig(UpdateMode::FirmwareAndImages, { JobRig::quickUnit(12) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.port(0)->address >= 0x40000, JobRig::kTimeoutMs);
             // Copied over in place, as a file manager does: the same file, new bytes.
@@ -633,7 +633,7 @@ private slots:
         const QString image = TestSupport::appFile(QLatin1String(PayloadWriter::DemoSmallImage));
         QVERIFY(QFile::remove(image));
         QCOMPARE(::mkfifo(QFile::encodeName(image).constData(), 0644), 0);
-        DialogBootload dlg(FirmwareAndImages, nullptr);
+        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         dlg.jobs().stopTimer();
         const QString log = logOf(dlg);
         QVERIFY2(log.contains(QLatin1String(PayloadWriter::DemoSmallImage)

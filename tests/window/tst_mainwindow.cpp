@@ -5,7 +5,7 @@
 #include "support/ModalAnswer.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,7 +31,7 @@ SeenDialog clickAndReject(QPushButton *button)
     TestSupport::answerModal([&] { QTest::mouseClick(button, Qt::LeftButton); },
         [&](QWidget *modal) {
             if (auto *d = qobject_cast<DialogBootload *>(modal))
-                seen = { d, d->mode, d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
+                seen = { d, static_cast<int>(d->mode), d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
                     d->parentWidget() };
             modal->close();
         });
@@ -67,11 +67,11 @@ private slots:
         QTest::addColumn<QString>("title");
         const QString dialog = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
         QTest::newRow("pushButton")
-            << "Update Annealer Software and Images" << int(FirmwareAndImages) << dialog + "D.02n";
+            << "Update Annealer Software and Images" << int(UpdateMode::FirmwareAndImages) << dialog + "D.02n";
         QTest::newRow("pushButton_3")
-            << "Update Images Only" << int(ImagesOnly) << dialog + "- Update Images";
+            << "Update Images Only" << int(UpdateMode::ImagesOnly) << dialog + "- Update Images";
         QTest::newRow("pushButton_2")
-            << "Erase Annealer Images" << int(DeleteImages) << dialog + "- Delete Images";
+            << "Erase Annealer Images" << int(UpdateMode::DeleteImages) << dialog + "- Delete Images";
     }
 
     void button()
@@ -129,9 +129,9 @@ private slots:
         QVERIFY(!window.loadedText().contains("D.02n"));
         const UpdateSource none;
         QVERIFY(none.summary().startsWith("No update is open"));
-        QCOMPARE(none.problemFor(FirmwareAndImages).kind, Problem::NoUpdate);
-        QVERIFY(none.problemFor(FirmwareAndImages).message.startsWith("No update is open"));
-        QCOMPARE(none.problemFor(DeleteImages).kind, Problem::None);
+        QCOMPARE(none.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::NoUpdate);
+        QVERIFY(none.problemFor(UpdateMode::FirmwareAndImages).message.startsWith("No update is open"));
+        QCOMPARE(none.problemFor(UpdateMode::DeleteImages).kind, Problem::None);
     }
 
     // The About box names the version CMake's project() line sets.

@@ -10,7 +10,7 @@
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
 #include "engine/RecordLog.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 #include "payload/TrustStore.h"
 #include "support/JobRig.h"
 #include "support/MinisignPair.h"
@@ -225,7 +225,7 @@ private slots:
         QVERIFY2(!source.problem, qPrintable(source.problem.message));
         QFile::remove(RecordLog::historyFile());
         {
-            JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
+            JobRig rig(UpdateMode::FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
@@ -255,13 +255,13 @@ private slots:
         trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
         const UpdateSource fromFolder = UpdateSource::open(folder, trust);
         QVERIFY(!fromFolder.problem);
-        for (const UpdateMode mode : { FirmwareAndImages, ImagesOnly }) {
+        for (const UpdateMode mode : { UpdateMode::FirmwareAndImages, UpdateMode::ImagesOnly }) {
             const Problem refused = fromFolder.problemFor(mode);
             QCOMPARE(refused.kind, Problem::Unsigned);
             QVERIFY2(refused.message.contains(QStringLiteral("requires signed packages")),
                 qPrintable(refused.message));
         }
-        QCOMPARE(fromFolder.problemFor(DeleteImages).kind, Problem::None);
+        QCOMPARE(fromFolder.problemFor(UpdateMode::DeleteImages).kind, Problem::None);
         const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
         QCOMPARE(unsignedOne.problem.kind, Problem::Unsigned);
         QVERIFY2(unsignedOne.problem.message.contains(QStringLiteral("requires signed packages")),
@@ -270,13 +270,13 @@ private slots:
             return;
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
-        QCOMPARE(signedOne.problemFor(FirmwareAndImages).kind, Problem::None);
+        QCOMPARE(signedOne.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::None);
         // Without the policy a folder is taken, with a warning, a key trusted or not.
         TrustStore keyOnly;
         keyOnly.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         for (const TrustStore &t : { TrustStore(), keyOnly }) {
             const UpdateSource free = UpdateSource::open(folder, t);
-            QCOMPARE(free.problemFor(FirmwareAndImages).kind, Problem::None);
+            QCOMPARE(free.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::None);
             QVERIFY(free.warnings.join(QLatin1Char(' '))
                         .contains(QStringLiteral("is not a signed package")));
         }

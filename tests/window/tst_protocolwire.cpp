@@ -7,7 +7,7 @@
 #include "window/DialogBootload.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
-#include "engine/UpdateMode.h"
+#include "payload/UpdateMode.h"
 
 #include <QLabel>
 #include <QtTest>
@@ -22,7 +22,7 @@ private slots:
         PtyPair pty;
         QVERIFY(pty.open());
         qputenv("ZQ_UPDATER_PORTS", pty.slavePath().toLocal8Bit());
-        DialogBootload dlg(ImagesOnly, nullptr);
+        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.ports().size(), 1);
         PortTest *port = dlg.ports().first();

@@ -71,9 +71,10 @@ ExploreResult Explorer::run(quint32 seed) const
         = [&dice](double most) { return std::uniform_real_distribution<double>(0, most)(dice); };
     ExploreResult result;
     result.seed = seed;
-    result.mode = settings.sectors > 0 ? FirmwareAndImages
-        : settings.mode >= 0           ? settings.mode
-                                       : std::uniform_int_distribution<int>(0, 2)(dice);
+    const int mode = settings.sectors > 0 ? 0
+        : settings.mode >= 0              ? settings.mode
+                                          : std::uniform_int_distribution<int>(0, 2)(dice);
+    result.mode = static_cast<UpdateMode>(mode);
     LinkFaults faults;
     faults.lostToUnit = share(0.03);
     faults.garbledToUnit = share(0.01);
@@ -92,7 +93,7 @@ ExploreResult Explorer::run(quint32 seed) const
             1, settings.sectors > 0 ? settings.sectors * 66 : 16000)(dice);
 
     const double busyShare = share(0.01);
-    const bool preloadImage = result.mode == DeleteImages || share(1) < 0.3;
+    const bool preloadImage = result.mode == UpdateMode::DeleteImages || share(1) < 0.3;
     // Drawn from dice of their own: the seeds found before they were added
     // keep their schedules.
     std::mt19937 extra(seed ^ 0x5bd1e995u);
@@ -110,14 +111,15 @@ ExploreResult Explorer::run(const ScriptedSchedule &schedule) const
 {
     std::mt19937 dice(1);
     ExploreResult result;
-    result.mode = schedule.sectors > 0 ? FirmwareAndImages : schedule.mode;
+    result.mode = schedule.sectors > 0 ? UpdateMode::FirmwareAndImages : schedule.mode;
     LinkFaults faults;
     faults.latencyMs = schedule.latencyMs;
     faults.script = schedule.faults;
     ExploreSettings s = settings;
     s.sectors = schedule.sectors;
     const Explorer scripted(s);
-    return scripted.execute(result, faults, 0, schedule.dispatch, result.mode == DeleteImages, dice);
+    return scripted.execute(
+        result, faults, 0, schedule.dispatch, result.mode == UpdateMode::DeleteImages, dice);
 }
 
 ExploreResult Explorer::run(const LinkFaults &faults, int sectors, quint32 seed) const
@@ -125,7 +127,7 @@ ExploreResult Explorer::run(const LinkFaults &faults, int sectors, quint32 seed)
     std::mt19937 dice(seed);
     ExploreResult result;
     result.seed = seed;
-    result.mode = FirmwareAndImages;
+    result.mode = UpdateMode::FirmwareAndImages;
     ExploreSettings s = settings;
     s.sectors = sectors;
     const Explorer fixed(s);
@@ -145,9 +147,10 @@ ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, 
     unit.toolBaud = [&host] { return host.baud(); };
     unit.pcBusy = [&host](qint64 ns) { host.busyFor(ns); };
 
-    const bool firmwareJob = result.mode == FirmwareAndImages;
-    const QList<ImageRecord> sent
-        = settings.sectors > 0 || result.mode == DeleteImages ? QList<ImageRecord>() : images;
+    const bool firmwareJob = result.mode == UpdateMode::FirmwareAndImages;
+    const QList<ImageRecord> sent = settings.sectors > 0 || result.mode == UpdateMode::DeleteImages
+        ? QList<ImageRecord>()
+        : images;
     host.engine.inputs.firmware = firmware;
     host.engine.inputs.images = sent;
     if (preloadImage)
@@ -157,7 +160,7 @@ ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, 
     result.profile = QStringLiteral("mode %1, lost %2%/%3%, garbled %4%/%5% (to unit/to tool), "
                                     "pauses %6%, latency %7 ms, cut reads %8%, busy %9%, "
                                     "restart after %10 commands, dispatch %11")
-                         .arg(result.mode)
+                         .arg(static_cast<int>(result.mode))
                          .arg(faults.lostToUnit * 100, 0, 'f', 2)
                          .arg(faults.lostToTool * 100, 0, 'f', 2)
                          .arg(faults.garbledToUnit * 100, 0, 'f', 2)

@@ -6,15 +6,15 @@
 // within a bound of simulated time. The same seed gives the same run.
 #include "LinkUnit.h"
 
-#include "engine/UpdateMode.h"
 #include "payload/ImageRecord.h"
+#include "payload/UpdateMode.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
 
 struct ExploreSettings {
-    int mode = -1; // an UpdateMode, or -1: drawn from the seed
+    int mode = -1; // an UpdateMode's number, or -1: drawn from the seed
     // Above 0: a firmware job of that many sectors (the last ones), no images.
     int sectors = 0;
     // Pauses and busy spells within promiseFactor times the promise's bound; 0: no cap.
@@ -40,7 +40,7 @@ struct ExploreSettings {
 struct ScriptedSchedule {
     QString name;
     int sectors = 8; // above 0: a firmware job of that many sectors; 0: a whole job of mode
-    int mode = FirmwareAndImages;
+    UpdateMode mode = UpdateMode::FirmwareAndImages;
     double latencyMs = 1;
     int dispatch = 0; // ExplorerHost::Dispatch
     QVector<ScriptedFault> faults;
@@ -57,7 +57,7 @@ QVector<ScriptedSchedule> scriptedSchedules();
 
 struct ExploreResult {
     quint32 seed = 0;
-    int mode = 0;
+    UpdateMode mode = UpdateMode::FirmwareAndImages;
     int sectors = 0; // sectors programmed
     bool ended = false;
     bool updated = false; // reported updated ("Bootload Complete")

@@ -10,7 +10,7 @@ constexpr qint64 kTickNs = Timeouts::kTickMs * 1000000LL;
 }
 
 ExplorerHost::ExplorerHost(
-    EventQueue &clockRef, LinkUnit &unitRef, ScheduleTrace &traceRef, int mode)
+    EventQueue &clockRef, LinkUnit &unitRef, ScheduleTrace &traceRef, UpdateMode mode)
     : clock(clockRef)
     , unit(unitRef)
     , trace(traceRef)
@@ -52,8 +52,7 @@ void ExplorerHost::tick()
 {
     trace.note(clock.now(), "step");
     engine.tick(&port);
-    if (firstAddress > port.address && port.jobState == ProgramFirmware
-        && port.sectorStep == SectorStart)
+    if (firstAddress > port.address && port.betweenSectors())
         port.address = firstAddress;
     if (port.status.ended())
         return;

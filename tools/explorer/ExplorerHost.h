@@ -20,7 +20,7 @@
 class ExplorerHost : public JobHost
 {
 public:
-    ExplorerHost(EventQueue &clock, LinkUnit &unit, ScheduleTrace &trace, int mode);
+    ExplorerHost(EventQueue &clock, LinkUnit &unit, ScheduleTrace &trace, UpdateMode mode);
 
     // The job's timer starts. With firstAddress above the firmware's start, the
     // firmware is written from there (a job of a few sectors).

@@ -105,7 +105,7 @@ QVector<ScriptedSchedule> scriptedSchedules()
         ScriptedSchedule s;
         s.name = QStringLiteral("$IACK,0 garbled into $IACK,1");
         s.sectors = 0;
-        s.mode = ImagesOnly;
+        s.mode = UpdateMode::ImagesOnly;
         ScriptedFault flip = fault(F::FlipAnswer, "I,01,", -1, 1);
         flip.into = "IACK,1";
         s.faults << flip;

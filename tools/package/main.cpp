@@ -6,6 +6,7 @@
 #include "PackageMaker.h"
 #include "engine/FileWrite.h"
 #include "payload/Settings.h"
+#include "payload/UpdateMode.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -159,13 +160,14 @@ int main(int argc, char *argv[])
         const bool hasFirmware = std::any_of(files.cbegin(), files.cend(),
             [](const TarEntry &e) { return e.path == QLatin1String("fw1.bin"); });
         if (modes.isEmpty())
-            modes = hasFirmware
-                ? QStringList { QStringLiteral("firmware-and-images"), QStringLiteral("images") }
-                : QStringList { QStringLiteral("images") };
-        for (const QString &m : modes)
-            if (m != QLatin1String("firmware-and-images") && m != QLatin1String("images")
-                && m != QLatin1String("erase-images"))
+            modes = hasFirmware ? QStringList { UpdateModes::name(UpdateMode::FirmwareAndImages),
+                UpdateModes::name(UpdateMode::ImagesOnly) }
+                                : QStringList { UpdateModes::name(UpdateMode::ImagesOnly) };
+        for (const QString &m : modes) {
+            UpdateMode known = UpdateMode::FirmwareAndImages;
+            if (!UpdateModes::fromName(m, known))
                 return fail(QStringLiteral("unknown mode %1").arg(m));
+        }
         manifest = PackageMaker::describe(
             files, version, created, modes, parser.value(unitVersionOption))
                        .toJson();
