@@ -1,8 +1,7 @@
 #include "engine/PortDiscovery.h"
 
-#include "engine/LowLatency.h"
 #include "engine/PortProblem.h"
-#include "engine/PortTest.h"
+#include "engine/SerialLink.h"
 
 #include <QDebug>
 
@@ -43,32 +42,9 @@ QList<PortCandidate> PortDiscovery::candidates()
     return found;
 }
 
-PortTest *PortDiscovery::openPort(const PortCandidate &candidate, QString &error)
+std::unique_ptr<SerialLink> PortDiscovery::openPort(const PortCandidate &candidate, QString &error)
 {
-    auto *port = new PortTest;
-    if (candidate.name.isEmpty())
-        port->setPort(candidate.info);
-    else
-        port->setPortName(candidate.name);
-    port->setBaudRate(19200, QSerialPort::AllDirections);
-    port->rxLine[0] = '\0';
-    port->rxLength = 0;
-    error.clear();
-    // Qt reads the lock file when it opens the port, and would block on a FIFO.
-    const QString name = candidate.name.isEmpty() ? candidate.info.systemLocation() : candidate.name;
-    error = PortProblem::lockFileProblem(PortProblem::devicePath(name));
-    if (!error.isEmpty()) {
-        port->resetJob();
-        return port;
-    }
-    if (port->open(QIODevice::ReadWrite)) {
-        LowLatency::request(*port);
-    } else {
-        qDebug() << "Could not open port" << port->errorString();
-        error = PortProblem::explain(candidate.name.isEmpty() ? candidate.info.systemLocation()
-                                                              : candidate.name,
-            port->error(), port->errorString());
-    }
-    port->resetJob();
-    return port;
+    auto link = std::make_unique<SerialLink>(candidate);
+    error = link->reopen(19200);
+    return link;
 }

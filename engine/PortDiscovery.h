@@ -7,7 +7,9 @@
 #include <QString>
 #include <QStringList>
 
-class PortTest;
+#include <memory>
+
+class SerialLink;
 
 struct PortCandidate {
     QSerialPortInfo info; // set for a scanned adapter
@@ -27,9 +29,9 @@ QStringList namedPorts(const QString &value);
 // and description) and adds the named ports that the scan did not find.
 QList<PortCandidate> candidates();
 
-// A new port for the candidate, set to 19200 baud and opened for reading and
-// writing (with low latency asked of the driver), its job record reset. It is
-// returned whether it opened or not; when not, error says why.
-PortTest *openPort(const PortCandidate &candidate, QString &error);
+// A new link to the candidate's port, opened at 19200 baud for reading and
+// writing (with low latency asked of the driver). It is returned whether it
+// opened or not; when not, error says why.
+std::unique_ptr<SerialLink> openPort(const PortCandidate &candidate, QString &error);
 
 } // namespace PortDiscovery

@@ -99,10 +99,10 @@ void ExplorerHost::arrive(const QByteArray &bytes)
     if (readDue)
         return;
     readDue = true;
-    whenRunning(clock.now(), [this] { readWaiting(&port); }, true);
+    whenRunning(clock.now(), [this] { readWaiting(); }, true);
 }
 
-void ExplorerHost::readWaiting(PortTest *)
+void ExplorerHost::readWaiting()
 {
     readDue = false;
     if (unread.isEmpty())
@@ -114,6 +114,6 @@ void ExplorerHost::readWaiting(PortTest *)
 
 int ExplorerHost::baud() const
 {
-    return port.baudRate() == LinkUnit::kBootloaderBaud ? LinkUnit::kBootloaderBaud
-                                                        : LinkUnit::kApplicationBaud;
+    return speed == LinkUnit::kBootloaderBaud ? LinkUnit::kBootloaderBaud
+                                              : LinkUnit::kApplicationBaud;
 }
