@@ -19,10 +19,11 @@ SerialLink::SerialLink(const PortCandidate &candidate)
     }
     QObject::connect(&port, &QIODevice::readyRead, &port, [this] { readArrived(); });
     // An unplugged adapter ends that unit's job; the others go on.
-    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError && lost)
-            lost();
-    });
+    QObject::connect(
+        &port, &QSerialPort::errorOccurred, &port, [this](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::ResourceError && lost)
+                lost();
+        });
 }
 
 SerialLink::~SerialLink()

@@ -31,9 +31,6 @@ public:
     void closeLater() override;
     void readWaiting() override;
 
-    // What the port still holds to write (0 once it all went to the system).
-    qint64 bytesToWrite() const { return port.bytesToWrite(); }
-
 private:
     void readArrived();
 
