@@ -1,13 +1,6 @@
 #include "engine/JobHost.h"
 
-#include "engine/PortTest.h"
-
 #include <QElapsedTimer>
-
-void JobHost::readWaiting(PortTest *port)
-{
-    port->readWaiting();
-}
 
 qint64 JobHost::nowNs() const
 {

@@ -1,7 +1,9 @@
 #pragma once
 // What the job engine needs of a front end (the update dialog, the command
-// line, a test's fake host): writing lines to a port, the job log, the unit's
-// version and progress, per-unit events, and the one clock the engine reads.
+// line, a test's fake host): writing lines to a unit (through its job's
+// UnitLink, or wherever a fake keeps them), the job log, the unit's version
+// and progress, per-unit events, and the one clock the engine reads. The
+// engine works the unit's port itself through that UnitLink.
 #include <QString>
 #include <QtGlobal>
 
@@ -31,12 +33,6 @@ public:
     // Asks for Sequencer::wake(port) once ms milliseconds have passed; a later
     // request for the same port replaces an earlier one.
     virtual void wakeAfter(PortTest *port, int ms) { Q_UNUSED(port); Q_UNUSED(ms); }
-    // Reads what has reached port and was not read yet, handing it to the
-    // engine (Sequencer::receive) before it returns. The engine calls it before
-    // anything its clock makes it send: an event loop may run a due timer
-    // before the port's read notification, and a reply read after the next
-    // line went out would be taken for that line's.
-    virtual void readWaiting(PortTest *port);
     // Monotonic nanoseconds: the engine's only clock.
     virtual qint64 nowNs() const;
 };

@@ -1,7 +1,8 @@
 #pragma once
-// Asks the serial driver for low latency on an open port. An FTDI adapter
-// holds received bytes for up to 16 ms by default, which paces a stop-and-wait
-// protocol; in low-latency mode the Linux driver sets that timer to 1 ms.
+// Asks the serial driver for low latency on an open port (SerialLink does, as
+// it opens one). An FTDI adapter holds received bytes for up to 16 ms by
+// default, which paces a stop-and-wait protocol; in low-latency mode the Linux
+// driver sets that timer to 1 ms.
 #include <QString>
 
 class QSerialPort;

@@ -1,9 +1,8 @@
 #include "engine/PortDiscovery.h"
 
 #include "engine/Adapter.h"
-#include "engine/LowLatency.h"
 #include "engine/PortProblem.h"
-#include "engine/PortTest.h"
+#include "engine/SerialLink.h"
 
 #include <QDebug>
 
@@ -41,26 +40,9 @@ QList<UnitTarget> PortDiscovery::unasked(const QList<Adapter> &adapters)
     return found;
 }
 
-PortTest *PortDiscovery::openPort(const QString &name, QString &error)
+std::unique_ptr<SerialLink> PortDiscovery::openPort(const QString &port, QString &error)
 {
-    auto *port = new PortTest;
-    port->setPortName(name);
-    port->setBaudRate(19200, QSerialPort::AllDirections);
-    port->rxLine[0] = '\0';
-    port->rxLength = 0;
-    error.clear();
-    // Qt reads the lock file when it opens the port, and would block on a FIFO.
-    error = PortProblem::lockFileProblem(PortProblem::devicePath(name));
-    if (!error.isEmpty()) {
-        port->resetJob();
-        return port;
-    }
-    if (port->open(QIODevice::ReadWrite)) {
-        LowLatency::request(*port);
-    } else {
-        qDebug() << "Could not open port" << port->errorString();
-        error = PortProblem::explain(name, port->error(), port->errorString());
-    }
-    port->resetJob();
-    return port;
+    auto link = std::make_unique<SerialLink>(port);
+    error = link->reopen(19200);
+    return link;
 }

@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 
-class PortTest;
+#include <memory>
+
+class SerialLink;
 
 namespace PortDiscovery {
 
@@ -25,10 +27,9 @@ QStringList namedPorts(const QString &value);
 // ZQ_UPDATER_PORTS names that are none of them.
 QList<UnitTarget> unasked(const QList<Adapter> &adapters);
 
-// A new port for the port's name or device path, set to 19200 baud and opened
-// for reading and writing (with low latency asked of the driver), its job
-// record reset. It is returned whether it opened or not; when not, error says
-// why.
-PortTest *openPort(const QString &port, QString &error);
+// A new link to the port's name or device path, opened at 19200 baud for
+// reading and writing (with low latency asked of the driver). It is returned
+// whether it opened or not; when not, error says why.
+std::unique_ptr<SerialLink> openPort(const QString &port, QString &error);
 
 } // namespace PortDiscovery

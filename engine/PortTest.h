@@ -1,21 +1,24 @@
 #pragma once
-// One attached unit, the object every part of a job works on: its serial port,
-// its receive line, where its job stands, the guards and timing of that job,
-// and what a front end shows of it. Despite its name it is no test.
+// The job of one attached unit, as the engine keeps it: where the job stands,
+// the receive line, the guards and timing of the job and what a front end
+// shows of it, beside the link the unit is reached through (not owned).
 #include "link/LineFrame.h"
 #include "engine/JobProgress.h"
 #include "engine/JobTiming.h"
 #include "engine/ReplyGuards.h"
+#include "engine/UnitLink.h"
 #include "engine/UnitStatus.h"
 
-#include <QSerialPort>
 #include <cstdint>
 
-class PortTest : public QSerialPort, public JobProgress
+class PortTest : public JobProgress
 {
 public:
-    PortTest();
-    ~PortTest() override;
+    explicit PortTest(UnitLink &unitLink);
+    PortTest(const PortTest &) = delete;
+    PortTest &operator=(const PortTest &) = delete;
+
+    UnitLink &link;
 
     // Receive line: the bytes since the last line feed.
     char rxLine[kLineBufferSize];
@@ -25,12 +28,8 @@ public:
     JobTiming timing;
     UnitStatus status;
 
+    // The unit's port, as its link names it.
+    QString portName() const { return link.name(); }
     // Resets the job's progress, its guards, timing and status for a new job.
     void resetJob();
-    // Writes the line just queued at once rather than on the port's next
-    // write notification, so it leaves when the job's clock says it did.
-    void writeNow();
-    // Reads what the system holds for the port now; readyRead() is emitted for
-    // it before this returns.
-    void readWaiting();
 };

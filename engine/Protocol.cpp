@@ -2,8 +2,8 @@
 
 #include "link/Diagnostics.h"
 #include "link/TextRoutines.h"
+#include "engine/UnitLink.h"
 
-#include <QIODevice>
 #include <QString>
 
 #include <cstring>
@@ -129,26 +129,26 @@ ReplyWord recogniseReply(const char *line, char (&word)[kReplyWordLength + 1])
     return ReplyWord::Unknown;
 }
 
-int writeFramed(QIODevice &port, const QString &portName, char *text)
+int writeFramed(UnitLink &link, char *text)
 {
     const int length = CompleteLine(text);
     if (length == 0)
         return 0;
-    port.write(text, length);
-    qCDebug(lcWire).noquote() << "TX" << portName << QLatin1String(text, length - 1);
+    link.write(text, length);
+    qCDebug(lcWire).noquote() << "TX" << link.name() << QLatin1String(text, length - 1);
     return length;
 }
 
-void writeRaw(QIODevice &port, const QString &text)
+void writeRaw(UnitLink &link, const QString &text)
 {
     QByteArray bytes = text.toUtf8();
     // A port that could not be opened waits for its bootloader all the same;
     // the "$G" it sends unasked goes nowhere, without a warning every time.
-    if (bytes.isEmpty() || !port.isOpen())
+    if (bytes.isEmpty() || !link.isOpen())
         return;
     if (!bytes.endsWith('\n'))
         bytes.append('\n');
-    port.write(bytes.constData(), bytes.size());
+    link.write(bytes.constData(), bytes.size());
 }
 
 std::uint32_t numberField(const char *line, unsigned n)

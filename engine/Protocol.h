@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-class QIODevice;
+class UnitLink;
 class QString;
 
 namespace Protocol {
@@ -51,12 +51,12 @@ enum class ReplyWord {
 ReplyWord recogniseReply(const char *line, char (&word)[kReplyWordLength + 1]);
 
 // The protocol's sender: completes text (a kLineBufferSize buffer) with its
-// checksum in place and writes it to port. Returns the finished line's length,
+// checksum in place and writes it to link. Returns the finished line's length,
 // or 0 when the text can't be framed (nothing is written).
-int writeFramed(QIODevice &port, const QString &portName, char *text);
+int writeFramed(UnitLink &link, char *text);
 // Writes text unframed with a line feed appended unless it ends in one
 // ("$G"); empty text, or a port that is not open, writes nothing.
-void writeRaw(QIODevice &port, const QString &text);
+void writeRaw(UnitLink &link, const QString &text);
 
 // Field n of line read as a number (HexToInt); a missing field reads as 0.
 std::uint32_t numberField(const char *line, unsigned n);

@@ -29,10 +29,20 @@ void Sequencer::log(const QString &line)
 // never reach the unit.
 void Sequencer::closePort(PortTest *port)
 {
-    if (!port->isOpen())
+    if (!port->link.isOpen())
         return;
-    port->flush();
-    port->close();
+    port->link.flush();
+    port->link.close();
+}
+
+// The port is opened again at a new speed (it was closed after the line that
+// made the unit change its own); one that does not open stays closed, and
+// the job waits on, as the unit's answers decide.
+void Sequencer::reopenAt(PortTest *port, qint32 baud)
+{
+    const QString why = port->link.reopen(baud);
+    if (!why.isEmpty())
+        qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << why;
 }
 
 // ---------------------------------------------------------------------------

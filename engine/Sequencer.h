@@ -2,7 +2,8 @@
 // The update sequencer: the per-port state machine that runs a unit's job from
 // the version query to "$X", one step at a time, its reactions to replies, and
 // the receive path that cuts a port's bytes into reply lines. It reaches the
-// ports, the job log and the clock only through a JobHost. Steps come from the
+// job log, the front end and the clock only through a JobHost, and a unit's
+// port only through its job's UnitLink. Steps come from the
 // job's 500 ms step timer (tick, every port) and from a reply (the port that
 // replied), so the next command follows its acknowledgement at once and the
 // timer only counts the waits after which a command is resent.
@@ -185,6 +186,7 @@ private:
 
     void log(const QString &line);
     static void closePort(PortTest *port);
+    static void reopenAt(PortTest *port, qint32 baud);
 
     JobHost &host;
     qint64 imageTotal = 0; // bytes of all images; set when a job opens its files

@@ -8,8 +8,6 @@
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
 
-#include <QTimer>
-
 using namespace Timeouts;
 
 bool Sequencer::endedBySilence(PortTest *port)
@@ -121,10 +119,7 @@ void Sequencer::connectionLost(PortTest *port)
     if (port->jobState == JobState::ConfirmVersion) {
         // The update was written: the unit stays updated, only not confirmed.
         endConfirmation(port, false, QString(), QStringLiteral("the connection was lost"));
-        QTimer::singleShot(0, port, [port] {
-            if (port->isOpen())
-                port->close();
-        });
+        port->link.closeLater();
         return;
     }
     if (port->status.stage == UnitStatus::ConnectionLost
@@ -139,10 +134,7 @@ void Sequencer::connectionLost(PortTest *port)
     port->status.reason = QStringLiteral("connection lost");
     host.unitChanged(port);
     // The port may be inside its own notification: close it once that is over.
-    QTimer::singleShot(0, port, [port] {
-        if (port->isOpen())
-            port->close();
-    });
+    port->link.closeLater();
 }
 
 void Sequencer::stop(PortTest *port, const QString &why)

@@ -5,7 +5,6 @@
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
 #include "engine/JobSummary.h"
-#include "engine/PortProblem.h"
 #include "engine/PortTest.h"
 #include "engine/Timeouts.h"
 #include "engine/LowLatency.h"
@@ -20,7 +19,7 @@ using namespace Timeouts;
 
 void Sequencer::tick(PortTest *port)
 {
-    host.readWaiting(port);
+    port->link.readWaiting();
     step(port);
 }
 
@@ -71,16 +70,7 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->timing.captureSentNs = -1;
     port->rxLength = 0; // a partial line from the old speed would spoil the first one
     port->timing.lastSendNs = -1; // the version query awaits no bootloader reply
-    port->setBaudRate(kBootloaderBaud, QSerialPort::AllDirections);
-    // A lock file that is no regular file (a FIFO planted in the lock folder)
-    // would hold Qt's open for ever: such a port is not opened again.
-    const QString lock = port->isOpen() ? QString()
-                                        : PortProblem::lockFileProblem(PortProblem::devicePath(port->portName()));
-    if (port->isOpen() || (lock.isEmpty() && port->open(QIODevice::ReadWrite))) {
-        LowLatency::request(*port);
-    } else {
-        qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
-    }
+    reopenAt(port, kBootloaderBaud);
     port->jobState = JobState::WaitForBootloader;
 }
 
@@ -406,9 +396,7 @@ void Sequencer::startConfirmation(PortTest *port)
     port->retryCount = kConfirmSteps;
     port->rxLength = 0; // a partial line from the bootloader's speed would spoil the answer
     port->timing.lastSendNs = -1;
-    port->setBaudRate(kVersionBaud, QSerialPort::AllDirections);
-    if (!port->isOpen() && !port->open(QIODevice::ReadWrite))
-        qCDebug(lcJob).noquote() << "Could not reopen" << port->portName() << port->errorString();
+    reopenAt(port, kVersionBaud);
 }
 
 void Sequencer::confirmVersion(PortTest *port)

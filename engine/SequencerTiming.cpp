@@ -284,7 +284,7 @@ void Sequencer::wake(PortTest *port)
 {
     // A reply that came before this wake-up was due is read before anything
     // goes out: whatever order the event loop runs timers and reads in.
-    host.readWaiting(port);
+    port->link.readWaiting();
     if (port->status.ended() || port->jobState == JobState::Finish)
         return;
     if (port->guards.waits.holdSteps > 0) {

@@ -4,9 +4,9 @@
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
 #include "engine/RunnerView.h"
+#include "engine/SerialLink.h"
 #include "engine/Timeouts.h"
 
-#include <QSerialPort>
 #include <algorithm>
 
 // Makes port the one the engine works on for one call into it; the one
@@ -29,6 +29,9 @@ private:
     PortTest *previous;
 };
 
+UnitRunner::Unit::Unit() = default;
+UnitRunner::Unit::~Unit() = default;
+
 UnitRunner::UnitRunner(RunnerView &runnerView, QObject *parent)
     : QObject(parent)
     , view(runnerView)
@@ -44,22 +47,20 @@ UnitRunner::~UnitRunner()
 
 int UnitRunner::addUnit(const UnitTarget &target)
 {
-    Unit unit;
+    const int i = count();
+    Unit &unit = units.emplace_back();
     unit.target = target;
     unit.path = target.path();
     unit.addedNs = nowNs();
     QString error;
-    unit.port = PortDiscovery::openPort(target.port, error);
+    unit.link = PortDiscovery::openPort(target.port, error);
     unit.opened = error.isEmpty();
-    const int i = count();
-    units.append(unit);
-    PortTest *port = unit.port;
-    connect(port, &QIODevice::readyRead, this, [this, port] { receive(port); });
+    unit.port = std::make_unique<PortTest>(*unit.link);
+    unit.port->resetJob();
+    PortTest *port = unit.port.get();
+    unit.link->received = [this, &unit](const QByteArray &bytes) { received(unit, bytes); };
     // An unplugged adapter ends that unit's job; the others go on.
-    connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError)
-            lost(port);
-    });
+    unit.link->lost = [this, port] { lost(port); };
     view.unitAdded(i);
     if (!unit.opened) {
         {
@@ -101,29 +102,24 @@ void UnitRunner::step(int index)
     if (!unit.opened && endUnopened)
         return;
     {
-        const Working working(current, unit.port);
-        sequencer.tick(unit.port);
+        const Working working(current, unit.port.get());
+        sequencer.tick(unit.port.get());
     }
-    sampleReplies(units[index]);
+    sampleReplies(unit);
     view.unitStepped(index);
 }
 
 void UnitRunner::receive(PortTest *port)
 {
     const Working working(current, port);
-    // What waits is handed on in one piece, as one read; the few bytes of a
-    // reply or two are read into the stack, not into a new array each time.
-    char bytes[2048];
-    const qint64 waiting = port->bytesAvailable();
-    if (waiting > 0 && waiting <= static_cast<qint64>(sizeof bytes)) {
-        const qint64 n = std::max<qint64>(port->read(bytes, waiting), 0);
-        sequencer.receive(port, QByteArray::fromRawData(bytes, static_cast<int>(n)));
-    } else {
-        sequencer.receive(port, port->readAll());
-    }
-    const int i = indexOf(port);
-    if (i >= 0)
-        sampleReplies(units[i]);
+    port->link.readWaiting();
+}
+
+void UnitRunner::received(Unit &unit, const QByteArray &bytes)
+{
+    const Working working(current, unit.port.get());
+    sequencer.receive(unit.port.get(), bytes);
+    sampleReplies(unit);
 }
 
 void UnitRunner::handleLine(PortTest *port, const QString &line)
@@ -154,29 +150,30 @@ void UnitRunner::unplugged(int index)
 {
     if (index < 0 || index >= count())
         return;
-    PortTest *port = units.at(index).port;
+    PortTest *port = units.at(index).port.get();
     if (!port->status.ended())
         lost(port);
-    if (port->isOpen())
-        port->close();
+    if (port->link.isOpen())
+        port->link.close();
 }
 
 int UnitRunner::stopAll(const QString &why, bool interrupted)
 {
     int stopped = 0;
     for (int i = 0; i < count(); ++i) {
-        PortTest *port = units.at(i).port;
+        Unit &unit = units[i];
+        PortTest *port = unit.port.get();
         if (port->status.ended())
             continue;
-        units[i].interrupted = interrupted;
+        unit.interrupted = interrupted;
         ++stopped;
         const Working working(current, port);
         sequencer.stop(port, why);
     }
-    for (const Unit &unit : std::as_const(units)) {
-        if (unit.port->isOpen()) {
-            unit.port->flush();
-            unit.port->close();
+    for (const Unit &unit : units) {
+        if (unit.link->isOpen()) {
+            unit.link->flush();
+            unit.link->close();
         }
     }
     return stopped;
@@ -184,20 +181,18 @@ int UnitRunner::stopAll(const QString &why, bool interrupted)
 
 void UnitRunner::release()
 {
-    while (!units.isEmpty()) {
-        PortTest *port = units.takeLast().port;
-        // Closing tells this runner, and its view, of nothing more.
-        QObject::disconnect(port, nullptr, this, nullptr);
-        if (port->isOpen())
-            port->close();
-        delete port;
+    // The last added goes first; a link closes its port without telling this
+    // runner, or its view, of anything more.
+    while (!units.empty()) {
+        wakeTimers.forget(units.back().port.get());
+        units.pop_back();
     }
 }
 
 int UnitRunner::indexOf(const PortTest *port) const
 {
     for (int i = 0; i < count(); ++i)
-        if (units.at(i).port == port)
+        if (units.at(i).port.get() == port)
             return i;
     return -1;
 }
@@ -279,16 +274,14 @@ void UnitRunner::sampleReplies(Unit &unit)
 
 void UnitRunner::sendLine(PortTest *port, char *text)
 {
-    if (Protocol::writeFramed(*port, port->portName(), text) == 0)
+    if (Protocol::writeFramed(port->link, text) == 0)
         return;
-    port->writeNow();
     view.lineSent(indexOf(port));
 }
 
 void UnitRunner::sendRaw(PortTest *port, const QString &text)
 {
-    Protocol::writeRaw(*port, text);
-    port->writeNow();
+    Protocol::writeRaw(port->link, text);
 }
 
 void UnitRunner::logJob(const QString &line)
@@ -334,8 +327,8 @@ void UnitRunner::unitChanged(PortTest *port)
     if (unit.stages.isEmpty() || unit.stages.last().name != UnitRecord::stageName(stage))
         unit.stages.append({ UnitRecord::stageName(stage), seconds(i) });
     view.unitChanged(i);
-    if (ended && !units.at(i).recorded) {
-        units[i].recorded = true;
+    if (ended && !unit.recorded) {
+        unit.recorded = true;
         view.unitEnded(i);
     }
 }

@@ -1,9 +1,9 @@
 #pragma once
 // Runs one job (an UpdateMode) on every unit it is given, for any front end:
-// it opens and owns the units' ports, follows an unplugged adapter, writes the
-// engine's lines, steps the jobs on its timer and on their replies, keeps the
-// port the engine is working on, times each unit on the engine's clock and
-// makes each unit's record. What the user sees goes to a RunnerView.
+// it opens and owns each unit's link and job, follows an unplugged adapter,
+// writes the engine's lines, steps the jobs on its timer and on their replies,
+// keeps the port the engine is working on, times each unit on the engine's
+// clock and makes each unit's record. What the user sees goes to a RunnerView.
 #include "engine/JobHost.h"
 #include "engine/LeftOnUnit.h"
 #include "engine/Sequencer.h"
@@ -18,17 +18,28 @@
 #include <QString>
 #include <QTimer>
 
+#include <deque>
+#include <memory>
+
 class PortTest;
 class RunnerView;
+class SerialLink;
 
 class UnitRunner : public QObject, public JobHost
 {
     Q_OBJECT
 
 public:
-    // What the runner keeps of one unit beside the engine's job record.
+    // What the runner keeps of one unit: its link, the engine's job on it,
+    // and what the runner notes beside.
     struct Unit {
-        PortTest *port = nullptr; // owned
+        Unit();
+        ~Unit();
+        Unit(const Unit &) = delete;
+        Unit &operator=(const Unit &) = delete;
+
+        std::unique_ptr<SerialLink> link;
+        std::unique_ptr<PortTest> port; // the job, on link
         UnitTarget target;
         QString path; // the port as given, or the scanned adapter's device
         bool opened = false; // the port opened when it was added
@@ -44,7 +55,7 @@ public:
     };
 
     explicit UnitRunner(RunnerView &view, QObject *parent = nullptr);
-    ~UnitRunner() override; // closes and deletes the ports
+    ~UnitRunner() override; // closes the ports
 
     Sequencer sequencer { *this }; // the engine; inputs: what the jobs run on
 
@@ -74,12 +85,12 @@ public:
     // Stops every running job with why (interrupted: by the user) and closes
     // every port; returns how many jobs were stopped.
     int stopAll(const QString &why, bool interrupted);
-    // Closes and deletes every port; the units are gone.
+    // Closes every port; the units are gone.
     void release();
 
     int count() const { return static_cast<int>(units.size()); }
     const Unit &unit(int index) const { return units.at(index); }
-    PortTest *port(int index) const { return units.at(index).port; }
+    PortTest *port(int index) const { return units.at(index).port.get(); }
     int indexOf(const PortTest *port) const;
     bool allEnded() const;
 
@@ -124,10 +135,13 @@ private:
     void step(int index);
     void wake(PortTest *port);
     void lost(PortTest *port);
+    void received(Unit &unit, const QByteArray &bytes);
     void sampleReplies(Unit &unit);
 
     RunnerView &view;
-    QList<Unit> units;
+    // Units stay where they are while more are added (a view may add one
+    // from within a call about another): a Unit & holds across every call.
+    std::deque<Unit> units;
     WakeTimers wakeTimers { [this](PortTest *port) { wake(port); } };
     QTimer timer; // steps every unit's job
     PortTest *current = nullptr; // the port the engine is working on; null outside its calls

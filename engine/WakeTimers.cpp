@@ -1,7 +1,5 @@
 #include "engine/WakeTimers.h"
 
-#include "engine/PortTest.h"
-
 #include <QTimer>
 
 WakeTimers::WakeTimers(std::function<void(PortTest *)> wakeUp)
@@ -9,16 +7,21 @@ WakeTimers::WakeTimers(std::function<void(PortTest *)> wakeUp)
 {
 }
 
+WakeTimers::~WakeTimers() = default;
+
 void WakeTimers::wakeAfter(PortTest *port, int ms)
 {
-    static const QString name = QStringLiteral("zq-wake");
-    auto *timer = port->findChild<QTimer *>(name, Qt::FindDirectChildrenOnly);
-    if (timer == nullptr) {
-        timer = new QTimer(port);
-        timer->setObjectName(name);
+    std::unique_ptr<QTimer> &timer = timers[port];
+    if (!timer) {
+        timer = std::make_unique<QTimer>();
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(timer, &QTimer::timeout, port, [this, port] { wake(port); });
+        QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this, port] { wake(port); });
     }
     timer->start(ms);
+}
+
+void WakeTimers::forget(const PortTest *port)
+{
+    timers.erase(port);
 }

@@ -1,18 +1,28 @@
 #pragma once
 // The engine's wake-ups on a real clock (JobHost::wakeAfter): one single-shot
-// timer per port, owned by the port, so a front end only forwards the request.
+// timer per port, kept here until the port's job is forgotten, so a front end
+// only forwards the request.
 #include <functional>
+#include <map>
+#include <memory>
 
 class PortTest;
+class QTimer;
 
 class WakeTimers
 {
 public:
     explicit WakeTimers(std::function<void(PortTest *)> wake);
+    ~WakeTimers();
+    WakeTimers(const WakeTimers &) = delete;
+    WakeTimers &operator=(const WakeTimers &) = delete;
 
     // Calls wake(port) once ms have passed; replaces the port's earlier request.
     void wakeAfter(PortTest *port, int ms);
+    // The port's job is going: its wake-up, if any, is dropped.
+    void forget(const PortTest *port);
 
 private:
     std::function<void(PortTest *)> wake;
+    std::map<const PortTest *, std::unique_ptr<QTimer>> timers;
 };

@@ -31,16 +31,27 @@ constexpr char kEscape = 0x1B;
 constexpr int kFirst = 0x1000;
 constexpr int kEnd = 0xE0000;
 
-// A front end that shows nothing: lines go to the never-opened port.
-class NullHost : public JobHost
+// A front end that shows nothing, and the unit's link, never open: what the
+// job writes goes nowhere.
+class NullHost : public JobHost, public UnitLink
 {
 public:
-    void sendLine(PortTest *p, char *text) override { Protocol::writeFramed(*p, QString(), text); }
-    void sendRaw(PortTest *p, const QString &text) override { Protocol::writeRaw(*p, text); }
+    void sendLine(PortTest *p, char *text) override { Protocol::writeFramed(p->link, text); }
+    void sendRaw(PortTest *p, const QString &text) override { Protocol::writeRaw(p->link, text); }
     void logJob(const QString &) override { }
     void showUnitVersion(PortTest *, const QString &) override { }
     void setFirmwareProgress(int) override { }
     void setImageProgress(int) override { }
+
+    QString name() const override { return QString(); }
+    bool isOpen() const override { return false; }
+    qint64 write(const char *, qint64 size) override { return size; }
+    void setSpeed(qint32) override { }
+    QString reopen(qint32) override { return QStringLiteral("never opened"); }
+    void flush() override { }
+    void close() override { }
+    void closeLater() override { }
+    void readWaiting() override { }
 };
 
 NullHost host;
@@ -233,7 +244,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     static QCoreApplication app(*argc, *argv);
     engine = new Sequencer(host);
-    port = new PortTest; // never opened: what the job writes goes nowhere
+    port = new PortTest(host);
     return 0;
 }
 

@@ -104,11 +104,11 @@ MUTANTS = [
      "a step that runs late, after a hold's end and before its wake-up, sends the held line",
      "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || wakeToCome)) {\n",
      "(ledger.owedUntilNs(now, horizonNs(port)) >= 0 || (wakeToCome && false))) {\n"),
-    ("window-writes-later", "engine/UnitRunner.cpp",
+    ("window-writes-later", "engine/SerialLink.cpp",
      "a front end leaves a line to the port's next write notification: a busy event loop "
      "holds it while its resend time-out runs",
-     "        return;\n    port->writeNow();\n",
-     "        return;\n"),
+     "    const qint64 n = port.write(data, size);\n    port.flush();\n    port.flush();\n",
+     "    const qint64 n = port.write(data, size);\n"),
 
     # --- The job log's closing lines -----------------------------------------
     ("lossy-hint-off-by-one", "engine/JobSummary.cpp",
@@ -383,7 +383,7 @@ MUTANTS = [
      "    const AnswerLedger::Answer late = g.firmware.dataCopies.answer(\n"),
     ("wake-sends-before-reading", "engine/SequencerTiming.cpp",
      "a wake-up acts before the reply waiting at the port is read (timers before reads)",
-     "    host.readWaiting(port);\n"
+     "    port->link.readWaiting();\n"
      "    if (port->status.ended() || port->jobState == JobState::Finish)\n",
      "    if (port->status.ended() || port->jobState == JobState::Finish)\n"),
     ("garbled-reply-believed", SEQ,
@@ -698,10 +698,14 @@ MUTANTS = [
      "slot, port and link names reach the terminal with their escape sequences",
      "        if (!control || (keepLineFeeds && u == '\\n'))\n",
      "        if (true)\n"),
-    ("lock-fifo-opened", "engine/PortDiscovery.cpp",
+    ("lock-fifo-opened", "engine/SerialLink.cpp",
      "a FIFO as the port's lock file holds the open for ever",
-     "    error = PortProblem::lockFileProblem(PortProblem::devicePath(name));\n",
-     "    error.clear();\n"),
+     "    const QString lock = PortProblem::lockFileProblem(PortProblem::devicePath(path));\n",
+     "    const QString lock;\n"),
+    ("confirmation-on-closed-port", SEQ,
+     "the version is asked after \"$X\" on the port closed after it (the unit never hears it)",
+     "    reopenAt(port, kVersionBaud);\n",
+     "    port->link.setSpeed(kVersionBaud);\n"),
     ("watch-starts-all-at-once", "cli/CliWatch.h",
      "--watch starts thousands of jobs in one pass: SIGTERM waits for them all",
      "    static constexpr int kStartsPerPass = 32;\n",

@@ -15,6 +15,7 @@
 //   @N     the job state is N
 //   ?TEXT  the unit's status reads TEXT ("finishing", "updated, not confirmed")
 //   #lost  the adapter is unplugged; #stop: the front end stops the job
+//   *S     the port is S: "closed", or open at that speed ("921600")
 //   _      forget the lines sent so far
 #include "support/FakeHost.h"
 #include "engine/JobSummary.h"
@@ -134,6 +135,10 @@ struct Rig {
                 if (host.port.status.text() != QString::fromUtf8(a))
                     return item + " status: " + host.port.status.text();
                 break;
+            case '*':
+                if (host.portState() != QString::fromUtf8(a))
+                    return item + " port: " + host.portState();
+                break;
             case '@':
                 if (static_cast<int>(host.port.jobState) != a.toInt())
                     return item
@@ -169,7 +174,7 @@ private slots:
         const QString mver = "$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER";
 
         QTest::newRow("version query, capture, lost $G") << 1 << 0 << 0
-            << "s;=;s8;=" + mver + ";s;=$BOOTLOADM;s;=$BOOTLOADM;@2;s;@3;"
+            << "s;=;*19200;s8;=" + mver + ";s;=$BOOTLOADM;*19200;s;=$BOOTLOADM;@2;*closed;s;@3;*921600;"
                ">$MVERR,V4.2;=$BOOTLOADM;>$Bootloader;=$G;>$Bootloader;=$G;-restarted;>$GACK;=;s;@4";
         QTest::newRow("no bootloader: said once after 20 s, still waiting") << 1 << 0 << 0
             << "s12;@3;=" + mver + "|$BOOTLOADM|$BOOTLOADM;s39;-No bootloader seen;s;"
@@ -254,7 +259,7 @@ private slots:
         QTest::newRow("silence during the firmware ends the job") << 0 << 0x3000 << 0
             << c + ";s5;>$EACK;=$E,1000,1|D1000;s59;-has not answered;s;"
                    "+has not answered for 30 s during firmware, sector 1 of 223;"
-                   "+check the unit's power;s10;-Bootload Complete;@8";
+                   "+check the unit's power;s10;-Bootload Complete;@8;*closed";
         QTest::newRow("the erase's long wait is not silence") << 2 << 0 << 0
             << c + ";s2;=$A,1;>$AACK,0;s121;=;s;=$A,1;s59;-has not answered;"
                    "s;+has not answered for 30 s during erasing images";
@@ -312,11 +317,11 @@ private slots:
         for (int i = 0; i < 20; ++i)
             mvers << QStringLiteral("$MVER");
         const QString mver20 = mvers.join('|');
-        const QString done = "s3;-Bootload Complete;s;+Bootload Complete;@9;?finishing;=;";
+        const QString done = "s3;-Bootload Complete;*921600;s;+Bootload Complete;@9;?finishing;=;*19200;";
         QTest::newRow("runs the version the update names: confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;?finishing;s;=$MVER;>$MVERR,D.03a;=;"
                       "+runs version D.03a now (before the update: D.02m), as the update names;"
-                      "@8;?updated;s5;=";
+                      "@8;?updated;*closed;s5;=";
         QTest::newRow("answers another version: updated, not confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;>$MVERR,D.02m;+runs version D.02m now (before the update: "
                       "D.02m), not D.03a as the update names: updated, not confirmed;"
@@ -327,14 +332,14 @@ private slots:
         QTest::newRow("no answer in 10 s: updated, not confirmed") << 0 << true << "D.03a"
             << done + "s20;=" + mver20 + ";?finishing;-did not answer;s;=;"
                       "+did not answer the version query in 10 s after \"$X\": updated, not "
-                      "confirmed;+Version before the update: D.02m;?updated, not confirmed;@8";
+                      "confirmed;+Version before the update: D.02m;?updated, not confirmed;@8;*closed";
         QTest::newRow("unplugged meanwhile: updated, not confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;#lost;+the connection was lost before the unit's version could "
                       "be confirmed: updated, not confirmed;-Connection to;"
-                      "?updated, not confirmed;s3;=";
+                      "?updated, not confirmed;*closed;s3;=";
         QTest::newRow("stopped meanwhile: updated, not confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;#stop;+the job was stopped (interrupted) before the unit's "
-                      "version could be confirmed;?updated, not confirmed;s3;=";
+                      "version could be confirmed;?updated, not confirmed;*closed;s3;=";
         QTest::newRow("the bootloader's replies meanwhile change nothing") << 0 << true << "D.03a"
             << done + "s;_;>$Bootloader;>$GACK;>$DACK;=;-restarted;?finishing;>$MVERR,D.03a;"
                       "?updated";
@@ -348,7 +353,7 @@ private slots:
             << done + "s;=$MVER;>$MVERR,D.02m;+runs version D.02m now;-as the update names;"
                       "?updated";
         QTest::newRow("not asked: the job ends as the port closes") << 0 << false << "D.03a"
-            << "s3;?finishing;s;+Bootload Complete;?updated;@8;s5;=;-runs version";
+            << "s3;?finishing;*921600;s;+Bootload Complete;?updated;@8;*closed;s5;=;-runs version";
     }
 
     void confirmation()

@@ -56,7 +56,7 @@ private slots:
         START_JOB(rig, mode, { withSeed(1) });
         VERIFY_UPDATED(rig, 0);
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
-        QVERIFY(!rig.port(0)->isOpen());
+        QVERIFY(!rig.port(0)->link.isOpen());
 
         const qint64 imageBytes = 156400 + 72600;
         if (mode == UpdateMode::FirmwareAndImages)

@@ -45,7 +45,7 @@ private slots:
             rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QVERIFY(lost->status.stage == UnitStatus::ConnectionLost);
-        QVERIFY(!lost->isOpen());
+        QVERIFY(!lost->link.isOpen());
         QCOMPARE(rig.jobs().count(), 2);
         QVERIFY2(rig.unitUpdated(1), rig.describe().constData());
 
@@ -97,7 +97,7 @@ private slots:
                 rig->describe().constData());
             QVERIFY(rig->log().contains("check the unit's power, then run the update again"));
             QCOMPARE(port->status.stage, UnitStatus::NotUpdated);
-            QVERIFY(!port->isOpen());
+            QVERIFY(!port->link.isOpen());
         }
         QCOMPARE(full.log().count("Bootload Complete"), 1);
         QVERIFY2(full.unitUpdated(2), full.describe().constData());

@@ -31,11 +31,23 @@ void FakeHost::step(int n)
 
 void FakeHost::reply(const QByteArray &text)
 {
-    readWaiting(&port); // what waited at the port came first, in a read of its own
+    readWaiting(); // what waited at the port came first, in a read of its own
     engine.receive(&port, text + '\n');
 }
 
-void FakeHost::readWaiting(PortTest *)
+QString FakeHost::reopen(qint32 value)
+{
+    baud = value;
+    open = reopenProblem.isEmpty();
+    return reopenProblem;
+}
+
+QString FakeHost::portState() const
+{
+    return open ? QString::number(baud) : QStringLiteral("closed");
+}
+
+void FakeHost::readWaiting()
 {
     if (waiting.isEmpty())
         return;

@@ -1,7 +1,8 @@
 #pragma once
 // A front end for the job engine without a window or a port: it keeps the
 // lines the engine writes, the job log and the progress, and its clock moves
-// only when the test moves it.
+// only when the test moves it. It is the unit's link too: it keeps whether
+// the port is open and at which speed.
 #include "engine/JobHost.h"
 #include "engine/PortTest.h"
 #include "engine/Sequencer.h"
@@ -10,7 +11,7 @@
 #include <QMap>
 #include <QStringList>
 
-class FakeHost : public JobHost
+class FakeHost : public JobHost, public UnitLink
 {
 public:
     explicit FakeHost(UpdateMode mode = UpdateMode::FirmwareAndImages);
@@ -23,9 +24,21 @@ public:
     void setImageProgress(int value) override { imageProgress = value; }
     void unitChanged(PortTest *port) override { stages << port->status.text(); }
     void wakeAfter(PortTest *, int ms) override { wakeMs = ms; }
-    // Hands the bytes waiting at the port (waiting) to the engine.
-    void readWaiting(PortTest *) override;
     qint64 nowNs() const override { return clockMs * 1000000; }
+
+    // UnitLink: nothing is written through it (sendLine keeps the lines).
+    QString name() const override { return QStringLiteral("fake"); }
+    bool isOpen() const override { return open; }
+    qint64 write(const char *, qint64 size) override { return size; }
+    void setSpeed(qint32 value) override { baud = value; }
+    QString reopen(qint32 value) override;
+    void flush() override { }
+    void close() override { open = false; }
+    void closeLater() override { open = false; }
+    // Hands the bytes waiting at the port (waiting) to the engine.
+    void readWaiting() override;
+    // "closed", or the speed the port is open at.
+    QString portState() const;
 
     // Steps the port n times, the clock moving one tick each.
     void step(int n = 1);
@@ -40,7 +53,7 @@ public:
     QByteArrayList captureAndOpenFiles();
     bool logged(const QString &text) const { return log.join('\n').contains(text); }
 
-    PortTest port;
+    PortTest port { *this };
     Sequencer engine { *this };
     QByteArrayList written;
     QByteArray waiting; // reached the port, not read yet: the next readWaiting reads it
@@ -51,4 +64,7 @@ public:
     int imageProgress = 0;
     int wakeMs = -1;
     qint64 clockMs = 0;
+    bool open = true; // as a runner's port that opened
+    qint32 baud = 19200;
+    QString reopenProblem; // what the next reopen says, when not empty
 };

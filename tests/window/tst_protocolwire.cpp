@@ -26,7 +26,7 @@ private slots:
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.ports().size(), 1);
         PortTest *port = dlg.ports().first();
-        QVERIFY(port->isOpen());
+        QVERIFY(port->link.isOpen());
         SerialPeer unit(pty.masterFd());
 
         // Every framed line moves the send indicator one frame on.
@@ -54,7 +54,7 @@ private slots:
         // just before the port closes for the speed change: it must go out.
         for (int step = 0; step < 11; ++step)
             dlg.jobs().tick();
-        QVERIFY(!port->isOpen());
+        QVERIFY(!port->link.isOpen());
         for (int line = 0; line < 10; ++line)
             QCOMPARE(unit.waitLine(""), QByteArray(line < 8 ? "$MVER*826A\n" : "$BOOTLOADM*9FEC\n"));
         qunsetenv("ZQ_UPDATER_PORTS");

@@ -98,10 +98,10 @@ void ExplorerHost::arrive(const QByteArray &bytes)
     if (readDue)
         return;
     readDue = true;
-    whenRunning(clock.now(), [this] { readWaiting(&port); }, true);
+    whenRunning(clock.now(), [this] { readWaiting(); }, true);
 }
 
-void ExplorerHost::readWaiting(PortTest *)
+void ExplorerHost::readWaiting()
 {
     readDue = false;
     if (unread.isEmpty())
@@ -113,6 +113,6 @@ void ExplorerHost::readWaiting(PortTest *)
 
 int ExplorerHost::baud() const
 {
-    return port.baudRate() == LinkUnit::kBootloaderBaud ? LinkUnit::kBootloaderBaud
-                                                        : LinkUnit::kApplicationBaud;
+    return speed == LinkUnit::kBootloaderBaud ? LinkUnit::kBootloaderBaud
+                                              : LinkUnit::kApplicationBaud;
 }

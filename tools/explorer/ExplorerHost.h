@@ -4,7 +4,8 @@
 // and the engine's 500 ms timer steps, its wake-ups and its reads are events
 // on that clock. Now and then the PC is busy with other work for a while:
 // what the program would do meanwhile waits, and the bytes that arrive
-// meanwhile come in one read.
+// meanwhile come in one read. It is the unit's link too: what the engine
+// writes goes to the explorer's unit, at the speed the port was set to.
 #include "engine/JobHost.h"
 #include "engine/PortTest.h"
 #include "engine/Sequencer.h"
@@ -17,7 +18,7 @@
 
 #include <functional>
 
-class ExplorerHost : public JobHost
+class ExplorerHost : public JobHost, public UnitLink
 {
 public:
     ExplorerHost(EventQueue &clock, LinkUnit &unit, ScheduleTrace &trace, UpdateMode mode);
@@ -36,12 +37,27 @@ public:
     void setFirmwareProgress(int) override { }
     void setImageProgress(int) override { }
     void wakeAfter(PortTest *port, int ms) override;
-    // The bytes that arrived and were not read yet, read now.
-    void readWaiting(PortTest *port) override;
     qint64 nowNs() const override
     {
         return clock.now();
     }
+
+    // UnitLink: lines go out through sendLine and sendRaw.
+    QString name() const override { return QStringLiteral("explored"); }
+    bool isOpen() const override { return open; }
+    qint64 write(const char *, qint64 size) override { return size; }
+    void setSpeed(qint32 value) override { speed = value; }
+    QString reopen(qint32 value) override
+    {
+        speed = value;
+        open = true;
+        return QString();
+    }
+    void flush() override { }
+    void close() override { open = false; }
+    void closeLater() override { open = false; }
+    // The bytes that arrived and were not read yet, read now.
+    void readWaiting() override;
 
     // Bytes the adapter handed over: the program reads them when it next runs.
     void arrive(const QByteArray &bytes);
@@ -56,7 +72,7 @@ public:
     // From now the program does not run for ns (a scripted busy spell).
     void busyFor(qint64 ns);
 
-    PortTest port;
+    PortTest port { *this };
     Sequencer engine { *this };
     QStringList log; // the job log
 
@@ -72,4 +88,6 @@ private:
     QByteArray unread;
     bool readDue = false;
     qint64 busyUntilNs = 0;
+    bool open = true;
+    qint32 speed = LinkUnit::kApplicationBaud;
 };
