@@ -1,7 +1,7 @@
 #pragma once
 // Where a unit's job stands: the state machine's own state and the place in
 // the firmware and the images it has got to. Names are the sequencer's own.
-// PortTest carries it beside the job's ReplyGuards and JobTiming.
+// UnitJob carries it beside the job's ReplyGuards and JobTiming.
 #include "engine/JobState.h"
 #include "engine/LeftOnUnit.h"
 

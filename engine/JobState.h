@@ -1,5 +1,5 @@
 #pragma once
-// The states of one unit's job, kept in its PortTest and driven by the
+// The states of one unit's job, kept in its UnitJob and driven by the
 // Sequencer. Front ends never read them: they ask the runner (UnitRunner).
 
 enum class JobState {

@@ -1,6 +1,6 @@
 #pragma once
 // When things happened in one unit's job, and the reply times learned from
-// it; PortTest carries it, the sequencer resets it with the job.
+// it; UnitJob carries it, the sequencer resets it with the job.
 #include "engine/ReplyTimer.h"
 
 #include <QtGlobal>

@@ -1,6 +1,6 @@
 #pragma once
 // The guards that keep late or repeated replies from acting, for one unit's
-// job; PortTest carries them, the sequencer resets them with the job.
+// job; UnitJob carries them, the sequencer resets them with the job.
 #include "engine/AnswerLedger.h"
 #include "engine/JobState.h"
 

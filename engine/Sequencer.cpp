@@ -6,7 +6,7 @@
 
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Timeouts.h"
 
 #include <algorithm>
@@ -27,7 +27,7 @@ void Sequencer::log(const QString &line)
 // Closes the port once what was written to it has gone out: closing drops
 // the port's write buffer, and the line just sent ("$BOOTLOADM", "$X") would
 // never reach the unit.
-void Sequencer::closePort(PortTest *port)
+void Sequencer::closePort(UnitJob *port)
 {
     if (!port->link.isOpen())
         return;
@@ -38,7 +38,7 @@ void Sequencer::closePort(PortTest *port)
 // The port is opened again at a new speed (it was closed after the line that
 // made the unit change its own); one that does not open stays closed, and
 // the job waits on, as the unit's answers decide.
-void Sequencer::reopenAt(PortTest *port, qint32 baud)
+void Sequencer::reopenAt(UnitJob *port, qint32 baud)
 {
     const QString why = port->link.reopen(baud);
     if (!why.isEmpty())
@@ -48,7 +48,7 @@ void Sequencer::reopenAt(PortTest *port, qint32 baud)
 // ---------------------------------------------------------------------------
 // Progress and status.
 
-void Sequencer::showFirmwareProgress(PortTest *port)
+void Sequencer::showFirmwareProgress(UnitJob *port)
 {
     int value = 0;
     if (port->address > kLastAddress - 1)
@@ -58,7 +58,7 @@ void Sequencer::showFirmwareProgress(PortTest *port)
     host.setFirmwareProgress(value);
 }
 
-qint64 Sequencer::imageBytesDone(const PortTest *port) const
+qint64 Sequencer::imageBytesDone(const UnitJob *port) const
 {
     qint64 done = 0;
     const int before = static_cast<int>(
@@ -70,12 +70,12 @@ qint64 Sequencer::imageBytesDone(const PortTest *port) const
     return std::min(done, imageTotal);
 }
 
-void Sequencer::showImageProgress(PortTest *port)
+void Sequencer::showImageProgress(UnitJob *port)
 {
     host.setImageProgress(static_cast<int>(imageBytesDone(port)));
 }
 
-void Sequencer::updateStatus(PortTest *port)
+void Sequencer::updateStatus(UnitJob *port)
 {
     UnitStatus &s = port->status;
     if (s.ended())
@@ -128,7 +128,7 @@ void Sequencer::updateStatus(PortTest *port)
         host.unitChanged(port);
 }
 
-void Sequencer::endStatus(PortTest *port)
+void Sequencer::endStatus(UnitJob *port)
 {
     UnitStatus &s = port->status;
     if (s.notUpdated.isEmpty()) {
@@ -146,7 +146,7 @@ void Sequencer::endStatus(PortTest *port)
 
 // A line goes out again: counted, with the wait before it (since the last
 // line went out with its answer still awaited).
-void Sequencer::countCopyAgain(PortTest *port)
+void Sequencer::countCopyAgain(UnitJob *port)
 {
     JobTiming &t = port->timing;
     ++t.resends;
@@ -154,14 +154,14 @@ void Sequencer::countCopyAgain(PortTest *port)
         t.againWaitNs += host.nowNs() - t.lastSendNs;
 }
 
-void Sequencer::send(PortTest *port, char *text)
+void Sequencer::send(UnitJob *port, char *text)
 {
     host.sendLine(port, text);
     ++port->timing.linesSent;
     port->timing.lastSendNs = host.nowNs();
 }
 
-void Sequencer::sendSectorErase(PortTest *port)
+void Sequencer::sendSectorErase(UnitJob *port)
 {
     char line[kLineBufferSize];
     Protocol::sectorErase(line, static_cast<std::uint32_t>(port->address));
@@ -177,7 +177,7 @@ void Sequencer::sendSectorErase(PortTest *port)
     send(port, line);
 }
 
-void Sequencer::sendDataLine(PortTest *port)
+void Sequencer::sendDataLine(UnitJob *port)
 {
     // Unit address A is fw1.bin's byte A; bytes past the file's end go as 00.
     unsigned char bytes[Protocol::kDataLineBytes] = {};
@@ -207,7 +207,7 @@ void Sequencer::sendDataLine(PortTest *port)
     armResend(port);
 }
 
-void Sequencer::sendProgram(PortTest *port)
+void Sequencer::sendProgram(UnitJob *port)
 {
     char line[kLineBufferSize];
     Protocol::sectorProgram(line, static_cast<std::uint32_t>(port->address - Protocol::kSectorSize),
@@ -219,7 +219,7 @@ void Sequencer::sendProgram(PortTest *port)
     qCDebug(lcJob) << static_cast<unsigned>(kLastAddress - port->address);
 }
 
-void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
+void Sequencer::sendImageHeader(UnitJob *port, const ImageRecord &image)
 {
     char line[kLineBufferSize];
     Protocol::imageHeader(line, image.imageName, image.imageVersion, image.width, image.height);
@@ -239,7 +239,7 @@ void Sequencer::sendImageHeader(PortTest *port, const ImageRecord &image)
         g.images.headerLine, port->timing.lastSendNs, g.images.headerFirstNs, g.reads.readCount);
 }
 
-void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
+void Sequencer::sendChunk(UnitJob *port, const ImageRecord &image)
 {
     const int size = image.pixels.size();
     const int offset = static_cast<int>(port->imageOffset);
@@ -268,7 +268,7 @@ void Sequencer::sendChunk(PortTest *port, const ImageRecord &image)
         port->imageStep = ImageStep::Restart;
 }
 
-void Sequencer::sendExit(PortTest *port)
+void Sequencer::sendExit(UnitJob *port)
 {
     char line[kLineBufferSize];
     Protocol::exitBootloader(line);
@@ -276,7 +276,7 @@ void Sequencer::sendExit(PortTest *port)
 }
 
 // "$G" is written raw: no checksum, no frame.
-void Sequencer::sendCapture(PortTest *port)
+void Sequencer::sendCapture(UnitJob *port)
 {
     host.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
 }

@@ -19,7 +19,7 @@
 
 class AnswerLedger;
 class JobHost;
-class PortTest;
+class UnitJob;
 class ReplyTimer;
 
 // What a job runs on, given by the front end.
@@ -49,37 +49,37 @@ public:
     JobInputs inputs;
 
     // One step of one port's job.
-    void step(PortTest *port);
+    void step(UnitJob *port);
     // The job timer's step of port: what reached the port is read first.
-    void tick(PortTest *port);
+    void tick(UnitJob *port);
 
     // The receive path: the bytes a port delivered, cut into lines, each
     // handled as it completes.
-    void receive(PortTest *port, const QByteArray &bytes);
+    void receive(UnitJob *port, const QByteArray &bytes);
     // The line just completed in port's receive buffer (rxLine, bytes as they
     // came, NUL-terminated): its reply word is recognised and acted on.
-    void handleReceivedLine(PortTest *port);
+    void handleReceivedLine(UnitJob *port);
     // One line of text (UTF-8, length bytes, the first 999 kept) handled as a
     // received one.
-    void handleLine(PortTest *port, const char *text, int length);
+    void handleLine(UnitJob *port, const char *text, int length);
     // The reply text now in port's receive buffer: its checksum, if any, is
     // checked and its reply word recognised and acted on.
-    void handleText(PortTest *port);
+    void handleText(UnitJob *port);
     // The reaction to one recognised reply line of one port.
-    void onReply(PortTest *port, Protocol::ReplyWord word, const char *line);
+    void onReply(UnitJob *port, Protocol::ReplyWord word, const char *line);
 
     // A wake-up the engine asked of its host (JobHost::wakeAfter): a learned
     // resend time-out or the wait for owed answers may have run out.
-    void wake(PortTest *port);
+    void wake(UnitJob *port);
 
     // The port's connection broke (adapter unplugged): its job ends.
-    void connectionLost(PortTest *port);
+    void connectionLost(UnitJob *port);
     // The front end stops the job (the user interrupted it): the port is
     // flushed and closed and the unit counted as not updated.
-    void stop(PortTest *port, const QString &why);
+    void stop(UnitJob *port, const QString &why);
     // The port could not be opened: its job ends before it starts, the unit
     // not updated, for reason.
-    void endUnopened(PortTest *port, const QString &reason);
+    void endUnopened(UnitJob *port, const QString &reason);
 
     // The firmware progress's maximum (JobHost::setFirmwareProgress): the
     // firmware is all written.
@@ -95,98 +95,98 @@ private:
     static constexpr qint32 kVersionBaud = 19200; // the firmware's speed
 
     // Steps, by job state (SequencerSteps.cpp).
-    void versionQuery(PortTest *port);
-    void switchToBootloaderSpeed(PortTest *port);
-    void waitForBootloader(PortTest *port);
-    void openFiles(PortTest *port);
-    void startWork(PortTest *port);
-    void programFirmware(PortTest *port);
-    void sendImages(PortTest *port);
-    void eraseImages(PortTest *port);
-    void finish(PortTest *port);
-    void startConfirmation(PortTest *port);
-    void confirmVersion(PortTest *port);
+    void versionQuery(UnitJob *port);
+    void switchToBootloaderSpeed(UnitJob *port);
+    void waitForBootloader(UnitJob *port);
+    void openFiles(UnitJob *port);
+    void startWork(UnitJob *port);
+    void programFirmware(UnitJob *port);
+    void sendImages(UnitJob *port);
+    void eraseImages(UnitJob *port);
+    void finish(UnitJob *port);
+    void startConfirmation(UnitJob *port);
+    void confirmVersion(UnitJob *port);
     // The confirmation is over: the unit answered (with version) or not, or it
     // was cut short (cutShort says how: "the connection was lost").
-    void endConfirmation(PortTest *port, bool answered, const QString &version,
+    void endConfirmation(UnitJob *port, bool answered, const QString &version,
         const QString &cutShort = QString());
-    void redoSector(PortTest *port);
-    void countCopyAgain(PortTest *port);
+    void redoSector(UnitJob *port);
+    void countCopyAgain(UnitJob *port);
 
     // Reactions, by reply word (SequencerReplies.cpp).
-    void onBootloader(PortTest *port);
-    void onVersion(PortTest *port, const char *line);
-    void onImageAck(PortTest *port, const char *line);
-    void onChunkAck(PortTest *port, const char *line);
-    void onEraseAck(PortTest *port, const char *line);
-    void onSectorErased(PortTest *port);
-    void onDataAck(PortTest *port);
-    void onDataAckAfterLastLine(PortTest *port, qint64 now);
-    void unplacedDataAck(PortTest *port);
-    void dataLineAnswered(PortTest *port, qint64 now, bool answersQueued);
-    void onProgrammed(PortTest *port);
+    void onBootloader(UnitJob *port);
+    void onVersion(UnitJob *port, const char *line);
+    void onImageAck(UnitJob *port, const char *line);
+    void onChunkAck(UnitJob *port, const char *line);
+    void onEraseAck(UnitJob *port, const char *line);
+    void onSectorErased(UnitJob *port);
+    void onDataAck(UnitJob *port);
+    void onDataAckAfterLastLine(UnitJob *port, qint64 now);
+    void unplacedDataAck(UnitJob *port);
+    void dataLineAnswered(UnitJob *port, qint64 now, bool answersQueued);
+    void onProgrammed(UnitJob *port);
 
     // Commands.
-    void send(PortTest *port, char *text);
-    void sendSectorErase(PortTest *port);
-    void sendDataLine(PortTest *port);
-    void sendProgram(PortTest *port);
-    void sendImageHeader(PortTest *port, const ImageRecord &image);
-    void sendChunk(PortTest *port, const ImageRecord &image);
-    void sendExit(PortTest *port);
-    void sendCapture(PortTest *port);
+    void send(UnitJob *port, char *text);
+    void sendSectorErase(UnitJob *port);
+    void sendDataLine(UnitJob *port);
+    void sendProgram(UnitJob *port);
+    void sendImageHeader(UnitJob *port, const ImageRecord &image);
+    void sendChunk(UnitJob *port, const ImageRecord &image);
+    void sendExit(UnitJob *port);
+    void sendCapture(UnitJob *port);
 
     // Endings (SequencerEnding.cpp): a captured unit that answers nothing
     // while a command waits; a unit whose bootloader started again.
-    bool endedBySilence(PortTest *port);
-    void restart(PortTest *port);
+    bool endedBySilence(UnitJob *port);
+    void restart(UnitJob *port);
     // "$G" for a "$Bootloader"; false when the bootloader has kept announcing
     // itself too long without answering, and its job has ended.
-    bool answerAnnouncement(PortTest *port);
+    bool answerAnnouncement(UnitJob *port);
     // Ends the unit's job without "$X": its port is closed, the unit not
     // updated; logLine (if any) goes to the job log.
-    void endUnit(PortTest *port, const QString &logLine, const QString &reason);
+    void endUnit(UnitJob *port, const QString &logLine, const QString &reason);
     // The learned resend time-out of the line that awaits its answer, or null.
-    const ReplyTimer *awaitedTimer(const PortTest *port) const;
-    qint64 resendDueNs(const PortTest *port, const ReplyTimer &timer) const;
-    void armResend(PortTest *port);
-    void wakeAt(PortTest *port, qint64 ns);
-    void wakeHeld(PortTest *port);
-    bool graceLateWake(PortTest *port, qint64 now);
-    static int linesLeftInSector(const PortTest *port);
+    const ReplyTimer *awaitedTimer(const UnitJob *port) const;
+    qint64 resendDueNs(const UnitJob *port, const ReplyTimer &timer) const;
+    void armResend(UnitJob *port);
+    void wakeAt(UnitJob *port, qint64 ns);
+    void wakeHeld(UnitJob *port);
+    bool graceLateWake(UnitJob *port, qint64 now);
+    static int linesLeftInSector(const UnitJob *port);
 
     // The job's work is done (or can't go on): "$X", then Finish.
-    void finishJob(PortTest *port);
+    void finishJob(UnitJob *port);
     // The next firmware command, or "$P", goes out at the next step.
-    static void commandDueNow(PortTest *port);
-    static void programDueNow(PortTest *port);
+    static void commandDueNow(UnitJob *port);
+    static void programDueNow(UnitJob *port);
 
     // Shared pieces of the image work.
     int imageCount() const;
-    bool skipUnsendableImages(PortTest *port);
-    void nextImage(PortTest *port);
-    qint64 imageBytesDone(const PortTest *port) const;
-    void showImageProgress(PortTest *port);
-    void showFirmwareProgress(PortTest *port);
+    bool skipUnsendableImages(UnitJob *port);
+    void nextImage(UnitJob *port);
+    qint64 imageBytesDone(const UnitJob *port) const;
+    void showImageProgress(UnitJob *port);
+    void showFirmwareProgress(UnitJob *port);
     // Answers owed to earlier copies of "$D" and "$I" (SequencerTiming.cpp).
-    qint64 horizonNs(const PortTest *port) const;
-    static void noteAnswer(PortTest *port, qint64 sinceFirstCopyNs);
-    const AnswerLedger *heldLedger(const PortTest *port) const;
-    bool spendHoldStep(PortTest *port, const AnswerLedger &ledger);
-    void holdForOwed(PortTest *port, const AnswerLedger &ledger, int linesLeft = -1,
+    qint64 horizonNs(const UnitJob *port) const;
+    static void noteAnswer(UnitJob *port, qint64 sinceFirstCopyNs);
+    const AnswerLedger *heldLedger(const UnitJob *port) const;
+    bool spendHoldStep(UnitJob *port, const AnswerLedger &ledger);
+    void holdForOwed(UnitJob *port, const AnswerLedger &ledger, int linesLeft = -1,
         bool answersQueued = false);
-    bool eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs, qint64 holdNs,
+    bool eraseSettlesSooner(const UnitJob *port, int linesLeft, qint64 replyNs, qint64 holdNs,
         qint64 otherwiseNs) const;
-    void eraseAgain(PortTest *port, qint64 untilNs);
-    void releaseHold(PortTest *port, const AnswerLedger &ledger);
+    void eraseAgain(UnitJob *port, qint64 untilNs);
+    void releaseHold(UnitJob *port, const AnswerLedger &ledger);
 
     // The unit's status from its record; tells the host when it changed.
-    void updateStatus(PortTest *port);
-    void endStatus(PortTest *port);
+    void updateStatus(UnitJob *port);
+    void endStatus(UnitJob *port);
 
     void log(const QString &line);
-    static void closePort(PortTest *port);
-    static void reopenAt(PortTest *port, qint32 baud);
+    static void closePort(UnitJob *port);
+    static void reopenAt(UnitJob *port, qint32 baud);
 
     JobHost &host;
     qint64 imageTotal = 0; // bytes of all images; set when a job opens its files

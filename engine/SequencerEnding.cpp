@@ -5,12 +5,12 @@
 
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Timeouts.h"
 
 using namespace Timeouts;
 
-bool Sequencer::endedBySilence(PortTest *port)
+bool Sequencer::endedBySilence(UnitJob *port)
 {
     JobTiming &t = port->timing;
     const qint64 now = host.nowNs();
@@ -44,7 +44,7 @@ bool Sequencer::endedBySilence(PortTest *port)
     return true;
 }
 
-void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &reason)
+void Sequencer::endUnit(UnitJob *port, const QString &logLine, const QString &reason)
 {
     if (!logLine.isEmpty())
         log(logLine);
@@ -59,7 +59,7 @@ void Sequencer::endUnit(PortTest *port, const QString &logLine, const QString &r
 // The unit was reset (a supply dip, a crashed bootloader): its bootloader
 // waits for a capture again. It is captured and its job starts again from the
 // capture; the flash keeps what was written, and the job writes it all again.
-void Sequencer::restart(PortTest *port)
+void Sequencer::restart(UnitJob *port)
 {
     const QString stage = port->status.text();
     if (++port->timing.restarts > kMaxRestarts) {
@@ -88,7 +88,7 @@ void Sequencer::restart(PortTest *port)
     host.setImageProgress(0);
 }
 
-bool Sequencer::answerAnnouncement(PortTest *port)
+bool Sequencer::answerAnnouncement(UnitJob *port)
 {
     JobTiming &t = port->timing;
     const qint64 now = host.nowNs();
@@ -114,7 +114,7 @@ bool Sequencer::answerAnnouncement(PortTest *port)
     return true;
 }
 
-void Sequencer::connectionLost(PortTest *port)
+void Sequencer::connectionLost(UnitJob *port)
 {
     if (port->jobState == JobState::ConfirmVersion) {
         // The update was written: the unit stays updated, only not confirmed.
@@ -137,7 +137,7 @@ void Sequencer::connectionLost(PortTest *port)
     port->link.closeLater();
 }
 
-void Sequencer::stop(PortTest *port, const QString &why)
+void Sequencer::stop(UnitJob *port, const QString &why)
 {
     if (port->jobState == JobState::ConfirmVersion) {
         closePort(port);
@@ -149,7 +149,7 @@ void Sequencer::stop(PortTest *port, const QString &why)
         endUnit(port, QString(), why);
 }
 
-void Sequencer::endUnopened(PortTest *port, const QString &reason)
+void Sequencer::endUnopened(UnitJob *port, const QString &reason)
 {
     endUnit(port, QString(), reason);
 }

@@ -4,7 +4,7 @@
 
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Timeouts.h"
 #include "link/LineAssembler.h"
 #include "link/TextRoutines.h"
@@ -16,7 +16,7 @@ using namespace Timeouts;
 // The receive path and the reactions to replies, in the order the reply
 // words are checked.
 
-void Sequencer::receive(PortTest *port, const QByteArray &bytes)
+void Sequencer::receive(UnitJob *port, const QByteArray &bytes)
 {
     ++port->guards.reads.readCount;
     for (const char byte : bytes) {
@@ -30,7 +30,7 @@ void Sequencer::receive(PortTest *port, const QByteArray &bytes)
     }
 }
 
-void Sequencer::handleReceivedLine(PortTest *port)
+void Sequencer::handleReceivedLine(UnitJob *port)
 {
     // The line is used where it lies. A reply is ASCII; a byte from 0x80 (a
     // bit error, or a unit's own text) is read as Latin-1 and the line kept as
@@ -62,7 +62,7 @@ void Sequencer::handleReceivedLine(PortTest *port)
     handleText(port);
 }
 
-void Sequencer::handleLine(PortTest *port, const char *text, int length)
+void Sequencer::handleLine(UnitJob *port, const char *text, int length)
 {
     const int n = std::max(0, std::min(length, kLineBufferSize - 1));
     std::copy(text, text + n, port->rxLine);
@@ -72,7 +72,7 @@ void Sequencer::handleLine(PortTest *port, const char *text, int length)
     handleText(port);
 }
 
-void Sequencer::handleText(PortTest *port)
+void Sequencer::handleText(UnitJob *port)
 {
     // A bit error can turn one reply into another ("$IACK,0" into "$IACK,1",
     // "$DACK" into "$EACK"). A unit that frames its replies shows it once; from
@@ -96,7 +96,7 @@ void Sequencer::handleText(PortTest *port)
     onReply(port, reply, port->rxLine);
 }
 
-void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *line)
+void Sequencer::onReply(UnitJob *port, Protocol::ReplyWord word, const char *line)
 {
     using Protocol::ReplyWord;
     if (word == ReplyWord::Unknown)
@@ -156,7 +156,7 @@ void Sequencer::onReply(PortTest *port, Protocol::ReplyWord word, const char *li
     updateStatus(port);
 }
 
-void Sequencer::onBootloader(PortTest *port)
+void Sequencer::onBootloader(UnitJob *port)
 {
     // "$G" again for as long as the bootloader has not answered after the
     // capture: a lost "$G" must not leave the job waiting forever.
@@ -173,7 +173,7 @@ void Sequencer::onBootloader(PortTest *port)
     answerAnnouncement(port);
 }
 
-void Sequencer::onVersion(PortTest *port, const char *line)
+void Sequencer::onVersion(UnitJob *port, const char *line)
 {
     char version[kLineBufferSize];
     if (GetField(line, version, 1, kLineBufferSize - 1) == 0)
@@ -186,7 +186,7 @@ void Sequencer::onVersion(PortTest *port, const char *line)
     send(port, command);
 }
 
-void Sequencer::onImageAck(PortTest *port, const char *line)
+void Sequencer::onImageAck(UnitJob *port, const char *line)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != JobState::SendImages) {
@@ -234,7 +234,7 @@ void Sequencer::onImageAck(PortTest *port, const char *line)
     step(port);
 }
 
-void Sequencer::onChunkAck(PortTest *port, const char *line)
+void Sequencer::onChunkAck(UnitJob *port, const char *line)
 {
     const std::uint32_t chunk = Protocol::numberField(line, 1);
     const int flag = Protocol::flagField(line, 2);
@@ -286,7 +286,7 @@ void Sequencer::onChunkAck(PortTest *port, const char *line)
 
 // The current image is done (sent or held by the unit already): on to the next,
 // or "$X" after the last.
-void Sequencer::nextImage(PortTest *port)
+void Sequencer::nextImage(UnitJob *port)
 {
     port->guards.images.chunksAwaited = false;
     ++port->imageIndex;
@@ -297,7 +297,7 @@ void Sequencer::nextImage(PortTest *port)
     showImageProgress(port);
 }
 
-void Sequencer::onEraseAck(PortTest *port, const char *line)
+void Sequencer::onEraseAck(UnitJob *port, const char *line)
 {
     qCDebug(lcJob).noquote() << QString::fromUtf8(line).trimmed();
     if (port->jobState != JobState::EraseImages) {
@@ -314,7 +314,7 @@ void Sequencer::onEraseAck(PortTest *port, const char *line)
     }
 }
 
-void Sequencer::onSectorErased(PortTest *port)
+void Sequencer::onSectorErased(UnitJob *port)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != JobState::ProgramFirmware || port->capturePhase != CapturePhase::Captured)
@@ -350,7 +350,7 @@ void Sequencer::onSectorErased(PortTest *port)
 // changes nothing, but it counts among the answers the port has shown (at
 // least from the last line's first copy): left out, a later pause as long was
 // taken for lost, and its answer for the next line's.
-void Sequencer::onDataAckAfterLastLine(PortTest *port, qint64 now)
+void Sequencer::onDataAckAfterLastLine(UnitJob *port, qint64 now)
 {
     ReplyGuards &g = port->guards;
     noteAnswer(port, now - g.firmware.dataFirstNs);
@@ -377,7 +377,7 @@ void Sequencer::onDataAckAfterLastLine(PortTest *port, qint64 now)
 // ended, and the first answer is taken for the next line, lost meanwhile; the
 // second is this one. (After two copies of the line there is no second, and
 // such a hole stays unseen.)
-void Sequencer::unplacedDataAck(PortTest *port)
+void Sequencer::unplacedDataAck(UnitJob *port)
 {
     ReplyGuards::Firmware &f = port->guards.firmware;
     if (f.dataCopies.passedOver() > 0 && !f.answerAfterGivingUp) {
@@ -386,7 +386,7 @@ void Sequencer::unplacedDataAck(PortTest *port)
     }
 }
 
-void Sequencer::onDataAck(PortTest *port)
+void Sequencer::onDataAck(UnitJob *port)
 {
     ReplyGuards &g = port->guards;
     if (port->jobState != JobState::ProgramFirmware
@@ -442,7 +442,7 @@ void Sequencer::onDataAck(PortTest *port)
 
 // The current data line is answered: the next one, or "$P" after the
 // sector's last.
-void Sequencer::dataLineAnswered(PortTest *port, qint64 now, bool answersQueued)
+void Sequencer::dataLineAnswered(UnitJob *port, qint64 now, bool answersQueued)
 {
     ReplyGuards &g = port->guards;
     if (g.firmware.dataSends == 1)
@@ -461,7 +461,7 @@ void Sequencer::dataLineAnswered(PortTest *port, qint64 now, bool answersQueued)
     step(port);
 }
 
-void Sequencer::onProgrammed(PortTest *port)
+void Sequencer::onProgrammed(UnitJob *port)
 {
     if (port->jobState != JobState::ProgramFirmware || port->capturePhase != CapturePhase::Captured
         || port->sectorStep != SectorStep::Program || port->guards.firmware.programSends == 0)

@@ -5,7 +5,7 @@
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
 #include "engine/JobSummary.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Timeouts.h"
 #include "engine/LowLatency.h"
 #include "payload/FirmwareFile.h"
@@ -17,13 +17,13 @@ using namespace Timeouts;
 
 // One step, by job state.
 
-void Sequencer::tick(PortTest *port)
+void Sequencer::tick(UnitJob *port)
 {
     port->link.readWaiting();
     step(port);
 }
 
-void Sequencer::step(PortTest *port)
+void Sequencer::step(UnitJob *port)
 {
     if (endedBySilence(port))
         return;
@@ -46,7 +46,7 @@ void Sequencer::step(PortTest *port)
     updateStatus(port);
 }
 
-void Sequencer::versionQuery(PortTest *port)
+void Sequencer::versionQuery(UnitJob *port)
 {
     char line[kLineBufferSize];
     --port->retryCount;
@@ -62,7 +62,7 @@ void Sequencer::versionQuery(PortTest *port)
     }
 }
 
-void Sequencer::switchToBootloaderSpeed(PortTest *port)
+void Sequencer::switchToBootloaderSpeed(UnitJob *port)
 {
     port->capturePhase = CapturePhase::Uncaptured;
     port->guards.capture.bootloaderAnswered = false;
@@ -74,7 +74,7 @@ void Sequencer::switchToBootloaderSpeed(PortTest *port)
     port->jobState = JobState::WaitForBootloader;
 }
 
-void Sequencer::waitForBootloader(PortTest *port)
+void Sequencer::waitForBootloader(UnitJob *port)
 {
     if (port->capturePhase == CapturePhase::Captured) {
         port->jobState = JobState::OpenFiles;
@@ -96,7 +96,7 @@ void Sequencer::waitForBootloader(PortTest *port)
 
 // The work the job's mode picks: the firmware (then the images), the images
 // only, or erasing them.
-void Sequencer::startWork(PortTest *port)
+void Sequencer::startWork(UnitJob *port)
 {
     port->jobState = JobState::ProgramFirmware;
     if (inputs.mode == UpdateMode::ImagesOnly) {
@@ -114,7 +114,7 @@ void Sequencer::startWork(PortTest *port)
     }
 }
 
-void Sequencer::openFiles(PortTest *port)
+void Sequencer::openFiles(UnitJob *port)
 {
     startWork(port);
 
@@ -153,17 +153,17 @@ void Sequencer::openFiles(PortTest *port)
     }
 }
 
-void Sequencer::commandDueNow(PortTest *port)
+void Sequencer::commandDueNow(UnitJob *port)
 {
     port->tickCount = kCommandWaitSteps + 1;
 }
 
-void Sequencer::programDueNow(PortTest *port)
+void Sequencer::programDueNow(UnitJob *port)
 {
     port->tickCount = kProgramWaitSteps + 1;
 }
 
-void Sequencer::programFirmware(PortTest *port)
+void Sequencer::programFirmware(UnitJob *port)
 {
     switch (port->sectorStep) {
     case SectorStep::Start:
@@ -217,7 +217,7 @@ void Sequencer::programFirmware(PortTest *port)
 // (every answer to its copies came before it), the sector was programmed,
 // maybe with a hole: it is erased and written again, and a sector that keeps
 // showing it ends the job: what the unit holds can't be told.
-void Sequencer::redoSector(PortTest *port)
+void Sequencer::redoSector(UnitJob *port)
 {
     ReplyGuards &g = port->guards;
     const std::int32_t sector = port->address - Protocol::kSectorSize;
@@ -247,7 +247,7 @@ void Sequencer::redoSector(PortTest *port)
     programFirmware(port);
 }
 
-void Sequencer::sendImages(PortTest *port)
+void Sequencer::sendImages(UnitJob *port)
 {
     switch (port->imageStep) {
     case ImageStep::Header:
@@ -296,7 +296,7 @@ int Sequencer::imageCount() const
 
 // Passes over images that must not be sent (they were not read, or the unit
 // can't show them), noting each; false when that ended the job.
-bool Sequencer::skipUnsendableImages(PortTest *port)
+bool Sequencer::skipUnsendableImages(UnitJob *port)
 {
     while (port->imageIndex < static_cast<std::uint32_t>(imageCount())) {
         const ImageRecord &image = inputs.images.at(static_cast<int>(port->imageIndex));
@@ -316,7 +316,7 @@ bool Sequencer::skipUnsendableImages(PortTest *port)
     return false;
 }
 
-void Sequencer::eraseImages(PortTest *port)
+void Sequencer::eraseImages(UnitJob *port)
 {
     if (port->stepCountdown > 0) {
         --port->stepCountdown;
@@ -337,14 +337,14 @@ void Sequencer::eraseImages(PortTest *port)
     }
 }
 
-void Sequencer::finishJob(PortTest *port)
+void Sequencer::finishJob(UnitJob *port)
 {
     port->jobState = JobState::Finish;
     port->tickCount = 0;
     sendExit(port);
 }
 
-void Sequencer::finish(PortTest *port)
+void Sequencer::finish(UnitJob *port)
 {
     if (port->tickCount >= kFinishSteps)
         return;
@@ -390,7 +390,7 @@ void Sequencer::finish(PortTest *port)
 
 // The update is written and the unit left its bootloader: its version is asked
 // as at the start, at the firmware's speed, to see that it runs the update.
-void Sequencer::startConfirmation(PortTest *port)
+void Sequencer::startConfirmation(UnitJob *port)
 {
     port->jobState = JobState::ConfirmVersion;
     port->retryCount = kConfirmSteps;
@@ -399,7 +399,7 @@ void Sequencer::startConfirmation(PortTest *port)
     reopenAt(port, kVersionBaud);
 }
 
-void Sequencer::confirmVersion(PortTest *port)
+void Sequencer::confirmVersion(UnitJob *port)
 {
     if (port->retryCount <= 0) {
         closePort(port);
@@ -413,7 +413,7 @@ void Sequencer::confirmVersion(PortTest *port)
 }
 
 void Sequencer::endConfirmation(
-    PortTest *port, bool answered, const QString &version, const QString &cutShort)
+    UnitJob *port, bool answered, const QString &version, const QString &cutShort)
 {
     UnitStatus &s = port->status;
     port->jobState = JobState::Finish;

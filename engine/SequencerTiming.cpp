@@ -5,7 +5,7 @@
 
 #include "link/Diagnostics.h"
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Protocol.h"
 #include "engine/Timeouts.h"
 
@@ -27,7 +27,7 @@ bool lateFor(qint64 nowNs, qint64 dueNs)
 // shown, at least kWayBackMs): a pause holds back an answer that was on its
 // way already, and the answers queued behind a held one follow it. The
 // promise that no answer is counted for the wrong line rests on it.
-qint64 Sequencer::horizonNs(const PortTest *port) const
+qint64 Sequencer::horizonNs(const UnitJob *port) const
 {
     constexpr qint64 cap = qint64(kLongestPauseMs) * 1000000LL;
     const qint64 longest = port->timing.longestAnswerNs;
@@ -42,14 +42,14 @@ qint64 Sequencer::horizonNs(const PortTest *port) const
 }
 
 // An answer came this long after the first copy of the line it answers.
-void Sequencer::noteAnswer(PortTest *port, qint64 sinceFirstCopyNs)
+void Sequencer::noteAnswer(UnitJob *port, qint64 sinceFirstCopyNs)
 {
     qint64 &longest = port->timing.longestAnswerNs;
     longest = std::max(longest, sinceFirstCopyNs);
 }
 
 // The copies whose owed answers hold the next command in the job's state.
-const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
+const AnswerLedger *Sequencer::heldLedger(const UnitJob *port) const
 {
     if (port->jobState == JobState::ProgramFirmware)
         return &port->guards.firmware.dataCopies;
@@ -63,7 +63,7 @@ const AnswerLedger *Sequencer::heldLedger(const PortTest *port) const
 // once nothing is owed or its steps are spent. The step count bounds the hold;
 // after it the ledger still places every answer, at the price of a copy more
 // per line.
-bool Sequencer::spendHoldStep(PortTest *port, const AnswerLedger &ledger)
+bool Sequencer::spendHoldStep(UnitJob *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
     const qint64 now = host.nowNs();
@@ -81,7 +81,7 @@ bool Sequencer::spendHoldStep(PortTest *port, const AnswerLedger &ledger)
 }
 
 // The "$D" lines of the current sector still to be written.
-int Sequencer::linesLeftInSector(const PortTest *port)
+int Sequencer::linesLeftInSector(const UnitJob *port)
 {
     return (Protocol::kSectorSize - port->address % Protocol::kSectorSize)
         / Protocol::kDataLineBytes;
@@ -94,7 +94,7 @@ int Sequencer::linesLeftInSector(const PortTest *port)
 // more copy per owed answer that never comes: when that is the cheaper, the
 // lines go on at once.
 void Sequencer::holdForOwed(
-    PortTest *port, const AnswerLedger &ledger, int linesLeft, bool answersQueued)
+    UnitJob *port, const AnswerLedger &ledger, int linesLeft, bool answersQueued)
 {
     const qint64 now = host.nowNs();
     const qint64 until = ledger.owedUntilNs(now, horizonNs(port));
@@ -149,7 +149,7 @@ void Sequencer::holdForOwed(
 // the new one's), and when the port has shown checksums (no garbled "$DACK"
 // passes for an "$EACK"). Once: a unit that holds back the same line's
 // answer every time it is written would otherwise never get past it.
-bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 replyNs,
+bool Sequencer::eraseSettlesSooner(const UnitJob *port, int linesLeft, qint64 replyNs,
     qint64 holdNs, qint64 otherwiseNs) const
 {
     const ReplyGuards::Firmware &f = port->guards.firmware;
@@ -170,7 +170,7 @@ bool Sequencer::eraseSettlesSooner(const PortTest *port, int linesLeft, qint64 r
 
 // Sends the sector's "$E" again and holds its first line until the "$EACK"
 // (which settles the owed answers) or until they can no longer come.
-void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
+void Sequencer::eraseAgain(UnitJob *port, qint64 untilNs)
 {
     ReplyGuards::Waits &w = port->guards.waits;
     qCDebug(lcJob).noquote() << port->portName() << "erasing the sector at" << Qt::hex
@@ -189,7 +189,7 @@ void Sequencer::eraseAgain(PortTest *port, qint64 untilNs)
 
 // An answer owed to an earlier copy came while the next command was held:
 // when nothing more is owed, it goes out now.
-void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
+void Sequencer::releaseHold(UnitJob *port, const AnswerLedger &ledger)
 {
     ReplyGuards &g = port->guards;
     if (g.waits.holdSteps > 0 && ledger.owedUntilNs(host.nowNs(), horizonNs(port)) < 0) {
@@ -199,7 +199,7 @@ void Sequencer::releaseHold(PortTest *port, const AnswerLedger &ledger)
     }
 }
 
-const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
+const ReplyTimer *Sequencer::awaitedTimer(const UnitJob *port) const
 {
     const ReplyTimer *timer = nullptr;
     if (port->guards.waits.awaited == AwaitedLine::Data)
@@ -209,7 +209,7 @@ const ReplyTimer *Sequencer::awaitedTimer(const PortTest *port) const
     return timer != nullptr && timer->learned() ? timer : nullptr;
 }
 
-void Sequencer::wakeAt(PortTest *port, qint64 ns)
+void Sequencer::wakeAt(UnitJob *port, qint64 ns)
 {
     port->guards.waits.wakeDueNs = ns;
     const qint64 ms = (ns - host.nowNs() + 999999) / 1000000;
@@ -223,7 +223,7 @@ void Sequencer::wakeAt(PortTest *port, qint64 ns)
 // some 2,500 on a link that loses 1 % each way) then shows an answer some 27 ms
 // after its first copy, not 40: the longest answer shown sets every
 // later wait for owed answers.
-qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) const
+qint64 Sequencer::resendDueNs(const UnitJob *port, const ReplyTimer &timer) const
 {
     const ReplyGuards &g = port->guards;
     // Copies the unit has not answered: an answer owed to an earlier copy
@@ -234,7 +234,7 @@ qint64 Sequencer::resendDueNs(const PortTest *port, const ReplyTimer &timer) con
 }
 
 // After a "$D" or "$F" went out: its resend is due at the learned time-out.
-void Sequencer::armResend(PortTest *port)
+void Sequencer::armResend(UnitJob *port)
 {
     if (const ReplyTimer *timer = awaitedTimer(port))
         wakeAt(port, resendDueNs(port, *timer));
@@ -244,7 +244,7 @@ void Sequencer::armResend(PortTest *port)
 // while: an answer that came in time may be waiting unread, and read after
 // the next line went out it would be counted for that line. Once, it gets
 // kWayBackMs more; true when it did.
-bool Sequencer::graceLateWake(PortTest *port, qint64 now)
+bool Sequencer::graceLateWake(UnitJob *port, qint64 now)
 {
     ReplyGuards::Waits &w = port->guards.waits;
     if (w.wakeGraced || !lateFor(now, w.wakeDueNs))
@@ -255,7 +255,7 @@ bool Sequencer::graceLateWake(PortTest *port, qint64 now)
 }
 
 // The wake-up of a hold for owed answers (holdSteps > 0).
-void Sequencer::wakeHeld(PortTest *port)
+void Sequencer::wakeHeld(UnitJob *port)
 {
     const qint64 now = host.nowNs();
     ReplyGuards &g = port->guards;
@@ -280,7 +280,7 @@ void Sequencer::wakeHeld(PortTest *port)
     step(port); // no answer is owed any more: the held command goes out now
 }
 
-void Sequencer::wake(PortTest *port)
+void Sequencer::wake(UnitJob *port)
 {
     // A reply that came before this wake-up was due is read before anything
     // goes out: whatever order the event loop runs timers and reads in.

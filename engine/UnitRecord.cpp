@@ -1,6 +1,6 @@
 #include "engine/UnitRecord.h"
 
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "payload/UpdateMode.h"
 #include "ToolVersion.h"
 
@@ -71,7 +71,7 @@ QString UnitRecord::confirmationOf(const UnitStatus &status)
     return QString();
 }
 
-UnitRecord UnitRecord::of(const PortTest &port, const Update &update, bool interrupted)
+UnitRecord UnitRecord::of(const UnitJob &port, const Update &update, bool interrupted)
 {
     UnitRecord r;
     r.time = QDateTime::currentDateTimeUtc();

@@ -15,7 +15,7 @@
 #include <QList>
 #include <QString>
 
-class PortTest;
+class UnitJob;
 
 struct UnitRecord {
     struct File {
@@ -66,7 +66,7 @@ struct UnitRecord {
     // tool, the unit's versions, the update, the result and the line figures.
     // The rest (the port's name, slot, adapter, stages, seconds, the slowest
     // answer, and the time the job ended) is the runner's (UnitRunner::recordOf).
-    static UnitRecord of(const PortTest &port, const Update &update, bool interrupted);
+    static UnitRecord of(const UnitJob &port, const Update &update, bool interrupted);
     // The result word for a job's status.
     static QString resultOf(const UnitStatus &status, bool interrupted);
     // The confirmation word for a job's status: "confirmed", "not confirmed", "".

@@ -1,7 +1,7 @@
 #include "engine/UnitRunner.h"
 
 #include "engine/PortDiscovery.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Protocol.h"
 #include "engine/RunnerView.h"
 #include "engine/SerialLink.h"
@@ -14,7 +14,7 @@
 class UnitRunner::Working
 {
 public:
-    Working(PortTest *&current, PortTest *port)
+    Working(UnitJob *&current, UnitJob *port)
         : current(current)
         , previous(current)
     {
@@ -25,8 +25,8 @@ public:
     Working &operator=(const Working &) = delete;
 
 private:
-    PortTest *&current;
-    PortTest *previous;
+    UnitJob *&current;
+    UnitJob *previous;
 };
 
 UnitRunner::Unit::Unit() = default;
@@ -55,9 +55,9 @@ int UnitRunner::addUnit(const UnitTarget &target)
     QString error;
     unit.link = PortDiscovery::openPort(target.port, error);
     unit.opened = error.isEmpty();
-    unit.port = std::make_unique<PortTest>(*unit.link);
+    unit.port = std::make_unique<UnitJob>(*unit.link);
     unit.port->resetJob();
-    PortTest *port = unit.port.get();
+    UnitJob *port = unit.port.get();
     unit.link->received = [this, &unit](const QByteArray &bytes) { received(unit, bytes); };
     // An unplugged adapter ends that unit's job; the others go on.
     unit.link->lost = [this, port] { lost(port); };
@@ -109,7 +109,7 @@ void UnitRunner::step(int index)
     view.unitStepped(index);
 }
 
-void UnitRunner::receive(PortTest *port)
+void UnitRunner::receive(UnitJob *port)
 {
     const Working working(current, port);
     port->link.readWaiting();
@@ -122,14 +122,14 @@ void UnitRunner::received(Unit &unit, const QByteArray &bytes)
     sampleReplies(unit);
 }
 
-void UnitRunner::handleLine(PortTest *port, const QString &line)
+void UnitRunner::handleLine(UnitJob *port, const QString &line)
 {
     const Working working(current, port);
     const QByteArray text = line.toUtf8();
     sequencer.handleLine(port, text.constData(), static_cast<int>(text.size()));
 }
 
-void UnitRunner::wake(PortTest *port)
+void UnitRunner::wake(UnitJob *port)
 {
     {
         const Working working(current, port);
@@ -140,7 +140,7 @@ void UnitRunner::wake(PortTest *port)
         view.unitStepped(i);
 }
 
-void UnitRunner::lost(PortTest *port)
+void UnitRunner::lost(UnitJob *port)
 {
     const Working working(current, port);
     sequencer.connectionLost(port);
@@ -150,7 +150,7 @@ void UnitRunner::unplugged(int index)
 {
     if (index < 0 || index >= count())
         return;
-    PortTest *port = units.at(index).port.get();
+    UnitJob *port = units.at(index).port.get();
     if (!port->status.ended())
         lost(port);
     if (port->link.isOpen())
@@ -162,7 +162,7 @@ int UnitRunner::stopAll(const QString &why, bool interrupted)
     int stopped = 0;
     for (int i = 0; i < count(); ++i) {
         Unit &unit = units[i];
-        PortTest *port = unit.port.get();
+        UnitJob *port = unit.port.get();
         if (port->status.ended())
             continue;
         unit.interrupted = interrupted;
@@ -189,7 +189,7 @@ void UnitRunner::release()
     }
 }
 
-int UnitRunner::indexOf(const PortTest *port) const
+int UnitRunner::indexOf(const UnitJob *port) const
 {
     for (int i = 0; i < count(); ++i)
         if (units.at(i).port.get() == port)
@@ -272,14 +272,14 @@ void UnitRunner::sampleReplies(Unit &unit)
     unit.replyNsSeen = t.replyNsTotal;
 }
 
-void UnitRunner::sendLine(PortTest *port, char *text)
+void UnitRunner::sendLine(UnitJob *port, char *text)
 {
     if (Protocol::writeFramed(port->link, text) == 0)
         return;
     view.lineSent(indexOf(port));
 }
 
-void UnitRunner::sendRaw(PortTest *port, const QString &text)
+void UnitRunner::sendRaw(UnitJob *port, const QString &text)
 {
     Protocol::writeRaw(port->link, text);
 }
@@ -289,7 +289,7 @@ void UnitRunner::logJob(const QString &line)
     view.logLine(current != nullptr ? indexOf(current) : -1, line);
 }
 
-void UnitRunner::showUnitVersion(PortTest *port, const QString &version)
+void UnitRunner::showUnitVersion(UnitJob *port, const QString &version)
 {
     view.unitVersion(indexOf(port), version);
 }
@@ -304,7 +304,7 @@ void UnitRunner::setImageProgress(int value)
     view.imageProgress(value);
 }
 
-void UnitRunner::lineReceived(PortTest *port)
+void UnitRunner::lineReceived(UnitJob *port)
 {
     const int i = indexOf(port);
     if (i >= 0)
@@ -312,7 +312,7 @@ void UnitRunner::lineReceived(PortTest *port)
     view.lineReceived(i);
 }
 
-void UnitRunner::unitChanged(PortTest *port)
+void UnitRunner::unitChanged(UnitJob *port)
 {
     const int i = indexOf(port);
     if (i < 0)

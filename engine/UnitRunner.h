@@ -21,7 +21,7 @@
 #include <deque>
 #include <memory>
 
-class PortTest;
+class UnitJob;
 class RunnerView;
 class SerialLink;
 
@@ -39,7 +39,7 @@ public:
         Unit &operator=(const Unit &) = delete;
 
         std::unique_ptr<SerialLink> link;
-        std::unique_ptr<PortTest> port; // the job, on link
+        std::unique_ptr<UnitJob> port; // the job, on link
         UnitTarget target;
         QString path; // the port as given, or the scanned adapter's device
         bool opened = false; // the port opened when it was added
@@ -76,9 +76,9 @@ public:
     // One step of every unit's job.
     void tick();
     // What reached port, read now and handed to the engine.
-    void receive(PortTest *port);
+    void receive(UnitJob *port);
     // One received line of port, handled by the engine.
-    void handleLine(PortTest *port, const QString &line);
+    void handleLine(UnitJob *port, const QString &line);
     // Unit index's adapter is gone: a running job ends as with a lost
     // connection, and its port is closed.
     void unplugged(int index);
@@ -90,8 +90,8 @@ public:
 
     int count() const { return static_cast<int>(units.size()); }
     const Unit &unit(int index) const { return units.at(index); }
-    PortTest *port(int index) const { return units.at(index).port.get(); }
-    int indexOf(const PortTest *port) const;
+    UnitJob *port(int index) const { return units.at(index).port.get(); }
+    int indexOf(const UnitJob *port) const;
     bool allEnded() const;
 
     // What a front end asks of unit index's job; the job's own state stays
@@ -120,21 +120,21 @@ public:
     UnitRecord recordOf(int index, const UnitRecord::Update &update) const;
 
     // JobHost.
-    void sendLine(PortTest *port, char *text) override;
-    void sendRaw(PortTest *port, const QString &text) override;
+    void sendLine(UnitJob *port, char *text) override;
+    void sendRaw(UnitJob *port, const QString &text) override;
     void logJob(const QString &line) override;
-    void showUnitVersion(PortTest *port, const QString &version) override;
+    void showUnitVersion(UnitJob *port, const QString &version) override;
     void setFirmwareProgress(int value) override;
     void setImageProgress(int value) override;
-    void unitChanged(PortTest *port) override;
-    void lineReceived(PortTest *port) override;
-    void wakeAfter(PortTest *port, int ms) override { wakeTimers.wakeAfter(port, ms); }
+    void unitChanged(UnitJob *port) override;
+    void lineReceived(UnitJob *port) override;
+    void wakeAfter(UnitJob *port, int ms) override { wakeTimers.wakeAfter(port, ms); }
 
 private:
     class Working;
     void step(int index);
-    void wake(PortTest *port);
-    void lost(PortTest *port);
+    void wake(UnitJob *port);
+    void lost(UnitJob *port);
     void received(Unit &unit, const QByteArray &bytes);
     void sampleReplies(Unit &unit);
 
@@ -142,8 +142,8 @@ private:
     // Units stay where they are while more are added (a view may add one
     // from within a call about another): a Unit & holds across every call.
     std::deque<Unit> units;
-    WakeTimers wakeTimers { [this](PortTest *port) { wake(port); } };
+    WakeTimers wakeTimers { [this](UnitJob *port) { wake(port); } };
     QTimer timer; // steps every unit's job
-    PortTest *current = nullptr; // the port the engine is working on; null outside its calls
+    UnitJob *current = nullptr; // the port the engine is working on; null outside its calls
     bool endUnopened = false;
 };

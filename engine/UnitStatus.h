@@ -1,7 +1,7 @@
 #pragma once
 // What a front end shows of one unit: the stage its job is in, its own
 // progress, and once the job has ended, whether the unit was updated and if
-// not, why. The engine keeps it in PortTest and reports every change.
+// not, why. The engine keeps it in UnitJob and reports every change.
 #include <QString>
 #include <QStringList>
 

@@ -2,14 +2,14 @@
 
 #include <QTimer>
 
-WakeTimers::WakeTimers(std::function<void(PortTest *)> wakeUp)
+WakeTimers::WakeTimers(std::function<void(UnitJob *)> wakeUp)
     : wake(std::move(wakeUp))
 {
 }
 
 WakeTimers::~WakeTimers() = default;
 
-void WakeTimers::wakeAfter(PortTest *port, int ms)
+void WakeTimers::wakeAfter(UnitJob *port, int ms)
 {
     std::unique_ptr<QTimer> &timer = timers[port];
     if (!timer) {
@@ -21,7 +21,7 @@ void WakeTimers::wakeAfter(PortTest *port, int ms)
     timer->start(ms);
 }
 
-void WakeTimers::forget(const PortTest *port)
+void WakeTimers::forget(const UnitJob *port)
 {
     timers.erase(port);
 }

@@ -6,23 +6,23 @@
 #include <map>
 #include <memory>
 
-class PortTest;
+class UnitJob;
 class QTimer;
 
 class WakeTimers
 {
 public:
-    explicit WakeTimers(std::function<void(PortTest *)> wake);
+    explicit WakeTimers(std::function<void(UnitJob *)> wake);
     ~WakeTimers();
     WakeTimers(const WakeTimers &) = delete;
     WakeTimers &operator=(const WakeTimers &) = delete;
 
     // Calls wake(port) once ms have passed; replaces the port's earlier request.
-    void wakeAfter(PortTest *port, int ms);
+    void wakeAfter(UnitJob *port, int ms);
     // The port's job is going: its wake-up, if any, is dropped.
-    void forget(const PortTest *port);
+    void forget(const UnitJob *port);
 
 private:
-    std::function<void(PortTest *)> wake;
-    std::map<const PortTest *, std::unique_ptr<QTimer>> timers;
+    std::function<void(UnitJob *)> wake;
+    std::map<const UnitJob *, std::unique_ptr<QTimer>> timers;
 };

@@ -1,14 +1,14 @@
 #include "JobInvariants.h"
 
 #include "engine/JobState.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Protocol.h"
 #include "engine/Sequencer.h"
 #include "engine/Timeouts.h"
 
 namespace JobInvariants {
 
-const char *violation(const PortTest &port, const JobInputs &inputs)
+const char *violation(const UnitJob &port, const JobInputs &inputs)
 {
     const QList<ImageRecord> &images = inputs.images;
     if (port.jobState < JobState::StartVersionQuery || port.jobState > JobState::ConfirmVersion)

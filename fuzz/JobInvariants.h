@@ -1,7 +1,7 @@
 #pragma once
 // What a port's job record must look like after any reply stream: the checks
 // the receive-path fuzz target applies.
-class PortTest;
+class UnitJob;
 struct JobInputs;
 
 namespace JobInvariants {
@@ -13,6 +13,6 @@ namespace JobInvariants {
 // counter; a version confirmation only when the job asks for one, only of a
 // unit updated in full, decided only once the job has ended, and "confirmed"
 // only with the version the update names.
-const char *violation(const PortTest &port, const JobInputs &inputs);
+const char *violation(const UnitJob &port, const JobInputs &inputs);
 
 } // namespace JobInvariants

@@ -12,7 +12,7 @@
 #include "link/LineAssembler.h"
 #include "link/TextRoutines.h"
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Sequencer.h"
 #include "engine/Timeouts.h"
 
@@ -36,10 +36,10 @@ constexpr int kEnd = 0xE0000;
 class NullHost : public JobHost, public UnitLink
 {
 public:
-    void sendLine(PortTest *p, char *text) override { Protocol::writeFramed(p->link, text); }
-    void sendRaw(PortTest *p, const QString &text) override { Protocol::writeRaw(p->link, text); }
+    void sendLine(UnitJob *p, char *text) override { Protocol::writeFramed(p->link, text); }
+    void sendRaw(UnitJob *p, const QString &text) override { Protocol::writeRaw(p->link, text); }
     void logJob(const QString &) override { }
-    void showUnitVersion(PortTest *, const QString &) override { }
+    void showUnitVersion(UnitJob *, const QString &) override { }
     void setFirmwareProgress(int) override { }
     void setImageProgress(int) override { }
 
@@ -56,7 +56,7 @@ public:
 
 NullHost host;
 Sequencer *engine = nullptr;
-PortTest *port = nullptr;
+UnitJob *port = nullptr;
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
@@ -244,7 +244,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     static QCoreApplication app(*argc, *argv);
     engine = new Sequencer(host);
-    port = new PortTest(host);
+    port = new UnitJob(host);
     return 0;
 }
 

@@ -69,9 +69,9 @@ DialogBootload::~DialogBootload()
     delete ui;
 }
 
-QList<PortTest *> DialogBootload::ports() const
+QList<UnitJob *> DialogBootload::ports() const
 {
-    QList<PortTest *> list;
+    QList<UnitJob *> list;
     for (int i = 0; i < runner.count(); ++i)
         list << runner.port(i);
     return list;

@@ -18,7 +18,7 @@
 #include <QList>
 #include <QString>
 
-class PortTest;
+class UnitJob;
 class Ui_DialogBootload;
 struct UpdateSource;
 
@@ -41,7 +41,7 @@ public:
     const UnitRunner &jobs() const { return runner; }
     UnitRunner &jobs() { return runner; }
     // The units' ports, one per attached unit, open or not, in the table's order.
-    QList<PortTest *> ports() const;
+    QList<UnitJob *> ports() const;
     // The display images, in settings order.
     const QList<ImageRecord> &images() const { return runner.sequencer.inputs.images; }
     // The job log of the unit in row: the lines logged while the engine

@@ -8,7 +8,7 @@
 // learned time-outs, which count milliseconds.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -171,7 +171,7 @@ private slots:
         clock.start();
         START_JOB(rig, mode, { config });
         // Reported updated means updated: flash and images equal, no hole.
-        const PortTest *port = rig.port(0);
+        const UnitJob *port = rig.port(0);
         if (mustUpdate || rig.log().contains("Bootload Complete")) {
             VERIFY_UPDATED(rig, 0);
             QVERIFY2(rig.log().contains("Bootload Complete"), rig.describe().constData());

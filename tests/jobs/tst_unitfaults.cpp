@@ -4,7 +4,7 @@
 // mid-job, and eight units at once in every mode.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -36,8 +36,8 @@ private slots:
         unplugged.unplugAfter = 3000; // in the middle of the firmware
         JobRig rig(UpdateMode::FirmwareAndImages, { unplugged, quick(2) });
         QVERIFY(rig.ready());
-        PortTest *lost = rig.port(0);
-        PortTest *healthy = rig.port(1);
+        UnitJob *lost = rig.port(0);
+        UnitJob *healthy = rig.port(1);
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(healthy), JobRig::kTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(lost), 10000);
 
@@ -91,7 +91,7 @@ private slots:
         for (const auto &[rig, i, stage] : { std::tuple { &full, 0, "during firmware, sector" },
                  std::tuple { &full, 1, "during image 1 of 2" },
                  std::tuple { &erase, 0, "during erasing images" } }) {
-            const PortTest *port = rig->port(i);
+            const UnitJob *port = rig->port(i);
             QVERIFY2(rig->log().contains(port->portName() + ": the unit has not answered for 30 s "
                          + stage),
                 rig->describe().constData());

@@ -9,14 +9,14 @@ FakeHost::FakeHost(UpdateMode mode)
     port.resetJob();
 }
 
-void FakeHost::sendLine(PortTest *, char *text)
+void FakeHost::sendLine(UnitJob *, char *text)
 {
     const int n = CompleteLine(text);
     if (n > 0)
         written << QByteArray(text, n);
 }
 
-void FakeHost::sendRaw(PortTest *, const QString &text)
+void FakeHost::sendRaw(UnitJob *, const QString &text)
 {
     written << text.toUtf8() + '\n';
 }

@@ -4,7 +4,7 @@
 // only when the test moves it. It is the unit's link too: it keeps whether
 // the port is open and at which speed.
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Sequencer.h"
 
 #include <QByteArrayList>
@@ -16,14 +16,14 @@ class FakeHost : public JobHost, public UnitLink
 public:
     explicit FakeHost(UpdateMode mode = UpdateMode::FirmwareAndImages);
 
-    void sendLine(PortTest *port, char *text) override;
-    void sendRaw(PortTest *port, const QString &text) override;
+    void sendLine(UnitJob *port, char *text) override;
+    void sendRaw(UnitJob *port, const QString &text) override;
     void logJob(const QString &line) override { log << line; }
-    void showUnitVersion(PortTest *, const QString &v) override { version = v; }
+    void showUnitVersion(UnitJob *, const QString &v) override { version = v; }
     void setFirmwareProgress(int value) override { firmwareProgress = value; }
     void setImageProgress(int value) override { imageProgress = value; }
-    void unitChanged(PortTest *port) override { stages << port->status.text(); }
-    void wakeAfter(PortTest *, int ms) override { wakeMs = ms; }
+    void unitChanged(UnitJob *port) override { stages << port->status.text(); }
+    void wakeAfter(UnitJob *, int ms) override { wakeMs = ms; }
     qint64 nowNs() const override { return clockMs * 1000000; }
 
     // UnitLink: nothing is written through it (sendLine keeps the lines).
@@ -53,7 +53,7 @@ public:
     QByteArrayList captureAndOpenFiles();
     bool logged(const QString &text) const { return log.join('\n').contains(text); }
 
-    PortTest port { *this };
+    UnitJob port { *this };
     Sequencer engine { *this };
     QByteArrayList written;
     QByteArray waiting; // reached the port, not read yet: the next readWaiting reads it

@@ -3,7 +3,7 @@
 #include "engine/Adapter.h"
 #include "engine/JobPayload.h"
 #include "engine/PortDiscovery.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/UpdateSource.h"
 
 #include <QCoreApplication>
@@ -72,7 +72,7 @@ bool JobRig::ready() const
     return (dlg || runner) && jobs().count() == static_cast<int>(units.size());
 }
 
-bool JobRig::ended(const PortTest *port)
+bool JobRig::ended(const UnitJob *port)
 {
     return port->finished();
 }

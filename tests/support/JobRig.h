@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-class PortTest;
+class UnitJob;
 struct UpdateSource;
 
 class JobRig : public RunnerView
@@ -39,9 +39,9 @@ public:
     void runAgain();
     // The job's ports (the runner's, or the dialog's).
     const UnitRunner &jobs() const;
-    PortTest *port(int i) const { return jobs().port(i); }
+    UnitJob *port(int i) const { return jobs().port(i); }
     // A port's job, or every port's job, has written its closing line.
-    static bool ended(const PortTest *port);
+    static bool ended(const UnitJob *port);
     bool ended() const;
 
     QString log() const;

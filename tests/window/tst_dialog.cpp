@@ -9,7 +9,7 @@
 #include "support/JobRig.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Protocol.h"
 #include "payload/UpdateMode.h"
 
@@ -95,7 +95,7 @@ int descriptorsOn(const QString &path)
 }
 
 // The device path of a port that was given by its path.
-QString devicePathOf(const PortTest *port)
+QString devicePathOf(const UnitJob *port)
 {
     const QString name = port->portName();
     return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
@@ -300,7 +300,7 @@ private slots:
         dlg.jobs().stopTimer();
 
         QCOMPARE(dlg.ports().size(), 1);
-        PortTest *port = dlg.ports().first();
+        UnitJob *port = dlg.ports().first();
         QCOMPARE(devicePathOf(port), path);
         QVERIFY(port->link.isOpen());
         QCOMPARE(port->jobState, JobState::StartVersionQuery);

@@ -5,7 +5,7 @@
 #include "PtyPair.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Protocol.h"
 #include "payload/UpdateMode.h"
 
@@ -25,7 +25,7 @@ private slots:
         DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.ports().size(), 1);
-        PortTest *port = dlg.ports().first();
+        UnitJob *port = dlg.ports().first();
         QVERIFY(port->link.isOpen());
         SerialPeer unit(pty.masterFd());
 

@@ -60,14 +60,14 @@ void ExplorerHost::tick()
     whenRunning((clock.now() / kTickNs + 1) * kTickNs, [this] { tick(); });
 }
 
-void ExplorerHost::sendLine(PortTest *, char *text)
+void ExplorerHost::sendLine(UnitJob *, char *text)
 {
     const int n = CompleteLine(text);
     if (n > 0)
         unit.fromTool(QByteArray(text, n));
 }
 
-void ExplorerHost::sendRaw(PortTest *, const QString &text)
+void ExplorerHost::sendRaw(UnitJob *, const QString &text)
 {
     QByteArray line = text.toLatin1();
     if (!line.endsWith('\n'))
@@ -81,7 +81,7 @@ void ExplorerHost::busyFor(qint64 ns)
     trace.note(clock.now(), "busy ms", ns / 1000000);
 }
 
-void ExplorerHost::wakeAfter(PortTest *, int ms)
+void ExplorerHost::wakeAfter(UnitJob *, int ms)
 {
     const quint64 request = ++wakeRequest;
     whenRunning(clock.now() + ms * 1000000LL, [this, request] {

@@ -7,7 +7,7 @@
 // meanwhile come in one read. It is the unit's link too: what the engine
 // writes goes to the explorer's unit, at the speed the port was set to.
 #include "engine/JobHost.h"
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 #include "engine/Sequencer.h"
 
 #include "EventQueue.h"
@@ -27,16 +27,16 @@ public:
     // firmware is written from there (a job of a few sectors).
     void start(int firstAddress = 0);
 
-    void sendLine(PortTest *port, char *text) override;
-    void sendRaw(PortTest *port, const QString &text) override;
+    void sendLine(UnitJob *port, char *text) override;
+    void sendRaw(UnitJob *port, const QString &text) override;
     void logJob(const QString &line) override
     {
         log << line;
     }
-    void showUnitVersion(PortTest *, const QString &) override { }
+    void showUnitVersion(UnitJob *, const QString &) override { }
     void setFirmwareProgress(int) override { }
     void setImageProgress(int) override { }
-    void wakeAfter(PortTest *port, int ms) override;
+    void wakeAfter(UnitJob *port, int ms) override;
     qint64 nowNs() const override
     {
         return clock.now();
@@ -72,7 +72,7 @@ public:
     // From now the program does not run for ns (a scripted busy spell).
     void busyFor(qint64 ns);
 
-    PortTest port { *this };
+    UnitJob port { *this };
     Sequencer engine { *this };
     QStringList log; // the job log
 

@@ -1,12 +1,12 @@
-#include "engine/PortTest.h"
+#include "engine/UnitJob.h"
 
-PortTest::PortTest(UnitLink &unitLink)
+UnitJob::UnitJob(UnitLink &unitLink)
     : link(unitLink)
 {
     rxLine[0] = '\0';
 }
 
-void PortTest::resetJob()
+void UnitJob::resetJob()
 {
     resetProgress();
     guards.reset();

@@ -11,12 +11,12 @@
 
 #include <cstdint>
 
-class PortTest : public JobProgress
+class UnitJob : public JobProgress
 {
 public:
-    explicit PortTest(UnitLink &unitLink);
-    PortTest(const PortTest &) = delete;
-    PortTest &operator=(const PortTest &) = delete;
+    explicit UnitJob(UnitLink &unitLink);
+    UnitJob(const UnitJob &) = delete;
+    UnitJob &operator=(const UnitJob &) = delete;
 
     UnitLink &link;
 
