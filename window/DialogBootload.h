@@ -15,6 +15,8 @@
 #include "window/UnitTable.h"
 
 #include <QDialog>
+#include <QJsonObject>
+#include <functional>
 #include <QList>
 #include <QString>
 
@@ -62,6 +64,11 @@ public slots:
 public:
     using QDialog::close;
 
+    // Where each ended job's record is stored (the records database); a
+    // record it does not take (false, why set) goes to the history file.
+    using RecordSink = std::function<bool(const QJsonObject &record, QString &why)>;
+    void setRecordSink(RecordSink sink) { recordSink = std::move(sink); }
+
 private:
     friend class TestDialog;
     friend class TestProtocolWire;
@@ -90,6 +97,7 @@ private:
     UnitLog log;
     JobPayload payload;
     UnitRecord::Update recordUpdate; // what each unit's history record names
+    RecordSink recordSink;
     QString updateVersion; // the settings' "Version", or "D.02n"
     LineWidgets lineWidgets; // the indicators, the progress bars and the table's rows
 };

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 
 class QLabel;
+class RecordKeeper;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -49,6 +50,7 @@ private slots:
     void on_pushButton_2_clicked(); // "Erase Annealer Images"
     void chooseUpdate();
     void showAbout();
+    void showHistory();
 
 private:
     void runJob(UpdateMode mode);
@@ -59,4 +61,5 @@ private:
     QLabel *loaded = nullptr;
     UpdateSource source;
     bool hasSource = false;
+    RecordKeeper *records = nullptr; // opened at the first job; null without Qt SQL
 };
