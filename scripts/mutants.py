@@ -876,6 +876,19 @@ MUTANTS = [
      "the unit table shows the version from before the update, unconfirmed",
      "    table->item(row, ColVersion)->setText(status.versionText());\n",
      "    table->item(row, ColVersion)->setText(status.version);\n"),
+    # --- Records database ------------------------------------------------
+    ("records-uuid-random", "records/RecordStore.cpp",
+     "a record without a UUID gets a random one: importing a --log file twice stores it twice",
+     "    return QUuid::createUuidV5(kRecordNamespace, QJsonDocument(content).toJson(QJsonDocument::Compact))\n",
+     "    return QUuid::createUuid()\n"),
+    ("records-outbox-kept", "records/RecordOutbox.cpp",
+     "records the server committed stay in the outbox and go again on every pass",
+     "        if (!local.delivered(ids, pass.error))\n            break;\n",
+     "        break;\n"),
+    ("records-password-taken", "records/RecordsConfig.cpp",
+     "a password in the connection string's URL is passed on instead of refused",
+     "        if (!url.password().isEmpty()) {\n",
+     "        if (false) {\n"),
 ]
 
 

@@ -121,8 +121,19 @@ class TestRecordRuns : public QObject
     PgCluster pg;
     QString pgProblem;
 
-    QString sim(QProcess &s, const QString &folder)
+    // One simulated unit on a pseudo-terminal, stopped with the object.
+    struct Unit {
+        QProcess p;
+        ~Unit()
+        {
+            p.terminate();
+            p.waitForFinished(10000);
+        }
+    };
+
+    QString sim(Unit &unit, const QString &folder)
     {
+        QProcess &s = unit.p;
         s.setStandardErrorFile(QProcess::nullDevice());
         s.start(QStringLiteral(ZQ_UNIT_SIM), { "--payload", payload.path(), "--units", "1", "--erase-ms", "300",
                                                   "--restart-ms", "20", "--report", folder + "/sim.json" });
@@ -162,7 +173,7 @@ private slots:
     void recordReadBack()
     {
         QTemporaryDir dir;
-        QProcess unit;
+        Unit unit;
         const QString port = sim(unit, dir.path());
         QVERIFY(!port.isEmpty());
         QProcess cli;
@@ -235,7 +246,7 @@ private slots:
                 while (filler.write(block) == block.size()) { }
             }
         }
-        QProcess unit;
+        Unit unit;
         const QString port = sim(unit, dir.path());
         QVERIFY(!port.isEmpty());
         QProcess cli;
