@@ -40,12 +40,15 @@ QVariant valueOf(const QJsonObject &r, const RecordSchema::Column &c, const QStr
     if (field == QLatin1String("time"))
         return RecordQuery::timeText(QDateTime::fromString(r.value(field).toString(), Qt::ISODateWithMs));
     // An older record has no "versionBefore": its "unitVersion" says the same.
-    if (field == QLatin1String("versionBefore") && !r.contains(field))
-        return r.value(QStringLiteral("unitVersion")).toString();
-    const QJsonValue v = r.value(field);
+    const QJsonValue v = field == QLatin1String("versionBefore") && !r.contains(field)
+        ? r.value(QStringLiteral("unitVersion"))
+        : r.value(field);
     if (c.number)
         return v.toDouble();
-    return v.isBool() ? QString() : v.toString();
+    // A field an older record lacks is stored empty (never NULL: the columns
+    // are NOT NULL, for readers that compare them).
+    const QString text = v.toString();
+    return text.isNull() ? QStringLiteral("") : text;
 }
 
 } // namespace

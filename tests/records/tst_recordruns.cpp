@@ -337,6 +337,16 @@ private slots:
         QCOMPARE(server.first, uuidsOf(dir1.filePath("units.jsonl")) + uuidsOf(dir2.filePath("units.jsonl")));
         QCOMPARE(pg.value("SELECT string_agg(adapter_serial, ',' ORDER BY adapter_serial) FROM unit_record"),
             QStringLiteral("A1,B2,D4,E5"));
+        // The first station asks the server about a unit the second updated.
+        QProcess ask;
+        ask.setProcessEnvironment(stationEnvironment(dir1.filePath("data")));
+        ask.start(ZQ_UPDATE, { "history", "--json", "--serial", "D4", "--records", pg.url() });
+        QVERIFY(ask.waitForFinished(kJobMs));
+        QCOMPARE(ask.exitCode(), 0);
+        const QJsonArray found = QJsonDocument::fromJson(ask.readAllStandardOutput()).array();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0]["adapterSerial"].toString(), QStringLiteral("D4"));
+        QCOMPARE(found[0]["slot"].toString(), QStringLiteral("A"));
     }
 };
 
