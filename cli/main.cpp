@@ -261,7 +261,7 @@ int run(const CliOptions &options, const CliEvents &events)
         return refuse(options, events, recordsError);
     RecordKeeper records;
     QObject::connect(&records, &RecordKeeper::note, &records,
-        [](const QString &line) { Console::writeErr(QStringLiteral("zq-update: %1\n").arg(Console::shown(line)).toLocal8Bit()); },
+        [](const QString &line) { Console::writeErr(QStringLiteral("zq-update: %1\n").arg(line).toLocal8Bit()); },
         Qt::DirectConnection);
     if (records.open(recordsConfig, recordsError))
         job.setRecordSink([&records](const QJsonObject &record, QString &why) { return records.add(record, why); });

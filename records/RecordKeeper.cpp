@@ -1,9 +1,6 @@
 #include "records/RecordKeeper.h"
 
-#include "records/RecordCheckpointer.h"
 #include "records/RecordSync.h"
-
-#include <QSqlQuery>
 
 #include <QDir>
 #include <QFileInfo>
@@ -58,16 +55,9 @@ bool RecordKeeper::open(const RecordsConfig &c, QString &error)
         error = QStringLiteral("the records database %1 can't be used: %2").arg(config.localFile, plainWords(why, config.localFile));
         return false;
     }
-    // The job's connection never checkpoints: RecordCheckpointer's thread does.
-    if (QSqlQuery(store.database()).exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"))) {
-        checkpointer = std::make_unique<RecordCheckpointer>(config.localFile);
-        checkpointer->start();
-    }
     if (config.hasServer()) {
         sync = std::make_unique<RecordSync>(config.localFile, config.serverOptions, config.server);
-        // Said from the sending thread: the last pass's note comes after the
-        // program's event loop has ended.
-        connect(sync.get(), &RecordSync::note, this, &RecordKeeper::note, Qt::DirectConnection);
+        connect(sync.get(), &RecordSync::note, this, &RecordKeeper::note);
         sync->start();
     }
     return true;
@@ -81,8 +71,6 @@ bool RecordKeeper::add(const QJsonObject &record, QString &error)
                     .arg(config.localFile, store.isOpen() ? plainWords(why, config.localFile) : QStringLiteral("it is not open"));
         return false;
     }
-    if (checkpointer)
-        checkpointer->kick();
     if (sync)
         sync->kick();
     return true;
@@ -90,10 +78,6 @@ bool RecordKeeper::add(const QJsonObject &record, QString &error)
 
 int RecordKeeper::finish()
 {
-    if (checkpointer) {
-        checkpointer->finish();
-        checkpointer.reset();
-    }
     if (!sync)
         return 0;
     const int left = sync->finish();

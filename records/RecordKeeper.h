@@ -11,7 +11,6 @@
 #include <QString>
 #include <memory>
 
-class RecordCheckpointer;
 class RecordSync;
 
 class RecordKeeper : public QObject
@@ -36,13 +35,10 @@ public:
     int finish();
 
 signals:
-    // A line for the user about the server (RecordSync::note), emitted from
-    // the sending thread: connect it directly to something thread-safe.
     void note(const QString &line);
 
 private:
     RecordsConfig config;
     RecordStore store;
     std::unique_ptr<RecordSync> sync;
-    std::unique_ptr<RecordCheckpointer> checkpointer;
 };
