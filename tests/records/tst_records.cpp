@@ -226,7 +226,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("filter"); // serial, slot, station, result, version, since, until
         QTest::addColumn<QStringList>("times"); // the records found, by their time
-        QTest::newRow("all") << QStringList(7) << QStringList { "05", "04", "03", "02", "01" };
+        QTest::newRow("all") << QStringList { "", "", "", "", "", "", "" } << QStringList { "05", "04", "03", "02", "01" };
         QTest::newRow("serial") << QStringList { "A1", "", "", "", "", "", "" } << QStringList { "04", "01" };
         QTest::newRow("slot") << QStringList { "", "B", "", "", "", "", "" } << QStringList { "05", "02" };
         QTest::newRow("station") << QStringList { "", "", "pc2", "", "", "", "" } << QStringList { "05", "03" };
