@@ -1,6 +1,7 @@
 // zq-update's records as a child process against zq-unit-sim: a record read
 // back by "history --json" as the job wrote it, a records database that can't
 // be written (locked, a full disk, read-only) costing no job and no record,
+// a server down at the start (the outbox delivered by "records sync" once),
 // a watch whose server stops and starts again, and two stations writing to
 // one server at once (a private PostgreSQL server, PgCluster).
 #include "records/RecordStore.h"
@@ -267,6 +268,40 @@ private slots:
             holder = QSqlDatabase();
             QSqlDatabase::removeDatabase("holder");
         }
+    }
+
+    // The server down when the run starts: the job ends well, its record
+    // waits in the outbox; once the server is up "records sync" delivers it,
+    // and a second sync sends nothing again.
+    void serverDownAtStart()
+    {
+        if (!pgProblem.isEmpty())
+            QSKIP(qPrintable(pgProblem));
+        QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
+        QVERIFY(pg.stop());
+        QTemporaryDir dir;
+        Unit unit;
+        const QString port = sim(unit, dir.path());
+        QVERIFY(!port.isEmpty());
+        QProcess cli;
+        cli.setProcessEnvironment(stationEnvironment(dir.filePath("data")));
+        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
+                                 dir.filePath("units.jsonl"), "--records", pg.url() });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2(err.contains("1 record(s) wait in the local outbox"), qPrintable(err));
+        QString why;
+        QVERIFY2(pg.start(why), qPrintable(why));
+        for (const char *sent : { "1 record(s) sent", "0 record(s) sent" }) {
+            cli.start(ZQ_UPDATE, { "records", "sync", "--records", pg.url() });
+            QVERIFY(cli.waitForFinished(kJobMs));
+            const QByteArray out = cli.readAllStandardOutput();
+            QCOMPARE(cli.exitCode(), 0);
+            QVERIFY2(out.contains(sent), out.constData());
+        }
+        QCOMPARE(serverRecords().first, uuidsOf(dir.filePath("units.jsonl")));
+        QCOMPARE(serverRecords().second, 1);
     }
 
     // A watch with three slots whose server stops after the first record and
