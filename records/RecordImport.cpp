@@ -1,5 +1,6 @@
 #include "records/RecordImport.h"
 
+#include "payload/FileRead.h"
 #include "records/RecordStore.h"
 
 #include <QFile>
@@ -15,13 +16,16 @@ constexpr qint64 kLongestLine = 1024 * 1024;
 RecordImport::Outcome RecordImport::run(const QString &file, RecordStore &store)
 {
     Outcome out;
+    // A FIFO or a device would hold the open or never end: refused first.
+    qint64 size = 0;
+    QString why;
+    if (!FileRead::regularFile(file, size, why)) {
+        out.error = why;
+        return out;
+    }
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) {
         out.error = QStringLiteral("%1 can't be read: %2").arg(file, f.errorString());
-        return out;
-    }
-    if (f.isSequential()) {
-        out.error = QStringLiteral("%1 is no regular file").arg(file);
         return out;
     }
     int number = 0;

@@ -2,7 +2,7 @@
 // The records database's tables, the same on the local SQLite file and the
 // plant's PostgreSQL server: the version in schema_version, and numbered
 // migrations that bring a database of any earlier version to the latest one
-// in place, each in one transaction. The columns a record fills and the JSON
+// in place, all in one transaction. The columns a record fills and the JSON
 // field each comes from.
 #include <QList>
 #include <QString>
@@ -33,8 +33,8 @@ public:
     // The database's version: 0 when it has no schema_version table yet;
     // -1 with error set when it can't be read.
     static int version(QSqlDatabase &db, QString &error);
-    // Brings db to version target (latest() by default), one transaction per
-    // migration, under a lock so that two programs never migrate at once.
+    // Brings db to version target (latest() by default) in one transaction,
+    // under a lock so that two programs never migrate at once.
     // A database newer than target is left alone. False with error set.
     static bool migrate(QSqlDatabase &db, QString &error, int target = 0);
 };

@@ -1,6 +1,7 @@
 #include "records/RecordsConfig.h"
 
 #include "engine/Timeouts.h"
+#include "payload/FileRead.h"
 
 #include <QDir>
 #include <QFile>
@@ -136,6 +137,12 @@ bool RecordsConfig::load(const QString &url, RecordsConfig &config, QString &err
         QFile f(file);
         if (!f.exists())
             return true;
+        qint64 size = 0;
+        QString why;
+        if (!FileRead::regularFile(file, size, why)) {
+            error = why;
+            return false;
+        }
         if (f.size() > kLongestConfig || !f.open(QIODevice::ReadOnly)) {
             error = QStringLiteral("%1 can't be read%2").arg(file,
                 f.size() > kLongestConfig ? QStringLiteral(" (over 64 KiB)") : QString());

@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -299,6 +300,21 @@ private slots:
         q.serial = "B2";
         QCOMPARE(store.find(q, error).value(0)["uuid"].toString(), withId["uuid"].toString());
         QCOMPARE(store.outboxSize(error), 2);
+    }
+
+    // A FIFO named as the file to import is refused at once, never opened
+    // (the open would wait for a writer).
+    void importRefusesFifo()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("units.jsonl");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        RecordStore store;
+        QString error;
+        QVERIFY(store.openLocal(dir.filePath("r.sqlite"), error));
+        const RecordImport::Outcome out = RecordImport::run(fifo, store);
+        QVERIFY2(out.error.contains("FIFO"), qPrintable(out.error));
+        QCOMPARE(out.added, 0);
     }
 
     // The server down when the records are stored: they wait in the outbox.
