@@ -228,7 +228,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("file"));
     const QCommandLineOption stationOption(QStringLiteral("station"),
         QStringLiteral("The station's slots (JSON): each by adapter serial number or USB "
-                       "location."),
+                       "location. With history: the records of the PC of this host name."),
         QStringLiteral("file"));
     const QCommandLineOption eventsOption(QStringLiteral("events"),
         QStringLiteral("Write one JSON event a line to standard output (the table goes to "
