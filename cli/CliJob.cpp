@@ -140,6 +140,13 @@ void CliJob::unitEnded(int unit)
         progress.error(QStringLiteral("Could not write the record of %1 to the log %2: %3")
                            .arg(runner.unit(unit).path, options.logFile, error));
     }
+    if (recordSink && !recordSink(r.json(), error)) {
+        ++recordsNotStored;
+        progress.error(QStringLiteral("zq-update: %1: %2; the record is in %3.")
+                           .arg(runner.unit(unit).path, error,
+                               options.logFile.isEmpty() ? QStringLiteral("the report")
+                                                         : options.logFile + QStringLiteral(" and the report")));
+    }
     endWhenDone();
 }
 
@@ -240,6 +247,12 @@ void CliJob::end(int exitStatus)
         below += QStringLiteral("%1 unit record(s) could not be written to %2.\n")
                      .arg(recordsLost)
                      .arg(options.logFile);
+    if (recordsNotStored > 0)
+        below += QStringLiteral("%1 unit record(s) could not be stored in the records database; "
+                                "they are in %2.\n")
+                     .arg(recordsNotStored)
+                     .arg(options.logFile.isEmpty() ? QStringLiteral("the report")
+                                                    : options.logFile + QStringLiteral(" and the report"));
     emit finished(CliClosing { options, events, progress }.finish(
         report, below, interruptNotes, recordsLost));
 }

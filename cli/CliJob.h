@@ -18,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 
 class CliEvents;
 struct CliOptions;
@@ -51,6 +52,10 @@ public:
     // --timeout: after seconds from start(), the jobs not done are stopped and
     // the run ends with status 1.
     void setTimeout(int seconds);
+    // Where each ended job's record is stored besides --log (the records
+    // database): false with why set when it was not stored.
+    using RecordSink = std::function<bool(const QJsonObject &record, QString &why)>;
+    void setRecordSink(RecordSink sink) { recordSink = std::move(sink); }
 
 signals:
     // The run is over: the table is printed and the report written.
@@ -90,5 +95,7 @@ private:
     bool ending = false;
     bool watching = false;
     int recordsLost = 0; // records that could not be written to the --log file
+    RecordSink recordSink;
+    int recordsNotStored = 0; // records the records database did not take
     QStringList interruptNotes; // printed after the table
 };

@@ -65,10 +65,19 @@ that does not answer, or answers another version than the package names, is
 
 Each command takes only its own options (any other is refused, by name):
 --check takes --mode, --payload or --package, --key and --quiet; verify takes
---key; list takes --json. No option takes an empty value, and one that takes a
+--key; list takes --json; history takes its filters, --json or --csv and
+--records; records sync and import take --records. No option takes an empty value, and one that takes a
 single value can't be given two. --report and --log are checked before any
 port is opened: their folder must exist (none is made) and be writable, and
 they may name no file the run reads.
+
+Records: each unit's record is stored in records.sqlite in the user's data
+folder (zq-updater), and sent to the plant's PostgreSQL server when
+--records URL or /etc/zq-updater/records.conf names one (no password: libpq
+reads ~/.pgpass). "zq-update history" shows them, newest first (--serial,
+--slot, --station NAME, --result, --version, --since, --until; --json or
+--csv); "zq-update records sync" sends the records the server has not got;
+"zq-update records import FILE" reads a --log file or history.jsonl once.
 
 Exit status: 0 every unit updated; 1 at least one unit not updated (or the
 --timeout was reached, or with --require-confirm one not confirmed);
@@ -82,10 +91,11 @@ Examples:
   zq-update --check --payload /media/update     (exit 0: the payload can be used)
   zq-update --package /media/update-D.03a.zqpkg --report update.json
   zq-update verify /media/update-D.03a.zqpkg
-  zq-update --watch --station station.json --payload /media/update --log units.jsonl)";
+  zq-update --watch --station station.json --payload /media/update --log units.jsonl
+  zq-update history --serial A10K1234 --csv > unit.csv)";
 
 // What a run is asked to do; each takes its own options (kApplies).
-enum Command { Run = 1, Check = 2, Verify = 4, List = 8 };
+enum Command { Run = 1, Check = 2, Verify = 4, List = 8, History = 16, Sync = 32, Import = 64 };
 
 struct Applies {
     const char *option;
@@ -104,14 +114,22 @@ const Applies kApplies[] = {
     { "key", Run | Check | Verify },
     { "report", Run },
     { "log", Run },
-    { "station", Run },
+    { "station", Run | History }, // a station file to run; the station's name in history
+    { "records", Run | History | Sync | Import },
+    { "serial", History },
+    { "slot", History },
+    { "result", History },
+    { "update-version", History }, // history's --version
+    { "since", History },
+    { "until", History },
+    { "csv", History },
     { "events", Run },
     { "watch", Run },
     { "timeout", Run },
     { "require-confirm", Run },
     { "quiet", Run | Check },
     { "check", Check },
-    { "json", List },
+    { "json", List | History },
 };
 
 // Options that may be given more than once (each value adds one).
@@ -124,6 +142,9 @@ QString commandName(Command command)
     case Check: return QStringLiteral("--check (it opens no port and writes no file)");
     case Verify: return QStringLiteral("verify (it checks the package and sends nothing)");
     case List: return QStringLiteral("list (it only shows the ports)");
+    case History: return QStringLiteral("history (it only shows the records)");
+    case Sync: return QStringLiteral("records sync (it only sends the records)");
+    case Import: return QStringLiteral("records import (it only reads the file)");
     }
     return QStringLiteral("an update run");
 }
@@ -200,7 +221,7 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("file"));
     const QCommandLineOption stationOption(QStringLiteral("station"),
         QStringLiteral("The station's slots (JSON): each by adapter serial number or USB "
-                       "location."),
+                       "location. With history: the records of the PC of this host name."),
         QStringLiteral("file"));
     const QCommandLineOption eventsOption(QStringLiteral("events"),
         QStringLiteral("Write one JSON event a line to standard output (the table goes to "
@@ -222,9 +243,41 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         QStringLiteral("Exit 1 when an updated unit is not confirmed: it did not answer the "
                        "version query after the update, or answered another version than the "
                        "package names."));
+    const QCommandLineOption recordsOption(QStringLiteral("records"),
+        QStringLiteral("The plant's PostgreSQL server for the records (postgresql://USER@HOST/DB "
+                       "or libpq's keyword=value; no password), instead of records.conf's."),
+        QStringLiteral("url"));
+    const QCommandLineOption serialOption(QStringLiteral("serial"),
+        QStringLiteral("history: the records of the adapter (unit) with this USB serial number."),
+        QStringLiteral("number"));
+    const QCommandLineOption slotOption(
+        QStringLiteral("slot"), QStringLiteral("history: the records of this slot."), QStringLiteral("name"));
+    const QCommandLineOption resultOption(QStringLiteral("result"),
+        QStringLiteral("history: updated, \"not updated\", \"connection lost\" or interrupted."),
+        QStringLiteral("result"));
+    // history's --version, renamed before parsing; not an option of its own.
+    QCommandLineOption updateVersionOption(QStringLiteral("update-version"),
+        QStringLiteral("history --version VERSION: the records of this update version."),
+        QStringLiteral("version"));
+    updateVersionOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption sinceOption(QStringLiteral("since"),
+        QStringLiteral("history: from this day or time (UTC; 2026-12-01 or 2026-12-01T10:00)."),
+        QStringLiteral("time"));
+    const QCommandLineOption untilOption(QStringLiteral("until"),
+        QStringLiteral("history: before this time, or to the end of this day (UTC)."),
+        QStringLiteral("time"));
+    const QCommandLineOption csvOption(
+        QStringLiteral("csv"), QStringLiteral("history: the records as CSV."));
     parser.addOptions({ modeOption, portOption, payloadOption, reportOption, quietOption,
         checkOption, jsonOption, logOption, stationOption, eventsOption, watchOption, packageOption,
-        keyOption, timeoutOption, requireConfirmOption });
+        keyOption, timeoutOption, requireConfirmOption, recordsOption, serialOption, slotOption,
+        resultOption, updateVersionOption, sinceOption, untilOption, csvOption });
+    parser.addPositionalArgument(QStringLiteral("history"),
+        QStringLiteral("Show the unit records, newest first."), QStringLiteral("[history]"));
+    parser.addPositionalArgument(QStringLiteral("records"),
+        QStringLiteral("records sync: send the records the server lacks; records import FILE: "
+                       "read a --log file or history.jsonl into the records."),
+        QStringLiteral("[records sync|import FILE]"));
     parser.addPositionalArgument(
         QStringLiteral("list"), QStringLiteral("Show the serial ports and exit."), QStringLiteral("[list]"));
     parser.addPositionalArgument(QStringLiteral("verify"),
@@ -233,7 +286,14 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
 
     // app's arguments, with the names that are not UTF-8 kept usable.
     Q_UNUSED(app);
-    if (!parser.parse(RawNames::arguments())) {
+    // "history --version V" filters by the update's version; anywhere else
+    // --version shows the program's.
+    QStringList arguments = RawNames::arguments();
+    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("history"))
+        for (QString &a : arguments)
+            if (a == QLatin1String("--version") || a.startsWith(QLatin1String("--version=")))
+                a.replace(0, 9, QStringLiteral("--update-version"));
+    if (!parser.parse(arguments)) {
         error = parser.errorText();
         return false;
     }
@@ -245,7 +305,25 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
     list = !positional.isEmpty() && positional.first() == QLatin1String("list");
     if (list)
         positional.removeFirst();
-    verify = !list && !positional.isEmpty() && positional.first() == QLatin1String("verify");
+    history = !list && !positional.isEmpty() && positional.first() == QLatin1String("history");
+    if (history)
+        positional.removeFirst();
+    if (!list && !history && !positional.isEmpty() && positional.first() == QLatin1String("records")) {
+        positional.removeFirst();
+        const QString what = positional.isEmpty() ? QString() : positional.takeFirst();
+        recordsSync = what == QLatin1String("sync");
+        if (what == QLatin1String("import")) {
+            importFile = positional.isEmpty() ? QString() : positional.takeFirst();
+            if (importFile.isEmpty()) {
+                error = QStringLiteral("records import wants the file: zq-update records import FILE");
+                return false;
+            }
+        } else if (!recordsSync) {
+            error = QStringLiteral("records takes sync or import FILE");
+            return false;
+        }
+    }
+    verify = !list && !history && !positional.isEmpty() && positional.first() == QLatin1String("verify");
     if (verify) {
         positional.removeFirst();
         if (positional.isEmpty() || positional.first().isEmpty()) {
@@ -260,14 +338,37 @@ bool CliOptions::parse(const QCoreApplication &app, QString &error)
         return false;
     }
     check = parser.isSet(checkOption);
-    const Command command = list ? List : verify ? Verify : check ? Check : Run;
+    const Command command = list ? List
+        : verify                 ? Verify
+        : history                ? History
+        : recordsSync            ? Sync
+        : !importFile.isEmpty()  ? Import
+        : check                  ? Check
+                                 : Run;
     error = valueProblem(parser, { modeOption, portOption, payloadOption, reportOption, logOption,
-        stationOption, packageOption, keyOption, timeoutOption });
+        stationOption, packageOption, keyOption, timeoutOption, recordsOption, serialOption,
+        slotOption, resultOption, updateVersionOption, sinceOption, untilOption });
     if (error.isEmpty())
         error = applicabilityProblem(parser, command);
     if (!error.isEmpty())
         return false;
     json = parser.isSet(jsonOption);
+    csv = parser.isSet(csvOption);
+    if (json && csv) {
+        error = QStringLiteral("--json and --csv both choose the output: use one");
+        return false;
+    }
+    recordsUrl = parser.value(recordsOption);
+    serial = parser.value(serialOption);
+    slot = parser.value(slotOption);
+    result = parser.value(resultOption);
+    updateVersion = parser.value(updateVersionOption);
+    since = parser.value(sinceOption);
+    until = parser.value(untilOption);
+    if (history) {
+        stationName = parser.value(stationOption);
+        return true;
+    }
 
     const QString modeText = parser.value(modeOption);
     if (!UpdateModes::fromName(modeText, mode)) {

@@ -27,6 +27,14 @@ struct CliOptions {
     bool verify = false; // "verify FILE": check the package, send nothing
     int timeoutSeconds = 0; // --timeout: the whole run's limit; 0: none
     bool requireConfirm = false; // an updated unit not seen running the update counts as failed
+    // The records database: --records (the plant's server, else records.conf's);
+    // "history" with its filters and --csv; "records sync"; "records import FILE".
+    QString recordsUrl;
+    bool history = false;
+    bool recordsSync = false;
+    QString importFile; // "records import FILE"; empty otherwise
+    bool csv = false;
+    QString serial, slot, stationName, result, updateVersion, since, until;
 
     // Reads the application's arguments. --help and --version print and exit
     // the program with status 0; anything else wrong returns false with error

@@ -23,6 +23,10 @@
 #include "engine/PortProblem.h"
 #include "engine/UnitRecord.h"
 #include "payload/InputFiles.h"
+#ifdef ZQ_HAVE_RECORDS
+#include "CliHistory.h"
+#include "records/RecordKeeper.h"
+#endif
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -245,6 +249,31 @@ int run(const CliOptions &options, const CliEvents &events)
     const UnitRecord::Update update = payload.update();
 
     CliJob job(options, payload, update, events, Console::stderrIsTerminal());
+#ifdef ZQ_HAVE_RECORDS
+    // Each record goes into the records database too; one that can't be
+    // used is said once, and the jobs run with --log and the report alone.
+    RecordsConfig recordsConfig;
+    QString recordsError;
+    if (!RecordsConfig::load(options.recordsUrl, recordsConfig, recordsError))
+        return refuse(options, events, recordsError);
+    RecordKeeper records;
+    QObject::connect(&records, &RecordKeeper::note, &records,
+        [](const QString &line) { Console::writeErr(QStringLiteral("zq-update: %1\n").arg(line).toLocal8Bit()); },
+        Qt::DirectConnection);
+    if (records.open(recordsConfig, recordsError))
+        job.setRecordSink([&records](const QJsonObject &record, QString &why) { return records.add(record, why); });
+    else
+        Console::writeErr(QStringLiteral("zq-update: %1. The jobs run; each unit's record goes only "
+                                         "to %2.\n")
+                              .arg(Console::shown(recordsError),
+                                  options.logFile.isEmpty() ? QStringLiteral("the report")
+                                                            : QStringLiteral("--log and the report"))
+                              .toLocal8Bit());
+#else
+    if (!options.quiet)
+        Console::writeErr("zq-update: this build keeps no records database (built without Qt "
+                          "SQL): each unit's record goes only to --log and the report.\n");
+#endif
     if (interruptedBeforeStart())
         return SignalRelay::exitStatus(signalBeforeStart);
     QObject::disconnect(early);
@@ -258,7 +287,18 @@ int run(const CliOptions &options, const CliEvents &events)
     CliWatch watch(job, station, plainPorts);
     if (options.watch)
         watch.start();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+#ifdef ZQ_HAVE_RECORDS
+    const int left = records.finish();
+    if (left > 0)
+        Console::writeErr(QStringLiteral("zq-update: records: %1 record(s) wait in the local outbox "
+                                         "for the server %2; they go on the next run or with "
+                                         "\"zq-update records sync\".\n")
+                              .arg(left)
+                              .arg(recordsConfig.server)
+                              .toLocal8Bit());
+#endif
+    return status;
 }
 
 } // namespace
@@ -293,6 +333,16 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    if (options.history || options.recordsSync || !options.importFile.isEmpty()) {
+#ifdef ZQ_HAVE_RECORDS
+        return options.history ? CliHistory::history(options)
+            : options.recordsSync ? CliHistory::sync(options)
+                                  : CliHistory::import(options);
+#else
+        return cannotStart(QStringLiteral("this build keeps no records database (built without Qt "
+                                          "SQL): each unit's record goes only to --log and the report."));
+#endif
+    }
     if (options.verify) {
         const Problem problem = CliPackage::verify(options);
         return problem ? refuse(options, events, problem.message) : 0;

@@ -100,3 +100,23 @@ constexpr int kMaxRestarts = 3;
 constexpr int kCaptureAnswerMs = 10000;
 
 } // namespace Timeouts
+
+namespace Timeouts {
+
+// The records database (records/). A unit's record is stored in the local
+// SQLite file while other units' jobs run on the same thread: a file another
+// program holds longer than this is reported, not waited for.
+constexpr int kRecordsBusyMs = 250;
+// The plant's PostgreSQL server is reached from a thread of its own; a server
+// that does not answer within this long is tried again on the next pass.
+constexpr int kRecordsConnectSeconds = 3;
+// A statement the server takes longer than this for is cancelled (the batch
+// stays in the outbox).
+constexpr int kRecordsStatementMs = 10000;
+// Records left in the outbox are offered to the server again this often.
+constexpr int kRecordsRetryMs = 2000;
+// At the end of a run the last records get this long to reach the server;
+// what is left waits in the outbox for the next pass or "records sync".
+constexpr int kRecordsLastPassMs = 5000;
+
+} // namespace Timeouts

@@ -904,6 +904,23 @@ MUTANTS = [
      "a unit whose adapter went away is not over: its run waits for it",
      "stage == Updated || stage == NotUpdated || stage == ConnectionLost;",
      "stage == Updated || stage == NotUpdated;"),
+    # --- Records database ------------------------------------------------
+    ("records-uuid-random", "records/RecordStore.cpp",
+     "a record without a UUID gets a random one: importing a --log file twice stores it twice",
+     "    return QUuid::createUuidV5(kRecordNamespace, QJsonDocument(content).toJson(QJsonDocument::Compact))\n",
+     "    return QUuid::createUuid()\n"),
+    ("records-outbox-kept", "records/RecordOutbox.cpp",
+     "records the server committed stay in the outbox and go again on every pass",
+     "        if (!local.delivered(ids, pass.error))\n            break;\n",
+     "        break;\n"),
+    ("records-missing-field-null", "records/RecordStore.cpp",
+     "a field an older record lacks is stored as NULL: the NOT NULL column refuses the record",
+     "    return text.isNull() ? QStringLiteral(\"\") : text;\n",
+     "    return text;\n"),
+    ("records-password-taken", "records/RecordsConfig.cpp",
+     "a password in the connection string's URL is passed on instead of refused",
+     "        if (!url.password().isEmpty()) {\n",
+     "        if (false) {\n"),
 ]
 
 

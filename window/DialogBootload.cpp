@@ -186,13 +186,19 @@ void DialogBootload::unitChanged(int unit)
     lineWidgets.rowsMarked();
 }
 
-// The unit's job ended: its record goes into the user's history file. A
-// record that can't be written leaves a diagnostic line; the job log is the
-// user's.
+// The unit's job ended: its record goes into the records database, or, when
+// that can't take it (or there is none), into the user's history file (from
+// which "zq-update records import" takes it later). A record that can't be
+// written leaves a diagnostic line; the job log is the user's.
 void DialogBootload::unitEnded(int unit)
 {
     const UnitRecord record = runner.recordOf(unit, recordUpdate);
     QString error;
+    if (recordSink) {
+        if (recordSink(record.json(), error))
+            return;
+        qCWarning(lcJob).noquote() << error << "- the record goes to the history file";
+    }
     const QString file = RecordLog::historyFile();
     if (!RecordLog::append(file, record.line(), error))
         qCWarning(lcJob).noquote() << "Could not add the unit's record to" << file << error;

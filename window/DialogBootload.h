@@ -15,6 +15,8 @@
 #include "window/UnitTable.h"
 
 #include <QDialog>
+#include <QJsonObject>
+#include <functional>
 #include <QList>
 #include <QString>
 
@@ -51,6 +53,12 @@ public:
     // The line widgets' frame: they show what changed at most this often.
     static constexpr int kFrameMs = LineWidgets::kFrameMs;
 
+public:
+    // Where each ended job's record is stored (the records database); a
+    // record it does not take (false, why set) goes to the history file.
+    using RecordSink = std::function<bool(const QJsonObject &record, QString &why)>;
+    void setRecordSink(RecordSink sink) { recordSink = std::move(sink); }
+
 private:
     // The dialog finished: the rows keep the units' last state, the ports go.
     void releaseUnits();
@@ -77,6 +85,7 @@ private:
     UnitLog log;
     JobPayload payload;
     UnitRecord::Update recordUpdate; // what each unit's history record names
+    RecordSink recordSink;
     QString updateVersion; // the settings' "Version", or "D.02n"
     LineWidgets lineWidgets; // the indicators, the progress bars and the table's rows
 };

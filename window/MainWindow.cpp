@@ -6,6 +6,10 @@
 #include "payload/FileRead.h"
 #include "payload/ShownText.h"
 #include "ToolVersion.h"
+#ifdef ZQ_HAVE_RECORDS
+#include "records/RecordKeeper.h"
+#include "window/HistoryView.h"
+#endif
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -97,6 +101,11 @@ MainWindow::MainWindow(QWidget *parent)
     // labelLoaded shows the update's version and names as plain text, as they are.
     setAcceptDrops(true);
     showLoaded();
+
+    QAction *historyAction = ui->mainToolBar->addAction(QStringLiteral("History…"));
+    historyAction->setObjectName(QStringLiteral("actionHistory"));
+    historyAction->setToolTip(QStringLiteral("Every unit's record: filter, look up a unit, export CSV"));
+    connect(historyAction, &QAction::triggered, this, &MainWindow::showHistory);
 
     QMenu *help = ui->menuBar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -201,6 +210,35 @@ void MainWindow::runJob(UpdateMode mode)
         return;
     }
     auto *dialog = new DialogBootload(mode, this, opened());
+#ifdef ZQ_HAVE_RECORDS
+    // The records database is opened for the first job; when it can't be, the
+    // records go to the history file and the user is told once.
+    if (records == nullptr) {
+        records = new RecordKeeper(this);
+        RecordsConfig config;
+        QString error;
+        if (!RecordsConfig::load(QString(), config, error) || !records->open(config, error))
+            warn(this, QStringLiteral("Records"),
+                error + QStringLiteral("\n\nThe jobs run; each unit's record goes to the "
+                                       "history file instead."));
+    }
+    if (records->isOpen())
+        dialog->setRecordSink([this](const QJsonObject &record, QString &why) { return records->add(record, why); });
+#endif
     dialog->exec();
     delete dialog;
+}
+
+// The records of every unit, from the records database.
+void MainWindow::showHistory()
+{
+#ifdef ZQ_HAVE_RECORDS
+    HistoryView view(this);
+    view.refresh();
+    view.exec();
+#else
+    warn(this, QStringLiteral("History"),
+        QStringLiteral("This build keeps no records database (it was built without Qt SQL): each "
+                       "unit's record goes to the history file, history.jsonl."));
+#endif
 }

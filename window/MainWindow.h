@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 
+class RecordKeeper;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -43,6 +44,7 @@ protected:
 private:
     void chooseUpdate();
     void showAbout();
+    void showHistory();
     // Checks the update for the job, then runs the job's dialog until it is closed.
     void runJob(UpdateMode mode);
     void showLoaded();
@@ -50,4 +52,5 @@ private:
     Ui_MainWindow *ui;
     UpdateSource source;
     bool hasSource = false;
+    RecordKeeper *records = nullptr; // opened at the first job; null without Qt SQL
 };

@@ -591,6 +591,49 @@ private slots:
                 sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
     }
 
+    // With the records database, a unit's record goes there and not into the
+    // history file; a record the database refuses goes into the history file.
+    void recordToDatabaseOrHistory_data()
+    {
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("taken by the database") << true;
+        QTest::newRow("refused by the database") << false;
+    }
+
+    void recordToDatabaseOrHistory()
+    {
+        QFETCH(bool, taken);
+        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QString history
+            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
+        QList<QJsonObject> stored;
+        {
+            JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
+            QVERIFY(rig.ready());
+            rig.dlg->setRecordSink([&stored, taken](const QJsonObject &record, QString &why) {
+                stored << record;
+                why = QStringLiteral("the disk is full");
+                return taken;
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+        }
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(stored.size(), 1);
+        QCOMPARE(stored[0]["result"].toString(), QStringLiteral("updated"));
+        QFile file(history);
+        if (taken) {
+            QVERIFY(!file.exists());
+            return;
+        }
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(history));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(QJsonDocument::fromJson(lines[0]).object(), stored[0]);
+    }
+
     // Another fw1.bin copied over the payload folder's in the middle of the
     // firmware: the unit ends holding the file as it was when the dialog
     // opened, and the history names that file's digest.

@@ -1,0 +1,389 @@
+// zq-update's records as a child process against zq-unit-sim: a record read
+// back by "history --json" as the job wrote it, a records database that can't
+// be written (locked, a full disk, read-only) costing no job and no record,
+// a server down at the start (the outbox delivered by "records sync" once),
+// a watch whose server stops and starts again, and two stations writing to
+// one server at once (a private PostgreSQL server, PgCluster).
+#include "records/RecordStore.h"
+#include "support/PgCluster.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kJobMs = 120000;
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QList<QJsonObject> jsonLines(const QByteArray &bytes)
+{
+    QList<QJsonObject> out;
+    for (const QByteArray &l : bytes.split('\n'))
+        if (!l.trimmed().isEmpty())
+            out << QJsonDocument::fromJson(l).object();
+    return out;
+}
+
+// zq-unit-sim serving scheduled adapters (links in a folder of its own).
+struct Adapters {
+    QProcess p;
+    QStringList links;
+    QString dir;
+
+    bool start(const QString &payload, const QString &folder, const QStringList &plans)
+    {
+        dir = folder + QStringLiteral("/serial");
+        QStringList args { "--payload", payload, "--report", folder + "/sim-report.json", "--restart-ms", "20",
+            "--erase-ms", "300", "--serial-dir", dir };
+        for (const QString &plan : plans)
+            args << "--adapter" << plan;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral(ZQ_UNIT_SIM), args);
+        QDeadlineTimer deadline(10000);
+        while (links.size() < plans.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
+            while (p.canReadLine())
+                links << QString::fromLocal8Bit(p.readLine()).trimmed();
+        return links.size() == plans.size();
+    }
+    ~Adapters()
+    {
+        p.terminate();
+        p.waitForFinished(10000);
+    }
+};
+
+// A station: its own data folder (the records file) and no records.conf.
+QProcessEnvironment stationEnvironment(const QString &dataHome, const QString &serialDir = QString())
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZQ_UPDATER_PORTS", QString());
+    env.insert("XDG_DATA_HOME", dataHome);
+    env.insert("ZQ_RECORDS_CONF", dataHome + "/no-records.conf");
+    if (!serialDir.isEmpty())
+        env.insert("ZQ_SERIAL_DIR", serialDir);
+    return env;
+}
+
+// A tmpfs of its own (root only): full or read-only.
+struct SmallDisk {
+    QTemporaryDir dir;
+    bool mounted = false;
+    bool mount(int kilobytes, unsigned long flags = 0)
+    {
+        const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
+        mounted = dir.isValid()
+            && ::mount("zq-test", QFile::encodeName(dir.path()).constData(), "tmpfs", flags, options.constData()) == 0;
+        return mounted;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
+    }
+};
+
+QString stationFile(const QString &dir, const QStringList &serials)
+{
+    QJsonArray places;
+    for (int i = 0; i < serials.size(); ++i)
+        places.append(QJsonObject { { "name", QString(QChar('A' + i)) }, { "serial", serials[i] } });
+    const QString file = dir + "/station.json";
+    QFile f(file);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(QJsonDocument(QJsonObject { { "slots", places } }).toJson());
+    return file;
+}
+
+} // namespace
+
+class TestRecordRuns : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir payload;
+    PgCluster pg;
+    QString pgProblem;
+
+    // One simulated unit on a pseudo-terminal, stopped with the object.
+    struct Unit {
+        QProcess p;
+        ~Unit()
+        {
+            p.terminate();
+            p.waitForFinished(10000);
+        }
+    };
+
+    QString sim(Unit &unit, const QString &folder)
+    {
+        QProcess &s = unit.p;
+        s.setStandardErrorFile(QProcess::nullDevice());
+        s.start(QStringLiteral(ZQ_UNIT_SIM), { "--payload", payload.path(), "--units", "1", "--erase-ms", "300",
+                                                  "--restart-ms", "20", "--report", folder + "/sim.json" });
+        return s.waitForReadyRead(10000) ? QString::fromLocal8Bit(s.readLine()).trimmed() : QString();
+    }
+
+    // The uuids the server holds, and how many rows.
+    QPair<QSet<QString>, int> serverRecords()
+    {
+        QString out;
+        pg.psql("SELECT uuid FROM unit_record", &out);
+        const QStringList ids = out.split('\n', Qt::SkipEmptyParts);
+        return { QSet<QString>(ids.cbegin(), ids.cend()), static_cast<int>(ids.size()) };
+    }
+
+    static QSet<QString> uuidsOf(const QString &log)
+    {
+        QSet<QString> ids;
+        for (const QJsonObject &r : jsonLines(readAll(log)))
+            ids << RecordStore::uuidOf(r);
+        return ids;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(payload.isValid());
+        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+        if (PgCluster::binDir().isEmpty())
+            pgProblem = QStringLiteral("PostgreSQL is not installed (postgresql-15): no server to test against");
+        else
+            QVERIFY2(pg.create(pgProblem), qPrintable(pgProblem));
+    }
+
+    // A unit's record as the job wrote it to --log is what "history --json"
+    // gives back (with its UUID), found by its port and not by another serial.
+    void recordReadBack()
+    {
+        QTemporaryDir dir;
+        Unit unit;
+        const QString port = sim(unit, dir.path());
+        QVERIFY(!port.isEmpty());
+        QProcess cli;
+        cli.setProcessEnvironment(stationEnvironment(dir.path()));
+        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
+                                 dir.filePath("units.jsonl") });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitCode(), 0);
+        const QList<QJsonObject> logged = jsonLines(readAll(dir.filePath("units.jsonl")));
+        QCOMPARE(logged.size(), 1);
+
+        cli.start(ZQ_UPDATE, { "history", "--json" });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitCode(), 0);
+        const QJsonArray shown = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
+        QCOMPARE(shown.size(), 1);
+        QJsonObject back = shown[0].toObject();
+        QCOMPARE(back.take("uuid").toString(), RecordStore::uuidOf(logged[0]));
+        QCOMPARE(back, logged[0]);
+
+        cli.start(ZQ_UPDATE, { "history", "--json", "--serial", "nobody" });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(QJsonDocument::fromJson(cli.readAllStandardOutput()).array().size(), 0);
+        // Importing the same --log adds nothing.
+        cli.start(ZQ_UPDATE, { "records", "import", dir.filePath("units.jsonl") });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2(cli.readAllStandardOutput().contains("0 record(s) imported"), "imported again");
+    }
+
+    // A records file that can't be written: the job runs and ends well, the
+    // message says why, and the record is in --log and the report.
+    void unwritableStore_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("locked by another program") << "locked" << "another program holds it locked";
+        QTest::newRow("full disk") << "full" << "the disk is full";
+        QTest::newRow("read-only") << "read-only" << "it can't be written";
+    }
+
+    void unwritableStore()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        SmallDisk disk;
+        QString dataHome = dir.filePath("data");
+        QSqlDatabase holder;
+        if (kind == "locked") {
+            // Another program holds a write transaction on the file.
+            RecordStore made;
+            QString error;
+            QVERIFY(made.openLocal(dataHome + "/zq-updater/records.sqlite", error));
+            holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            holder.setDatabaseName(dataHome + "/zq-updater/records.sqlite");
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
+        } else {
+            if (::geteuid() != 0 || !disk.mount(kind == "full" ? 256 : 64, kind == "full" ? 0 : MS_RDONLY))
+                QSKIP("no tmpfs can be mounted here (needs root)");
+            dataHome = disk.dir.path();
+            if (kind == "full") {
+                RecordStore made; // the file is there; the disk then fills up
+                QString error;
+                QVERIFY(made.openLocal(dataHome + "/zq-updater/records.sqlite", error));
+                QFile filler(dataHome + "/filler");
+                QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+                const QByteArray block(512, 'f');
+                while (filler.write(block) == block.size()) { }
+            }
+        }
+        Unit unit;
+        const QString port = sim(unit, dir.path());
+        QVERIFY(!port.isEmpty());
+        QProcess cli;
+        cli.setProcessEnvironment(stationEnvironment(dataHome));
+        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
+                                 dir.filePath("units.jsonl"), "--report", dir.filePath("report.json") });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2(err.contains(said) && err.contains("records.sqlite"), qPrintable(err));
+        QCOMPARE(jsonLines(readAll(dir.filePath("units.jsonl"))).size(), 1);
+        const QJsonArray units
+            = QJsonDocument::fromJson(readAll(dir.filePath("report.json"))).object()["units"].toArray();
+        QCOMPARE(units.size(), 1);
+        QCOMPARE(units[0]["result"].toString(), QStringLiteral("updated"));
+        if (holder.isValid()) {
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase("holder");
+        }
+    }
+
+    // The server down when the run starts: the job ends well, its record
+    // waits in the outbox; once the server is up "records sync" delivers it,
+    // and a second sync sends nothing again.
+    void serverDownAtStart()
+    {
+        if (!pgProblem.isEmpty())
+            QSKIP(qPrintable(pgProblem));
+        QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
+        QVERIFY(pg.stop());
+        QTemporaryDir dir;
+        Unit unit;
+        const QString port = sim(unit, dir.path());
+        QVERIFY(!port.isEmpty());
+        QProcess cli;
+        cli.setProcessEnvironment(stationEnvironment(dir.filePath("data")));
+        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
+                                 dir.filePath("units.jsonl"), "--records", pg.url() });
+        QVERIFY(cli.waitForFinished(kJobMs));
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2(err.contains("1 record(s) wait in the local outbox"), qPrintable(err));
+        QString why;
+        QVERIFY2(pg.start(why), qPrintable(why));
+        for (const char *sent : { "1 record(s) sent", "0 record(s) sent" }) {
+            cli.start(ZQ_UPDATE, { "records", "sync", "--records", pg.url() });
+            QVERIFY(cli.waitForFinished(kJobMs));
+            const QByteArray out = cli.readAllStandardOutput();
+            QCOMPARE(cli.exitCode(), 0);
+            QVERIFY2(out.contains(sent), out.constData());
+        }
+        QCOMPARE(serverRecords().first, uuidsOf(dir.filePath("units.jsonl")));
+        QCOMPARE(serverRecords().second, 1);
+    }
+
+    // A watch with three slots whose server stops after the first record and
+    // starts again: every unit's record reaches it exactly once.
+    void watchWhileServerStops()
+    {
+        if (!pgProblem.isEmpty())
+            QSKIP(qPrintable(pgProblem));
+        QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
+        QTemporaryDir dir;
+        Adapters adapters;
+        QVERIFY(adapters.start(payload.path(), dir.path(),
+            { "serial=A1 port=1.1 plugs=0-", "serial=B2 port=1.2 plugs=3000-", "serial=C3 port=1.3 plugs=6000-" }));
+        const QString log = dir.filePath("units.jsonl");
+        QProcess cli;
+        cli.setProcessEnvironment(stationEnvironment(dir.filePath("data"), adapters.dir));
+        cli.start(ZQ_UPDATE, { "--watch", "--station", stationFile(dir.path(), { "A1", "B2", "C3" }), "--mode",
+                                 "erase-images", "--payload", payload.path(), "--log", log, "--records", pg.url() });
+        const auto logged = [&log] { return readAll(log).count('\n'); };
+        QTRY_VERIFY_WITH_TIMEOUT(logged() >= 1, kJobMs);
+        QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 1, kJobMs);
+        QVERIFY(pg.stop());
+        QTRY_VERIFY_WITH_TIMEOUT(logged() >= 3, kJobMs);
+        QString why;
+        QVERIFY2(pg.start(why), qPrintable(why));
+        QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 3, kJobMs);
+        QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGTERM), 0);
+        QVERIFY(cli.waitForFinished(kJobMs));
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2(err.contains("wait in the local outbox"), qPrintable(err));
+        const auto server = serverRecords();
+        QCOMPARE(server.second, 3);
+        QCOMPARE(server.first, uuidsOf(log));
+    }
+
+    // Two stations, each a watch with its own records file, write to one
+    // server at once: each record once, each with its station's name.
+    void twoStations()
+    {
+        if (!pgProblem.isEmpty())
+            QSKIP(qPrintable(pgProblem));
+        QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
+        QTemporaryDir dir1, dir2;
+        Adapters line1, line2;
+        QVERIFY(line1.start(payload.path(), dir1.path(), { "serial=A1 port=1.1", "serial=B2 port=1.2" }));
+        QVERIFY(line2.start(payload.path(), dir2.path(), { "serial=D4 port=1.1", "serial=E5 port=1.2" }));
+        QProcess station1, station2;
+        const QList<std::tuple<QProcess *, QTemporaryDir *, Adapters *, QStringList>> stations {
+            { &station1, &dir1, &line1, { "A1", "B2" } }, { &station2, &dir2, &line2, { "D4", "E5" } }
+        };
+        for (const auto &s : stations) {
+            std::get<0>(s)->setProcessEnvironment(
+                stationEnvironment(std::get<1>(s)->filePath("data"), std::get<2>(s)->dir));
+            std::get<0>(s)->start(ZQ_UPDATE, { "--watch", "--station",
+                                                 stationFile(std::get<1>(s)->path(), std::get<3>(s)), "--mode",
+                                                 "erase-images", "--payload", payload.path(), "--log",
+                                                 std::get<1>(s)->filePath("units.jsonl"), "--records", pg.url() });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 4, kJobMs);
+        for (QProcess *p : { &station1, &station2 }) {
+            QCOMPARE(::kill(static_cast<pid_t>(p->processId()), SIGTERM), 0);
+            QVERIFY(p->waitForFinished(kJobMs));
+            QCOMPARE(p->exitCode(), 0);
+        }
+        const auto server = serverRecords();
+        QCOMPARE(server.second, 4);
+        QCOMPARE(server.first, uuidsOf(dir1.filePath("units.jsonl")) + uuidsOf(dir2.filePath("units.jsonl")));
+        QCOMPARE(pg.value("SELECT string_agg(adapter_serial, ',' ORDER BY adapter_serial) FROM unit_record"),
+            QStringLiteral("A1,B2,D4,E5"));
+        // The first station asks the server about a unit the second updated.
+        QProcess ask;
+        ask.setProcessEnvironment(stationEnvironment(dir1.filePath("data")));
+        ask.start(ZQ_UPDATE, { "history", "--json", "--serial", "D4", "--records", pg.url() });
+        QVERIFY(ask.waitForFinished(kJobMs));
+        QCOMPARE(ask.exitCode(), 0);
+        const QJsonArray found = QJsonDocument::fromJson(ask.readAllStandardOutput()).array();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0]["adapterSerial"].toString(), QStringLiteral("D4"));
+        QCOMPARE(found[0]["slot"].toString(), QStringLiteral("A"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordRuns)
+#include "tst_recordruns.moc"
