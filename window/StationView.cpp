@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -57,7 +58,13 @@ StationView::StationView(const UpdateSource &source, const StationFile &places, 
     recordUpdate = payload.update();
 
     // The update at the top: its version and signer (the summary's first two lines).
+    // A folder by its name: the version and the signer are what the line needs
+    // to see; the whole path is in the tooltip.
     sourceText = source.summary().section(QLatin1Char('\n'), 0, 1).replace(QLatin1Char('\n'), QStringLiteral(" · "));
+    if (!source.path.isEmpty())
+        sourceText.replace(ShownText::of(QDir::toNativeSeparators(source.path)),
+            ShownText::of(QFileInfo(source.path).fileName()));
+    updateLabel->setToolTip(ShownText::of(QDir::toNativeSeparators(source.path)));
     updateLabel->setObjectName(QStringLiteral("stationUpdate"));
     updateLabel->setTextFormat(Qt::PlainText);
     QFont big = updateLabel->font();
