@@ -152,6 +152,11 @@ void UnitRunner::lost(PortTest *port)
     sequencer.connectionLost(port);
 }
 
+const UnitStatus &UnitRunner::status(int index) const
+{
+    return units.at(index).port->status;
+}
+
 void UnitRunner::unplugged(int index)
 {
     if (index < 0 || index >= count())

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 class PortTest;
+struct UnitStatus;
 class RunnerView;
 
 class UnitRunner : public QObject, public JobHost
@@ -75,6 +76,8 @@ public:
     int count() const { return static_cast<int>(units.size()); }
     const Unit &unit(int index) const { return units.at(index); }
     PortTest *port(int index) const { return units.at(index).port; }
+    // What a view shows of unit index: its stage, progress and outcome.
+    const UnitStatus &status(int index) const;
     int indexOf(const PortTest *port) const;
     bool allEnded() const;
     // Seconds from the unit's adding to the end of its job (or to now).

@@ -1,6 +1,5 @@
 #include "window/StationView.h"
 
-#include "engine/PortTest.h"
 #include "engine/RecordLog.h"
 #include "engine/StationWatch.h"
 #include "engine/UpdateSource.h"
@@ -164,7 +163,7 @@ int StationView::running() const
 {
     int n = 0;
     for (int i = 0; i < runner.count(); ++i)
-        n += runner.port(i)->status.ended() ? 0 : 1;
+        n += runner.status(i).ended() ? 0 : 1;
     return n;
 }
 
@@ -221,7 +220,7 @@ void StationView::showTile(const QString &key)
     if (t == nullptr)
         return;
     const int unit = unitOf.value(key, -1);
-    const UnitStatus *status = unit >= 0 ? &runner.port(unit)->status : nullptr;
+    const UnitStatus *status = unit >= 0 ? &runner.status(unit) : nullptr;
     const bool heldNow = held.contains(key) || held.contains(QString());
     if (status != nullptr && !status->ended()) {
         t->setState(SlotTile::Updating, QStringLiteral("%1%, %2").arg(status->percent).arg(status->text()));
@@ -310,7 +309,7 @@ void StationView::unitChanged(int unit)
 
 void StationView::unitStepped(int unit)
 {
-    if (!runner.port(unit)->status.ended())
+    if (!runner.status(unit).ended())
         unitChanged(unit);
 }
 
@@ -324,7 +323,7 @@ void StationView::unitVersion(int unit, const QString &)
 // units, and its record goes to the user's history file as the dialog's do.
 void StationView::unitEnded(int unit)
 {
-    const UnitStatus &status = runner.port(unit)->status;
+    const UnitStatus &status = runner.status(unit);
     const bool updated = !runner.unit(unit).interrupted && status.stage == UnitStatus::Updated;
     QString after = updated ? QStringLiteral("updated, ") + status.versionText() : status.text();
     if (!updated && !after.startsWith(QLatin1String("not updated")))
