@@ -1,7 +1,7 @@
 #include "CliEvents.h"
 
-#include "CliReport.h"
 #include "Console.h"
+#include "engine/UnitRecord.h"
 #include "engine/UnitTarget.h"
 
 #include <QDateTime>
@@ -31,7 +31,7 @@ void CliEvents::unitChanged(
     if (status.ended())
         return;
     QJsonObject fields = unit;
-    fields.insert(QStringLiteral("stage"), CliReport::stageName(status.stage));
+    fields.insert(QStringLiteral("stage"), UnitRecord::stageName(status.stage));
     if (stageChanged) {
         fields.insert(QStringLiteral("percent"), status.percent);
         emitEvent(QStringLiteral("stage"), fields);

@@ -121,11 +121,9 @@ void CliJob::unitChanged(int unit)
 {
     const UnitStatus &status = runner.port(unit)->status;
     Shown &s = shown[unit];
-    const bool newStage = s.stages.isEmpty() || status.stage != s.lastStage;
-    if (newStage) {
-        s.stages.append({ CliReport::stageName(status.stage), runner.seconds(unit) });
-        s.lastStage = status.stage;
-    }
+    const bool newStage = !s.seen || status.stage != s.lastStage;
+    s.seen = true;
+    s.lastStage = status.stage;
     events.unitChanged(eventFields(unit), status, newStage, s.decile);
     progress.unitChanged(unit, status);
 }
@@ -133,8 +131,7 @@ void CliJob::unitChanged(int unit)
 // The unit's job has ended: its record goes to the log and the events, once.
 void CliJob::unitEnded(int unit)
 {
-    UnitRecord r = runner.recordOf(unit, update);
-    r.port = runner.unit(unit).path;
+    const UnitRecord r = runner.recordOf(unit, update);
     QJsonObject fields = eventFields(unit);
     fields.insert(QStringLiteral("record"), r.json());
     events.emitEvent(QStringLiteral("ended"), fields);
@@ -236,7 +233,7 @@ void CliJob::end(int exitStatus)
     report.exitStatus = exitStatus;
     report.units.clear();
     for (int i = 0; i < runner.count(); ++i)
-        report.units.append(CliReport::unitOf(runner, i, shown.at(i).stages));
+        report.units.append(runner.recordOf(i, update));
     progress.finish();
     // Watching, the station summary stands below the table.
     QString below = watching ? CliStation::summary(runner, progress.elapsed() / 3600.0) : QString();

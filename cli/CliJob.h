@@ -58,9 +58,9 @@ signals:
     void finished(int exitStatus);
 
 private:
-    // What the report and the events keep of one unit.
+    // What the events keep of one unit.
     struct Shown {
-        QList<CliReport::Stage> stages;
+        bool seen = false; // a status was told
         UnitStatus::Stage lastStage = UnitStatus::Querying;
         int decile = -1; // the last tenth of progress sent as an event
     };

@@ -2,21 +2,11 @@
 
 #include "Console.h"
 
-#include "payload/FirmwareFile.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
 #include "engine/UpdateSource.h"
 
 #include <QFileInfo>
-
-namespace {
-
-QString trustProblem(const TrustStore &trust)
-{
-    return trust.problems.isEmpty() ? QString() : trust.problems.join(QStringLiteral("; "));
-}
-
-} // namespace
 
 JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
 {
@@ -27,42 +17,28 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
                                            "with --payload.")
                                 .arg(options.payloadDir);
         JobPayload p = JobPayload::read(options.payloadDir, mode, JobPayload::Checked, fix);
-        if (!p.problem.isEmpty() || mode == DeleteImages)
+        if (p.problem || mode == DeleteImages)
             return p;
-        if (!trustProblem(trust).isEmpty())
-            p.problem = trustProblem(trust);
-        else if (trust.requireSigned())
-            p.problem
-                = QStringLiteral("the payload folder %1 is not a signed package, and the "
-                                 "policy %2 requires signed packages: give one with --package%3")
-                      .arg(options.payloadDir, trust.policyFile(),
-                          trust.warnings.filter(trust.policyFile()).isEmpty()
-                              ? QString()
-                              : QStringLiteral(" (%1)").arg(
-                                  trust.warnings.filter(trust.policyFile()).join(QStringLiteral("; "))));
-        else
-            p.warnings.prepend(
-                QStringLiteral("The payload folder %1 is not a signed package: nothing "
-                               "shows that it is the update as released.")
-                    .arg(options.payloadDir));
+        // The folder policy is UpdateSource's, as in the window.
+        const UpdateSource folder = UpdateSource::openFolder(options.payloadDir, trust);
+        p.problem = folder.problemFor(mode);
+        if (!p.problem)
+            p.warnings = folder.warnings + p.warnings;
         return p;
     }
 
     JobPayload refused;
     refused.inputs.mode = mode;
     refused.packageFile = options.packageFile;
-    refused.problem = trustProblem(trust);
-    if (!refused.problem.isEmpty())
-        return refused;
     package = UpdateSource::openPackage(options.packageFile, trust);
     const UpdatePackage &opened = package.package;
     refused.problem = package.problemFor(mode);
-    if (!refused.problem.isEmpty())
+    if (refused.problem)
         return refused;
     JobPayload p = JobPayload::fromPackage(opened, options.packageFile, mode);
-    if (!p.problem.isEmpty())
+    if (p.problem)
         return p;
-    p.warnings = opened.warnings + trust.warnings;
+    p.warnings = package.warnings;
     if (opened.isSigned)
         p.warnings.prepend(QStringLiteral("%1: update %2, signed by key %3.")
                                .arg(QFileInfo(opened.path).fileName(), opened.manifest.version,
@@ -70,24 +46,26 @@ JobPayload CliPackage::read(const CliOptions &options, UpdateSource &package)
     return p;
 }
 
-QString CliPackage::verify(const CliOptions &options)
+Problem CliPackage::verify(const CliOptions &options)
 {
-    const TrustStore trust = TrustStore::standard(options.keyFiles);
-    if (!trustProblem(trust).isEmpty())
-        return trustProblem(trust);
-    const UpdatePackage package = UpdatePackage::open(options.packageFile, trust);
-    if (!package.problem.isEmpty())
-        return package.problem;
-    for (const QString &mode : package.manifest.modes) {
-        QString bad = QStringLiteral("%1: the manifest names an unknown mode, %2")
-                          .arg(QFileInfo(package.path).fileName(), mode);
+    const UpdateSource source
+        = UpdateSource::openPackage(options.packageFile, TrustStore::standard(options.keyFiles));
+    if (source.problem)
+        return source.problem;
+    const UpdatePackage &package = source.package;
+    // Every mode it names is checked on opening; a name no job has is refused here.
+    const auto known = [](const QString &name) {
         for (const UpdateMode m : { FirmwareAndImages, ImagesOnly, DeleteImages })
-            if (UpdatePackage::modeName(m) == mode)
-                bad = UpdateSource::packageProblem(package, m);
-        if (!bad.isEmpty())
-            return bad;
-    }
-    for (const QString &warning : package.warnings + trust.warnings)
+            if (UpdatePackage::modeName(m) == name)
+                return true;
+        return false;
+    };
+    for (const QString &mode : package.manifest.modes)
+        if (!known(mode))
+            return { Problem::WrongMode,
+                QStringLiteral("%1: the manifest names an unknown mode, %2")
+                    .arg(QFileInfo(package.path).fileName(), mode) };
+    for (const QString &warning : source.warnings)
         Console::writeErr(
             QStringLiteral("zq-update: %1\n").arg(Console::shown(warning)).toLocal8Bit());
     // The manifest's text as it is, control bytes and escape sequences as \xNN:
@@ -114,5 +92,5 @@ QString CliPackage::verify(const CliOptions &options)
                    .arg(QString::fromLatin1(f.sha256));
     out += QStringLiteral("Every check passed; nothing was sent.\n");
     Console::writeOut(out.toLocal8Bit());
-    return QString();
+    return {};
 }

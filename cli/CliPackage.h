@@ -16,8 +16,8 @@ namespace CliPackage {
 // start; package holds the package's fw1.bin while the job runs.
 JobPayload read(const CliOptions &options, UpdateSource &package);
 
-// "verify FILE": the manifest and the signer on standard output; empty when
+// "verify FILE": the manifest and the signer on standard output; none when
 // every check passed, else the refusal.
-QString verify(const CliOptions &options);
+Problem verify(const CliOptions &options);
 
 } // namespace CliPackage

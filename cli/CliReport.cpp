@@ -3,8 +3,6 @@
 #include "CliOptions.h"
 #include "Console.h"
 #include "engine/FileWrite.h"
-#include "engine/PortTest.h"
-#include "engine/UnitRunner.h"
 #include "payload/RawNames.h"
 
 #include <QCoreApplication>
@@ -14,32 +12,6 @@
 #include <algorithm>
 #include <vector>
 
-QString CliReport::stageName(UnitStatus::Stage stage)
-{
-    switch (stage) {
-    case UnitStatus::Querying: return QStringLiteral("versionQuery");
-    case UnitStatus::WaitingForBootloader: return QStringLiteral("waitingForBootloader");
-    case UnitStatus::Firmware: return QStringLiteral("firmware");
-    case UnitStatus::Images: return QStringLiteral("images");
-    case UnitStatus::Erasing: return QStringLiteral("erasingImages");
-    case UnitStatus::Finishing: return QStringLiteral("finishing");
-    case UnitStatus::Updated: return QStringLiteral("updated");
-    case UnitStatus::NotUpdated: return QStringLiteral("notUpdated");
-    case UnitStatus::ConnectionLost: return QStringLiteral("connectionLost");
-    }
-    return QString();
-}
-
-QString CliReport::resultText(const Unit &unit)
-{
-    if (unit.result == QLatin1String("not updated") && !unit.reason.isEmpty())
-        return unit.result + QStringLiteral(": ") + unit.reason;
-    if (unit.result == QLatin1String("updated")
-        && unit.confirmation == QLatin1String("not confirmed"))
-        return QStringLiteral("updated, not confirmed");
-    return unit.result;
-}
-
 QString CliReport::table() const
 {
     const QStringList header { QStringLiteral("PORT"), QStringLiteral("UNIT VERSION"),
@@ -47,13 +19,13 @@ QString CliReport::table() const
         QStringLiteral("REPLY MS") };
     std::vector<QStringList> rows { header };
     bool withSlots = false;
-    for (const Unit &u : units)
+    for (const UnitRecord &u : units)
         withSlots = withSlots || !u.slot.isEmpty();
     // Names and texts from outside, shown on a terminal: escaped.
-    for (const Unit &u : units)
+    for (const UnitRecord &u : units)
         rows.push_back({ Console::shown(u.port),
             u.unitVersion.isEmpty() ? QStringLiteral("-") : Console::shown(u.unitVersion),
-            Console::shown(resultText(u)), QStringLiteral("%1 s").arg(u.seconds, 0, 'f', 1),
+            Console::shown(u.resultText()), QStringLiteral("%1 s").arg(u.seconds, 0, 'f', 1),
             QString::number(u.resends), QString::number(u.averageReplyMs, 'f', 2) });
     // With a station, the slot comes first.
     if (withSlots) {
@@ -85,33 +57,8 @@ QString CliReport::table() const
 QByteArray CliReport::json() const
 {
     QJsonArray list;
-    for (const Unit &u : units) {
-        QJsonArray stages;
-        for (const Stage &s : u.stages)
-            stages.append(QJsonObject {
-                { QStringLiteral("stage"), s.name }, { QStringLiteral("seconds"), s.seconds } });
-        list.append(QJsonObject {
-            { QStringLiteral("port"), u.port },
-            { QStringLiteral("slot"), u.slot },
-            { QStringLiteral("adapterSerial"), u.adapterSerial },
-            { QStringLiteral("usbLocation"), u.usbLocation },
-            { QStringLiteral("unitVersion"), u.unitVersion },
-            { QStringLiteral("versionBefore"), u.unitVersion },
-            { QStringLiteral("confirmation"), u.confirmation },
-            { QStringLiteral("confirmedVersion"), u.confirmedVersion },
-            { QStringLiteral("updateVersion"), updateVersion },
-            { QStringLiteral("mode"), mode },
-            { QStringLiteral("result"), u.result },
-            { QStringLiteral("reason"), u.reason },
-            { QStringLiteral("stages"), stages },
-            { QStringLiteral("seconds"), u.seconds },
-            { QStringLiteral("linesSent"), u.linesSent },
-            { QStringLiteral("resends"), u.resends },
-            { QStringLiteral("replies"), u.replies },
-            { QStringLiteral("averageReplyMs"), u.averageReplyMs },
-            { QStringLiteral("maximumReplyMs"), u.maximumReplyMs },
-        });
-    }
+    for (const UnitRecord &u : units)
+        list.append(u.json());
     const QJsonObject root {
         { QStringLiteral("tool"), QStringLiteral("zq-update") },
         { QStringLiteral("toolVersion"), toolVersion },
@@ -136,32 +83,6 @@ QByteArray CliReport::json() const
 bool CliReport::write(const QString &file, QString &error) const
 {
     return FileWrite::replaceWhole(file, json(), error);
-}
-
-CliReport::Unit CliReport::unitOf(const UnitRunner &runner, int index, const QList<Stage> &stages)
-{
-    const UnitRunner::Unit &unit = runner.unit(index);
-    const UnitStatus &s = unit.port->status;
-    const JobTiming &t = unit.port->timing;
-    Unit r;
-    r.stages = stages;
-    r.port = unit.path;
-    r.slot = unit.target.slot;
-    r.adapterSerial = unit.target.serial;
-    r.usbLocation = unit.target.location;
-    r.unitVersion = s.version;
-    r.result = UnitRecord::resultOf(s, unit.interrupted);
-    r.reason = s.stage == UnitStatus::Updated ? QString() : s.reason;
-    r.confirmation = UnitRecord::confirmationOf(s);
-    r.confirmedVersion = s.confirmedVersion;
-    r.seconds = runner.seconds(index);
-    r.linesSent = t.linesSent;
-    r.resends = t.resends;
-    r.replies = t.replyCount;
-    r.averageReplyMs
-        = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
-    r.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
-    return r;
 }
 
 CliReport CliReport::forRun(const CliOptions &options)

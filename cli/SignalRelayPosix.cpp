@@ -20,6 +20,13 @@ void onSignal(int sig)
 
 } // namespace
 
+void SignalRelay::ignoreBrokenPipe()
+{
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::signal(SIGHUP, SIG_IGN);
+}
+
 SignalRelay::SignalRelay(QObject *parent)
     : QObject(parent)
 {
@@ -52,7 +59,7 @@ SignalRelay::~SignalRelay()
 {
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGHUP, SIG_IGN); // as BrokenPipe::ignore() left it
+    ::signal(SIGHUP, SIG_IGN); // as ignoreBrokenPipe() left it
     delete notifier;
     notifier = nullptr;
     for (int &fd : pipeFds) {

@@ -20,6 +20,9 @@ BOOL WINAPI onControl(DWORD type)
 
 } // namespace
 
+// Windows has no SIGPIPE: a write to a closed pipe already fails.
+void SignalRelay::ignoreBrokenPipe() { }
+
 SignalRelay::SignalRelay(QObject *parent)
     : QObject(parent)
 {

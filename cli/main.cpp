@@ -18,7 +18,6 @@
 #include "SignalRelay.h"
 #include "ToolVersion.h"
 #include "engine/Adapter.h"
-#include "engine/BrokenPipe.h"
 #include "engine/FileWrite.h"
 #include "engine/PortDiscovery.h"
 #include "engine/PortProblem.h"
@@ -229,10 +228,10 @@ int run(const CliOptions &options, const CliEvents &events)
         return refuseUnwritable(events, outputs);
     if (interruptedBeforeStart())
         return SignalRelay::exitStatus(signalBeforeStart);
-    if (!payload.problem.isEmpty())
+    if (payload.problem)
         return refuse(options, events,
             QStringLiteral("cannot run %1: %2")
-                .arg(CliOptions::modeName(options.mode), payload.problem));
+                .arg(CliOptions::modeName(options.mode), payload.problem.message));
     if (options.check)
         return checkOnly(options, payload);
 
@@ -269,7 +268,7 @@ int run(const CliOptions &options, const CliEvents &events)
 int main(int argc, char *argv[])
 {
     // A reader that goes away (| head) ends no job: writes to it just fail.
-    BrokenPipe::ignore();
+    SignalRelay::ignoreBrokenPipe();
     // Qt's own event dispatcher rather than glib's: every reply is one pass of
     // the event loop, and glib's wakes itself through an eventfd (a write and a
     // read more a line) each time the port's write notifier is switched.
@@ -297,8 +296,8 @@ int main(int argc, char *argv[])
     }
 
     if (options.verify) {
-        const QString problem = CliPackage::verify(options);
-        return problem.isEmpty() ? 0 : refuse(options, events, problem);
+        const Problem problem = CliPackage::verify(options);
+        return problem ? refuse(options, events, problem.message) : 0;
     }
     return run(options, events);
 }

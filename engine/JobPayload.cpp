@@ -34,15 +34,16 @@ bool readImages(const Settings &settings, const QString &dir, bool checked, JobP
         ++number;
         const QString path = dir + QLatin1Char('/') + entry.fileName;
         if (checked && !inside(path, dir)) {
-            p.problem = QStringLiteral("settings.json, image %1 (\"%2\"): FileName leads outside "
-                                       "the payload folder %3.")
-                            .arg(number)
-                            .arg(entry.fileName, dir);
+            p.problem = { Problem::Images,
+                QStringLiteral("settings.json, image %1 (\"%2\"): FileName leads outside the "
+                               "payload folder %3.")
+                    .arg(number)
+                    .arg(entry.fileName, dir) };
             return false;
         }
         p.inputs.images.append(ImageReader::loadImage(path, entry.imageName, entry.imageVersion));
         if (checked && p.inputs.images.last().damaged) {
-            p.problem = p.inputs.images.last().problem + QLatin1Char('.');
+            p.problem = { Problem::Images, p.inputs.images.last().problem + QLatin1Char('.') };
             p.inputs.images.clear();
             return false;
         }
@@ -50,11 +51,12 @@ bool readImages(const Settings &settings, const QString &dir, bool checked, JobP
             p.warnings << p.inputs.images.last().problem;
         pixelBytes += p.inputs.images.last().pixels.size();
         if (checked && pixelBytes > ReadLimits::kPayloadImageBytes) {
-            p.problem = QStringLiteral("the images settings.json names come to more than %1 "
-                                       "bytes by image %2 (\"%3\"), more than one update carries.")
-                            .arg(ReadLimits::kPayloadImageBytes)
-                            .arg(number)
-                            .arg(entry.fileName);
+            p.problem = { Problem::Images,
+                QStringLiteral("the images settings.json names come to more than %1 bytes by "
+                               "image %2 (\"%3\"), more than one update carries.")
+                    .arg(ReadLimits::kPayloadImageBytes)
+                    .arg(number)
+                    .arg(entry.fileName) };
             p.inputs.images.clear();
             return false;
         }
@@ -64,25 +66,26 @@ bool readImages(const Settings &settings, const QString &dir, bool checked, JobP
 
 } // namespace
 
-QString JobPayload::imagesProblem(
+Problem JobPayload::imagesProblem(
     UpdateMode mode, const QStringList &entryProblems, const QList<ImageRecord> &images)
 {
     if (mode == DeleteImages)
-        return QString();
+        return {};
     if (!entryProblems.isEmpty())
-        return entryProblems.join(QStringLiteral("; "));
+        return { Problem::Settings, entryProblems.join(QStringLiteral("; ")) };
     QStringList unsendable;
     for (const ImageRecord &image : images)
         if (!image.problem.isEmpty())
             unsendable << image.problem;
     if (!unsendable.isEmpty())
-        return QStringLiteral("settings.json names %1 that cannot be sent: %2")
-            .arg(unsendable.size() == 1 ? QStringLiteral("an image")
-                                        : QStringLiteral("%1 images").arg(unsendable.size()),
-                unsendable.join(QStringLiteral("; ")));
+        return { Problem::Images,
+            QStringLiteral("settings.json names %1 that cannot be sent: %2")
+                .arg(unsendable.size() == 1 ? QStringLiteral("an image")
+                                            : QStringLiteral("%1 images").arg(unsendable.size()),
+                    unsendable.join(QStringLiteral("; "))) };
     if (mode == ImagesOnly && images.isEmpty())
-        return QStringLiteral("settings.json names no image that can be sent");
-    return QString();
+        return { Problem::Images, QStringLiteral("settings.json names no image that can be sent") };
+    return {};
 }
 
 JobPayload JobPayload::read(
@@ -93,8 +96,9 @@ JobPayload JobPayload::read(
     p.inputs.mode = mode;
     if (dir.isEmpty()) { // an installed program without --payload
         if (mode != DeleteImages)
-            p.problem = QStringLiteral("no update given: name its folder with --payload DIR (an "
-                                       "installed zq-update does not look beside itself).");
+            p.problem = { Problem::NoUpdate,
+                QStringLiteral("no update given: name its folder with --payload DIR (an "
+                               "installed zq-update does not look beside itself).") };
         return p;
     }
     // A file or a name that is not there is no payload, for any mode: the
@@ -102,22 +106,26 @@ JobPayload JobPayload::read(
     // that does not exist.
     const QFileInfo folderInfo(dir);
     if (!folderInfo.isDir()) {
-        p.problem = folderInfo.exists()
-            ? QStringLiteral("%1 is a file, not a folder: the payload is the folder that holds "
-                             "fw1.bin and settings.json.")
-                  .arg(QDir::toNativeSeparators(dir))
-            : QStringLiteral("the payload folder %1 does not exist.").arg(QDir::toNativeSeparators(dir));
+        p.problem = { Problem::NotFound,
+            folderInfo.exists()
+                ? QStringLiteral("%1 is a file, not a folder: the payload is the folder that holds "
+                                 "fw1.bin and settings.json.")
+                      .arg(QDir::toNativeSeparators(dir))
+                : QStringLiteral("the payload folder %1 does not exist.")
+                      .arg(QDir::toNativeSeparators(dir)) };
         return p;
     }
     p.folder = dir;
     p.firmwarePath = dir + QStringLiteral("/fw1.bin");
     const Settings settings = Settings::read(dir + QStringLiteral("/settings.json"));
-    p.inputs.settingsProblem = settings.problem;
+    if (!settings.problem.isEmpty())
+        p.inputs.settingsProblem = { Problem::Settings, settings.problem };
     p.updateVersion = settings.version;
     // Entries the protocol can't carry stop every mode that sends images;
     // none of their files is read.
     if (checked && !settings.entryProblems.isEmpty()) {
-        p.problem = settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.');
+        p.problem = { Problem::Settings,
+            settings.entryProblems.join(QStringLiteral("; ")) + QLatin1Char('.') };
         return p;
     }
     if (reading == AsNamed && mode != DeleteImages)
@@ -132,18 +140,19 @@ JobPayload JobPayload::read(
         // whatever fw1.bin holds later.
         p.firmwareProblem = FirmwareFile::read(p.firmwarePath, p.inputs.firmware);
         p.inputs.firmwareProblem = p.firmwareProblem;
-        if (!p.firmwareProblem.isEmpty() && checked) {
-            p.problem = p.firmwareProblem + QLatin1Char('.') + fix;
+        if (p.firmwareProblem && checked) {
+            p.problem
+                = p.firmwareProblem.reworded(p.firmwareProblem.message + QLatin1Char('.') + fix);
             return p;
         }
     }
     if (reading == AsNamed)
         return p; // the window sends what can be sent
-    const QString images = settings.problem.isEmpty()
-        ? imagesProblem(mode, settings.entryProblems, p.inputs.images)
-        : settings.problem;
-    if (!images.isEmpty())
-        p.problem = images + QLatin1Char('.') + fix;
+    const Problem images = p.inputs.settingsProblem
+        ? p.inputs.settingsProblem
+        : imagesProblem(mode, settings.entryProblems, p.inputs.images);
+    if (images)
+        p.problem = images.reworded(images.message + QLatin1Char('.') + fix);
     return p;
 }
 
@@ -158,13 +167,15 @@ JobPayload JobPayload::fromPackage(const UpdatePackage &package, const QString &
         p.packageHashes.insert(f.path, QString::fromLatin1(f.sha256));
     p.updateVersion = package.settings.version;
     p.inputs.images = package.images;
-    p.inputs.settingsProblem = package.settings.problem;
+    if (!package.settings.problem.isEmpty())
+        p.inputs.settingsProblem = { Problem::Settings, package.settings.problem };
     p.inputs.expectedVersion = package.manifest.unitVersion;
     if (mode == FirmwareAndImages)
         p.inputs.firmware = package.firmware; // checked against the manifest's digest
-    const QString images = imagesProblem(mode, package.settings.entryProblems, package.images);
-    if (!images.isEmpty())
-        p.problem = QStringLiteral("%1: %2.").arg(QFileInfo(file).fileName(), images);
+    const Problem images = imagesProblem(mode, package.settings.entryProblems, package.images);
+    if (images)
+        p.problem = images.reworded(
+            QStringLiteral("%1: %2.").arg(QFileInfo(file).fileName(), images.message));
     return p;
 }
 

@@ -6,6 +6,7 @@
 #include "engine/Sequencer.h"
 #include "engine/UnitRecord.h"
 #include "engine/UpdateMode.h"
+#include "payload/Problem.h"
 
 #include <QHash>
 #include <QByteArray>
@@ -18,9 +19,9 @@ struct JobPayload {
     JobInputs inputs; // what the sequencer runs on, fw1.bin's bytes among them
     QString updateVersion; // settings.json's "Version"
     QStringList warnings; // for the job log: images that will not be sent, ...
-    QString problem; // why nothing can start in this mode; empty when usable
-    // Why fw1.bin can't be written (firmware mode), as FirmwareFile words it.
-    QString firmwareProblem;
+    Problem problem; // why nothing can start in this mode; none when usable
+    // Why fw1.bin can't be written (firmware mode), as FirmwareFile has it.
+    Problem firmwareProblem;
     QString folder; // the folder read; empty for a package
     QString firmwarePath; // the fw1.bin read from the folder; empty for a package
     // From an update package; empty for a folder.
@@ -38,7 +39,8 @@ struct JobPayload {
     // job sends what can be sent, as the window always did.
     enum Reading { Checked, AsNamed };
     // Reads the payload in dir for mode; never fails (problem says what is
-    // wrong). fix ends the problems the folder's files can put right.
+    // wrong: NoUpdate, NotFound, Settings, Images, or FirmwareFile's). fix
+    // ends the problems the folder's files can put right.
     static JobPayload read(const QString &dir, UpdateMode mode, Reading reading = Checked,
         const QString &fix = QString());
     // The payload of a checked package (file, as given) for mode, refused
@@ -46,10 +48,10 @@ struct JobPayload {
     // protocol can't carry, an image that can't be sent.
     static JobPayload fromPackage(const UpdatePackage &package, const QString &file, UpdateMode mode);
 
-    // Why settings.json's entries and the images read for them can't make a
-    // job of mode that updates the unit; empty when they can. Shared by
-    // folders read Checked and packages.
-    static QString imagesProblem(
+    // Why settings.json's entries (Settings) and the images read for them
+    // (Images) can't make a job of mode that updates the unit; none when they
+    // can. Shared by folders read Checked and packages.
+    static Problem imagesProblem(
         UpdateMode mode, const QStringList &entryProblems, const QList<ImageRecord> &images);
 
     // What every unit's record names: the update, its mode and the SHA-256

@@ -8,6 +8,7 @@
 // timer only counts the waits after which a command is resent.
 #include "payload/FirmwareFile.h"
 #include "payload/ImageRecord.h"
+#include "payload/Problem.h"
 #include "engine/Protocol.h"
 #include "engine/UpdateMode.h"
 
@@ -24,14 +25,14 @@ class ReplyTimer;
 struct JobInputs {
     int mode = FirmwareAndImages; // an UpdateMode
     QList<ImageRecord> images; // the display images, in settings order
-    QString settingsProblem; // why settings.json could not be read; empty when it was
+    Problem settingsProblem; // why settings.json could not be read; none when it was
     // fw1.bin as read once by the front end (a firmware job): the byte at
     // position A goes to unit address A, and what is sent is what was checked
     // and hashed, whatever the file holds later.
     QByteArray firmware;
-    // Why fw1.bin can't be written, as FirmwareFile words it; empty when the
+    // Why fw1.bin can't be written, as FirmwareFile has it; none when the
     // bytes were read (the engine checks their size itself).
-    QString firmwareProblem;
+    Problem firmwareProblem;
     // After "$X" the unit's version is asked again, and the unit is confirmed
     // to run the update when it answers (with expectedVersion, when the update
     // names one and the job wrote the firmware).

@@ -129,11 +129,11 @@ void Sequencer::openFiles(PortTest *port)
     startWork(port);
 
     // Only a firmware job writes fw1.bin, from the bytes it was given.
-    QString firmwareProblem;
+    Problem firmwareProblem;
     if (port->jobState == ProgramFirmware) {
-        firmwareProblem = inputs.firmwareProblem.isEmpty()
-            ? FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), inputs.firmware.size())
-            : inputs.firmwareProblem;
+        firmwareProblem = inputs.firmwareProblem
+            ? inputs.firmwareProblem
+            : FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), inputs.firmware.size());
     }
 
     port->address = kFirstAddress;
@@ -146,18 +146,18 @@ void Sequencer::openFiles(PortTest *port)
     for (const ImageRecord &image : std::as_const(inputs.images))
         imageTotal += image.pixels.size();
 
-    if (!inputs.settingsProblem.isEmpty() && inputs.mode != DeleteImages)
+    if (inputs.settingsProblem && inputs.mode != DeleteImages)
         port->status.notUpdated
             << QStringLiteral("the display images (settings.json could not be read)");
     if (port->jobState != ProgramFirmware)
         return;
     // Not one sector is erased from a file that can't be written whole: the
     // unit keeps the firmware it has.
-    if (!firmwareProblem.isEmpty()) {
+    if (firmwareProblem) {
         log(QStringLiteral("fw1.bin cannot be used: %1. The firmware was not updated.")
-                .arg(firmwareProblem));
+                .arg(firmwareProblem.message));
         port->status.notUpdated.prepend(QStringLiteral("the firmware"));
-        if (inputs.settingsProblem.isEmpty())
+        if (!inputs.settingsProblem)
             port->status.notUpdated << QStringLiteral("the display images");
         finishJob(port);
     }

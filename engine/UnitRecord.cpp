@@ -2,6 +2,7 @@
 
 #include "engine/PortTest.h"
 #include "engine/UpdateMode.h"
+#include "payload/UpdatePackage.h"
 #include "ToolVersion.h"
 
 #include <QCryptographicHash>
@@ -32,12 +33,18 @@ QString UnitRecord::sha256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-QString UnitRecord::modeName(UpdateMode mode)
+QString UnitRecord::stageName(UnitStatus::Stage stage)
 {
-    switch (mode) {
-    case FirmwareAndImages: return QStringLiteral("firmware-and-images");
-    case ImagesOnly: return QStringLiteral("images");
-    case DeleteImages: return QStringLiteral("erase-images");
+    switch (stage) {
+    case UnitStatus::Querying: return QStringLiteral("versionQuery");
+    case UnitStatus::WaitingForBootloader: return QStringLiteral("waitingForBootloader");
+    case UnitStatus::Firmware: return QStringLiteral("firmware");
+    case UnitStatus::Images: return QStringLiteral("images");
+    case UnitStatus::Erasing: return QStringLiteral("erasingImages");
+    case UnitStatus::Finishing: return QStringLiteral("finishing");
+    case UnitStatus::Updated: return QStringLiteral("updated");
+    case UnitStatus::NotUpdated: return QStringLiteral("notUpdated");
+    case UnitStatus::ConnectionLost: return QStringLiteral("connectionLost");
     }
     return QString();
 }
@@ -71,7 +78,6 @@ UnitRecord UnitRecord::of(const PortTest &port, const Update &update, bool inter
     r.time = QDateTime::currentDateTimeUtc();
     r.host = QSysInfo::machineHostName();
     r.toolVersion = QStringLiteral(ZQ_VERSION);
-    r.port = port.portName();
     r.unitVersion = port.status.version;
     r.confirmation = confirmationOf(port.status);
     r.confirmedVersion = port.status.confirmedVersion;
@@ -80,12 +86,30 @@ UnitRecord UnitRecord::of(const PortTest &port, const Update &update, bool inter
     r.reason = port.status.stage == UnitStatus::Updated && !interrupted ? QString()
         : interrupted                                                    ? QStringLiteral("interrupted")
                                                                          : port.status.reason;
-    r.resends = port.timing.resends;
+    const JobTiming &t = port.timing;
+    r.linesSent = t.linesSent;
+    r.resends = t.resends;
+    r.replies = t.replyCount;
+    r.averageReplyMs
+        = t.replyCount > 0 ? static_cast<double>(t.replyNsTotal) / 1e6 / t.replyCount : 0.0;
     return r;
+}
+
+QString UnitRecord::resultText() const
+{
+    if (result == QLatin1String("not updated") && !reason.isEmpty())
+        return result + QStringLiteral(": ") + reason;
+    if (result == QLatin1String("updated") && confirmation == QLatin1String("not confirmed"))
+        return QStringLiteral("updated, not confirmed");
+    return result;
 }
 
 QJsonObject UnitRecord::json() const
 {
+    QJsonArray stageList;
+    for (const Stage &s : stages)
+        stageList.append(QJsonObject {
+            { QStringLiteral("stage"), s.name }, { QStringLiteral("seconds"), s.seconds } });
     QJsonArray images;
     for (const File &f : update.images)
         images.append(QJsonObject { { QStringLiteral("file"), f.name },
@@ -103,7 +127,7 @@ QJsonObject UnitRecord::json() const
         { QStringLiteral("confirmation"), confirmation },
         { QStringLiteral("confirmedVersion"), confirmedVersion },
         { QStringLiteral("updateVersion"), update.version },
-        { QStringLiteral("mode"), modeName(update.mode) },
+        { QStringLiteral("mode"), UpdatePackage::modeName(update.mode) },
         { QStringLiteral("firmwareSha256"), update.firmware.sha256 },
         { QStringLiteral("images"), images },
         { QStringLiteral("package"), update.package },
@@ -112,8 +136,13 @@ QJsonObject UnitRecord::json() const
         { QStringLiteral("signer"), update.signer },
         { QStringLiteral("result"), result },
         { QStringLiteral("reason"), reason },
+        { QStringLiteral("stages"), stageList },
         { QStringLiteral("seconds"), seconds },
+        { QStringLiteral("linesSent"), linesSent },
         { QStringLiteral("resends"), resends },
+        { QStringLiteral("replies"), replies },
+        { QStringLiteral("averageReplyMs"), averageReplyMs },
+        { QStringLiteral("maximumReplyMs"), maximumReplyMs },
     };
 }
 

@@ -226,10 +226,15 @@ UnitRecord UnitRunner::recordOf(int index, const UnitRecord::Update &update) con
 {
     const Unit &unit = units.at(index);
     UnitRecord r = UnitRecord::of(*unit.port, update, unit.interrupted);
+    if (unit.endedAt.isValid())
+        r.time = unit.endedAt;
+    r.port = unit.path;
     r.slot = unit.target.slot;
     r.adapterSerial = unit.target.serial;
     r.usbLocation = unit.target.location;
     r.seconds = seconds(index);
+    r.stages = unit.stages;
+    r.maximumReplyMs = static_cast<double>(unit.maxReplyNs) / 1e6;
     return r;
 }
 
@@ -298,8 +303,13 @@ void UnitRunner::unitChanged(PortTest *port)
         return;
     Unit &unit = units[i];
     const bool ended = port->status.ended();
-    if (ended != (unit.endedNs >= 0))
+    if (ended != (unit.endedNs >= 0)) {
         unit.endedNs = ended ? nowNs() : -1;
+        unit.endedAt = ended ? QDateTime::currentDateTimeUtc() : QDateTime();
+    }
+    const UnitStatus::Stage stage = port->status.stage;
+    if (unit.stages.isEmpty() || unit.stages.last().name != UnitRecord::stageName(stage))
+        unit.stages.append({ UnitRecord::stageName(stage), seconds(i) });
     view.unitChanged(i);
     if (ended && !units.at(i).recorded) {
         units[i].recorded = true;

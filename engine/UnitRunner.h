@@ -10,6 +10,7 @@
 #include "engine/UnitTarget.h"
 #include "engine/WakeTimers.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,6 +38,8 @@ public:
         int repliesSeen = 0; // timing.replyCount at the last sample
         qint64 replyNsSeen = 0; // timing.replyNsTotal likewise
         qint64 maxReplyNs = 0; // the slowest answer, the capture's "$GACK" aside
+        QDateTime endedAt; // UTC, when its job was seen ended; invalid before
+        QList<UnitRecord::Stage> stages; // each stage its job reached, in order
     };
 
     explicit UnitRunner(RunnerView &view, QObject *parent = nullptr);
@@ -82,7 +85,9 @@ public:
     bool allEnded() const;
     // Seconds from the unit's adding to the end of its job (or to now).
     double seconds(int index) const;
-    // The unit's record for update, once its job has ended.
+    // The unit's record for update, once its job has ended: the one record
+    // every front end writes (the report, --log, the window's history). It
+    // names the port as path does, the name the user gave or was shown.
     UnitRecord recordOf(int index, const UnitRecord::Update &update) const;
 
     // JobHost.

@@ -24,68 +24,98 @@ UpdateSource UpdateSource::open(const QString &path)
     return open(path, TrustStore::standard({}));
 }
 
-UpdateSource UpdateSource::open(const QString &path, const TrustStore &trust)
-{
-    UpdateSource s;
-    s.path = QFileInfo(path).absoluteFilePath();
-    s.requireSigned = trust.requireSigned();
-    s.policyFile = trust.policyFile();
-    s.warnings = trust.warnings;
-    const QFileInfo info(path);
-    if (info.isDir()) {
-        if (!s.requireSigned)
-            s.warnings << QStringLiteral("The payload folder %1 is not a signed package: nothing "
-                                         "shows that it is the update as released.")
-                              .arg(QDir::toNativeSeparators(s.path));
-        return s;
-    }
-    return openPackage(s.path, trust);
-}
+namespace {
 
-UpdateSource UpdateSource::openPackage(const QString &path, const TrustStore &trust)
+// The source's view of the keys and the policy, whatever it is.
+UpdateSource withTrust(const QString &path, const TrustStore &trust)
 {
     UpdateSource s;
     s.path = path;
     s.requireSigned = trust.requireSigned();
     s.policyFile = trust.policyFile();
+    if (!s.policyFile.isEmpty())
+        s.policyNotes = trust.warnings.filter(s.policyFile);
     s.warnings = trust.warnings;
+    if (!trust.problems.isEmpty())
+        s.keysProblem = { Problem::Keys, trust.problems.join(QStringLiteral("; ")) };
+    return s;
+}
+
+} // namespace
+
+UpdateSource UpdateSource::open(const QString &path, const TrustStore &trust)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo(path).isDir())
+        return openFolder(absolute, trust);
+    return openPackage(absolute, trust);
+}
+
+UpdateSource UpdateSource::openFolder(const QString &path, const TrustStore &trust)
+{
+    UpdateSource s = withTrust(path, trust);
+    if (!s.requireSigned)
+        s.warnings.prepend(QStringLiteral("The payload folder %1 is not a signed package: nothing "
+                                          "shows that it is the update as released.")
+                               .arg(QDir::toNativeSeparators(path)));
+    return s;
+}
+
+UpdateSource UpdateSource::openPackage(const QString &path, const TrustStore &trust)
+{
+    UpdateSource s = withTrust(path, trust);
     s.isPackage = true;
+    if (s.keysProblem) {
+        s.problem = s.keysProblem;
+        return s;
+    }
     s.package = UpdatePackage::open(s.path, trust);
     s.problem = s.package.problem;
     s.warnings += s.package.warnings;
     // Refused on opening as a run of any mode it is for would be refused.
     for (const UpdateMode mode : { FirmwareAndImages, ImagesOnly, DeleteImages })
-        if (s.problem.isEmpty() && s.package.manifest.modes.contains(UpdatePackage::modeName(mode)))
+        if (!s.problem && s.package.manifest.modes.contains(UpdatePackage::modeName(mode)))
             s.problem = packageProblem(s.package, mode);
     return s;
 }
 
-QString UpdateSource::packageProblem(const UpdatePackage &package, UpdateMode mode)
+Problem UpdateSource::packageProblem(const UpdatePackage &package, UpdateMode mode)
 {
-    const QString bad = package.problemFor(mode);
-    if (!bad.isEmpty())
+    const Problem bad = package.problemFor(mode);
+    if (bad)
         return bad;
-    const QString images
+    const Problem images
         = JobPayload::imagesProblem(mode, package.settings.entryProblems, package.images);
-    return images.isEmpty() ? QString()
-                            : QStringLiteral("%1: %2").arg(QFileInfo(package.path).fileName(), images);
+    if (!images)
+        return {};
+    return images.reworded(
+        QStringLiteral("%1: %2").arg(QFileInfo(package.path).fileName(), images.message));
 }
 
-QString UpdateSource::problemFor(UpdateMode mode) const
+Problem UpdateSource::problemFor(UpdateMode mode) const
 {
-    if (!problem.isEmpty())
+    if (problem)
         return problem;
     if (path.isEmpty() && mode != DeleteImages)
-        return QStringLiteral("No update is open: open an update first (an installed zq-updater "
-                              "does not look for one beside itself).");
+        return { Problem::NoUpdate,
+            QStringLiteral("No update is open: open an update first (an installed zq-updater "
+                           "does not look for one beside itself).") };
     if (isPackage)
         return packageProblem(package, mode);
-    if (requireSigned && mode != DeleteImages)
-        return QStringLiteral("The payload folder %1 is not a signed package, and the policy %2 "
-                              "requires signed packages. Open a signed package (.zqpkg) with "
-                              "\"Open update\".")
-            .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(policyFile));
-    return QString();
+    if (mode == DeleteImages)
+        return {};
+    if (keysProblem)
+        return keysProblem;
+    if (requireSigned)
+        return { Problem::Unsigned,
+            QStringLiteral("The payload folder %1 is not a signed package, and the policy %2 "
+                           "requires signed packages%3. Use a signed package (.zqpkg): \"Open "
+                           "update\" in the window, --package with zq-update.")
+                .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(policyFile),
+                    policyNotes.isEmpty()
+                        ? QString()
+                        : QStringLiteral(" (%1)").arg(policyNotes.join(QStringLiteral("; ")))) };
+    return {};
 }
 
 QString UpdateSource::summary() const

@@ -28,9 +28,11 @@ const TrustStore &trust()
 void package(const QByteArray &bytes)
 {
     const UpdatePackage p = UpdatePackage::check(bytes, QStringLiteral("f.zqpkg"), trust());
-    if (!p.problem.isEmpty()) {
+    if (p.problem) {
         if (!p.files.isEmpty() || !p.firmware.isEmpty() || p.isSigned)
             std::abort(); // a refused package gives nothing to send
+        if (p.problem.message.isEmpty())
+            std::abort(); // and says why
         return;
     }
     if (p.isSigned || p.warnings.isEmpty())

@@ -34,60 +34,67 @@ QString trustedKeys(const TrustStore &trust)
     return QStringLiteral("trusted keys: %1").arg(keys.join(QStringLiteral(", ")));
 }
 
-// The signature check: empty when manifest.json is signed by a trusted key
+// The signature check: none when manifest.json is signed by a trusted key
 // (signer set), else why not.
-QString checkSignature(const QByteArray &manifest, const QByteArray &sigText,
+Problem checkSignature(const QByteArray &manifest, const QByteArray &sigText,
     const TrustStore &trust, const QString &name, UpdatePackage &p)
 {
     const QString sigName = QString::fromLatin1(UpdatePackage::kSignatureName);
     MinisignSignature sig;
     QString error;
     if (sigText.size() > PackageLimits::kMaxSignatureBytes)
-        return QStringLiteral("%1: %2 is larger than a signature may be (%3 bytes, at most %4)")
-            .arg(name, sigName)
-            .arg(sigText.size())
-            .arg(PackageLimits::kMaxSignatureBytes);
+        return { Problem::TooLarge,
+            QStringLiteral("%1: %2 is larger than a signature may be (%3 bytes, at most %4)")
+                .arg(name, sigName)
+                .arg(sigText.size())
+                .arg(PackageLimits::kMaxSignatureBytes) };
     if (!MinisignSignature::parse(sigText, sig, error))
-        return QStringLiteral("%1: %2 %3").arg(name, sigName, error);
+        return { Problem::Damaged, QStringLiteral("%1: %2 %3").arg(name, sigName, error) };
     const MinisignKey *key = trust.find(sig.keyId);
     // A key file that exists but cannot be read may hold the key: that is
     // the problem to name, not a missing key.
     if (!key && !trust.unreadable.isEmpty())
-        return QStringLiteral("%1: %2 is made with key %3, and a key file that may hold it "
-                              "cannot be read by this user: %4. Make it readable (chmod a+r), or "
-                              "run as a user who may read it")
-            .arg(name, sigName, MinisignKey::idText(sig.keyId),
-                trust.unreadable.join(QStringLiteral(", ")));
+        return { Problem::Keys,
+            QStringLiteral("%1: %2 is made with key %3, and a key file that may hold it "
+                           "cannot be read by this user: %4. Make it readable (chmod a+r), or "
+                           "run as a user who may read it")
+                .arg(name, sigName, MinisignKey::idText(sig.keyId),
+                    trust.unreadable.join(QStringLiteral(", "))) };
     if (!key)
-        return QStringLiteral("%1: %2 is made with key %3, which is not trusted here (%4)")
-            .arg(name, sigName, MinisignKey::idText(sig.keyId),
-                trust.keys().isEmpty()
-                    ? QStringLiteral("no trusted key was found: put the signer's .pub file "
-                                     "in %1/keys, or name it with --key")
-                          .arg(QDir::toNativeSeparators(TrustStore::systemFolder()))
-                    : trustedKeys(trust));
+        return { Problem::Signature,
+            QStringLiteral("%1: %2 is made with key %3, which is not trusted here (%4)")
+                .arg(name, sigName, MinisignKey::idText(sig.keyId),
+                    trust.keys().isEmpty()
+                        ? QStringLiteral("no trusted key was found: put the signer's .pub file "
+                                         "in %1/keys, or name it with --key")
+                              .arg(QDir::toNativeSeparators(TrustStore::systemFolder()))
+                        : trustedKeys(trust)) };
     switch (sig.verify(manifest, *key)) {
     case MinisignSignature::Valid:
         p.isSigned = true;
         p.signerId = key->idText();
         p.signerKeyFile = key->source;
-        return QString();
+        return {};
     case MinisignSignature::BadComment:
-        return QStringLiteral("%1: the trusted comment of %2 was changed after signing")
-            .arg(name, sigName);
+        return { Problem::Signature,
+            QStringLiteral("%1: the trusted comment of %2 was changed after signing")
+                .arg(name, sigName) };
     case MinisignSignature::WrongKey:
-        return QStringLiteral("%1: %2 carries the id of the trusted key %3, but it does not "
-                              "verify with that key: another key made it, or it was altered")
-            .arg(name, sigName, key->idText());
+        return { Problem::Signature,
+            QStringLiteral("%1: %2 carries the id of the trusted key %3, but it does not "
+                           "verify with that key: another key made it, or it was altered")
+                .arg(name, sigName, key->idText()) };
     case MinisignSignature::BadSignature: break;
     }
     const QString signedName = sig.signedFileName();
     if (!signedName.isEmpty() && signedName != QLatin1String(UpdatePackage::kManifestName))
-        return QStringLiteral("%1: %2 is the signature of another file (%3), not of manifest.json")
-            .arg(name, sigName, signedName);
-    return QStringLiteral("%1: manifest.json does not match its signature: it was changed after "
-                          "it was signed")
-        .arg(name);
+        return { Problem::Signature,
+            QStringLiteral("%1: %2 is the signature of another file (%3), not of manifest.json")
+                .arg(name, sigName, signedName) };
+    return { Problem::Signature,
+        QStringLiteral("%1: manifest.json does not match its signature: it was changed after "
+                       "it was signed")
+            .arg(name) };
 }
 
 } // namespace
@@ -110,11 +117,11 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
     InputFiles::note(path);
     const QFileInfo info(path);
     if (!info.exists()) {
-        p.problem = QStringLiteral("%1 is missing").arg(path);
+        p.problem = { Problem::NotFound, QStringLiteral("%1 is missing").arg(path) };
         return p;
     }
     if (!info.isFile()) {
-        p.problem = QStringLiteral("%1 is not a file").arg(path);
+        p.problem = { Problem::NotFound, QStringLiteral("%1 is not a file").arg(path) };
         return p;
     }
     // Read once, with a bound, without blocking: what is checked is what is
@@ -123,13 +130,15 @@ UpdatePackage UpdatePackage::open(const QString &path, const TrustStore &trust)
     QString error;
     qint64 size = 0;
     if (FileRead::regularFile(path, size, error) && size > PackageLimits::kMaxPackageBytes) {
-        p.problem = QStringLiteral("%1 is larger than a package may be (more than %2 bytes)")
-                        .arg(name)
-                        .arg(PackageLimits::kMaxPackageBytes);
+        p.problem = { Problem::TooLarge,
+            QStringLiteral("%1 is larger than a package may be (more than %2 bytes)")
+                .arg(name)
+                .arg(PackageLimits::kMaxPackageBytes) };
         return p;
     }
     if (!FileRead::read(path, PackageLimits::kMaxPackageBytes + 1, bytes, error)) {
-        p.problem = QStringLiteral("%1 cannot be read (%2)").arg(path, error);
+        p.problem
+            = { Problem::Unreadable, QStringLiteral("%1 cannot be read (%2)").arg(path, error) };
         return p;
     }
     UpdatePackage checked = check(bytes, name, trust);
@@ -143,9 +152,10 @@ UpdatePackage UpdatePackage::check(
     UpdatePackage p;
     p.path = name;
     if (bytes.size() > PackageLimits::kMaxPackageBytes) {
-        p.problem = QStringLiteral("%1 is larger than a package may be (more than %2 bytes)")
-                        .arg(name)
-                        .arg(PackageLimits::kMaxPackageBytes);
+        p.problem = { Problem::TooLarge,
+            QStringLiteral("%1 is larger than a package may be (more than %2 bytes)")
+                .arg(name)
+                .arg(PackageLimits::kMaxPackageBytes) };
         return p;
     }
     p.sha256 = hex256(bytes).toLatin1();
@@ -153,48 +163,51 @@ UpdatePackage UpdatePackage::check(
     PackageArchive archive;
     QString error;
     if (!PackageArchive::read(bytes, archive, error)) {
-        p.problem = QStringLiteral("%1 %2").arg(name, error);
+        p.problem = { Problem::Damaged, QStringLiteral("%1 %2").arg(name, error) };
         return p;
     }
     const QString manifestName = QString::fromLatin1(kManifestName);
     const QString sigName = QString::fromLatin1(kSignatureName);
     if (!archive.files.contains(manifestName)) {
-        p.problem
-            = QStringLiteral("%1 holds no manifest.json: it is not an update package").arg(name);
+        p.problem = { Problem::Damaged,
+            QStringLiteral("%1 holds no manifest.json: it is not an update package").arg(name) };
         return p;
     }
     const QByteArray manifestBytes = archive.files.take(manifestName);
     if (manifestBytes.size() > PackageLimits::kMaxManifestBytes) {
-        p.problem = QStringLiteral("%1: manifest.json is larger than a manifest may be (%2 bytes, "
-                                   "at most %3)")
-                        .arg(name)
-                        .arg(manifestBytes.size())
-                        .arg(PackageLimits::kMaxManifestBytes);
+        p.problem = { Problem::TooLarge,
+            QStringLiteral(
+                "%1: manifest.json is larger than a manifest may be (%2 bytes, at most %3)")
+                .arg(name)
+                .arg(manifestBytes.size())
+                .arg(PackageLimits::kMaxManifestBytes) };
         return p;
     }
 
     // The signature first: nothing the manifest says counts before it is known
     // to be the one released.
     if (archive.files.contains(sigName)) {
-        const QString bad
+        const Problem bad
             = checkSignature(manifestBytes, archive.files.take(sigName), trust, name, p);
-        if (!bad.isEmpty()) {
+        if (bad) {
             p.problem = bad;
             return p;
         }
     } else if (trust.requireSigned()) {
-        p.problem = QStringLiteral("%1 is not signed (it holds no %2), and the policy %3 requires "
-                                   "signed packages")
-                        .arg(name, sigName, QDir::toNativeSeparators(trust.policyFile()));
+        QString text = QStringLiteral("%1 is not signed (it holds no %2), and the policy %3 "
+                                      "requires signed packages")
+                           .arg(name, sigName, QDir::toNativeSeparators(trust.policyFile()));
         if (!trust.keys().isEmpty())
-            p.problem += QStringLiteral(" (%1)").arg(trustedKeys(trust));
+            text += QStringLiteral(" (%1)").arg(trustedKeys(trust));
+        p.problem = { Problem::Unsigned, text };
         return p;
     } else if (!trust.keys().isEmpty()) {
         // A station that trusts a key takes signed packages only: else removing
         // the signature would pass any package the key never signed.
-        p.problem = QStringLiteral("%1 is not signed (it holds no %2), and this station trusts "
-                                   "signing keys, so it takes signed packages only (%3)")
-                        .arg(name, sigName, trustedKeys(trust));
+        p.problem = { Problem::Unsigned,
+            QStringLiteral("%1 is not signed (it holds no %2), and this station trusts "
+                           "signing keys, so it takes signed packages only (%3)")
+                .arg(name, sigName, trustedKeys(trust)) };
         return p;
     } else {
         p.warnings << QStringLiteral("%1 is not signed (it holds no %2): nothing shows that it is "
@@ -203,51 +216,56 @@ UpdatePackage UpdatePackage::check(
     }
 
     if (!PackageManifest::parse(manifestBytes, p.manifest, error)) {
-        p.problem = QStringLiteral("%1: manifest.json %2").arg(name, error);
+        p.problem = { Problem::Damaged, QStringLiteral("%1: manifest.json %2").arg(name, error) };
         return p;
     }
     for (const PackageManifest::File &f : std::as_const(p.manifest.files)) {
         const QString quoted = QLatin1Char('"') + f.path + QLatin1Char('"');
         const QString bad = PackageArchive::pathProblem(f.path);
         if (!bad.isEmpty()) {
-            p.problem
-                = QStringLiteral("%1: manifest.json names %2, which %3").arg(name, quoted, bad);
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: manifest.json names %2, which %3").arg(name, quoted, bad) };
             return p;
         }
         if (f.path == manifestName || f.path == sigName) {
-            p.problem = QStringLiteral("%1: manifest.json lists itself or its signature").arg(name);
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: manifest.json lists itself or its signature").arg(name) };
             return p;
         }
         if (archive.folders.contains(f.path)) {
-            p.problem = QStringLiteral("%1: %2 is a folder, but the manifest names a file there")
-                            .arg(name, quoted);
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: %2 is a folder, but the manifest names a file there")
+                    .arg(name, quoted) };
             return p;
         }
         if (!archive.files.contains(f.path)) {
-            p.problem
-                = QStringLiteral("%1: %2 is named in the manifest but missing from the package")
-                      .arg(name, quoted);
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: %2 is named in the manifest but missing from the package")
+                    .arg(name, quoted) };
             return p;
         }
         const QByteArray &data = archive.files[f.path];
         if (data.size() != f.size) {
-            p.problem = QStringLiteral("%1: %2 holds %3 bytes, the manifest says %4")
-                            .arg(name, quoted)
-                            .arg(data.size())
-                            .arg(f.size);
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: %2 holds %3 bytes, the manifest says %4")
+                    .arg(name, quoted)
+                    .arg(data.size())
+                    .arg(f.size) };
             return p;
         }
         if (hex256(data).toLatin1() != f.sha256) {
-            p.problem = QStringLiteral("%1: %2 differs from the manifest (its SHA-256 is not the "
-                                       "one signed): the file was changed or damaged")
-                            .arg(name, quoted);
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: %2 differs from the manifest (its SHA-256 is not the "
+                               "one signed): the file was changed or damaged")
+                    .arg(name, quoted) };
             return p;
         }
     }
     for (auto it = archive.files.cbegin(); it != archive.files.cend(); ++it) {
         if (!p.manifest.file(it.key())) {
-            p.problem = QStringLiteral("%1: \"%2\" is in the package but not in the manifest")
-                            .arg(name, it.key());
+            p.problem = { Problem::Damaged,
+                QStringLiteral("%1: \"%2\" is in the package but not in the manifest")
+                    .arg(name, it.key()) };
             return p;
         }
     }
@@ -279,28 +297,30 @@ UpdatePackage UpdatePackage::check(
     return p;
 }
 
-QString UpdatePackage::problemFor(int mode) const
+Problem UpdatePackage::problemFor(int mode) const
 {
-    if (!problem.isEmpty())
+    if (problem)
         return problem;
     const QString name = QFileInfo(path).fileName();
     if (!manifest.modes.contains(modeName(mode)))
-        return QStringLiteral("%1 is for %2, not for %3")
-            .arg(name, manifest.modes.join(QStringLiteral(", ")), modeName(mode));
+        return { Problem::WrongMode,
+            QStringLiteral("%1 is for %2, not for %3")
+                .arg(name, manifest.modes.join(QStringLiteral(", ")), modeName(mode)) };
     if (mode == DeleteImages)
-        return QString();
+        return {};
     if (mode == FirmwareAndImages) {
         if (!hasFirmware)
-            return QStringLiteral("%1 holds no fw1.bin").arg(name);
-        const QString bad = FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), firmware.size());
-        if (!bad.isEmpty())
-            return QStringLiteral("%1: %2").arg(name, bad);
+            return { Problem::Firmware, QStringLiteral("%1 holds no fw1.bin").arg(name) };
+        const Problem bad = FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), firmware.size());
+        if (bad)
+            return bad.reworded(QStringLiteral("%1: %2").arg(name, bad.message));
     }
     if (!settings.problem.isEmpty())
-        return QStringLiteral("%1: %2").arg(name, settings.problem);
+        return { Problem::Settings, QStringLiteral("%1: %2").arg(name, settings.problem) };
     if (mode == ImagesOnly
         && std::none_of(images.cbegin(), images.cend(),
             [](const ImageRecord &i) { return i.problem.isEmpty() && !i.pixels.isEmpty(); }))
-        return QStringLiteral("%1: settings.json names no image that can be sent").arg(name);
-    return QString();
+        return { Problem::Images,
+            QStringLiteral("%1: settings.json names no image that can be sent").arg(name) };
+    return {};
 }

@@ -8,6 +8,7 @@
 // bytes of fw1.bin, settings.json read, and the display images it names.
 #include "payload/ImageRecord.h"
 #include "payload/PackageManifest.h"
+#include "payload/Problem.h"
 #include "payload/Settings.h"
 
 #include <QByteArray>
@@ -37,7 +38,7 @@ struct UpdatePackage {
     QList<ImageRecord> images; // one per image settings.json names, in order
 
     QStringList warnings; // unsigned and taken, ...
-    QString problem; // why the package is refused; empty when it can be used
+    Problem problem; // why the package is refused; none when it can be used
 
     // Opens and checks the package at path against trust.
     static UpdatePackage open(const QString &path, const TrustStore &trust);
@@ -45,10 +46,10 @@ struct UpdatePackage {
     static UpdatePackage check(
         const QByteArray &bytes, const QString &name, const TrustStore &trust);
 
-    // Why the package can't be used for mode (an UpdateMode): not one of the
-    // manifest's modes, no usable fw1.bin, settings.json or image; empty when
-    // it can.
-    QString problemFor(int mode) const;
+    // Why the package can't be used for mode (an UpdateMode): its problem, not
+    // one of the manifest's modes (WrongMode), no usable fw1.bin (Firmware),
+    // settings.json (Settings) or image (Images); none when it can.
+    Problem problemFor(int mode) const;
 
     // The manifest's mode names for an UpdateMode.
     static QString modeName(int mode);

@@ -41,7 +41,7 @@ MUTANTS = [
      "only, so the dialog's per-line hook does it)",
      "    lineWidgets.lineReceived();\n",
      "    lineWidgets.lineReceived();\n"
-     "    Timeout();\n"),
+     "    runner.tick();\n"),
     ("owed-iack-skips-image", SEQ,
      'an "$IACK" owed to an earlier header copy is taken as the answer to the next one',
      "        g.images.headerAwaited ? g.images.headerLine : g.images.headerLine + 1, now,\n",
@@ -200,26 +200,10 @@ MUTANTS = [
      "setWindowTitle(QStringLiteral(\"Orvek Annealing ZQ bootloader\"));"),
     ("buttons-swapped", "window/MainWindow.cpp",
      "pushButton_2 and pushButton_3 run each other's mode",
-     "void MainWindow::on_pushButton_3_clicked()\n"
-     "{\n"
-     "    runJob(ImagesOnly);\n"
-     "}\n"
-     "\n"
-     "void MainWindow::on_pushButton_2_clicked()\n"
-     "{\n"
-     "    runJob(DeleteImages);\n"
-     "}\n",
-     "void MainWindow::on_pushButton_3_clicked()\n"
-     "{\n"
-     "    runJob(DeleteImages);\n"
-     "}\n"
-     "\n"
-     "void MainWindow::on_pushButton_2_clicked()\n"
-     "{\n"
-     "    runJob(ImagesOnly);\n"
-     "}\n"),
-
-    # --- Further guards and counts ---------------------------------------------------
+     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });\n"
+     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });\n",
+     "    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });\n"
+     "    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });\n"),
     ("fack-flag1-ignored", SEQ,
      '"$FACK" with flag 1 (the unit moves to the next image) is ignored',
      "    } else if (flag == 1) {\n",
@@ -234,8 +218,8 @@ MUTANTS = [
      "    if (port->address % Protocol::kSectorSize == 0) {\n"),
     ("firmware-check-skipped", SEQ,
      "fw1.bin is not checked before the first sector is erased",
-     "    if (!firmwareProblem.isEmpty()) {\n",
-     "    if (!firmwareProblem.isEmpty() && false) {\n"),
+     "    if (firmwareProblem) {\n",
+     "    if (firmwareProblem && false) {\n"),
     ("erase-wait-steps", "engine/Timeouts.h",
      'the wait for "$AACK,1" once erasing runs is 100 steps, not 120',
      "constexpr int kEraseRunningSteps = 120;",
@@ -495,7 +479,7 @@ MUTANTS = [
      "    const MinisignKey *key = trust.keys().isEmpty() ? nullptr : &trust.keys().first();\n"),
     ("signature-not-verified", "payload/MinisignSignature.cpp",
      "any signature by a trusted key counts as valid, whatever file it signed",
-     "    return ed25519(signature, signedBytes, key.publicKey) ? Valid : BadSignature;\n",
+     "    return fileSigned ? Valid : BadSignature;\n",
      "    return Valid;\n"),
     ("trusted-comment-not-verified", "payload/MinisignSignature.cpp",
      "the global signature over the trusted comment is not checked",
@@ -577,7 +561,7 @@ MUTANTS = [
      "        if (false) {\n"),
     ("folder-under-policy", "engine/UpdateSource.cpp",
      "the window sends a plain folder although the policy requires signed packages",
-     "    if (requireSigned && mode != DeleteImages)\n",
+     "    if (requireSigned)\n",
      "    if (false)\n"),
     ("extra-file-taken", "payload/UpdatePackage.cpp",
      "a file the manifest does not name is taken",
@@ -642,10 +626,10 @@ MUTANTS = [
      "    return !runner.unit(unit).interrupted && status.stage == UnitStatus::Updated\n"
      "        && !(options.requireConfirm && status.notConfirmed());\n",
      "    return !runner.unit(unit).interrupted && status.stage == UnitStatus::Updated;\n"),
-    ("table-hides-not-confirmed", "cli/CliReport.cpp",
+    ("table-hides-not-confirmed", "engine/UnitRecord.cpp",
      "the table shows a unit that is not confirmed as plainly \"updated\"",
-     "        && unit.confirmation == QLatin1String(\"not confirmed\"))\n",
-     "        && false)\n"),
+     "    if (result == QLatin1String(\"updated\") && confirmation == QLatin1String(\"not confirmed\"))\n",
+     "    if (false)\n"),
     ("interrupt-confirming-in-bootloader", "cli/CliLeftOver.cpp",
      "Ctrl-C during the confirmation names the updated unit as left in its bootloader",
      "        if (!confirming && port->capturePhase != Uncaptured)\n",
@@ -660,7 +644,7 @@ MUTANTS = [
      "        --package|--key|--station|--report|verify)\n"),
 
     # --- Hostile input: what is read, written and shown ---------------------
-    ("sigpipe-not-ignored", "engine/BrokenPipePosix.cpp",
+    ("sigpipe-not-ignored", "cli/SignalRelayPosix.cpp",
      "a reader that goes away (| head) kills the job with SIGPIPE",
      "    ::signal(SIGPIPE, SIG_IGN);\n",
      ""),
@@ -750,8 +734,8 @@ MUTANTS = [
      '#include <QFile>\n#include <QSysInfo>\n\n// The digests are of the bytes the job sends, read once: fw1.bin\'s as the\n// engine got them, each image\'s as the reader parsed it.\nUnitRecord::Update UnitRecord::describe(UpdateMode mode, const QString &version,\n    const QByteArray &firmware, const QString &dir, const QList<ImageRecord> &images)\n{\n    Update u;\n    u.version = version;\n    u.mode = mode;\n    if (mode == FirmwareAndImages)\n        u.firmware = { QStringLiteral("fw1.bin"), sha256(firmware) };\n    if (mode != DeleteImages)\n        for (const ImageRecord &image : images)\n            u.images.append(\n                { QDir(dir).relativeFilePath(image.fileName), [&image] {\n                     QFile again(image.fileName);\n                     if (!again.open(QIODevice::ReadOnly))\n                         return QString();\n                     return sha256(again.readAll());\n                 }() });\n'),
     ("package-settings-unchecked", "engine/JobPayload.cpp",
      "a package's settings.json entries the protocol can't carry (ImageName 300) pass --check and verify",
-     "    if (!entryProblems.isEmpty())\n        return entryProblems.join",
-     "    if (false)\n        return entryProblems.join"),
+     "    if (!entryProblems.isEmpty())\n        return { Problem::Settings, entryProblems.join",
+     "    if (false)\n        return { Problem::Settings, entryProblems.join"),
     ("unsendable-image-taken", "engine/JobPayload.cpp",
      "an image that can't be sent (missing, a FIFO) passes --check; the run writes the firmware and fails at the end",
      "        if (!image.problem.isEmpty())\n            unsendable << image.problem;\n",
@@ -868,22 +852,36 @@ MUTANTS = [
      "with nothing open (an installed window) a job that sends files starts anyway",
      "    if (path.isEmpty() && mode != DeleteImages)\n",
      "    if (false)\n"),
-    ("buttons-keep-form-width", "window/MainWindow.cpp",
+    ("buttons-keep-form-width", "window/MainWindow.ui",
      "the buttons keep the form's widths: a wider font cuts their texts",
-     "    fitButtons();\n",
-     ""),
+     "<property name=\"minimumSize\"><size><width>161</width><height>23</height></size></property>",
+     "<property name=\"maximumSize\"><size><width>161</width><height>23</height></size></property>"),
     ("copies-cost-without-waits", "engine/JobSummary.cpp",
      "the cost of the copies sent again leaves out the waits before them",
      "    return static_cast<double>(t.againWaitNs) / 1e9\n",
      "    return 0\n"),
     ("unit-table-keeps-form-width", "window/UnitTable.cpp",
      "the unit table keeps the form's width: the versions' texts squeeze the progress bar out of view",
-     "    fitWidth(window);\n",
+     "    fitWidth();\n",
      ""),
     ("version-column-before-update", "window/UnitTable.cpp",
      "the unit table shows the version from before the update, unconfirmed",
      "    table->item(row, ColVersion)->setText(status.versionText());\n",
      "    table->item(row, ColVersion)->setText(status.version);\n"),
+
+    # --- One record of a unit's job ------------------------------------------
+    ("record-port-short-name", "engine/UnitRunner.cpp",
+     "the window's history names the port as Qt shortens it (pts/4), not as --log and the report name it",
+     "    r.port = unit.path;\n",
+     "    r.port = unit.port->portName();\n"),
+    ("record-stages-dropped", "engine/UnitRunner.cpp",
+     "the records leave out the stages the job went through",
+     "    r.stages = unit.stages;\n",
+     ""),
+    ("package-problem-kind-lost", "payload/UpdatePackage.cpp",
+     "a package that is not signed under the policy is refused as a damaged one",
+     "        p.problem = { Problem::Unsigned, text };\n",
+     "        p.problem = { Problem::Damaged, text };\n"),
 ]
 
 

@@ -28,9 +28,6 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
     , lineWidgets(*ui, table)
 {
     ui->setupUi(this);
-    // The captions as wide as their text in the platform's font.
-    ui->label->adjustSize();
-    ui->label_2->adjustSize();
     ui->progressBarLoad->setMaximum(Sequencer::kLoadMaximum);
     ui->progressBarLoad->setValue(0);
 
@@ -45,7 +42,7 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
     ui->progressBarVerify->setMaximum(static_cast<int>(total));
     ui->progressBarVerify->setValue(0);
 
-    connect(this, SIGNAL(finished(int)), this, SLOT(close(int)));
+    connect(this, &QDialog::finished, this, &DialogBootload::releaseUnits);
     switch (mode) {
     case ImagesOnly:
         setWindowTitle(QStringLiteral("ORVEK ANNEALING ZQ Firmware Update - Update Images"));
@@ -68,7 +65,7 @@ DialogBootload::DialogBootload(UpdateMode jobMode, QWidget *parent, const Update
 
 DialogBootload::~DialogBootload()
 {
-    // close(int) has normally released the ports already.
+    // releaseUnits() has normally released the ports already.
     runner.release();
     delete ui;
 }
@@ -103,7 +100,7 @@ void DialogBootload::takeFolder(const QString &dir)
     if (dir.isEmpty()) {
         payload.inputs.mode = mode;
         updateVersion = Settings::parse(QByteArray()).version; // the default
-        payload.inputs.settingsProblem = QStringLiteral("no update is open");
+        payload.inputs.settingsProblem = { Problem::NoUpdate, QStringLiteral("no update is open") };
         if (mode != DeleteImages)
             logLine(-1, QStringLiteral("No update is open: open an update first (an installed "
                                        "zq-updater does not look for one beside itself)."));
@@ -112,11 +109,11 @@ void DialogBootload::takeFolder(const QString &dir)
     payload = JobPayload::read(dir, mode, JobPayload::AsNamed);
     updateVersion = payload.updateVersion;
     // The firmware job tells at once when fw1.bin can't be written.
-    if (!payload.firmwareProblem.isEmpty())
+    if (payload.firmwareProblem)
         logLine(-1, QStringLiteral("fw1.bin cannot be used: %1. The firmware will not be updated.")
-                        .arg(payload.firmwareProblem));
-    if (!payload.inputs.settingsProblem.isEmpty())
-        logLine(-1, payload.inputs.settingsProblem);
+                        .arg(payload.firmwareProblem.message));
+    if (payload.inputs.settingsProblem)
+        logLine(-1, payload.inputs.settingsProblem.message);
     for (const QString &warning : std::as_const(payload.warnings))
         logLine(-1, warning);
 }
@@ -142,11 +139,7 @@ void DialogBootload::discoverPorts()
     const QList<PortCandidate> found = PortDiscovery::candidates();
     for (const PortCandidate &candidate : found)
         runner.addUnit(UnitTarget::of(candidate, adapters));
-    table.setUp(ui->tableUnits, this);
-    // The log as wide as the table, when the table grew to show its columns.
-    const int right = ui->tableUnits->geometry().right();
-    if (ui->textEdit->geometry().right() < right)
-        ui->textEdit->resize(right - ui->textEdit->x() + 1, ui->textEdit->height());
+    table.setUp(ui->tableUnits);
     auto *copy = new QAction(QStringLiteral("Copy this unit's log"), ui->tableUnits);
     connect(copy, &QAction::triggered, this, [this] { copyUnitLog(ui->tableUnits->currentRow()); });
     ui->tableUnits->addAction(copy);
@@ -239,23 +232,7 @@ void DialogBootload::imageProgress(int value)
     lineWidgets.imageProgress(value);
 }
 
-void DialogBootload::Timeout()
-{
-    runner.tick();
-}
-
-void DialogBootload::readyRead()
-{
-    if (auto *port = dynamic_cast<PortTest *>(sender()))
-        runner.receive(port);
-}
-
-void DialogBootload::GotMessage(PortTest *port, QString Msg)
-{
-    runner.handleLine(port, Msg);
-}
-
-void DialogBootload::close(int)
+void DialogBootload::releaseUnits()
 {
     table.show(true);
     runner.release();

@@ -36,8 +36,10 @@ public:
 
     // The job the dialog runs.
     const UpdateMode mode;
-    // The jobs, their ports and what they run on.
+    // The jobs, their ports and what they run on (its job timer can be
+    // stepped, slowed or stopped through it).
     const UnitRunner &jobs() const { return runner; }
+    UnitRunner &jobs() { return runner; }
     // The units' ports, one per attached unit, open or not, in the table's order.
     QList<PortTest *> ports() const;
     // The display images, in settings order.
@@ -49,24 +51,9 @@ public:
     // The line widgets' frame: they show what changed at most this often.
     static constexpr int kFrameMs = LineWidgets::kFrameMs;
 
-public slots:
-    // The job timer's step of every port's job.
-    void Timeout();
-    // Reads what a port received (its readyRead()) and hands it to the engine.
-    void readyRead();
-    // One received line of one port, handled by the engine.
-    void GotMessage(PortTest *port, QString Msg);
-    // The dialog finished: the rows keep the units' last state, the ports go.
-    void close(int i);
-
-public:
-    using QDialog::close;
-
 private:
-    friend class TestDialog;
-    friend class TestProtocolWire;
-    friend class JobRig;
-
+    // The dialog finished: the rows keep the units' last state, the ports go.
+    void releaseUnits();
     void takePayload(const UpdateSource *source);
     void takeFolder(const QString &dir);
     void takePackage(const UpdateSource &source);

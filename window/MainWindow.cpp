@@ -9,24 +9,20 @@
 #include "payload/ShownText.h"
 #include "ToolVersion.h"
 
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
-
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QToolBar>
-
-#include <algorithm>
 
 namespace {
 
@@ -88,7 +84,11 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Orvek Annealing ZQ bootlodaer")); // spelt so, as shipped
-    fitButtons();
+
+    // The form's buttons by what they start, top to bottom.
+    connect(ui->pushButton, &QPushButton::clicked, this, [this] { runJob(FirmwareAndImages); });
+    connect(ui->pushButton_3, &QPushButton::clicked, this, [this] { runJob(ImagesOnly); });
+    connect(ui->pushButton_2, &QPushButton::clicked, this, [this] { runJob(DeleteImages); });
 
     QAction *open = ui->mainToolBar->addAction(QStringLiteral("Open update…"));
     open->setObjectName(QStringLiteral("actionOpenUpdate"));
@@ -96,13 +96,7 @@ MainWindow::MainWindow(QWidget *parent)
     open->setToolTip(QStringLiteral("Open an update package (.zqpkg) or a payload folder"));
     connect(open, &QAction::triggered, this, &MainWindow::chooseUpdate);
 
-    loaded = new QLabel(ui->centralWidget);
-    loaded->setObjectName(QStringLiteral("labelLoaded"));
-    loaded->setGeometry(10, 175, 388, 80);
-    loaded->setWordWrap(true);
-    loaded->setTextFormat(Qt::PlainText); // the update's version and names, as they are
-    loaded->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    loaded->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // labelLoaded shows the update's version and names as plain text, as they are.
     setAcceptDrops(true);
     showLoaded();
 
@@ -119,31 +113,6 @@ MainWindow::MainWindow(QWidget *parent)
     QAction *about = help->addAction(QStringLiteral("&About zq-updater"));
     about->setObjectName(QStringLiteral("actionAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
-}
-
-// The form places the buttons for one font: in a wider one (a plain X
-// server's) their texts would be cut. Each grows to its text, centred where
-// it was, and the window grows when a button would not fit.
-void MainWindow::fitButtons()
-{
-    const int centre = width() / 2;
-    int widest = 0;
-    for (QPushButton *button : { ui->pushButton, ui->pushButton_3, ui->pushButton_2 }) {
-        const QSize hint = button->sizeHint();
-        QRect r = button->geometry();
-        r.setWidth(std::max(r.width(), hint.width()));
-        r.setHeight(std::max(r.height(), hint.height()));
-        r.moveLeft(centre - r.width() / 2);
-        button->setGeometry(r);
-        widest = std::max(widest, r.width());
-    }
-    constexpr int kMargin = 10;
-    if (widest + 2 * kMargin > width()) {
-        const int grow = widest + 2 * kMargin - width();
-        resize(width() + grow, height());
-        for (QPushButton *button : { ui->pushButton, ui->pushButton_3, ui->pushButton_2 })
-            button->move(button->x() + grow / 2, button->y());
-    }
 }
 
 QString MainWindow::aboutText()
@@ -169,8 +138,8 @@ MainWindow::~MainWindow()
 bool MainWindow::openUpdate(const QString &path)
 {
     UpdateSource next = UpdateSource::open(path);
-    if (!next.problem.isEmpty()) {
-        warn(this, QStringLiteral("Open update"), next.problem);
+    if (next.problem) {
+        warn(this, QStringLiteral("Open update"), next.problem.message);
         return false;
     }
     source = next;
@@ -189,14 +158,14 @@ void MainWindow::openLast()
 
 QString MainWindow::loadedText() const
 {
-    return loaded->text();
+    return ui->labelLoaded->text();
 }
 
 void MainWindow::showLoaded()
 {
     const UpdateSource shown = hasSource ? source : UpdateSource::programFolder();
-    loaded->setText(shown.summary());
-    loaded->setToolTip(ShownText::of(shown.warnings.join(QLatin1Char('\n')), true));
+    ui->labelLoaded->setText(shown.summary());
+    ui->labelLoaded->setToolTip(ShownText::of(shown.warnings.join(QLatin1Char('\n')), true));
 }
 
 void MainWindow::chooseUpdate()
@@ -235,32 +204,16 @@ void MainWindow::runJob(UpdateMode mode)
 {
     // Checked before the dialog opens any port: a package not for this job,
     // or a folder when the policy requires signed packages.
-    const QString problem = hasSource ? source.problemFor(mode)
+    const Problem problem = hasSource ? source.problemFor(mode)
                                       : UpdateSource::programFolder().problemFor(mode);
-    if (!problem.isEmpty()) {
-        warn(this, QStringLiteral("Update"), problem);
+    if (problem) {
+        warn(this, QStringLiteral("Update"), problem.message);
         return;
     }
     auto *dialog = new DialogBootload(mode, this, opened());
     dialog->exec();
     delete dialog;
 }
-
-void MainWindow::on_pushButton_clicked()
-{
-    runJob(FirmwareAndImages);
-}
-
-void MainWindow::on_pushButton_3_clicked()
-{
-    runJob(ImagesOnly);
-}
-
-void MainWindow::on_pushButton_2_clicked()
-{
-    runJob(DeleteImages);
-}
-
 // A station file, or every adapter a tile of its own.
 void MainWindow::chooseStation()
 {
@@ -293,13 +246,13 @@ StationView *MainWindow::openStation(const QString &stationFile)
         return nullptr;
     }
     const UpdateSource shown = hasSource ? source : UpdateSource::programFolder();
-    QString problem = shown.problemFor(FirmwareAndImages);
+    Problem problem = shown.problemFor(FirmwareAndImages);
     auto *view = new StationView(shown, station, this);
-    if (problem.isEmpty())
+    if (!problem)
         problem = view->problem();
-    if (!problem.isEmpty()) {
+    if (problem) {
         delete view;
-        warn(this, QStringLiteral("Station"), problem);
+        warn(this, QStringLiteral("Station"), problem.message);
         return nullptr;
     }
     view->setAttribute(Qt::WA_DeleteOnClose);

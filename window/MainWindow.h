@@ -9,7 +9,6 @@
 
 #include <QMainWindow>
 
-class QLabel;
 class StationView;
 class Ui_MainWindow;
 
@@ -47,23 +46,15 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
-private slots:
-    // The three job buttons, by their form names (pushButton_3 runs mode 1,
-    // pushButton_2 mode 2: the slots' order, not the names, gives the mode).
-    void on_pushButton_clicked(); // "Update Annealer Software and Images"
-    void on_pushButton_3_clicked(); // "Update Images Only"
-    void on_pushButton_2_clicked(); // "Erase Annealer Images"
+private:
     void chooseUpdate();
     void chooseStation();
     void showAbout();
-
-private:
+    // Checks the update for the job, then runs the job's dialog until it is closed.
     void runJob(UpdateMode mode);
     void showLoaded();
-    void fitButtons();
 
     Ui_MainWindow *ui;
-    QLabel *loaded = nullptr;
     UpdateSource source;
     bool hasSource = false;
 };

@@ -31,8 +31,8 @@ JobPayload payloadOf(const UpdateSource &source)
     if (source.isPackage)
         return JobPayload::fromPackage(source.package, source.path, FirmwareAndImages);
     JobPayload payload = JobPayload::read(source.path, FirmwareAndImages, JobPayload::Checked);
-    if (source.path.isEmpty() && payload.problem.isEmpty())
-        payload.problem = QStringLiteral("no update is open: open an update first");
+    if (source.path.isEmpty() && !payload.problem)
+        payload.problem = Problem(Problem::NoUpdate, QStringLiteral("no update is open: open an update first"));
     return payload;
 }
 
@@ -106,8 +106,8 @@ StationView::StationView(const UpdateSource &source, const StationFile &places, 
 
     for (const StationFile::Place &place : std::as_const(station.places))
         tile(place.name, place.serial.isEmpty() ? place.location : place.serial);
-    if (!payload.problem.isEmpty()) {
-        statusLabel->setText(QStringLiteral("The update can't be sent: ") + ShownText::of(payload.problem));
+    if (payload.problem) {
+        statusLabel->setText(QStringLiteral("The update can't be sent: ") + ShownText::of(payload.problem.message));
         stopButton->setEnabled(false);
     } else {
         statusLabel->setText(station.isEmpty()
@@ -130,7 +130,7 @@ QString StationView::updateText() const
 
 void StationView::start()
 {
-    if (watch != nullptr || !payload.problem.isEmpty())
+    if (watch != nullptr || payload.problem)
         return;
     for (const QString &warning : std::as_const(payload.warnings))
         logLine(-1, warning);

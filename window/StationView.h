@@ -38,8 +38,8 @@ public:
     ~StationView() override;
 
     // Why the station can't run the update (its payload can't make a job);
-    // empty when it can. With a problem, start() starts nothing.
-    QString problem() const { return payload.problem; }
+    // none when it can. With a problem, start() starts nothing.
+    const Problem &problem() const { return payload.problem; }
     // Starts watching the adapters.
     void start();
     // Stop: the running units finish, no new job starts.

@@ -27,7 +27,7 @@ UnitTable::UnitTable(const UnitRunner &unitRunner)
 {
 }
 
-void UnitTable::setUp(QTableWidget *tableWidget, QWidget *window)
+void UnitTable::setUp(QTableWidget *tableWidget)
 {
     table = tableWidget;
     table->setRowCount(runner.count());
@@ -47,8 +47,8 @@ void UnitTable::setUp(QTableWidget *tableWidget, QWidget *window)
     }
     table->setItemDelegateForColumn(ColProgress, new ProgressDelegate(table));
     fitColumns();
-    fitWidth(window);
-    fitRows(window);
+    fitWidth();
+    fitRows();
 }
 
 // Fixed widths, measured once: each column's longest text, the stage's
@@ -79,8 +79,8 @@ void UnitTable::fitColumns()
 }
 
 // Every column in view, the progress bar at least kMinProgress wide: the
-// table, and the dialog with it, grow when the form is too narrow for that.
-void UnitTable::fitWidth(QWidget *window)
+// dialog's layout gives the table that much, and the dialog grows with it.
+void UnitTable::fitWidth()
 {
     constexpr int kMinProgress = 90;
     QHeaderView *header = table->horizontalHeader();
@@ -89,16 +89,12 @@ void UnitTable::fitWidth(QWidget *window)
     for (int column = 0; column < kColumns; ++column)
         if (column != ColProgress)
             needed += header->sectionSize(column);
-    if (table->width() < needed) {
-        const int grow = needed - table->width();
-        table->resize(needed, table->height());
-        window->resize(window->width() + grow, window->height());
-    }
+    table->setMinimumWidth(needed);
 }
 
-// Four rows in view in any font: the table, and the dialog below it, grow
-// when the form's height is short of that.
-void UnitTable::fitRows(QWidget *window)
+// Four rows in view in any font: the table keeps the form's height, or the
+// rows' when that is more; the job log above it takes what room is left.
+void UnitTable::fitRows()
 {
     const QFontMetrics metrics = table->fontMetrics();
     QHeaderView *rowHeader = table->verticalHeader();
@@ -107,11 +103,7 @@ void UnitTable::fitRows(QWidget *window)
     rowHeader->setDefaultSectionSize(rowHeight);
     const int needed = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height()
         + kVisibleRows * rowHeight;
-    if (table->height() < needed) {
-        const int margin = window->height() - table->geometry().bottom() - 1;
-        table->resize(table->width(), needed);
-        window->resize(window->width(), table->geometry().bottom() + 1 + margin);
-    }
+    table->setFixedHeight(std::max(table->minimumHeight(), needed));
 }
 
 void UnitTable::mark(int row)

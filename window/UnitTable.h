@@ -7,7 +7,6 @@
 #include <QVector>
 
 class QTableWidget;
-class QWidget;
 class UnitRunner;
 
 class UnitTable
@@ -15,9 +14,9 @@ class UnitTable
 public:
     explicit UnitTable(const UnitRunner &runner);
 
-    // A row per unit in tableWidget, the columns sized once; window, the
-    // table's dialog, grows with it when four rows would not be in view.
-    void setUp(QTableWidget *tableWidget, QWidget *window);
+    // A row per unit in tableWidget, the columns sized once; the table asks
+    // its layout for room for every column and four rows.
+    void setUp(QTableWidget *tableWidget);
     void mark(int row);
     // Writes the marked rows; with all, every row.
     void show(bool all = false);
@@ -28,8 +27,8 @@ public:
 private:
     void showRow(int row);
     void fitColumns();
-    void fitWidth(QWidget *window);
-    void fitRows(QWidget *window);
+    void fitWidth();
+    void fitRows();
 
     QTableWidget *table = nullptr;
     const UnitRunner &runner;

@@ -2,8 +2,8 @@
 // bootloader. "zq-updater FILE" opens an update package (or a payload folder)
 // for the jobs; without one, the update opened last, else the program's folder.
 // "--station STATIONFILE" opens the station view on it as the window comes up.
-#include "engine/BrokenPipe.h"
 #include "window/MainWindow.h"
+#include "window/StartUp.h"
 #include "ToolVersion.h"
 
 #include <QApplication>
@@ -11,7 +11,7 @@
 
 int main(int argc, char *argv[])
 {
-    BrokenPipe::ignore(); // a closed terminal or pipe ends no job
+    StartUp::ignoreHangUps(); // a closed terminal or pipe ends no job
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zq-updater"));
     QApplication::setApplicationVersion(QStringLiteral(ZQ_VERSION));

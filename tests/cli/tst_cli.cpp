@@ -22,19 +22,6 @@ namespace {
 
 constexpr int kJobMs = 120000;
 
-bool makePayload(const QString &dir)
-{
-    return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }) == 0;
-}
-
-// zq-unit-sim with short restart and erase times; its report once it is stopped.
-struct Sim : UnitSimProcess {
-    bool start(const QString &dir, int units, const QStringList &more = {})
-    {
-        return UnitSimProcess::start(QStringLiteral(ZQ_UNIT_SIM), dir, units, more);
-    }
-};
-
 // The final table has a row "<path>  D.02m  <result> ..." (columns aligned).
 bool hasRow(const QByteArray &table, const QString &path, const QString &result)
 {
@@ -100,7 +87,7 @@ private slots:
         QFETCH(QStringList, simArgs);
         QFETCH(int, exitCode);
         QFETCH(QString, secondResult);
-        Sim sim;
+        UnitSimProcess sim;
         QVERIFY(sim.start(payload.path(), 2, simArgs));
         const QString report = payload.filePath("cli-report.json");
         QProcess cli;
@@ -167,7 +154,7 @@ private slots:
         QStringList simArgs { "--new-version", "D.03a" };
         if (args.contains("--no-start"))
             simArgs << "--no-start";
-        Sim sim;
+        UnitSimProcess sim;
         QVERIFY(sim.start(payload.path(), 1, simArgs));
         const QString report = payload.filePath("confirm-report.json");
         const QString log = payload.filePath("confirm-log.jsonl");
@@ -191,6 +178,9 @@ private slots:
         QFile logFile(log);
         QVERIFY(logFile.open(QIODevice::ReadOnly));
         const QJsonObject record = QJsonDocument::fromJson(logFile.readAll()).object();
+        // One record: the report's unit is the --log line, port name and figures alike.
+        QCOMPARE(u, record);
+        QCOMPARE(record["port"].toString(), sim.paths[0]);
         for (const QJsonObject &o : { u, record }) {
             QCOMPARE(o["result"].toString(), QStringLiteral("updated"));
             QCOMPARE(o["confirmation"].toString(), confirmation);
@@ -203,7 +193,7 @@ private slots:
     // bootloader, and is not named as left in it.
     void interruptInTheConfirmation()
     {
-        Sim sim;
+        UnitSimProcess sim;
         QVERIFY(sim.start(payload.path(), 1, { "--no-start" }));
         QProcess cli;
         runCli(cli, { "--mode", "images", "--port", sim.paths[0], "--payload", payload.path() },
@@ -247,7 +237,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(makePayload(dir.path()));
         QVERIFY(withFirmware || QFile::remove(dir.filePath("fw1.bin")));
-        Sim sim;
+        UnitSimProcess sim;
         QVERIFY(sim.start(dir.path(), 1));
         // --check opens no port, so it takes none.
         if (QTest::currentDataTag() != QLatin1String("no port") && !args.contains("--check"))
@@ -264,7 +254,7 @@ private slots:
 
     void interruptInTheFirmware()
     {
-        Sim sim; // paced: the firmware takes about a minute
+        UnitSimProcess sim; // paced: the firmware takes about a minute
         QVERIFY(sim.start(payload.path(), 2, { "--pace" }));
         const QString report = payload.filePath("interrupt-report.json");
         QProcess cli;
@@ -304,7 +294,7 @@ private slots:
     // cycle.
     void rerunAfterAKill()
     {
-        Sim sim;
+        UnitSimProcess sim;
         QVERIFY(sim.start(payload.path(), 1));
         QProcess killed;
         runCli(killed, { "--port", sim.paths[0], "--payload", payload.path() }, false);

@@ -6,6 +6,8 @@
 // untrusted package, or one stripped of its signature where a key is trusted,
 // is refused (exit 2) before any port is opened, the refusal in the report and
 // the events, and the unit hears nothing.
+#include "support/MinisignPair.h"
+#include "support/TestSupport.h"
 #include "support/UnitSimProcess.h"
 
 #include <QDir>
@@ -14,7 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,12 +23,9 @@ namespace {
 
 constexpr int kJobMs = 120000;
 
-QJsonObject readJson(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
-                                       : QJsonObject();
-}
+using TestSupport::readFile;
+using TestSupport::readJson;
+using TestSupport::writeFile;
 
 // The user's configuration folder the programs see (its zq-updater/keys is a
 // trust folder): a test's own, empty unless a test puts a key there.
@@ -52,26 +50,6 @@ bool run(const QString &program, const QStringList &args, QByteArray *out = null
     return p.exitStatus() == QProcess::NormalExit && (code || p.exitCode() == 0);
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// zq-unit-sim with one unit; its report once it is stopped.
-struct Sim : UnitSimProcess {
-    bool start(const QString &dir)
-    {
-        return UnitSimProcess::start(QStringLiteral(ZQ_UNIT_SIM), dir, 1);
-    }
-};
-
 } // namespace
 
 class TestCliPackage : public QObject
@@ -90,29 +68,25 @@ class TestCliPackage : public QObject
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+        if (!MinisignPair::available())
             QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
                   "it)");
         QVERIFY(tmp.isValid());
         configHome = path("config");
         payload = path("payload");
         package = path("update.zqpkg");
-        publicKey = path("service.pub");
-        otherPublic = path("other.pub");
-        QVERIFY(run(QStringLiteral("minisign"),
-            { "-G", "-W", "-p", publicKey, "-s", path("service.key") }));
-        QVERIFY(run(QStringLiteral("minisign"),
-            { "-G", "-W", "-p", otherPublic, "-s", path("other.key") }));
-        // minisign's comment drops the id's leading zeros; the tool shows all 16 digits.
-        keyId = QString::fromLatin1(readFile(publicKey).split('\n').first().split(' ').last())
-                    .rightJustified(16, QLatin1Char('0'));
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload }));
+        MinisignPair service, other;
+        QVERIFY(service.make(path("service")) && other.make(path("other")));
+        publicKey = service.publicKey;
+        otherPublic = other.publicKey;
+        keyId = service.id;
+        QVERIFY(makePayload(payload));
         QByteArray out;
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
             { "--sign", path("service.key"), "--unit-version", "D.03-demo", payload, package }, &out));
         QVERIFY2(out.contains("signed"), out.constData());
         stripped = path("stripped.zqpkg");
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { path("other-payload"), "--seed", "2" }));
+        QVERIFY(makePayload(path("other-payload"), { "--seed", "2" }));
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE), { path("other-payload"), stripped }));
         QVERIFY(readFile(stripped).size() > 900000);
     }
@@ -161,7 +135,7 @@ private slots:
     void verifyShowsTextEscaped()
     {
         const QString dir = path("odd-payload");
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { dir }));
+        QVERIFY(makePayload(dir));
         QVERIFY(writeFile(dir + "/note\x1b[2J.txt", "x"));
         const QString odd = path("odd.zqpkg");
         QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
@@ -180,8 +154,8 @@ private slots:
     // A whole job from the signed package: the unit holds what the folder held.
     void wholeJob()
     {
-        Sim sim;
-        QVERIFY(sim.start(payload));
+        UnitSimProcess sim;
+        QVERIFY(sim.start(payload, 1));
         const QString report = path("report.json");
         const QString log = path("units.jsonl");
         QByteArray out;
@@ -267,8 +241,8 @@ private slots:
         const QString key = how == "other key" ? otherPublic
             : how == "junk key"                ? path("junk.pub")
                                                : publicKey;
-        Sim sim;
-        QVERIFY(sim.start(payload));
+        UnitSimProcess sim;
+        QVERIFY(sim.start(payload, 1));
         const QString report = path("refused.json");
         QFile::remove(report);
         // verify opens no port and writes no report: it takes only --key.
@@ -338,7 +312,7 @@ private slots:
         QFETCH(QString, command);
         QFETCH(QString, says);
         const QString folder = path("settings-payload");
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PAYLOAD), { folder }));
+        QVERIFY(makePayload(folder));
         QVERIFY(writeFile(folder + "/settings.json", settings.toUtf8()));
         const QString made = path("settings.zqpkg");
         QFile::remove(made);

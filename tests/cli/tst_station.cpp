@@ -5,7 +5,6 @@
 // stream, the report of a refused run, the hands-free watch, and ports a user
 // cannot use (no permission, held by another process).
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +24,8 @@
 #include <unistd.h>
 
 #include "PtyPair.h"
+#include "support/TestSupport.h"
+#include "support/UnitSimProcess.h"
 
 namespace {
 
@@ -50,24 +51,18 @@ QJsonArray jsonLines(const QByteArray &bytes, bool *allParse = nullptr)
     return lines;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestSupport::readFile;
 
 QString sha256(const QString &path)
 {
     return QString::fromLatin1(
-        QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex());
+        QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
 }
 
-// zq-unit-sim serving scheduled adapters; its report once it is stopped.
-struct Adapters {
-    QProcess p;
-    QStringList links; // by-id, one per adapter
+// zq-unit-sim serving scheduled adapters (paths: their by-id links); its
+// report once it is stopped.
+struct Adapters : UnitSimProcess {
     QString dir; // the stable-name folder
-    QString report;
 
     bool start(const QString &payload, const QString &folder, const QStringList &plans,
         const QStringList &more = {})
@@ -79,20 +74,9 @@ struct Adapters {
         for (const QString &plan : plans)
             args << "--adapter" << plan;
         p.setStandardErrorFile(QProcess::nullDevice());
-        p.start(QStringLiteral(ZQ_UNIT_SIM), args + more);
-        QDeadlineTimer deadline(10000);
-        while (links.size() < plans.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
-            while (p.canReadLine())
-                links << QString::fromLocal8Bit(p.readLine()).trimmed();
-        return links.size() == plans.size();
+        return run(args + more, plans.size());
     }
-    QString device(int i) const { return QFileInfo(links.at(i)).canonicalFilePath(); }
-    QJsonArray stop()
-    {
-        p.terminate();
-        p.waitForFinished(10000);
-        return QJsonDocument::fromJson(readAll(report)).object()["units"].toArray();
-    }
+    QString device(int i) const { return QFileInfo(paths.at(i)).canonicalFilePath(); }
 };
 
 QProcessEnvironment toolEnvironment(const QString &serialDir)
@@ -133,7 +117,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(payload.isValid());
-        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+        QVERIFY(makePayload(payload.path()));
     }
 
     // Each simulated adapter with its device, stable names, serial number and
@@ -170,7 +154,7 @@ private slots:
             QVERIFY(port["taken"].toBool());
             const QJsonArray names = port["stableNames"].toArray();
             QCOMPARE(names.size(), 2);
-            QCOMPARE(names[0].toString(), sim.links[i]);
+            QCOMPARE(names[0].toString(), sim.paths[i]);
             QVERIFY(names[1].toString().endsWith("/by-path/" + expected[i].location));
             const QString problem = port["problem"].toString();
             if (i == 0)
@@ -221,7 +205,7 @@ private slots:
         QVERIFY2(err.contains("serial:A10K1") && err.contains("location:" + location.toLatin1()),
             err.constData());
 
-        const QList<QByteArray> lines = readAll(log).split('\n');
+        const QList<QByteArray> lines = readFile(log).split('\n');
         QCOMPARE(lines.size(), 4); // the earlier line, two records, the last line feed
         QCOMPARE(lines[0], QByteArray("{\"earlier\":true}"));
         const QStringList slotNames { "serial:A10K1", "location:" + location };
@@ -247,8 +231,7 @@ private slots:
                 QCOMPARE(image["sha256"].toString(),
                     sha256(payload.filePath(image["file"].toString())));
         }
-        const QJsonArray reported
-            = QJsonDocument::fromJson(readAll(dir.filePath("report.json"))).object()["units"].toArray();
+        const QJsonArray reported = reportUnits(dir.filePath("report.json"));
         QCOMPARE(reported.size(), 2);
         QVERIFY(slotNames.contains(reported[0]["slot"].toString()));
         // The unit on the adapter nobody chose heard nothing.
@@ -292,7 +275,7 @@ private slots:
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QVERIFY2(err.contains(says), qPrintable(err));
         QVERIFY2(err.contains(sim.device(1)), qPrintable(err)); // names the adapter
-        const QJsonObject r = QJsonDocument::fromJson(readAll(report)).object();
+        const QJsonObject r = TestSupport::readJson(report);
         QVERIFY(r["refused"].toBool());
         QCOMPARE(r["exitStatus"].toInt(), 2);
         QVERIFY(r["reason"].toString().contains(says));
@@ -331,7 +314,7 @@ private slots:
         cli.start(QStringLiteral(ZQ_UPDATE),
             { "--watch", "--station", station.fileName(), "--mode", "images", "--payload",
                 payload.path(), "--log", log, "--events" });
-        const auto records = [&log] { return readAll(log).count('\n'); };
+        const auto records = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(records() >= 4, 3 * kJobMs / 2);
         // Every job has ended: no port is left open.
         QTRY_COMPARE_WITH_TIMEOUT(ptysOpenIn(cli.processId()), 0, 10000);
@@ -342,7 +325,7 @@ private slots:
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
 
         QMap<QString, QStringList> results; // by slot, in order
-        const QByteArray logText = readAll(log);
+        const QByteArray logText = readFile(log);
         QCOMPARE(logText.count('\n'), 4); // exactly one line per unit job
         for (const QJsonValue &r : jsonLines(logText)) {
             results[r["slot"].toString()] << r["result"].toString();
@@ -409,7 +392,7 @@ private slots:
         };
         const auto slotsRecorded = [&log] {
             QStringList recorded;
-            for (const QJsonValue &r : jsonLines(readAll(log)))
+            for (const QJsonValue &r : jsonLines(readFile(log)))
                 recorded << r["slot"].toString() + ' ' + r["result"].toString();
             return recorded;
         };
@@ -422,7 +405,7 @@ private slots:
         QVERIFY2(!err.contains("slot B"), err.constData());
 
         // Put right: the second adapter is unplugged.
-        QVERIFY(QFile::remove(sim.links[1]));
+        QVERIFY(QFile::remove(sim.paths[1]));
         QVERIFY(QFile::remove(sim.dir + "/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"));
         QTRY_COMPARE_WITH_TIMEOUT(
             slotsRecorded(), QStringList({ "B updated", "A updated" }), kWaitMs);

@@ -289,7 +289,7 @@ private slots:
             list << image(i + 1, 16, 20, char(3 + i));
         Rig rig(mode, fwSize, list);
         if (script.startsWith("!settings;")) {
-            rig.host.engine.inputs.settingsProblem = "settings.json is missing";
+            rig.host.engine.inputs.settingsProblem = { Problem::Settings, "settings.json is missing" };
             script = script.mid(10);
         }
         const QString failure = rig.run(script);

@@ -7,15 +7,16 @@
 // test time.
 #include "PackageMaker.h"
 #include "PayloadWriter.h"
+#include "payload/FirmwareFile.h"
 #include "payload/MinisignKey.h"
 #include "payload/PackageLimits.h"
 #include "payload/PackageManifest.h"
 #include "payload/TrustStore.h"
 #include "payload/UpdatePackage.h"
+#include "support/MinisignPair.h"
+#include "support/TestSupport.h"
 
 #include <QJsonDocument>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #ifdef Q_OS_UNIX
@@ -60,16 +61,11 @@ enum Tamper {
     HugeSizeInManifest,
 };
 
-bool runMinisign(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("minisign"), args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Tamper)
+
+Q_DECLARE_METATYPE(Problem::Kind)
 
 class TestPackage : public QObject
 {
@@ -77,6 +73,7 @@ class TestPackage : public QObject
 
     QTemporaryDir tmp;
     QString secretKey, publicKey, otherSecret, otherPublic;
+    QString keyId; // the trusted key's id, from minisign's comment
     QList<TarEntry> files;
 
     QString path(const char *name) const
@@ -110,11 +107,10 @@ class TestPackage : public QObject
         const QString file = tmp.filePath(name);
         PayloadWriter::writeFile(file, bytes);
         QFile::remove(file + QStringLiteral(".minisig"));
-        if (!runMinisign(
+        if (!MinisignPair::run(
                 { QStringLiteral("-S"), QStringLiteral("-s"), key, QStringLiteral("-m"), file }))
             return QByteArray();
-        QFile sig(file + QStringLiteral(".minisig"));
-        return sig.open(QIODevice::ReadOnly) ? sig.readAll() : QByteArray();
+        return TestSupport::readFile(file + QStringLiteral(".minisig"));
     }
 
     QByteArray build(
@@ -130,19 +126,18 @@ class TestPackage : public QObject
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+        if (!MinisignPair::available())
             QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
                   "it): "
                   "the package tests make their keys with it");
         QVERIFY(tmp.isValid());
-        secretKey = path("trusted.key");
-        publicKey = path("trusted.pub");
-        otherSecret = path("other.key");
-        otherPublic = path("other.pub");
-        QVERIFY(runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
-            publicKey, QStringLiteral("-s"), secretKey }));
-        QVERIFY(runMinisign({ QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
-            otherPublic, QStringLiteral("-s"), otherSecret }));
+        MinisignPair kept, other;
+        QVERIFY(kept.make(path("trusted")) && other.make(path("other")));
+        secretKey = kept.secretKey;
+        publicKey = kept.publicKey;
+        keyId = kept.id;
+        otherSecret = other.secretKey;
+        otherPublic = other.publicKey;
         QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
         QString error;
         QVERIFY2(PackageMaker::collect(path("payload"), files, error), qPrintable(error));
@@ -167,19 +162,12 @@ private slots:
             QByteArray(legacy ? "Ed" : "ED"));
         const UpdatePackage p = UpdatePackage::check(
             build(manifest, sig, files), QStringLiteral("u.zqpkg"), trusted(true));
-        QVERIFY2(p.problem.isEmpty(), qPrintable(p.problem));
+        QVERIFY2(!p.problem, qPrintable(p.problem.message));
         QVERIFY(p.isSigned);
         MinisignKey key;
         QVERIFY(MinisignKey::read(publicKey, key, error));
         QCOMPARE(p.signerId, key.idText());
-        QFile pub(publicKey);
-        QVERIFY(pub.open(QIODevice::ReadOnly));
-        // minisign's key comment shows the id without its leading zeros (one
-        // key in sixteen has one): compare what is left
-        QString shown = key.idText();
-        while (shown.size() > 1 && shown.startsWith(QLatin1Char('0')))
-            shown.remove(0, 1);
-        QVERIFY(pub.readAll().contains(shown.toLatin1()));
+        QCOMPARE(p.signerId, keyId); // as minisign's key comment names it
         QCOMPARE(p.manifest.version, QStringLiteral("D.03a"));
         QCOMPARE(p.firmware, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 7));
         QCOMPARE(p.images.size(), 2);
@@ -188,86 +176,109 @@ private slots:
         QCOMPARE(p.images[0].pixels, PayloadWriter::pixels(340, 230, 8));
         QCOMPARE(p.warnings, QStringList());
         for (int mode = 0; mode <= 1; ++mode)
-            QCOMPARE(p.problemFor(mode), QString());
-        QVERIFY(p.problemFor(2).contains(QStringLiteral("not for erase-images")));
+            QCOMPARE(p.problemFor(mode).kind, Problem::None);
+        QCOMPARE(p.problemFor(2).kind, Problem::WrongMode);
+        QVERIFY(p.problemFor(2).message.contains(QStringLiteral("not for erase-images")));
     }
 
-    // Rows: how the package is spoilt, and the words of its refusal.
+    // Rows: how the package is spoilt, the words of its refusal and its kind.
     void hostile_data()
     {
         QTest::addColumn<Tamper>("tamper");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<Problem::Kind>("kind");
         QTest::newRow("one byte changed in fw1.bin")
-            << FlipFirmwareByte << "u.zqpkg: \"fw1.bin\" differs from the manifest";
+            << FlipFirmwareByte << "u.zqpkg: \"fw1.bin\" differs from the manifest"
+            << Problem::Damaged;
         QTest::newRow("fw1.bin one byte short")
-            << ShortFirmware << "\"fw1.bin\" holds 913407 bytes, the manifest says 913408";
+            << ShortFirmware << "\"fw1.bin\" holds 913407 bytes, the manifest says 913408"
+            << Problem::Damaged;
         QTest::newRow("manifest edited after signing")
             << EditManifest
-            << "manifest.json does not match its signature: it was changed after it was signed";
+            << "manifest.json does not match its signature: it was changed after it was signed"
+            << Problem::Signature;
         QTest::newRow("trusted comment edited")
-            << EditTrustedComment << "the trusted comment of manifest.json.minisig was changed";
+            << EditTrustedComment << "the trusted comment of manifest.json.minisig was changed"
+            << Problem::Signature;
         QTest::newRow("untrusted key")
             << UntrustedKey
-            << "manifest.json.minisig is made with key %OTHER%, which is not trusted here";
+            << "manifest.json.minisig is made with key %OTHER%, which is not trusted here"
+            << Problem::Signature;
         QTest::newRow("another key's signature carrying the trusted key's id")
             << OtherKeyWithTrustedId
             << "manifest.json.minisig carries the id of the trusted key %TRUSTED%, but it does "
-               "not verify with that key";
+               "not verify with that key" << Problem::Signature;
         QTest::newRow("manifest names \"files\" twice, signed")
-            << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice";
+            << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice"
+            << Problem::Damaged;
         QTest::newRow("signature of another file")
             << SignatureOfAnotherFile
-            << "manifest.json.minisig is the signature of another file (fw1.bin)";
+            << "manifest.json.minisig is the signature of another file (fw1.bin)"
+            << Problem::Signature;
         QTest::newRow("garbled signature")
-            << GarbledSignature << "manifest.json.minisig is not a minisign signature";
-        QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated";
-        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file";
-        QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package";
+            << GarbledSignature << "manifest.json.minisig is not a minisign signature"
+            << Problem::Damaged;
+        QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated"
+            << Problem::Damaged;
+        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file" << Problem::Damaged;
+        QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package"
+            << Problem::Damaged;
         QTest::newRow("absolute path")
-            << AbsolutePath << "entry \"/etc/evil\" has an absolute path";
-        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link";
-        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link";
-        QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket";
-        QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket";
+            << AbsolutePath << "entry \"/etc/evil\" has an absolute path" << Problem::Damaged;
+        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
+        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
+        QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket"
+            << Problem::Damaged;
+        QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket"
+            << Problem::Damaged;
         QTest::newRow("duplicate entry")
-            << DuplicateEntry << "entry \"settings.json\" appears twice";
+            << DuplicateEntry << "entry \"settings.json\" appears twice" << Problem::Damaged;
         QTest::newRow("entry over the size limit")
-            << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be";
+            << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be"
+            << Problem::Damaged;
         QTest::newRow("file not in manifest")
-            << FileNotInManifest << "\"extra.txt\" is in the package but not in the manifest";
+            << FileNotInManifest << "\"extra.txt\" is in the package but not in the manifest"
+            << Problem::Damaged;
         QTest::newRow("manifest names a missing file")
             << ManifestNamesMissingFile
-            << "\"fw1.bin\" is named in the manifest but missing from the package";
+            << "\"fw1.bin\" is named in the manifest but missing from the package"
+            << Problem::Damaged;
         QTest::newRow("folder where a file belongs")
             << FolderWhereFileBelongs
-            << "\"docs\" is a folder, but the manifest names a file there";
+            << "\"docs\" is a folder, but the manifest names a file there" << Problem::Damaged;
         QTest::newRow("manifest names a path with ..")
             << ManifestNamesDotDot
-            << "manifest.json names \"../fw1.bin\", which leaves the package";
-        QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json";
+            << "manifest.json names \"../fw1.bin\", which leaves the package" << Problem::Damaged;
+        QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json"
+            << Problem::Damaged;
         QTest::newRow("manifest not JSON")
-            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object";
+            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object" << Problem::Damaged;
         QTest::newRow("package over the size limit")
-            << PackageOverLimit << "u.zqpkg is larger than a package may be";
+            << PackageOverLimit << "u.zqpkg is larger than a package may be" << Problem::TooLarge;
         QTest::newRow("too many entries")
-            << TooManyEntries << "u.zqpkg holds more than 512 entries";
+            << TooManyEntries << "u.zqpkg holds more than 512 entries" << Problem::Damaged;
         QTest::newRow("manifest over the size limit")
-            << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be";
+            << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be"
+            << Problem::TooLarge;
         QTest::newRow("signature over the size limit")
-            << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be";
+            << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be"
+            << Problem::TooLarge;
         QTest::newRow("size past any integer in the manifest")
             << HugeSizeInManifest
             << "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
-               "(entry 1)";
-        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file";
+               "(entry 1)" << Problem::Damaged;
+        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file"
+            << Problem::Damaged;
         QTest::newRow("unsigned, policy requires signatures")
             << UnsignedUnderPolicy
-            << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy";
+            << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy"
+            << Problem::Unsigned;
     }
     void hostile()
     {
         QFETCH(Tamper, tamper);
         QFETCH(QString, message);
+        QFETCH(Problem::Kind, kind);
         QString error;
         QList<TarEntry> list = files;
         QByteArray manifest = manifestOf(list);
@@ -406,11 +417,11 @@ private slots:
         QVERIFY(!bytes.isEmpty());
         const UpdatePackage p
             = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(true));
-        QVERIFY2(p.problem.contains(message), qPrintable(p.problem));
-        QVERIFY(!p.isSigned || !p.problem.isEmpty());
+        QCOMPARE(p.problem.kind, kind);
+        QVERIFY2(p.problem.message.contains(message), qPrintable(p.problem.message));
         QVERIFY(p.firmware.isEmpty());
         for (int mode = 0; mode <= 2; ++mode)
-            QCOMPARE(p.problemFor(mode), p.problem);
+            QCOMPARE(p.problemFor(mode).message, p.problem.message);
     }
 
     // A signed package stripped of its signature, fw1.bin changed and the
@@ -455,7 +466,7 @@ private slots:
         QVERIFY(!p.isSigned);
         QVERIFY(p.signerId.isEmpty());
         if (says.isEmpty()) {
-            QCOMPARE(p.problem, QString());
+            QCOMPARE(p.problem.kind, Problem::None);
             QCOMPARE(p.warnings.size(), 1);
             QVERIFY(p.warnings.first().contains(QStringLiteral("is not signed")));
             return;
@@ -465,11 +476,12 @@ private slots:
         QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
         for (QString text : says) {
             text.replace(QStringLiteral("%KEY%"), trustedKey.idText());
-            QVERIFY2(p.problem.contains(text), qPrintable(p.problem));
+            QVERIFY2(p.problem.message.contains(text), qPrintable(p.problem.message));
         }
+        QCOMPARE(p.problem.kind, Problem::Unsigned);
         QVERIFY(p.firmware.isEmpty());
         for (int mode = 0; mode <= 2; ++mode)
-            QCOMPARE(p.problemFor(mode), p.problem);
+            QCOMPARE(p.problemFor(mode).message, p.problem.message);
     }
 
     // A key twice in one object of the manifest, at any depth and however it
@@ -549,7 +561,9 @@ private slots:
         const QByteArray manifest = manifestOf(files);
         const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
         const UpdatePackage p = UpdatePackage::check(build(manifest, sig, files), QStringLiteral("u.zqpkg"), trust);
-        QVERIFY2(p.problem.contains("cannot be read by this user: " + key + " ("), qPrintable(p.problem));
+        QCOMPARE(p.problem.kind, Problem::Keys);
+        QVERIFY2(p.problem.message.contains("cannot be read by this user: " + key + " ("),
+            qPrintable(p.problem.message));
 #endif
     }
 
@@ -635,10 +649,47 @@ private slots:
         QVERIFY2(warnings.contains(QStringLiteral("policy.json is a FIFO")), qPrintable(warnings));
         QVERIFY(trust.requireSigned());
         const UpdatePackage p = UpdatePackage::open(dir.filePath(QStringLiteral("u.zqpkg")), TrustStore());
-        QVERIFY2(p.problem.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem));
+        QVERIFY2(p.problem.message.contains(QStringLiteral("u.zqpkg")), qPrintable(p.problem.message));
 #else
         QSKIP("FIFOs are a POSIX matter");
 #endif
+    }
+
+    // fw1.bin from a folder: what is wrong with it, by kind, in the words the
+    // job log shows; the bytes only when it can be written.
+    void firmwareFileProblems_data()
+    {
+        QTest::addColumn<int>("size"); // -1: no file; -2: a folder
+        QTest::addColumn<Problem::Kind>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing") << -1 << Problem::NotFound << "fw1.bin is missing";
+        QTest::newRow("a folder") << -2 << Problem::Unreadable << "fw1.bin cannot be read (";
+        QTest::newRow("nothing past 0x1000")
+            << 0x1000 << Problem::Firmware
+            << "fw1.bin holds no firmware past address 0x1000 (4096 bytes)";
+        QTest::newRow("larger than the flash")
+            << 0xE0001 << Problem::Firmware
+            << "fw1.bin is larger than the unit's flash (917505 bytes, at most 917504)";
+        QTest::newRow("one byte past 0x1000") << 0x1001 << Problem::None << QString();
+        QTest::newRow("the whole flash") << 0xE0000 << Problem::None << QString();
+    }
+    void firmwareFileProblems()
+    {
+        QFETCH(int, size);
+        QFETCH(Problem::Kind, kind);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString fw = dir.filePath(QStringLiteral("fw1.bin"));
+        if (size == -2)
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("fw1.bin")));
+        else if (size >= 0)
+            QVERIFY(PayloadWriter::writeFile(fw, QByteArray(size, '\x5a')));
+        QByteArray bytes("left over");
+        const Problem problem = FirmwareFile::read(fw, bytes);
+        QCOMPARE(problem.kind, kind);
+        QVERIFY2(problem.message.contains(says), qPrintable(problem.message));
+        QCOMPARE(bytes.size(), kind == Problem::None ? size : 0);
     }
 };
 

@@ -5,11 +5,11 @@
 #include "engine/PortDiscovery.h"
 #include "engine/PortTest.h"
 #include "engine/UpdateSource.h"
-#include "ui_DialogBootload.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTextEdit>
 
 JobRig::JobRig(UpdateMode jobMode, const QList<SimConfig> &configs, const UpdateSource *source,
     const QString &expectedDir, Front front)
@@ -30,7 +30,7 @@ JobRig::JobRig(UpdateMode jobMode, const QList<SimConfig> &configs, const Update
     qputenv("ZQ_UPDATER_PORTS", paths.join(',').toLocal8Bit());
     if (front == Dialog) {
         dlg = std::make_unique<DialogBootload>(mode, nullptr, source);
-        dlg->runner.setTickMs(kTickMs);
+        dlg->jobs().setTickMs(kTickMs);
     } else {
         startRunner(source);
     }
@@ -97,7 +97,7 @@ void JobRig::unitVersion(int, const QString &version)
 
 QString JobRig::log() const
 {
-    return dlg ? dlg->ui->textEdit->toPlainText() : lines.join(QLatin1Char('\n'));
+    return dlg ? dlg->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText() : lines.join(QLatin1Char('\n'));
 }
 
 QByteArray JobRig::describe() const

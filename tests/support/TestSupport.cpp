@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <cstring>
 
 namespace TestSupport {
@@ -19,8 +20,7 @@ bool writeAppFile(const QString &name, const QByteArray &bytes)
 {
     const QString path = appFile(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    return writeFile(path, bytes);
 }
 
 void removeAppFiles(const QStringList &names)
@@ -32,6 +32,23 @@ void removeAppFiles(const QStringList &names)
         else
             QFile::remove(path);
     }
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QJsonObject readJson(const QString &path)
+{
+    return QJsonDocument::fromJson(readFile(path)).object();
 }
 
 QByteArray framed(const QByteArray &text)

@@ -1,8 +1,9 @@
 #pragma once
 // Set-up shared by the tests: files beside the test program (where the dialog
-// looks for settings.json, fw1.bin and images), framed lines, and one end of a
-// serial line read while the event loop runs.
+// looks for settings.json, fw1.bin and images) and elsewhere, framed lines, and
+// one end of a serial line read while the event loop runs.
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -15,6 +16,13 @@ QString appFile(const QString &name);
 bool writeAppFile(const QString &name, const QByteArray &bytes);
 // Removes the files and folders the tests put beside the program.
 void removeAppFiles(const QStringList &names);
+
+// The bytes of the file at path; empty when it can't be read.
+QByteArray readFile(const QString &path);
+// Writes bytes to path, replacing what was there; false on failure.
+bool writeFile(const QString &path, const QByteArray &bytes);
+// The JSON object in the file at path; empty when there is none.
+QJsonObject readJson(const QString &path);
 
 // The finished line for text ("$E,1000,1"): checksum and line feed added.
 QByteArray framed(const QByteArray &text);

@@ -1,27 +1,31 @@
 #include "UnitSimProcess.h"
 
+#include "TestSupport.h"
+
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 
-bool UnitSimProcess::start(
-    const QString &program, const QString &dir, int units, const QStringList &more)
+bool UnitSimProcess::start(const QString &dir, int units, const QStringList &more)
 {
     report = dir + QStringLiteral("/sim-report.json");
-    p.start(program,
-        QStringList { "--units", QString::number(units), "--payload", dir, "--report", report,
-            "--restart-ms", "20", "--erase-ms", "300" }
-            + more);
+    return run(QStringList { "--units", QString::number(units), "--payload", dir, "--report",
+                   report, "--restart-ms", "20", "--erase-ms", "300" }
+            + more,
+        units);
+}
+
+bool UnitSimProcess::run(const QStringList &args, int count)
+{
+    p.start(QStringLiteral(ZQ_UNIT_SIM), args);
     // Only the deadline or its end stops the wait, not a second without output.
     QDeadlineTimer deadline(30000);
-    while (paths.size() < units && !deadline.hasExpired()) {
+    while (paths.size() < count && !deadline.hasExpired()) {
         if (!p.waitForReadyRead(1000) && p.state() == QProcess::NotRunning)
             break;
         while (p.canReadLine())
             paths << QString::fromLocal8Bit(p.readLine()).trimmed();
     }
-    return paths.size() == units;
+    return paths.size() == count;
 }
 
 QJsonArray UnitSimProcess::stop()
@@ -33,8 +37,10 @@ QJsonArray UnitSimProcess::stop()
 
 QJsonArray reportUnits(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly)
-        ? QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("units")).toArray()
-        : QJsonArray();
+    return TestSupport::readJson(path).value(QStringLiteral("units")).toArray();
+}
+
+bool makePayload(const QString &dir, const QStringList &more)
+{
+    return QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), QStringList { dir } + more) == 0;
 }

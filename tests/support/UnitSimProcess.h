@@ -1,6 +1,7 @@
 #pragma once
 // zq-unit-sim as a child process, as the command-line tests drive it: its
-// units' port paths once they are up, and its report once it is stopped.
+// units' port paths once they are up, and its report once it is stopped; and
+// the payload zq-make-payload writes, which the units compare with.
 #include <QJsonArray>
 #include <QProcess>
 #include <QStringList>
@@ -8,10 +9,13 @@
 class UnitSimProcess
 {
 public:
-    // Starts program (zq-unit-sim) with units units serving the payload in dir,
-    // short restart and erase times, and more; true once every unit's path is
-    // read (a loaded machine may take seconds to start it).
-    bool start(const QString &program, const QString &dir, int units, const QStringList &more = {});
+    // Starts zq-unit-sim with units units serving the payload in dir, short
+    // restart and erase times, and more; true once every unit's path is read
+    // (a loaded machine may take seconds to start it).
+    bool start(const QString &dir, int units, const QStringList &more = {});
+    // Starts zq-unit-sim with args; true once it has printed count paths, one
+    // a line, within 30 s.
+    bool run(const QStringList &args, int count);
     // Stops it (SIGTERM: it writes its report) and returns the report's units.
     QJsonArray stop();
 
@@ -22,3 +26,6 @@ public:
 
 // The "units" array of a JSON report (zq-update's or zq-unit-sim's), or empty.
 QJsonArray reportUnits(const QString &path);
+// Writes zq-make-payload's payload (fw1.bin, settings.json, two images) into
+// dir, with its further arguments more; true when it succeeded.
+bool makePayload(const QString &dir, const QStringList &more = {});

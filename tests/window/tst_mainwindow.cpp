@@ -2,6 +2,7 @@
 // dialog of its job, a new one every click, deleted once it is closed; Help >
 // About names the tool's version; "Station…" refuses what can't make a station.
 #include "window/MainWindow.h"
+#include "support/ModalAnswer.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "window/StationView.h"
@@ -9,11 +10,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -31,23 +30,13 @@ struct SeenDialog {
 SeenDialog clickAndReject(QPushButton *button)
 {
     SeenDialog seen;
-    QTimer poll;
-    QElapsedTimer waited;
-    waited.start();
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
-        if (d == nullptr && waited.elapsed() < 10000)
-            return;
-        poll.stop(); // a dialog came, or none will: the click returned by itself
-        if (d != nullptr) {
-            seen = { d, d->mode, d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
-                d->parentWidget() };
-            d->reject();
-        }
-    });
-    poll.start(10);
-    QTest::mouseClick(button, Qt::LeftButton);
-    poll.stop();
+    TestSupport::answerModal([&] { QTest::mouseClick(button, Qt::LeftButton); },
+        [&](QWidget *modal) {
+            if (auto *d = qobject_cast<DialogBootload *>(modal))
+                seen = { d, d->mode, d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
+                    d->parentWidget() };
+            modal->close();
+        });
     return seen;
 }
 
@@ -120,9 +109,10 @@ private slots:
             wide.setPointSizeF(before.pointSizeF() * 1.6);
         else
             wide.setPixelSize(before.pixelSize() * 8 / 5);
-        QApplication::setFont(wide);
         MainWindow window;
-        QApplication::setFont(before);
+        window.setFont(wide);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         for (const char *name : { "pushButton", "pushButton_3", "pushButton_2" }) {
             auto *button = window.findChild<QPushButton *>(QLatin1String(name));
             QVERIFY(button->width() >= button->sizeHint().width());
@@ -141,8 +131,9 @@ private slots:
         QVERIFY(!window.loadedText().contains("D.02n"));
         const UpdateSource none;
         QVERIFY(none.summary().startsWith("No update is open"));
-        QVERIFY(none.problemFor(FirmwareAndImages).startsWith("No update is open"));
-        QCOMPARE(none.problemFor(DeleteImages), QString());
+        QCOMPARE(none.problemFor(FirmwareAndImages).kind, Problem::NoUpdate);
+        QVERIFY(none.problemFor(FirmwareAndImages).message.startsWith("No update is open"));
+        QCOMPARE(none.problemFor(DeleteImages).kind, Problem::None);
     }
 
     // The About box names the version CMake's project() line sets.
@@ -153,23 +144,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *action = window.findChild<QAction *>(QStringLiteral("actionAbout"));
         QVERIFY(action != nullptr);
-        QString text;
-        QTimer poll;
-        QElapsedTimer waited;
-        waited.start();
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (box == nullptr && waited.elapsed() < 10000)
-                return;
-            poll.stop();
-            if (box != nullptr) {
-                text = box->text();
-                box->accept();
-            }
-        });
-        poll.start(10);
-        action->trigger();
-        poll.stop();
+        const QString text = TestSupport::dismissModal([&] { action->trigger(); });
         QVERIFY2(text.contains(QStringLiteral("zq-updater " ZQ_EXPECTED_VERSION)), qPrintable(text));
     }
 
@@ -200,17 +175,10 @@ private slots:
         auto *action = window.findChild<QAction *>(QStringLiteral("actionStation"));
         QVERIFY(action != nullptr);
         QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
-        QString text;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                text = box->text();
-                box->accept();
-            }
-        });
-        poll.start(10);
-        QVERIFY(window.openStation(path) == nullptr);
-        poll.stop();
+        StationView *opened = nullptr;
+        const QString text
+            = TestSupport::dismissModal([&] { opened = window.openStation(path); });
+        QVERIFY(opened == nullptr);
         QVERIFY(window.findChild<StationView *>() == nullptr);
         QVERIFY2(!text.isEmpty() && text.contains(says), qPrintable(text));
     }

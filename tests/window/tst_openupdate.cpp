@@ -13,6 +13,8 @@
 #include "engine/UpdateMode.h"
 #include "payload/TrustStore.h"
 #include "support/JobRig.h"
+#include "support/MinisignPair.h"
+#include "support/ModalAnswer.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "window/MainWindow.h"
@@ -26,39 +28,17 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 #include <sys/stat.h>
 
 namespace {
 
-// Runs action and answers the first modal window it opens (a message box is
-// closed, a dialog rejected); the window's title and text.
-QString answerModal(const std::function<void()> &action, QWidget **seen = nullptr)
+using TestSupport::dismissModal;
+
+// The button that runs the firmware-and-images job.
+QPushButton *fullUpdate(const MainWindow &window)
 {
-    QString text;
-    QTimer poll;
-    QElapsedTimer waited;
-    waited.start();
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget *w = QApplication::activeModalWidget();
-        if (!w && waited.elapsed() < 10000)
-            return;
-        poll.stop();
-        if (auto *box = qobject_cast<QMessageBox *>(w)) {
-            text = box->text();
-            box->close();
-        } else if (auto *d = qobject_cast<QDialog *>(w)) {
-            text = d->windowTitle();
-            if (seen)
-                *seen = d;
-            d->reject();
-        }
-    });
-    poll.start(10);
-    action();
-    poll.stop();
-    return text;
+    return window.findChild<QPushButton *>(QStringLiteral("pushButton"));
 }
 
 } // namespace
@@ -112,10 +92,7 @@ private slots:
         unsignedPackage = make("unsigned.zqpkg", QByteArray(), both);
         imagesOnly = make("images.zqpkg", QByteArray(), { QStringLiteral("images") });
         QVERIFY(!unsignedPackage.isEmpty() && !imagesOnly.isEmpty());
-        QByteArray bytes = PayloadWriter::firmware(8, 1);
-        QFile f(unsignedPackage);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        bytes = f.readAll();
+        QByteArray bytes = TestSupport::readFile(unsignedPackage);
         const QByteArray fw = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
         const int at = bytes.indexOf(fw.left(4096));
         QVERIFY(at > 0);
@@ -124,20 +101,13 @@ private slots:
         QVERIFY(PayloadWriter::writeFile(spoilt, bytes));
 
         // A signed one, its key in keys/ beside the program (as an update kit has it).
-        if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+        MinisignPair kit;
+        if (!MinisignPair::available())
             return;
-        const QString pub = tmp.filePath(QStringLiteral("kit.pub"));
-        QVERIFY(QProcess::execute(QStringLiteral("minisign"),
-                    { "-G", "-W", "-p", pub, "-s", tmp.filePath(QStringLiteral("kit.key")) })
-            == 0);
-        QFile key(pub);
-        QVERIFY(key.open(QIODevice::ReadOnly));
-        const QByteArray keyText = key.readAll();
-        // minisign's comment drops the id's leading zeros; the tool shows all 16 digits.
-        keyId = QString::fromLatin1(keyText.split('\n').first().split(' ').last()).rightJustified(16, QLatin1Char('0'));
-        kitKey = keyText;
-        signedPackage
-            = make("signed.zqpkg", tmp.filePath(QStringLiteral("kit.key")).toUtf8(), both);
+        QVERIFY(kit.make(tmp.filePath(QStringLiteral("kit"))));
+        keyId = kit.id;
+        kitKey = kit.publicText;
+        signedPackage = make("signed.zqpkg", kit.secretKey.toUtf8(), both);
         QVERIFY(!signedPackage.isEmpty());
     }
 
@@ -202,7 +172,7 @@ private slots:
         QVERIFY(window.openUpdate(unsignedPackage));
         const QString shown = window.loadedText();
         bool opened = true;
-        const QString message = answerModal([&] { opened = window.openUpdate(spoilt); });
+        const QString message = dismissModal([&] { opened = window.openUpdate(spoilt); });
         QVERIFY(!opened);
         QVERIFY2(
             message.contains(QStringLiteral("spoilt.zqpkg: \"fw1.bin\" differs from the manifest")),
@@ -230,25 +200,17 @@ private slots:
     {
         MainWindow window;
         QVERIFY(window.openUpdate(unsignedPackage));
-        QPointer<DialogBootload> dialog;
         int images = 0;
         bool firmware = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
-            if (!d)
-                return;
-            poll.stop();
-            dialog = d;
-            images = d->images().size();
-            firmware = d->jobs().sequencer.inputs.firmware
-                == PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
-            d->reject();
-        });
-        poll.start(10);
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-        poll.stop();
+        TestSupport::answerModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); },
+            [&](QWidget *modal) {
+                if (auto *d = qobject_cast<DialogBootload *>(modal)) {
+                    images = d->images().size();
+                    firmware = d->jobs().sequencer.inputs.firmware
+                        == PayloadWriter::firmware(PayloadWriter::FirmwareSize, 3);
+                }
+                modal->close();
+            });
         QCOMPARE(images, 2);
         QVERIFY(firmware); // the package's bytes, not the folder it was made from
     }
@@ -260,7 +222,7 @@ private slots:
             QSKIP("minisign is not installed (Debian: apt install minisign): no signed package");
         trustKit(true);
         const UpdateSource source = UpdateSource::open(signedPackage);
-        QVERIFY2(source.problem.isEmpty(), qPrintable(source.problem));
+        QVERIFY2(!source.problem, qPrintable(source.problem.message));
         QFile::remove(RecordLog::historyFile());
         {
             JobRig rig(FirmwareAndImages, { JobRig::quickUnit(1) }, &source, folder, JobRig::Dialog);
@@ -292,27 +254,29 @@ private slots:
         TrustStore trust;
         trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
         const UpdateSource fromFolder = UpdateSource::open(folder, trust);
-        QVERIFY(fromFolder.problem.isEmpty());
-        QVERIFY2(fromFolder.problemFor(FirmwareAndImages)
-                     .contains(QStringLiteral("requires signed packages")),
-            qPrintable(fromFolder.problemFor(FirmwareAndImages)));
-        QVERIFY(
-            fromFolder.problemFor(ImagesOnly).contains(QStringLiteral("requires signed packages")));
-        QCOMPARE(fromFolder.problemFor(DeleteImages), QString());
+        QVERIFY(!fromFolder.problem);
+        for (const UpdateMode mode : { FirmwareAndImages, ImagesOnly }) {
+            const Problem refused = fromFolder.problemFor(mode);
+            QCOMPARE(refused.kind, Problem::Unsigned);
+            QVERIFY2(refused.message.contains(QStringLiteral("requires signed packages")),
+                qPrintable(refused.message));
+        }
+        QCOMPARE(fromFolder.problemFor(DeleteImages).kind, Problem::None);
         const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
-        QVERIFY2(unsignedOne.problem.contains(QStringLiteral("requires signed packages")),
-            qPrintable(unsignedOne.problem));
+        QCOMPARE(unsignedOne.problem.kind, Problem::Unsigned);
+        QVERIFY2(unsignedOne.problem.message.contains(QStringLiteral("requires signed packages")),
+            qPrintable(unsignedOne.problem.message));
         if (signedPackage.isEmpty())
             return;
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         const UpdateSource signedOne = UpdateSource::open(signedPackage, trust);
-        QCOMPARE(signedOne.problemFor(FirmwareAndImages), QString());
+        QCOMPARE(signedOne.problemFor(FirmwareAndImages).kind, Problem::None);
         // Without the policy a folder is taken, with a warning, a key trusted or not.
         TrustStore keyOnly;
         keyOnly.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
         for (const TrustStore &t : { TrustStore(), keyOnly }) {
             const UpdateSource free = UpdateSource::open(folder, t);
-            QCOMPARE(free.problemFor(FirmwareAndImages), QString());
+            QCOMPARE(free.problemFor(FirmwareAndImages).kind, Problem::None);
             QVERIFY(free.warnings.join(QLatin1Char(' '))
                         .contains(QStringLiteral("is not a signed package")));
         }
@@ -327,7 +291,7 @@ private slots:
         trustKit(true);
         MainWindow window;
         bool opened = true;
-        const QString message = answerModal([&] { opened = window.openUpdate(unsignedPackage); });
+        const QString message = dismissModal([&] { opened = window.openUpdate(unsignedPackage); });
         QVERIFY(!opened);
         QVERIFY2(message.contains(QStringLiteral("unsigned.zqpkg is not signed (it holds no "
                                                  "manifest.json.minisig)")),
@@ -351,19 +315,11 @@ private slots:
             window.loadedText().contains(QStringLiteral("Update ") + shown + " from odd.zqpkg"),
             qPrintable(window.loadedText()));
         QString log;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *d = qobject_cast<DialogBootload *>(QApplication::activeModalWidget());
-            if (!d)
-                return;
-            poll.stop();
-            log = d->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
-            d->reject();
-        });
-        poll.start(10);
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-        poll.stop();
+        TestSupport::answerModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); },
+            [&](QWidget *modal) {
+                log = modal->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
+                qobject_cast<QDialog *>(modal)->reject();
+            });
         QVERIFY2(log.contains(QStringLiteral("Update ") + shown + " from odd.zqpkg, unsigned"),
             qPrintable(log));
         QVERIFY(!log.contains(QLatin1Char('\x1b')));
@@ -374,14 +330,9 @@ private slots:
     {
         MainWindow window;
         QVERIFY(window.openUpdate(imagesOnly));
-        QWidget *seen = nullptr;
-        const QString message = answerModal(
-            [&] {
-                QTest::mouseClick(
-                    window.findChild<QPushButton *>(QStringLiteral("pushButton")), Qt::LeftButton);
-            },
-            &seen);
-        QVERIFY(!seen);
+        // A message box's text; a dialog would give its title.
+        const QString message
+            = dismissModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); });
         QVERIFY2(message.contains(
                      QStringLiteral("images.zqpkg is for images, not for firmware-and-images")),
             qPrintable(message));
@@ -393,17 +344,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("kind");
         QTest::newRow("ImageName 300")
             << QByteArray(R"({"Images": [{"FileName": "icon_220x165.c", "ImageName": 300}]})")
-            << "ImageName 300 is not a whole number from 0 to 255";
+            << "ImageName 300 is not a whole number from 0 to 255" << int(Problem::Settings);
         QTest::newRow("image missing")
             << QByteArray(R"({"Images": [{"FileName": "gone.c", "ImageName": 1}]})")
-            << "Image file gone.c is missing from bad.zqpkg";
+            << "Image file gone.c is missing from bad.zqpkg" << int(Problem::Images);
     }
     void payloadRefusedOnOpening()
     {
         QFETCH(QByteArray, settings);
         QFETCH(QString, says);
+        QFETCH(int, kind);
         const QString kept = folder;
         folder = tmp.filePath(QStringLiteral("bad-payload"));
         QVERIFY(PayloadWriter::writeDemoPayload(folder, 5));
@@ -413,7 +366,8 @@ private slots:
         folder = kept;
         QVERIFY(!bad.isEmpty());
         const UpdateSource opened = UpdateSource::open(bad, TrustStore());
-        QVERIFY2(opened.problem.contains(says), qPrintable(opened.problem));
+        QCOMPARE(int(opened.problem.kind), kind);
+        QVERIFY2(opened.problem.message.contains(says), qPrintable(opened.problem.message));
     }
 
     // The file the window remembers the last update in made a FIFO: the

@@ -4,12 +4,12 @@
 // and how it takes replies is the engine test's (tests/engine).
 #include "PtyPair.h"
 #include "support/TestSupport.h"
-#include "ui_DialogBootload.h"
 #include "window/DialogBootload.h"
 #include "engine/PortTest.h"
 #include "engine/Protocol.h"
 #include "engine/UpdateMode.h"
 
+#include <QLabel>
 #include <QtTest>
 
 class TestProtocolWire : public QObject
@@ -23,7 +23,7 @@ private slots:
         QVERIFY(pty.open());
         qputenv("ZQ_UPDATER_PORTS", pty.slavePath().toLocal8Bit());
         DialogBootload dlg(ImagesOnly, nullptr);
-        dlg.runner.stopTimer();
+        dlg.jobs().stopTimer();
         QCOMPARE(dlg.ports().size(), 1);
         PortTest *port = dlg.ports().first();
         QVERIFY(port->isOpen());
@@ -33,27 +33,27 @@ private slots:
         for (const char *frame : { "|", "/", "-", "-", "|", "/" }) {
             Protocol::Line buf;
             Protocol::versionQuery(buf);
-            dlg.runner.sendLine(port, buf);
+            dlg.jobs().sendLine(port, buf);
             QCOMPARE(unit.waitLine(""), QByteArray("$MVER*826A\n"));
-            QTRY_COMPARE(dlg.ui->labelTX->text(), QStringLiteral("TX: ") + frame);
+            QTRY_COMPARE(dlg.findChild<QLabel *>("labelTX")->text(), QStringLiteral("TX: ") + frame);
         }
         // "$G" goes out as its three bytes, unframed, and moves no indicator.
-        dlg.runner.sendRaw(port, QString::fromLatin1(Protocol::kCapture));
+        dlg.jobs().sendRaw(port, QString::fromLatin1(Protocol::kCapture));
         QCOMPARE(unit.waitLine(""), QByteArray("$G\n"));
 
         // Every received line moves the receive indicator, however its bytes arrive.
         QVERIFY(unit.write("$EACK\n$DA"));
-        QTRY_COMPARE(dlg.ui->labelRX->text(), QStringLiteral("RX: |"));
+        QTRY_COMPARE(dlg.findChild<QLabel *>("labelRX")->text(), QStringLiteral("RX: |"));
         QVERIFY(unit.write("CK\n"));
-        QTRY_COMPARE(dlg.ui->labelRX->text(), QStringLiteral("RX: /"));
-        QCOMPARE(dlg.ui->labelTX->text(), QStringLiteral("TX: /"));
+        QTRY_COMPARE(dlg.findChild<QLabel *>("labelRX")->text(), QStringLiteral("RX: /"));
+        QCOMPARE(dlg.findChild<QLabel *>("labelTX")->text(), QStringLiteral("TX: /"));
         TestSupport::readAvailable(unit.fd, unit.received);
         QCOMPARE(unit.received, QByteArray()); // nothing else went out
 
         // The version query: eight "$MVER", two "$BOOTLOADM", the last written
         // just before the port closes for the speed change: it must go out.
         for (int step = 0; step < 11; ++step)
-            dlg.Timeout();
+            dlg.jobs().tick();
         QVERIFY(!port->isOpen());
         for (int line = 0; line < 10; ++line)
             QCOMPARE(unit.waitLine(""), QByteArray(line < 8 ? "$MVER*826A\n" : "$BOOTLOADM*9FEC\n"));

@@ -204,7 +204,7 @@ private slots:
             { "name": "B", "serial": "B2" },
             { "name": "C", "location": "pci-0000:00:14.0-usb-0:1.3:1.0-port0" } ] })");
         StationView view(UpdateSource::open(payload.path()), readStation(file));
-        QVERIFY2(view.problem().isEmpty(), qPrintable(view.problem()));
+        QVERIFY2(!view.problem(), qPrintable(view.problem().message));
         QVERIFY(opened(view));
         QCOMPARE(view.tiles().size(), 3);
         QCOMPARE(tileText(view, "A"), QStringLiteral("A; adapter A1; waiting for a unit"));
