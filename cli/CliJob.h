@@ -9,6 +9,7 @@
 #include "CliReport.h"
 #include "engine/JobPayload.h"
 #include "engine/RunnerView.h"
+#include "engine/StationHost.h"
 #include "engine/UnitRecord.h"
 #include "engine/UnitRunner.h"
 #include "engine/UnitTarget.h"
@@ -23,7 +24,7 @@
 class CliEvents;
 struct CliOptions;
 
-class CliJob : public QObject, private RunnerView
+class CliJob : public QObject, private RunnerView, public StationHost
 {
     Q_OBJECT
 
@@ -38,15 +39,15 @@ public:
     // and their adapters go.
     void setWatching(bool on) { watching = on; }
     // Opens the target's port and starts its job; returns the unit's index.
-    int addUnit(const UnitTarget &target);
+    int addUnit(const UnitTarget &target) override;
     // Unit index's adapter is gone: a running job ends as with a lost
     // connection, and its port is closed.
-    void adapterGone(int index);
+    void adapterGone(int index) override;
     bool unitEnded(int index) const;
     // Watching: slot starts no job until message's cause is put right (an
     // empty slot: none does). Shown even with --quiet; the first time (not
     // again) also a "held" event.
-    void slotHeld(const QString &slot, const QString &message, bool again);
+    void slotHeld(const QString &slot, const QString &message, bool again) override;
     // Stops every job (Ctrl-C: sig 2, SIGTERM: 15), closes the ports and ends.
     void interrupt(int sig);
     // --timeout: after seconds from start(), the jobs not done are stopped and

@@ -12,8 +12,8 @@
 #include "engine/UnitTarget.h"
 #include "engine/UpdateSource.h"
 #include "CliReport.h"
-#include "CliStation.h"
-#include "CliWatch.h"
+#include "engine/StationFile.h"
+#include "engine/StationWatch.h"
 #include "Console.h"
 #include "SignalRelay.h"
 #include "ToolVersion.h"
@@ -147,7 +147,7 @@ int checkOnly(const CliOptions &options, const JobPayload &payload)
 // watch starts each unit as it sees it, and adapters that can't be told apart
 // hold the slots they confuse while they last. Returns why the run can't
 // start; empty when it can.
-QString chooseUnits(const CliOptions &options, CliStation &station, QStringList &plainPorts,
+QString chooseUnits(const CliOptions &options, StationFile &station, QStringList &plainPorts,
     QList<UnitTarget> &targets)
 {
     QString error;
@@ -237,7 +237,7 @@ int run(const CliOptions &options, const CliEvents &events)
     if (options.check)
         return checkOnly(options, payload);
 
-    CliStation station;
+    StationFile station;
     QStringList plainPorts;
     QList<UnitTarget> targets;
     const QString refusal = chooseUnits(options, station, plainPorts, targets);
@@ -284,7 +284,7 @@ int run(const CliOptions &options, const CliEvents &events)
     job.setWatching(options.watch);
     job.setTimeout(options.timeoutSeconds);
     job.start(targets);
-    CliWatch watch(job, station, plainPorts);
+    StationWatch watch(job, station, plainPorts);
     if (options.watch)
         watch.start();
     const int status = QCoreApplication::exec();

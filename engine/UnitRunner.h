@@ -22,6 +22,7 @@
 #include <memory>
 
 class UnitJob;
+struct UnitStatus;
 class RunnerView;
 class SerialLink;
 

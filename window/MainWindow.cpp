@@ -3,6 +3,8 @@
 #include "ui_MainWindow.h"
 #include "window/DialogBootload.h"
 #include "payload/UpdateMode.h"
+#include "window/StationView.h"
+#include "engine/StationFile.h"
 #include "payload/FileRead.h"
 #include "payload/ShownText.h"
 #include "ToolVersion.h"
@@ -106,6 +108,13 @@ MainWindow::MainWindow(QWidget *parent)
     historyAction->setObjectName(QStringLiteral("actionHistory"));
     historyAction->setToolTip(QStringLiteral("Every unit's record: filter, look up a unit, export CSV"));
     connect(historyAction, &QAction::triggered, this, &MainWindow::showHistory);
+    QMenu *stationMenu = ui->menuBar->addMenu(QStringLiteral("&Station"));
+    stationMenu->setObjectName(QStringLiteral("menuStation"));
+    QAction *station = stationMenu->addAction(QStringLiteral("S&tation…"));
+    station->setObjectName(QStringLiteral("actionStation"));
+    station->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    station->setToolTip(QStringLiteral("Hands-free: a tile per fixture slot, every unit plugged in is updated"));
+    connect(station, &QAction::triggered, this, &MainWindow::chooseStation);
 
     QMenu *help = ui->menuBar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -241,4 +250,52 @@ void MainWindow::showHistory()
         QStringLiteral("This build keeps no records database (it was built without Qt SQL): each "
                        "unit's record goes to the history file, history.jsonl."));
 #endif
+}
+
+// A station file, or every adapter a tile of its own.
+void MainWindow::chooseStation()
+{
+    QMessageBox ask(QMessageBox::Question, QStringLiteral("Station"),
+        QStringLiteral("Choose the fixture's slots from a station file, or give every adapter "
+                       "plugged in a tile of its own."),
+        QMessageBox::Cancel, this);
+    QPushButton *file = ask.addButton(QStringLiteral("Station &file…"), QMessageBox::AcceptRole);
+    QPushButton *every = ask.addButton(QStringLiteral("&Every adapter"), QMessageBox::AcceptRole);
+    ask.setDefaultButton(file);
+    ask.exec();
+    if (ask.clickedButton() == every) {
+        openStation(QString());
+        return;
+    }
+    if (ask.clickedButton() != file)
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open station file"),
+        QString(), QStringLiteral("Station files (*.json);;All files (*)"));
+    if (!path.isEmpty())
+        openStation(path);
+}
+
+StationView *MainWindow::openStation(const QString &stationFile)
+{
+    StationFile station;
+    QString error;
+    if (!stationFile.isEmpty() && !station.readFile(stationFile, error)) {
+        warn(this, QStringLiteral("Station"), error);
+        return nullptr;
+    }
+    const UpdateSource shown = hasSource ? source : UpdateSource::programFolder();
+    Problem problem = shown.problemFor(UpdateMode::FirmwareAndImages);
+    auto *view = new StationView(shown, station, this);
+    if (!problem)
+        problem = view->problem();
+    if (problem) {
+        delete view;
+        warn(this, QStringLiteral("Station"), problem.message);
+        return nullptr;
+    }
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->resize(1366, 768);
+    view->start();
+    view->showMaximized();
+    return view;
 }

@@ -4,12 +4,13 @@
 // they send: an update package or a payload folder opened with "Open update…",
 // given on the command line or dropped on the window (the last one is
 // remembered), else the program's folder. What is loaded is shown before a
-// job starts.
+// job starts. "Station…" opens the hands-free station view on that update.
 #include "engine/UpdateSource.h"
 
 #include <QMainWindow>
 
 class RecordKeeper;
+class StationView;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -33,6 +34,11 @@ public:
     // The text that shows what is loaded.
     QString loadedText() const;
 
+    // Opens the station view on the opened update: the slots of stationFile,
+    // or a tile per adapter when it is empty. A station file or an update
+    // that can't be used is refused with a message; null then.
+    StationView *openStation(const QString &stationFile);
+
     // The QSettings key of the last update opened (zq-updater/zq-updater.ini in
     // the user's configuration folder).
     static constexpr const char *kLastUpdateKey = "lastUpdate";
@@ -43,6 +49,7 @@ protected:
 
 private:
     void chooseUpdate();
+    void chooseStation();
     void showAbout();
     void showHistory();
     // Checks the update for the job, then runs the job's dialog until it is closed.

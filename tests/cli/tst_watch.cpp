@@ -6,7 +6,7 @@
 #include "cli/CliEvents.h"
 #include "cli/CliJob.h"
 #include "cli/CliOptions.h"
-#include "cli/CliWatch.h"
+#include "engine/StationWatch.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,9 +70,9 @@ private slots:
         CliJob job(options, payload, UnitRecord::Update(), events, false);
         job.setWatching(true);
         job.start({});
-        CliStation station;
+        StationFile station;
         station.places.append({ QStringLiteral("A"), QStringLiteral("W1"), QString() });
-        CliWatch watch(job, station, {});
+        StationWatch watch(job, station, {});
         watch.start(); // its first look finds the adapter
 
         const QByteArray sent = readUnitEnd(pty.masterFd(), 5000);

@@ -1,16 +1,18 @@
 // The main window's title and its three buttons: each runs one modal update
 // dialog of its job, a new one every click, deleted once it is closed; Help >
-// About names the tool's version.
+// About names the tool's version; "Station…" refuses what can't make a station.
 #include "window/MainWindow.h"
 #include "support/ModalAnswer.h"
 #include "support/TestSupport.h"
 #include "window/DialogBootload.h"
 #include "payload/UpdateMode.h"
+#include "window/StationView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -144,6 +146,41 @@ private slots:
         QVERIFY(action != nullptr);
         const QString text = TestSupport::dismissModal([&] { action->trigger(); });
         QVERIFY2(text.contains(QStringLiteral("zq-updater " ZQ_EXPECTED_VERSION)), qPrintable(text));
+    }
+
+    // A station file that can't be read, or no update to send, opens no
+    // station: a message says why.
+    void stationRefused_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no JSON") << QByteArray("slots: A") << "is no JSON object with a \"slots\" list";
+        QTest::newRow("missing") << QByteArray() << "cannot read the station file";
+        QTest::newRow("one serial, two slots")
+            << QByteArray(R"({ "slots": [ { "name": "A", "serial": "X" }, { "name": "B", "serial": "X" } ] })")
+            << "slots A and B both name the serial number X";
+        QTest::newRow("no update open")
+            << QByteArray(R"({ "slots": [ { "name": "A", "serial": "X" } ] })") << "fw1.bin is missing";
+    }
+    void stationRefused()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("station.json"));
+        QFile f(path);
+        QVERIFY(file.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(file) == file.size()));
+        f.close();
+        MainWindow window;
+        auto *action = window.findChild<QAction *>(QStringLiteral("actionStation"));
+        QVERIFY(action != nullptr);
+        QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
+        StationView *opened = nullptr;
+        const QString text
+            = TestSupport::dismissModal([&] { opened = window.openStation(path); });
+        QVERIFY(opened == nullptr);
+        QVERIFY(window.findChild<StationView *>() == nullptr);
+        QVERIFY2(!text.isEmpty() && text.contains(says), qPrintable(text));
     }
 };
 

@@ -1,7 +1,5 @@
-#include "CliWatch.h"
+#include "engine/StationWatch.h"
 
-#include "CliJob.h"
-#include "Console.h"
 #include "engine/Adapter.h"
 #include "engine/PortProblem.h"
 
@@ -9,26 +7,31 @@
 #include <QFileInfo>
 #include <algorithm>
 
-CliWatch::CliWatch(
-    CliJob &j, const CliStation &s, const QStringList &plain, QObject *parent)
+StationWatch::StationWatch(
+    StationHost &h, const StationFile &s, const QStringList &plain, QObject *parent)
     : QObject(parent)
-    , job(j)
+    , host(h)
     , station(s)
     , plainPorts(plain)
 {
     timer.setInterval(kPollMs);
-    connect(&timer, &QTimer::timeout, this, &CliWatch::poll);
+    connect(&timer, &QTimer::timeout, this, &StationWatch::poll);
 }
 
-void CliWatch::start()
+void StationWatch::start()
 {
     poll();
     timer.start();
 }
 
+void StationWatch::stop()
+{
+    stopping = true;
+}
+
 // The links of the stable-name folder with their targets, and which named
 // ports exist: what changes when an adapter comes or goes.
-QStringList CliWatch::linkSignature() const
+QStringList StationWatch::linkSignature() const
 {
     QStringList signature;
     const QDir dir(Adapter::serialDir());
@@ -44,7 +47,7 @@ QStringList CliWatch::linkSignature() const
     return signature;
 }
 
-void CliWatch::poll()
+void StationWatch::poll()
 {
     const QStringList signature = linkSignature();
     if (looked && signature == lastSignature) {
@@ -59,14 +62,14 @@ void CliWatch::poll()
 
 // The units plugged in now: the slots that have their adapter (a held slot's
 // own while it is plugged in), or the adapters named or taken unasked.
-QList<UnitTarget> CliWatch::targetsNow()
+QList<UnitTarget> StationWatch::targetsNow()
 {
     const QList<Adapter> adapters = Adapter::scan();
     QList<UnitTarget> targets;
     if (!station.isEmpty()) {
         QStringList missing;
         QString refusal;
-        QList<CliStation::Hold> held;
+        QList<StationFile::Hold> held;
         if (!station.resolve(adapters, targets, missing, refusal, &held)) {
             targets.clear(); // no slot can be told from that adapter
             held = { { QString(), refusal } };
@@ -74,7 +77,7 @@ QList<UnitTarget> CliWatch::targetsNow()
         // A held slot starts no job; one it runs goes on while its adapter is there.
         for (auto it = active.cbegin(); it != active.cend(); ++it) {
             const bool isHeld = std::any_of(held.cbegin(), held.cend(),
-                [&it](const CliStation::Hold &h) { return h.slot.isEmpty() || h.slot == it.key(); });
+                [&it](const StationFile::Hold &h) { return h.slot.isEmpty() || h.slot == it.key(); });
             const bool plugged = std::any_of(adapters.cbegin(), adapters.cend(),
                 [&it](const Adapter &a) { return a.device == it->device; });
             if (isHeld && plugged) {
@@ -111,7 +114,7 @@ QList<UnitTarget> CliWatch::targetsNow()
     return targets;
 }
 
-void CliWatch::reconcile()
+void StationWatch::reconcile()
 {
     const QList<UnitTarget> targets = targetsNow();
     const auto keyOf = [](const UnitTarget &t) { return t.slot.isEmpty() ? t.device : t.slot; };
@@ -122,42 +125,47 @@ void CliWatch::reconcile()
             ++it;
             continue;
         }
-        job.adapterGone(it->unit);
+        host.adapterGone(it->unit);
         it = active.erase(it);
     }
+    if (stopping)
+        return;
     int started = 0;
     for (const UnitTarget &t : std::as_const(targets)) {
         if (active.contains(keyOf(t)))
             continue;
         if (++started > kStartsPerPass) {
-            QTimer::singleShot(0, this, &CliWatch::reconcile);
+            QTimer::singleShot(0, this, &StationWatch::reconcile);
             return;
         }
-        active.insert(keyOf(t), Active { job.addUnit(t), t.device });
+        active.insert(keyOf(t), Active { host.addUnit(t), t.device });
     }
 }
 
 // Shows each hold when the holds changed, and again every kRepeatMs while
 // they last.
-void CliWatch::hold(const QList<CliStation::Hold> &held)
+void StationWatch::hold(const QList<StationFile::Hold> &held)
 {
-    const auto same = [](const QList<CliStation::Hold> &a, const QList<CliStation::Hold> &b) {
+    const auto same = [](const QList<StationFile::Hold> &a, const QList<StationFile::Hold> &b) {
         return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
-            [](const CliStation::Hold &x, const CliStation::Hold &y) {
+            [](const StationFile::Hold &x, const StationFile::Hold &y) {
                 return x.slot == y.slot && x.reason == y.reason;
             });
     };
     if (same(held, holds) && (holds.isEmpty() || !shown.hasExpired(kRepeatMs)))
         return;
-    for (const CliStation::Hold &h : held) {
+    for (const StationFile::Hold &h : held) {
         const QString message = h.slot.isEmpty()
             ? h.reason + QStringLiteral(" No job starts until that is put right.")
             : QStringLiteral("%1 No job starts in slot %2 until that is put right.")
                   .arg(h.reason, h.slot);
         const bool shownBefore = std::any_of(holds.cbegin(), holds.cend(),
-            [&h](const CliStation::Hold &o) { return o.slot == h.slot && o.reason == h.reason; });
-        job.slotHeld(h.slot, message, shownBefore);
+            [&h](const StationFile::Hold &o) { return o.slot == h.slot && o.reason == h.reason; });
+        host.slotHeld(h.slot, message, shownBefore);
     }
+    const bool changed = !same(held, holds);
     holds = held;
     shown.start();
+    if (changed)
+        host.holdsNow(holds);
 }

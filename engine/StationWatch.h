@@ -1,12 +1,15 @@
 #pragma once
-// --watch: follows the adapters as they are plugged in and out. A few times a
+// The hands-free station (zq-update --watch, the window's station view):
+// follows the adapters as they are plugged in and out. A few times a
 // second it reads the stable-name folder (a cheap look: two folders of links);
 // when that changed, it scans the ports again, starts a job for every slot
 // (or adapter) that appeared and tells the job of every one that went. One job
 // per plug: a slot's unit is updated again only after its adapter was removed.
 // A slot whose adapter can't be told from another starts no job, and says so
-// every kRepeatMs, until that is put right; the other slots go on.
-#include "CliStation.h"
+// every kRepeatMs, until that is put right; the other slots go on. Stopped,
+// it starts no job: the running ones finish.
+#include "engine/StationFile.h"
+#include "engine/StationHost.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -14,9 +17,7 @@
 #include <QStringList>
 #include <QTimer>
 
-class CliJob;
-
-class CliWatch : public QObject
+class StationWatch : public QObject
 {
     Q_OBJECT
 
@@ -30,26 +31,33 @@ public:
 
     // Slots from station; without slots, the plain ports named (while their
     // device exists), or without those every adapter the tool takes.
-    CliWatch(CliJob &job, const CliStation &station, const QStringList &plainPorts,
+    StationWatch(StationHost &host, const StationFile &station, const QStringList &plainPorts,
         QObject *parent = nullptr);
 
     // Looks now, then every kPollMs.
     void start();
+    // Starts no job from now on; an adapter that goes is still told.
+    void stop();
+    bool stopped() const { return stopping; }
+    // The slot (or device, without a station) of each unit it started that
+    // is still plugged in.
+    QStringList activeKeys() const { return active.keys(); }
 
 private:
     void poll();
     QStringList linkSignature() const;
     QList<UnitTarget> targetsNow();
     void reconcile();
-    void hold(const QList<CliStation::Hold> &held);
+    void hold(const QList<StationFile::Hold> &held);
 
-    CliJob &job;
-    const CliStation station;
+    StationHost &host;
+    const StationFile station;
     const QStringList plainPorts;
     QTimer timer;
     QStringList lastSignature;
     bool looked = false;
-    QList<CliStation::Hold> holds; // shown while they last
+    bool stopping = false;
+    QList<StationFile::Hold> holds; // shown while they last
     QElapsedTimer shown; // since they were last shown
     struct Active {
         int unit = -1;

@@ -1,0 +1,347 @@
+// The window's station view under a real X server (xvfb-run, QT_QPA_PLATFORM=xcb)
+// against zq-unit-sim's adapters in a stable-name folder of the test's own
+// (ZQ_SERIAL_DIR). Each plug is a simulator process of its own: started, it
+// plugs the adapter in (its by-id and by-path links appear); stopped, it
+// unplugs it. Every tile is read through its accessible name, as a screen
+// reader would.
+#include "engine/RecordLog.h"
+#include "engine/StationFile.h"
+#include "engine/UpdateSource.h"
+#include "window/ShiftCounters.h"
+#include "window/SlotTile.h"
+#include "window/StationView.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int kJobMs = 90000; // a firmware job on a lossy link, on a loaded machine
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One adapter plugged in while the simulator behind it runs.
+struct Plug {
+    QProcess p;
+    QString report;
+
+    bool start(const QString &payload, const QString &serialDir, const QString &plan,
+        const QString &reportFile, const QStringList &more = {})
+    {
+        report = reportFile;
+        QStringList args { "--payload", payload, "--report", report, "--restart-ms", "20",
+            "--serial-dir", serialDir };
+        for (const QString &a : plan.split(QLatin1Char('|')))
+            args << "--adapter" << a;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral(ZQ_UNIT_SIM), args + more);
+        int links = 0;
+        const int wanted = static_cast<int>(plan.count(QLatin1Char('|'))) + 1;
+        QDeadlineTimer deadline(20000);
+        while (links < wanted && !deadline.hasExpired() && p.waitForReadyRead(1000))
+            while (p.canReadLine() && p.readLine().startsWith('/'))
+                ++links;
+        return links == wanted;
+    }
+    // Unplugs the adapter; the simulator's units, from its report.
+    QJsonArray stop()
+    {
+        p.terminate();
+        p.waitForFinished(20000);
+        return QJsonDocument::fromJson(readAll(report)).object()["units"].toArray();
+    }
+};
+
+// Runs the event loop until done() holds or ms pass. Not QTRY_*: its wait
+// polls the loop every 10 ms, and a job whose every line waits for that
+// takes ten times as long.
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(50);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return done();
+}
+
+// Waits for cond, and says what the view showed when it did not come.
+#define WAIT_VERIFY(cond, shown, ms) QVERIFY2(waitFor([&] { return bool(cond); }, ms), qPrintable(shown))
+
+QString accessibleName(QWidget *w)
+{
+    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+    return a != nullptr ? a->text(QAccessible::Name) : QString();
+}
+
+// Answers the next question box with button; *asked tells whether one came.
+void answerNextQuestion(QMessageBox::StandardButton button, std::shared_ptr<bool> asked)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, button, asked] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        *asked = true;
+        box->button(button)->click();
+        timer->deleteLater();
+    });
+    timer->start();
+}
+
+} // namespace
+
+class TestStationView : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir payload;
+    QTemporaryDir work;
+    QString serialDir;
+    int plugs = 0;
+
+    std::unique_ptr<Plug> plug(const QString &plan, const QStringList &more = {})
+    {
+        auto p = std::make_unique<Plug>();
+        const QString report = work.filePath(QStringLiteral("sim-%1.json").arg(++plugs));
+        if (!p->start(payload.path(), serialDir, plan, report, more))
+            return nullptr;
+        return p;
+    }
+
+    QString writeStation(const QByteArray &json)
+    {
+        const QString file = work.filePath(QStringLiteral("station-%1.json").arg(++plugs));
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly))
+            return QString();
+        f.write(json);
+        return file;
+    }
+
+    static StationFile readStation(const QString &file)
+    {
+        StationFile station;
+        QString error;
+        if (!station.readFile(file, error))
+            qWarning() << error;
+        return station;
+    }
+
+    // The tile's accessible name; empty when there is no such tile.
+    static QString tileText(StationView &view, const QString &name)
+    {
+        for (SlotTile *t : view.tiles())
+            if (t->name() == name)
+                return accessibleName(t);
+        return QString();
+    }
+
+    static bool opened(StationView &view)
+    {
+        view.resize(1366, 768);
+        view.show();
+        if (!QTest::qWaitForWindowExposed(&view))
+            return false;
+        view.start();
+        return true;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("zq.*=false"));
+        QStandardPaths::setTestModeEnabled(true); // the unit history goes to a test folder
+        QFile::remove(RecordLog::historyFile());
+        QVERIFY(payload.isValid() && work.isValid());
+        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+        serialDir = work.filePath(QStringLiteral("serial"));
+        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-id")));
+        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-path")));
+        qputenv("ZQ_SERIAL_DIR", QFile::encodeName(serialDir));
+        qputenv("ZQ_UPDATER_PORTS", QByteArray());
+    }
+
+    void cleanupTestCase()
+    {
+        QFile::remove(RecordLog::historyFile());
+    }
+
+    // Three slots, each plugged in, updated, unplugged and plugged in again:
+    // the tiles go from waiting to updated and back, B's unit on a link that
+    // loses lines as well. Every unit's job leaves one record.
+    void plugUpdateUnplugReplug()
+    {
+        const QString file = writeStation(R"({ "slots": [ { "name": "A", "serial": "A1" },
+            { "name": "B", "serial": "B2" },
+            { "name": "C", "location": "pci-0000:00:14.0-usb-0:1.3:1.0-port0" } ] })");
+        StationView view(UpdateSource::open(payload.path()), readStation(file));
+        QVERIFY2(!view.problem(), qPrintable(view.problem().message));
+        QVERIFY(opened(view));
+        QCOMPARE(view.tiles().size(), 3);
+        QCOMPARE(tileText(view, "A"), QStringLiteral("A; adapter A1; waiting for a unit"));
+        QCOMPARE(tileText(view, "C"),
+            QStringLiteral("C; adapter pci-0000:00:14.0-usb-0:1.3:1.0-port0; waiting for a unit"));
+        const QString historyBefore = QString::fromUtf8(readAll(RecordLog::historyFile()));
+
+        const QString version = QStringLiteral("version D.02m to D.03-demo, confirmed");
+        for (int round = 1; round <= 2; ++round) {
+            const QString lossy = QStringLiteral("--seed=%1").arg(round);
+            auto a = plug(QStringLiteral("serial=A1 port=1.1"));
+            auto b = plug(QStringLiteral("serial=B2 port=1.2"), { "--drop-lines", "0.01", lossy });
+            auto c = plug(QStringLiteral("serial=C3 port=1.3"));
+            QVERIFY(a && b && c);
+            for (const char *slot : { "A", "B", "C" })
+                WAIT_VERIFY(
+                    tileText(view, slot).contains(QStringLiteral("; updated; ") + version),
+                    qPrintable(tileText(view, slot)), kJobMs);
+            WAIT_VERIFY(view.running() == 0, QString::number(view.running()), 10000);
+            int lost = 0;
+            for (Plug *p : { a.get(), b.get(), c.get() }) {
+                const QJsonArray units = p->stop(); // unplugged
+                QCOMPARE(units.size(), 1);
+                QVERIFY(units[0]["exitReceived"].toBool());
+                QVERIFY(units[0]["flash"]["equal"].toBool());
+                QVERIFY(units[0]["imagesEqual"].toBool());
+                lost += units[0]["faults"]["droppedLines"].toInt();
+            }
+            QVERIFY2(lost > 0, "B's link lost no line");
+            for (const char *slot : { "A", "B", "C" })
+                WAIT_VERIFY(tileText(view, slot).contains(
+                                              QStringLiteral("; waiting for a unit: last unit updated")),
+                    qPrintable(tileText(view, slot)), 10000);
+            QCOMPARE(view.counters().updated(), 3 * round);
+        }
+        QCOMPARE(view.counters().notUpdated(), 0);
+        QCOMPARE(view.counters().held(), 0);
+        QCOMPARE(view.counters().recent().size(), 6);
+        QVERIFY2(view.counters().recent().first().contains(QStringLiteral("updated, D.03-demo")),
+            qPrintable(view.counters().recent().first()));
+        const QString history = QString::fromUtf8(readAll(RecordLog::historyFile())).mid(historyBefore.size());
+        QCOMPARE(history.count(QLatin1Char('\n')), 6);
+    }
+
+    // Two adapters with slot A's serial number hold slot A (its tile says
+    // so), B's unit is updated meanwhile; once the second adapter goes, A's
+    // unit is updated too.
+    void sharedSerialHoldsItsSlot()
+    {
+        const QString file = writeStation(
+            R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })");
+        StationView view(UpdateSource::open(payload.path()), readStation(file));
+        QVERIFY(opened(view));
+        auto adapters = plug(QStringLiteral("serial=D1 port=2.1|serial=D1 port=2.2"));
+        auto b = plug(QStringLiteral("serial=E2 port=2.3"));
+        QVERIFY(adapters && b);
+        WAIT_VERIFY(tileText(view, "A").startsWith(QStringLiteral(
+                                      "A; adapter D1; held: slot A: 2 adapters have the serial number D1")),
+            qPrintable(tileText(view, "A")), 20000);
+        WAIT_VERIFY(tileText(view, "B").contains(QStringLiteral("; updated; ")),
+            qPrintable(tileText(view, "B")), kJobMs);
+        QVERIFY2(tileText(view, "A").contains(QStringLiteral("; held: ")), qPrintable(tileText(view, "A")));
+        QCOMPARE(view.counters().held(), 1);
+
+        // Put right: the second adapter is unplugged (its links go, as udev's do).
+        QVERIFY(QFile::remove(serialDir + "/by-id/usb-FTDI_FT232R_USB_UART_D1-if01-port0"));
+        QVERIFY(QFile::remove(serialDir + "/by-path/pci-0000:00:14.0-usb-0:2.2:1.0-port0"));
+        WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updated; ")),
+            qPrintable(tileText(view, "A")), kJobMs);
+        QCOMPARE(view.counters().updated(), 2);
+        QCOMPARE(view.counters().held(), 1); // counted once, not per repeat
+        adapters->stop();
+        b->stop();
+    }
+
+    // Without a station file every adapter gets a tile, named by its serial number.
+    void everyAdapterATile()
+    {
+        StationView view(UpdateSource::open(payload.path()), StationFile());
+        QVERIFY(opened(view));
+        QVERIFY(view.tiles().isEmpty());
+        auto p = plug(QStringLiteral("serial=N7 port=3.1"));
+        QVERIFY(p);
+        WAIT_VERIFY(tileText(view, "N7").contains(QStringLiteral("; updated; ")),
+            qPrintable(tileText(view, "N7")), kJobMs);
+        QCOMPARE(view.tiles().size(), 1);
+        p->stop();
+    }
+
+    // Closing asks while a unit is updating (No keeps the view); Stop, from
+    // the keyboard, lets the running unit finish and starts no new job;
+    // closing then asks nothing.
+    void stopFinishesAndStartsNone()
+    {
+        const QString file = writeStation(
+            R"({ "slots": [ { "name": "A", "serial": "F1" }, { "name": "B", "serial": "F2" } ] })");
+        StationView view(UpdateSource::open(payload.path()), readStation(file));
+        QVERIFY(opened(view));
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        auto a = plug(QStringLiteral("serial=F1 port=4.1"));
+        QVERIFY(a);
+        WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updating: ")),
+            qPrintable(tileText(view, "A")), 30000);
+
+        auto asked = std::make_shared<bool>(false);
+        answerNextQuestion(QMessageBox::No, asked);
+        view.close();
+        QVERIFY(*asked);
+        QVERIFY(view.isVisible());
+        QCOMPARE(view.running(), 1);
+
+        view.activateWindow(); // back from the question
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        auto *stopButton = view.findChild<QPushButton *>(QStringLiteral("stationStop"));
+        stopButton->setFocus();
+        QTest::keyClick(stopButton, Qt::Key_Space); // Stop, from the keyboard
+        QVERIFY(!stopButton->isEnabled());
+        auto b = plug(QStringLiteral("serial=F2 port=4.2"));
+        QVERIFY(b);
+        WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updated; ")),
+            qPrintable(tileText(view, "A")), kJobMs);
+        QCOMPARE(tileText(view, "B"), QStringLiteral("B; adapter F2; waiting for a unit"));
+        WAIT_VERIFY(view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text().startsWith("Stopped"),
+            view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text(), 10000);
+        const QJsonArray bUnits = b->stop();
+        QCOMPARE(bUnits.size(), 1);
+        QCOMPARE(bUnits[0]["lines"]["fromTool"].toInt(), 0); // no job started on B
+
+        auto askedAgain = std::make_shared<bool>(false);
+        answerNextQuestion(QMessageBox::No, askedAgain);
+        view.close();
+        QVERIFY(!*askedAgain);
+        QVERIFY(!view.isVisible());
+        a->stop();
+    }
+};
+
+QTEST_MAIN(TestStationView)
+#include "tst_stationview.moc"
