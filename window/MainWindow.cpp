@@ -219,9 +219,18 @@ void MainWindow::runJob(UpdateMode mode)
         return;
     }
     auto *dialog = new DialogBootload(mode, this, opened());
+    if (openRecords())
+        dialog->setRecordSink([this](const QJsonObject &record, QString &why) { return records->add(record, why); });
+    dialog->exec();
+    delete dialog;
+}
+
+// The records database, opened for the first job; when it can't be, the
+// records go to the history file and the user is told once. False then, and
+// in a build without it.
+bool MainWindow::openRecords()
+{
 #ifdef ZQ_HAVE_RECORDS
-    // The records database is opened for the first job; when it can't be, the
-    // records go to the history file and the user is told once.
     if (records == nullptr) {
         records = new RecordKeeper(this);
         RecordsConfig config;
@@ -231,11 +240,10 @@ void MainWindow::runJob(UpdateMode mode)
                 error + QStringLiteral("\n\nThe jobs run; each unit's record goes to the "
                                        "history file instead."));
     }
-    if (records->isOpen())
-        dialog->setRecordSink([this](const QJsonObject &record, QString &why) { return records->add(record, why); });
+    return records->isOpen();
+#else
+    return false;
 #endif
-    dialog->exec();
-    delete dialog;
 }
 
 // The records of every unit, from the records database.
@@ -292,6 +300,10 @@ StationView *MainWindow::openStation(const QString &stationFile)
         delete view;
         warn(this, QStringLiteral("Station"), problem.message);
         return nullptr;
+    }
+    if (openRecords()) {
+        view->setRecordSink([this](const QJsonObject &record, QString &why) { return records->add(record, why); });
+        view->setHistoryView([this] { showHistory(); });
     }
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->resize(1366, 768);

@@ -52,6 +52,7 @@ private:
     void chooseStation();
     void showAbout();
     void showHistory();
+    bool openRecords();
     // Checks the update for the job, then runs the job's dialog until it is closed.
     void runJob(UpdateMode mode);
     void showLoaded();

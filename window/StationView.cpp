@@ -320,7 +320,8 @@ void StationView::unitVersion(int unit, const QString &)
 }
 
 // The unit's job ended: it counts for the shift, stands first in the last
-// units, and its record goes to the user's history file as the dialog's do.
+// units, and its record goes to the records database, or, when that can't
+// take it (or there is none), to the user's history file, as the dialog's do.
 void StationView::unitEnded(int unit)
 {
     const UnitStatus &status = runner.status(unit);
@@ -334,9 +335,13 @@ void StationView::unitEnded(int unit)
                 SlotTile::minutes(runner.seconds(unit))));
     const UnitRecord record = runner.recordOf(unit, recordUpdate);
     QString error;
-    const QString file = RecordLog::historyFile();
-    if (!RecordLog::append(file, record.line(), error))
-        logLine(-1, QStringLiteral("Could not add the unit's record to %1: %2").arg(file, error));
+    if (!recordSink || !recordSink(record.json(), error)) {
+        if (recordSink)
+            logLine(unit, error + QStringLiteral(" - the record goes to the history file"));
+        const QString file = RecordLog::historyFile();
+        if (!RecordLog::append(file, record.line(), error))
+            logLine(-1, QStringLiteral("Could not add the unit's record to %1: %2").arg(file, error));
+    }
     unitChanged(unit);
     showStopped();
 }
@@ -350,10 +355,13 @@ void StationView::logLine(int unit, const QString &line)
         log.removeFirst();
 }
 
-// The station's log. The one place that opens the unit history: when the
-// records' History view is there, this opens it instead.
+// The records' History view when the window has one; else the station's log.
 void StationView::showHistory()
 {
+    if (openHistory) {
+        openHistory();
+        return;
+    }
     QDialog dialog(this);
     dialog.setWindowTitle(QStringLiteral("Station log"));
     auto *text = new QPlainTextEdit(&dialog);

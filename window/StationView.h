@@ -14,10 +14,13 @@
 #include "engine/UnitRunner.h"
 
 #include <QDialog>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QGridLayout;
 class QLabel;
@@ -55,6 +58,13 @@ public:
 
     // The text at the top: the update's version and signer.
     QString updateText() const;
+
+    // Where each ended job's record is stored (the records database); a
+    // record it does not take (false, why set) goes to the history file.
+    using RecordSink = std::function<bool(const QJsonObject &record, QString &why)>;
+    void setRecordSink(RecordSink sink) { recordSink = std::move(sink); }
+    // What History opens (the records' History view); unset, the station's log.
+    void setHistoryView(std::function<void()> open) { openHistory = std::move(open); }
 
     // StationHost.
     int addUnit(const UnitTarget &target) override;
@@ -106,4 +116,6 @@ private:
     QPushButton *historyButton;
     QGridLayout *grid;
     ShiftCounters *shift;
+    RecordSink recordSink;
+    std::function<void()> openHistory;
 };
