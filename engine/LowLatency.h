@@ -4,15 +4,15 @@
 // default, which paces a stop-and-wait protocol; in low-latency mode the Linux
 // driver sets that timer to 1 ms.
 #include <QString>
-
-class QSerialPort;
+#include <QtGlobal>
 
 namespace LowLatency {
 
 // Returns true when the driver took the request; otherwise writes one
 // diagnostic line saying why not (a pseudo-terminal, another driver, another
 // platform) and returns false. The port goes on either way.
-bool request(QSerialPort &port);
+// handle: the open port's descriptor (a file descriptor on POSIX systems).
+bool request(const QString &portName, qintptr handle);
 
 // Replies above this average mean the adapter holds them back.
 constexpr double kSlowReplyMs = 8.0;

@@ -3,7 +3,6 @@
 
 #include "link/Diagnostics.h"
 
-#include <QSerialPort>
 #include <QString>
 
 #ifdef __linux__
@@ -15,10 +14,10 @@
 
 namespace {
 
-QString refusal(QSerialPort &port)
+QString refusal(qintptr handle)
 {
 #ifdef __linux__
-    const int fd = static_cast<int>(port.handle());
+    const int fd = static_cast<int>(handle);
     if (fd < 0)
         return QStringLiteral("the port is not open");
     serial_struct settings {};
@@ -31,19 +30,19 @@ QString refusal(QSerialPort &port)
         return QString::fromLocal8Bit(std::strerror(errno));
     return QString();
 #else
-    Q_UNUSED(port);
+    Q_UNUSED(handle);
     return QStringLiteral("not supported on this platform");
 #endif
 }
 
 } // namespace
 
-bool LowLatency::request(QSerialPort &port)
+bool LowLatency::request(const QString &portName, qintptr handle)
 {
-    const QString why = refusal(port);
+    const QString why = refusal(handle);
     if (why.isEmpty())
         return true;
-    qCDebug(lcJob).noquote() << "Low latency not set on" << port.portName() << why;
+    qCDebug(lcJob).noquote() << "Low latency not set on" << portName << why;
     return false;
 }
 

@@ -4,11 +4,10 @@
 
 #include "link/Diagnostics.h"
 
-#include <QSerialPort>
-
-bool LowLatency::request(QSerialPort &port)
+bool LowLatency::request(const QString &portName, qintptr handle)
 {
-    qCDebug(lcJob).noquote() << "Low latency not set on" << port.portName()
+    Q_UNUSED(handle);
+    qCDebug(lcJob).noquote() << "Low latency not set on" << portName
                              << "- a driver setting on this platform";
     return false;
 }

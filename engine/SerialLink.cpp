@@ -69,7 +69,7 @@ QString SerialLink::reopen(qint32 baud)
         qCDebug(lcJob).noquote() << "Could not open" << port.portName() << port.errorString();
         return PortProblem::explain(path, port.error(), port.errorString());
     }
-    LowLatency::request(port);
+    LowLatency::request(port.portName(), qintptr(port.handle()));
     return QString();
 }
 
