@@ -220,7 +220,7 @@ void MainWindow::runJob(UpdateMode mode)
     }
     auto *dialog = new DialogBootload(mode, this, opened());
     if (openRecords())
-        dialog->setRecordSink([this](const QJsonObject &record, QString &why) { return records->add(record, why); });
+        dialog->setRecordSink([this](const QJsonObject &record, QString &why) { return storeRecord(record, why); });
     dialog->exec();
     delete dialog;
 }
@@ -242,6 +242,18 @@ bool MainWindow::openRecords()
     }
     return records->isOpen();
 #else
+    return false;
+#endif
+}
+
+// Stores one unit's record in the records database (openRecords() first).
+bool MainWindow::storeRecord(const QJsonObject &record, QString &why)
+{
+#ifdef ZQ_HAVE_RECORDS
+    return records->add(record, why);
+#else
+    Q_UNUSED(record);
+    why = QStringLiteral("this build keeps no records database");
     return false;
 #endif
 }
@@ -302,7 +314,7 @@ StationView *MainWindow::openStation(const QString &stationFile)
         return nullptr;
     }
     if (openRecords()) {
-        view->setRecordSink([this](const QJsonObject &record, QString &why) { return records->add(record, why); });
+        view->setRecordSink([this](const QJsonObject &record, QString &why) { return storeRecord(record, why); });
         view->setHistoryView([this] { showHistory(); });
     }
     view->setAttribute(Qt::WA_DeleteOnClose);

@@ -7,6 +7,7 @@
 // job starts. "Station…" opens the hands-free station view on that update.
 #include "engine/UpdateSource.h"
 
+#include <QJsonObject>
 #include <QMainWindow>
 
 class RecordKeeper;
@@ -53,6 +54,7 @@ private:
     void showAbout();
     void showHistory();
     bool openRecords();
+    bool storeRecord(const QJsonObject &record, QString &why);
     // Checks the update for the job, then runs the job's dialog until it is closed.
     void runJob(UpdateMode mode);
     void showLoaded();
