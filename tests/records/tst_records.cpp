@@ -9,6 +9,7 @@
 #include "records/RecordStore.h"
 #include "records/RecordsConfig.h"
 #include "support/PgCluster.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -33,11 +34,7 @@ QJsonObject record(const QString &time, const QString &serial, const QString &sl
         { "seconds", 61.5 }, { "resends", 3 } };
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+using TestSupport::writeFile;
 
 QByteArray line(const QJsonObject &o)
 {
