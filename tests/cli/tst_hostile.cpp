@@ -165,6 +165,17 @@ private slots:
         const QStringList none;
         const QStringList images { "--mode", "images" };
 
+        // No port, an unknown mode, no fw1.bin; --check takes no port, and
+        // erasing needs no fw1.bin.
+        QTest::newRow("option: no --port") << none << QStringList { "--mode", "erase-images" } << "--port";
+        QTest::newRow("option: --mode all") << none << QStringList { "--mode", "all" } << "erase-images";
+        QTest::newRow("read: no fw1.bin") << QStringList { "remove fw1.bin" } << none << "fw1.bin is missing";
+        QTest::newRow("read: no fw1.bin, checked") << QStringList { "remove fw1.bin" } << QStringList { "--check" }
+                                                   << "fw1.bin is missing";
+        QTest::newRow("read: checked") << none << QStringList { "--check" } << "";
+        QTest::newRow("read: no fw1.bin, erase mode checked")
+            << QStringList { "remove fw1.bin" } << QStringList { "--mode", "erase-images", "--check" } << "";
+
         // Files that are no files, or too large to read.
         QTest::newRow("read: settings.json a FIFO")
             << QStringList { "fifo settings.json" } << none << "settings.json is a FIFO, not a regular file";
@@ -358,7 +369,8 @@ private slots:
         UnitSimProcess sim;
         QVERIFY(sim.start(simDir.path(), 1));
         args.replaceInStrings(QStringLiteral("%P"), dir.path());
-        if (!args.contains("--station") && !args.contains("--check"))
+        if (!args.contains("--station") && !args.contains("--check")
+            && QTest::currentDataTag() != QLatin1String("option: no --port"))
             args << "--port" << sim.paths[0];
         if (!args.contains("--package") && !args.contains("--payload"))
             args << "--payload" << dir.path();
@@ -368,7 +380,7 @@ private slots:
         const QByteArray err = cli.readAllStandardError();
         const QJsonArray units = sim.stop();
         if (says.isEmpty()) {
-            QCOMPARE(cli.exitCode(), 0); // erasing needs no settings.json
+            QCOMPARE(cli.exitCode(), 0); // a check that passes: erasing needs no settings.json nor fw1.bin
         } else {
             QVERIFY2(err.contains(says.toUtf8()), err.constData());
             QCOMPARE(cli.exitCode(), 2);

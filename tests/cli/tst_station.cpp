@@ -240,18 +240,15 @@ private slots:
         UnitSimProcess lineC;
         QVERIFY(lineC.startAdapters(payload.path(), dirC.path(), { "serial=C3 port=1.3 plugs=2000-" },
             { "--silent-after", "300", "--serial-dir", lineAB.serialDir }));
-        QFile station(dir.filePath("station.json"));
-        QVERIFY(station.open(QIODevice::WriteOnly));
-        station.write(R"({ "slots": [ { "name": "A", "serial": "A1" },
+        QVERIFY(TestSupport::writeFile(dir.filePath("station.json"), R"({ "slots": [ { "name": "A", "serial": "A1" },
             { "name": "B", "location": "pci-0000:00:14.0-usb-0:1.2:1.0-port0" },
-            { "name": "C", "serial": "C3" } ] })");
-        station.close();
+            { "name": "C", "serial": "C3" } ] })"));
 
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
         cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + lineAB.serialDir }));
         cli.start(QStringLiteral(ZQ_UPDATE),
-            { "--watch", "--station", station.fileName(), "--mode", "images", "--payload",
+            { "--watch", "--station", dir.filePath("station.json"), "--mode", "images", "--payload",
                 payload.path(), "--log", log, "--events" });
         const auto records = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(records() >= 4, 3 * kJobMs / 2);
@@ -314,15 +311,13 @@ private slots:
         UnitSimProcess sim;
         QVERIFY(sim.startAdapters(payload.path(), dir.path(),
             { "serial=D1 port=1.1", "serial=D1 port=1.2", "serial=E2 port=1.3" }));
-        QFile station(dir.filePath("station.json"));
-        QVERIFY(station.open(QIODevice::WriteOnly));
-        station.write(R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })");
-        station.close();
+        QVERIFY(TestSupport::writeFile(dir.filePath("station.json"),
+            R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })"));
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
         cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + sim.serialDir }));
         cli.start(QStringLiteral(ZQ_UPDATE),
-            { "--watch", "--station", station.fileName(), "--mode", "erase-images", "--payload",
+            { "--watch", "--station", dir.filePath("station.json"), "--mode", "erase-images", "--payload",
                 payload.path(), "--log", log, "--events", "--quiet" });
         QByteArray err;
         const auto holdsSaid = [&cli, &err] {

@@ -370,9 +370,7 @@ private slots:
         QString error;
         QVERIFY(RecordsConfig::parseServer(pg.url(), options, error));
         QVERIFY2(owner.openServer(options, error), qPrintable(error));
-        QFile sql(QStringLiteral(ZQ_ROLE_SQL));
-        QVERIFY(sql.open(QIODevice::ReadOnly));
-        QVERIFY(pg.psql(QString::fromUtf8(sql.readAll())));
+        QVERIFY(pg.psql(QString::fromUtf8(TestSupport::readFile(QStringLiteral(ZQ_ROLE_SQL)))));
         QVERIFY(pg.psql("DROP ROLE IF EXISTS station1; CREATE ROLE station1 LOGIN IN ROLE zq_station"));
         RecordStore station;
         QVERIFY(RecordsConfig::parseServer(pg.url("station1"), options, error));
