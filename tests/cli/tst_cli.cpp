@@ -5,6 +5,7 @@
 // the program links, and the version it names.
 #include "payload/PayloadDir.h"
 
+#include "support/TestSupport.h"
 #include "support/UnitSimProcess.h"
 
 #include <QDeadlineTimer>
@@ -41,9 +42,7 @@ bool inFirmware(const QByteArray &err, const QString &path)
 // Starts zq-update and, unless told not to, waits for it to end.
 bool runCli(QProcess &cli, const QStringList &args, bool wait = true)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString()); // only --port counts
-    cli.setProcessEnvironment(env);
+    cli.setProcessEnvironment(TestSupport::toolEnvironment());
     cli.start(QStringLiteral(ZQ_UPDATE), args);
     return !wait || cli.waitForFinished(kJobMs);
 }
@@ -175,9 +174,7 @@ private slots:
         QVERIFY(simUnits.at(0)["exitReceived"].toBool());
 
         const QJsonObject u = reportUnits(report).at(0).toObject();
-        QFile logFile(log);
-        QVERIFY(logFile.open(QIODevice::ReadOnly));
-        const QJsonObject record = QJsonDocument::fromJson(logFile.readAll()).object();
+        const QJsonObject record = TestSupport::readJson(log);
         // One record: the report's unit is the --log line, port name and figures alike.
         QCOMPARE(u, record);
         QCOMPARE(record["port"].toString(), sim.paths[0]);
@@ -209,47 +206,6 @@ private slots:
                 && !err.contains("Left in the bootloader") && !err.contains("Told to start"),
             err.constData());
         QVERIFY(sim.stop().at(0)["exitReceived"].toBool());
-    }
-
-    // Exit 2 before any port is opened, or --check alone; the unit hears nothing.
-    void nothingSentToTheUnit_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<bool>("withFirmware");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("says");
-        const QStringList erase { "--mode", "erase-images" };
-        QTest::newRow("no port") << erase << true << 2 << "--port";
-        QTest::newRow("bad mode") << QStringList { "--mode", "all" } << true << 2 << "erase-images";
-        QTest::newRow("no fw1.bin") << QStringList() << false << 2 << "fw1.bin is missing";
-        QTest::newRow("check, no fw1.bin") << QStringList { "--check" } << false << 2 << "fw1.bin";
-        QTest::newRow("check") << QStringList { "--check" } << true << 0 << "";
-        QTest::newRow("check erase, no fw1.bin")
-            << (erase + QStringList { "--check" }) << false << 0 << "";
-    }
-
-    void nothingSentToTheUnit()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(bool, withFirmware);
-        QFETCH(int, exitCode);
-        QFETCH(QString, says);
-        QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
-        QVERIFY(withFirmware || QFile::remove(dir.filePath("fw1.bin")));
-        UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
-        // --check opens no port, so it takes none.
-        if (QTest::currentDataTag() != QLatin1String("no port") && !args.contains("--check"))
-            args << "--port" << sim.paths[0];
-        QProcess cli;
-        QVERIFY(runCli(cli, args << "--payload" << dir.path()));
-        QCOMPARE(cli.exitCode(), exitCode);
-        QVERIFY(cli.readAllStandardError().contains(says.toLocal8Bit()));
-        const QJsonArray units = sim.stop();
-        QCOMPARE(units.size(), 1);
-        QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
-        QCOMPARE(units[0]["commands"].toObject().size(), 0);
     }
 
     void interruptInTheFirmware()
@@ -333,14 +289,9 @@ private slots:
         const QString report = empty.filePath("report.json");
         QVERIFY(runCli(cli, { "--mode", "images", "--payload", empty.path(), "--report", report }));
         QCOMPARE(cli.exitCode(), 2);
-        QFile file(report);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(QJsonDocument::fromJson(file.readAll())["toolVersion"].toString(),
-            QStringLiteral(ZQ_EXPECTED_VERSION));
+        QCOMPARE(TestSupport::readJson(report)["toolVersion"].toString(), QStringLiteral(ZQ_EXPECTED_VERSION));
 
-        QFile changelog(QStringLiteral(ZQ_CHANGELOG));
-        QVERIFY(changelog.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QString text = QString::fromUtf8(changelog.readAll());
+        const QString text = QString::fromUtf8(TestSupport::readFile(QStringLiteral(ZQ_CHANGELOG)));
         const QRegularExpression release(QStringLiteral("^## \\[(\\d+\\.\\d+\\.\\d+)\\] - \\d{4}-\\d{2}-\\d{2}$"),
             QRegularExpression::MultilineOption);
         const QRegularExpressionMatch newest = release.match(text);

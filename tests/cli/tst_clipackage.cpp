@@ -36,10 +36,7 @@ bool run(const QString &program, const QStringList &args, QByteArray *out = null
 {
     QProcess p;
     p.setWorkingDirectory(workDir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(TestSupport::toolEnvironment({ "XDG_CONFIG_HOME=" + configHome }));
     p.start(program, args);
     if (!p.waitForFinished(kJobMs))
         return false;

@@ -6,6 +6,7 @@
 // checks the outcome: the exit status, the message, nothing sent to the unit
 // when the run is refused, no file clobbered, and an end within a generous
 // bound (no hang).
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 #include "support/UnitSimProcess.h"
 
@@ -38,10 +39,14 @@ using TestSupport::writeFile;
 
 void startCli(QProcess &cli, const QStringList &args)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
-    cli.setProcessEnvironment(env);
+    cli.setProcessEnvironment(TestSupport::toolEnvironment());
     cli.start(QStringLiteral(ZQ_UPDATE), args);
+}
+
+// Writes a payload into dir and starts one simulated unit serving it.
+bool payloadAndUnit(const QTemporaryDir &dir, UnitSimProcess &sim, const QStringList &more = {})
+{
+    return makePayload(dir.path()) && sim.start(dir.path(), 1, more);
 }
 
 constexpr uid_t kOtherUser = 65534; // nobody: the other user of the root rows
@@ -143,37 +148,6 @@ QMap<QString, QByteArray> regularFiles(const QString &dir)
     return files;
 }
 
-// A tmpfs of a few kilobytes: a disk that fills up. Root only; the caller skips without it.
-struct SmallDisk {
-    QTemporaryDir dir;
-    bool mounted = false;
-    bool mount(int kilobytes, unsigned long flags = 0)
-    {
-        const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
-        mounted = dir.isValid()
-            && ::mount("zq-test", QFile::encodeName(dir.path()).constData(), "tmpfs", flags,
-                   options.constData())
-                == 0;
-        return mounted;
-    }
-    // Fills the disk.
-    bool fill()
-    {
-        QFile filler(dir.filePath(QStringLiteral("filler")));
-        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return false;
-        const QByteArray block(512, 'f');
-        while (filler.write(block) == block.size()) { }
-        filler.close();
-        return filler.size() > 0;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
-    }
-};
-
 } // namespace
 
 class TestHostile : public QObject
@@ -190,6 +164,17 @@ private slots:
         QTest::addColumn<QString>("says");
         const QStringList none;
         const QStringList images { "--mode", "images" };
+
+        // No port, an unknown mode, no fw1.bin; --check takes no port, and
+        // erasing needs no fw1.bin.
+        QTest::newRow("option: no --port") << none << QStringList { "--mode", "erase-images" } << "--port";
+        QTest::newRow("option: --mode all") << none << QStringList { "--mode", "all" } << "erase-images";
+        QTest::newRow("read: no fw1.bin") << QStringList { "remove fw1.bin" } << none << "fw1.bin is missing";
+        QTest::newRow("read: no fw1.bin, checked") << QStringList { "remove fw1.bin" } << QStringList { "--check" }
+                                                   << "fw1.bin is missing";
+        QTest::newRow("read: checked") << none << QStringList { "--check" } << "";
+        QTest::newRow("read: no fw1.bin, erase mode checked")
+            << QStringList { "remove fw1.bin" } << QStringList { "--mode", "erase-images", "--check" } << "";
 
         // Files that are no files, or too large to read.
         QTest::newRow("read: settings.json a FIFO")
@@ -384,7 +369,8 @@ private slots:
         UnitSimProcess sim;
         QVERIFY(sim.start(simDir.path(), 1));
         args.replaceInStrings(QStringLiteral("%P"), dir.path());
-        if (!args.contains("--station") && !args.contains("--check"))
+        if (!args.contains("--station") && !args.contains("--check")
+            && QTest::currentDataTag() != QLatin1String("option: no --port"))
             args << "--port" << sim.paths[0];
         if (!args.contains("--package") && !args.contains("--payload"))
             args << "--payload" << dir.path();
@@ -394,7 +380,7 @@ private slots:
         const QByteArray err = cli.readAllStandardError();
         const QJsonArray units = sim.stop();
         if (says.isEmpty()) {
-            QCOMPARE(cli.exitCode(), 0); // erasing needs no settings.json
+            QCOMPARE(cli.exitCode(), 0); // a check that passes: erasing needs no settings.json nor fw1.bin
         } else {
             QVERIFY2(err.contains(says.toUtf8()), err.constData());
             QCOMPARE(cli.exitCode(), 2);
@@ -418,14 +404,11 @@ private slots:
     {
         QFETCH(bool, closeErr);
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         // The reader of the pipe ("| true") is gone before most lines are written.
         QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
-        cli.setProcessEnvironment(env);
+        cli.setProcessEnvironment(TestSupport::toolEnvironment());
         cli.start(QStringLiteral("bash"),
             { "-c",
                 closeErr ? R"("$0" "$@" 2>&1 | true; exit ${PIPESTATUS[0]})"
@@ -474,9 +457,8 @@ private slots:
         QVERIFY(writeFile(out, old));
         QVERIFY(disk.fill()); // room for neither a report nor a whole record
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         QProcess cli;
         startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path(), option, out });
         QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
@@ -508,9 +490,8 @@ private slots:
                              : ::chmod(QFile::encodeName(disk.dir.path()).constData(), 0555) != 0)
             QSKIP("no read-only folder can be made here");
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         QProcess cli;
         startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), option, disk.dir.filePath("out") });
         QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
@@ -526,9 +507,8 @@ private slots:
     void hangupEndsNoJob()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         QProcess cli;
         startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--report", dir.filePath("r.json"),
             "--log", dir.filePath("l.jsonl") });
@@ -545,27 +525,6 @@ private slots:
         QCOMPARE(report["units"][0]["result"].toString(), QStringLiteral("updated"));
         QCOMPARE(readFile(dir.filePath("l.jsonl")).count('\n'), 1); // one record
         QVERIFY(sim.stop().at(0)["flash"]["equal"].toBool());
-    }
-
-    // A run ended while its unit was told to start its bootloader ("$BOOTLOADM"
-    // sent, still in the version query) never says no unit was left in it.
-    void noFalseAllClearAfterBootloaderAsked()
-    {
-        QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
-        UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1, { "--no-bootloader" }));
-        QProcess cli;
-        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--timeout", "2" });
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
-        const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 1);
-        if (sim.stop().at(0)["commands"]["BOOTLOADM"].toInt() == 0)
-            QSKIP("the unit was not yet told to start its bootloader after 2 s (a loaded machine)");
-        QVERIFY2(!err.contains("No unit was left in its bootloader."), err.constData());
-        QVERIFY2(err.contains("Told to start the bootloader, not captured yet: " + sim.paths[0].toLocal8Bit())
-                && err.contains("It may be in its bootloader now.") && err.contains("Run the same command again"),
-            err.constData());
     }
 
     // zq-make-package refuses, exit 2, and changes no file: an output in its
@@ -620,11 +579,10 @@ private slots:
     void logWithoutLineFeed()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
+        UnitSimProcess sim;
+        QVERIFY(payloadAndUnit(dir, sim));
         const QString log = dir.filePath("l.jsonl");
         QVERIFY(writeFile(log, "{\"result\":\"updated\"}"));
-        UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
         QProcess cli;
         startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path(), "--log", log });
         QVERIFY(cli.waitForFinished(kBoundMs));
@@ -637,13 +595,13 @@ private slots:
     }
 
     // A unit that never shows its bootloader: --timeout ends the run, says
-    // what is left on the unit, and the report says why it was not updated.
+    // what is left on the unit (told to start its bootloader: never that no
+    // unit was left in it), and the report says why it was not updated.
     void timeoutEndsTheRun()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1, { "--no-bootloader" }));
+        QVERIFY(payloadAndUnit(dir, sim, { "--no-bootloader" }));
         QProcess cli;
         QElapsedTimer clock;
         clock.start();
@@ -654,8 +612,10 @@ private slots:
         const QByteArray err = cli.readAllStandardError();
         QCOMPARE(cli.exitCode(), 1);
         QVERIFY2(err.contains("Time is up (--timeout 8 s): 1 job(s) not done were stopped."), err.constData());
-        QVERIFY2(err.contains("Told to start the bootloader, not captured yet: " + sim.paths[0].toLocal8Bit()),
+        QVERIFY2(err.contains("Told to start the bootloader, not captured yet: " + sim.paths[0].toLocal8Bit())
+                && err.contains("It may be in its bootloader now.") && err.contains("Run the same command again"),
             err.constData());
+        QVERIFY2(!err.contains("No unit was left in its bootloader."), err.constData());
         const QJsonObject unit = readJson(dir.filePath("r.json")).value("units").toArray().at(0).toObject();
         QCOMPARE(unit["result"].toString(), QStringLiteral("not updated"));
         QVERIFY2(unit["reason"].toString().contains("--timeout 8 s"), qPrintable(unit["reason"].toString()));
@@ -667,9 +627,8 @@ private slots:
     void namesEscaped()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         const QString evil = dir.filePath(QStringLiteral("a\x1b]0;owned\x07\nb"));
         QVERIFY(QFile::link(sim.paths[0], evil));
         QProcess cli;
@@ -687,10 +646,9 @@ private slots:
     void firmwareReplacedDuringTheRun()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
+        UnitSimProcess sim;
+        QVERIFY(payloadAndUnit(dir, sim));
         const QByteArray original = readFile(dir.filePath("fw1.bin"));
-        UnitSimProcess sim; // compares the flash with the fw1.bin it read at its start
-        QVERIFY(sim.start(dir.path(), 1));
         QProcess cli;
         startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--log", dir.filePath("l.jsonl") });
         QByteArray err;
@@ -745,10 +703,9 @@ private slots:
     void interruptDuringThePayloadCheck()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
-        QVERIFY(prepare(dir.path(), { "copies 256" })); // seconds of reading
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
+        QVERIFY(prepare(dir.path(), { "copies 256" })); // seconds of reading
         QProcess cli;
         startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--report", dir.filePath("r.json") });
         QVERIFY(cli.waitForStarted(kBoundMs));
@@ -778,9 +735,8 @@ private slots:
     void samePortTwice()
     {
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         QVERIFY(sim.paths[0].startsWith("/dev/"));
         QProcess cli;
         startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--port", sim.paths[0].mid(5),
@@ -824,9 +780,8 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, says);
         QTemporaryDir dir;
-        QVERIFY(makePayload(dir.path()));
         UnitSimProcess sim;
-        QVERIFY(sim.start(dir.path(), 1));
+        QVERIFY(payloadAndUnit(dir, sim));
         const QString lock = QStringLiteral("/run/lock/LCK..") + sim.paths[0].mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
         const bool planted = kind == "fifo" ? ::mkfifo(QFile::encodeName(lock).constData(), 0644) == 0
                                             : writeFile(lock, kind == "junk" ? "not a pid\n" : "         1\n");
@@ -865,10 +820,7 @@ private slots:
         QVERIFY(::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, makedev(4, 64)) == 0);
         QVERIFY(writeFile(dir.filePath("70-zq-updater.rules"), "# installed\n"));
         QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
-        env.insert(QStringLiteral("ZQ_UDEV_RULES"), dir.filePath("70-zq-updater.rules"));
-        cli.setProcessEnvironment(env);
+        cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_UDEV_RULES=" + dir.filePath("70-zq-updater.rules") }));
         cli.start(QStringLiteral("setpriv"), { "--reuid=65534", "--regid=65534", "--clear-groups",
             QStringLiteral(ZQ_UPDATE), "--mode", "erase-images", "--port", node, "--payload", dir.path() });
         QVERIFY(cli.waitForFinished(kBoundMs));
@@ -895,9 +847,7 @@ private slots:
         QVERIFY(::symlink(QFile::encodeName(sim.paths[0]).constData(), (base + "/port\xfe").constData()) == 0);
         const auto run = [&](const QString &script) {
             QProcess cli;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
-            cli.setProcessEnvironment(env);
+            cli.setProcessEnvironment(TestSupport::toolEnvironment());
             cli.start(QStringLiteral("bash"), { "-c", script, QStringLiteral(ZQ_UPDATE), dir.path() });
             cli.waitForFinished(kBoundMs);
             return qMakePair(cli.exitCode(), cli.readAllStandardOutput() + cli.readAllStandardError());

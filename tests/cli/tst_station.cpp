@@ -4,7 +4,6 @@
 // refusals when adapters can't be told apart, the record per unit, the event
 // stream, the report of a refused run, the hands-free watch, and ports a user
 // cannot use (no permission, held by another process).
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -31,65 +30,12 @@ namespace {
 
 constexpr int kJobMs = 120000;
 
-QJsonArray jsonLines(const QByteArray &bytes, bool *allParse = nullptr)
-{
-    QJsonArray lines;
-    if (allParse != nullptr)
-        *allParse = true;
-    for (const QByteArray &line : bytes.split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        QJsonParseError error {};
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-            if (allParse != nullptr)
-                *allParse = false;
-            continue;
-        }
-        lines.append(doc.object());
-    }
-    return lines;
-}
-
+using TestSupport::jsonLines;
 using TestSupport::readFile;
-
-QString sha256(const QString &path)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
-}
-
-// zq-unit-sim serving scheduled adapters (paths: their by-id links); its
-// report once it is stopped.
-struct Adapters : UnitSimProcess {
-    QString dir; // the stable-name folder
-
-    bool start(const QString &payload, const QString &folder, const QStringList &plans,
-        const QStringList &more = {})
-    {
-        dir = folder + QStringLiteral("/serial");
-        report = folder + QStringLiteral("/sim-report.json");
-        QStringList args { "--payload", payload, "--report", report, "--restart-ms", "20",
-            "--erase-ms", "300", "--serial-dir", dir };
-        for (const QString &plan : plans)
-            args << "--adapter" << plan;
-        p.setStandardErrorFile(QProcess::nullDevice());
-        return run(args + more, plans.size());
-    }
-    QString device(int i) const { return QFileInfo(paths.at(i)).canonicalFilePath(); }
-};
-
-QProcessEnvironment toolEnvironment(const QString &serialDir)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
-    env.insert(QStringLiteral("ZQ_SERIAL_DIR"), serialDir);
-    return env;
-}
 
 bool run(QProcess &cli, const QString &serialDir, const QStringList &args)
 {
-    cli.setProcessEnvironment(toolEnvironment(serialDir));
+    cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + serialDir }));
     cli.start(QStringLiteral(ZQ_UPDATE), args);
     return cli.waitForFinished(kJobMs);
 }
@@ -125,15 +71,15 @@ private slots:
     void listJson()
     {
         QTemporaryDir dir;
-        Adapters sim;
-        QVERIFY(sim.start(payload.path(), dir.path(),
+        UnitSimProcess sim;
+        QVERIFY(sim.startAdapters(payload.path(), dir.path(),
             { "serial=A10K1234 port=2.1", "serial= port=2.2" }));
         QSerialPort holder; // this test holds the second port, as a terminal program would
         holder.setPortName(sim.device(1));
         QVERIFY(holder.open(QIODevice::ReadWrite));
 
         QProcess cli;
-        QVERIFY(run(cli, sim.dir, { "list", "--json" }));
+        QVERIFY(run(cli, sim.serialDir, { "list", "--json" }));
         QCOMPARE(cli.exitCode(), 0);
         const QJsonArray ports = QJsonDocument::fromJson(cli.readAllStandardOutput())
                                      .object()["ports"]
@@ -173,18 +119,14 @@ private slots:
     void unitsChosenByAdapter()
     {
         QTemporaryDir dir;
-        Adapters sim;
-        QVERIFY(sim.start(payload.path(), dir.path(),
+        UnitSimProcess sim;
+        QVERIFY(sim.startAdapters(payload.path(), dir.path(),
             { "serial=A10K1 port=1.1", "serial=B20K2 port=1.2", "serial=C30K3 port=1.3" }));
         const QString log = dir.filePath("units.jsonl");
-        { // an earlier line stays as it is
-            QFile f(log);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("{\"earlier\":true}\n");
-        }
+        QVERIFY(TestSupport::writeFile(log, "{\"earlier\":true}\n")); // stays as it is
         const QString location = "pci-0000:00:14.0-usb-0:1.3:1.0-port0";
         QProcess cli;
-        QVERIFY(run(cli, sim.dir,
+        QVERIFY(run(cli, sim.serialDir,
             { "--mode", "images", "--payload", payload.path(), "--port", "serial:A10K1",
                 "--port", "location:" + location, "--log", log, "--events", "--report",
                 dir.filePath("report.json") }));
@@ -229,7 +171,7 @@ private slots:
             QCOMPARE(images.size(), 2);
             for (const QJsonValue &image : images)
                 QCOMPARE(image["sha256"].toString(),
-                    sha256(payload.filePath(image["file"].toString())));
+                    TestSupport::sha256(readFile(payload.filePath(image["file"].toString()))));
         }
         const QJsonArray reported = reportUnits(dir.filePath("report.json"));
         QCOMPARE(reported.size(), 2);
@@ -243,7 +185,7 @@ private slots:
         }
     }
 
-    // Adapters that can't be told apart: refused before anything is sent,
+    // UnitSimProcess that can't be told apart: refused before anything is sent,
     // with the report written and saying why.
     void refusedWhenAdaptersCannotBeToldApart_data()
     {
@@ -260,16 +202,13 @@ private slots:
         QFETCH(QStringList, adapters);
         QFETCH(QString, says);
         QTemporaryDir dir;
-        Adapters sim;
-        QVERIFY(sim.start(payload.path(), dir.path(), adapters));
+        UnitSimProcess sim;
+        QVERIFY(sim.startAdapters(payload.path(), dir.path(), adapters));
         const QString station = dir.filePath("station.json");
-        QFile f(station);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({ "slots": [ { "name": "left", "serial": "D1" } ] })");
-        f.close();
+        QVERIFY(TestSupport::writeFile(station, R"({ "slots": [ { "name": "left", "serial": "D1" } ] })"));
         const QString report = dir.filePath("report.json");
         QProcess cli;
-        QVERIFY(run(cli, sim.dir,
+        QVERIFY(run(cli, sim.serialDir,
             { "--mode", "erase-images", "--station", station, "--report", report, "--events" }));
         QCOMPARE(cli.exitCode(), 2);
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
@@ -293,26 +232,23 @@ private slots:
     void watchThreeSlots()
     {
         QTemporaryDir dir;
-        Adapters lineAB;
-        QVERIFY(lineAB.start(payload.path(), dir.path(),
+        UnitSimProcess lineAB;
+        QVERIFY(lineAB.startAdapters(payload.path(), dir.path(),
             { "serial=A1 port=1.1 plugs=0-25000,26500-", "serial=B2 port=1.2 plugs=1000-" },
             { "--drop-lines", "0.01", "--fault-words", "F", "--fault-units", "2" }));
         QTemporaryDir dirC; // a simulator of its own for the unit that falls silent
-        Adapters lineC;
-        QVERIFY(lineC.start(payload.path(), dirC.path(), { "serial=C3 port=1.3 plugs=2000-" },
-            { "--silent-after", "300", "--serial-dir", lineAB.dir }));
-        QFile station(dir.filePath("station.json"));
-        QVERIFY(station.open(QIODevice::WriteOnly));
-        station.write(R"({ "slots": [ { "name": "A", "serial": "A1" },
+        UnitSimProcess lineC;
+        QVERIFY(lineC.startAdapters(payload.path(), dirC.path(), { "serial=C3 port=1.3 plugs=2000-" },
+            { "--silent-after", "300", "--serial-dir", lineAB.serialDir }));
+        QVERIFY(TestSupport::writeFile(dir.filePath("station.json"), R"({ "slots": [ { "name": "A", "serial": "A1" },
             { "name": "B", "location": "pci-0000:00:14.0-usb-0:1.2:1.0-port0" },
-            { "name": "C", "serial": "C3" } ] })");
-        station.close();
+            { "name": "C", "serial": "C3" } ] })"));
 
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
-        cli.setProcessEnvironment(toolEnvironment(lineAB.dir));
+        cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + lineAB.serialDir }));
         cli.start(QStringLiteral(ZQ_UPDATE),
-            { "--watch", "--station", station.fileName(), "--mode", "images", "--payload",
+            { "--watch", "--station", dir.filePath("station.json"), "--mode", "images", "--payload",
                 payload.path(), "--log", log, "--events" });
         const auto records = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(records() >= 4, 3 * kJobMs / 2);
@@ -372,18 +308,16 @@ private slots:
     void watchHoldsOnlyTheSharedSlot()
     {
         QTemporaryDir dir;
-        Adapters sim;
-        QVERIFY(sim.start(payload.path(), dir.path(),
+        UnitSimProcess sim;
+        QVERIFY(sim.startAdapters(payload.path(), dir.path(),
             { "serial=D1 port=1.1", "serial=D1 port=1.2", "serial=E2 port=1.3" }));
-        QFile station(dir.filePath("station.json"));
-        QVERIFY(station.open(QIODevice::WriteOnly));
-        station.write(R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })");
-        station.close();
+        QVERIFY(TestSupport::writeFile(dir.filePath("station.json"),
+            R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })"));
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
-        cli.setProcessEnvironment(toolEnvironment(sim.dir));
+        cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + sim.serialDir }));
         cli.start(QStringLiteral(ZQ_UPDATE),
-            { "--watch", "--station", station.fileName(), "--mode", "erase-images", "--payload",
+            { "--watch", "--station", dir.filePath("station.json"), "--mode", "erase-images", "--payload",
                 payload.path(), "--log", log, "--events", "--quiet" });
         QByteArray err;
         const auto holdsSaid = [&cli, &err] {
@@ -406,7 +340,7 @@ private slots:
 
         // Put right: the second adapter is unplugged.
         QVERIFY(QFile::remove(sim.paths[1]));
-        QVERIFY(QFile::remove(sim.dir + "/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"));
+        QVERIFY(QFile::remove(sim.serialDir + "/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"));
         QTRY_COMPARE_WITH_TIMEOUT(
             slotsRecorded(), QStringList({ "B updated", "A updated" }), kWaitMs);
         QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGTERM), 0);
@@ -492,9 +426,7 @@ private slots:
         // now; a record lost at the end is tst_hostile's full-disk row.)
         const QStringList args { "--mode", "erase-images", "--port", path };
         QProcess cli;
-        QProcessEnvironment env = toolEnvironment(QString());
-        env.insert(QStringLiteral("ZQ_UDEV_RULES"), rulePath);
-        cli.setProcessEnvironment(env);
+        cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=", "ZQ_UDEV_RULES=" + rulePath }));
         const QString program = command.takeFirst();
         cli.start(program, command + args);
         QVERIFY(cli.waitForFinished(kJobMs));

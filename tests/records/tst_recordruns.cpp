@@ -6,8 +6,10 @@
 // one server at once (a private PostgreSQL server, PgCluster).
 #include "records/RecordStore.h"
 #include "support/PgCluster.h"
+#include "support/SmallDisk.h"
+#include "support/TestSupport.h"
+#include "support/UnitSimProcess.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,78 +29,18 @@ namespace {
 
 constexpr int kJobMs = 120000;
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QList<QJsonObject> jsonLines(const QByteArray &bytes)
-{
-    QList<QJsonObject> out;
-    for (const QByteArray &l : bytes.split('\n'))
-        if (!l.trimmed().isEmpty())
-            out << QJsonDocument::fromJson(l).object();
-    return out;
-}
-
-// zq-unit-sim serving scheduled adapters (links in a folder of its own).
-struct Adapters {
-    QProcess p;
-    QStringList links;
-    QString dir;
-
-    bool start(const QString &payload, const QString &folder, const QStringList &plans)
-    {
-        dir = folder + QStringLiteral("/serial");
-        QStringList args { "--payload", payload, "--report", folder + "/sim-report.json", "--restart-ms", "20",
-            "--erase-ms", "300", "--serial-dir", dir };
-        for (const QString &plan : plans)
-            args << "--adapter" << plan;
-        p.setStandardErrorFile(QProcess::nullDevice());
-        p.start(QStringLiteral(ZQ_UNIT_SIM), args);
-        QDeadlineTimer deadline(10000);
-        while (links.size() < plans.size() && !deadline.hasExpired() && p.waitForReadyRead(1000))
-            while (p.canReadLine())
-                links << QString::fromLocal8Bit(p.readLine()).trimmed();
-        return links.size() == plans.size();
-    }
-    ~Adapters()
-    {
-        p.terminate();
-        p.waitForFinished(10000);
-    }
-};
+using TestSupport::jsonLines;
+using TestSupport::readFile;
 
 // A station: its own data folder (the records file) and no records.conf.
 QProcessEnvironment stationEnvironment(const QString &dataHome, const QString &serialDir = QString())
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZQ_UPDATER_PORTS", QString());
-    env.insert("XDG_DATA_HOME", dataHome);
-    env.insert("ZQ_RECORDS_CONF", dataHome + "/no-records.conf");
+    QProcessEnvironment env = TestSupport::toolEnvironment(
+        { "XDG_DATA_HOME=" + dataHome, "ZQ_RECORDS_CONF=" + dataHome + "/no-records.conf" });
     if (!serialDir.isEmpty())
         env.insert("ZQ_SERIAL_DIR", serialDir);
     return env;
 }
-
-// A tmpfs of its own (root only): full or read-only.
-struct SmallDisk {
-    QTemporaryDir dir;
-    bool mounted = false;
-    bool mount(int kilobytes, unsigned long flags = 0)
-    {
-        const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
-        mounted = dir.isValid()
-            && ::mount("zq-test", QFile::encodeName(dir.path()).constData(), "tmpfs", flags, options.constData()) == 0;
-        return mounted;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
-    }
-};
 
 QString stationFile(const QString &dir, const QStringList &serials)
 {
@@ -106,9 +48,7 @@ QString stationFile(const QString &dir, const QStringList &serials)
     for (int i = 0; i < serials.size(); ++i)
         places.append(QJsonObject { { "name", QString(QChar('A' + i)) }, { "serial", serials[i] } });
     const QString file = dir + "/station.json";
-    QFile f(file);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(QJsonDocument(QJsonObject { { "slots", places } }).toJson());
+    TestSupport::writeFile(file, QJsonDocument(QJsonObject { { "slots", places } }).toJson());
     return file;
 }
 
@@ -122,25 +62,6 @@ class TestRecordRuns : public QObject
     PgCluster pg;
     QString pgProblem;
 
-    // One simulated unit on a pseudo-terminal, stopped with the object.
-    struct Unit {
-        QProcess p;
-        ~Unit()
-        {
-            p.terminate();
-            p.waitForFinished(10000);
-        }
-    };
-
-    QString sim(Unit &unit, const QString &folder)
-    {
-        QProcess &s = unit.p;
-        s.setStandardErrorFile(QProcess::nullDevice());
-        s.start(QStringLiteral(ZQ_UNIT_SIM), { "--payload", payload.path(), "--units", "1", "--erase-ms", "300",
-                                                  "--restart-ms", "20", "--report", folder + "/sim.json" });
-        return s.waitForReadyRead(10000) ? QString::fromLocal8Bit(s.readLine()).trimmed() : QString();
-    }
-
     // The uuids the server holds, and how many rows.
     QPair<QSet<QString>, int> serverRecords()
     {
@@ -153,8 +74,8 @@ class TestRecordRuns : public QObject
     static QSet<QString> uuidsOf(const QString &log)
     {
         QSet<QString> ids;
-        for (const QJsonObject &r : jsonLines(readAll(log)))
-            ids << RecordStore::uuidOf(r);
+        for (const QJsonValue &r : jsonLines(readFile(log)))
+            ids << RecordStore::uuidOf(r.toObject());
         return ids;
     }
 
@@ -162,7 +83,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(payload.isValid());
-        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+        QVERIFY(makePayload(payload.path()));
         if (PgCluster::binDir().isEmpty())
             pgProblem = QStringLiteral("PostgreSQL is not installed (postgresql-15): no server to test against");
         else
@@ -174,16 +95,16 @@ private slots:
     void recordReadBack()
     {
         QTemporaryDir dir;
-        Unit unit;
-        const QString port = sim(unit, dir.path());
-        QVERIFY(!port.isEmpty());
+        UnitSimProcess unit;
+        QVERIFY(unit.start(payload.path(), 1));
+        const QString port = unit.paths[0];
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.path()));
         cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
                                  dir.filePath("units.jsonl") });
         QVERIFY(cli.waitForFinished(kJobMs));
         QCOMPARE(cli.exitCode(), 0);
-        const QList<QJsonObject> logged = jsonLines(readAll(dir.filePath("units.jsonl")));
+        const QJsonArray logged = jsonLines(readFile(dir.filePath("units.jsonl")));
         QCOMPARE(logged.size(), 1);
 
         cli.start(ZQ_UPDATE, { "history", "--json" });
@@ -192,8 +113,8 @@ private slots:
         const QJsonArray shown = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
         QCOMPARE(shown.size(), 1);
         QJsonObject back = shown[0].toObject();
-        QCOMPARE(back.take("uuid").toString(), RecordStore::uuidOf(logged[0]));
-        QCOMPARE(back, logged[0]);
+        QCOMPARE(back.take("uuid").toString(), RecordStore::uuidOf(logged[0].toObject()));
+        QCOMPARE(back, logged[0].toObject());
 
         cli.start(ZQ_UPDATE, { "history", "--json", "--serial", "nobody" });
         QVERIFY(cli.waitForFinished(kJobMs));
@@ -241,15 +162,12 @@ private slots:
                 RecordStore made; // the file is there; the disk then fills up
                 QString error;
                 QVERIFY(made.openLocal(dataHome + "/zq-updater/records.sqlite", error));
-                QFile filler(dataHome + "/filler");
-                QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-                const QByteArray block(512, 'f');
-                while (filler.write(block) == block.size()) { }
+                QVERIFY(disk.fill());
             }
         }
-        Unit unit;
-        const QString port = sim(unit, dir.path());
-        QVERIFY(!port.isEmpty());
+        UnitSimProcess unit;
+        QVERIFY(unit.start(payload.path(), 1));
+        const QString port = unit.paths[0];
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dataHome));
         cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
@@ -258,9 +176,9 @@ private slots:
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QCOMPARE(cli.exitCode(), 0);
         QVERIFY2(err.contains(said) && err.contains("records.sqlite"), qPrintable(err));
-        QCOMPARE(jsonLines(readAll(dir.filePath("units.jsonl"))).size(), 1);
+        QCOMPARE(jsonLines(readFile(dir.filePath("units.jsonl"))).size(), 1);
         const QJsonArray units
-            = QJsonDocument::fromJson(readAll(dir.filePath("report.json"))).object()["units"].toArray();
+            = QJsonDocument::fromJson(readFile(dir.filePath("report.json"))).object()["units"].toArray();
         QCOMPARE(units.size(), 1);
         QCOMPARE(units[0]["result"].toString(), QStringLiteral("updated"));
         if (holder.isValid()) {
@@ -280,9 +198,9 @@ private slots:
         QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
         QVERIFY(pg.stop());
         QTemporaryDir dir;
-        Unit unit;
-        const QString port = sim(unit, dir.path());
-        QVERIFY(!port.isEmpty());
+        UnitSimProcess unit;
+        QVERIFY(unit.start(payload.path(), 1));
+        const QString port = unit.paths[0];
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.filePath("data")));
         cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
@@ -312,15 +230,15 @@ private slots:
             QSKIP(qPrintable(pgProblem));
         QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
         QTemporaryDir dir;
-        Adapters adapters;
-        QVERIFY(adapters.start(payload.path(), dir.path(),
+        UnitSimProcess adapters;
+        QVERIFY(adapters.startAdapters(payload.path(), dir.path(),
             { "serial=A1 port=1.1 plugs=0-", "serial=B2 port=1.2 plugs=3000-", "serial=C3 port=1.3 plugs=6000-" }));
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
-        cli.setProcessEnvironment(stationEnvironment(dir.filePath("data"), adapters.dir));
+        cli.setProcessEnvironment(stationEnvironment(dir.filePath("data"), adapters.serialDir));
         cli.start(ZQ_UPDATE, { "--watch", "--station", stationFile(dir.path(), { "A1", "B2", "C3" }), "--mode",
                                  "erase-images", "--payload", payload.path(), "--log", log, "--records", pg.url() });
-        const auto logged = [&log] { return readAll(log).count('\n'); };
+        const auto logged = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(logged() >= 1, kJobMs);
         QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 1, kJobMs);
         QVERIFY(pg.stop());
@@ -346,16 +264,16 @@ private slots:
             QSKIP(qPrintable(pgProblem));
         QVERIFY(pg.psql("DROP TABLE IF EXISTS unit_record, schema_version"));
         QTemporaryDir dir1, dir2;
-        Adapters line1, line2;
-        QVERIFY(line1.start(payload.path(), dir1.path(), { "serial=A1 port=1.1", "serial=B2 port=1.2" }));
-        QVERIFY(line2.start(payload.path(), dir2.path(), { "serial=D4 port=1.1", "serial=E5 port=1.2" }));
+        UnitSimProcess line1, line2;
+        QVERIFY(line1.startAdapters(payload.path(), dir1.path(), { "serial=A1 port=1.1", "serial=B2 port=1.2" }));
+        QVERIFY(line2.startAdapters(payload.path(), dir2.path(), { "serial=D4 port=1.1", "serial=E5 port=1.2" }));
         QProcess station1, station2;
-        const QList<std::tuple<QProcess *, QTemporaryDir *, Adapters *, QStringList>> stations {
+        const QList<std::tuple<QProcess *, QTemporaryDir *, UnitSimProcess *, QStringList>> stations {
             { &station1, &dir1, &line1, { "A1", "B2" } }, { &station2, &dir2, &line2, { "D4", "E5" } }
         };
         for (const auto &s : stations) {
             std::get<0>(s)->setProcessEnvironment(
-                stationEnvironment(std::get<1>(s)->filePath("data"), std::get<2>(s)->dir));
+                stationEnvironment(std::get<1>(s)->filePath("data"), std::get<2>(s)->serialDir));
             std::get<0>(s)->start(ZQ_UPDATE, { "--watch", "--station",
                                                  stationFile(std::get<1>(s)->path(), std::get<3>(s)), "--mode",
                                                  "erase-images", "--payload", payload.path(), "--log",

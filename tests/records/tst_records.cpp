@@ -9,6 +9,7 @@
 #include "records/RecordStore.h"
 #include "records/RecordsConfig.h"
 #include "support/PgCluster.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -33,11 +34,7 @@ QJsonObject record(const QString &time, const QString &serial, const QString &sl
         { "seconds", 61.5 }, { "resends", 3 } };
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+using TestSupport::writeFile;
 
 QByteArray line(const QJsonObject &o)
 {
@@ -373,9 +370,7 @@ private slots:
         QString error;
         QVERIFY(RecordsConfig::parseServer(pg.url(), options, error));
         QVERIFY2(owner.openServer(options, error), qPrintable(error));
-        QFile sql(QStringLiteral(ZQ_ROLE_SQL));
-        QVERIFY(sql.open(QIODevice::ReadOnly));
-        QVERIFY(pg.psql(QString::fromUtf8(sql.readAll())));
+        QVERIFY(pg.psql(QString::fromUtf8(TestSupport::readFile(QStringLiteral(ZQ_ROLE_SQL)))));
         QVERIFY(pg.psql("DROP ROLE IF EXISTS station1; CREATE ROLE station1 LOGIN IN ROLE zq_station"));
         RecordStore station;
         QVERIFY(RecordsConfig::parseServer(pg.url("station1"), options, error));

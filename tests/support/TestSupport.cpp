@@ -3,6 +3,7 @@
 #include "link/LineFrame.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +50,38 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 QJsonObject readJson(const QString &path)
 {
     return QJsonDocument::fromJson(readFile(path)).object();
+}
+
+QJsonArray jsonLines(const QByteArray &bytes, bool *allParse)
+{
+    QJsonArray lines;
+    if (allParse != nullptr)
+        *allParse = true;
+    for (const QByteArray &line : bytes.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError error {};
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        if (error.error == QJsonParseError::NoError && doc.isObject())
+            lines.append(doc.object());
+        else if (allParse != nullptr)
+            *allParse = false;
+    }
+    return lines;
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QProcessEnvironment toolEnvironment(const QStringList &settings)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_UPDATER_PORTS"), QString());
+    for (const QString &s : settings)
+        env.insert(s.section(QLatin1Char('='), 0, 0), s.section(QLatin1Char('='), 1));
+    return env;
 }
 
 QByteArray framed(const QByteArray &text)

@@ -3,7 +3,9 @@
 // looks for settings.json, fw1.bin and images) and elsewhere, framed lines, and
 // one end of a serial line read while the event loop runs.
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -23,6 +25,15 @@ QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
 // The JSON object in the file at path; empty when there is none.
 QJsonObject readJson(const QString &path);
+
+// The objects of a file of JSON lines; allParse, when given, says whether
+// every line that is not blank was one.
+QJsonArray jsonLines(const QByteArray &bytes, bool *allParse = nullptr);
+// The SHA-256 of bytes in lower-case hex.
+QString sha256(const QByteArray &bytes);
+// The environment the command-line programs run in under test: only --port
+// names ports (ZQ_UPDATER_PORTS empty), with the further "NAME=VALUE" settings.
+QProcessEnvironment toolEnvironment(const QStringList &settings = {});
 
 // The finished line for text ("$E,1000,1"): checksum and line feed added.
 QByteArray framed(const QByteArray &text);

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QJsonObject>
 
 bool UnitSimProcess::start(const QString &dir, int units, const QStringList &more)
@@ -12,6 +13,24 @@ bool UnitSimProcess::start(const QString &dir, int units, const QStringList &mor
                    report, "--restart-ms", "20", "--erase-ms", "300" }
             + more,
         units);
+}
+
+bool UnitSimProcess::startAdapters(const QString &payload, const QString &folder, const QStringList &plans,
+    const QStringList &more)
+{
+    serialDir = folder + QStringLiteral("/serial");
+    report = folder + QStringLiteral("/sim-report.json");
+    QStringList args { "--payload", payload, "--report", report, "--restart-ms", "20", "--erase-ms", "300",
+        "--serial-dir", serialDir };
+    for (const QString &plan : plans)
+        args << "--adapter" << plan;
+    p.setStandardErrorFile(QProcess::nullDevice());
+    return run(args + more, plans.size());
+}
+
+QString UnitSimProcess::device(int i) const
+{
+    return QFileInfo(paths.at(i)).canonicalFilePath();
 }
 
 bool UnitSimProcess::run(const QStringList &args, int count)

@@ -16,12 +16,20 @@ public:
     // Starts zq-unit-sim with args; true once it has printed count paths, one
     // a line, within 30 s.
     bool run(const QStringList &args, int count);
+    // Starts zq-unit-sim serving scheduled adapters (one --adapter a plan),
+    // their stable names in folder/serial (serialDir), its report in folder;
+    // paths are the adapters' by-id links.
+    bool startAdapters(const QString &payload, const QString &folder, const QStringList &plans,
+        const QStringList &more = {});
+    // The device behind the i-th path.
+    QString device(int i) const;
     // Stops it (SIGTERM: it writes its report) and returns the report's units.
     QJsonArray stop();
 
     QProcess p;
     QStringList paths;
     QString report;
+    QString serialDir; // the adapters' stable-name folder
 };
 
 // The "units" array of a JSON report (zq-update's or zq-unit-sim's), or empty.

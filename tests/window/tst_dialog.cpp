@@ -17,7 +17,6 @@
 #include <utility>
 #include <QAction>
 #include <QClipboard>
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -73,10 +72,7 @@ struct OwnHistory {
     }
 };
 
-QString sha256(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
+using TestSupport::sha256;
 
 const QString kTitle = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
 
@@ -124,29 +120,13 @@ private slots:
             PayloadWriter::DemoLargeImage, PayloadWriter::DemoSmallImage });
     }
 
-    // No settings.json: the 500 ms job timer runs, the version is the
-    // default, there are no images, and the log says why.
-    void withoutSettings()
-    {
-        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
-        QVERIFY(dlg.jobs().ticking());
-        QCOMPARE(dlg.jobs().tickMs(), 500);
-        QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
-        QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), QStringLiteral("Update Version: D.02n"));
-        QVERIFY(dlg.images().isEmpty());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->value(), 0);
-        // The user is told why the job will send no images.
-        const QString log = logOf(dlg);
-        QVERIFY2(log.contains("settings.json") && log.contains("missing"), qPrintable(log));
-    }
-
+    // No settings.json, or one that can't be read: the 500 ms job timer runs,
+    // the version is the default, there are no images, and the log says why.
     void unusableSettings_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("empty file") << QByteArray();
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("empty file") << QByteArray("");
         QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)");
         QTest::newRow("not an object") << QByteArray(R"(["E.01"])");
     }
@@ -154,13 +134,19 @@ private slots:
     void unusableSettings()
     {
         QFETCH(QByteArray, content);
-        QVERIFY(writeSettings(content));
+        QVERIFY(content.isNull() || writeSettings(content));
         DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
+        QVERIFY(dlg.jobs().ticking());
+        QCOMPARE(dlg.jobs().tickMs(), 500);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
+        QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), QStringLiteral("Update Version: D.02n"));
         QVERIFY(dlg.images().isEmpty());
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
         const QString log = logOf(dlg);
-        QVERIFY2(log.contains("settings.json"), qPrintable(log));
+        QVERIFY2(log.contains("settings.json") && (!content.isNull() || log.contains("missing")), qPrintable(log));
     }
 
     // settings.json's "Version" in the title and the label, per mode: a fault
@@ -623,13 +609,11 @@ private slots:
         qunsetenv("XDG_DATA_HOME");
         QCOMPARE(stored.size(), 1);
         QCOMPARE(stored[0]["result"].toString(), QStringLiteral("updated"));
-        QFile file(history);
         if (taken) {
-            QVERIFY(!file.exists());
+            QVERIFY(!QFile::exists(history));
             return;
         }
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(history));
-        const QList<QByteArray> lines = file.readAll().split('\n');
+        const QList<QByteArray> lines = TestSupport::readFile(history).split('\n');
         QCOMPARE(lines.size(), 2);
         QCOMPARE(QJsonDocument::fromJson(lines[0]).object(), stored[0]);
     }
@@ -649,11 +633,7 @@ private slots:
             QVERIFY(rig.ready());
             QTRY_VERIFY_WITH_TIMEOUT(rig.port(0)->address >= 0x40000, JobRig::kTimeoutMs);
             // Copied over in place, as a file manager does: the same file, new bytes.
-            QFile over(fw);
-            QVERIFY(over.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            const QByteArray other = PayloadWriter::firmware(PayloadWriter::FirmwareSize, 99);
-            QCOMPARE(over.write(other), qint64(other.size()));
-            over.close();
+            QVERIFY(TestSupport::writeFile(fw, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 99)));
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
             QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);

@@ -5,6 +5,8 @@
 #include "records/RecordsConfig.h"
 #include "window/HistoryView.h"
 
+#include "support/TestSupport.h"
+
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -84,9 +86,7 @@ private slots:
         QTemporaryDir dir;
         QString error;
         QVERIFY2(view.exportCsv(dir.filePath("h.csv"), error), qPrintable(error));
-        QFile f(dir.filePath("h.csv"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
+        const QList<QByteArray> lines = TestSupport::readFile(dir.filePath("h.csv")).split('\n');
         QCOMPARE(lines.size(), 4); // a header, two records, the last line feed
         QVERIFY(lines[0].startsWith("time,host,slot,port,adapterSerial"));
         QVERIFY2(lines[1].startsWith("2026-09-02T08:00:00.000Z,bench,A,,\"'=2+3\""), lines[1].constData());

@@ -168,9 +168,7 @@ private slots:
         QFETCH(QString, says);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("station.json"));
-        QFile f(path);
-        QVERIFY(file.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(file) == file.size()));
-        f.close();
+        QVERIFY(file.isEmpty() || TestSupport::writeFile(path, file));
         MainWindow window;
         auto *action = window.findChild<QAction *>(QStringLiteral("actionStation"));
         QVERIFY(action != nullptr);

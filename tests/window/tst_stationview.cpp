@@ -11,9 +11,12 @@
 #include "window/SlotTile.h"
 #include "window/StationView.h"
 
+#include "support/ModalAnswer.h"
+#include "support/TestSupport.h"
+#include "support/UnitSimProcess.h"
+
 #include <QAccessible>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -34,43 +37,7 @@ namespace {
 
 constexpr int kJobMs = 90000; // a firmware job on a lossy link, on a loaded machine
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// One adapter plugged in while the simulator behind it runs.
-struct Plug {
-    QProcess p;
-    QString report;
-
-    bool start(const QString &payload, const QString &serialDir, const QString &plan,
-        const QString &reportFile, const QStringList &more = {})
-    {
-        report = reportFile;
-        QStringList args { "--payload", payload, "--report", report, "--restart-ms", "20",
-            "--serial-dir", serialDir };
-        for (const QString &a : plan.split(QLatin1Char('|')))
-            args << "--adapter" << a;
-        p.setStandardErrorFile(QProcess::nullDevice());
-        p.start(QStringLiteral(ZQ_UNIT_SIM), args + more);
-        int links = 0;
-        const int wanted = static_cast<int>(plan.count(QLatin1Char('|'))) + 1;
-        QDeadlineTimer deadline(20000);
-        while (links < wanted && !deadline.hasExpired() && p.waitForReadyRead(1000))
-            while (p.canReadLine() && p.readLine().startsWith('/'))
-                ++links;
-        return links == wanted;
-    }
-    // Unplugs the adapter; the simulator's units, from its report.
-    QJsonArray stop()
-    {
-        p.terminate();
-        p.waitForFinished(20000);
-        return QJsonDocument::fromJson(readAll(report)).object()["units"].toArray();
-    }
-};
+using TestSupport::readFile;
 
 // Runs the event loop until done() holds or ms pass. Not QTRY_*: its wait
 // polls the loop every 10 ms, and a job whose every line waits for that
@@ -101,20 +68,10 @@ QString accessibleName(QWidget *w)
     return a != nullptr ? a->text(QAccessible::Name) : QString();
 }
 
-// Answers the next question box with button; *asked tells whether one came.
-void answerNextQuestion(QMessageBox::StandardButton button, std::shared_ptr<bool> asked)
+// Clicks No in a question box.
+void answerNo(QWidget *box)
 {
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, asked] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr)
-            return;
-        *asked = true;
-        box->button(button)->click();
-        timer->deleteLater();
-    });
-    timer->start();
+    qobject_cast<QMessageBox *>(box)->button(QMessageBox::No)->click();
 }
 
 } // namespace
@@ -128,11 +85,18 @@ class TestStationView : public QObject
     QString serialDir;
     int plugs = 0;
 
-    std::unique_ptr<Plug> plug(const QString &plan, const QStringList &more = {})
+    // One adapter or more ("|" between their plans) plugged in while the
+    // simulator behind them runs; stopping it unplugs them.
+    std::unique_ptr<UnitSimProcess> plug(const QString &plan, const QStringList &more = {})
     {
-        auto p = std::make_unique<Plug>();
-        const QString report = work.filePath(QStringLiteral("sim-%1.json").arg(++plugs));
-        if (!p->start(payload.path(), serialDir, plan, report, more))
+        auto p = std::make_unique<UnitSimProcess>();
+        p->report = work.filePath(QStringLiteral("sim-%1.json").arg(++plugs));
+        QStringList args { "--payload", payload.path(), "--report", p->report, "--restart-ms", "20",
+            "--serial-dir", serialDir };
+        for (const QString &a : plan.split(QLatin1Char('|')))
+            args << "--adapter" << a;
+        p->p.setStandardErrorFile(QProcess::nullDevice());
+        if (!p->run(args + more, static_cast<int>(plan.count(QLatin1Char('|'))) + 1))
             return nullptr;
         return p;
     }
@@ -140,11 +104,7 @@ class TestStationView : public QObject
     QString writeStation(const QByteArray &json)
     {
         const QString file = work.filePath(QStringLiteral("station-%1.json").arg(++plugs));
-        QFile f(file);
-        if (!f.open(QIODevice::WriteOnly))
-            return QString();
-        f.write(json);
-        return file;
+        return TestSupport::writeFile(file, json) ? file : QString();
     }
 
     static StationFile readStation(const QString &file)
@@ -182,7 +142,7 @@ private slots:
         QStandardPaths::setTestModeEnabled(true); // the unit history goes to a test folder
         QFile::remove(RecordLog::historyFile());
         QVERIFY(payload.isValid() && work.isValid());
-        QVERIFY(QProcess::execute(QStringLiteral(ZQ_MAKE_PAYLOAD), { payload.path() }) == 0);
+        QVERIFY(makePayload(payload.path()));
         serialDir = work.filePath(QStringLiteral("serial"));
         QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-id")));
         QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-path")));
@@ -210,7 +170,7 @@ private slots:
         QCOMPARE(tileText(view, "A"), QStringLiteral("A; adapter A1; waiting for a unit"));
         QCOMPARE(tileText(view, "C"),
             QStringLiteral("C; adapter pci-0000:00:14.0-usb-0:1.3:1.0-port0; waiting for a unit"));
-        const QString historyBefore = QString::fromUtf8(readAll(RecordLog::historyFile()));
+        const QString historyBefore = QString::fromUtf8(readFile(RecordLog::historyFile()));
 
         const QString version = QStringLiteral("version D.02m to D.03-demo, confirmed");
         for (int round = 1; round <= 2; ++round) {
@@ -225,7 +185,7 @@ private slots:
                     qPrintable(tileText(view, slot)), kJobMs);
             WAIT_VERIFY(view.running() == 0, QString::number(view.running()), 10000);
             int lost = 0;
-            for (Plug *p : { a.get(), b.get(), c.get() }) {
+            for (UnitSimProcess *p : { a.get(), b.get(), c.get() }) {
                 const QJsonArray units = p->stop(); // unplugged
                 QCOMPARE(units.size(), 1);
                 QVERIFY(units[0]["exitReceived"].toBool());
@@ -245,7 +205,7 @@ private slots:
         QCOMPARE(view.counters().recent().size(), 6);
         QVERIFY2(view.counters().recent().first().contains(QStringLiteral("updated, D.03-demo")),
             qPrintable(view.counters().recent().first()));
-        const QString history = QString::fromUtf8(readAll(RecordLog::historyFile())).mid(historyBefore.size());
+        const QString history = QString::fromUtf8(readFile(RecordLog::historyFile())).mid(historyBefore.size());
         QCOMPARE(history.count(QLatin1Char('\n')), 6);
     }
 
@@ -310,10 +270,7 @@ private slots:
         WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updating: ")),
             qPrintable(tileText(view, "A")), 30000);
 
-        auto asked = std::make_shared<bool>(false);
-        answerNextQuestion(QMessageBox::No, asked);
-        view.close();
-        QVERIFY(*asked);
+        QVERIFY(TestSupport::answerModal([&] { view.close(); }, answerNo));
         QVERIFY(view.isVisible());
         QCOMPARE(view.running(), 1);
 
@@ -334,10 +291,7 @@ private slots:
         QCOMPARE(bUnits.size(), 1);
         QCOMPARE(bUnits[0]["lines"]["fromTool"].toInt(), 0); // no job started on B
 
-        auto askedAgain = std::make_shared<bool>(false);
-        answerNextQuestion(QMessageBox::No, askedAgain);
-        view.close();
-        QVERIFY(!*askedAgain);
+        QVERIFY(!TestSupport::answerModal([&] { view.close(); }, answerNo));
         QVERIFY(!view.isVisible());
         a->stop();
     }
