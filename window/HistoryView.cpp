@@ -31,7 +31,6 @@ QLineEdit *field(QWidget *parent, const char *name, const QString &hint)
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     edit->setPlaceholderText(hint);
-    edit->setClearButtonEnabled(true);
     return edit;
 }
 
