@@ -121,6 +121,13 @@ MainWindow::MainWindow(QWidget *parent)
     QAction *about = help->addAction(QStringLiteral("&About zq-updater"));
     about->setObjectName(QStringLiteral("actionAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+
+    // Each button at least as wide as its text in the desktop's font (a form's
+    // minimum width alone is taken as the button's least width, whatever its
+    // text), and the window as wide as that needs.
+    for (QPushButton *button : { ui->pushButton, ui->pushButton_3, ui->pushButton_2 })
+        button->setMinimumWidth(qMax(button->minimumWidth(), button->sizeHint().width()));
+    resize(size().expandedTo(minimumSizeHint()));
 }
 
 QString MainWindow::aboutText()

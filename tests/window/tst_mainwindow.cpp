@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <memory>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -106,16 +107,19 @@ private slots:
         const QFont before = QApplication::font();
         QFont wide = before;
         if (before.pointSizeF() > 0)
-            wide.setPointSizeF(before.pointSizeF() * 1.6);
+            wide.setPointSizeF(before.pointSizeF() * 2.2);
         else
-            wide.setPixelSize(before.pixelSize() * 8 / 5);
+            wide.setPixelSize(before.pixelSize() * 11 / 5);
+        // The program's font, as the desktop gives it before any window is
+        // made; the test's own font again when the window has gone.
+        QApplication::setFont(wide);
+        const std::shared_ptr<void> restore(nullptr, [before](void *) { QApplication::setFont(before); });
         MainWindow window;
-        window.setFont(wide);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         for (const char *name : { "pushButton", "pushButton_3", "pushButton_2" }) {
             auto *button = window.findChild<QPushButton *>(QLatin1String(name));
-            QVERIFY(button->width() >= button->sizeHint().width());
+            QVERIFY2(button->width() >= button->sizeHint().width(), name);
             QVERIFY2(button->x() >= 0 && button->geometry().right() < window.width(), name);
         }
     }
