@@ -4,6 +4,8 @@
 // It needs a display: run it under xvfb-run (scripts/bench does).
 //
 //   bench_stationview [SECONDS]   (20 by default)
+#include "ProcessCpu.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,18 +19,6 @@
 namespace {
 
 constexpr int kSlots = 16;
-
-// utime + stime of pid, in seconds.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble())
-        / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 } // namespace
 

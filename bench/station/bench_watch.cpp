@@ -6,6 +6,8 @@
 // fall anywhere in the tool's look and job timer periods.
 //
 //   bench_watch [SECONDS_IDLE [PLUGS]]   (30 and 40 by default)
+#include "ProcessCpu.h"
+
 #include "PtyPair.h"
 
 #include <QCoreApplication>
@@ -27,19 +29,6 @@
 namespace {
 
 constexpr int kSlots = 16;
-
-// utime + stime of pid, in seconds.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // Fields from the state on: utime and stime are the 12th and 13th.
-    return (fields.value(11).toDouble() + fields.value(12).toDouble())
-        / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 bool waitForEvent(QProcess &tool, const QString &kind, int timeoutMs)
 {
