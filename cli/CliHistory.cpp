@@ -22,14 +22,38 @@ void say(const QString &line)
     Console::writeErr(QStringLiteral("zq-update: %1\n").arg(Console::shown(line, true)).toLocal8Bit());
 }
 
+// The records store holds that query asks for, in the form options name.
+int show(RecordStore &store, const RecordQuery &query, const CliOptions &options)
+{
+    QString error;
+    const QList<QJsonObject> records = store.find(query, error);
+    if (!error.isEmpty())
+        return fail(error);
+    Console::writeOut(options.json ? RecordQuery::json(records)
+            : options.csv          ? RecordQuery::csv(records)
+                                   : RecordQuery::table(records).toLocal8Bit());
+    return 0;
+}
+
+// The records configuration (--records or records.conf) into config; false
+// when it can't be read, with the message written.
+bool loadConfig(const CliOptions &options, RecordsConfig &config)
+{
+    QString error;
+    if (RecordsConfig::load(options.recordsUrl, config, error))
+        return true;
+    fail(error);
+    return false;
+}
+
 } // namespace
 
 int CliHistory::history(const CliOptions &options)
 {
     RecordsConfig config;
+    if (!loadConfig(options, config))
+        return kNothingDone;
     QString error;
-    if (!RecordsConfig::load(options.recordsUrl, config, error))
-        return fail(error);
     RecordQuery query;
     query.serial = options.serial;
     query.slot = options.slot;
@@ -61,29 +85,17 @@ int CliHistory::history(const CliOptions &options)
         if (!local.openLocal(config.localFile, error))
             return fail(QStringLiteral("the records database %1 can't be read: %2")
                             .arg(config.localFile, error));
-        const QList<QJsonObject> records = local.find(query, error);
-        if (!error.isEmpty())
-            return fail(error);
-        Console::writeOut(options.json ? RecordQuery::json(records)
-                : options.csv          ? RecordQuery::csv(records)
-                                       : RecordQuery::table(records).toLocal8Bit());
-        return 0;
+        return show(local, query, options);
     }
-    const QList<QJsonObject> records = store.find(query, error);
-    if (!error.isEmpty())
-        return fail(error);
-    Console::writeOut(options.json ? RecordQuery::json(records)
-            : options.csv          ? RecordQuery::csv(records)
-                                   : RecordQuery::table(records).toLocal8Bit());
-    return 0;
+    return show(store, query, options);
 }
 
 int CliHistory::sync(const CliOptions &options)
 {
     RecordsConfig config;
+    if (!loadConfig(options, config))
+        return kNothingDone;
     QString error;
-    if (!RecordsConfig::load(options.recordsUrl, config, error))
-        return fail(error);
     if (!config.hasServer())
         return fail(QStringLiteral("no server is named: give --records URL or put "
                                    "\"server = URL\" in %1")
@@ -115,9 +127,9 @@ int CliHistory::sync(const CliOptions &options)
 int CliHistory::import(const CliOptions &options)
 {
     RecordsConfig config;
+    if (!loadConfig(options, config))
+        return kNothingDone;
     QString error;
-    if (!RecordsConfig::load(options.recordsUrl, config, error))
-        return fail(error);
     RecordStore store;
     if (!store.openLocal(config.localFile, error))
         return fail(QStringLiteral("the records database %1 can't be used: %2").arg(config.localFile, error));

@@ -3,13 +3,13 @@
 #include "CliOptions.h"
 #include "Console.h"
 #include "engine/FileWrite.h"
+#include "engine/TextColumns.h"
 #include "payload/RawNames.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <algorithm>
 #include <vector>
 
 QString CliReport::table() const
@@ -34,24 +34,8 @@ QString CliReport::table() const
             rows[i + 1].prepend(
                 units.at(i).slot.isEmpty() ? QStringLiteral("-") : Console::shown(units.at(i).slot));
     }
-    const int firstFigure = withSlots ? 4 : 3;
-    std::vector<int> width(rows[0].size(), 0);
-    for (const QStringList &row : rows)
-        for (int c = 0; c < row.size(); ++c)
-            width[c] = std::max(width[c], static_cast<int>(row.at(c).size()));
-    QString text;
-    for (const QStringList &row : rows) {
-        QString line;
-        for (int c = 0; c < row.size(); ++c) {
-            // Text columns to the left, figures to the right.
-            const bool figure = c >= firstFigure;
-            line += figure ? row.at(c).rightJustified(width[c]) : row.at(c).leftJustified(width[c]);
-            if (c + 1 < row.size())
-                line += QStringLiteral("  ");
-        }
-        text += line.trimmed() + QLatin1Char('\n');
-    }
-    return text;
+    // Text columns to the left, figures to the right.
+    return TextColumns::lay(rows, withSlots ? 4 : 3);
 }
 
 QByteArray CliReport::json() const

@@ -1,11 +1,13 @@
 #include "records/RecordQuery.h"
 
+#include "engine/TextColumns.h"
+#include "payload/ShownText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringList>
 #include <QTimeZone>
 
-#include <algorithm>
 #include <vector>
 
 QString RecordQuery::where(QVariantList &values) const
@@ -86,15 +88,11 @@ QString csvCell(QString cell)
     return cell;
 }
 
-// Control characters in names from outside shown as \xNN.
+// Text from outside (another station may have written it) made safe for a
+// terminal, "-" for none.
 QString shown(const QString &s)
 {
-    QString out;
-    for (const QChar c : s)
-        out += c.unicode() < 0x20 || c.unicode() == 0x7f
-            ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-            : QString(c);
-    return out.isEmpty() ? QStringLiteral("-") : out;
+    return s.isEmpty() ? QStringLiteral("-") : ShownText::of(s);
 }
 
 } // namespace
@@ -115,18 +113,7 @@ QString RecordQuery::table(const QList<QJsonObject> &records)
             shown(text(r, "versionBefore")), shown(text(r, "updateVersion")), shown(result),
             shown(text(r, "port")) });
     }
-    std::vector<int> width(rows[0].size(), 0);
-    for (const QStringList &row : rows)
-        for (int c = 0; c < row.size(); ++c)
-            width[c] = std::max(width[c], static_cast<int>(row.at(c).size()));
-    QString out;
-    for (const QStringList &row : rows) {
-        QString line;
-        for (int c = 0; c < row.size(); ++c)
-            line += row.at(c).leftJustified(width[c]) + QStringLiteral("  ");
-        out += line.trimmed() + QLatin1Char('\n');
-    }
-    return out;
+    return TextColumns::lay(rows);
 }
 
 QByteArray RecordQuery::csv(const QList<QJsonObject> &records)

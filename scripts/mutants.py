@@ -929,6 +929,11 @@ MUTANTS = [
      "a password in the connection string's URL is passed on instead of refused",
      "        if (!url.password().isEmpty()) {\n",
      "        if (false) {\n"),
+    ("records-table-raw", "records/RecordQuery.cpp",
+     "zq-update history shows another station's slot, serial or host with its control characters "
+     "(C1's CSI, a right-to-left override)",
+     '    return s.isEmpty() ? QStringLiteral("-") : ShownText::of(s);\n',
+     '    return s.isEmpty() ? QStringLiteral("-") : s;\n'),
 ]
 
 

@@ -5,6 +5,7 @@
 // costs no duplicate), and the station role's rights.
 #include "records/RecordImport.h"
 #include "records/RecordOutbox.h"
+#include "records/RecordQuery.h"
 #include "records/RecordSchema.h"
 #include "records/RecordStore.h"
 #include "records/RecordsConfig.h"
@@ -357,6 +358,19 @@ private slots:
         QCOMPARE(again.sent, 3);
         QCOMPARE(again.fresh, 0);
         QCOMPARE(pg.value("SELECT count(DISTINCT uuid) || '/' || count(*) FROM unit_record"), QStringLiteral("3/3"));
+    }
+
+    // Another station's record shown on this terminal: its control characters
+    // (C1's CSI too) and a right-to-left override come out as escapes.
+    void tableShowsOutsideTextSafely()
+    {
+        QJsonObject r = record("2026-08-01T08:00:00.000Z", QString::fromUtf8("A1\u009b2J"), "\x1b]0;x\x07",
+            QString::fromUtf8("pc\u202e1"), "updated", "D.04");
+        const QString table = RecordQuery::table({ r });
+        for (const QChar c : table)
+            QVERIFY2(c == QLatin1Char('\n') || (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format),
+                qPrintable(QStringLiteral("U+%1 in the table").arg(c.unicode(), 4, 16)));
+        QVERIFY2(table.contains("\\x1b]0;x\\x07") && table.contains("A1\\x9b2J"), qPrintable(table));
     }
 
     // The station role adds and reads records and does nothing else.
