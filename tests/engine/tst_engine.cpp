@@ -58,6 +58,9 @@ ImageRecord image(int number, int width, int height, char seed)
     return r;
 }
 
+// Script pieces that many rows share.
+const char *const kCapture = "s12;>$Bootloader;>$GACK;s;_;s";
+
 // One engine on a fake host with fw1.bin of fwSize bytes (none when 0).
 struct Rig {
     Rig(UpdateMode mode, int fwSize, const QList<ImageRecord> &images = {})
@@ -150,12 +153,25 @@ struct Rig {
         return QString();
     }
 
+    // Captures the unit, erases fw1.bin's first sector with eack as its
+    // answer, and answers the data lines up to the given one, each 2 ms after
+    // it went out (line 64 ends the sector and erases the next); returns what
+    // went wrong, or nothing.
+    QString answerLines(int last, const QString &eack = "$EACK")
+    {
+        QString failure = run(QString(kCapture) + ";s5;>" + eack + ";=$E,1000,1|D1000");
+        for (int line = 1; failure.isEmpty() && line <= last; ++line) {
+            host.clockMs += 2;
+            const QString next = line == 64 ? "$P,1000,1000;>$PACK;=$E,2000,1;>$EACK;=D2000"
+                                             : QString("D%1").arg(0x1000 + line * 64, 0, 16);
+            failure = run(">$DACK;=" + next);
+        }
+        return failure;
+    }
+
     FakeHost host;
     QByteArray fw;
 };
-
-// Script pieces that many rows share.
-const char *const kCapture = "s12;>$Bootloader;>$GACK;s;_;s";
 
 } // namespace
 
@@ -171,7 +187,7 @@ private slots:
         QTest::addColumn<int>("images");
         QTest::addColumn<QString>("script");
         const QString c = kCapture;
-        const QString mver = "$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER";
+        const QString mver = QString("|$MVER").repeated(8).mid(1);
 
         QTest::newRow("version query, capture, lost $G") << 1 << 0 << 0
             << "s;=;*19200;s8;=" + mver + ";s;=$BOOTLOADM;*19200;s;=$BOOTLOADM;@2;*closed;s;@3;*921600;"
@@ -313,10 +329,7 @@ private slots:
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("script");
-        QStringList mvers;
-        for (int i = 0; i < 20; ++i)
-            mvers << QStringLiteral("$MVER");
-        const QString mver20 = mvers.join('|');
+        const QString mver20 = QString("|$MVER").repeated(20).mid(1);
         const QString done = "s3;-Bootload Complete;*921600;s;+Bootload Complete;@9;?finishing;=;*19200;";
         QTest::newRow("runs the version the update names: confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;?finishing;s;=$MVER;>$MVERR,D.03a;=;"
@@ -382,13 +395,9 @@ private slots:
     void firmwareFollowsItsAcknowledgements()
     {
         Rig rig(UpdateMode::FirmwareAndImages, 0x2800); // the second sector ends past the file
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line < 64; ++line)
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        QCOMPARE(rig.run(">$DACK;=$P,1000,1000;>$PACK;=$E,2000,1"), QString());
-        QCOMPARE(rig.host.firmwareProgress, 0x1000);
         // The sector's data lines all carry file bytes or 00 past the end.
-        QCOMPARE(rig.run(">$EACK;=D2000"), QString());
+        QCOMPARE(rig.answerLines(64), QString());
+        QCOMPARE(rig.host.firmwareProgress, 0x1000);
 
         // The last line of the last sector: progress 913407, then 913414 and the images.
         rig.host.port.address = 0xDFFC0;
@@ -466,11 +475,7 @@ private slots:
     {
         QFETCH(QString, script);
         Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 8; ++line) { // replies 2 ms after each line
-            rig.host.clockMs += 2;
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        }
+        QCOMPARE(rig.answerLines(8), QString());
         QVERIFY(rig.host.port.timing.dataTimer.learned());
         QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 20 * 1000000LL); // the floor
         QCOMPARE(rig.run(script), QString());
@@ -499,11 +504,7 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, afterPack);
         Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 8; ++line) {
-            rig.host.clockMs += 2;
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        }
+        QCOMPARE(rig.answerLines(8), QString());
         QCOMPARE(rig.run(script), QString());
         for (int address = 0x12C0; address < 0x2000; address += 64)
             QCOMPARE(rig.run(QString("w2;>$DACK;=D%1").arg(address, 0, 16)), QString());
@@ -542,11 +543,7 @@ private slots:
     {
         QFETCH(QString, script);
         Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 60; ++line) {
-            rig.host.clockMs += 2;
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        }
+        QCOMPARE(rig.answerLines(60), QString());
         QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 12 * 1000000LL); // the settled floor
         QCOMPARE(rig.run(script), QString());
     }
@@ -574,13 +571,7 @@ private slots:
     {
         QFETCH(QString, script);
         Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK*B7B2;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 68; ++line) {
-            rig.host.clockMs += 2;
-            const QString next = line == 64 ? "$P,1000,1000;>$PACK;=$E,2000,1;>$EACK;=D2000"
-                                             : QString("D%1").arg(0x1000 + line * 64, 0, 16);
-            QCOMPARE(rig.run(">$DACK;=" + next), QString());
-        }
+        QCOMPARE(rig.answerLines(68, "$EACK*B7B2"), QString());
         QCOMPARE(rig.run("L300;w20;=D2100;>$DACK"), QString());
         QCOMPARE(rig.run(script), QString());
     }

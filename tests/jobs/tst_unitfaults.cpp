@@ -1,7 +1,7 @@
 // Units that misbehave as a whole: one unplugged in the middle of a job while
 // another goes on, one that is in its bootloader already (announcing itself,
-// or left captured by an earlier job), ones that fall silent or restart
-// mid-job, and eight units at once in every mode.
+// or left captured by an earlier job), and ones that fall silent or restart
+// mid-job.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "engine/UnitJob.h"
@@ -10,13 +10,8 @@
 #include <QTest>
 #include <tuple>
 
-Q_DECLARE_METATYPE(UpdateMode)
-
 namespace {
-SimConfig quick(quint32 seed)
-{
-    return JobRig::quickUnit(seed);
-}
+constexpr auto quick = &JobRig::quickUnit;
 } // namespace
 
 class TestUnitFaults : public QObject
@@ -48,7 +43,6 @@ private slots:
         QVERIFY(!lost->link.isOpen());
         QCOMPARE(rig.jobs().count(), 2);
         QVERIFY2(rig.unitUpdated(1), rig.describe().constData());
-
     }
 
     void aUnitInItsBootloaderAlreadyIsUpdated_data()
@@ -125,28 +119,6 @@ private slots:
         QCOMPARE(rig.log().count(rig.port(1)->portName() + ": the unit restarted"), 4);
         QVERIFY(rig.log().contains("once more, after 3 restarts"));
         QCOMPARE(rig.port(1)->status.stage, UnitStatus::NotUpdated);
-    }
-
-    void eightUnitsInEveryMode_data()
-    {
-        QTest::addColumn<UpdateMode>("mode");
-        QTest::newRow("firmware and images") << UpdateMode::FirmwareAndImages;
-        QTest::newRow("images only") << UpdateMode::ImagesOnly;
-        QTest::newRow("erase images") << UpdateMode::DeleteImages;
-    }
-
-    void eightUnitsInEveryMode()
-    {
-        QFETCH(UpdateMode, mode);
-        QList<SimConfig> configs;
-        for (quint32 i = 0; i < 8; ++i)
-            configs << quick(40 + i);
-        JobRig rig(mode, configs);
-        QVERIFY(rig.ready());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
-        QCOMPARE(rig.log().count("Bootload Complete"), 8);
-        for (int i = 0; i < 8; ++i)
-            QVERIFY2(rig.unitUpdated(i), rig.describe().constData());
     }
 };
 

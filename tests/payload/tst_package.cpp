@@ -74,6 +74,7 @@ class TestPackage : public QObject
     QTemporaryDir tmp;
     QString secretKey, publicKey, otherSecret, otherPublic;
     QString keyId; // the trusted key's id, from minisign's comment
+    MinisignKey trustedKey, otherKey; // as the reader reads them
     QList<TarEntry> files;
 
     QString path(const char *name) const
@@ -81,10 +82,13 @@ class TestPackage : public QObject
         return tmp.filePath(QString::fromLatin1(name));
     }
 
-    TrustStore trusted(bool requireSigned = false) const
+    // The trusted key (when key), and the policy that requires signatures
+    // (when requireSigned).
+    TrustStore trusted(bool key = true, bool requireSigned = true) const
     {
         TrustStore trust;
-        trust.addKeyFile(publicKey);
+        if (key)
+            trust.addKeyFile(publicKey);
         if (requireSigned) {
             PayloadWriter::writeFile(
                 tmp.filePath(QStringLiteral("policy.json")), "{\"requireSigned\": true}");
@@ -138,8 +142,10 @@ private slots:
         keyId = kept.id;
         otherSecret = other.secretKey;
         otherPublic = other.publicKey;
-        QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
         QString error;
+        QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
+        QVERIFY(MinisignKey::read(otherPublic, otherKey, error));
+        QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
         QVERIFY2(PackageMaker::collect(path("payload"), files, error), qPrintable(error));
         QCOMPARE(files.size(), 4);
     }
@@ -161,12 +167,10 @@ private slots:
         QCOMPARE(QByteArray::fromBase64(sig.split('\n').value(1)).left(2),
             QByteArray(legacy ? "Ed" : "ED"));
         const UpdatePackage p = UpdatePackage::check(
-            build(manifest, sig, files), QStringLiteral("u.zqpkg"), trusted(true));
+            build(manifest, sig, files), QStringLiteral("u.zqpkg"), trusted());
         QVERIFY2(!p.problem, qPrintable(p.problem.message));
         QVERIFY(p.isSigned);
-        MinisignKey key;
-        QVERIFY(MinisignKey::read(publicKey, key, error));
-        QCOMPARE(p.signerId, key.idText());
+        QCOMPARE(p.signerId, trustedKey.idText());
         QCOMPARE(p.signerId, keyId); // as minisign's key comment names it
         QCOMPARE(p.manifest.version, QStringLiteral("D.03a"));
         QCOMPARE(p.firmware, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 7));
@@ -188,92 +192,66 @@ private slots:
         QTest::addColumn<Tamper>("tamper");
         QTest::addColumn<QString>("message");
         QTest::addColumn<Problem::Kind>("kind");
-        QTest::newRow("one byte changed in fw1.bin")
-            << FlipFirmwareByte << "u.zqpkg: \"fw1.bin\" differs from the manifest"
-            << Problem::Damaged;
-        QTest::newRow("fw1.bin one byte short")
-            << ShortFirmware << "\"fw1.bin\" holds 913407 bytes, the manifest says 913408"
-            << Problem::Damaged;
-        QTest::newRow("manifest edited after signing")
-            << EditManifest
-            << "manifest.json does not match its signature: it was changed after it was signed"
-            << Problem::Signature;
-        QTest::newRow("trusted comment edited")
-            << EditTrustedComment << "the trusted comment of manifest.json.minisig was changed"
-            << Problem::Signature;
-        QTest::newRow("untrusted key")
-            << UntrustedKey
-            << "manifest.json.minisig is made with key %OTHER%, which is not trusted here"
-            << Problem::Signature;
-        QTest::newRow("another key's signature carrying the trusted key's id")
-            << OtherKeyWithTrustedId
-            << "manifest.json.minisig carries the id of the trusted key %TRUSTED%, but it does "
-               "not verify with that key" << Problem::Signature;
-        QTest::newRow("manifest names \"files\" twice, signed")
-            << FilesTwice << "u.zqpkg: manifest.json holds the key \"files\" twice"
-            << Problem::Damaged;
-        QTest::newRow("signature of another file")
-            << SignatureOfAnotherFile
-            << "manifest.json.minisig is the signature of another file (fw1.bin)"
-            << Problem::Signature;
-        QTest::newRow("garbled signature")
-            << GarbledSignature << "manifest.json.minisig is not a minisign signature"
-            << Problem::Damaged;
-        QTest::newRow("truncated tar") << Truncated << "u.zqpkg is damaged or truncated"
-            << Problem::Damaged;
-        QTest::newRow("not a tar") << NotATar << "u.zqpkg is not a tar file" << Problem::Damaged;
-        QTest::newRow("path with ..") << DotDotPath << "entry \"../evil.c\" leaves the package"
-            << Problem::Damaged;
-        QTest::newRow("absolute path")
-            << AbsolutePath << "entry \"/etc/evil\" has an absolute path" << Problem::Damaged;
-        QTest::newRow("symlink") << Symlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
-        QTest::newRow("hard link") << Hardlink << "entry \"fw2.bin\" is a link" << Problem::Damaged;
-        QTest::newRow("device") << Device << "entry \"tty\" is a device, FIFO or socket"
-            << Problem::Damaged;
-        QTest::newRow("fifo") << Fifo << "entry \"pipe\" is a device, FIFO or socket"
-            << Problem::Damaged;
-        QTest::newRow("duplicate entry")
-            << DuplicateEntry << "entry \"settings.json\" appears twice" << Problem::Damaged;
-        QTest::newRow("entry over the size limit")
-            << EntryOverLimit << "entry \"big.bin\" is larger than a file in a package may be"
-            << Problem::Damaged;
-        QTest::newRow("file not in manifest")
-            << FileNotInManifest << "\"extra.txt\" is in the package but not in the manifest"
-            << Problem::Damaged;
-        QTest::newRow("manifest names a missing file")
-            << ManifestNamesMissingFile
-            << "\"fw1.bin\" is named in the manifest but missing from the package"
-            << Problem::Damaged;
-        QTest::newRow("folder where a file belongs")
-            << FolderWhereFileBelongs
-            << "\"docs\" is a folder, but the manifest names a file there" << Problem::Damaged;
-        QTest::newRow("manifest names a path with ..")
-            << ManifestNamesDotDot
-            << "manifest.json names \"../fw1.bin\", which leaves the package" << Problem::Damaged;
-        QTest::newRow("no manifest") << NoManifest << "u.zqpkg holds no manifest.json"
-            << Problem::Damaged;
-        QTest::newRow("manifest not JSON")
-            << ManifestNotJson << "u.zqpkg: manifest.json is not a JSON object" << Problem::Damaged;
-        QTest::newRow("package over the size limit")
-            << PackageOverLimit << "u.zqpkg is larger than a package may be" << Problem::TooLarge;
-        QTest::newRow("too many entries")
-            << TooManyEntries << "u.zqpkg holds more than 512 entries" << Problem::Damaged;
-        QTest::newRow("manifest over the size limit")
-            << ManifestOverLimit << "u.zqpkg: manifest.json is larger than a manifest may be"
-            << Problem::TooLarge;
-        QTest::newRow("signature over the size limit")
-            << SignatureOverLimit << "manifest.json.minisig is larger than a signature may be"
-            << Problem::TooLarge;
-        QTest::newRow("size past any integer in the manifest")
-            << HugeSizeInManifest
-            << "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
-               "(entry 1)" << Problem::Damaged;
-        QTest::newRow("sparse entry") << SparseEntry << "entry \"holes.bin\" is a sparse file"
-            << Problem::Damaged;
-        QTest::newRow("unsigned, policy requires signatures")
-            << UnsignedUnderPolicy
-            << "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy"
-            << Problem::Unsigned;
+        const auto row = [](const char *name, Tamper tamper, const char *message,
+                             Problem::Kind kind = Problem::Damaged) {
+            QTest::newRow(name) << tamper << QString::fromUtf8(message) << kind;
+        };
+        row("one byte changed in fw1.bin", FlipFirmwareByte,
+            "u.zqpkg: \"fw1.bin\" differs from the manifest");
+        row("fw1.bin one byte short", ShortFirmware,
+            "\"fw1.bin\" holds 913407 bytes, the manifest says 913408");
+        row("manifest edited after signing", EditManifest,
+            "manifest.json does not match its signature: it was changed after it was signed",
+            Problem::Signature);
+        row("trusted comment edited", EditTrustedComment,
+            "the trusted comment of manifest.json.minisig was changed", Problem::Signature);
+        row("untrusted key", UntrustedKey,
+            "manifest.json.minisig is made with key %OTHER%, which is not trusted here",
+            Problem::Signature);
+        row("another key's signature carrying the trusted key's id", OtherKeyWithTrustedId,
+            "manifest.json.minisig carries the id of the trusted key %TRUSTED%, but it does "
+            "not verify with that key", Problem::Signature);
+        row("manifest names \"files\" twice, signed", FilesTwice,
+            "u.zqpkg: manifest.json holds the key \"files\" twice");
+        row("signature of another file", SignatureOfAnotherFile,
+            "manifest.json.minisig is the signature of another file (fw1.bin)", Problem::Signature);
+        row("garbled signature", GarbledSignature,
+            "manifest.json.minisig is not a minisign signature");
+        row("truncated tar", Truncated, "u.zqpkg is damaged or truncated");
+        row("not a tar", NotATar, "u.zqpkg is not a tar file");
+        row("path with ..", DotDotPath, "entry \"../evil.c\" leaves the package");
+        row("absolute path", AbsolutePath, "entry \"/etc/evil\" has an absolute path");
+        row("symlink", Symlink, "entry \"fw2.bin\" is a link");
+        row("hard link", Hardlink, "entry \"fw2.bin\" is a link");
+        row("device", Device, "entry \"tty\" is a device, FIFO or socket");
+        row("fifo", Fifo, "entry \"pipe\" is a device, FIFO or socket");
+        row("duplicate entry", DuplicateEntry, "entry \"settings.json\" appears twice");
+        row("entry over the size limit", EntryOverLimit,
+            "entry \"big.bin\" is larger than a file in a package may be");
+        row("file not in manifest", FileNotInManifest,
+            "\"extra.txt\" is in the package but not in the manifest");
+        row("manifest names a missing file", ManifestNamesMissingFile,
+            "\"fw1.bin\" is named in the manifest but missing from the package");
+        row("folder where a file belongs", FolderWhereFileBelongs,
+            "\"docs\" is a folder, but the manifest names a file there");
+        row("manifest names a path with ..", ManifestNamesDotDot,
+            "manifest.json names \"../fw1.bin\", which leaves the package");
+        row("no manifest", NoManifest, "u.zqpkg holds no manifest.json");
+        row("manifest not JSON", ManifestNotJson, "u.zqpkg: manifest.json is not a JSON object");
+        row("package over the size limit", PackageOverLimit,
+            "u.zqpkg is larger than a package may be", Problem::TooLarge);
+        row("too many entries", TooManyEntries, "u.zqpkg holds more than 512 entries");
+        row("manifest over the size limit", ManifestOverLimit,
+            "u.zqpkg: manifest.json is larger than a manifest may be", Problem::TooLarge);
+        row("signature over the size limit", SignatureOverLimit,
+            "manifest.json.minisig is larger than a signature may be", Problem::TooLarge);
+        row("size past any integer in the manifest", HugeSizeInManifest,
+            "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
+            "(entry 1)");
+        row("sparse entry", SparseEntry, "entry \"holes.bin\" is a sparse file");
+        row("unsigned, policy requires signatures", UnsignedUnderPolicy,
+            "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy",
+            Problem::Unsigned);
     }
     void hostile()
     {
@@ -301,18 +279,12 @@ private slots:
         case EditTrustedComment: sig.replace("trusted comment: ", "trusted comment: x"); break;
         case UntrustedKey:
             sig = PackageMaker::sign(manifest, otherSecret, error);
-            {
-                MinisignKey other;
-                QVERIFY(MinisignKey::read(otherPublic, other, error));
-                message.replace(QStringLiteral("%OTHER%"), other.idText());
-            }
+            message.replace(QStringLiteral("%OTHER%"), otherKey.idText());
             break;
         case OtherKeyWithTrustedId: {
             // Made with the other key, then given the trusted key's id: the
             // id is no part of what is signed.
             sig = PackageMaker::sign(manifest, otherSecret, error);
-            MinisignKey trustedKey;
-            QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
             QList<QByteArray> lines = sig.split('\n');
             QByteArray raw = QByteArray::fromBase64(lines[1]);
             QCOMPARE(raw.size(), 74);
@@ -369,7 +341,7 @@ private slots:
             manifest.replace("\"fw1.bin\"", "\"../fw1.bin\"");
             sig = PackageMaker::sign(manifest, secretKey, error);
             break;
-        case NoManifest: bytes = build(QByteArray(), QByteArray(), list); break;
+        case NoManifest: bytes = TarWriter::write(list, error); break;
         case ManifestNotJson:
             manifest = "{ not json";
             sig = PackageMaker::sign(manifest, secretKey, error);
@@ -403,12 +375,8 @@ private slots:
         case Truncated:
         case NotATar: break;
         }
-        if (tamper == NoManifest) {
-            QString e;
-            bytes = TarWriter::write(list, e);
-        } else if (bytes.isEmpty()) {
+        if (bytes.isEmpty())
             bytes = build(manifest, sig, list);
-        }
         if (tamper == Truncated)
             bytes.truncate(bytes.size() / 2);
         if (tamper == PackageOverLimit) // a tar may end in any number of zero bytes
@@ -417,7 +385,7 @@ private slots:
             bytes = QByteArray(4096, 'z');
         QVERIFY(!bytes.isEmpty());
         const UpdatePackage p
-            = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(true));
+            = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted());
         QCOMPARE(p.problem.kind, kind);
         QVERIFY2(p.problem.message.contains(message), qPrintable(p.problem.message));
         QVERIFY(p.firmware.isEmpty());
@@ -456,14 +424,8 @@ private slots:
             if (e.path == QLatin1String("fw1.bin"))
                 e.data[0x2000] = char(e.data[0x2000] ^ 0x5A);
         const QByteArray bytes = build(manifestOf(changed), QByteArray(), changed);
-        TrustStore trust = trusted(policy);
-        if (!key)
-            trust = TrustStore();
-        if (!key && policy)
-            trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
-        QCOMPARE(trust.keys().isEmpty(), !key);
-        QCOMPARE(trust.requireSigned(), policy);
-        const UpdatePackage p = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trust);
+        const UpdatePackage p
+            = UpdatePackage::check(bytes, QStringLiteral("u.zqpkg"), trusted(key, policy));
         QVERIFY(!p.isSigned);
         QVERIFY(p.signerId.isEmpty());
         if (says.isEmpty()) {
@@ -472,9 +434,6 @@ private slots:
             QVERIFY(p.warnings.first().contains(QStringLiteral("is not signed")));
             return;
         }
-        MinisignKey trustedKey;
-        QString error;
-        QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
         for (QString text : says) {
             text.replace(QStringLiteral("%KEY%"), trustedKey.idText());
             QVERIFY2(p.problem.message.contains(text), qPrintable(p.problem.message));
@@ -611,10 +570,7 @@ private slots:
         trust.addKeyFile(keys.filePath(QStringLiteral("junk.pub")));
         trust.readPolicy(keys.filePath(QStringLiteral("policy.json")));
         QCOMPARE(trust.keys().size(), 1);
-        MinisignKey other;
-        QString error;
-        QVERIFY(MinisignKey::read(otherPublic, other, error));
-        QVERIFY(trust.find(other.id));
+        QVERIFY(trust.find(otherKey.id));
         QCOMPARE(trust.problems.size(), 1);
         QVERIFY(trust.warnings.first().contains(QStringLiteral("junk.pub")));
         QCOMPARE(trust.requireSigned(), requireSigned);
