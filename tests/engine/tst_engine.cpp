@@ -58,6 +58,16 @@ ImageRecord image(int number, int width, int height, char seed)
     return r;
 }
 
+// A reply timer fed, for each pair in turn, count replies of ms each.
+ReplyTimer fedTimer(std::initializer_list<std::pair<int, qint64>> replies)
+{
+    ReplyTimer timer;
+    for (const auto &[count, ms] : replies)
+        for (int i = 0; i < count; ++i)
+            timer.sample(ms * 1000000);
+    return timer;
+}
+
 // Script pieces that many rows share.
 const char *const kCapture = "s12;>$Bootloader;>$GACK;s;_;s";
 
@@ -627,30 +637,20 @@ private slots:
 
     void slowRepliesRaiseTheTimeOut()
     {
-        ReplyTimer timer;
-        for (int i = 0; i < 8; ++i)
-            timer.sample(2000000);
+        ReplyTimer timer = fedTimer({ { 8, 2 } });
         QCOMPARE(timer.timeoutNs(), 20 * 1000000LL);
         timer.sample(300 * 1000000LL);
         QVERIFY(timer.timeoutNs() > 150 * 1000000LL);
 
         // Replies spread over 1 to 20 ms: one at 20 ms among many near the
         // middle is not forgotten after a few more middling ones.
-        ReplyTimer spread;
-        for (int i = 0; i < 16; ++i)
-            spread.sample(11 * 1000000LL);
-        spread.sample(20 * 1000000LL);
-        for (int i = 0; i < 4; ++i)
-            spread.sample(11 * 1000000LL);
-        QVERIFY(spread.timeoutNs() > 27 * 1000000LL);
+        QVERIFY(fedTimer({ { 16, 11 }, { 1, 20 }, { 4, 11 } }).timeoutNs() > 27 * 1000000LL);
 
         // A port whose replies all came fast for long enough (an adapter set
         // to 1 ms) waits less for a lost line; one that has shown only a few
         // does not yet. An adapter left at 16 ms keeps its time-out above
         // the slowest reply it shows.
-        ReplyTimer steady;
-        for (int i = 0; i < Timeouts::kFloorLearnSamples - 1; ++i)
-            steady.sample(3 * 1000000LL);
+        ReplyTimer steady = fedTimer({ { Timeouts::kFloorLearnSamples - 1, 3 } });
         QCOMPARE(steady.timeoutNs(), 20 * 1000000LL);
         steady.sample(3 * 1000000LL);
         QCOMPARE(steady.timeoutNs(), 12 * 1000000LL);

@@ -21,13 +21,6 @@ constexpr int kTickMs = JobRig::kTickMs;
 constexpr auto withSeed = &JobRig::quickUnit;
 } // namespace
 
-#define START_JOB(rig, mode, ...)                                                                  \
-    JobRig rig(mode, __VA_ARGS__);                                                                 \
-    QVERIFY(rig.ready());                                                                          \
-    QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs)
-
-#define VERIFY_UPDATED(rig, i) QVERIFY2((rig).unitUpdated(i), (rig).describe().constData())
-
 class TestJobs : public QObject
 {
     Q_OBJECT

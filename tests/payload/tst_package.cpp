@@ -27,6 +27,7 @@
 namespace {
 
 enum Tamper {
+    AddEntry, // the row's entry added to the package, the manifest made without it
     FlipFirmwareByte,
     ShortFirmware,
     EditManifest,
@@ -38,15 +39,6 @@ enum Tamper {
     GarbledSignature,
     Truncated,
     NotATar,
-    DotDotPath,
-    AbsolutePath,
-    Symlink,
-    Hardlink,
-    Device,
-    Fifo,
-    DuplicateEntry,
-    EntryOverLimit,
-    FileNotInManifest,
     ManifestNamesMissingFile,
     FolderWhereFileBelongs,
     ManifestNamesDotDot,
@@ -57,13 +49,13 @@ enum Tamper {
     TooManyEntries,
     ManifestOverLimit,
     SignatureOverLimit,
-    SparseEntry,
     HugeSizeInManifest,
 };
 
 } // namespace
 
 Q_DECLARE_METATYPE(Tamper)
+Q_DECLARE_METATYPE(TarEntry)
 
 Q_DECLARE_METATYPE(Problem::Kind)
 
@@ -192,9 +184,14 @@ private slots:
         QTest::addColumn<Tamper>("tamper");
         QTest::addColumn<QString>("message");
         QTest::addColumn<Problem::Kind>("kind");
+        QTest::addColumn<TarEntry>("entry"); // AddEntry's
         const auto row = [](const char *name, Tamper tamper, const char *message,
                              Problem::Kind kind = Problem::Damaged) {
-            QTest::newRow(name) << tamper << QString::fromUtf8(message) << kind;
+            QTest::newRow(name) << tamper << QString::fromUtf8(message) << kind << TarEntry();
+        };
+        const auto added = [](const char *name, const TarEntry &entry, const char *message) {
+            QTest::newRow(name) << AddEntry << QString::fromUtf8(message) << Problem::Damaged
+                                << entry;
         };
         row("one byte changed in fw1.bin", FlipFirmwareByte,
             "u.zqpkg: \"fw1.bin\" differs from the manifest");
@@ -219,16 +216,29 @@ private slots:
             "manifest.json.minisig is not a minisign signature");
         row("truncated tar", Truncated, "u.zqpkg is damaged or truncated");
         row("not a tar", NotATar, "u.zqpkg is not a tar file");
-        row("path with ..", DotDotPath, "entry \"../evil.c\" leaves the package");
-        row("absolute path", AbsolutePath, "entry \"/etc/evil\" has an absolute path");
-        row("symlink", Symlink, "entry \"fw2.bin\" is a link");
-        row("hard link", Hardlink, "entry \"fw2.bin\" is a link");
-        row("device", Device, "entry \"tty\" is a device, FIFO or socket");
-        row("fifo", Fifo, "entry \"pipe\" is a device, FIFO or socket");
-        row("duplicate entry", DuplicateEntry, "entry \"settings.json\" appears twice");
-        row("entry over the size limit", EntryOverLimit,
+        added("path with ..", { QStringLiteral("../evil.c"), "x" },
+            "entry \"../evil.c\" leaves the package");
+        added("absolute path", { QStringLiteral("/etc/evil"), "x" },
+            "entry \"/etc/evil\" has an absolute path");
+        added("symlink",
+            { QStringLiteral("fw2.bin"), QByteArray(), TarEntry::Symlink,
+                QStringLiteral("/etc/passwd") },
+            "entry \"fw2.bin\" is a link");
+        added("hard link",
+            { QStringLiteral("fw2.bin"), QByteArray(), TarEntry::Hardlink,
+                QStringLiteral("fw1.bin") },
+            "entry \"fw2.bin\" is a link");
+        added("device", { QStringLiteral("tty"), QByteArray(), TarEntry::CharDevice },
+            "entry \"tty\" is a device, FIFO or socket");
+        added("fifo", { QStringLiteral("pipe"), QByteArray(), TarEntry::Fifo },
+            "entry \"pipe\" is a device, FIFO or socket");
+        added("duplicate entry", { QStringLiteral("settings.json"), "{}" },
+            "entry \"settings.json\" appears twice");
+        added("entry over the size limit",
+            { QStringLiteral("big.bin"), QByteArray(), TarEntry::File, QString(),
+                PackageLimits::kMaxEntryBytes + 1 },
             "entry \"big.bin\" is larger than a file in a package may be");
-        row("file not in manifest", FileNotInManifest,
+        added("file not in manifest", { QStringLiteral("extra.txt"), "x" },
             "\"extra.txt\" is in the package but not in the manifest");
         row("manifest names a missing file", ManifestNamesMissingFile,
             "\"fw1.bin\" is named in the manifest but missing from the package");
@@ -248,7 +258,10 @@ private slots:
         row("size past any integer in the manifest", HugeSizeInManifest,
             "u.zqpkg: manifest.json has a file entry without a path, a whole size and a SHA-256 "
             "(entry 1)");
-        row("sparse entry", SparseEntry, "entry \"holes.bin\" is a sparse file");
+        added("sparse entry",
+            { QStringLiteral("holes.bin"), QByteArray(512, 'h'), TarEntry::Sparse, QString(),
+                PackageLimits::kMaxEntryBytes },
+            "entry \"holes.bin\" is a sparse file");
         row("unsigned, policy requires signatures", UnsignedUnderPolicy,
             "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy",
             Problem::Unsigned);
@@ -258,12 +271,14 @@ private slots:
         QFETCH(Tamper, tamper);
         QFETCH(QString, message);
         QFETCH(Problem::Kind, kind);
+        QFETCH(TarEntry, entry);
         QString error;
         QList<TarEntry> list = files;
         QByteArray manifest = manifestOf(list);
         QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
         QVERIFY2(!sig.isEmpty(), qPrintable(error));
-        auto entry = [&](const char *name) -> TarEntry & {
+        const QByteArray signedManifest = manifest;
+        auto named = [&](const char *name) -> TarEntry & {
             for (TarEntry &e : list)
                 if (e.path == QLatin1String(name))
                     return e;
@@ -271,10 +286,11 @@ private slots:
         };
         QByteArray bytes;
         switch (tamper) {
+        case AddEntry: list.append(entry); break;
         case FlipFirmwareByte:
-            entry("fw1.bin").data[0x1234] = char(entry("fw1.bin").data[0x1234] ^ 0x01);
+            named("fw1.bin").data[0x1234] = char(named("fw1.bin").data[0x1234] ^ 0x01);
             break;
-        case ShortFirmware: entry("fw1.bin").data.chop(1); break;
+        case ShortFirmware: named("fw1.bin").data.chop(1); break;
         case EditManifest: manifest.replace("D.03a", "D.03b"); break;
         case EditTrustedComment: sig.replace("trusted comment: ", "trusted comment: x"); break;
         case UntrustedKey:
@@ -298,34 +314,13 @@ private slots:
             // A first "files" naming nothing: QJsonDocument keeps the last one,
             // a reader keeping the first would see a package of no files.
             manifest.replace(manifest.indexOf('{'), 1, "{\n    \"files\": [],");
-            sig = PackageMaker::sign(manifest, secretKey, error);
             break;
         case SignatureOfAnotherFile:
-            sig = signFile(QStringLiteral("fw1.bin"), entry("fw1.bin").data, secretKey);
+            sig = signFile(QStringLiteral("fw1.bin"), named("fw1.bin").data, secretKey);
             break;
         case GarbledSignature:
             sig = sig.left(sig.indexOf('\n') + 20) + "\n" + sig.mid(sig.indexOf("trusted comment"));
             break;
-        case DotDotPath: list.append({ QStringLiteral("../evil.c"), "x" }); break;
-        case AbsolutePath: list.append({ QStringLiteral("/etc/evil"), "x" }); break;
-        case Symlink:
-            list.append({ QStringLiteral("fw2.bin"), QByteArray(), TarEntry::Symlink,
-                QStringLiteral("/etc/passwd") });
-            break;
-        case Hardlink:
-            list.append({ QStringLiteral("fw2.bin"), QByteArray(), TarEntry::Hardlink,
-                QStringLiteral("fw1.bin") });
-            break;
-        case Device:
-            list.append({ QStringLiteral("tty"), QByteArray(), TarEntry::CharDevice });
-            break;
-        case Fifo: list.append({ QStringLiteral("pipe"), QByteArray(), TarEntry::Fifo }); break;
-        case DuplicateEntry: list.append({ QStringLiteral("settings.json"), "{}" }); break;
-        case EntryOverLimit:
-            list.append({ QStringLiteral("big.bin"), QByteArray(), TarEntry::File, QString(),
-                PackageLimits::kMaxEntryBytes + 1 });
-            break;
-        case FileNotInManifest: list.append({ QStringLiteral("extra.txt"), "x" }); break;
         case ManifestNamesMissingFile:
             for (int i = list.size() - 1; i >= 0; --i)
                 if (list[i].path == QLatin1String("fw1.bin"))
@@ -334,29 +329,20 @@ private slots:
         case FolderWhereFileBelongs:
             list.append({ QStringLiteral("docs"), "x" });
             manifest = manifestOf(list);
-            sig = PackageMaker::sign(manifest, secretKey, error);
             list.last() = TarEntry { QStringLiteral("docs"), QByteArray(), TarEntry::Folder };
             break;
-        case ManifestNamesDotDot:
-            manifest.replace("\"fw1.bin\"", "\"../fw1.bin\"");
-            sig = PackageMaker::sign(manifest, secretKey, error);
-            break;
+        case ManifestNamesDotDot: manifest.replace("\"fw1.bin\"", "\"../fw1.bin\""); break;
         case NoManifest: bytes = TarWriter::write(list, error); break;
-        case ManifestNotJson:
-            manifest = "{ not json";
-            sig = PackageMaker::sign(manifest, secretKey, error);
-            break;
+        case ManifestNotJson: manifest = "{ not json"; break;
         case UnsignedUnderPolicy: sig.clear(); break;
         case TooManyEntries:
             for (int i = 0; i < PackageLimits::kMaxEntries; ++i)
                 list.append({ QStringLiteral("many/%1").arg(i), "x" });
             manifest = manifestOf(list);
-            sig = PackageMaker::sign(manifest, secretKey, error);
             break;
         case ManifestOverLimit:
             manifest.insert(
                 manifest.lastIndexOf('}'), QByteArray(PackageLimits::kMaxManifestBytes, ' '));
-            sig = PackageMaker::sign(manifest, secretKey, error);
             break;
         case SignatureOverLimit:
             sig.append(QByteArray(PackageLimits::kMaxSignatureBytes, '\n'));
@@ -365,16 +351,14 @@ private slots:
             manifest.replace(
                 QByteArray("\"size\": ") + QByteArray::number(list.first().data.size()),
                 "\"size\": 1e300");
-            sig = PackageMaker::sign(manifest, secretKey, error);
-            break;
-        case SparseEntry:
-            list.append({ QStringLiteral("holes.bin"), QByteArray(512, 'h'), TarEntry::Sparse,
-                QString(), PackageLimits::kMaxEntryBytes });
             break;
         case PackageOverLimit:
         case Truncated:
         case NotATar: break;
         }
+        // A manifest changed on purpose is signed again; the edit after signing is not.
+        if (manifest != signedManifest && tamper != EditManifest)
+            sig = PackageMaker::sign(manifest, secretKey, error);
         if (bytes.isEmpty())
             bytes = build(manifest, sig, list);
         if (tamper == Truncated)

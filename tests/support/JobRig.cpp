@@ -72,15 +72,10 @@ bool JobRig::ready() const
     return (dlg || runner) && jobs().count() == static_cast<int>(units.size());
 }
 
-bool JobRig::ended(const UnitJob *port)
-{
-    return port->finished();
-}
-
 bool JobRig::ended() const
 {
     for (int i = 0; i < jobs().count(); ++i)
-        if (!ended(jobs().port(i)))
+        if (!jobs().port(i)->finished())
             return false;
     return true;
 }

@@ -55,10 +55,8 @@ class TestExplorer : public QObject
 {
     Q_OBJECT
 private slots:
-    void sectorJobs_data();
-    void sectorJobs();
-    void wholeJobs_data();
-    void wholeJobs();
+    void seedRuns_data();
+    void seedRuns();
     void foundSeeds_data();
     void foundSeeds();
     void scriptedSchedules_data();
@@ -66,54 +64,41 @@ private slots:
     void unitModelCounts();
 };
 
-void TestExplorer::sectorJobs_data()
+// Jobs of 8 sectors (mode -1) and whole jobs of a mode, count seeds each.
+void TestExplorer::seedRuns_data()
 {
-    QTest::addColumn<quint32>("first");
+    QTest::addColumn<int>("mode");
     QTest::addColumn<int>("count");
     QTest::addColumn<bool>("stalls");
     QTest::addColumn<bool>("readStops");
-    QTest::newRow("seeds 1-400, 8 sectors each") << 1u << 400 << false << false;
+    QTest::newRow("seeds 1-400, 8 sectors each") << -1 << 400 << false << false;
     // A unit that loses what reaches it in half its pauses, pauses drawn up
     // to 6 s (capped at the promise's 4 s).
-    QTest::newRow("seeds 1-100, stalls, pauses across the cap") << 1u << 100 << true << false;
+    QTest::newRow("seeds 1-100, stalls, pauses across the cap") << -1 << 100 << true << false;
     // A unit that reads nothing for a while after half its pauses, the tool's
     // copies waiting in its receive buffer, up to the end of the round trip
     // the promise covers.
-    QTest::newRow("seeds 1-150, read stops within the promise") << 1u << 150 << false << true;
+    QTest::newRow("seeds 1-150, read stops within the promise") << -1 << 150 << false << true;
+    QTest::newRow("firmware and images") << int(UpdateMode::FirmwareAndImages) << 6 << false << false;
+    QTest::newRow("images") << int(UpdateMode::ImagesOnly) << 40 << false << false;
+    QTest::newRow("erase images") << int(UpdateMode::DeleteImages) << 40 << false << false;
 }
 
-void TestExplorer::sectorJobs()
+void TestExplorer::seedRuns()
 {
-    QFETCH(quint32, first);
+    QFETCH(int, mode);
     QFETCH(int, count);
     QFETCH(bool, stalls);
     QFETCH(bool, readStops);
     ExploreSettings settings;
-    settings.sectors = 8;
+    settings.mode = mode;
+    settings.sectors = mode < 0 ? 8 : 0;
     settings.readStopShare = readStops ? 0.5 : 0;
     if (stalls) {
         settings.stallShare = 0.5;
         settings.pauseMaxMs = 6000;
     }
-    const QString failed = failures(settings, first, count);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
-}
-
-void TestExplorer::wholeJobs_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::newRow("firmware and images") << int(UpdateMode::FirmwareAndImages);
-    QTest::newRow("images") << int(UpdateMode::ImagesOnly);
-    QTest::newRow("erase images") << int(UpdateMode::DeleteImages);
-}
-
-void TestExplorer::wholeJobs()
-{
-    QFETCH(int, mode);
-    ExploreSettings settings;
-    settings.mode = mode;
-    const QString failed
-        = failures(settings, 1, mode == static_cast<int>(UpdateMode::FirmwareAndImages) ? 6 : 40);
+    const QString failed = failures(settings, 1, count);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
