@@ -44,7 +44,6 @@ enum Tamper {
     ManifestNamesDotDot,
     NoManifest,
     ManifestNotJson,
-    UnsignedUnderPolicy,
     PackageOverLimit,
     TooManyEntries,
     ManifestOverLimit,
@@ -64,8 +63,7 @@ class TestPackage : public QObject
     Q_OBJECT
 
     QTemporaryDir tmp;
-    QString secretKey, publicKey, otherSecret, otherPublic;
-    QString keyId; // the trusted key's id, from minisign's comment
+    MinisignPair kept, other; // the trusted key and another, as minisign made them
     MinisignKey trustedKey, otherKey; // as the reader reads them
     QList<TarEntry> files;
 
@@ -80,7 +78,7 @@ class TestPackage : public QObject
     {
         TrustStore trust;
         if (key)
-            trust.addKeyFile(publicKey);
+            trust.addKeyFile(kept.publicKey);
         if (requireSigned) {
             PayloadWriter::writeFile(
                 tmp.filePath(QStringLiteral("policy.json")), "{\"requireSigned\": true}");
@@ -127,16 +125,10 @@ private slots:
                   "it): "
                   "the package tests make their keys with it");
         QVERIFY(tmp.isValid());
-        MinisignPair kept, other;
         QVERIFY(kept.make(path("trusted")) && other.make(path("other")));
-        secretKey = kept.secretKey;
-        publicKey = kept.publicKey;
-        keyId = kept.id;
-        otherSecret = other.secretKey;
-        otherPublic = other.publicKey;
         QString error;
-        QVERIFY(MinisignKey::read(publicKey, trustedKey, error));
-        QVERIFY(MinisignKey::read(otherPublic, otherKey, error));
+        QVERIFY(MinisignKey::read(kept.publicKey, trustedKey, error));
+        QVERIFY(MinisignKey::read(other.publicKey, otherKey, error));
         QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
         QVERIFY2(PackageMaker::collect(path("payload"), files, error), qPrintable(error));
         QCOMPARE(files.size(), 4);
@@ -154,7 +146,7 @@ private slots:
         QFETCH(bool, legacy);
         const QByteArray manifest = manifestOf(files);
         QString error;
-        const QByteArray sig = PackageMaker::sign(manifest, secretKey, error, legacy);
+        const QByteArray sig = PackageMaker::sign(manifest, kept.secretKey, error, legacy);
         QVERIFY2(!sig.isEmpty(), qPrintable(error));
         QCOMPARE(QByteArray::fromBase64(sig.split('\n').value(1)).left(2),
             QByteArray(legacy ? "Ed" : "ED"));
@@ -163,7 +155,7 @@ private slots:
         QVERIFY2(!p.problem, qPrintable(p.problem.message));
         QVERIFY(p.isSigned);
         QCOMPARE(p.signerId, trustedKey.idText());
-        QCOMPARE(p.signerId, keyId); // as minisign's key comment names it
+        QCOMPARE(p.signerId, kept.id); // as minisign's key comment names it
         QCOMPARE(p.manifest.version, QStringLiteral("D.03a"));
         QCOMPARE(p.firmware, PayloadWriter::firmware(PayloadWriter::FirmwareSize, 7));
         QCOMPARE(p.images.size(), 2);
@@ -262,9 +254,6 @@ private slots:
             { QStringLiteral("holes.bin"), QByteArray(512, 'h'), TarEntry::Sparse, QString(),
                 PackageLimits::kMaxEntryBytes },
             "entry \"holes.bin\" is a sparse file");
-        row("unsigned, policy requires signatures", UnsignedUnderPolicy,
-            "u.zqpkg is not signed (it holds no manifest.json.minisig), and the policy",
-            Problem::Unsigned);
     }
     void hostile()
     {
@@ -275,7 +264,7 @@ private slots:
         QString error;
         QList<TarEntry> list = files;
         QByteArray manifest = manifestOf(list);
-        QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
+        QByteArray sig = PackageMaker::sign(manifest, kept.secretKey, error);
         QVERIFY2(!sig.isEmpty(), qPrintable(error));
         const QByteArray signedManifest = manifest;
         auto named = [&](const char *name) -> TarEntry & {
@@ -294,13 +283,13 @@ private slots:
         case EditManifest: manifest.replace("D.03a", "D.03b"); break;
         case EditTrustedComment: sig.replace("trusted comment: ", "trusted comment: x"); break;
         case UntrustedKey:
-            sig = PackageMaker::sign(manifest, otherSecret, error);
+            sig = PackageMaker::sign(manifest, other.secretKey, error);
             message.replace(QStringLiteral("%OTHER%"), otherKey.idText());
             break;
         case OtherKeyWithTrustedId: {
             // Made with the other key, then given the trusted key's id: the
             // id is no part of what is signed.
-            sig = PackageMaker::sign(manifest, otherSecret, error);
+            sig = PackageMaker::sign(manifest, other.secretKey, error);
             QList<QByteArray> lines = sig.split('\n');
             QByteArray raw = QByteArray::fromBase64(lines[1]);
             QCOMPARE(raw.size(), 74);
@@ -316,7 +305,7 @@ private slots:
             manifest.replace(manifest.indexOf('{'), 1, "{\n    \"files\": [],");
             break;
         case SignatureOfAnotherFile:
-            sig = signFile(QStringLiteral("fw1.bin"), named("fw1.bin").data, secretKey);
+            sig = signFile(QStringLiteral("fw1.bin"), named("fw1.bin").data, kept.secretKey);
             break;
         case GarbledSignature:
             sig = sig.left(sig.indexOf('\n') + 20) + "\n" + sig.mid(sig.indexOf("trusted comment"));
@@ -334,7 +323,6 @@ private slots:
         case ManifestNamesDotDot: manifest.replace("\"fw1.bin\"", "\"../fw1.bin\""); break;
         case NoManifest: bytes = TarWriter::write(list, error); break;
         case ManifestNotJson: manifest = "{ not json"; break;
-        case UnsignedUnderPolicy: sig.clear(); break;
         case TooManyEntries:
             for (int i = 0; i < PackageLimits::kMaxEntries; ++i)
                 list.append({ QStringLiteral("many/%1").arg(i), "x" });
@@ -358,7 +346,7 @@ private slots:
         }
         // A manifest changed on purpose is signed again; the edit after signing is not.
         if (manifest != signedManifest && tamper != EditManifest)
-            sig = PackageMaker::sign(manifest, secretKey, error);
+            sig = PackageMaker::sign(manifest, kept.secretKey, error);
         if (bytes.isEmpty())
             bytes = build(manifest, sig, list);
         if (tamper == Truncated)
@@ -490,7 +478,7 @@ private slots:
 #else
         QTemporaryDir keys;
         const QString key = keys.filePath(QStringLiteral("service.pub"));
-        QVERIFY(QFile::copy(publicKey, key));
+        QVERIFY(QFile::copy(kept.publicKey, key));
         QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner));
         QVERIFY(QFile::setPermissions(keys.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                 | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
@@ -503,7 +491,7 @@ private slots:
         QVERIFY(!root || ::setresuid(0, 0, 0) == 0);
         QString error;
         const QByteArray manifest = manifestOf(files);
-        const QByteArray sig = PackageMaker::sign(manifest, secretKey, error);
+        const QByteArray sig = PackageMaker::sign(manifest, kept.secretKey, error);
         const UpdatePackage p = UpdatePackage::check(build(manifest, sig, files), QStringLiteral("u.zqpkg"), trust);
         QCOMPARE(p.problem.kind, Problem::Keys);
         QVERIFY2(p.problem.message.contains("cannot be read by this user: " + key + " ("),
@@ -546,7 +534,7 @@ private slots:
         QFETCH(bool, requireSigned);
         QFETCH(QString, warns);
         QTemporaryDir keys;
-        QVERIFY(QFile::copy(otherPublic, keys.filePath(QStringLiteral("other.pub"))));
+        QVERIFY(QFile::copy(other.publicKey, keys.filePath(QStringLiteral("other.pub"))));
         QVERIFY(PayloadWriter::writeFile(keys.filePath(QStringLiteral("junk.pub")), "not a key"));
         QVERIFY(PayloadWriter::writeFile(keys.filePath(QStringLiteral("policy.json")), policy));
         TrustStore trust;

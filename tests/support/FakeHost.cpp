@@ -42,11 +42,6 @@ QString FakeHost::reopen(qint32 value)
     return QString();
 }
 
-QString FakeHost::portState() const
-{
-    return open ? QString::number(baud) : QStringLiteral("closed");
-}
-
 void FakeHost::readWaiting()
 {
     if (waiting.isEmpty())

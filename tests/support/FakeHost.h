@@ -37,7 +37,7 @@ public:
     // Hands the bytes waiting at the port (waiting) to the engine.
     void readWaiting() override;
     // "closed", or the speed the port is open at.
-    QString portState() const;
+    QString portState() const { return open ? QString::number(baud) : QStringLiteral("closed"); }
 
     // Steps the port n times, the clock moving one tick each.
     void step(int n = 1);

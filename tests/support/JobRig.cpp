@@ -80,16 +80,6 @@ bool JobRig::ended() const
     return true;
 }
 
-void JobRig::logLine(int, const QString &line)
-{
-    lines << line;
-}
-
-void JobRig::unitVersion(int, const QString &version)
-{
-    versions << version;
-}
-
 QString JobRig::log() const
 {
     return dlg ? dlg->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText() : lines.join(QLatin1Char('\n'));

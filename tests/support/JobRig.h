@@ -72,8 +72,8 @@ public:
 
 private:
     void startRunner(const UpdateSource *source);
-    void logLine(int unit, const QString &line) override;
-    void unitVersion(int unit, const QString &version) override;
+    void logLine(int, const QString &line) override { lines << line; }
+    void unitVersion(int, const QString &version) override { versions << version; }
     void firmwareProgress(int value) override { firmwareShown = value; }
     void imageProgress(int value) override { imagesShown = value; }
 };
