@@ -67,11 +67,6 @@ class TestPackage : public QObject
     MinisignKey trustedKey, otherKey; // as the reader reads them
     QList<TarEntry> files;
 
-    QString path(const char *name) const
-    {
-        return tmp.filePath(QString::fromLatin1(name));
-    }
-
     // The trusted key (when key), and the policy that requires signatures
     // (when requireSigned).
     TrustStore trusted(bool key = true, bool requireSigned = true) const
@@ -96,17 +91,6 @@ class TestPackage : public QObject
             .toJson();
     }
 
-    QByteArray signFile(const QString &name, const QByteArray &bytes, const QString &key) const
-    {
-        const QString file = tmp.filePath(name);
-        PayloadWriter::writeFile(file, bytes);
-        QFile::remove(file + QStringLiteral(".minisig"));
-        if (!MinisignPair::run(
-                { QStringLiteral("-S"), QStringLiteral("-s"), key, QStringLiteral("-m"), file }))
-            return QByteArray();
-        return TestSupport::readFile(file + QStringLiteral(".minisig"));
-    }
-
     QByteArray build(
         const QByteArray &manifest, const QByteArray &sig, const QList<TarEntry> &list) const
     {
@@ -125,12 +109,12 @@ private slots:
                   "it): "
                   "the package tests make their keys with it");
         QVERIFY(tmp.isValid());
-        QVERIFY(kept.make(path("trusted")) && other.make(path("other")));
+        QVERIFY(kept.make(tmp.filePath("trusted")) && other.make(tmp.filePath("other")));
         QString error;
         QVERIFY(MinisignKey::read(kept.publicKey, trustedKey, error));
         QVERIFY(MinisignKey::read(other.publicKey, otherKey, error));
-        QVERIFY(PayloadWriter::writeDemoPayload(path("payload"), 7));
-        QVERIFY2(PackageMaker::collect(path("payload"), files, error), qPrintable(error));
+        QVERIFY(PayloadWriter::writeDemoPayload(tmp.filePath("payload"), 7));
+        QVERIFY2(PackageMaker::collect(tmp.filePath("payload"), files, error), qPrintable(error));
         QCOMPARE(files.size(), 4);
     }
 
@@ -304,9 +288,13 @@ private slots:
             // a reader keeping the first would see a package of no files.
             manifest.replace(manifest.indexOf('{'), 1, "{\n    \"files\": [],");
             break;
-        case SignatureOfAnotherFile:
-            sig = signFile(QStringLiteral("fw1.bin"), named("fw1.bin").data, kept.secretKey);
+        case SignatureOfAnotherFile: { // fw1.bin's own signature, as minisign makes it
+            const QString fw = tmp.filePath("fw1.bin");
+            QVERIFY(PayloadWriter::writeFile(fw, named("fw1.bin").data));
+            QVERIFY(MinisignPair::run({ "-S", "-s", kept.secretKey, "-m", fw }));
+            sig = TestSupport::readFile(fw + ".minisig");
             break;
+        }
         case GarbledSignature:
             sig = sig.left(sig.indexOf('\n') + 20) + "\n" + sig.mid(sig.indexOf("trusted comment"));
             break;
@@ -423,32 +411,25 @@ private slots:
         QTest::addColumn<QByteArray>("from"); // replaced in the manifest's text ...
         QTest::addColumn<QByteArray>("to"); // ... by this
         QTest::addColumn<QString>("says"); // empty: it parses
-        QTest::newRow("\"files\" twice")
-            << QByteArray("\"files\": [") << QByteArray("\"files\": [], \"files\": [")
-            << "holds the key \"files\" twice";
-        QTest::newRow("\"version\" twice, the second escaped")
-            << QByteArray("\"version\":")
-            << QByteArray("\"version\": \"D.03b\", \"\\u0076ersion\":")
-            << "holds the key \"version\" twice";
-        QTest::newRow("\"sha256\" twice in a file entry")
-            << QByteArray("\"sha256\":") << QByteArray("\"sha256\": \"x\", \"sha256\":")
-            << "holds the key \"sha256\" twice";
-        QTest::newRow("the empty key twice, in a nested object")
-            << QByteArray("\"format\":") << QByteArray("\"x\": {\"\": 1, \"\": [2]}, \"format\":")
-            << "holds the key \"\" twice";
-        QTest::newRow("a key twice with a control character, shown")
-            << QByteArray("\"format\":")
-            << QByteArray("\"a\\u001b\": 1, \"a\\u001b\": 2, \"format\":")
-            << "holds the key \"a\\x1b\" twice";
-        QTest::newRow("one key in two objects") << QByteArray("\"format\":")
-                                                << QByteArray("\"x\": {\"k\": 1}, \"y\": {\"k\": "
-                                                              "[{\"k\": 2}]}, \"format\":")
-                                                << QString();
-        QTest::newRow("a key's name as a value, quotes escaped")
-            << QByteArray("\"format\":")
-            << QByteArray("\"x\": \"\\\"files\\\": [\", \"y\": [\"files\", \"files\"], \"format\":")
-            << QString();
+        const auto row = [](const char *name, const char *from, const char *to, const char *says) {
+            QTest::newRow(name) << QByteArray(from) << QByteArray(to) << QString::fromUtf8(says);
+        };
+        row("\"files\" twice",
+            "\"files\": [", "\"files\": [], \"files\": [", "holds the key \"files\" twice");
+        row("\"version\" twice, the second escaped", "\"version\":",
+            "\"version\": \"D.03b\", \"\\u0076ersion\":", "holds the key \"version\" twice");
+        row("\"sha256\" twice in a file entry",
+            "\"sha256\":", "\"sha256\": \"x\", \"sha256\":", "holds the key \"sha256\" twice");
+        row("the empty key twice, in a nested object",
+            "\"format\":", "\"x\": {\"\": 1, \"\": [2]}, \"format\":", "holds the key \"\" twice");
+        row("a key twice with a control character, shown", "\"format\":",
+            "\"a\\u001b\": 1, \"a\\u001b\": 2, \"format\":", "holds the key \"a\\x1b\" twice");
+        row("one key in two objects", "\"format\":",
+            "\"x\": {\"k\": 1}, \"y\": {\"k\": [{\"k\": 2}]}, \"format\":", "");
+        row("a key's name as a value, quotes escaped", "\"format\":",
+            "\"x\": \"\\\"files\\\": [\", \"y\": [\"files\", \"files\"], \"format\":", "");
     }
+
     void manifestKeys()
     {
         QFETCH(QByteArray, from);

@@ -8,8 +8,11 @@
 #include "LinkUnit.h"
 
 #include "engine/Protocol.h"
+#include "support/TestSupport.h"
 
 #include <QTest>
+
+using TestSupport::framed;
 
 namespace {
 
@@ -42,11 +45,6 @@ QString failures(const ExploreSettings &settings, quint32 first, int count)
     if (updated < count / 2)
         return QStringLiteral("only %1 of %2 jobs updated").arg(updated).arg(count);
     return QString();
-}
-
-QByteArray framed(char *text)
-{
-    return QByteArray(text, CompleteLine(text));
 }
 
 } // namespace
