@@ -17,6 +17,9 @@
 //   #lost  the adapter is unplugged; #stop: the front end stops the job
 //   *S     the port is S: "closed", or open at that speed ("921600")
 //   _      forget the lines sent so far
+//   aN     the unit captured, fw1.bin's first sector erased and its data lines
+//          answered up to line N, each 2 ms after it went out (Rig::answerLines);
+//          aN,TEXT: TEXT answers the erase
 #include "support/FakeHost.h"
 #include "engine/JobSummary.h"
 #include "engine/Timeouts.h"
@@ -57,6 +60,19 @@ ImageRecord image(int number, int width, int height, char seed)
         r.pixels[i] = static_cast<char>(seed + i);
     return r;
 }
+
+// A reply timer fed, for each pair in turn, count replies of ms each.
+ReplyTimer fedTimer(std::initializer_list<std::pair<int, qint64>> replies)
+{
+    ReplyTimer timer;
+    for (const auto &[count, ms] : replies)
+        for (int i = 0; i < count; ++i)
+            timer.sample(ms * 1000000);
+    return timer;
+}
+
+// Script pieces that many rows share.
+const char *const kCapture = "s12;>$Bootloader;>$GACK;s;_;s";
 
 // One engine on a fake host with fw1.bin of fwSize bytes (none when 0).
 struct Rig {
@@ -121,6 +137,15 @@ struct Rig {
                 break;
             }
             case '_': host.sent(); break;
+            case 'a': {
+                const QByteArrayList parts = a.split(',');
+                const QString failure = parts.size() > 1
+                    ? answerLines(parts[0].toInt(), QString::fromLatin1(parts[1]))
+                    : answerLines(a.toInt());
+                if (!failure.isEmpty())
+                    return failure;
+                break;
+            }
             case '~':
                 if (host.wakeMs != a.toInt())
                     return item + " wake-up asked: " + QString::number(host.wakeMs);
@@ -150,12 +175,25 @@ struct Rig {
         return QString();
     }
 
+    // Captures the unit, erases fw1.bin's first sector with eack as its
+    // answer, and answers the data lines up to the given one, each 2 ms after
+    // it went out (line 64 ends the sector and erases the next); returns what
+    // went wrong, or nothing.
+    QString answerLines(int last, const QString &eack = "$EACK")
+    {
+        QString failure = run(QString(kCapture) + ";s5;>" + eack + ";=$E,1000,1|D1000");
+        for (int line = 1; failure.isEmpty() && line <= last; ++line) {
+            host.clockMs += 2;
+            const QString next = line == 64 ? "$P,1000,1000;>$PACK;=$E,2000,1;>$EACK;=D2000"
+                                             : QString("D%1").arg(0x1000 + line * 64, 0, 16);
+            failure = run(">$DACK;=" + next);
+        }
+        return failure;
+    }
+
     FakeHost host;
     QByteArray fw;
 };
-
-// Script pieces that many rows share.
-const char *const kCapture = "s12;>$Bootloader;>$GACK;s;_;s";
 
 } // namespace
 
@@ -171,7 +209,7 @@ private slots:
         QTest::addColumn<int>("images");
         QTest::addColumn<QString>("script");
         const QString c = kCapture;
-        const QString mver = "$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER|$MVER";
+        const QString mver = QString("|$MVER").repeated(8).mid(1);
 
         QTest::newRow("version query, capture, lost $G") << 1 << 0 << 0
             << "s;=;*19200;s8;=" + mver + ";s;=$BOOTLOADM;*19200;s;=$BOOTLOADM;@2;*closed;s;@3;*921600;"
@@ -313,10 +351,7 @@ private slots:
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("script");
-        QStringList mvers;
-        for (int i = 0; i < 20; ++i)
-            mvers << QStringLiteral("$MVER");
-        const QString mver20 = mvers.join('|');
+        const QString mver20 = QString("|$MVER").repeated(20).mid(1);
         const QString done = "s3;-Bootload Complete;*921600;s;+Bootload Complete;@9;?finishing;=;*19200;";
         QTest::newRow("runs the version the update names: confirmed") << 0 << true << "D.03a"
             << done + "s;=$MVER;?finishing;s;=$MVER;>$MVERR,D.03a;=;"
@@ -382,13 +417,9 @@ private slots:
     void firmwareFollowsItsAcknowledgements()
     {
         Rig rig(UpdateMode::FirmwareAndImages, 0x2800); // the second sector ends past the file
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line < 64; ++line)
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        QCOMPARE(rig.run(">$DACK;=$P,1000,1000;>$PACK;=$E,2000,1"), QString());
-        QCOMPARE(rig.host.firmwareProgress, 0x1000);
         // The sector's data lines all carry file bytes or 00 past the end.
-        QCOMPARE(rig.run(">$EACK;=D2000"), QString());
+        QCOMPARE(rig.answerLines(64), QString());
+        QCOMPARE(rig.host.firmwareProgress, 0x1000);
 
         // The last line of the last sector: progress 913407, then 913414 and the images.
         rig.host.port.address = 0xDFFC0;
@@ -416,63 +447,104 @@ private slots:
     // come: 50 ms after the copy, or twice the longest answer the port showed;
     // unless a second copy of each line left in the sector costs less: then
     // it goes on, and an owed answer makes the waiting line go out again.
+    // Each row begins with the lines answered before it (aN).
     void learnedResendTimeOut_data()
     {
         QTest::addColumn<QString>("script");
-        QTest::newRow("lost command: resent at the learned time-out") << "w19;=;w1;=D1200";
-        QTest::newRow("lost answer, then both answers") << "w20;=D1200;>$DACK;=;>$DACK;=D1240";
+        const QString a8 = "a8;", a60 = "a60;";
+        QTest::newRow("lost command: resent at the learned time-out") << a8 + "w19;=;w1;=D1200";
+        QTest::newRow("lost answer, then both answers") << a8 + "w20;=D1200;>$DACK;=;>$DACK;=D1240";
         QTest::newRow("a phantom owed copy costs no step wait, and only once")
-            << "w20;=D1200;>$DACK;=;~70;w69;=;w1;=D1240;>$DACK;=D1280";
+            << a8 + "w20;=D1200;>$DACK;=;~70;w69;=;w1;=D1240;>$DACK;=D1280";
         QTest::newRow("copies at 0, 20, 40 and 80 ms answered from 95 ms: one line each, "
                       "then a lost line is resent")
-            << "w20;=D1200;w20;=D1200;w40;=D1200;w15;>$DACK;=;>$DACK;=;>$DACK;=;>$DACK;=D1240;"
+            << a8 + "w20;=D1200;w20;=D1200;w40;=D1200;w15;>$DACK;=;>$DACK;=;>$DACK;=;>$DACK;=D1240;"
                "w19;=;w1;=D1240;>$DACK;=D1280";
         QTest::newRow("an owed answer held back 49 ms on a port that never paused")
-            << "w20;=D1200;w2;>$DACK;=;w47;=;>$DACK;=D1240";
+            << a8 + "w20;=D1200;w2;>$DACK;=;w47;=;>$DACK;=D1240";
         QTest::newRow("an owed answer held back just short of twice the longest seen (39 ms)")
-            << "w20;=D1200;w19;>$DACK;=;w1;>$DACK;=D1240;w20;=D1240;w1;>$DACK;=;w76;=;"
+            << a8 + "w20;=D1200;w19;>$DACK;=;w1;>$DACK;=D1240;w20;=D1240;w1;>$DACK;=;w76;=;"
                ">$DACK;=D1280";
         QTest::newRow("an answer begun in the read that sent the next line is not its answer")
-            << "<$DACK\n$DA;=D1240;>CK;=;w19;=;w1;=D1240";
+            << a8 + "<$DACK\n$DA;=D1240;>CK;=;w19;=;w1;=D1240";
         QTest::newRow("a stray $IACK does not end the wait for an owed $DACK")
-            << "w20;=D1200;>$DACK;=;>$IACK,0;>$IACK,1;=;>$DACK;=D1240";
+            << a8 + "w20;=D1200;>$DACK;=;>$IACK,0;>$IACK,1;=;>$DACK;=D1240";
         QTest::newRow("a late answer before the resend: the time-out is 1.5 times it")
-            << "w15;>$DACK;=D1240;w22;=;w1;=D1240";
+            << a8 + "w15;>$DACK;=D1240;w22;=;w1;=D1240";
         // ... and the answers to the later copies, queued behind it, come
         // within one time-out after it: with three copies or more out before
         // the answer came, the next line waits that long for them, and goes
         // out once, not again for each of them.
         QTest::newRow("an answer held up: each copy after the second waits twice as long")
-            << "w20;=D1200;w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=;w2;>$DACK;=;"
+            << a8 + "w20;=D1200;w20;=D1200;w39;=;w1;=D1200;w79;=;w1;=D1200;>$DACK;=;w2;>$DACK;=;"
                ">$DACK;=;>$DACK;=;>$DACK;=D1240";
-        QTest::newRow("a late wake-up gives the answer one more floor") << "w40;=;w19;=;w1;=D1200";
+        QTest::newRow("a late wake-up gives the answer one more floor")
+            << a8 + "w40;=;w19;=;w1;=D1200";
         QTest::newRow("a hold's late wake-up: the owed answer, read late, is not the next line's")
-            << "w20;=D1200;>$DACK;=;w98;=;>$DACK;=;w20;=D1240;>$DACK;=D1280";
+            << a8 + "w20;=D1200;>$DACK;=;w98;=;>$DACK;=;w20;=D1240;>$DACK;=D1280";
         QTest::newRow("a step after the hold's end, before its late wake-up, holds too")
-            << "w20;=D1200;>$DACK;=;s1;=;w98;=;>$DACK;=;w20;=D1240";
-        QTest::newRow("the step wait stays the upper bound") << "s4;=D1200";
+            << a8 + "w20;=D1200;>$DACK;=;s1;=;w98;=;>$DACK;=;w20;=D1240";
+        QTest::newRow("the step wait stays the upper bound") << a8 + "s4;=D1200";
         // An owed answer that reached the port before the hold's end is read
         // before the wake-up sends the held line, whatever order the event
         // loop runs the timer and the read in.
         QTest::newRow("a wake-up reads what waits at the port before it sends")
-            << "w20;=D1200;>$DACK;=;^$DACK;w70;=D1240;>$DACK;=D1280";
+            << a8 + "w20;=D1200;>$DACK;=;^$DACK;w70;=D1240;>$DACK;=D1280";
         // After answers of 3.8 s an answer may be held 4 s, and its way back
         // comes on top: the copy it answers is still owed 4.02 s after it went out.
         QTest::newRow("an answer held past the 4 s cap's way back is still owed")
-            << "L3800;w20;=D1200;>$DACK;=D1240;w4001;=;w20;=D1240;>$DACK;=D1240";
+            << a8 + "L3800;w20;=D1200;>$DACK;=D1240;w4001;=;w20;=D1240;>$DACK;=D1240";
+        // Near a sector's end a second copy of each line left costs less than the
+        // wait for one owed answer, so the lines go on; with two copies owed they
+        // wait: each line would then need three copies, and every answer taken by
+        // an owed copy counts from that copy's line, lengthening the answer times
+        // that set every later wait. Sixty lines answered have settled the
+        // floor at 12 ms.
+        QTest::newRow("one copy owed, three lines left: the next line goes out at once")
+            << a60 + "w12;=D1F00;>$DACK;=D1F40;>$DACK;=D1F40;>$DACK;=D1F80";
+        QTest::newRow("two copies owed: the next line waits for their answers")
+            << a60 + "w12;=D1F00;w12;=D1F00;>$DACK;=;>$DACK;=;>$DACK;=D1F40";
+        // The last line's second answer comes 40 ms late, while "$P" waits: the
+        // port has shown an answer of 52 ms, and the next hold lasts the
+        // horizon for it (twice 52, and 52 for the way back).
+        QTest::newRow("a late answer after the sector's last line counts")
+            << a60 + ">$DACK;=D1F40;>$DACK;=D1F80;>$DACK;=D1FC0;w12;=D1FC0;>$DACK;=$P,1000,1000;"
+               "w40;>$DACK;=;>$PACK;=$E,2000,1;>$EACK;=D2000;w12;=D2000;w12;=D2000;>$DACK;=;~156";
+        // More "$DACK"s than copies in a sector: one was repeated on its way
+        // and may stand for a lost line. The sector is written again. A
+        // repeat that comes with the answer it repeats changes nothing.
+        QTest::newRow("a sector with a repeated answer is written again")
+            << a60 + ">$DACK;=D1F40;>$DACK;>$DACK;=D1F80|D1FC0;>$DACK;=$P,1000,1000;>$DACK;=;"
+                     ">$PACK;=$E,1000,1;>$EACK;=D1000";
+        QTest::newRow("... but not for a repeat read with its answer")
+            << a60
+                + ">$DACK;=D1F40;>$DACK\n$DACK;=D1F80;>$DACK;=D1FC0;>$DACK\n$DACK;=$P,1000,1000";
+        // An owed answer, early in a sector, on a port that has shown a long
+        // answer (300 ms: the hold would last 900 ms): the sector's "$E" goes out
+        // again, and its "$EACK", which the link delivers after every answer owed,
+        // settles them; the sector's lines are written again from its first.
+        const QString settle = "a68,$EACK*B7B2;L300;w20;=D2100;>$DACK;";
+        QTest::newRow("its $EACK: the first line goes out again")
+            << settle + "=$E,2000,1;>$EACK;=D2000;>$DACK;=D2040";
+        QTest::newRow("the owed answer first: the first line at once, its own answer next")
+            << settle + "=$E,2000,1;>$DACK;=D2000;>$EACK;=;>$DACK;=D2040";
+        // Sent after the "$E", the first line's copy is not settled by its
+        // "$EACK", however late that comes.
+        QTest::newRow("neither comes: the first line after the hold")
+            << settle + "=$E,2000,1;~900;w899;=;w1;=D2000;>$EACK;=;>$DACK;=D2040";
+        // Once a sector: for a second owed answer in it the lines go on.
+        QTest::newRow("once a sector")
+            << settle + "=$E,2000,1;>$EACK;=D2000;w20;=D2000;>$DACK;=D2040";
+        // Until its first answer the step count times a line; that answer sets
+        // the time-out to three times its own time.
+        QTest::newRow("the step count until the first answer")
+            << "a0;w1000;=;>$DACK;=D1040;w2999;=;w1;=D1040";
     }
 
     void learnedResendTimeOut()
     {
         QFETCH(QString, script);
         Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 8; ++line) { // replies 2 ms after each line
-            rig.host.clockMs += 2;
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        }
-        QVERIFY(rig.host.port.timing.dataTimer.learned());
-        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 20 * 1000000LL); // the floor
         QCOMPARE(rig.run(script), QString());
     }
 
@@ -499,100 +571,11 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, afterPack);
         Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 8; ++line) {
-            rig.host.clockMs += 2;
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        }
+        QCOMPARE(rig.answerLines(8), QString());
         QCOMPARE(rig.run(script), QString());
         for (int address = 0x12C0; address < 0x2000; address += 64)
             QCOMPARE(rig.run(QString("w2;>$DACK;=D%1").arg(address, 0, 16)), QString());
         QCOMPARE(rig.run("w2;>$DACK;=$P,1000,1000;>$PACK;=" + afterPack), QString());
-    }
-
-    // Near a sector's end a second copy of each line left costs less than the
-    // wait for one owed answer, so the lines go on; with two copies owed they
-    // wait: each line would then need three copies, and every answer taken by
-    // an owed copy counts from that copy's line, lengthening the answer times
-    // that set every later wait.
-    void owedCopiesNearASectorsEnd_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::newRow("one copy owed, three lines left: the next line goes out at once")
-            << "w12;=D1F00;>$DACK;=D1F40;>$DACK;=D1F40;>$DACK;=D1F80";
-        QTest::newRow("two copies owed: the next line waits for their answers")
-            << "w12;=D1F00;w12;=D1F00;>$DACK;=;>$DACK;=;>$DACK;=D1F40";
-        // The last line's second answer comes 40 ms late, while "$P" waits: the
-        // port has shown an answer of 52 ms, and the next hold lasts the
-        // horizon for it (twice 52, and 52 for the way back).
-        QTest::newRow("a late answer after the sector's last line counts")
-            << ">$DACK;=D1F40;>$DACK;=D1F80;>$DACK;=D1FC0;w12;=D1FC0;>$DACK;=$P,1000,1000;"
-               "w40;>$DACK;=;>$PACK;=$E,2000,1;>$EACK;=D2000;w12;=D2000;w12;=D2000;>$DACK;=;~156";
-        // More "$DACK"s than copies in a sector: one was repeated on its way
-        // and may stand for a lost line. The sector is written again. A
-        // repeat that comes with the answer it repeats changes nothing.
-        QTest::newRow("a sector with a repeated answer is written again")
-            << ">$DACK;=D1F40;>$DACK;>$DACK;=D1F80|D1FC0;>$DACK;=$P,1000,1000;>$DACK;=;>$PACK;"
-               "=$E,1000,1;>$EACK;=D1000";
-        QTest::newRow("... but not for a repeat read with its answer")
-            << ">$DACK;=D1F40;>$DACK\n$DACK;=D1F80;>$DACK;=D1FC0;>$DACK\n$DACK;=$P,1000,1000";
-    }
-
-    void owedCopiesNearASectorsEnd()
-    {
-        QFETCH(QString, script);
-        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 60; ++line) {
-            rig.host.clockMs += 2;
-            QCOMPARE(rig.run(QString(">$DACK;=D%1").arg(0x1000 + line * 64, 0, 16)), QString());
-        }
-        QCOMPARE(rig.host.port.timing.dataTimer.timeoutNs(), 12 * 1000000LL); // the settled floor
-        QCOMPARE(rig.run(script), QString());
-    }
-
-    // An owed answer, early in a sector, on a port that has shown a long
-    // answer (300 ms: the hold would last 900 ms): the sector's "$E" goes out
-    // again, and its "$EACK", which the link delivers after every answer owed,
-    // settles them; the sector's lines are written again from its first.
-    void owedCopiesSettledByEraseAgain_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::newRow("its $EACK: the first line goes out again")
-            << "=$E,2000,1;>$EACK;=D2000;>$DACK;=D2040";
-        QTest::newRow("the owed answer first: the first line at once, its own answer next")
-            << "=$E,2000,1;>$DACK;=D2000;>$EACK;=;>$DACK;=D2040";
-        // Sent after the "$E", the first line's copy is not settled by its
-        // "$EACK", however late that comes.
-        QTest::newRow("neither comes: the first line after the hold")
-            << "=$E,2000,1;~900;w899;=;w1;=D2000;>$EACK;=;>$DACK;=D2040";
-        // Once a sector: for a second owed answer in it the lines go on.
-        QTest::newRow("once a sector") << "=$E,2000,1;>$EACK;=D2000;w20;=D2000;>$DACK;=D2040";
-    }
-
-    void owedCopiesSettledByEraseAgain()
-    {
-        QFETCH(QString, script);
-        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK*B7B2;=$E,1000,1|D1000"), QString());
-        for (int line = 1; line <= 68; ++line) {
-            rig.host.clockMs += 2;
-            const QString next = line == 64 ? "$P,1000,1000;>$PACK;=$E,2000,1;>$EACK;=D2000"
-                                             : QString("D%1").arg(0x1000 + line * 64, 0, 16);
-            QCOMPARE(rig.run(">$DACK;=" + next), QString());
-        }
-        QCOMPARE(rig.run("L300;w20;=D2100;>$DACK"), QString());
-        QCOMPARE(rig.run(script), QString());
-    }
-
-    // Until its first answer the step count times a line; that answer sets the
-    // time-out to three times its own time.
-    void stepWaitsUntilTheFirstAnswer()
-    {
-        Rig rig(UpdateMode::FirmwareAndImages, 0x3000);
-        QCOMPARE(rig.run(QString(kCapture) + ";s5;>$EACK;=$E,1000,1|D1000;w1000;="),
-            QString());
-        QCOMPARE(rig.run(">$DACK;=D1040;w2999;=;w1;=D1040"), QString());
     }
 
     // The ledger alone: an answer is counted for the oldest copy that may
@@ -636,30 +619,20 @@ private slots:
 
     void slowRepliesRaiseTheTimeOut()
     {
-        ReplyTimer timer;
-        for (int i = 0; i < 8; ++i)
-            timer.sample(2000000);
+        ReplyTimer timer = fedTimer({ { 8, 2 } });
         QCOMPARE(timer.timeoutNs(), 20 * 1000000LL);
         timer.sample(300 * 1000000LL);
         QVERIFY(timer.timeoutNs() > 150 * 1000000LL);
 
         // Replies spread over 1 to 20 ms: one at 20 ms among many near the
         // middle is not forgotten after a few more middling ones.
-        ReplyTimer spread;
-        for (int i = 0; i < 16; ++i)
-            spread.sample(11 * 1000000LL);
-        spread.sample(20 * 1000000LL);
-        for (int i = 0; i < 4; ++i)
-            spread.sample(11 * 1000000LL);
-        QVERIFY(spread.timeoutNs() > 27 * 1000000LL);
+        QVERIFY(fedTimer({ { 16, 11 }, { 1, 20 }, { 4, 11 } }).timeoutNs() > 27 * 1000000LL);
 
         // A port whose replies all came fast for long enough (an adapter set
         // to 1 ms) waits less for a lost line; one that has shown only a few
         // does not yet. An adapter left at 16 ms keeps its time-out above
         // the slowest reply it shows.
-        ReplyTimer steady;
-        for (int i = 0; i < Timeouts::kFloorLearnSamples - 1; ++i)
-            steady.sample(3 * 1000000LL);
+        ReplyTimer steady = fedTimer({ { Timeouts::kFloorLearnSamples - 1, 3 } });
         QCOMPARE(steady.timeoutNs(), 20 * 1000000LL);
         steady.sample(3 * 1000000LL);
         QCOMPARE(steady.timeoutNs(), 12 * 1000000LL);

@@ -12,7 +12,8 @@ class TestProtocolTexts : public QObject
     Q_OBJECT
 
 private slots:
-    // Rows: the line, its reply word, and field n as a number and as a flag.
+    // Rows: the line, its reply word, and field n (1 unless given) as a number
+    // (0 unless given) and as a flag (-1, none, unless given).
     void reply_data()
     {
         using W = Protocol::ReplyWord;
@@ -21,30 +22,29 @@ private slots:
         QTest::addColumn<uint>("n");
         QTest::addColumn<uint>("number");
         QTest::addColumn<int>("flag");
-        QTest::newRow("Bootloader")
-            << QByteArray("$Bootloader\r\n") << W::Bootloader << 1u << 0u << -1;
-        QTest::newRow("GACK, any checksum")
-            << QByteArray("$GACK*0000\n") << W::GAck << 1u << 0u << -1;
-        QTest::newRow("MVERR") << QByteArray("$MVERR,D.02n*1234\n") << W::MverR << 2u << 0x1234u
-                               << -1;
-        QTest::newRow("EACK") << QByteArray("$EACK\n") << W::EAck << 1u << 0u << -1;
-        QTest::newRow("DACK") << QByteArray("$DACK\n") << W::DAck << 1u << 0u << -1;
-        QTest::newRow("PACK") << QByteArray("$PACK\n") << W::PAck << 1u << 0u << -1;
-        QTest::newRow("AACK 1 CR LF") << QByteArray("$AACK,1\r\n") << W::AAck << 1u << 1u << 1;
-        QTest::newRow("AACK 01") << QByteArray("$AACK,01\n") << W::AAck << 1u << 1u << -1;
-        QTest::newRow("IACK 0") << QByteArray("$IACK,0*1234\n") << W::IAck << 1u << 0u << 0;
-        QTest::newRow("IACK 10") << QByteArray("$IACK,10\n") << W::IAck << 1u << 0x10u << -1;
-        QTest::newRow("IACK empty") << QByteArray("$IACK,\n") << W::IAck << 1u << 0u << -1;
-        QTest::newRow("FACK chunk")
-            << QByteArray("$FACK,1a,0*8E4\n") << W::FAck << 1u << 0x1Au << -1;
-        QTest::newRow("FACK flag") << QByteArray("$FACK,1A,1\n") << W::FAck << 2u << 1u << 1;
-        QTest::newRow("FACK, no flag") << QByteArray("$FACK,1A\n") << W::FAck << 2u << 0u << -1;
-        QTest::newRow("lower case") << QByteArray("$gack\n") << W::Unknown << 1u << 0u << -1;
-        QTest::newRow("longer word") << QByteArray("$EACKS\n") << W::Unknown << 1u << 0u << -1;
-        QTest::newRow("shorter word") << QByteArray("$EAC\n") << W::Unknown << 1u << 0u << -1;
-        QTest::newRow("lead-in") << QByteArray(" $EACK\n") << W::Unknown << 1u << 0u << -1;
-        QTest::newRow("word past 64 characters") << "$EACK" + QByteArray(70, 'x') + "\n"
-                                                 << W::Unknown << 1u << 0u << -1;
+        const auto row = [](const char *name, const QByteArray &line, W word, uint n = 1,
+                             uint number = 0, int flag = -1) {
+            QTest::newRow(name) << line << word << n << number << flag;
+        };
+        row("Bootloader", "$Bootloader\r\n", W::Bootloader);
+        row("GACK, any checksum", "$GACK*0000\n", W::GAck);
+        row("MVERR", "$MVERR,D.02n*1234\n", W::MverR, 2u, 0x1234u);
+        row("EACK", "$EACK\n", W::EAck);
+        row("DACK", "$DACK\n", W::DAck);
+        row("PACK", "$PACK\n", W::PAck);
+        row("AACK 1 CR LF", "$AACK,1\r\n", W::AAck, 1u, 1u, 1);
+        row("AACK 01", "$AACK,01\n", W::AAck, 1u, 1u);
+        row("IACK 0", "$IACK,0*1234\n", W::IAck, 1u, 0u, 0);
+        row("IACK 10", "$IACK,10\n", W::IAck, 1u, 0x10u);
+        row("IACK empty", "$IACK,\n", W::IAck);
+        row("FACK chunk", "$FACK,1a,0*8E4\n", W::FAck, 1u, 0x1Au);
+        row("FACK flag", "$FACK,1A,1\n", W::FAck, 2u, 1u, 1);
+        row("FACK, no flag", "$FACK,1A\n", W::FAck, 2u);
+        row("lower case", "$gack\n", W::Unknown);
+        row("longer word", "$EACKS\n", W::Unknown);
+        row("shorter word", "$EAC\n", W::Unknown);
+        row("lead-in", " $EACK\n", W::Unknown);
+        row("word past 64 characters", "$EACK" + QByteArray(70, 'x') + "\n", W::Unknown);
     }
 
     void reply()

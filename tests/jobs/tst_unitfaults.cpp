@@ -1,7 +1,7 @@
 // Units that misbehave as a whole: one unplugged in the middle of a job while
 // another goes on, one that is in its bootloader already (announcing itself,
-// or left captured by an earlier job), ones that fall silent or restart
-// mid-job, and eight units at once in every mode.
+// or left captured by an earlier job), and ones that fall silent or restart
+// mid-job.
 #include "PayloadWriter.h"
 #include "support/JobRig.h"
 #include "engine/UnitJob.h"
@@ -10,13 +10,8 @@
 #include <QTest>
 #include <tuple>
 
-Q_DECLARE_METATYPE(UpdateMode)
-
 namespace {
-SimConfig quick(quint32 seed)
-{
-    return JobRig::quickUnit(seed);
-}
+constexpr auto quick = &JobRig::quickUnit;
 } // namespace
 
 class TestUnitFaults : public QObject
@@ -38,8 +33,8 @@ private slots:
         QVERIFY(rig.ready());
         UnitJob *lost = rig.port(0);
         UnitJob *healthy = rig.port(1);
-        QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(healthy), JobRig::kTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(lost), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(healthy->finished(), JobRig::kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(lost->finished(), 10000);
 
         QVERIFY2(rig.log().contains("Connection to " + lost->portName() + " lost"),
             rig.describe().constData());
@@ -47,8 +42,7 @@ private slots:
         QVERIFY(lost->status.stage == UnitStatus::ConnectionLost);
         QVERIFY(!lost->link.isOpen());
         QCOMPARE(rig.jobs().count(), 2);
-        QVERIFY2(rig.unitUpdated(1), rig.describe().constData());
-
+        VERIFY_UPDATED(rig, 1);
     }
 
     void aUnitInItsBootloaderAlreadyIsUpdated_data()
@@ -64,10 +58,8 @@ private slots:
         SimConfig config = quick(3);
         config.startInBootloader = !captured;
         config.startCaptured = captured;
-        JobRig rig(UpdateMode::FirmwareAndImages, { config });
-        QVERIFY(rig.ready());
-        QTRY_VERIFY_WITH_TIMEOUT(JobRig::ended(rig.port(0)), JobRig::kTimeoutMs);
-        QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+        START_JOB(rig, UpdateMode::FirmwareAndImages, { config });
+        VERIFY_UPDATED(rig, 0);
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QCOMPARE(rig.log().contains("answered \"$G\" without announcing itself"), captured);
         QVERIFY(rig.versions.isEmpty()); // it never answered the version query
@@ -100,7 +92,7 @@ private slots:
             QVERIFY(!port->link.isOpen());
         }
         QCOMPARE(full.log().count("Bootload Complete"), 1);
-        QVERIFY2(full.unitUpdated(2), full.describe().constData());
+        VERIFY_UPDATED(full, 2);
         QCOMPARE(erase.log().count("Bootload Complete"), 1);
         QVERIFY(clock.elapsed() < 90000); // 30 s of silence, not minutes of resends
     }
@@ -113,40 +105,16 @@ private slots:
         once.restartAfter = 5000;
         often.restartAfter = 2000;
         often.restartTimes = 4;
-        JobRig rig(UpdateMode::FirmwareAndImages, { once, often });
-        QVERIFY(rig.ready());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
+        START_JOB(rig, UpdateMode::FirmwareAndImages, { once, often });
         const QString first = rig.port(0)->portName();
         QVERIFY2(rig.log().contains(first + ": the unit restarted during firmware, sector "),
             rig.describe().constData());
         QVERIFY(rig.log().contains("; starting its update again"));
-        QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
+        VERIFY_UPDATED(rig, 0);
         QCOMPARE(rig.log().count("Bootload Complete"), 1);
         QCOMPARE(rig.log().count(rig.port(1)->portName() + ": the unit restarted"), 4);
         QVERIFY(rig.log().contains("once more, after 3 restarts"));
         QCOMPARE(rig.port(1)->status.stage, UnitStatus::NotUpdated);
-    }
-
-    void eightUnitsInEveryMode_data()
-    {
-        QTest::addColumn<UpdateMode>("mode");
-        QTest::newRow("firmware and images") << UpdateMode::FirmwareAndImages;
-        QTest::newRow("images only") << UpdateMode::ImagesOnly;
-        QTest::newRow("erase images") << UpdateMode::DeleteImages;
-    }
-
-    void eightUnitsInEveryMode()
-    {
-        QFETCH(UpdateMode, mode);
-        QList<SimConfig> configs;
-        for (quint32 i = 0; i < 8; ++i)
-            configs << quick(40 + i);
-        JobRig rig(mode, configs);
-        QVERIFY(rig.ready());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
-        QCOMPARE(rig.log().count("Bootload Complete"), 8);
-        for (int i = 0; i < 8; ++i)
-            QVERIFY2(rig.unitUpdated(i), rig.describe().constData());
     }
 };
 

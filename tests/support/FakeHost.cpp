@@ -38,13 +38,8 @@ void FakeHost::reply(const QByteArray &text)
 QString FakeHost::reopen(qint32 value)
 {
     baud = value;
-    open = reopenProblem.isEmpty();
-    return reopenProblem;
-}
-
-QString FakeHost::portState() const
-{
-    return open ? QString::number(baud) : QStringLiteral("closed");
+    open = true;
+    return QString();
 }
 
 void FakeHost::readWaiting()
@@ -56,16 +51,10 @@ void FakeHost::readWaiting()
     engine.receive(&port, bytes);
 }
 
-QByteArrayList FakeHost::wire()
+QByteArrayList FakeHost::sent()
 {
     QByteArrayList lines;
     lines.swap(written);
-    return lines;
-}
-
-QByteArrayList FakeHost::sent()
-{
-    QByteArrayList lines = wire();
     for (QByteArray &line : lines) {
         line.chop(1);
         const int star = line.lastIndexOf('*');
@@ -73,15 +62,4 @@ QByteArrayList FakeHost::sent()
             line.truncate(star);
     }
     return lines;
-}
-
-QByteArrayList FakeHost::captureAndOpenFiles()
-{
-    step(12);
-    reply("$Bootloader");
-    reply("$GACK");
-    step(); // WaitForBootloader -> OpenFiles
-    sent();
-    step(); // OpenFiles
-    return sent();
 }

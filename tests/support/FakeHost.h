@@ -8,7 +8,6 @@
 #include "engine/Sequencer.h"
 
 #include <QByteArrayList>
-#include <QMap>
 #include <QStringList>
 
 class FakeHost : public JobHost, public UnitLink
@@ -19,9 +18,9 @@ public:
     void sendLine(UnitJob *port, char *text) override;
     void sendRaw(UnitJob *port, const QString &text) override;
     void logJob(const QString &line) override { log << line; }
-    void showUnitVersion(UnitJob *, const QString &v) override { version = v; }
+    void showUnitVersion(UnitJob *, const QString &) override { }
     void setFirmwareProgress(int value) override { firmwareProgress = value; }
-    void setImageProgress(int value) override { imageProgress = value; }
+    void setImageProgress(int) override { }
     void unitChanged(UnitJob *port) override { stages << port->status.text(); }
     void wakeAfter(UnitJob *, int ms) override { wakeMs = ms; }
     qint64 nowNs() const override { return clockMs * 1000000; }
@@ -38,19 +37,15 @@ public:
     // Hands the bytes waiting at the port (waiting) to the engine.
     void readWaiting() override;
     // "closed", or the speed the port is open at.
-    QString portState() const;
+    QString portState() const { return open ? QString::number(baud) : QStringLiteral("closed"); }
 
     // Steps the port n times, the clock moving one tick each.
     void step(int n = 1);
     // The unit's reply, taken as the port delivered it (a line feed is added).
     void reply(const QByteArray &text);
     // The lines written since the last call, without checksum and line feed
-    // ("$G" as written); wire() keeps them whole.
+    // ("$G" as written).
     QByteArrayList sent();
-    QByteArrayList wire();
-    // Steps until the port waits for its bootloader, captures it and opens
-    // the job's files; returns what that last step sent.
-    QByteArrayList captureAndOpenFiles();
     bool logged(const QString &text) const { return log.join('\n').contains(text); }
 
     UnitJob port { *this };
@@ -59,12 +54,9 @@ public:
     QByteArray waiting; // reached the port, not read yet: the next readWaiting reads it
     QStringList log;
     QStringList stages;
-    QString version;
     int firmwareProgress = 0;
-    int imageProgress = 0;
     int wakeMs = -1;
     qint64 clockMs = 0;
     bool open = true; // as a runner's port that opened
     qint32 baud = 19200;
-    QString reopenProblem; // what the next reopen says, when not empty
 };

@@ -72,27 +72,12 @@ bool JobRig::ready() const
     return (dlg || runner) && jobs().count() == static_cast<int>(units.size());
 }
 
-bool JobRig::ended(const UnitJob *port)
-{
-    return port->finished();
-}
-
 bool JobRig::ended() const
 {
     for (int i = 0; i < jobs().count(); ++i)
-        if (!ended(jobs().port(i)))
+        if (!jobs().port(i)->finished())
             return false;
     return true;
-}
-
-void JobRig::logLine(int, const QString &line)
-{
-    lines << line;
-}
-
-void JobRig::unitVersion(int, const QString &version)
-{
-    versions << version;
 }
 
 QString JobRig::log() const

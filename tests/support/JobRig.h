@@ -20,6 +20,14 @@
 class UnitJob;
 struct UpdateSource;
 
+// A job on the units of configs, run to its end.
+#define START_JOB(rig, mode, ...)                                                                  \
+    JobRig rig(mode, __VA_ARGS__);                                                                 \
+    QVERIFY(rig.ready());                                                                          \
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs)
+
+#define VERIFY_UPDATED(rig, i) QVERIFY2((rig).unitUpdated(i), (rig).describe().constData())
+
 class JobRig : public RunnerView
 {
 public:
@@ -40,8 +48,7 @@ public:
     // The job's ports (the runner's, or the dialog's).
     const UnitRunner &jobs() const;
     UnitJob *port(int i) const { return jobs().port(i); }
-    // A port's job, or every port's job, has written its closing line.
-    static bool ended(const UnitJob *port);
+    // Every port's job has written its closing line.
     bool ended() const;
 
     QString log() const;
@@ -65,8 +72,8 @@ public:
 
 private:
     void startRunner(const UpdateSource *source);
-    void logLine(int unit, const QString &line) override;
-    void unitVersion(int unit, const QString &version) override;
+    void logLine(int, const QString &line) override { lines << line; }
+    void unitVersion(int, const QString &version) override { versions << version; }
     void firmwareProgress(int value) override { firmwareShown = value; }
     void imageProgress(int value) override { imagesShown = value; }
 };

@@ -8,8 +8,11 @@
 #include "LinkUnit.h"
 
 #include "engine/Protocol.h"
+#include "support/TestSupport.h"
 
 #include <QTest>
+
+using TestSupport::framed;
 
 namespace {
 
@@ -44,77 +47,56 @@ QString failures(const ExploreSettings &settings, quint32 first, int count)
     return QString();
 }
 
-QByteArray framed(char *text)
-{
-    return QByteArray(text, CompleteLine(text));
-}
-
 } // namespace
 
 class TestExplorer : public QObject
 {
     Q_OBJECT
 private slots:
-    void sectorJobs_data();
-    void sectorJobs();
-    void wholeJobs_data();
-    void wholeJobs();
+    void seedRuns_data();
+    void seedRuns();
     void foundSeeds_data();
     void foundSeeds();
-    void busyPastTheEndOfAHold();
     void scriptedSchedules_data();
     void scriptedSchedules();
     void unitModelCounts();
 };
 
-void TestExplorer::sectorJobs_data()
+// Jobs of 8 sectors (mode -1) and whole jobs of a mode, count seeds each.
+void TestExplorer::seedRuns_data()
 {
-    QTest::addColumn<quint32>("first");
+    QTest::addColumn<int>("mode");
     QTest::addColumn<int>("count");
     QTest::addColumn<bool>("stalls");
     QTest::addColumn<bool>("readStops");
-    QTest::newRow("seeds 1-400, 8 sectors each") << 1u << 400 << false << false;
+    QTest::newRow("seeds 1-400, 8 sectors each") << -1 << 400 << false << false;
     // A unit that loses what reaches it in half its pauses, pauses drawn up
     // to 6 s (capped at the promise's 4 s).
-    QTest::newRow("seeds 1-100, stalls, pauses across the cap") << 1u << 100 << true << false;
+    QTest::newRow("seeds 1-100, stalls, pauses across the cap") << -1 << 100 << true << false;
     // A unit that reads nothing for a while after half its pauses, the tool's
     // copies waiting in its receive buffer, up to the end of the round trip
     // the promise covers.
-    QTest::newRow("seeds 1-150, read stops within the promise") << 1u << 150 << false << true;
+    QTest::newRow("seeds 1-150, read stops within the promise") << -1 << 150 << false << true;
+    QTest::newRow("firmware and images") << int(UpdateMode::FirmwareAndImages) << 6 << false << false;
+    QTest::newRow("images") << int(UpdateMode::ImagesOnly) << 40 << false << false;
+    QTest::newRow("erase images") << int(UpdateMode::DeleteImages) << 40 << false << false;
 }
 
-void TestExplorer::sectorJobs()
+void TestExplorer::seedRuns()
 {
-    QFETCH(quint32, first);
+    QFETCH(int, mode);
     QFETCH(int, count);
     QFETCH(bool, stalls);
     QFETCH(bool, readStops);
     ExploreSettings settings;
-    settings.sectors = 8;
+    settings.mode = mode;
+    settings.sectors = mode < 0 ? 8 : 0;
     settings.readStopShare = readStops ? 0.5 : 0;
     if (stalls) {
         settings.stallShare = 0.5;
         settings.pauseMaxMs = 6000;
     }
-    const QString failed = failures(settings, first, count);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
-}
-
-void TestExplorer::wholeJobs_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::newRow("firmware and images") << int(UpdateMode::FirmwareAndImages);
-    QTest::newRow("images") << int(UpdateMode::ImagesOnly);
-    QTest::newRow("erase images") << int(UpdateMode::DeleteImages);
-}
-
-void TestExplorer::wholeJobs()
-{
-    QFETCH(int, mode);
-    ExploreSettings settings;
-    settings.mode = mode;
-    const QString failed
-        = failures(settings, 1, mode == static_cast<int>(UpdateMode::FirmwareAndImages) ? 6 : 40);
+    const QString failed = failures(settings, 1, count);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
@@ -122,66 +104,58 @@ void TestExplorer::wholeJobs()
 void TestExplorer::foundSeeds_data()
 {
     QTest::addColumn<quint32>("seed");
-    QTest::addColumn<int>("sectors");
     QTest::addColumn<bool>("pauses");
+    QTest::addColumn<double>("promiseFactor"); // pauses and busy spells up to this many promises
     // Answers owed to the earlier copies of a line resent during a 135 ms
     // pause were credited to the lines after it, one a read: a lost line left
     // a hole.
-    QTest::newRow("seed 4: a pause within the promise") << 4u << 8 << true;
+    QTest::newRow("seed 4: a pause within the promise") << 4u << true << 1.0;
     // No pause: the PC busy for 20 ms, then 50 ms, around a resend; the
     // answers were credited to the lines after it, one of them lost.
-    QTest::newRow("seed 1061: a busy PC") << 1061u << 8 << false;
+    QTest::newRow("seed 1061: a busy PC") << 1061u << false << 1.0;
     // A copy counted as owed for 50 ms, or twice the longest answer seen,
     // from when it went out: the 50 ms pause of the answer to a second copy
     // ended 53 ms after that copy (the answer's own way included), and the
     // answer was taken for the next line; a lost last line left a hole.
-    QTest::newRow("seed 6716: a pause of the promise's length") << 6716u << 8 << true;
+    QTest::newRow("seed 6716: a pause of the promise's length") << 6716u << true << 1.0;
     // Copies owed for twice the longest answer, timed from a line's first
     // copy: every loss lengthened the wait, every owed copy that never got
     // an answer cost each later line one more copy, and those were lost in
     // turn: some 80,000 copies in 18 minutes, and the job never ended.
-    QTest::newRow("seed 59: owed copies without end") << 59u << 8 << true;
+    QTest::newRow("seed 59: owed copies without end") << 59u << true << 1.0;
     // The answer in hand counted from the current line's first copy, also
     // when the ledger placed it on an earlier line's: answers held back some
     // 2 s arrived while later lines went out and counted for some 0.2 s, the
     // horizon stayed short, and the unit's next long pause left a hole.
-    QTest::newRow("seed 24906: a long-held answer counted short") << 24906u << 8 << true;
-    QTest::newRow("seed 80353: a long-held answer counted short") << 80353u << 8 << true;
+    QTest::newRow("seed 24906: a long-held answer counted short") << 24906u << true << 1.0;
+    QTest::newRow("seed 80353: a long-held answer counted short") << 80353u << true << 1.0;
     // The way back beyond the pause as the bare learned time-out (8 ms): an
     // owed answer came 1 ms after its copy stopped being owed, in two reads,
     // and its second part was taken for the line sent between them.
-    QTest::newRow("seed 6902: an answer just past a bare way back") << 6902u << 8 << true;
-    QTest::newRow("seed 46056: the learned time-out as the way back") << 46056u << 8 << true;
+    QTest::newRow("seed 6902: an answer just past a bare way back") << 6902u << true << 1.0;
+    QTest::newRow("seed 46056: the learned time-out as the way back") << 46056u << true << 1.0;
     // A resend floor of 12 ms with the first four copies again at the plain
     // time-out (the back-off doubling only after them): holes under pauses.
-    QTest::newRow("seed 38605: plain resends at a low floor") << 38605u << 8 << true;
-    QTest::newRow("seed 70087: plain resends at a low floor") << 70087u << 8 << true;
+    QTest::newRow("seed 38605: plain resends at a low floor") << 38605u << true << 1.0;
+    QTest::newRow("seed 70087: plain resends at a low floor") << 70087u << true << 1.0;
+    // At twice the promise: the PC busy for 97 ms over the end of a hold, with
+    // the answer owed to the held line's second copy unread; the hold's late
+    // wake-up sent the next line, and that answer was counted for it. Every
+    // later line was then counted one answer early, and a lost one left a hole.
+    QTest::newRow("seed 880: busy past the end of a hold") << 880u << true << 2.0;
 }
 
 void TestExplorer::foundSeeds()
 {
     QFETCH(quint32, seed);
-    QFETCH(int, sectors);
     QFETCH(bool, pauses);
-    ExploreSettings settings;
-    settings.sectors = sectors;
-    settings.pauses = pauses;
-    settings.dispatch = 0; // in any order, as when the seed was found: its schedule unchanged
-    const ExploreResult r = Explorer(settings).run(seed);
-    QVERIFY2(!r.failed(), qPrintable(r.report()));
-}
-
-// Seed 880 at twice the promise: the PC busy for 97 ms over the end of a hold,
-// with the answer owed to the held line's second copy unread; the hold's
-// late wake-up sent the next line, and that answer was counted for it. Every
-// later line was then counted one answer early, and a lost one left a hole.
-void TestExplorer::busyPastTheEndOfAHold()
-{
+    QFETCH(double, promiseFactor);
     ExploreSettings settings;
     settings.sectors = 8;
-    settings.promiseFactor = 2;
-    settings.dispatch = 0;
-    const ExploreResult r = Explorer(settings).run(880);
+    settings.pauses = pauses;
+    settings.promiseFactor = promiseFactor;
+    settings.dispatch = 0; // in any order, as when the seed was found: its schedule unchanged
+    const ExploreResult r = Explorer(settings).run(seed);
     QVERIFY2(!r.failed(), qPrintable(r.report()));
 }
 

@@ -46,6 +46,15 @@ void writeSector(
     flash.program(address, 4096);
 }
 
+// Opens the tool's end of unit at 19200, asks its version and sends
+// "$BOOTLOADM": true once the unit runs its bootloader.
+bool enterBootloader(SimUnit &unit, SerialPeer &tool)
+{
+    return unit.open() && tool.open(unit.path(), 19200)
+        && tool.command("$MVER") == framed("$MVERR,D.02m") && tool.send("$BOOTLOADM")
+        && QTest::qWaitFor([&unit] { return unit.stage() == SimUnit::Stage::Bootloader; }, 5000);
+}
+
 } // namespace
 
 class TestUnitSim : public QObject
@@ -90,10 +99,7 @@ private slots:
     {
         SimUnit unit(fastConfig());
         SerialPeer tool;
-        QVERIFY(unit.open() && tool.open(unit.path(), 19200));
-        QCOMPARE(tool.command("$MVER"), framed("$MVERR,D.02m"));
-        QVERIFY(tool.send("$BOOTLOADM"));
-        QTRY_VERIFY_WITH_TIMEOUT(unit.stage() == SimUnit::Stage::Bootloader, 5000);
+        QVERIFY(enterBootloader(unit, tool));
         QVERIFY(tool.send("$MVER"));
         QTRY_COMPARE_WITH_TIMEOUT(unit.linesAtWrongSpeed(), 1, 5000);
         QCOMPARE(TestSupport::readAvailable(tool.fd, tool.received), 0);
@@ -135,10 +141,7 @@ private slots:
         payload.firmware = randomBytes(0x3000, 4);
         unit.setExpectation(payload);
         SerialPeer tool;
-        QVERIFY(unit.open() && tool.open(unit.path(), 19200));
-        QCOMPARE(tool.command("$MVER"), framed("$MVERR,D.02m"));
-        QVERIFY(tool.send("$BOOTLOADM"));
-        QTRY_VERIFY_WITH_TIMEOUT(unit.stage() == SimUnit::Stage::Bootloader, 5000);
+        QVERIFY(enterBootloader(unit, tool));
         QVERIFY(tool.setBaud(921600) && tool.write("$G\n"));
         QCOMPARE(tool.waitLine("$GACK"), framed("$GACK"));
         QVERIFY(tool.send("$X"));
@@ -163,10 +166,7 @@ private slots:
         config.silentAfter = 2;
         SimUnit quiet(config);
         SerialPeer tool;
-        QVERIFY(quiet.open() && tool.open(quiet.path(), 19200));
-        QCOMPARE(tool.command("$MVER"), framed("$MVERR,D.02m"));
-        QVERIFY(tool.send("$BOOTLOADM"));
-        QTRY_VERIFY_WITH_TIMEOUT(quiet.stage() == SimUnit::Stage::Bootloader, 5000);
+        QVERIFY(enterBootloader(quiet, tool));
         QVERIFY(tool.setBaud(921600) && tool.write("$G\n"));
         QTRY_COMPARE_WITH_TIMEOUT(quiet.ignoredCount("silent"), 1, 5000);
         QVERIFY(quiet.silent() && !quiet.captured());
