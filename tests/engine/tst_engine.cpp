@@ -504,6 +504,14 @@ private slots:
             << a60 + "w12;=D1F00;>$DACK;=D1F40;>$DACK;=D1F40;>$DACK;=D1F80";
         QTest::newRow("two copies owed: the next line waits for their answers")
             << a60 + "w12;=D1F00;w12;=D1F00;>$DACK;=;>$DACK;=;>$DACK;=D1F40";
+        // Three copies of a line, but an owed answer came after its first: two
+        // went out since an answer came, so no answers queued behind it are
+        // waited for. With its two later copies owed, the next line is held
+        // until they can no longer be answered (70 ms after the last: 50, and
+        // 20 for the way back), not sent on at once.
+        QTest::newRow("two copies owed after an owed answer: the next line waits the horizon")
+            << a60 + "w12;=D1F00;>$DACK;=D1F40;>$DACK;=D1F40;w12;=D1F40;>$DACK;=;~70;w69;=;w1;"
+                     "=D1F80;>$DACK;=D1FC0";
         // The last line's second answer comes 40 ms late, while "$P" waits: the
         // port has shown an answer of 52 ms, and the next hold lasts the
         // horizon for it (twice 52, and 52 for the way back).
