@@ -43,6 +43,19 @@ void startCli(QProcess &cli, const QStringList &args)
     cli.start(QStringLiteral(ZQ_UPDATE), args);
 }
 
+// Waits for a started program to end: its exit status, -1 if it crashed or
+// did not end within the bound.
+int finished(QProcess &cli)
+{
+    return cli.waitForFinished(kBoundMs) && cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+}
+
+int runCli(QProcess &cli, const QStringList &args)
+{
+    startCli(cli, args);
+    return finished(cli);
+}
+
 // Writes a payload into dir and starts one simulated unit serving it.
 bool payloadAndUnit(const QTemporaryDir &dir, UnitSimProcess &sim, const QStringList &more = {})
 {
@@ -64,59 +77,56 @@ constexpr uid_t kOtherUser = 65534; // nobody: the other user of the root rows
 // %P stands for dir.
 bool prepare(const QString &dir, const QStringList &steps)
 {
+    const QStringList editsInPlace { "damage", "entry", "copies", "write", "chmod", "chown", "root" };
     for (QString step : steps) {
         step.replace(QStringLiteral("%P"), dir);
         const QStringList w = step.split(QLatin1Char(' '));
-        const QString path = dir + QLatin1Char('/') + w.value(1);
+        const QString &k = w[0];
+        const QString path = dir + QLatin1Char('/') + w.value(1), rest = step.section(' ', 2);
         const QByteArray name = QFile::encodeName(path);
-        if (w[0] == QLatin1String("damage")) {
+        if (!editsInPlace.contains(k))
+            QFile::remove(path);
+        bool done = true;
+        if (k == "damage") {
             QByteArray text = readFile(path);
             const int row = text.indexOf("0x", text.indexOf('\n', text.indexOf("0x")));
-            text.replace(row, 4, w.value(2).toLatin1());
-            if (row < 0 || !writeFile(path, text))
-                return false;
-            continue;
-        }
-        if (w[0] != QLatin1String("entry") && w[0] != QLatin1String("copies")
-            && w[0] != QLatin1String("write") && w[0] != QLatin1String("chmod")
-            && w[0] != QLatin1String("chown") && w[0] != QLatin1String("root"))
-            QFile::remove(path);
-        const QString &k = w[0];
-        const QString from = dir + QLatin1Char('/') + w.value(2);
-        if (!((k != "hardlink" || ::link(QFile::encodeName(from).constData(), name.constData()) == 0)
-                && (k != "userlink" || (QFile::link(w.value(2), path) && ::lchown(name.constData(), kOtherUser, kOtherUser) == 0))
-                && (k != "rawname" || ::close(::open((name + "\xff.c").constData(), O_CREAT | O_WRONLY, 0644)) == 0)
-                && (k != "chmod" || ::chmod(name.constData(), w.value(2).toUInt(nullptr, 8)) == 0)
-                && (k != "chown" || ::chown(name.constData(), kOtherUser, kOtherUser) == 0)
-                && (k != "package" || (makePayload(dir + "/src") && QProcess::execute(ZQ_MAKE_PACKAGE, { dir + "/src", path }) == 0))))
-            return false;
-        if (w[0] == QLatin1String("fifo") && ::mkfifo(name.constData(), 0644) != 0)
-            return false;
-        if (w[0] == QLatin1String("link") && !QFile::link(w.value(2), path))
-            return false;
-        if (w[0] == QLatin1String("null")
-            && ::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
-            return false;
-        if (w[0] == QLatin1String("folder") && !QDir().mkpath(path))
-            return false;
-        if (w[0] == QLatin1String("bytes") && !writeFile(path, QByteArray(w.value(2).toInt(), 'x')))
-            return false;
-        if (w[0] == QLatin1String("write") && !writeFile(path, step.section(' ', 2).toUtf8()))
-            return false;
-        if (w[0] == QLatin1String("entry") || w[0] == QLatin1String("copies")
-            || w[0] == QLatin1String("root")) {
+            done = row >= 0 && writeFile(path, text.replace(row, 4, rest.toLatin1()));
+        } else if (k == "fifo") {
+            done = ::mkfifo(name.constData(), 0644) == 0;
+        } else if (k == "null") {
+            done = ::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+        } else if (k == "link") {
+            done = QFile::link(rest, path);
+        } else if (k == "hardlink") {
+            done = ::link(QFile::encodeName(dir + QLatin1Char('/') + rest).constData(), name.constData()) == 0;
+        } else if (k == "userlink") {
+            done = QFile::link(rest, path) && ::lchown(name.constData(), kOtherUser, kOtherUser) == 0;
+        } else if (k == "rawname") {
+            done = ::close(::open((name + "\xff.c").constData(), O_CREAT | O_WRONLY, 0644)) == 0;
+        } else if (k == "chmod") {
+            done = ::chmod(name.constData(), rest.toUInt(nullptr, 8)) == 0;
+        } else if (k == "chown") {
+            done = ::chown(name.constData(), kOtherUser, kOtherUser) == 0;
+        } else if (k == "package") {
+            done = makePayload(dir + "/src") && QProcess::execute(ZQ_MAKE_PACKAGE, { dir + "/src", path }) == 0;
+        } else if (k == "folder") {
+            done = QDir().mkpath(path);
+        } else if (k == "bytes") {
+            done = writeFile(path, QByteArray(rest.toInt(), 'x'));
+        } else if (k == "write") {
+            done = writeFile(path, rest.toUtf8());
+        } else if (k == "entry" || k == "copies" || k == "root") {
             const QString settingsPath = dir + QStringLiteral("/settings.json");
             QJsonObject settings = readJson(settingsPath);
             QJsonArray images = settings["Images"].toArray();
             QJsonObject first = images.at(0).toObject();
-            const QJsonDocument value
-                = QJsonDocument::fromJson("[" + step.section(' ', 2).toUtf8() + "]");
-            if (w[0] == QLatin1String("root")) {
-                settings.insert(w[1], value.array().at(0));
-            } else if (w[0] == QLatin1String("entry")) {
-                first.insert(w[1], value.array().at(0));
-                images[0] = first;
-            } else if (w[0] == QLatin1String("copies")) {
+            const QJsonValue value = QJsonDocument::fromJson("[" + rest.toUtf8() + "]").array().at(0);
+            if (k == "root")
+                settings.insert(w[1], value);
+            if (k == "entry")
+                first.insert(w[1], value);
+            images[0] = first;
+            if (k == "copies") {
                 images = QJsonArray();
                 for (int i = 0; i < w[1].toInt(); ++i) {
                     first.insert(QStringLiteral("ImageName"), i % 256); // one image a number
@@ -124,9 +134,10 @@ bool prepare(const QString &dir, const QStringList &steps)
                 }
             }
             settings["Images"] = images;
-            if (!writeFile(settingsPath, QJsonDocument(settings).toJson(QJsonDocument::Compact)))
-                return false;
+            done = writeFile(settingsPath, QJsonDocument(settings).toJson(QJsonDocument::Compact));
         }
+        if (!done)
+            return false;
     }
     return true;
 }
@@ -375,15 +386,14 @@ private slots:
         if (!args.contains("--package") && !args.contains("--payload"))
             args << "--payload" << dir.path();
         QProcess cli;
-        startCli(cli, args);
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const int code = runCli(cli, args);
         const QByteArray err = cli.readAllStandardError();
         const QJsonArray units = sim.stop();
         if (says.isEmpty()) {
-            QCOMPARE(cli.exitCode(), 0); // a check that passes: erasing needs no settings.json nor fw1.bin
+            QCOMPARE(code, 0); // a check that passes: erasing needs no settings.json nor fw1.bin
         } else {
             QVERIFY2(err.contains(says.toUtf8()), err.constData());
-            QCOMPARE(cli.exitCode(), 2);
+            QCOMPARE(code, 2);
             QVERIFY(!cli.readAllStandardOutput().contains("can be used"));
         }
         QCOMPARE(units.size(), 1);
@@ -391,37 +401,43 @@ private slots:
         QCOMPARE(regularFiles(dir.path()), before);
     }
 
-    // A reader that goes away ends no job: the unit is updated, the report and
-    // the log are written, and standard error says once what was lost.
+    // A reader that goes away, or a closed terminal (SIGHUP, twice), ends no
+    // job: the unit is updated, the report and the log are written, and
+    // standard error says once what was lost.
     void closedOutput_data()
     {
-        QTest::addColumn<bool>("closeErr");
-        QTest::newRow("standard output closed") << false;
-        QTest::newRow("standard output and standard error closed") << true;
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QByteArray>("says");
+        // The reader of the pipe ("| true") is gone before most lines are written.
+        QTest::newRow("standard output closed") << R"("$0" --events "$@" | true; exit ${PIPESTATUS[0]})"
+                                                << QByteArray("standard output can no longer be written");
+        QTest::newRow("standard output and standard error closed")
+            << R"("$0" --events "$@" 2>&1 | true; exit ${PIPESTATUS[0]})" << QByteArray();
+        QTest::newRow("terminal closed") << R"(exec "$0" "$@")" << QByteArray("the terminal was closed (SIGHUP)");
     }
 
     void closedOutput()
     {
-        QFETCH(bool, closeErr);
+        QFETCH(QString, script);
+        QFETCH(QByteArray, says);
         QTemporaryDir dir;
         UnitSimProcess sim;
         QVERIFY(payloadAndUnit(dir, sim));
-        // The reader of the pipe ("| true") is gone before most lines are written.
         QProcess cli;
         cli.setProcessEnvironment(TestSupport::toolEnvironment());
         cli.start(QStringLiteral("bash"),
-            { "-c",
-                closeErr ? R"("$0" "$@" 2>&1 | true; exit ${PIPESTATUS[0]})"
-                         : R"("$0" "$@" | true; exit ${PIPESTATUS[0]})",
-                QStringLiteral(ZQ_UPDATE), "--events", "--port", sim.paths[0], "--payload",
-                dir.path(), "--report", dir.filePath("r.json"), "--log", dir.filePath("l.jsonl") });
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 0);
-        if (!closeErr) {
-            const QByteArray err = cli.readAllStandardError();
-            QCOMPARE(err.count("standard output can no longer be written"), 1);
+            { "-c", script, QStringLiteral(ZQ_UPDATE), "--port", sim.paths[0], "--payload", dir.path(),
+                "--report", dir.filePath("r.json"), "--log", dir.filePath("l.jsonl") });
+        QByteArray err;
+        if (says.contains("SIGHUP")) {
+            QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), err.contains("firmware, sector")), kBoundMs);
+            for (int i = 0; i < 2; ++i)
+                QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGHUP), 0);
         }
+        QCOMPARE(finished(cli), 0);
+        err += cli.readAllStandardError();
+        if (!says.isEmpty())
+            QCOMPARE(err.count(says), 1);
         const QJsonObject report = readJson(dir.filePath("r.json"));
         QCOMPARE(report["units"][0]["result"].toString(), QStringLiteral("updated"));
         const QList<QByteArray> lines = readFile(dir.filePath("l.jsonl")).split('\n');
@@ -434,97 +450,60 @@ private slots:
     }
 
     // A disk that fills up: the report is not replaced by a part of one, the
-    // log gets no half record; the run says so and ends with status 1.
-    void fullDisk_data()
+    // log gets no half record; the run says so and ends with status 1. A
+    // read-only folder (a tmpfs mounted so as root, a folder of mode 0555
+    // otherwise) is refused before any port is opened: exit 2, the unit hears
+    // nothing, and the run is not lost with its record.
+    void diskFullOrReadOnly_data()
     {
         QTest::addColumn<QString>("option");
-        QTest::newRow("report") << "--report";
-        QTest::newRow("log") << "--log";
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("report, disk full") << "--report" << false;
+        QTest::newRow("log, disk full") << "--log" << false;
+        QTest::newRow("report in a read-only folder") << "--report" << true;
+        QTest::newRow("log in a read-only folder") << "--log" << true;
     }
 
-    void fullDisk()
+    void diskFullOrReadOnly()
     {
         QFETCH(QString, option);
+        QFETCH(bool, readOnly);
         SmallDisk disk;
-        if (!disk.mount(64))
-            QSKIP("no tmpfs can be mounted here (needs root): no full disk to try");
+        const QByteArray folder = QFile::encodeName(disk.dir.path());
         const QString out = disk.dir.filePath(QStringLiteral("out"));
         // The old log ends just short of a page: the record must take a new
         // one, and only a part of it fits.
         const QByteArray old = option == "--log"
             ? "{\"result\":\"updated\",\"pad\":\"" + QByteArray(4000, 'x') + "\"}\n"
             : QByteArray("{\"units\":[]}\n");
-        QVERIFY(writeFile(out, old));
-        QVERIFY(disk.fill()); // room for neither a report nor a whole record
+        if (readOnly && (::geteuid() == 0 ? !disk.mount(64, MS_RDONLY) : ::chmod(folder.constData(), 0555) != 0))
+            QSKIP("no read-only folder can be made here");
+        if (!readOnly && !disk.mount(64))
+            QSKIP("no tmpfs can be mounted here (needs root): no full disk to try");
+        if (!readOnly) {
+            QVERIFY(writeFile(out, old));
+            QVERIFY(disk.fill()); // room for neither a report nor a whole record
+        }
         QTemporaryDir dir;
         UnitSimProcess sim;
         QVERIFY(payloadAndUnit(dir, sim));
         QProcess cli;
-        startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path(), option, out });
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const int code = runCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path(), option, out });
         const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 1);
+        ::chmod(folder.constData(), 0700);
+        const QJsonArray units = sim.stop();
+        if (readOnly) {
+            QCOMPARE(code, 2);
+            QVERIFY2(err.contains(option.toUtf8() + ": ") && err.contains("cannot be written"), err.constData());
+            QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
+            return;
+        }
+        QCOMPARE(code, 1);
         QVERIFY2(err.contains("No space left on device"), err.constData());
         if (option == "--log") // the record lost is said below the table, not hidden
             QVERIFY(cli.readAllStandardOutput().contains("1 unit record(s) could not be written"));
         QCOMPARE(readFile(out), old);
         QCOMPARE(QDir(disk.dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary left
-        sim.stop();
-    }
-
-    // A report or log that could not be written at the end (a read-only
-    // folder) is refused before any port is opened: exit 2, the unit hears
-    // nothing, and the run is not lost with its record.
-    void outputsCheckedBeforeAnyPort_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::newRow("report in a read-only folder") << "--report";
-        QTest::newRow("log in a read-only folder") << "--log";
-    }
-
-    void outputsCheckedBeforeAnyPort()
-    {
-        QFETCH(QString, option);
-        SmallDisk disk; // read-only: a tmpfs mounted so as root, a folder of mode 0555 otherwise
-        if (::geteuid() == 0 ? !disk.mount(64, MS_RDONLY)
-                             : ::chmod(QFile::encodeName(disk.dir.path()).constData(), 0555) != 0)
-            QSKIP("no read-only folder can be made here");
-        QTemporaryDir dir;
-        UnitSimProcess sim;
-        QVERIFY(payloadAndUnit(dir, sim));
-        QProcess cli;
-        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), option, disk.dir.filePath("out") });
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
-        const QByteArray err = cli.readAllStandardError();
-        ::chmod(QFile::encodeName(disk.dir.path()).constData(), 0700);
-        QCOMPARE(cli.exitCode(), 2);
-        QVERIFY2(err.contains(option.toUtf8() + ": ") && err.contains("cannot be written"), err.constData());
-        QCOMPARE(sim.stop().at(0)["lines"]["fromTool"].toInt(), 0);
-    }
-
-    // A closed terminal (SIGHUP, twice) ends no job: the unit is updated, the
-    // report and the log are written, and standard error notes it once.
-    void hangupEndsNoJob()
-    {
-        QTemporaryDir dir;
-        UnitSimProcess sim;
-        QVERIFY(payloadAndUnit(dir, sim));
-        QProcess cli;
-        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--report", dir.filePath("r.json"),
-            "--log", dir.filePath("l.jsonl") });
-        QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError(), err.contains("firmware, sector")), kBoundMs);
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGHUP), 0);
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
-        err += cli.readAllStandardError();
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 0);
-        QCOMPARE(err.count("the terminal was closed (SIGHUP)"), 1);
-        const QJsonObject report = readJson(dir.filePath("r.json"));
-        QCOMPARE(report["units"][0]["result"].toString(), QStringLiteral("updated"));
-        QCOMPARE(readFile(dir.filePath("l.jsonl")).count('\n'), 1); // one record
-        QVERIFY(sim.stop().at(0)["flash"]["equal"].toBool());
     }
 
     // zq-make-package refuses, exit 2, and changes no file: an output in its
@@ -565,28 +544,31 @@ private slots:
         args.replaceInStrings(QStringLiteral("%P"), dir.path());
         QProcess maker;
         maker.start(QStringLiteral(ZQ_MAKE_PACKAGE), args);
-        QVERIFY2(maker.waitForFinished(kBoundMs), "zq-make-package did not end");
+        const int code = finished(maker);
         const QByteArray err = maker.readAllStandardError();
         // Qt lists no name that is not UTF-8, nor removes it with the folder.
         ::unlink((QFile::encodeName(dir.filePath(QStringLiteral("pay/bad"))) + "\xff.c").constData());
-        QCOMPARE(maker.exitCode(), 2);
+        QCOMPARE(code, 2);
         QVERIFY2(err.contains(says.toUtf8()), err.constData());
         QCOMPARE(regularFiles(dir.path()), before);
     }
 
-    // A log whose last record lost its line feed: the next record starts on a
-    // line of its own, and the record before is kept.
-    void logWithoutLineFeed()
+    // One port under two names is one unit, updated once; a log whose last
+    // record lost its line feed gets the next record on a line of its own, and
+    // keeps the record before.
+    void portTwiceLogWithoutLineFeed()
     {
         QTemporaryDir dir;
         UnitSimProcess sim;
         QVERIFY(payloadAndUnit(dir, sim));
+        QVERIFY(sim.paths[0].startsWith("/dev/"));
         const QString log = dir.filePath("l.jsonl");
         QVERIFY(writeFile(log, "{\"result\":\"updated\"}"));
         QProcess cli;
-        startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path(), "--log", log });
-        QVERIFY(cli.waitForFinished(kBoundMs));
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(runCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--port", sim.paths[0].mid(5),
+                     "--payload", dir.path(), "--report", dir.filePath("r.json"), "--log", log }),
+            0);
+        QCOMPARE(readJson(dir.filePath("r.json"))["units"].toArray().size(), 1);
         const QList<QByteArray> lines = readFile(log).split('\n');
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], QByteArray("{\"result\":\"updated\"}"));
@@ -605,12 +587,11 @@ private slots:
         QProcess cli;
         QElapsedTimer clock;
         clock.start();
-        startCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--timeout", "8",
-            "--report", dir.filePath("r.json") });
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        QCOMPARE(runCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--timeout", "8", "--report",
+                     dir.filePath("r.json") }),
+            1);
         QVERIFY(clock.elapsed() >= 8000);
         const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 1);
         QVERIFY2(err.contains("Time is up (--timeout 8 s): 1 job(s) not done were stopped."), err.constData());
         QVERIFY2(err.contains("Told to start the bootloader, not captured yet: " + sim.paths[0].toLocal8Bit())
                 && err.contains("It may be in its bootloader now.") && err.contains("Run the same command again"),
@@ -632,9 +613,7 @@ private slots:
         const QString evil = dir.filePath(QStringLiteral("a\x1b]0;owned\x07\nb"));
         QVERIFY(QFile::link(sim.paths[0], evil));
         QProcess cli;
-        startCli(cli, { "--mode", "erase-images", "--port", evil, "--payload", dir.path() });
-        QVERIFY(cli.waitForFinished(kBoundMs));
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(runCli(cli, { "--mode", "erase-images", "--port", evil, "--payload", dir.path() }), 0);
         const QByteArray all = cli.readAllStandardOutput() + cli.readAllStandardError();
         QVERIFY2(!all.contains('\x1b') && !all.contains('\x07'), all.constData());
         QVERIFY2(all.contains("a\\x1b]0;owned\\x07\\x0ab"), all.constData());
@@ -661,8 +640,7 @@ private slots:
         QVERIFY(::rename(QFile::encodeName(dir.filePath("fw1.new")).constData(),
                     QFile::encodeName(dir.filePath("fw1.bin")).constData())
             == 0);
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(finished(cli), 0);
         const QJsonObject record = QJsonDocument::fromJson(readFile(dir.filePath("l.jsonl"))).object();
         QCOMPARE(record["firmwareSha256"].toString(),
             QString::fromLatin1(QCryptographicHash::hash(original, QCryptographicHash::Sha256).toHex()));
@@ -689,11 +667,11 @@ private slots:
         QProcess cli;
         cli.start(QStringLiteral("unshare"),
             { "-m", "--propagation", "private", "sh", "-c", script, ZQ_UPDATE, dir.path() });
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        const int code = finished(cli);
         const QByteArray err = cli.readAllStandardError();
-        if (cli.exitCode() == 77 || (cli.exitCode() != 2 && err.contains("unshare")))
+        if (code == 77 || (code != 2 && err.contains("unshare")))
             QSKIP("no mount namespace with an overlay here");
-        QCOMPARE(cli.exitCode(), 2);
+        QCOMPARE(code, 2);
         QVERIFY2(err.contains("/etc/zq-updater/policy.json is a FIFO, not a regular file"),
             err.constData());
     }
@@ -719,10 +697,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(catchesSigint() || cli.state() == QProcess::NotRunning, kBoundMs);
         QVERIFY2(cli.processId() > 0, cli.readAllStandardError().constData()); // kill(0) would stop the test
         QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGINT), 0);
-        QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end");
+        QCOMPARE(finished(cli), 130);
         const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), 130);
         QVERIFY2(err.contains("interrupted before any port was opened"), err.constData());
         const QJsonObject report = readJson(dir.filePath("r.json"));
         QVERIFY(report["interrupted"].toBool());
@@ -731,32 +707,14 @@ private slots:
         QCOMPARE(units[0]["lines"]["fromTool"].toInt(), 0);
     }
 
-    // One port under two names is one unit, updated once; exit 0.
-    void samePortTwice()
-    {
-        QTemporaryDir dir;
-        UnitSimProcess sim;
-        QVERIFY(payloadAndUnit(dir, sim));
-        QVERIFY(sim.paths[0].startsWith("/dev/"));
-        QProcess cli;
-        startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--port", sim.paths[0].mid(5),
-            "--payload", dir.path(), "--report", dir.filePath("r.json") });
-        QVERIFY(cli.waitForFinished(kBoundMs));
-        QCOMPARE(cli.exitCode(), 0);
-        QCOMPARE(readJson(dir.filePath("r.json"))["units"].toArray().size(), 1);
-        sim.stop();
-    }
-
     // A device that is no serial port is called that, not "in use".
     void notASerialPort()
     {
         QTemporaryDir dir;
         QVERIFY(makePayload(dir.path()));
         QProcess cli;
-        startCli(cli, { "--mode", "erase-images", "--port", "/dev/null", "--payload", dir.path() });
-        QVERIFY(cli.waitForFinished(kBoundMs));
+        QCOMPARE(runCli(cli, { "--mode", "erase-images", "--port", "/dev/null", "--payload", dir.path() }), 1);
         const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 1);
         QVERIFY2(err.contains("/dev/null is not a serial port"), err.constData());
         QVERIFY2(!err.contains("in use"), err.constData());
     }
@@ -788,12 +746,10 @@ private slots:
         if (!planted)
             QSKIP("nothing can be put in /run/lock here");
         QProcess cli;
-        startCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path() });
-        const bool ended = cli.waitForFinished(kBoundMs);
+        const int code = runCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--payload", dir.path() });
         QFile::remove(lock);
-        QVERIFY2(ended, "zq-update did not end");
+        QCOMPARE(code, 1);
         const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 1);
         // Named by /var/lock or /run/lock, one a link to the other.
         const QByteArray name = "/lock/" + QFileInfo(lock).fileName().toUtf8();
         QVERIFY2(err.contains(name + " " + says.toUtf8()) && err.contains(name + ") and try again"),
@@ -823,9 +779,8 @@ private slots:
         cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_UDEV_RULES=" + dir.filePath("70-zq-updater.rules") }));
         cli.start(QStringLiteral("setpriv"), { "--reuid=65534", "--regid=65534", "--clear-groups",
             QStringLiteral(ZQ_UPDATE), "--mode", "erase-images", "--port", node, "--payload", dir.path() });
-        QVERIFY(cli.waitForFinished(kBoundMs));
+        QCOMPARE(finished(cli), 1);
         const QByteArray err = cli.readAllStandardError();
-        QCOMPARE(cli.exitCode(), 1);
         QVERIFY2(err.contains("is a serial port built into the computer, not an adapter")
                 && err.contains("Choose the adapter's port"),
             err.constData());
@@ -881,7 +836,6 @@ private slots:
                 QSKIP("no device nodes can be made here (needs root)");
             ports << path;
         }
-        QVERIFY(writeFile(dir.filePath("ports"), ports.join(',').toUtf8()));
         const QStringList args { "--watch", "--events", "--mode", "erase-images", "--port",
             ports.join(','), "--payload", dir.path() };
         for (const bool early : { true, false }) {
@@ -893,9 +847,7 @@ private slots:
                 (out += cli.readAllStandardOutput(), out.count("\"event\":\"ended\"") >= awaited),
                 kBoundMs);
             QCOMPARE(::kill(static_cast<pid_t>(cli.processId()), SIGTERM), 0);
-            QVERIFY2(cli.waitForFinished(kBoundMs), "zq-update did not end after SIGTERM");
-            QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(cli.exitCode(), 1);
+            QCOMPARE(finished(cli), 1);
         }
     }
 };

@@ -33,11 +33,13 @@ constexpr int kJobMs = 120000;
 using TestSupport::jsonLines;
 using TestSupport::readFile;
 
-bool run(QProcess &cli, const QString &serialDir, const QStringList &args)
+// Starts zq-update with the adapters of serialDir and, unless told not to,
+// waits for it to end.
+bool run(QProcess &cli, const QString &serialDir, const QStringList &args, bool wait = true)
 {
     cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + serialDir }));
     cli.start(QStringLiteral(ZQ_UPDATE), args);
-    return cli.waitForFinished(kJobMs);
+    return !wait || cli.waitForFinished(kJobMs);
 }
 
 // How many descriptors process pid has open on pseudo-terminals.
@@ -246,10 +248,10 @@ private slots:
 
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
-        cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + lineAB.serialDir }));
-        cli.start(QStringLiteral(ZQ_UPDATE),
+        run(cli, lineAB.serialDir,
             { "--watch", "--station", dir.filePath("station.json"), "--mode", "images", "--payload",
-                payload.path(), "--log", log, "--events" });
+                payload.path(), "--log", log, "--events" },
+            false);
         const auto records = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(records() >= 4, 3 * kJobMs / 2);
         // Every job has ended: no port is left open.
@@ -315,10 +317,10 @@ private slots:
             R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })"));
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
-        cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=" + sim.serialDir }));
-        cli.start(QStringLiteral(ZQ_UPDATE),
+        run(cli, sim.serialDir,
             { "--watch", "--station", dir.filePath("station.json"), "--mode", "erase-images", "--payload",
-                payload.path(), "--log", log, "--events", "--quiet" });
+                payload.path(), "--log", log, "--events", "--quiet" },
+            false);
         QByteArray err;
         const auto holdsSaid = [&cli, &err] {
             err += cli.readAllStandardError();
@@ -365,8 +367,6 @@ private slots:
         }
     }
 
-    // A port the user may not open says which group to join and how; one that
-    // another process holds says so and names the process.
     // A port the user may not open says which group to join and how (or, with
     // the package's device rule installed, to plug the adapter in again); one
     // that another process holds says so and names the process.
@@ -392,7 +392,7 @@ private slots:
         QVERIFY(pty.open());
         const QString path = pty.slavePath();
         QSerialPort holder;
-        QStringList command { QStringLiteral(ZQ_UPDATE) };
+        QStringList asOther; // the command that runs the program as another user
         QString says;
         if (otherUser) {
             // As root every permission check passes: the program runs as nobody.
@@ -404,7 +404,7 @@ private slots:
             const QByteArray device = QFile::encodeName(path);
             QCOMPARE(::chown(device.constData(), 0, dialout->gr_gid), 0);
             QCOMPARE(::chmod(device.constData(), 0660), 0);
-            command = QStringList { setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups" } + command;
+            asOther = QStringList { setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups" };
             says = ruleInstalled
                 ? "permission denied: your user may not use " + path
                     + ", although zq-updater's device rule is installed. Unplug the adapter and "
@@ -424,11 +424,10 @@ private slots:
         }
         // (A --log that can't be written is refused before any port is opened
         // now; a record lost at the end is tst_hostile's full-disk row.)
-        const QStringList args { "--mode", "erase-images", "--port", path };
+        const QStringList command = asOther + QStringList { ZQ_UPDATE, "--mode", "erase-images", "--port", path };
         QProcess cli;
         cli.setProcessEnvironment(TestSupport::toolEnvironment({ "ZQ_SERIAL_DIR=", "ZQ_UDEV_RULES=" + rulePath }));
-        const QString program = command.takeFirst();
-        cli.start(program, command + args);
+        cli.start(command[0], command.mid(1));
         QVERIFY(cli.waitForFinished(kJobMs));
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QVERIFY2(cli.exitCode() == 1, qPrintable(err));
