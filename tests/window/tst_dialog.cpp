@@ -358,29 +358,18 @@ private slots:
             !log.contains(first.slavePath().mid(5)) && !log.contains(second.slavePath().mid(5)),
             qPrintable(log));
 
+        // A reply steps only the port that replied: stepping every port on every
+        // reply made the other units resend while their own replies were on the way.
+        const QByteArray reply = "$MVERR,V9\n";
+        QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())), ssize_t(reply.size()));
+        QTRY_COMPARE(dlg.ports()[2]->status.version, QStringLiteral("V9"));
+        QCOMPARE(dlg.ports()[1]->jobState, JobState::StartVersionQuery);
+
         // Every port is closed and its unit gone, the one that never opened too.
         dlg.reject();
         QVERIFY(dlg.ports().isEmpty());
         QCOMPARE(descriptorsOn(first.slavePath()), 1);
         QCOMPARE(descriptorsOn(second.slavePath()), 1);
-    }
-
-    // A reply steps only the port that replied: stepping every port on every
-    // reply made the other units resend while their own replies were on the way.
-    void aReplyStepsOnlyItsOwnPort()
-    {
-        PtyPair first;
-        PtyPair second;
-        QVERIFY(first.open() && second.open());
-        qputenv("ZQ_UPDATER_PORTS", (first.slavePath() + ',' + second.slavePath()).toLocal8Bit());
-        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
-        dlg.jobs().stopTimer();
-        QCOMPARE(dlg.ports().size(), 2);
-        const QByteArray reply = "$MVERR,V9\n";
-        QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())),
-            ssize_t(reply.size()));
-        QTRY_COMPARE(dlg.ports()[0]->status.version, QStringLiteral("V9"));
-        QCOMPARE(dlg.ports()[1]->jobState, JobState::StartVersionQuery);
     }
 
     void noPortsAtAll()
@@ -435,10 +424,9 @@ private slots:
         QVERIFY(percents[1].size() >= 10); // the slow unit's row moved step by step
         // The elapsed time, "m:ss" (how long each took is the machine's business).
         const QRegularExpression elapsed(QStringLiteral("^\\d+:[0-5]\\d$"));
-        for (int row = 0; row < 2; ++row)
+        for (int row = 0; row < 2; ++row) {
             QVERIFY2(elapsed.match(table->item(row, 4)->text()).hasMatch(),
                 qPrintable(table->item(row, 4)->text()));
-        for (int row = 0; row < 2; ++row) {
             QVERIFY2(rig.unitUpdated(row), rig.describe().constData());
             // What the unit runs now, as it answered after "$X".
             QCOMPARE(table->item(row, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
@@ -525,35 +513,53 @@ private slots:
         const QColor green = table->item(1, 2)->foreground().color();
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
         QVERIFY(green.green() > 2 * green.red());
-        const QString dead0 = rig.port(0)->portName();
-        const QString alive = rig.port(1)->portName();
-        QVERIFY2(rig.log().contains(dead0 + ": the unit did not answer the version query in 10 s "
+        QVERIFY2(rig.log().contains(rig.port(0)->portName() + ": the unit did not answer the version query in 10 s "
                                             "after \"$X\": updated, not confirmed"),
             rig.describe().constData());
         QVERIFY2(rig.log().contains(
-                     alive + ": the unit runs version D.03-demo now (before the update: D.02m)"),
+                     rig.port(1)->portName() + ": the unit runs version D.03-demo now (before the update: D.02m)"),
             rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 2);
     }
 
-    // A unit's ended job leaves its record in the user's history file (in
-    // the application data folder), one line, once.
+    // A unit's ended job leaves one record, once: in the user's history file
+    // (the application data folder) without a records database; with one,
+    // there and not in the file, unless the database refuses it.
+    void finishedJobRecordedInHistory_data()
+    {
+        QTest::addColumn<int>("database"); // 0: none, 1: takes the record, 2: refuses it
+        QTest::newRow("no database") << 0;
+        QTest::newRow("taken by the database") << 1;
+        QTest::newRow("refused by the database") << 2;
+    }
+
     void finishedJobRecordedInHistory()
     {
+        QFETCH(int, database);
         QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
         const OwnHistory history;
         QString given; // the port as ZQ_UPDATER_PORTS names it
+        QList<QJsonObject> stored;
         {
             JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
             given = rig.units.front()->path();
+            if (database > 0)
+                rig.dlg->setRecordSink([&stored, database](const QJsonObject &record, QString &why) {
+                    stored << record;
+                    why = QStringLiteral("the disk is full");
+                    return database == 1;
+                });
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
             rig.dlg->reject(); // closing the dialog adds nothing
         }
+        QCOMPARE(stored.size(), database > 0 ? 1 : 0);
         const QList<QByteArray> lines = history.lines();
-        QCOMPARE(lines.size(), 2); // one record and the last line feed
-        const QJsonObject r = QJsonDocument::fromJson(lines[0]).object();
+        QCOMPARE(lines.size(), database == 1 ? 1 : 2); // a record and the last line feed, or nothing
+        const QJsonObject r = database == 1 ? stored[0] : QJsonDocument::fromJson(lines[0]).object();
+        if (database == 2)
+            QCOMPARE(r, stored[0]);
         QCOMPARE(r["result"].toString(), QStringLiteral("updated"));
         QCOMPARE(r["mode"].toString(), QStringLiteral("images"));
         QCOMPARE(r["unitVersion"].toString(), QStringLiteral("D.02m"));
@@ -575,47 +581,6 @@ private slots:
         for (const QJsonValue &image : images)
             QCOMPARE(image["sha256"].toString(),
                 sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
-    }
-
-    // With the records database, a unit's record goes there and not into the
-    // history file; a record the database refuses goes into the history file.
-    void recordToDatabaseOrHistory_data()
-    {
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("taken by the database") << true;
-        QTest::newRow("refused by the database") << false;
-    }
-
-    void recordToDatabaseOrHistory()
-    {
-        QFETCH(bool, taken);
-        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
-        QTemporaryDir data;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-        const QString history
-            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
-        QList<QJsonObject> stored;
-        {
-            JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
-            QVERIFY(rig.ready());
-            rig.dlg->setRecordSink([&stored, taken](const QJsonObject &record, QString &why) {
-                stored << record;
-                why = QStringLiteral("the disk is full");
-                return taken;
-            });
-            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
-            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
-        }
-        qunsetenv("XDG_DATA_HOME");
-        QCOMPARE(stored.size(), 1);
-        QCOMPARE(stored[0]["result"].toString(), QStringLiteral("updated"));
-        if (taken) {
-            QVERIFY(!QFile::exists(history));
-            return;
-        }
-        const QList<QByteArray> lines = TestSupport::readFile(history).split('\n');
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(lines[0]).object(), stored[0]);
     }
 
     // Another fw1.bin copied over the payload folder's in the middle of the
