@@ -10,9 +10,6 @@
 #include "support/TestSupport.h"
 #include "support/UnitSimProcess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -204,7 +201,8 @@ private slots:
         QVERIFY(unit.start(payload.path(), 1));
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.filePath("data")));
-        QCOMPARE(run(cli, eraseJob(dir.filePath("units.jsonl"), { "--port", unit.paths[0], "--records", pg.url() })), 0);
+        QCOMPARE(run(cli, eraseJob(dir.filePath("units.jsonl"), { "--port", unit.paths[0], "--records", pg.url() })),
+            0);
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QVERIFY2(err.contains("1 record(s) wait in the local outbox"), qPrintable(err));
         QString why;
@@ -233,7 +231,8 @@ private slots:
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.filePath("data"), adapters.serialDir));
         cli.start(ZQ_UPDATE,
-            eraseJob(log, { "--watch", "--station", stationFile(dir.path(), { "A1", "B2", "C3" }), "--records", pg.url() }));
+            eraseJob(log,
+                { "--watch", "--station", stationFile(dir.path(), { "A1", "B2", "C3" }), "--records", pg.url() }));
         const auto logged = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(logged() >= 1, kJobMs);
         QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 1, kJobMs);
@@ -270,8 +269,9 @@ private slots:
         for (const auto &s : stations) {
             std::get<0>(s)->setProcessEnvironment(
                 stationEnvironment(std::get<1>(s)->filePath("data"), std::get<2>(s)->serialDir));
+            const QString station = stationFile(std::get<1>(s)->path(), std::get<3>(s));
             std::get<0>(s)->start(ZQ_UPDATE, eraseJob(std::get<1>(s)->filePath("units.jsonl"),
-                { "--watch", "--station", stationFile(std::get<1>(s)->path(), std::get<3>(s)), "--records", pg.url() }));
+                                                 { "--watch", "--station", station, "--records", pg.url() }));
         }
         QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 4, kJobMs);
         for (QProcess *p : { &station1, &station2 }) {

@@ -14,7 +14,6 @@
 #include "payload/UpdateMode.h"
 
 
-#include <utility>
 #include <QAction>
 #include <QClipboard>
 #include <QJsonArray>
@@ -28,7 +27,6 @@
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTextEdit>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -298,10 +296,7 @@ private slots:
         QCOMPARE(pty.baudRate(), 19200);
         termios t {};
         QCOMPARE(tcgetattr(pty.masterFd(), &t), 0);
-        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
-        QCOMPARE(t.c_cflag & PARENB, tcflag_t(0));
-        QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(0));
-        QCOMPARE(t.c_cflag & CRTSCTS, tcflag_t(0));
+        QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
         QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
 
         // Received bytes reach the port's receive line through the dialog.

@@ -22,7 +22,6 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -61,12 +60,14 @@ class TestOpenUpdate : public QObject
             TestSupport::removeAppFiles({ QStringLiteral("keys") });
     }
 
-    QString make(const char *name, const QByteArray &signature, const QStringList &modes,
-        const QString &version = QStringLiteral("D.03a"))
+    // A package of the payload in from (the payload folder when empty).
+    QString make(const char *name, const QByteArray &signature = QByteArray(),
+        const QStringList &modes = { "firmware-and-images", "images" }, const QString &version = "D.03a",
+        const QString &from = QString())
     {
         QList<TarEntry> files;
         QString error;
-        if (!PackageMaker::collect(folder, files, error))
+        if (!PackageMaker::collect(from.isEmpty() ? folder : from, files, error))
             return QString();
         const QByteArray manifest = PackageMaker::describe(
             files, version, QDateTime::currentDateTimeUtc(), modes, QString())
@@ -88,8 +89,7 @@ private slots:
         QVERIFY(tmp.isValid());
         folder = tmp.filePath(QStringLiteral("payload"));
         QVERIFY(PayloadWriter::writeDemoPayload(folder, 3));
-        const QStringList both { QStringLiteral("firmware-and-images"), QStringLiteral("images") };
-        unsignedPackage = make("unsigned.zqpkg", QByteArray(), both);
+        unsignedPackage = make("unsigned.zqpkg");
         imagesOnly = make("images.zqpkg", QByteArray(), { QStringLiteral("images") });
         QVERIFY(!unsignedPackage.isEmpty() && !imagesOnly.isEmpty());
         QByteArray bytes = TestSupport::readFile(unsignedPackage);
@@ -107,7 +107,7 @@ private slots:
         QVERIFY(kit.make(tmp.filePath(QStringLiteral("kit"))));
         keyId = kit.id;
         kitKey = kit.publicText;
-        signedPackage = make("signed.zqpkg", kit.secretKey.toUtf8(), both);
+        signedPackage = make("signed.zqpkg", kit.secretKey.toUtf8());
         QVERIFY(!signedPackage.isEmpty());
     }
 
@@ -299,8 +299,7 @@ private slots:
     // text, in the main window and in the job log.
     void manifestTextShown()
     {
-        const QString odd = make("odd.zqpkg", QByteArray(),
-            { QStringLiteral("firmware-and-images"), QStringLiteral("images") },
+        const QString odd = make("odd.zqpkg", QByteArray(), { "firmware-and-images", "images" },
             QStringLiteral("D.03\x1b[2K<b>bold</b>"));
         QVERIFY(!odd.isEmpty());
         const QString shown = QStringLiteral("D.03\\x1b[2K<b>bold</b>");
@@ -352,13 +351,10 @@ private slots:
         QFETCH(QByteArray, settings);
         QFETCH(QString, says);
         QFETCH(int, kind);
-        const QString kept = folder;
-        folder = tmp.filePath(QStringLiteral("bad-payload"));
-        QVERIFY(PayloadWriter::writeDemoPayload(folder, 5));
-        QVERIFY(PayloadWriter::writeFile(folder + QStringLiteral("/settings.json"), settings));
-        const QString bad = make("bad.zqpkg", QByteArray(),
-            { QStringLiteral("firmware-and-images"), QStringLiteral("images") });
-        folder = kept;
+        const QString from = tmp.filePath(QStringLiteral("bad-payload"));
+        QVERIFY(PayloadWriter::writeDemoPayload(from, 5));
+        QVERIFY(PayloadWriter::writeFile(from + QStringLiteral("/settings.json"), settings));
+        const QString bad = make("bad.zqpkg", QByteArray(), { "firmware-and-images", "images" }, "D.03a", from);
         QVERIFY(!bad.isEmpty());
         const UpdateSource opened = UpdateSource::open(bad, TrustStore());
         QCOMPARE(int(opened.problem.kind), kind);

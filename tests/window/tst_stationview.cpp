@@ -16,11 +16,8 @@
 #include "support/UnitSimProcess.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMessageBox>
