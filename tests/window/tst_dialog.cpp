@@ -118,63 +118,43 @@ private slots:
             PayloadWriter::DemoLargeImage, PayloadWriter::DemoSmallImage });
     }
 
-    // No settings.json, or one that can't be read: the 500 ms job timer runs,
-    // the version is the default, there are no images, and the log says why.
-    void unusableSettings_data()
-    {
-        QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("empty file") << QByteArray("");
-        QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)");
-        QTest::newRow("not an object") << QByteArray(R"(["E.01"])");
-    }
-
-    void unusableSettings()
-    {
-        QFETCH(QByteArray, content);
-        QVERIFY(content.isNull() || writeSettings(content));
-        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
-        QVERIFY(dlg.jobs().ticking());
-        QCOMPARE(dlg.jobs().tickMs(), 500);
-        dlg.jobs().stopTimer();
-        QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
-        QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), QStringLiteral("Update Version: D.02n"));
-        QVERIFY(dlg.images().isEmpty());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
-        const QString log = logOf(dlg);
-        QVERIFY2(log.contains("settings.json") && (!content.isNull() || log.contains("missing")), qPrintable(log));
-    }
-
     // settings.json's "Version" in the title and the label, per mode: a fault
-    // here is a mode shown with another's title, or the version left out.
+    // here is a mode shown with another's title, or the version left out. No
+    // settings.json, or one that can't be read, gives the default version and
+    // no images, and the log says why. The 500 ms job timer runs either way.
     void version_data()
     {
-        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QByteArray>("settings"); // null: no file
         QTest::addColumn<UpdateMode>("mode");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("logged"); // what the log says of settings.json; empty: nothing
 
         const QString images = kTitle + "- Update Images";
         const QString erase = kTitle + "- Delete Images";
         const UpdateMode full = UpdateMode::FirmwareAndImages;
+        const QString fallback = kTitle + "D.02n";
+        QTest::newRow("missing") << QByteArray() << full << "D.02n" << fallback << "missing";
+        QTest::newRow("empty file") << QByteArray("") << full << "D.02n" << fallback << "settings.json";
+        QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)") << full << "D.02n"
+                                      << fallback << "settings.json";
+        QTest::newRow("not an object")
+            << QByteArray(R"(["E.01"])") << full << "D.02n" << fallback << "settings.json";
         QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a"
-                              << kTitle + "E.01a";
+                              << kTitle + "E.01a" << "";
         QTest::newRow("blanks kept")
-            << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x ";
+            << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x " << "";
         QTest::newRow("empty string")
-            << QByteArray(R"({"Version": ""})") << full << "D.02n" << kTitle + "D.02n";
+            << QByteArray(R"({"Version": ""})") << full << "D.02n" << fallback << "";
         // A version that is no text is shown as written, never as the default,
-        // and the log says what is wrong (the only row whose log names settings.json).
-        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "3"
-                                << kTitle + "3";
-        QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n"
-                                << kTitle + "D.02n";
-        QTest::newRow("images only")
-            << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly << "E.01a" << images;
+        // and the log says what is wrong.
+        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "3" << kTitle + "3"
+                                << "settings.json: Version 3 is not a text";
+        QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n" << fallback << "";
+        QTest::newRow("images only") << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly
+                                     << "E.01a" << images << "";
         QTest::newRow("delete images, default")
-            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase;
+            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase << "";
     }
 
     void version()
@@ -183,79 +163,77 @@ private slots:
         QFETCH(UpdateMode, mode);
         QFETCH(QString, version);
         QFETCH(QString, title);
-        QVERIFY(writeSettings(settings));
+        QFETCH(QString, logged);
+        QVERIFY(settings.isNull() || writeSettings(settings));
 
         DialogBootload dlg(mode, nullptr);
+        QVERIFY(dlg.jobs().ticking());
+        QCOMPARE(dlg.jobs().tickMs(), 500);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.mode, mode);
         QCOMPARE(dlg.windowTitle(), title);
         QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), "Update Version: " + version);
+        QVERIFY(dlg.images().isEmpty());
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
         // A readable settings file is nothing to report.
         const QString log = logOf(dlg);
-        QVERIFY2(log.contains("settings.json: Version 3 is not a text") == (version == "3"),
+        QVERIFY2(log.contains(logged) && log.count("settings.json") == (logged.isEmpty() ? 0 : 1),
             qPrintable(log));
-        QVERIFY2(log.count("settings.json") == (version == "3" ? 1 : 0), qPrintable(log));
     }
 
     // The images in the order settings.json lists them; a file that is missing
     // keeps its place without bytes, and is the only one the log names.
-    void imagesInOrderWithOneMissing()
+    // Numbers that are absent or no whole numbers read as 0; an entry that is
+    // no object has no file name, so its path is the folder itself.
+    void images_data()
     {
-        const QByteArray logo = writeImage("logo.c", 3, 2, 1);
-        const QByteArray splash = writeImage("splash.c", 5, 4, 2);
-        const QByteArray icons = writeImage("icons.c", 1, 1, 3);
-        QVERIFY(!logo.isEmpty() && !splash.isEmpty() && !icons.isEmpty());
-        QVERIFY(writeSettings(R"({"Version": "E.02", "Images": [
+        QTest::addColumn<QByteArray>("images"); // settings.json's "Images"
+        QTest::addColumn<QString>("read"); // per image: name/version widthxheight, and whose bytes
+        QTest::addColumn<QString>("named"); // the file the log names
+        QTest::addColumn<QStringList>("unnamed"); // the files it must not name
+        QTest::newRow("in order, one missing") << QByteArray(R"([
             {"FileName": "splash.c", "ImageName": 2, "ImageVersion": 11},
             {"FileName": "logo.c", "ImageName": 1, "ImageVersion": 12},
             {"FileName": "gone.c", "ImageName": 3, "ImageVersion": 5},
-            {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}]})"));
-
-        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
-        dlg.jobs().stopTimer();
-        const struct {
-            int name, version, width, height;
-            QByteArray pixels;
-        } expected[] = { { 2, 11, 5, 4, splash }, { 1, 12, 3, 2, logo }, { 3, 5, 0, 0, {} },
-            { 7, 13, 1, 1, icons } };
-        QCOMPARE(dlg.images().size(), 4);
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(dlg.images()[i].imageName, expected[i].name);
-            QCOMPARE(dlg.images()[i].imageVersion, expected[i].version);
-            QCOMPARE(dlg.images()[i].width, expected[i].width);
-            QCOMPARE(dlg.images()[i].height, expected[i].height);
-            QCOMPARE(dlg.images()[i].pixels, expected[i].pixels);
-        }
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->minimum(), 0);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), logo.size() + splash.size() + icons.size());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->value(), 0);
-        const QString log = logOf(dlg);
-        QVERIFY2(log.contains("gone.c"), qPrintable(log));
-        for (const char *name : { "logo.c", "splash.c", "icons.c" })
-            QVERIFY2(!log.contains(QLatin1String(name)), qPrintable(log));
+            {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}])")
+            << "2/11 5x4 splash.c, 1/12 3x2 logo.c, 3/5 0x0 -, 7/13 1x1 icons.c" << "gone.c"
+            << QStringList { "logo.c", "splash.c", "icons.c" };
+        QTest::newRow("no numbers, no name") << QByteArray(R"([{"FileName": "logo.c"},
+            {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7])")
+            << "0/0 3x2 logo.c, 0/0 3x2 logo.c, 0/0 0x0 -" << "" << QStringList();
     }
 
-    void entriesWithoutNumbersOrName()
+    void images()
     {
-        // Numbers that are absent or no whole numbers read as 0; an entry that is
-        // no object has no file name, so its path is the folder itself.
-        const QByteArray logo = writeImage("logo.c", 2, 2, 5);
-        QVERIFY(!logo.isEmpty());
-        QVERIFY(writeSettings(R"({"Images": [{"FileName": "logo.c"},
-            {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7]})"));
+        QFETCH(QByteArray, images);
+        QFETCH(QString, read);
+        QFETCH(QString, named);
+        QFETCH(QStringList, unnamed);
+        const QMap<QString, QByteArray> files { { "logo.c", writeImage("logo.c", 3, 2, 1) },
+            { "splash.c", writeImage("splash.c", 5, 4, 2) }, { "icons.c", writeImage("icons.c", 1, 1, 3) } };
+        QVERIFY(!files.values().contains(QByteArray()));
+        QVERIFY(writeSettings(R"({"Version": "E.02", "Images": )" + images + "}"));
 
         DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
-        QCOMPARE(dlg.images().size(), 3);
-        for (const ImageRecord &record : dlg.images()) {
-            QCOMPARE(record.imageName, 0);
-            QCOMPARE(record.imageVersion, 0);
+        QStringList got;
+        int bytes = 0;
+        for (const ImageRecord &r : dlg.images()) {
+            got << QStringLiteral("%1/%2 %3x%4 %5").arg(r.imageName).arg(r.imageVersion).arg(r.width).arg(r.height)
+                    .arg(files.key(r.pixels, QStringLiteral("-")));
+            bytes += int(r.pixels.size());
         }
-        QCOMPARE(dlg.images()[0].pixels, logo);
-        QCOMPARE(dlg.images()[1].pixels, logo);
-        QVERIFY(dlg.images()[2].pixels.isEmpty());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 2 * logo.size());
-        QVERIFY(!logOf(dlg).isEmpty());
+        QCOMPARE(got.join(QStringLiteral(", ")), read);
+        const QProgressBar *verify = dlg.findChild<QProgressBar *>("progressBarVerify");
+        QCOMPARE(verify->minimum(), 0);
+        QCOMPARE(verify->maximum(), bytes);
+        QCOMPARE(verify->value(), 0);
+        const QString log = logOf(dlg);
+        QVERIFY2(!log.isEmpty() && log.contains(named), qPrintable(log));
+        for (const QString &name : unnamed)
+            QVERIFY2(!log.contains(name), qPrintable(log));
     }
 
     void namedPortOpensOnce_data()
