@@ -130,7 +130,7 @@ private slots:
             << "signed"
             << QStringList { "Update D.03a from signed.zqpkg", "Signed by key",
                    "Files: fw1.bin, icon_220x165.c, settings.json, splash_340x230.c" };
-        QTest::newRow("unsigned package")
+        QTest::newRow("unsigned package, dropped on the window")
             << "unsigned" << QStringList { "Update D.03a from unsigned.zqpkg", "\nunsigned\n" };
         QTest::newRow("payload folder")
             << "folder"
@@ -148,7 +148,18 @@ private slots:
             : which == "unsigned"              ? unsignedPackage
                                                : folder;
         MainWindow window;
-        QVERIFY(window.openUpdate(path));
+        if (which == "unsigned") { // as a file manager drops it
+            QMimeData mime;
+            mime.setUrls({ QUrl::fromLocalFile(path) });
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &drop);
+        } else {
+            QVERIFY(window.openUpdate(path));
+        }
+        QVERIFY(window.opened());
         QCOMPARE(window.opened()->path, QFileInfo(path).absoluteFilePath());
         for (const QString &text : shown)
             QVERIFY2(window.loadedText().contains(text), qPrintable(window.loadedText()));
@@ -190,20 +201,6 @@ private slots:
         QVERIFY2(!trusted || message.contains(QStringLiteral("trusted keys: ") + keyId), qPrintable(message));
         QCOMPARE(window.loadedText(), shown);
         QCOMPARE(window.opened()->path, QFileInfo(folder).absoluteFilePath());
-    }
-
-    void drop()
-    {
-        MainWindow window;
-        QMimeData mime;
-        mime.setUrls({ QUrl::fromLocalFile(unsignedPackage) });
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &drop);
-        QVERIFY(window.opened());
-        QCOMPARE(window.opened()->path, QFileInfo(unsignedPackage).absoluteFilePath());
     }
 
     // The dialog takes the package's payload: its version, images and fw1.bin from memory.
