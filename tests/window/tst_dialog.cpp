@@ -177,9 +177,10 @@ private slots:
         QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
         QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
         QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
-        // A readable settings file is nothing to report.
+        // A readable settings file is nothing to report; one that is there is named once.
         const QString log = logOf(dlg);
-        QVERIFY2(log.contains(logged) && log.count("settings.json") == (logged.isEmpty() ? 0 : 1),
+        QVERIFY2(log.contains(logged) && log.contains("settings.json") != logged.isEmpty()
+                && (settings.isNull() || log.count("settings.json") <= 1),
             qPrintable(log));
     }
 
