@@ -10,9 +10,6 @@
 #include "support/TestSupport.h"
 #include "support/UnitSimProcess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,6 +37,13 @@ QProcessEnvironment stationEnvironment(const QString &dataHome, const QString &s
     if (!serialDir.isEmpty())
         env.insert("ZQ_SERIAL_DIR", serialDir);
     return env;
+}
+
+// Runs zq-update with args in cli: its exit code, -1 when it did not end.
+int run(QProcess &cli, const QStringList &args)
+{
+    cli.start(ZQ_UPDATE, args);
+    return cli.waitForFinished(kJobMs) && cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
 }
 
 QString stationFile(const QString &dir, const QStringList &serials)
@@ -71,6 +75,12 @@ class TestRecordRuns : public QObject
         return { QSet<QString>(ids.cbegin(), ids.cend()), static_cast<int>(ids.size()) };
     }
 
+    // The arguments of an erase job on the payload, recorded in log.
+    QStringList eraseJob(const QString &log, const QStringList &more) const
+    {
+        return QStringList { "--mode", "erase-images", "--payload", payload.path(), "--log", log } + more;
+    }
+
     static QSet<QString> uuidsOf(const QString &log)
     {
         QSet<QString> ids;
@@ -97,32 +107,23 @@ private slots:
         QTemporaryDir dir;
         UnitSimProcess unit;
         QVERIFY(unit.start(payload.path(), 1));
-        const QString port = unit.paths[0];
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.path()));
-        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
-                                 dir.filePath("units.jsonl") });
-        QVERIFY(cli.waitForFinished(kJobMs));
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(run(cli, eraseJob(dir.filePath("units.jsonl"), { "--port", unit.paths[0] })), 0);
         const QJsonArray logged = jsonLines(readFile(dir.filePath("units.jsonl")));
         QCOMPARE(logged.size(), 1);
 
-        cli.start(ZQ_UPDATE, { "history", "--json" });
-        QVERIFY(cli.waitForFinished(kJobMs));
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(run(cli, { "history", "--json" }), 0);
         const QJsonArray shown = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
         QCOMPARE(shown.size(), 1);
         QJsonObject back = shown[0].toObject();
         QCOMPARE(back.take("uuid").toString(), RecordStore::uuidOf(logged[0].toObject()));
         QCOMPARE(back, logged[0].toObject());
 
-        cli.start(ZQ_UPDATE, { "history", "--json", "--serial", "nobody" });
-        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(run(cli, { "history", "--json", "--serial", "nobody" }), 0);
         QCOMPARE(QJsonDocument::fromJson(cli.readAllStandardOutput()).array().size(), 0);
         // Importing the same --log adds nothing.
-        cli.start(ZQ_UPDATE, { "records", "import", dir.filePath("units.jsonl") });
-        QVERIFY(cli.waitForFinished(kJobMs));
-        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(run(cli, { "records", "import", dir.filePath("units.jsonl") }), 0);
         QVERIFY2(cli.readAllStandardOutput().contains("0 record(s) imported"), "imported again");
     }
 
@@ -167,14 +168,12 @@ private slots:
         }
         UnitSimProcess unit;
         QVERIFY(unit.start(payload.path(), 1));
-        const QString port = unit.paths[0];
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dataHome));
-        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
-                                 dir.filePath("units.jsonl"), "--report", dir.filePath("report.json") });
-        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(run(cli, eraseJob(dir.filePath("units.jsonl"),
+                              { "--port", unit.paths[0], "--report", dir.filePath("report.json") })),
+            0);
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-        QCOMPARE(cli.exitCode(), 0);
         QVERIFY2(err.contains(said) && err.contains("records.sqlite"), qPrintable(err));
         QCOMPARE(jsonLines(readFile(dir.filePath("units.jsonl"))).size(), 1);
         const QJsonArray units
@@ -200,22 +199,17 @@ private slots:
         QTemporaryDir dir;
         UnitSimProcess unit;
         QVERIFY(unit.start(payload.path(), 1));
-        const QString port = unit.paths[0];
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.filePath("data")));
-        cli.start(ZQ_UPDATE, { "--mode", "erase-images", "--port", port, "--payload", payload.path(), "--log",
-                                 dir.filePath("units.jsonl"), "--records", pg.url() });
-        QVERIFY(cli.waitForFinished(kJobMs));
+        QCOMPARE(run(cli, eraseJob(dir.filePath("units.jsonl"), { "--port", unit.paths[0], "--records", pg.url() })),
+            0);
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-        QCOMPARE(cli.exitCode(), 0);
         QVERIFY2(err.contains("1 record(s) wait in the local outbox"), qPrintable(err));
         QString why;
         QVERIFY2(pg.start(why), qPrintable(why));
         for (const char *sent : { "1 record(s) sent", "0 record(s) sent" }) {
-            cli.start(ZQ_UPDATE, { "records", "sync", "--records", pg.url() });
-            QVERIFY(cli.waitForFinished(kJobMs));
+            QCOMPARE(run(cli, { "records", "sync", "--records", pg.url() }), 0);
             const QByteArray out = cli.readAllStandardOutput();
-            QCOMPARE(cli.exitCode(), 0);
             QVERIFY2(out.contains(sent), out.constData());
         }
         QCOMPARE(serverRecords().first, uuidsOf(dir.filePath("units.jsonl")));
@@ -236,8 +230,9 @@ private slots:
         const QString log = dir.filePath("units.jsonl");
         QProcess cli;
         cli.setProcessEnvironment(stationEnvironment(dir.filePath("data"), adapters.serialDir));
-        cli.start(ZQ_UPDATE, { "--watch", "--station", stationFile(dir.path(), { "A1", "B2", "C3" }), "--mode",
-                                 "erase-images", "--payload", payload.path(), "--log", log, "--records", pg.url() });
+        cli.start(ZQ_UPDATE,
+            eraseJob(log,
+                { "--watch", "--station", stationFile(dir.path(), { "A1", "B2", "C3" }), "--records", pg.url() }));
         const auto logged = [&log] { return readFile(log).count('\n'); };
         QTRY_VERIFY_WITH_TIMEOUT(logged() >= 1, kJobMs);
         QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 1, kJobMs);
@@ -274,10 +269,9 @@ private slots:
         for (const auto &s : stations) {
             std::get<0>(s)->setProcessEnvironment(
                 stationEnvironment(std::get<1>(s)->filePath("data"), std::get<2>(s)->serialDir));
-            std::get<0>(s)->start(ZQ_UPDATE, { "--watch", "--station",
-                                                 stationFile(std::get<1>(s)->path(), std::get<3>(s)), "--mode",
-                                                 "erase-images", "--payload", payload.path(), "--log",
-                                                 std::get<1>(s)->filePath("units.jsonl"), "--records", pg.url() });
+            const QString station = stationFile(std::get<1>(s)->path(), std::get<3>(s));
+            std::get<0>(s)->start(ZQ_UPDATE, eraseJob(std::get<1>(s)->filePath("units.jsonl"),
+                                                 { "--watch", "--station", station, "--records", pg.url() }));
         }
         QTRY_COMPARE_WITH_TIMEOUT(serverRecords().second, 4, kJobMs);
         for (QProcess *p : { &station1, &station2 }) {
@@ -293,9 +287,7 @@ private slots:
         // The first station asks the server about a unit the second updated.
         QProcess ask;
         ask.setProcessEnvironment(stationEnvironment(dir1.filePath("data")));
-        ask.start(ZQ_UPDATE, { "history", "--json", "--serial", "D4", "--records", pg.url() });
-        QVERIFY(ask.waitForFinished(kJobMs));
-        QCOMPARE(ask.exitCode(), 0);
+        QCOMPARE(run(ask, { "history", "--json", "--serial", "D4", "--records", pg.url() }), 0);
         const QJsonArray found = QJsonDocument::fromJson(ask.readAllStandardOutput()).array();
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0]["adapterSerial"].toString(), QStringLiteral("D4"));

@@ -47,10 +47,8 @@ bool PgCluster::runTool(const QString &tool, const QStringList &args, QString &w
     p.setProcessChannelMode(QProcess::MergedChannels);
     const QString program = binDir() + QLatin1Char('/') + tool;
     if (asPostgres)
-        p.start(QStringLiteral("setpriv"),
-            QStringList { QStringLiteral("--reuid=postgres"), QStringLiteral("--regid=postgres"),
-                QStringLiteral("--init-groups"), QStringLiteral("--reset-env"), program }
-                + args);
+        p.start("setpriv",
+            QStringList { "--reuid=postgres", "--regid=postgres", "--init-groups", "--reset-env", program } + args);
     else
         p.start(program, args);
     if (!p.waitForFinished(timeoutMs) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
@@ -82,13 +80,9 @@ bool PgCluster::create(QString &why)
             }
     }
     port = freshPort();
-    return runTool(QStringLiteral("initdb"),
-        { QStringLiteral("-D"), data, QStringLiteral("-U"), QStringLiteral("zq_owner"),
-            QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("--no-sync"),
-            QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--locale=C") },
-        why, 120000)
-        && start(why)
-        && psql(QStringLiteral("CREATE DATABASE zq"), nullptr, QStringLiteral("postgres"));
+    return runTool("initdb",
+               { "-D", data, "-U", "zq_owner", "-A", "trust", "--no-sync", "-E", "UTF8", "--locale=C" }, why, 120000)
+        && start(why) && psql("CREATE DATABASE zq", nullptr, "postgres");
 }
 
 bool PgCluster::start(QString &why)
@@ -96,14 +90,9 @@ bool PgCluster::start(QString &why)
     if (isRunning)
         return true;
     const QString options = QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(sockets).arg(port);
-    if (!runTool(QStringLiteral("pg_ctl"),
-            { QStringLiteral("-D"), data, QStringLiteral("-o"), options, QStringLiteral("-l"),
-                dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"), QStringLiteral("-t"),
-                QStringLiteral("60"), QStringLiteral("start") },
-            why, 90000))
-        return false;
-    isRunning = true;
-    return true;
+    isRunning = runTool("pg_ctl",
+        { "-D", data, "-o", options, "-l", dir.filePath("server.log"), "-w", "-t", "60", "start" }, why, 90000);
+    return isRunning;
 }
 
 bool PgCluster::stop()
@@ -111,10 +100,7 @@ bool PgCluster::stop()
     if (!isRunning)
         return true;
     QString why;
-    isRunning = !runTool(QStringLiteral("pg_ctl"),
-        { QStringLiteral("-D"), data, QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
-            QStringLiteral("stop") },
-        why, 90000);
+    isRunning = !runTool("pg_ctl", { "-D", data, "-m", "fast", "-w", "stop" }, why, 90000);
     return !isRunning;
 }
 
@@ -129,12 +115,9 @@ QString PgCluster::url(const QString &role) const
 bool PgCluster::psql(const QString &sql, QString *out, const QString &database) const
 {
     QProcess p;
-    p.start(QStringLiteral("psql"),
-        { QStringLiteral("-h"), sockets, QStringLiteral("-p"), QString::number(port), QStringLiteral("-U"),
-            QStringLiteral("zq_owner"), QStringLiteral("-d"),
-            database.isEmpty() ? QStringLiteral("zq") : database, QStringLiteral("-X"),
-            QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-v"),
-            QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql });
+    p.start("psql", { "-h", sockets, "-p", QString::number(port), "-U", "zq_owner", "-d",
+                        database.isEmpty() ? QStringLiteral("zq") : database, "-X", "-A", "-t", "-v", "ON_ERROR_STOP=1",
+                        "-c", sql });
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return false;
     if (out != nullptr)

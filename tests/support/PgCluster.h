@@ -22,7 +22,6 @@ public:
     bool create(QString &why);
     bool start(QString &why);
     bool stop();
-    bool running() const { return isRunning; }
 
     // The connection string for role (the superuser when empty) and
     // database: "postgresql:///zq?host=SOCKETDIR&port=PORT&user=ROLE".

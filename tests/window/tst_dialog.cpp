@@ -14,7 +14,6 @@
 #include "payload/UpdateMode.h"
 
 
-#include <utility>
 #include <QAction>
 #include <QClipboard>
 #include <QJsonArray>
@@ -28,7 +27,6 @@
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTextEdit>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -120,63 +118,43 @@ private slots:
             PayloadWriter::DemoLargeImage, PayloadWriter::DemoSmallImage });
     }
 
-    // No settings.json, or one that can't be read: the 500 ms job timer runs,
-    // the version is the default, there are no images, and the log says why.
-    void unusableSettings_data()
-    {
-        QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("empty file") << QByteArray("");
-        QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)");
-        QTest::newRow("not an object") << QByteArray(R"(["E.01"])");
-    }
-
-    void unusableSettings()
-    {
-        QFETCH(QByteArray, content);
-        QVERIFY(content.isNull() || writeSettings(content));
-        DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
-        QVERIFY(dlg.jobs().ticking());
-        QCOMPARE(dlg.jobs().tickMs(), 500);
-        dlg.jobs().stopTimer();
-        QCOMPARE(dlg.windowTitle(), kTitle + "D.02n");
-        QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), QStringLiteral("Update Version: D.02n"));
-        QVERIFY(dlg.images().isEmpty());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
-        const QString log = logOf(dlg);
-        QVERIFY2(log.contains("settings.json") && (!content.isNull() || log.contains("missing")), qPrintable(log));
-    }
-
     // settings.json's "Version" in the title and the label, per mode: a fault
-    // here is a mode shown with another's title, or the version left out.
+    // here is a mode shown with another's title, or the version left out. No
+    // settings.json, or one that can't be read, gives the default version and
+    // no images, and the log says why. The 500 ms job timer runs either way.
     void version_data()
     {
-        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QByteArray>("settings"); // null: no file
         QTest::addColumn<UpdateMode>("mode");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("logged"); // what the log says of settings.json; empty: nothing
 
         const QString images = kTitle + "- Update Images";
         const QString erase = kTitle + "- Delete Images";
         const UpdateMode full = UpdateMode::FirmwareAndImages;
+        const QString fallback = kTitle + "D.02n";
+        QTest::newRow("missing") << QByteArray() << full << "D.02n" << fallback << "missing";
+        QTest::newRow("empty file") << QByteArray("") << full << "D.02n" << fallback << "settings.json";
+        QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)") << full << "D.02n"
+                                      << fallback << "settings.json";
+        QTest::newRow("not an object")
+            << QByteArray(R"(["E.01"])") << full << "D.02n" << fallback << "settings.json";
         QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a"
-                              << kTitle + "E.01a";
+                              << kTitle + "E.01a" << "";
         QTest::newRow("blanks kept")
-            << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x ";
+            << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x " << "";
         QTest::newRow("empty string")
-            << QByteArray(R"({"Version": ""})") << full << "D.02n" << kTitle + "D.02n";
+            << QByteArray(R"({"Version": ""})") << full << "D.02n" << fallback << "";
         // A version that is no text is shown as written, never as the default,
-        // and the log says what is wrong (the only row whose log names settings.json).
-        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "3"
-                                << kTitle + "3";
-        QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n"
-                                << kTitle + "D.02n";
-        QTest::newRow("images only")
-            << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly << "E.01a" << images;
+        // and the log says what is wrong.
+        QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "3" << kTitle + "3"
+                                << "settings.json: Version 3 is not a text";
+        QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n" << fallback << "";
+        QTest::newRow("images only") << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly
+                                     << "E.01a" << images << "";
         QTest::newRow("delete images, default")
-            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase;
+            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase << "";
     }
 
     void version()
@@ -185,79 +163,78 @@ private slots:
         QFETCH(UpdateMode, mode);
         QFETCH(QString, version);
         QFETCH(QString, title);
-        QVERIFY(writeSettings(settings));
+        QFETCH(QString, logged);
+        QVERIFY(settings.isNull() || writeSettings(settings));
 
         DialogBootload dlg(mode, nullptr);
+        QVERIFY(dlg.jobs().ticking());
+        QCOMPARE(dlg.jobs().tickMs(), 500);
         dlg.jobs().stopTimer();
         QCOMPARE(dlg.mode, mode);
         QCOMPARE(dlg.windowTitle(), title);
         QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), "Update Version: " + version);
-        // A readable settings file is nothing to report.
+        QVERIFY(dlg.images().isEmpty());
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
+        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
+        // A readable settings file is nothing to report; one that is there is named once.
         const QString log = logOf(dlg);
-        QVERIFY2(log.contains("settings.json: Version 3 is not a text") == (version == "3"),
+        QVERIFY2(log.contains(logged) && log.contains("settings.json") != logged.isEmpty()
+                && (settings.isNull() || log.count("settings.json") <= 1),
             qPrintable(log));
-        QVERIFY2(log.count("settings.json") == (version == "3" ? 1 : 0), qPrintable(log));
     }
 
     // The images in the order settings.json lists them; a file that is missing
     // keeps its place without bytes, and is the only one the log names.
-    void imagesInOrderWithOneMissing()
+    // Numbers that are absent or no whole numbers read as 0; an entry that is
+    // no object has no file name, so its path is the folder itself.
+    void images_data()
     {
-        const QByteArray logo = writeImage("logo.c", 3, 2, 1);
-        const QByteArray splash = writeImage("splash.c", 5, 4, 2);
-        const QByteArray icons = writeImage("icons.c", 1, 1, 3);
-        QVERIFY(!logo.isEmpty() && !splash.isEmpty() && !icons.isEmpty());
-        QVERIFY(writeSettings(R"({"Version": "E.02", "Images": [
+        QTest::addColumn<QByteArray>("images"); // settings.json's "Images"
+        QTest::addColumn<QString>("read"); // per image: name/version widthxheight, and whose bytes
+        QTest::addColumn<QString>("named"); // the file the log names
+        QTest::addColumn<QStringList>("unnamed"); // the files it must not name
+        QTest::newRow("in order, one missing") << QByteArray(R"([
             {"FileName": "splash.c", "ImageName": 2, "ImageVersion": 11},
             {"FileName": "logo.c", "ImageName": 1, "ImageVersion": 12},
             {"FileName": "gone.c", "ImageName": 3, "ImageVersion": 5},
-            {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}]})"));
-
-        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
-        dlg.jobs().stopTimer();
-        const struct {
-            int name, version, width, height;
-            QByteArray pixels;
-        } expected[] = { { 2, 11, 5, 4, splash }, { 1, 12, 3, 2, logo }, { 3, 5, 0, 0, {} },
-            { 7, 13, 1, 1, icons } };
-        QCOMPARE(dlg.images().size(), 4);
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(dlg.images()[i].imageName, expected[i].name);
-            QCOMPARE(dlg.images()[i].imageVersion, expected[i].version);
-            QCOMPARE(dlg.images()[i].width, expected[i].width);
-            QCOMPARE(dlg.images()[i].height, expected[i].height);
-            QCOMPARE(dlg.images()[i].pixels, expected[i].pixels);
-        }
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->minimum(), 0);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), logo.size() + splash.size() + icons.size());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->value(), 0);
-        const QString log = logOf(dlg);
-        QVERIFY2(log.contains("gone.c"), qPrintable(log));
-        for (const char *name : { "logo.c", "splash.c", "icons.c" })
-            QVERIFY2(!log.contains(QLatin1String(name)), qPrintable(log));
+            {"FileName": "icons.c", "ImageName": 7, "ImageVersion": 13}])")
+            << "2/11 5x4 splash.c, 1/12 3x2 logo.c, 3/5 0x0 -, 7/13 1x1 icons.c" << "gone.c"
+            << QStringList { "logo.c", "splash.c", "icons.c" };
+        QTest::newRow("no numbers, no name") << QByteArray(R"([{"FileName": "logo.c"},
+            {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7])")
+            << "0/0 3x2 logo.c, 0/0 3x2 logo.c, 0/0 0x0 -" << "" << QStringList();
     }
 
-    void entriesWithoutNumbersOrName()
+    void images()
     {
-        // Numbers that are absent or no whole numbers read as 0; an entry that is
-        // no object has no file name, so its path is the folder itself.
-        const QByteArray logo = writeImage("logo.c", 2, 2, 5);
-        QVERIFY(!logo.isEmpty());
-        QVERIFY(writeSettings(R"({"Images": [{"FileName": "logo.c"},
-            {"FileName": "logo.c", "ImageName": 1.5, "ImageVersion": "4"}, 7]})"));
+        QFETCH(QByteArray, images);
+        QFETCH(QString, read);
+        QFETCH(QString, named);
+        QFETCH(QStringList, unnamed);
+        const QMap<QString, QByteArray> files { { "logo.c", writeImage("logo.c", 3, 2, 1) },
+            { "splash.c", writeImage("splash.c", 5, 4, 2) }, { "icons.c", writeImage("icons.c", 1, 1, 3) } };
+        QVERIFY(!files.values().contains(QByteArray()));
+        QVERIFY(writeSettings(R"({"Version": "E.02", "Images": )" + images + "}"));
 
         DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
-        QCOMPARE(dlg.images().size(), 3);
-        for (const ImageRecord &record : dlg.images()) {
-            QCOMPARE(record.imageName, 0);
-            QCOMPARE(record.imageVersion, 0);
+        QStringList got;
+        int bytes = 0;
+        for (const ImageRecord &r : dlg.images()) {
+            got << QStringLiteral("%1/%2 %3x%4 %5").arg(r.imageName).arg(r.imageVersion).arg(r.width).arg(r.height)
+                    .arg(files.key(r.pixels, QStringLiteral("-")));
+            bytes += int(r.pixels.size());
         }
-        QCOMPARE(dlg.images()[0].pixels, logo);
-        QCOMPARE(dlg.images()[1].pixels, logo);
-        QVERIFY(dlg.images()[2].pixels.isEmpty());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 2 * logo.size());
-        QVERIFY(!logOf(dlg).isEmpty());
+        QCOMPARE(got.join(QStringLiteral(", ")), read);
+        const QProgressBar *verify = dlg.findChild<QProgressBar *>("progressBarVerify");
+        QCOMPARE(verify->minimum(), 0);
+        QCOMPARE(verify->maximum(), bytes);
+        QCOMPARE(verify->value(), 0);
+        const QString log = logOf(dlg);
+        QVERIFY2(!log.isEmpty() && log.contains(named), qPrintable(log));
+        for (const QString &name : unnamed)
+            QVERIFY2(!log.contains(name), qPrintable(log));
     }
 
     void namedPortOpensOnce_data()
@@ -298,10 +275,7 @@ private slots:
         QCOMPARE(pty.baudRate(), 19200);
         termios t {};
         QCOMPARE(tcgetattr(pty.masterFd(), &t), 0);
-        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
-        QCOMPARE(t.c_cflag & PARENB, tcflag_t(0));
-        QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(0));
-        QCOMPARE(t.c_cflag & CRTSCTS, tcflag_t(0));
+        QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
         QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
 
         // Received bytes reach the port's receive line through the dialog.
@@ -358,29 +332,18 @@ private slots:
             !log.contains(first.slavePath().mid(5)) && !log.contains(second.slavePath().mid(5)),
             qPrintable(log));
 
+        // A reply steps only the port that replied: stepping every port on every
+        // reply made the other units resend while their own replies were on the way.
+        const QByteArray reply = "$MVERR,V9\n";
+        QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())), ssize_t(reply.size()));
+        QTRY_COMPARE(dlg.ports()[2]->status.version, QStringLiteral("V9"));
+        QCOMPARE(dlg.ports()[1]->jobState, JobState::StartVersionQuery);
+
         // Every port is closed and its unit gone, the one that never opened too.
         dlg.reject();
         QVERIFY(dlg.ports().isEmpty());
         QCOMPARE(descriptorsOn(first.slavePath()), 1);
         QCOMPARE(descriptorsOn(second.slavePath()), 1);
-    }
-
-    // A reply steps only the port that replied: stepping every port on every
-    // reply made the other units resend while their own replies were on the way.
-    void aReplyStepsOnlyItsOwnPort()
-    {
-        PtyPair first;
-        PtyPair second;
-        QVERIFY(first.open() && second.open());
-        qputenv("ZQ_UPDATER_PORTS", (first.slavePath() + ',' + second.slavePath()).toLocal8Bit());
-        DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
-        dlg.jobs().stopTimer();
-        QCOMPARE(dlg.ports().size(), 2);
-        const QByteArray reply = "$MVERR,V9\n";
-        QCOMPARE(::write(first.masterFd(), reply.constData(), size_t(reply.size())),
-            ssize_t(reply.size()));
-        QTRY_COMPARE(dlg.ports()[0]->status.version, QStringLiteral("V9"));
-        QCOMPARE(dlg.ports()[1]->jobState, JobState::StartVersionQuery);
     }
 
     void noPortsAtAll()
@@ -435,10 +398,9 @@ private slots:
         QVERIFY(percents[1].size() >= 10); // the slow unit's row moved step by step
         // The elapsed time, "m:ss" (how long each took is the machine's business).
         const QRegularExpression elapsed(QStringLiteral("^\\d+:[0-5]\\d$"));
-        for (int row = 0; row < 2; ++row)
+        for (int row = 0; row < 2; ++row) {
             QVERIFY2(elapsed.match(table->item(row, 4)->text()).hasMatch(),
                 qPrintable(table->item(row, 4)->text()));
-        for (int row = 0; row < 2; ++row) {
             QVERIFY2(rig.unitUpdated(row), rig.describe().constData());
             // What the unit runs now, as it answered after "$X".
             QCOMPARE(table->item(row, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
@@ -480,20 +442,18 @@ private slots:
             { table->item(0, 2)->foreground().color(), table->item(1, 2)->foreground().color() })
             QVERIFY(colour.red() > 2 * colour.green());
 
-        const QString lost = rig.port(0)->portName();
-        const QString other = rig.port(1)->portName();
         QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
         const QRect cell = table->visualItemRect(table->item(1, 0));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center()); // press, release,
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center()); // double-click
         const QString log = QApplication::clipboard()->text();
-        QVERIFY2(log.contains("The firmware was not updated") && log.contains(other + ": job took")
+        QVERIFY2(log.contains("The firmware was not updated") && log.contains(rig.port(1)->portName() + ": job took")
                 && !log.contains("Connection to") && !log.contains("will not be updated"),
             qPrintable(log));
         table->setCurrentCell(0, 0);
         table->actions().constFirst()->trigger();
         QCOMPARE(QApplication::clipboard()->text(),
-            rig.log().split('\n').filter("Connection to " + lost + " lost").join('\n'));
+            rig.log().split('\n').filter("Connection to " + rig.port(0)->portName() + " lost").join('\n'));
     }
 
     // A unit whose new firmware does not start after "$X" stays updated, but
@@ -525,35 +485,53 @@ private slots:
         const QColor green = table->item(1, 2)->foreground().color();
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
         QVERIFY(green.green() > 2 * green.red());
-        const QString dead0 = rig.port(0)->portName();
-        const QString alive = rig.port(1)->portName();
-        QVERIFY2(rig.log().contains(dead0 + ": the unit did not answer the version query in 10 s "
+        QVERIFY2(rig.log().contains(rig.port(0)->portName() + ": the unit did not answer the version query in 10 s "
                                             "after \"$X\": updated, not confirmed"),
             rig.describe().constData());
         QVERIFY2(rig.log().contains(
-                     alive + ": the unit runs version D.03-demo now (before the update: D.02m)"),
+                     rig.port(1)->portName() + ": the unit runs version D.03-demo now (before the update: D.02m)"),
             rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 2);
     }
 
-    // A unit's ended job leaves its record in the user's history file (in
-    // the application data folder), one line, once.
+    // A unit's ended job leaves one record, once: in the user's history file
+    // (the application data folder) without a records database; with one,
+    // there and not in the file, unless the database refuses it.
+    void finishedJobRecordedInHistory_data()
+    {
+        QTest::addColumn<int>("database"); // 0: none, 1: takes the record, 2: refuses it
+        QTest::newRow("no database") << 0;
+        QTest::newRow("taken by the database") << 1;
+        QTest::newRow("refused by the database") << 2;
+    }
+
     void finishedJobRecordedInHistory()
     {
+        QFETCH(int, database);
         QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
         const OwnHistory history;
         QString given; // the port as ZQ_UPDATER_PORTS names it
+        QList<QJsonObject> stored;
         {
             JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
             QVERIFY(rig.ready());
             given = rig.units.front()->path();
+            if (database > 0)
+                rig.dlg->setRecordSink([&stored, database](const QJsonObject &record, QString &why) {
+                    stored << record;
+                    why = QStringLiteral("the disk is full");
+                    return database == 1;
+                });
             QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
             QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
             rig.dlg->reject(); // closing the dialog adds nothing
         }
+        QCOMPARE(stored.size(), database > 0 ? 1 : 0);
         const QList<QByteArray> lines = history.lines();
-        QCOMPARE(lines.size(), 2); // one record and the last line feed
-        const QJsonObject r = QJsonDocument::fromJson(lines[0]).object();
+        QCOMPARE(lines.size(), database == 1 ? 1 : 2); // a record and the last line feed, or nothing
+        const QJsonObject r = database == 1 ? stored[0] : QJsonDocument::fromJson(lines[0]).object();
+        if (database == 2)
+            QCOMPARE(r, stored[0]);
         QCOMPARE(r["result"].toString(), QStringLiteral("updated"));
         QCOMPARE(r["mode"].toString(), QStringLiteral("images"));
         QCOMPARE(r["unitVersion"].toString(), QStringLiteral("D.02m"));
@@ -575,47 +553,6 @@ private slots:
         for (const QJsonValue &image : images)
             QCOMPARE(image["sha256"].toString(),
                 sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
-    }
-
-    // With the records database, a unit's record goes there and not into the
-    // history file; a record the database refuses goes into the history file.
-    void recordToDatabaseOrHistory_data()
-    {
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("taken by the database") << true;
-        QTest::newRow("refused by the database") << false;
-    }
-
-    void recordToDatabaseOrHistory()
-    {
-        QFETCH(bool, taken);
-        QVERIFY(PayloadWriter::writeDemoPayload(QCoreApplication::applicationDirPath(), 9));
-        QTemporaryDir data;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-        const QString history
-            = data.filePath(QCoreApplication::applicationName() + QStringLiteral("/history.jsonl"));
-        QList<QJsonObject> stored;
-        {
-            JobRig rig(UpdateMode::ImagesOnly, { JobRig::quickUnit(5) }, nullptr, QString(), JobRig::Dialog);
-            QVERIFY(rig.ready());
-            rig.dlg->setRecordSink([&stored, taken](const QJsonObject &record, QString &why) {
-                stored << record;
-                why = QStringLiteral("the disk is full");
-                return taken;
-            });
-            QTRY_VERIFY_WITH_TIMEOUT(rig.ended(), JobRig::kTimeoutMs);
-            QVERIFY2(rig.unitUpdated(0), rig.describe().constData());
-        }
-        qunsetenv("XDG_DATA_HOME");
-        QCOMPARE(stored.size(), 1);
-        QCOMPARE(stored[0]["result"].toString(), QStringLiteral("updated"));
-        if (taken) {
-            QVERIFY(!QFile::exists(history));
-            return;
-        }
-        const QList<QByteArray> lines = TestSupport::readFile(history).split('\n');
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(lines[0]).object(), stored[0]);
     }
 
     // Another fw1.bin copied over the payload folder's in the middle of the

@@ -22,7 +22,6 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -61,12 +60,14 @@ class TestOpenUpdate : public QObject
             TestSupport::removeAppFiles({ QStringLiteral("keys") });
     }
 
-    QString make(const char *name, const QByteArray &signature, const QStringList &modes,
-        const QString &version = QStringLiteral("D.03a"))
+    // A package of the payload in from (the payload folder when empty).
+    QString make(const char *name, const QByteArray &signature = QByteArray(),
+        const QStringList &modes = { "firmware-and-images", "images" }, const QString &version = "D.03a",
+        const QString &from = QString())
     {
         QList<TarEntry> files;
         QString error;
-        if (!PackageMaker::collect(folder, files, error))
+        if (!PackageMaker::collect(from.isEmpty() ? folder : from, files, error))
             return QString();
         const QByteArray manifest = PackageMaker::describe(
             files, version, QDateTime::currentDateTimeUtc(), modes, QString())
@@ -88,8 +89,7 @@ private slots:
         QVERIFY(tmp.isValid());
         folder = tmp.filePath(QStringLiteral("payload"));
         QVERIFY(PayloadWriter::writeDemoPayload(folder, 3));
-        const QStringList both { QStringLiteral("firmware-and-images"), QStringLiteral("images") };
-        unsignedPackage = make("unsigned.zqpkg", QByteArray(), both);
+        unsignedPackage = make("unsigned.zqpkg");
         imagesOnly = make("images.zqpkg", QByteArray(), { QStringLiteral("images") });
         QVERIFY(!unsignedPackage.isEmpty() && !imagesOnly.isEmpty());
         QByteArray bytes = TestSupport::readFile(unsignedPackage);
@@ -107,7 +107,7 @@ private slots:
         QVERIFY(kit.make(tmp.filePath(QStringLiteral("kit"))));
         keyId = kit.id;
         kitKey = kit.publicText;
-        signedPackage = make("signed.zqpkg", kit.secretKey.toUtf8(), both);
+        signedPackage = make("signed.zqpkg", kit.secretKey.toUtf8());
         QVERIFY(!signedPackage.isEmpty());
     }
 
@@ -130,7 +130,7 @@ private slots:
             << "signed"
             << QStringList { "Update D.03a from signed.zqpkg", "Signed by key",
                    "Files: fw1.bin, icon_220x165.c, settings.json, splash_340x230.c" };
-        QTest::newRow("unsigned package")
+        QTest::newRow("unsigned package, dropped on the window")
             << "unsigned" << QStringList { "Update D.03a from unsigned.zqpkg", "\nunsigned\n" };
         QTest::newRow("payload folder")
             << "folder"
@@ -148,11 +148,18 @@ private slots:
             : which == "unsigned"              ? unsignedPackage
                                                : folder;
         MainWindow window;
-        const QString before = window.loadedText();
-        // The program's folder, which holds no settings.json here.
-        QVERIFY2(before.startsWith("No update in the folder " + QCoreApplication::applicationDirPath()),
-            qPrintable(before));
-        QVERIFY(window.openUpdate(path));
+        if (which == "unsigned") { // as a file manager drops it
+            QMimeData mime;
+            mime.setUrls({ QUrl::fromLocalFile(path) });
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &drop);
+        } else {
+            QVERIFY(window.openUpdate(path));
+        }
+        QVERIFY(window.opened());
         QCOMPARE(window.opened()->path, QFileInfo(path).absoluteFilePath());
         for (const QString &text : shown)
             QVERIFY2(window.loadedText().contains(text), qPrintable(window.loadedText()));
@@ -194,20 +201,6 @@ private slots:
         QVERIFY2(!trusted || message.contains(QStringLiteral("trusted keys: ") + keyId), qPrintable(message));
         QCOMPARE(window.loadedText(), shown);
         QCOMPARE(window.opened()->path, QFileInfo(folder).absoluteFilePath());
-    }
-
-    void drop()
-    {
-        MainWindow window;
-        QMimeData mime;
-        mime.setUrls({ QUrl::fromLocalFile(unsignedPackage) });
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&window, &drop);
-        QVERIFY(window.opened());
-        QCOMPARE(window.opened()->path, QFileInfo(unsignedPackage).absoluteFilePath());
     }
 
     // The dialog takes the package's payload: its version, images and fw1.bin from memory.
@@ -268,17 +261,13 @@ private slots:
         trust.readPolicy(tmp.filePath(QStringLiteral("policy.json")));
         const UpdateSource fromFolder = UpdateSource::open(folder, trust);
         QVERIFY(!fromFolder.problem);
-        for (const UpdateMode mode : { UpdateMode::FirmwareAndImages, UpdateMode::ImagesOnly }) {
-            const Problem refused = fromFolder.problemFor(mode);
-            QCOMPARE(refused.kind, Problem::Unsigned);
-            QVERIFY2(refused.message.contains(QStringLiteral("requires signed packages")),
-                qPrintable(refused.message));
-        }
         QCOMPARE(fromFolder.problemFor(UpdateMode::DeleteImages).kind, Problem::None);
         const UpdateSource unsignedOne = UpdateSource::open(unsignedPackage, trust);
-        QCOMPARE(unsignedOne.problem.kind, Problem::Unsigned);
-        QVERIFY2(unsignedOne.problem.message.contains(QStringLiteral("requires signed packages")),
-            qPrintable(unsignedOne.problem.message));
+        for (const Problem &refused : { fromFolder.problemFor(UpdateMode::FirmwareAndImages),
+                 fromFolder.problemFor(UpdateMode::ImagesOnly), unsignedOne.problem }) {
+            QCOMPARE(refused.kind, Problem::Unsigned);
+            QVERIFY2(refused.message.contains("requires signed packages"), qPrintable(refused.message));
+        }
         if (signedPackage.isEmpty())
             return;
         trust.addKeyFile(tmp.filePath(QStringLiteral("kit.pub")));
@@ -299,8 +288,7 @@ private slots:
     // text, in the main window and in the job log.
     void manifestTextShown()
     {
-        const QString odd = make("odd.zqpkg", QByteArray(),
-            { QStringLiteral("firmware-and-images"), QStringLiteral("images") },
+        const QString odd = make("odd.zqpkg", QByteArray(), { "firmware-and-images", "images" },
             QStringLiteral("D.03\x1b[2K<b>bold</b>"));
         QVERIFY(!odd.isEmpty());
         const QString shown = QStringLiteral("D.03\\x1b[2K<b>bold</b>");
@@ -352,13 +340,10 @@ private slots:
         QFETCH(QByteArray, settings);
         QFETCH(QString, says);
         QFETCH(int, kind);
-        const QString kept = folder;
-        folder = tmp.filePath(QStringLiteral("bad-payload"));
-        QVERIFY(PayloadWriter::writeDemoPayload(folder, 5));
-        QVERIFY(PayloadWriter::writeFile(folder + QStringLiteral("/settings.json"), settings));
-        const QString bad = make("bad.zqpkg", QByteArray(),
-            { QStringLiteral("firmware-and-images"), QStringLiteral("images") });
-        folder = kept;
+        const QString from = tmp.filePath(QStringLiteral("bad-payload"));
+        QVERIFY(PayloadWriter::writeDemoPayload(from, 5));
+        QVERIFY(PayloadWriter::writeFile(from + QStringLiteral("/settings.json"), settings));
+        const QString bad = make("bad.zqpkg", QByteArray(), { "firmware-and-images", "images" }, "D.03a", from);
         QVERIFY(!bad.isEmpty());
         const UpdateSource opened = UpdateSource::open(bad, TrustStore());
         QCOMPARE(int(opened.problem.kind), kind);

@@ -16,17 +16,13 @@
 #include "support/UnitSimProcess.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -61,6 +57,9 @@ bool waitFor(const std::function<bool()> &done, int ms)
 
 // Waits for cond, and says what the view showed when it did not come.
 #define WAIT_VERIFY(cond, shown, ms) QVERIFY2(waitFor([&] { return bool(cond); }, ms), qPrintable(shown))
+// Waits until the view's tile of slot reads text, and says what it read when it did not.
+#define WAIT_TILE(view, slot, text, ms) \
+    WAIT_VERIFY(tileText(view, slot).contains(text), tileText(view, slot), ms)
 
 QString accessibleName(QWidget *w)
 {
@@ -101,18 +100,14 @@ class TestStationView : public QObject
         return p;
     }
 
-    QString writeStation(const QByteArray &json)
+    // The station json describes, read from a file as the window reads it.
+    StationFile station(const QByteArray &json)
     {
         const QString file = work.filePath(QStringLiteral("station-%1.json").arg(++plugs));
-        return TestSupport::writeFile(file, json) ? file : QString();
-    }
-
-    static StationFile readStation(const QString &file)
-    {
         StationFile station;
         QString error;
-        if (!station.readFile(file, error))
-            qWarning() << error;
+        if (!TestSupport::writeFile(file, json) || !station.readFile(file, error))
+            qWarning() << file << error;
         return station;
     }
 
@@ -139,9 +134,11 @@ private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("zq.*=false"));
-        QStandardPaths::setTestModeEnabled(true); // the unit history goes to a test folder
-        QFile::remove(RecordLog::historyFile());
         QVERIFY(payload.isValid() && work.isValid());
+        // The unit history and the settings in folders of the test's own: a
+        // shared test folder is written and removed by other tests meanwhile.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(work.filePath(QStringLiteral("data"))));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QStringLiteral("config"))));
         QVERIFY(makePayload(payload.path()));
         serialDir = work.filePath(QStringLiteral("serial"));
         QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-id")));
@@ -150,27 +147,20 @@ private slots:
         qputenv("ZQ_UPDATER_PORTS", QByteArray());
     }
 
-    void cleanupTestCase()
-    {
-        QFile::remove(RecordLog::historyFile());
-    }
-
     // Three slots, each plugged in, updated, unplugged and plugged in again:
     // the tiles go from waiting to updated and back, B's unit on a link that
     // loses lines as well. Every unit's job leaves one record.
     void plugUpdateUnplugReplug()
     {
-        const QString file = writeStation(R"({ "slots": [ { "name": "A", "serial": "A1" },
+        StationView view(UpdateSource::open(payload.path()), station(R"({ "slots": [ { "name": "A", "serial": "A1" },
             { "name": "B", "serial": "B2" },
-            { "name": "C", "location": "pci-0000:00:14.0-usb-0:1.3:1.0-port0" } ] })");
-        StationView view(UpdateSource::open(payload.path()), readStation(file));
+            { "name": "C", "location": "pci-0000:00:14.0-usb-0:1.3:1.0-port0" } ] })"));
         QVERIFY2(!view.problem(), qPrintable(view.problem().message));
         QVERIFY(opened(view));
         QCOMPARE(view.tiles().size(), 3);
         QCOMPARE(tileText(view, "A"), QStringLiteral("A; adapter A1; waiting for a unit"));
         QCOMPARE(tileText(view, "C"),
             QStringLiteral("C; adapter pci-0000:00:14.0-usb-0:1.3:1.0-port0; waiting for a unit"));
-        const QString historyBefore = QString::fromUtf8(readFile(RecordLog::historyFile()));
 
         const QString version = QStringLiteral("version D.02m to D.03-demo, confirmed");
         for (int round = 1; round <= 2; ++round) {
@@ -180,9 +170,7 @@ private slots:
             auto c = plug(QStringLiteral("serial=C3 port=1.3"));
             QVERIFY(a && b && c);
             for (const char *slot : { "A", "B", "C" })
-                WAIT_VERIFY(
-                    tileText(view, slot).contains(QStringLiteral("; updated; ") + version),
-                    qPrintable(tileText(view, slot)), kJobMs);
+                WAIT_TILE(view, slot, QStringLiteral("; updated; ") + version, kJobMs);
             WAIT_VERIFY(view.running() == 0, QString::number(view.running()), 10000);
             int lost = 0;
             for (UnitSimProcess *p : { a.get(), b.get(), c.get() }) {
@@ -195,9 +183,7 @@ private slots:
             }
             QVERIFY2(lost > 0, "B's link lost no line");
             for (const char *slot : { "A", "B", "C" })
-                WAIT_VERIFY(tileText(view, slot).contains(
-                                              QStringLiteral("; waiting for a unit: last unit updated")),
-                    qPrintable(tileText(view, slot)), 10000);
+                WAIT_TILE(view, slot, QStringLiteral("; waiting for a unit: last unit updated"), 10000);
             QCOMPARE(view.counters().updated(), 3 * round);
         }
         QCOMPARE(view.counters().notUpdated(), 0);
@@ -205,8 +191,7 @@ private slots:
         QCOMPARE(view.counters().recent().size(), 6);
         QVERIFY2(view.counters().recent().first().contains(QStringLiteral("updated, D.03-demo")),
             qPrintable(view.counters().recent().first()));
-        const QString history = QString::fromUtf8(readFile(RecordLog::historyFile())).mid(historyBefore.size());
-        QCOMPARE(history.count(QLatin1Char('\n')), 6);
+        QCOMPARE(readFile(RecordLog::historyFile()).count('\n'), 6);
     }
 
     // Two adapters with slot A's serial number hold slot A (its tile says
@@ -214,26 +199,22 @@ private slots:
     // unit is updated too.
     void sharedSerialHoldsItsSlot()
     {
-        const QString file = writeStation(
-            R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })");
-        StationView view(UpdateSource::open(payload.path()), readStation(file));
+        StationView view(UpdateSource::open(payload.path()), station(
+            R"({ "slots": [ { "name": "A", "serial": "D1" }, { "name": "B", "serial": "E2" } ] })"));
         QVERIFY(opened(view));
         auto adapters = plug(QStringLiteral("serial=D1 port=2.1|serial=D1 port=2.2"));
         auto b = plug(QStringLiteral("serial=E2 port=2.3"));
         QVERIFY(adapters && b);
-        WAIT_VERIFY(tileText(view, "A").startsWith(QStringLiteral(
-                                      "A; adapter D1; held: slot A: 2 adapters have the serial number D1")),
-            qPrintable(tileText(view, "A")), 20000);
-        WAIT_VERIFY(tileText(view, "B").contains(QStringLiteral("; updated; ")),
-            qPrintable(tileText(view, "B")), kJobMs);
+        WAIT_TILE(view, "A", QStringLiteral("A; adapter D1; held: slot A: 2 adapters have the serial number D1"),
+            20000);
+        WAIT_TILE(view, "B", QStringLiteral("; updated; "), kJobMs);
         QVERIFY2(tileText(view, "A").contains(QStringLiteral("; held: ")), qPrintable(tileText(view, "A")));
         QCOMPARE(view.counters().held(), 1);
 
         // Put right: the second adapter is unplugged (its links go, as udev's do).
         QVERIFY(QFile::remove(serialDir + "/by-id/usb-FTDI_FT232R_USB_UART_D1-if01-port0"));
         QVERIFY(QFile::remove(serialDir + "/by-path/pci-0000:00:14.0-usb-0:2.2:1.0-port0"));
-        WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updated; ")),
-            qPrintable(tileText(view, "A")), kJobMs);
+        WAIT_TILE(view, "A", QStringLiteral("; updated; "), kJobMs);
         QCOMPARE(view.counters().updated(), 2);
         QCOMPARE(view.counters().held(), 1); // counted once, not per repeat
         adapters->stop();
@@ -248,8 +229,7 @@ private slots:
         QVERIFY(view.tiles().isEmpty());
         auto p = plug(QStringLiteral("serial=N7 port=3.1"));
         QVERIFY(p);
-        WAIT_VERIFY(tileText(view, "N7").contains(QStringLiteral("; updated; ")),
-            qPrintable(tileText(view, "N7")), kJobMs);
+        WAIT_TILE(view, "N7", QStringLiteral("; updated; "), kJobMs);
         QCOMPARE(view.tiles().size(), 1);
         p->stop();
     }
@@ -259,16 +239,14 @@ private slots:
     // closing then asks nothing.
     void stopFinishesAndStartsNone()
     {
-        const QString file = writeStation(
-            R"({ "slots": [ { "name": "A", "serial": "F1" }, { "name": "B", "serial": "F2" } ] })");
-        StationView view(UpdateSource::open(payload.path()), readStation(file));
+        StationView view(UpdateSource::open(payload.path()), station(
+            R"({ "slots": [ { "name": "A", "serial": "F1" }, { "name": "B", "serial": "F2" } ] })"));
         QVERIFY(opened(view));
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
         auto a = plug(QStringLiteral("serial=F1 port=4.1"));
         QVERIFY(a);
-        WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updating: ")),
-            qPrintable(tileText(view, "A")), 30000);
+        WAIT_TILE(view, "A", QStringLiteral("; updating: "), 30000);
 
         QVERIFY(TestSupport::answerModal([&] { view.close(); }, answerNo));
         QVERIFY(view.isVisible());
@@ -282,8 +260,7 @@ private slots:
         QVERIFY(!stopButton->isEnabled());
         auto b = plug(QStringLiteral("serial=F2 port=4.2"));
         QVERIFY(b);
-        WAIT_VERIFY(tileText(view, "A").contains(QStringLiteral("; updated; ")),
-            qPrintable(tileText(view, "A")), kJobMs);
+        WAIT_TILE(view, "A", QStringLiteral("; updated; "), kJobMs);
         QCOMPARE(tileText(view, "B"), QStringLiteral("B; adapter F2; waiting for a unit"));
         WAIT_VERIFY(view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text().startsWith("Stopped"),
             view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text(), 10000);
