@@ -647,7 +647,7 @@ MUTANTS = [
 
     # --- Hostile input: what is read, written and shown ---------------------
     ("sigpipe-not-ignored", "cli/SignalRelayPosix.cpp",
-     "a reader that goes away (| head) kills the job with SIGPIPE",
+     "a reader that goes away (piped into head) kills the job with SIGPIPE",
      "    ::signal(SIGPIPE, SIG_IGN);\n",
      ""),
     ("report-write-unchecked", "engine/FileWritePosix.cpp",
