@@ -84,7 +84,10 @@ class TestOpenUpdate : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true); // QSettings and the user's keys folder
+        // QSettings, the user's keys folder and the unit history in folders of
+        // the test's own: a shared test folder is written by other runs meanwhile.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(tmp.filePath(QStringLiteral("config"))));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(tmp.filePath(QStringLiteral("data"))));
         qunsetenv("ZQ_UPDATER_PORTS");
         QVERIFY(tmp.isValid());
         folder = tmp.filePath(QStringLiteral("payload"));
