@@ -112,6 +112,11 @@ void Sequencer::onReply(UnitJob *port, Protocol::ReplyWord word, const char *lin
         }
         return;
     }
+    // A job that has ended takes no reply: a "$GACK" read in the same pass as
+    // a stop would otherwise capture the unit and finish the job a second
+    // time, "Bootload Complete" included.
+    if (port->status.ended())
+        return;
     port->timing.silentSinceNs = host.nowNs();
     if (word != ReplyWord::Bootloader && word != ReplyWord::MverR) {
         port->guards.capture.bootloaderAnswered = true;
@@ -162,8 +167,6 @@ void Sequencer::onBootloader(UnitJob *port)
     // capture: a lost "$G" must not leave the job waiting forever.
     const bool captureLost
         = port->capturePhase == CapturePhase::Captured && !port->guards.capture.bootloaderAnswered;
-    if (port->status.ended())
-        return;
     if (port->capturePhase != CapturePhase::Uncaptured && !captureLost) {
         // The bootloader answered already: the unit has been reset.
         if (port->jobState != JobState::Finish)

@@ -222,6 +222,10 @@ private slots:
         QTest::newRow("a unit left captured gets $G every four steps") << 0 << 0x3000 << 0
             << "s12;_;s3;=;s;=$G;s3;=;s;=$G;s4;=$G;>$GACK;=;+answered \"$G\" without announcing itself;"
                "s;@4;_;s;@5;s4;=;s;=$E,1000,1";
+        // Its "$GACK" read after the job was stopped: the job stays ended.
+        QTest::newRow("a $GACK after the job was stopped captures nothing") << 0 << 0x3000 << 0
+            << "s12;_;s4;=$G;#stop;>$GACK;=;-without announcing;s10;=;-Bootload Complete;@8;"
+               "?not updated: interrupted";
         // A bootloader that keeps announcing itself and answers none of its
         // "$G" (it resets before it answers, or does not hear the tool).
         QTest::newRow("announced, never answered: ended after 10 s") << 2 << 0 << 0
