@@ -10,7 +10,16 @@ edits; when the text is no longer found exactly once, the mutant is "stale".
     mutants.py file NAME [ROOT]    the file NAME changes (in the tree at ROOT)
     mutants.py apply ROOT NAME     applies NAME to the tree at ROOT
                                    (exit 3 and a reason when it is stale)
+    mutants.py hint TABLE NAME     the test that killed NAME in an earlier run's
+                                   Markdown table ("tst_x: function" or "tst_x")
+    mutants.py run-one BUILD TEST [FUNCTION]
+                                   runs TEST of the build at BUILD as CTest
+                                   would, FUNCTION only when given; its exit status
 """
+import json
+import os
+import re
+import subprocess
 import sys
 from pathlib import Path
 
@@ -394,6 +403,10 @@ MUTANTS = [
      "    port->link.readWaiting();\n"
      "    if (port->status.ended() || port->jobState == JobState::Finish)\n",
      "    if (port->status.ended() || port->jobState == JobState::Finish)\n"),
+    ("ended-job-takes-replies", "engine/SequencerReplies.cpp",
+     'a job that has ended takes replies: a "$GACK" read with its stop captures the unit and finishes the job again',
+     "    if (port->status.ended())\n        return;\n    port->timing.silentSinceNs = host.nowNs();\n",
+     "    port->timing.silentSinceNs = host.nowNs();\n"),
     ("garbled-reply-believed", SEQ,
      "a reply whose checksum is wrong is taken on a unit that frames its replies",
      "    } else if (check == LineCheck::Wrong && port->timing.checksumsShown) {\n",
@@ -968,6 +981,45 @@ def apply(root, name):
     return 0
 
 
+def hint(table, name):
+    """The killer an earlier table names for NAME: its "Killed by" cell when
+    that names a test ("tst_engine: script", "tst_kit")."""
+    column = None
+    for line in Path(table).read_text(encoding="utf-8").splitlines():
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if "Killed by" in cells:
+            column = cells.index("Killed by")
+        elif column is not None and cells and cells[0] == f"`{name}`" and len(cells) > column:
+            if re.fullmatch(r"tst_\w+(: \w+)?", cells[column]):
+                return cells[column]
+    return ""
+
+
+def run_one(build, test, function=None):
+    """Runs one test as CTest would (its command, folder and environment),
+    with only FUNCTION of a Qt Test program when one is given."""
+    listing = subprocess.run(["ctest", "--show-only=json-v1"], cwd=build, check=True,
+                             capture_output=True, text=True).stdout
+    for t in json.loads(listing)["tests"]:
+        if t["name"] != test:
+            continue
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        cwd = build
+        for prop in t.get("properties", []):
+            if prop["name"] == "ENVIRONMENT":
+                env.update(v.split("=", 1) for v in prop["value"])
+            elif prop["name"] == "WORKING_DIRECTORY":
+                cwd = prop["value"]
+        command = t["command"] + ([function] if function else [])
+        try:
+            return subprocess.run(command, cwd=cwd, env=env, timeout=300).returncode
+        except subprocess.TimeoutExpired:
+            print(f"{test} {function or ''}: timed out after 300 s")
+            return 1
+    print(f"mutants.py: no test named {test}", file=sys.stderr)
+    return 2
+
+
 def main(argv):
     if len(argv) >= 1 and argv[0] == "list":
         for name, rel, what, _, _ in MUTANTS:
@@ -986,6 +1038,11 @@ def main(argv):
         return 0
     if len(argv) == 3 and argv[0] == "apply":
         return apply(argv[1], argv[2])
+    if len(argv) == 3 and argv[0] == "hint":
+        print(hint(argv[1], argv[2]))
+        return 0
+    if len(argv) in (3, 4) and argv[0] == "run-one":
+        return run_one(*argv[1:])
     print(__doc__, file=sys.stderr)
     return 2
 
