@@ -40,8 +40,3 @@ LeftOnUnit JobProgress::leftOnUnit() const
         return LeftOnUnit::Restarting;
     return LeftOnUnit::Nothing;
 }
-
-bool JobProgress::betweenSectors() const
-{
-    return jobState == JobState::ProgramFirmware && sectorStep == SectorStep::Start;
-}

@@ -31,6 +31,4 @@ struct JobProgress {
     bool finished() const;
     // What stopping the job now would leave on the unit.
     LeftOnUnit leftOnUnit() const;
-    // The firmware is being written and the next sector has not started.
-    bool betweenSectors() const;
 };

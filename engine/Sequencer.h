@@ -39,6 +39,10 @@ struct JobInputs {
     // names one and the job wrote the firmware).
     bool confirmVersion = false;
     QString expectedVersion;
+    // The unit address the firmware is written from: its first sector, or a
+    // later sector's start for a job of the last few sectors only (the
+    // fault-schedule explorer's short jobs).
+    std::int32_t firmwareFrom = FirmwareFile::kFirstAddress;
 };
 
 class Sequencer

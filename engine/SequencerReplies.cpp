@@ -145,7 +145,7 @@ void Sequencer::onReply(UnitJob *port, Protocol::ReplyWord word, const char *lin
             return;
         }
         port->capturePhase = CapturePhase::Captured;
-        port->address = kFirstAddress;
+        port->address = inputs.firmwareFrom;
         port->tickCount = 0;
         log(QStringLiteral("%1: the unit's bootloader answered \"$G\" without announcing itself "
                            "(as one left captured by an interrupted job does); updating it")

@@ -126,7 +126,7 @@ void Sequencer::openFiles(UnitJob *port)
             : FirmwareFile::sizeProblem(QStringLiteral("fw1.bin"), inputs.firmware.size());
     }
 
-    port->address = kFirstAddress;
+    port->address = inputs.firmwareFrom;
     port->sectorStep = SectorStep::Start;
     port->tickCount = 0;
     const bool bootloaderAnswered = port->guards.capture.bootloaderAnswered;

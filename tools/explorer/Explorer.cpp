@@ -175,7 +175,9 @@ ExploreResult Explorer::execute(ExploreResult result, const LinkFaults &faults, 
     // Far more than any job that ends needs: a job still running then never ends.
     const qint64 boundNs
         = (settings.sectors > 0 ? 600 + 60LL * settings.sectors : 14400) * 1000000000LL;
-    host.start(firstAddress);
+    if (firstAddress > 0)
+        host.engine.inputs.firmwareFrom = firstAddress;
+    host.start();
     while (!host.port.status.ended() && clock.now() < boundNs && clock.runNext()) { }
 
     result.ended = host.port.status.ended();

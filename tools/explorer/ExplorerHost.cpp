@@ -19,9 +19,8 @@ ExplorerHost::ExplorerHost(
     port.resetJob();
 }
 
-void ExplorerHost::start(int address)
+void ExplorerHost::start()
 {
-    firstAddress = address;
     whenRunning(kTickNs, [this] { tick(); });
 }
 
@@ -52,8 +51,6 @@ void ExplorerHost::tick()
 {
     trace.note(clock.now(), "step");
     engine.tick(&port);
-    if (firstAddress > port.address && port.betweenSectors())
-        port.address = firstAddress;
     if (port.status.ended())
         return;
     // A periodic timer: ticks missed while the PC was busy are not made up.

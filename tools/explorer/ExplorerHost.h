@@ -23,9 +23,8 @@ class ExplorerHost : public JobHost, public UnitLink
 public:
     ExplorerHost(EventQueue &clock, LinkUnit &unit, ScheduleTrace &trace, UpdateMode mode);
 
-    // The job's timer starts. With firstAddress above the firmware's start, the
-    // firmware is written from there (a job of a few sectors).
-    void start(int firstAddress = 0);
+    // The job's timer starts.
+    void start();
 
     void sendLine(UnitJob *port, char *text) override;
     void sendRaw(UnitJob *port, const QString &text) override;
@@ -83,7 +82,6 @@ private:
     EventQueue &clock;
     LinkUnit &unit;
     ScheduleTrace &trace;
-    int firstAddress = 0;
     quint64 wakeRequest = 0; // the latest wakeAfter, counted
     QByteArray unread;
     bool readDue = false;
