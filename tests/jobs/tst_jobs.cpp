@@ -163,7 +163,11 @@ private slots:
         // Reported updated means updated: flash and images equal, no hole.
         const UnitJob *port = rig.port(0);
         if (mustUpdate || rig.log().contains("Bootload Complete")) {
-            VERIFY_UPDATED(rig, 0);
+            // A "$X" lost on the link leaves the unit in its bootloader with
+            // the update: the tool can't tell, but then it confirms nothing.
+            const bool exitMayBeLost = (config.dropLines > 0 || config.corruptLines > 0)
+                && port->status.confirmation != UnitStatus::Confirmed;
+            QVERIFY2(rig.unitUpdated(0, exitMayBeLost), rig.describe().constData());
             QVERIFY2(rig.log().contains("Bootload Complete"), rig.describe().constData());
         } else {
             QVERIFY2(port->status.stage == UnitStatus::NotUpdated && !port->status.reason.isEmpty(),

@@ -93,11 +93,11 @@ QByteArray JobRig::describe() const
     return text;
 }
 
-bool JobRig::unitUpdated(int i) const
+bool JobRig::unitUpdated(int i, bool exitMayBeLost) const
 {
     const SimUnit &unit = *units.at(static_cast<size_t>(i));
     const QJsonObject report = unit.report();
-    if (!unit.exitReceived() || report["problemCount"].toInt() != 0)
+    if ((!exitMayBeLost && !unit.exitReceived()) || report["problemCount"].toInt() != 0)
         return false;
     if (mode == UpdateMode::FirmwareAndImages && !report["flash"].toObject()["equal"].toBool())
         return false;

@@ -54,8 +54,9 @@ public:
     QString log() const;
     // The job log and every unit's report, for failure messages.
     QByteArray describe() const;
-    // Unit i received "$X", saw no protocol problem and holds what the job wrote.
-    bool unitUpdated(int i) const;
+    // Unit i received "$X" (unless exitMayBeLost), saw no protocol problem and
+    // holds what the job wrote.
+    bool unitUpdated(int i, bool exitMayBeLost = false) const;
 
     // A unit that restarts and erases quickly, with the given fault seed.
     static SimConfig quickUnit(quint32 seed);
