@@ -134,7 +134,7 @@ private slots:
         config.newVersionText = QStringLiteral("D.03a");
         config.noStart = noStart;
         SimUnit unit(config);
-        unit.setExpectation({ payloadFirmware, randomBytes(0x3000, 4) });
+        unit.setExpectation({ payloadFirmware, randomBytes(0x3000, 4), false, {}, {} });
         SerialPeer tool;
         QVERIFY(enterBootloader(unit, tool));
         QVERIFY(tool.setBaud(921600) && tool.write("$G\n"));
