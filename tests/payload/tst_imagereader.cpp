@@ -174,35 +174,30 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("problem");
+        const auto row = [](const char *name, const char *file, const QByteArray &text,
+                             const char *problem = "") {
+            QTest::newRow(name) << QString(file) << text << QString(problem);
+        };
         const QByteArray px = PayloadWriter::pixels(4, 3, 9);
-        QTest::newRow("in use, 340 x 230")
-            << "real.c"
-            << PayloadWriter::imageSource("real", 340, 230, PayloadWriter::pixels(340, 230, 1))
-            << QString();
-        QTest::newRow("NATIVE") << "native.c"
-                                << PayloadWriter::lvgl9Source(
-                                       "img", 4, 3, px, false, 0, "LV_COLOR_FORMAT_NATIVE")
-                                << QString();
-        QTest::newRow("LVGL 9 RGB888")
-            << "rgb888.c"
-            << PayloadWriter::lvgl9Source("img", 4, 3, px, true, 0, "LV_COLOR_FORMAT_RGB888")
-            << "colour format LV_COLOR_FORMAT_RGB888";
-        QTest::newRow("LVGL 8 alpha")
-            << "alpha.c"
-            << PayloadWriter::lvgl8Source("img", 4, 3, px, "LV_IMG_CF_TRUE_COLOR_ALPHA")
-            << "colour format LV_IMG_CF_TRUE_COLOR_ALPHA";
-        QTest::newRow("one byte short")
-            << "short.c" << QByteArray("{0x1, 0x2, 0x3} d = {.header.w = 2, .header.h = 1}")
-            << "holds 3 bytes, but 2 x 1 pixels need 4";
-        QTest::newRow("no size") << "nosize.c" << QByteArray("{0x1, 0x2}") << "no width";
+        row("in use, 340 x 230", "real.c",
+            PayloadWriter::imageSource("real", 340, 230, PayloadWriter::pixels(340, 230, 1)));
+        row("NATIVE", "native.c",
+            PayloadWriter::lvgl9Source("img", 4, 3, px, false, 0, "LV_COLOR_FORMAT_NATIVE"));
+        row("LVGL 9 RGB888", "rgb888.c",
+            PayloadWriter::lvgl9Source("img", 4, 3, px, true, 0, "LV_COLOR_FORMAT_RGB888"),
+            "colour format LV_COLOR_FORMAT_RGB888");
+        row("LVGL 8 alpha", "alpha.c",
+            PayloadWriter::lvgl8Source("img", 4, 3, px, "LV_IMG_CF_TRUE_COLOR_ALPHA"),
+            "colour format LV_IMG_CF_TRUE_COLOR_ALPHA");
+        row("one byte short", "short.c", "{0x1, 0x2, 0x3} d = {.header.w = 2, .header.h = 1}",
+            "holds 3 bytes, but 2 x 1 pixels need 4");
+        row("no size", "nosize.c", "{0x1, 0x2}", "no width");
         // Found by fuzzing: two negative sizes whose product matches the bytes.
-        QTest::newRow("negative sizes")
-            << "negative.c"
-            << QByteArray("{0x1, 0x2, 0x3, 0x4} d = {.header.w = -2, .header.h = -1}")
-            << "no width";
-        QTest::newRow("empty") << "empty.c" << QByteArray("") << "no image bytes";
-        QTest::newRow("missing") << "not-there.c" << QByteArray() << "is missing";
-        QTest::newRow("a folder") << "folder.c" << QByteArray() << "cannot be read";
+        row("negative sizes", "negative.c",
+            "{0x1, 0x2, 0x3, 0x4} d = {.header.w = -2, .header.h = -1}", "no width");
+        row("empty", "empty.c", "", "no image bytes");
+        row("missing", "not-there.c", QByteArray(), "is missing");
+        row("a folder", "folder.c", QByteArray(), "cannot be read");
     }
 
     void load()
@@ -232,14 +227,9 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QProcess program;
-        program.start(ZQ_MAKE_PAYLOAD, { dir.filePath("bad"), "--seed", "seven" });
-        QVERIFY(program.waitForFinished(60000));
-        QCOMPARE(program.exitCode(), 2);
+        QCOMPARE(QProcess::execute(ZQ_MAKE_PAYLOAD, { dir.filePath("bad"), "--seed", "seven" }), 2);
         QVERIFY(!QFile::exists(dir.filePath("bad")));
-        program.start(ZQ_MAKE_PAYLOAD, { dir.filePath("out"), "--seed", "11" });
-        QVERIFY(program.waitForFinished(60000));
-        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(QProcess::execute(ZQ_MAKE_PAYLOAD, { dir.filePath("out"), "--seed", "11" }), 0);
         QCOMPARE(QFileInfo(dir.filePath("out/fw1.bin")).size(), qint64(913408));
 
         const Settings settings = Settings::read(dir.filePath("out/settings.json"));

@@ -26,10 +26,8 @@ SimConfig fastConfig()
 
 QByteArray randomBytes(int n, quint32 seed)
 {
-    QRandomGenerator g(seed);
-    QByteArray b(n, '\0');
-    for (char &c : b)
-        c = static_cast<char>(g.bounded(256));
+    QByteArray b(n, '\0'); // n: a multiple of 4
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(b.data()), n / 4);
     return b;
 }
 
@@ -136,10 +134,7 @@ private slots:
         config.newVersionText = QStringLiteral("D.03a");
         config.noStart = noStart;
         SimUnit unit(config);
-        SimExpectation payload;
-        payload.hasFirmware = payloadFirmware;
-        payload.firmware = randomBytes(0x3000, 4);
-        unit.setExpectation(payload);
+        unit.setExpectation({ payloadFirmware, randomBytes(0x3000, 4), false, {}, {} });
         SerialPeer tool;
         QVERIFY(enterBootloader(unit, tool));
         QVERIFY(tool.setBaud(921600) && tool.write("$G\n"));
@@ -225,7 +220,6 @@ private slots:
             }
         }
         QVERIFY2(firstMs >= 149, qPrintable(QString::number(firstMs)));
-        QCOMPARE(got.count('\n'), 31);
         QCOMPARE(got, framed("$GACK") + framed("$DACK").repeated(30));
         // Behind the pause the unit writes one line a timer event, each at
         // least 1 ms after the one before, and this loop reads after every
