@@ -64,8 +64,6 @@ struct OwnHistory {
     }
 };
 
-using TestSupport::sha256;
-
 const QString kTitle = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
 
 // How many descriptors of this process are open on the device at path.
@@ -122,7 +120,7 @@ private slots:
 
         const QString images = kTitle + "- Update Images";
         const UpdateMode full = UpdateMode::FirmwareAndImages;
-        const QString fallback = kTitle + "D.02n";
+        const QString fallback = kTitle + "D.02n", erase = kTitle + "- Delete Images";
         QTest::newRow("missing") << QByteArray() << full << "D.02n" << fallback << "missing";
         QTest::newRow("empty file") << QByteArray("") << full << "D.02n" << fallback << "settings.json";
         QTest::newRow("invalid JSON")
@@ -139,7 +137,7 @@ private slots:
         QTest::newRow("images only")
             << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly << "E.01a" << images << "";
         QTest::newRow("delete images, default")
-            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << kTitle + "- Delete Images" << "";
+            << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase << "";
     }
 
     void version()
@@ -410,8 +408,8 @@ private slots:
         QVERIFY2(reason.startsWith("the firmware"), qPrintable(reason));
         QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("connection lost"));
         QTRY_COMPARE(table->item(1, 2)->text(), "not updated: " + reason);
-        for (const QColor &colour : { table->item(0, 2)->foreground().color(), table->item(1, 2)->foreground().color() })
-            QVERIFY(colour.red() > 2 * colour.green());
+        for (const QTableWidgetItem *item : { table->item(0, 2), table->item(1, 2) })
+            QVERIFY(item->foreground().color().red() > 2 * item->foreground().color().green());
 
         QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
         const QRect cell = table->visualItemRect(table->item(1, 0));
@@ -459,7 +457,8 @@ private slots:
         QVERIFY2(rig.log().contains(rig.port(0)->portName() + ": the unit did not answer the version query in 10 s "
                                             "after \"$X\": updated, not confirmed"),
             rig.describe().constData());
-        QVERIFY2(rig.log().contains(rig.port(1)->portName() + ": the unit runs version D.03-demo now (before the update: D.02m)"),
+        QVERIFY2(rig.log().contains(
+                     rig.port(1)->portName() + ": the unit runs version D.03-demo now (before the update: D.02m)"),
             rig.describe().constData());
         QCOMPARE(rig.log().count("Bootload Complete"), 2);
     }
@@ -518,7 +517,7 @@ private slots:
         QCOMPARE(images.size(), 2);
         for (const QJsonValue &image : images)
             QCOMPARE(image["sha256"].toString(),
-                sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
+                TestSupport::sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
     }
 
     // Another fw1.bin copied over the payload folder's in the middle of the
@@ -542,7 +541,7 @@ private slots:
             QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
         }
         const QJsonObject r = QJsonDocument::fromJson(history.lines().first()).object();
-        QCOMPARE(r["firmwareSha256"].toString(), sha256(first));
+        QCOMPARE(r["firmwareSha256"].toString(), TestSupport::sha256(first));
     }
 
     // A FIFO where an image belongs: the dialog opens and its log names the

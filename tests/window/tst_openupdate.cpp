@@ -32,8 +32,6 @@
 
 namespace {
 
-using TestSupport::dismissModal;
-
 // The button that runs the firmware-and-images job.
 QPushButton *fullUpdate(const MainWindow &window)
 {
@@ -110,12 +108,8 @@ private slots:
         QVERIFY(!signedPackage.isEmpty());
     }
 
-    void cleanupTestCase()
-    {
-        trustKit(false);
-    }
-
-    void init()
+    // Every test trusts the key itself when it needs it.
+    void cleanup()
     {
         trustKit(false);
     }
@@ -186,7 +180,8 @@ private slots:
         QVERIFY(window.openUpdate(folder));
         const QString shown = window.loadedText();
         bool opened = true;
-        const QString message = dismissModal([&] { opened = window.openUpdate(trusted ? unsignedPackage : spoilt); });
+        const QString message
+            = TestSupport::dismissModal([&] { opened = window.openUpdate(trusted ? unsignedPackage : spoilt); });
         QVERIFY(!opened);
         QVERIFY2(message.contains(says), qPrintable(message));
         QVERIFY2(!trusted || message.contains(QStringLiteral("trusted keys: ") + keyId), qPrintable(message));
@@ -282,7 +277,8 @@ private slots:
             log = modal->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
             qobject_cast<QDialog *>(modal)->reject();
         });
-        QVERIFY2(log.contains("Update " + shown + " from odd.zqpkg, unsigned") && !log.contains('\x1b'), qPrintable(log));
+        QVERIFY2(log.contains("Update " + shown + " from odd.zqpkg, unsigned") && !log.contains('\x1b'),
+            qPrintable(log));
     }
 
     // A package made for images only: the firmware job is refused before a dialog opens.
@@ -291,7 +287,8 @@ private slots:
         MainWindow window;
         QVERIFY(window.openUpdate(imagesOnly));
         // A message box's text; a dialog would give its title.
-        const QString message = dismissModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); });
+        const QString message
+            = TestSupport::dismissModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); });
         QVERIFY2(message.contains("images.zqpkg is for images, not for firmware-and-images"), qPrintable(message));
     }
 
