@@ -194,11 +194,11 @@ private slots:
     {
         MainWindow window;
         QVERIFY(window.openUpdate(unsignedPackage));
-        qsizetype images = 0;
+        int images = 0;
         QByteArray firmware; // the package's bytes, not the folder it was made from
         TestSupport::answerModal([&] { QTest::mouseClick(fullUpdate(window), Qt::LeftButton); }, [&](QWidget *modal) {
             if (auto *d = qobject_cast<DialogBootload *>(modal))
-                std::tie(images, firmware) = std::pair(d->images().size(), d->jobs().sequencer.inputs.firmware);
+                std::tie(images, firmware) = std::pair(int(d->images().size()), d->jobs().sequencer.inputs.firmware);
             modal->close();
         });
         QCOMPARE(images, 2);
@@ -277,7 +277,8 @@ private slots:
             log = modal->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
             qobject_cast<QDialog *>(modal)->reject();
         });
-        QVERIFY2(log.contains("Update " + shown + " from odd.zqpkg, unsigned") && !log.contains('\x1b'),
+        QVERIFY2(
+            log.contains("Update " + shown + " from odd.zqpkg, unsigned") && !log.contains(QLatin1Char('\x1b')),
             qPrintable(log));
     }
 

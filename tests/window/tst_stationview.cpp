@@ -247,7 +247,7 @@ private slots:
         WAIT_VERIFY(view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text().startsWith("Stopped"),
             view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text(), 10000);
         const QJsonArray bUnits = b->stop(); // no job started on B
-        QCOMPARE(std::pair(bUnits.size(), bUnits[0]["lines"]["fromTool"].toInt()), std::pair(qsizetype(1), 0));
+        QCOMPARE(std::pair(int(bUnits.size()), bUnits[0]["lines"]["fromTool"].toInt()), std::pair(1, 0));
 
         QVERIFY(!TestSupport::answerModal([&] { view.close(); }, answerNo));
         QVERIFY(!view.isVisible());
