@@ -45,11 +45,6 @@ QByteArray writeImage(const QString &fileName, int width, int height, quint32 se
     return written ? pixels : QByteArray();
 }
 
-bool writeSettings(const QByteArray &json)
-{
-    return TestSupport::writeAppFile(QStringLiteral("settings.json"), json);
-}
-
 // The dialog's job log (its textEdit), as the user reads it.
 QString logOf(const QWidget &dlg)
 {
@@ -64,13 +59,10 @@ struct OwnHistory {
     // The file's lines, the empty one after its last line feed included.
     QList<QByteArray> lines() const
     {
-        return TestSupport::readFile(data.filePath(
-                                         QCoreApplication::applicationName() + "/history.jsonl"))
-            .split('\n');
+        const QString file = QCoreApplication::applicationName() + "/history.jsonl";
+        return TestSupport::readFile(data.filePath(file)).split('\n');
     }
 };
-
-using TestSupport::sha256;
 
 const QString kTitle = QStringLiteral("ORVEK ANNEALING ZQ Firmware Update ");
 
@@ -79,12 +71,8 @@ int descriptorsOn(const QString &path)
 {
     const QDir fds(QStringLiteral("/proc/self/fd"));
     int count = 0;
-    const QStringList entries
-        = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        if (QFileInfo(fds.filePath(entry)).symLinkTarget() == path)
-            ++count;
-    }
+    for (const QString &entry : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        count += QFileInfo(fds.filePath(entry)).symLinkTarget() == path ? 1 : 0;
     return count;
 }
 
@@ -131,28 +119,23 @@ private slots:
         QTest::addColumn<QString>("logged"); // what the log says of settings.json; empty: nothing
 
         const QString images = kTitle + "- Update Images";
-        const QString erase = kTitle + "- Delete Images";
         const UpdateMode full = UpdateMode::FirmwareAndImages;
-        const QString fallback = kTitle + "D.02n";
+        const QString fallback = kTitle + "D.02n", erase = kTitle + "- Delete Images";
         QTest::newRow("missing") << QByteArray() << full << "D.02n" << fallback << "missing";
         QTest::newRow("empty file") << QByteArray("") << full << "D.02n" << fallback << "settings.json";
-        QTest::newRow("invalid JSON") << QByteArray(R"({"Version": "E.01", "Images": [)") << full << "D.02n"
-                                      << fallback << "settings.json";
-        QTest::newRow("not an object")
-            << QByteArray(R"(["E.01"])") << full << "D.02n" << fallback << "settings.json";
-        QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a"
-                              << kTitle + "E.01a" << "";
-        QTest::newRow("blanks kept")
-            << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x " << "";
-        QTest::newRow("empty string")
-            << QByteArray(R"({"Version": ""})") << full << "D.02n" << fallback << "";
+        QTest::newRow("invalid JSON")
+            << QByteArray(R"({"Version": "E.01", "Images": [)") << full << "D.02n" << fallback << "settings.json";
+        QTest::newRow("not an object") << QByteArray(R"(["E.01"])") << full << "D.02n" << fallback << "settings.json";
+        QTest::newRow("text") << QByteArray(R"({"Version": "E.01a"})") << full << "E.01a" << kTitle + "E.01a" << "";
+        QTest::newRow("blanks kept") << QByteArray(R"({"Version": " x "})") << full << " x " << kTitle + " x " << "";
+        QTest::newRow("empty string") << QByteArray(R"({"Version": ""})") << full << "D.02n" << fallback << "";
         // A version that is no text is shown as written, never as the default,
         // and the log says what is wrong.
         QTest::newRow("number") << QByteArray(R"({"Version": 3})") << full << "3" << kTitle + "3"
                                 << "settings.json: Version 3 is not a text";
         QTest::newRow("absent") << QByteArray(R"({"Images": []})") << full << "D.02n" << fallback << "";
-        QTest::newRow("images only") << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly
-                                     << "E.01a" << images << "";
+        QTest::newRow("images only")
+            << QByteArray(R"({"Version": "E.01a"})") << UpdateMode::ImagesOnly << "E.01a" << images << "";
         QTest::newRow("delete images, default")
             << QByteArray(R"({"Version": ""})") << UpdateMode::DeleteImages << "D.02n" << erase << "";
     }
@@ -164,7 +147,7 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QString, title);
         QFETCH(QString, logged);
-        QVERIFY(settings.isNull() || writeSettings(settings));
+        QVERIFY(settings.isNull() || TestSupport::writeAppFile("settings.json", settings));
 
         DialogBootload dlg(mode, nullptr);
         QVERIFY(dlg.jobs().ticking());
@@ -174,8 +157,8 @@ private slots:
         QCOMPARE(dlg.windowTitle(), title);
         QCOMPARE(dlg.findChild<QLabel *>("label_UpdateVersion")->text(), "Update Version: " + version);
         QVERIFY(dlg.images().isEmpty());
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->maximum(), 913414);
-        QCOMPARE(dlg.findChild<QProgressBar *>("progressBarLoad")->value(), 0);
+        const QProgressBar *load = dlg.findChild<QProgressBar *>("progressBarLoad");
+        QCOMPARE(std::pair(load->maximum(), load->value()), std::pair(913414, 0));
         QCOMPARE(dlg.findChild<QProgressBar *>("progressBarVerify")->maximum(), 0);
         // A readable settings file is nothing to report; one that is there is named once.
         const QString log = logOf(dlg);
@@ -215,7 +198,7 @@ private slots:
         const QMap<QString, QByteArray> files { { "logo.c", writeImage("logo.c", 3, 2, 1) },
             { "splash.c", writeImage("splash.c", 5, 4, 2) }, { "icons.c", writeImage("icons.c", 1, 1, 3) } };
         QVERIFY(!files.values().contains(QByteArray()));
-        QVERIFY(writeSettings(R"({"Version": "E.02", "Images": )" + images + "}"));
+        QVERIFY(TestSupport::writeAppFile("settings.json", R"({"Version": "E.02", "Images": )" + images + "}"));
 
         DialogBootload dlg(UpdateMode::ImagesOnly, nullptr);
         dlg.jobs().stopTimer();
@@ -228,9 +211,7 @@ private slots:
         }
         QCOMPARE(got.join(QStringLiteral(", ")), read);
         const QProgressBar *verify = dlg.findChild<QProgressBar *>("progressBarVerify");
-        QCOMPARE(verify->minimum(), 0);
-        QCOMPARE(verify->maximum(), bytes);
-        QCOMPARE(verify->value(), 0);
+        QCOMPARE(QList<int>({ verify->minimum(), verify->maximum(), verify->value() }), QList<int>({ 0, bytes, 0 }));
         const QString log = logOf(dlg);
         QVERIFY2(!log.isEmpty() && log.contains(named), qPrintable(log));
         for (const QString &name : unnamed)
@@ -257,8 +238,7 @@ private slots:
         QVERIFY(path.startsWith(QLatin1String("/dev/")));
         qputenv("ZQ_UPDATER_PORTS", pattern.arg(path, path.mid(5)).toLocal8Bit());
 
-        const int before = descriptorsOn(path);
-        QCOMPARE(before, 1); // the pair's own
+        QCOMPARE(descriptorsOn(path), 1); // the pair's own
         DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         dlg.jobs().stopTimer();
 
@@ -267,9 +247,8 @@ private slots:
         QCOMPARE(devicePathOf(port), path);
         QVERIFY(port->link.isOpen());
         QCOMPARE(port->jobState, JobState::StartVersionQuery);
-        QCOMPARE(descriptorsOn(path), before + 1);
-        const QString log = logOf(dlg);
-        QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
+        QCOMPARE(descriptorsOn(path), 2);
+        QVERIFY2(!logOf(dlg).contains(QLatin1String("Could not open port")), qPrintable(logOf(dlg)));
 
         // What the line itself was set to: 19200 baud, 8N1, no flow control.
         QCOMPARE(pty.baudRate(), 19200);
@@ -280,8 +259,7 @@ private slots:
 
         // Received bytes reach the port's receive line through the dialog.
         const QByteArray partial = "$MVERR,1";
-        QCOMPARE(
-            ::write(pty.masterFd(), partial.constData(), partial.size()), ssize_t(partial.size()));
+        QCOMPARE(::write(pty.masterFd(), partial.constData(), partial.size()), ssize_t(partial.size()));
         QTRY_COMPARE_WITH_TIMEOUT(int(port->rxLength), partial.size(), 10000);
 
         // A line is written when it is sent, not on a later write notification:
@@ -296,7 +274,7 @@ private slots:
         // Closing the dialog closes its port; the units are gone.
         dlg.reject();
         QVERIFY(dlg.ports().isEmpty());
-        QCOMPARE(descriptorsOn(path), before);
+        QCOMPARE(descriptorsOn(path), 1);
     }
 
     void portsInTheGivenOrderAndOneThatCannotOpen()
@@ -318,8 +296,7 @@ private slots:
         QCOMPARE(devicePathOf(dlg.ports()[1]), second.slavePath());
         QCOMPARE(devicePathOf(dlg.ports()[2]), first.slavePath());
         QVERIFY(dlg.ports()[1]->link.isOpen() && dlg.ports()[2]->link.isOpen());
-        QCOMPARE(descriptorsOn(first.slavePath()), 2);
-        QCOMPARE(descriptorsOn(second.slavePath()), 2);
+        QCOMPARE(std::pair(descriptorsOn(first.slavePath()), descriptorsOn(second.slavePath())), std::pair(2, 2));
 
         // The user reads which port failed; the open ones are not mentioned.
         const QString log = logOf(dlg);
@@ -328,9 +305,7 @@ private slots:
         QVERIFY(dlg.unitLog(0).startsWith(QStringLiteral("Could not open port ") + missing));
         QVERIFY(dlg.unitLog(1).isEmpty() && dlg.unitLog(2).isEmpty());
         QCOMPARE(dlg.findChild<QTableWidget *>("tableUnits")->item(0, 0)->text(), missing);
-        QVERIFY2(
-            !log.contains(first.slavePath().mid(5)) && !log.contains(second.slavePath().mid(5)),
-            qPrintable(log));
+        QVERIFY2(!log.contains(first.slavePath().mid(5)) && !log.contains(second.slavePath().mid(5)), qPrintable(log));
 
         // A reply steps only the port that replied: stepping every port on every
         // reply made the other units resend while their own replies were on the way.
@@ -342,23 +317,19 @@ private slots:
         // Every port is closed and its unit gone, the one that never opened too.
         dlg.reject();
         QVERIFY(dlg.ports().isEmpty());
-        QCOMPARE(descriptorsOn(first.slavePath()), 1);
-        QCOMPARE(descriptorsOn(second.slavePath()), 1);
+        QCOMPARE(std::pair(descriptorsOn(first.slavePath()), descriptorsOn(second.slavePath())), std::pair(1, 1));
     }
 
     void noPortsAtAll()
     {
-        const auto infos = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : infos) {
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
             if (info.manufacturer().contains(QLatin1String("FTDI")))
                 QSKIP("an FTDI adapter is attached to this machine");
-        }
 
         DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         QVERIFY(dlg.ports().isEmpty());
         QVERIFY(dlg.jobs().ticking());
-        const QString log = logOf(dlg);
-        QVERIFY2(!log.contains(QLatin1String("Could not open port")), qPrintable(log));
+        QVERIFY2(!logOf(dlg).contains(QLatin1String("Could not open port")), qPrintable(logOf(dlg)));
     }
 
     // Two units, one on a slower link: a row each, in port order, each
@@ -406,8 +377,7 @@ private slots:
             QCOMPARE(table->item(row, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
             // The slow unit's second image lasts many frames; the fast one's may not.
             const int first = stages[row].indexOf("image 1 of 2");
-            QVERIFY2(
-                first >= 0 && first < stages[row].indexOf(row == 1 ? "image 2 of 2" : "finishing"),
+            QVERIFY2(first >= 0 && first < stages[row].indexOf(row == 1 ? "image 2 of 2" : "finishing"),
                 qPrintable(stages[row].join('|')));
             QVERIFY(std::is_sorted(percents[row].cbegin(), percents[row].cend()));
             QCOMPARE(percents[row].last(), 100);
@@ -438,9 +408,8 @@ private slots:
         QVERIFY2(reason.startsWith("the firmware"), qPrintable(reason));
         QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("connection lost"));
         QTRY_COMPARE(table->item(1, 2)->text(), "not updated: " + reason);
-        for (const QColor &colour :
-            { table->item(0, 2)->foreground().color(), table->item(1, 2)->foreground().color() })
-            QVERIFY(colour.red() > 2 * colour.green());
+        for (const QTableWidgetItem *item : { table->item(0, 2), table->item(1, 2) })
+            QVERIFY(item->foreground().color().red() > 2 * item->foreground().color().green());
 
         QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
         const QRect cell = table->visualItemRect(table->item(1, 0));
@@ -479,8 +448,8 @@ private slots:
         QVERIFY(fixed + 90 <= table->width() - 2 * table->frameWidth());
         QCOMPARE(table->item(0, 1)->text(), QStringLiteral("not confirmed (was D.02m)"));
         QCOMPARE(table->item(1, 1)->text(), QStringLiteral("D.03-demo, confirmed"));
-        QVERIFY(rig.dlg->findChild<QLabel *>("label_UnitVersion")->text().endsWith(", confirmed")
-            || rig.dlg->findChild<QLabel *>("label_UnitVersion")->text().endsWith("(was D.02m)"));
+        const QString unitVersion = rig.dlg->findChild<QLabel *>("label_UnitVersion")->text();
+        QVERIFY(unitVersion.endsWith(", confirmed") || unitVersion.endsWith("(was D.02m)"));
         const QColor amber = table->item(0, 2)->foreground().color();
         const QColor green = table->item(1, 2)->foreground().color();
         QVERIFY(amber.red() > amber.green() && amber.green() > amber.blue());
@@ -532,18 +501,14 @@ private slots:
         const QJsonObject r = database == 1 ? stored[0] : QJsonDocument::fromJson(lines[0]).object();
         if (database == 2)
             QCOMPARE(r, stored[0]);
-        QCOMPARE(r["result"].toString(), QStringLiteral("updated"));
-        QCOMPARE(r["mode"].toString(), QStringLiteral("images"));
-        QCOMPARE(r["unitVersion"].toString(), QStringLiteral("D.02m"));
-        QCOMPARE(r["updateVersion"].toString(), QStringLiteral("D.03-demo"));
         // The simulated unit holds the images it is expected to: it answers
-        // with the update's version (an images job compares none).
-        QCOMPARE(r["confirmation"].toString(), QStringLiteral("confirmed"));
-        QCOMPARE(r["confirmedVersion"].toString(), QStringLiteral("D.03-demo"));
-        // Named as the command line's records name it: the port as given.
-        QCOMPARE(r["port"].toString(), given);
-        QVERIFY(r["seconds"].toDouble() > 0);
-        QVERIFY(r["linesSent"].toInt() > 0);
+        // with the update's version (an images job compares none). The port is
+        // named as the command line's records name it: as given.
+        for (const auto &[key, value] : { QPair<QString, QString>("result", "updated"), { "mode", "images" },
+                 { "unitVersion", "D.02m" }, { "updateVersion", "D.03-demo" }, { "confirmation", "confirmed" },
+                 { "confirmedVersion", "D.03-demo" }, { "port", given } })
+            QCOMPARE(r[key].toString(), value);
+        QVERIFY(r["seconds"].toDouble() > 0 && r["linesSent"].toInt() > 0);
         const QJsonArray stages = r["stages"].toArray();
         QVERIFY(stages.size() >= 3);
         QCOMPARE(stages.first()["stage"].toString(), QStringLiteral("versionQuery"));
@@ -552,7 +517,7 @@ private slots:
         QCOMPARE(images.size(), 2);
         for (const QJsonValue &image : images)
             QCOMPARE(image["sha256"].toString(),
-                sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
+                TestSupport::sha256(TestSupport::readFile(TestSupport::appFile(image["file"].toString()))));
     }
 
     // Another fw1.bin copied over the payload folder's in the middle of the
@@ -576,7 +541,7 @@ private slots:
             QCOMPARE(rig.log().count(QStringLiteral("Bootload Complete")), 1);
         }
         const QJsonObject r = QJsonDocument::fromJson(history.lines().first()).object();
-        QCOMPARE(r["firmwareSha256"].toString(), sha256(first));
+        QCOMPARE(r["firmwareSha256"].toString(), TestSupport::sha256(first));
     }
 
     // A FIFO where an image belongs: the dialog opens and its log names the
@@ -591,8 +556,7 @@ private slots:
         DialogBootload dlg(UpdateMode::FirmwareAndImages, nullptr);
         dlg.jobs().stopTimer();
         const QString log = logOf(dlg);
-        QVERIFY2(log.contains(QLatin1String(PayloadWriter::DemoSmallImage)
-                     + QStringLiteral(" is a FIFO, not a regular file")),
+        QVERIFY2(log.contains(QLatin1String(PayloadWriter::DemoSmallImage) + " is a FIFO, not a regular file"),
             qPrintable(log));
         QCOMPARE(dlg.images().size(), 2);
         QVERIFY(!dlg.images().at(1).problem.isEmpty());

@@ -37,9 +37,7 @@ private slots:
             { "2026-09-02T08:00:00.000Z", "=2+3", "A", "updated" } };
         for (const auto &r : rows)
             QVERIFY2(store.add(QJsonObject { { "time", r.time }, { "host", "bench" }, { "adapterSerial", r.serial },
-                                  { "slot", r.slot }, { "result", r.result }, { "updateVersion", "D.04" } },
-                         error),
-                qPrintable(error));
+                { "slot", r.slot }, { "result", r.result }, { "updateVersion", "D.04" } }, error), qPrintable(error));
     }
 
     void filters_data()

@@ -16,33 +16,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-// What a test saw of the dialog while a click was blocked in its exec().
-struct SeenDialog {
-    QPointer<DialogBootload> dialog;
-    int mode = -1;
-    QString title;
-    bool modal = false;
-    QWidget *parent = nullptr;
-};
-
-// Clicks the button and rejects the modal dialog it runs.
-SeenDialog clickAndReject(QPushButton *button)
-{
-    SeenDialog seen;
-    TestSupport::answerModal([&] { QTest::mouseClick(button, Qt::LeftButton); },
-        [&](QWidget *modal) {
-            if (auto *d = qobject_cast<DialogBootload *>(modal))
-                seen = { d, static_cast<int>(d->mode), d->windowTitle(), d->windowModality() == Qt::ApplicationModal,
-                    d->parentWidget() };
-            modal->close();
-        });
-    return seen;
-}
-
-} // namespace
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -89,13 +62,20 @@ private slots:
         QVERIFY(button != nullptr);
         QCOMPARE(button->text(), text);
         for (int click = 0; click < 2; ++click) {
-            const SeenDialog seen = clickAndReject(button);
-            QCOMPARE(seen.mode, mode);
-            QCOMPARE(seen.title, title);
-            QVERIFY(seen.modal);
-            QCOMPARE(seen.parent, &window);
+            // What the click's dialog was while the click was blocked in its exec().
+            QPointer<DialogBootload> dialog;
+            QString seen;
+            TestSupport::answerModal([&] { QTest::mouseClick(button, Qt::LeftButton); }, [&](QWidget *modal) {
+                if ((dialog = qobject_cast<DialogBootload *>(modal)))
+                    seen = QStringLiteral("%1, %2, modal %3, on the window %4")
+                               .arg(int(dialog->mode)).arg(dialog->windowTitle())
+                               .arg(dialog->windowModality() == Qt::ApplicationModal)
+                               .arg(dialog->parentWidget() == &window);
+                modal->close();
+            });
+            QCOMPARE(seen, QStringLiteral("%1, %2, modal 1, on the window 1").arg(mode).arg(title));
             // The click returned only after exec() ended, and the dialog is gone.
-            QVERIFY(seen.dialog.isNull());
+            QVERIFY(dialog.isNull());
         }
         QVERIFY(window.findChildren<DialogBootload *>().isEmpty());
     }
@@ -130,15 +110,14 @@ private slots:
     // open; erasing needs none.
     void loadedWithoutUpdate()
     {
-        MainWindow window;
         // The program's folder, which holds no settings.json here.
-        QVERIFY2(window.loadedText().startsWith("No update in the folder " + QCoreApplication::applicationDirPath()),
-            qPrintable(window.loadedText()));
-        QVERIFY(!window.loadedText().contains("D.02n"));
+        const QString loaded = MainWindow().loadedText();
+        QVERIFY2(loaded.startsWith("No update in the folder " + QCoreApplication::applicationDirPath())
+                && !loaded.contains("D.02n"), qPrintable(loaded));
         const UpdateSource none;
         QVERIFY(none.summary().startsWith("No update is open"));
-        QCOMPARE(none.problemFor(UpdateMode::FirmwareAndImages).kind, Problem::NoUpdate);
-        QVERIFY(none.problemFor(UpdateMode::FirmwareAndImages).message.startsWith("No update is open"));
+        const Problem full = none.problemFor(UpdateMode::FirmwareAndImages);
+        QVERIFY(full.kind == Problem::NoUpdate && full.message.startsWith("No update is open"));
         QCOMPARE(none.problemFor(UpdateMode::DeleteImages).kind, Problem::None);
     }
 
@@ -180,10 +159,8 @@ private slots:
         QVERIFY(action != nullptr);
         QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
         StationView *opened = nullptr;
-        const QString text
-            = TestSupport::dismissModal([&] { opened = window.openStation(path); });
-        QVERIFY(opened == nullptr);
-        QVERIFY(window.findChild<StationView *>() == nullptr);
+        const QString text = TestSupport::dismissModal([&] { opened = window.openStation(path); });
+        QVERIFY(opened == nullptr && window.findChild<StationView *>() == nullptr);
         QVERIFY2(!text.isEmpty() && text.contains(says), qPrintable(text));
     }
 };

@@ -40,18 +40,13 @@ using TestSupport::readFile;
 // takes ten times as long.
 bool waitFor(const std::function<bool()> &done, int ms)
 {
-    if (done())
-        return true;
     QEventLoop loop;
     QTimer check;
-    check.setInterval(50);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] { if (done()) loop.quit(); });
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start();
-    loop.exec();
+    check.start(50);
+    if (!done())
+        loop.exec();
     return done();
 }
 
@@ -60,12 +55,6 @@ bool waitFor(const std::function<bool()> &done, int ms)
 // Waits until the view's tile of slot reads text, and says what it read when it did not.
 #define WAIT_TILE(view, slot, text, ms) \
     WAIT_VERIFY(tileText(view, slot).contains(text), tileText(view, slot), ms)
-
-QString accessibleName(QWidget *w)
-{
-    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
-    return a != nullptr ? a->text(QAccessible::Name) : QString();
-}
 
 // Clicks No in a question box.
 void answerNo(QWidget *box)
@@ -95,9 +84,7 @@ class TestStationView : public QObject
         for (const QString &a : plan.split(QLatin1Char('|')))
             args << "--adapter" << a;
         p->p.setStandardErrorFile(QProcess::nullDevice());
-        if (!p->run(args + more, static_cast<int>(plan.count(QLatin1Char('|'))) + 1))
-            return nullptr;
-        return p;
+        return p->run(args + more, int(plan.count(QLatin1Char('|'))) + 1) ? std::move(p) : nullptr;
     }
 
     // The station json describes, read from a file as the window reads it.
@@ -115,8 +102,8 @@ class TestStationView : public QObject
     static QString tileText(StationView &view, const QString &name)
     {
         for (SlotTile *t : view.tiles())
-            if (t->name() == name)
-                return accessibleName(t);
+            if (QAccessibleInterface *a = QAccessible::queryAccessibleInterface(t); t->name() == name && a)
+                return a->text(QAccessible::Name);
         return QString();
     }
 
@@ -124,10 +111,9 @@ class TestStationView : public QObject
     {
         view.resize(1366, 768);
         view.show();
-        if (!QTest::qWaitForWindowExposed(&view))
-            return false;
+        const bool exposed = QTest::qWaitForWindowExposed(&view);
         view.start();
-        return true;
+        return exposed;
     }
 
 private slots:
@@ -141,8 +127,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.filePath(QStringLiteral("config"))));
         QVERIFY(makePayload(payload.path()));
         serialDir = work.filePath(QStringLiteral("serial"));
-        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-id")));
-        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-path")));
+        QVERIFY(QDir().mkpath(serialDir + "/by-id") && QDir().mkpath(serialDir + "/by-path"));
         qputenv("ZQ_SERIAL_DIR", QFile::encodeName(serialDir));
         qputenv("ZQ_UPDATER_PORTS", QByteArray());
     }
@@ -176,9 +161,8 @@ private slots:
             for (UnitSimProcess *p : { a.get(), b.get(), c.get() }) {
                 const QJsonArray units = p->stop(); // unplugged
                 QCOMPARE(units.size(), 1);
-                QVERIFY(units[0]["exitReceived"].toBool());
-                QVERIFY(units[0]["flash"]["equal"].toBool());
-                QVERIFY(units[0]["imagesEqual"].toBool());
+                QVERIFY(units[0]["exitReceived"].toBool() && units[0]["flash"]["equal"].toBool()
+                    && units[0]["imagesEqual"].toBool());
                 lost += units[0]["faults"]["droppedLines"].toInt();
             }
             QVERIFY2(lost > 0, "B's link lost no line");
@@ -186,8 +170,7 @@ private slots:
                 WAIT_TILE(view, slot, QStringLiteral("; waiting for a unit: last unit updated"), 10000);
             QCOMPARE(view.counters().updated(), 3 * round);
         }
-        QCOMPARE(view.counters().notUpdated(), 0);
-        QCOMPARE(view.counters().held(), 0);
+        QCOMPARE(std::pair(view.counters().notUpdated(), view.counters().held()), std::pair(0, 0));
         QCOMPARE(view.counters().recent().size(), 6);
         QVERIFY2(view.counters().recent().first().contains(QStringLiteral("updated, D.03-demo")),
             qPrintable(view.counters().recent().first()));
@@ -212,11 +195,11 @@ private slots:
         QCOMPARE(view.counters().held(), 1);
 
         // Put right: the second adapter is unplugged (its links go, as udev's do).
-        QVERIFY(QFile::remove(serialDir + "/by-id/usb-FTDI_FT232R_USB_UART_D1-if01-port0"));
-        QVERIFY(QFile::remove(serialDir + "/by-path/pci-0000:00:14.0-usb-0:2.2:1.0-port0"));
+        QVERIFY(QFile::remove(serialDir + "/by-id/usb-FTDI_FT232R_USB_UART_D1-if01-port0")
+            && QFile::remove(serialDir + "/by-path/pci-0000:00:14.0-usb-0:2.2:1.0-port0"));
         WAIT_TILE(view, "A", QStringLiteral("; updated; "), kJobMs);
-        QCOMPARE(view.counters().updated(), 2);
-        QCOMPARE(view.counters().held(), 1); // counted once, not per repeat
+        // Held counted once, not per repeat.
+        QCOMPARE(std::pair(view.counters().updated(), view.counters().held()), std::pair(2, 1));
         adapters->stop();
         b->stop();
     }
@@ -244,13 +227,12 @@ private slots:
         QVERIFY(opened(view));
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
-        auto a = plug(QStringLiteral("serial=F1 port=4.1"));
+        const auto a = plug(QStringLiteral("serial=F1 port=4.1"));
         QVERIFY(a);
         WAIT_TILE(view, "A", QStringLiteral("; updating: "), 30000);
 
         QVERIFY(TestSupport::answerModal([&] { view.close(); }, answerNo));
-        QVERIFY(view.isVisible());
-        QCOMPARE(view.running(), 1);
+        QVERIFY(view.isVisible() && view.running() == 1);
 
         view.activateWindow(); // back from the question
         QVERIFY(QTest::qWaitForWindowActive(&view));
@@ -264,9 +246,8 @@ private slots:
         QCOMPARE(tileText(view, "B"), QStringLiteral("B; adapter F2; waiting for a unit"));
         WAIT_VERIFY(view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text().startsWith("Stopped"),
             view.findChild<QLabel *>(QStringLiteral("stationStatus"))->text(), 10000);
-        const QJsonArray bUnits = b->stop();
-        QCOMPARE(bUnits.size(), 1);
-        QCOMPARE(bUnits[0]["lines"]["fromTool"].toInt(), 0); // no job started on B
+        const QJsonArray bUnits = b->stop(); // no job started on B
+        QCOMPARE(std::pair(int(bUnits.size()), bUnits[0]["lines"]["fromTool"].toInt()), std::pair(1, 0));
 
         QVERIFY(!TestSupport::answerModal([&] { view.close(); }, answerNo));
         QVERIFY(!view.isVisible());
