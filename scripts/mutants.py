@@ -15,6 +15,7 @@ edits; when the text is no longer found exactly once, the mutant is "stale".
     mutants.py run-one BUILD TEST [FUNCTION]
                                    runs TEST of the build at BUILD as CTest
                                    would, FUNCTION only when given; its exit status
+                                   (125: no such function)
 """
 import json
 import os
@@ -997,7 +998,8 @@ def hint(table, name):
 
 def run_one(build, test, function=None):
     """Runs one test as CTest would (its command, folder and environment),
-    with only FUNCTION of a Qt Test program when one is given."""
+    with only FUNCTION of a Qt Test program when one is given; 125 when the
+    program has no such function."""
     listing = subprocess.run(["ctest", "--show-only=json-v1"], cwd=build, check=True,
                              capture_output=True, text=True).stdout
     for t in json.loads(listing)["tests"]:
@@ -1010,6 +1012,12 @@ def run_one(build, test, function=None):
                 env.update(v.split("=", 1) for v in prop["value"])
             elif prop["name"] == "WORKING_DIRECTORY":
                 cwd = prop["value"]
+        if function:
+            listed = subprocess.run(t["command"][:1] + ["-functions"], cwd=cwd, env=env,
+                                    capture_output=True, text=True).stdout.split()
+            if f"{function}()" not in listed:
+                print(f"{test} has no test function {function}")
+                return 125
         command = t["command"] + ([function] if function else [])
         try:
             return subprocess.run(command, cwd=cwd, env=env, timeout=300).returncode
