@@ -93,8 +93,7 @@ private slots:
         QVERIFY(runCli(cli,
             { "--mode", mode, "--port", sim.paths[0], "--port", sim.paths[1], "--payload",
                 payload.path(), "--report", report, "--quiet" }));
-        const QByteArray table = cli.readAllStandardOutput();
-        const QByteArray err = cli.readAllStandardError();
+        const QByteArray table = cli.readAllStandardOutput(), err = cli.readAllStandardError();
         QVERIFY2(err.isEmpty(), err.constData()); // --quiet: the table only
         QCOMPARE(cli.exitCode(), exitCode);
 
@@ -150,20 +149,13 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, confirmation);
         QFETCH(QString, confirmedVersion);
-        QStringList simArgs { "--new-version", "D.03a" };
-        if (args.contains("--no-start"))
-            simArgs << "--no-start";
-        UnitSimProcess sim;
-        QVERIFY(sim.start(payload.path(), 1, simArgs));
-        const QString report = payload.filePath("confirm-report.json");
-        const QString log = payload.filePath("confirm-log.jsonl");
+        UnitSimProcess sim; // the unit takes --no-start, zq-update --require-confirm
+        QVERIFY(sim.start(payload.path(), 1, QStringList { "--new-version", "D.03a" } + args.filter("--no-start")));
+        const QString report = payload.filePath("confirm-report.json"), log = payload.filePath("confirm-log.jsonl");
         QFile::remove(log);
-        QStringList cliArgs { "--mode", mode, "--port", sim.paths[0], "--payload", payload.path(),
-            "--report", report, "--log", log, "--quiet" };
-        if (args.contains("--require-confirm"))
-            cliArgs << "--require-confirm";
         QProcess cli;
-        QVERIFY(runCli(cli, cliArgs));
+        QVERIFY(runCli(cli, QStringList { "--mode", mode, "--port", sim.paths[0], "--payload", payload.path(), "--report",
+                                report, "--log", log, "--quiet" } + args.filter("--require-confirm")));
         const QByteArray table = cli.readAllStandardOutput();
         QCOMPARE(cli.exitCode(), exitCode);
         const QString result = confirmation == "confirmed"
@@ -328,8 +320,8 @@ private slots:
         ldd.start(QStringLiteral("ldd"), { QStringLiteral(ZQ_UPDATE) });
         QVERIFY(ldd.waitForFinished(30000));
         const QString libs = QString::fromLocal8Bit(ldd.readAllStandardOutput());
-        QVERIFY2(libs.contains(QRegularExpression("libQt\\dCore")), qPrintable(libs));
-        QVERIFY2(libs.contains(QRegularExpression("libQt\\dSerialPort")), qPrintable(libs));
+        QVERIFY2(libs.contains(QRegularExpression("libQt\\dCore")) && libs.contains(QRegularExpression("libQt\\dSerialPort")),
+            qPrintable(libs));
         QVERIFY2(!libs.contains(QRegularExpression("libQt\\d(Widgets|Gui)")), qPrintable(libs));
     }
 };

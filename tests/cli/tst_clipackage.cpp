@@ -66,8 +66,7 @@ private slots:
     void initTestCase()
     {
         if (!MinisignPair::available())
-            QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs "
-                  "it)");
+            QSKIP("minisign is not installed (Debian: apt install minisign; scripts/setup installs it)");
         QVERIFY(tmp.isValid());
         configHome = path("config");
         payload = path("payload");
@@ -79,8 +78,7 @@ private slots:
         keyId = service.id;
         QVERIFY(makePayload(payload));
         QByteArray out;
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--sign", path("service.key"), "--unit-version", "D.03-demo", payload, package }, &out));
+        QVERIFY(run(ZQ_MAKE_PACKAGE, { "--sign", path("service.key"), "--unit-version", "D.03-demo", payload, package }, &out));
         QVERIFY2(out.contains("signed"), out.constData());
         stripped = path("stripped.zqpkg");
         QVERIFY(makePayload(path("other-payload"), { "--seed", "2" }));
@@ -91,27 +89,20 @@ private slots:
     // The same folder and manifest give the same bytes, signed elsewhere or not.
     void reproducible()
     {
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--write-manifest", path("manifest.json"), "--created", "2026-12-08T09:00:00Z",
-                payload }));
-        QVERIFY(run(QStringLiteral("minisign"),
-            { "-S", "-s", path("service.key"), "-m", path("manifest.json") }));
+        QVERIFY(run(ZQ_MAKE_PACKAGE, { "--write-manifest", path("manifest.json"), "--created", "2026-12-08T09:00:00Z", payload }));
+        QVERIFY(run("minisign", { "-S", "-s", path("service.key"), "-m", path("manifest.json") }));
         // Once with the folder named from its parent: the same names inside.
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--manifest", path("manifest.json"), "--signature", path("manifest.json.minisig"),
-                payload, path("a.zqpkg") }));
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--manifest", "manifest.json", "--signature", "manifest.json.minisig", "payload",
-                "b.zqpkg" },
-            nullptr, nullptr, tmp.path()));
+        QVERIFY(run(ZQ_MAKE_PACKAGE, { "--manifest", path("manifest.json"), "--signature", path("manifest.json.minisig"),
+                                         payload, path("a.zqpkg") }));
+        QVERIFY(run(ZQ_MAKE_PACKAGE, { "--manifest", "manifest.json", "--signature", "manifest.json.minisig", "payload",
+                                         "b.zqpkg" }, nullptr, nullptr, tmp.path()));
         QCOMPARE(readFile(path("a.zqpkg")), readFile(path("b.zqpkg")));
         QVERIFY(readFile(path("a.zqpkg")).size() > 900000);
         // A manifest that no longer describes the folder is not packed.
         QVERIFY(writeFile(payload + "/extra.txt", "x"));
         int code = 0;
         QByteArray out;
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--manifest", path("manifest.json"), payload, path("c.zqpkg") }, &out, &code));
+        QVERIFY(run(ZQ_MAKE_PACKAGE, { "--manifest", path("manifest.json"), payload, path("c.zqpkg") }, &out, &code));
         QFile::remove(payload + "/extra.txt");
         QCOMPARE(code, 2);
         QVERIFY2(out.contains("does not describe the files"), out.constData());
@@ -130,17 +121,15 @@ private slots:
         QVERIFY(makePayload(dir));
         QVERIFY(writeFile(dir + "/note\x1b[2J.txt", "x"));
         const QString odd = path("odd.zqpkg");
-        QVERIFY(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-            { "--update-version", "D.03\x1b[1A\x1b[2K\r", "--unit-version", "D.03\x1b]0;owned\x07",
-                dir, odd }));
+        QVERIFY(run(ZQ_MAKE_PACKAGE,
+            { "--update-version", "D.03\x1b[1A\x1b[2K\r", "--unit-version", "D.03\x1b]0;owned\x07", dir, odd }));
         QByteArray out;
         QVERIFY(run(QStringLiteral(ZQ_UPDATE), { "verify", odd }, &out));
         QVERIFY2(out.contains("is not signed"), out.constData());
         QVERIFY2(out.contains("Update:       D.03\\x1b[1A\\x1b[2K\\x0d\n"), out.constData());
         QVERIFY2(out.contains("Unit reports: D.03\\x1b]0;owned\\x07 once"), out.constData());
         QVERIFY2(out.contains("  note\\x1b[2J.txt "), out.constData());
-        QVERIFY2(
-            !out.contains('\x1b') && !out.contains('\r') && !out.contains('\x07'), out.constData());
+        QVERIFY2(!out.contains('\x1b') && !out.contains('\r') && !out.contains('\x07'), out.constData());
     }
 
     // A whole job from the signed package: the unit holds what the folder held.
@@ -148,13 +137,10 @@ private slots:
     {
         UnitSimProcess sim;
         QVERIFY(sim.start(payload, 1));
-        const QString report = path("report.json");
-        const QString log = path("units.jsonl");
+        const QString report = path("report.json"), log = path("units.jsonl");
         QByteArray out;
-        QVERIFY2(run(QStringLiteral(ZQ_UPDATE),
-                     { "--package", package, "--key", publicKey, "--port", sim.paths[0], "--report",
-                         report, "--log", log },
-                     &out),
+        QVERIFY2(run(ZQ_UPDATE, { "--package", package, "--key", publicKey, "--port", sim.paths[0], "--report", report,
+                                    "--log", log }, &out),
             out.constData());
         QVERIFY2(out.contains("signed by key " + keyId.toLatin1()), out.constData());
         const QJsonArray units = sim.stop();
@@ -185,28 +171,19 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("says");
-        QTest::newRow("one byte changed in fw1.bin") << "flip"
-                                                     << "\"fw1.bin\" differs from the manifest";
-        QTest::newRow("untrusted key") << "other key"
-                                       << "which is not trusted here";
-        QTest::newRow("no trusted key at all") << "no key"
-                                               << "no trusted key was found";
-        QTest::newRow("key file is no key") << "junk key"
-                                            << "is not a minisign public key";
-        QTest::newRow("verify a changed package") << "verify flip"
-                                                  << "\"fw1.bin\" differs from the manifest";
+        QTest::newRow("one byte changed in fw1.bin") << "flip" << "\"fw1.bin\" differs from the manifest";
+        QTest::newRow("untrusted key") << "other key" << "which is not trusted here";
+        QTest::newRow("no trusted key at all") << "no key" << "no trusted key was found";
+        QTest::newRow("key file is no key") << "junk key" << "is not a minisign public key";
+        QTest::newRow("verify a changed package") << "verify flip" << "\"fw1.bin\" differs from the manifest";
         // Stripped of its signature, another fw1.bin and its digest in the
         // manifest: refused wherever the trusted key was found.
-        QTest::newRow("stripped, --key")
-            << "stripped"
-            << "stripped.zqpkg is not signed (it holds no manifest.json.minisig), and this "
-               "station trusts signing keys, so it takes signed packages only (trusted keys: %KEY%";
-        QTest::newRow("stripped, key in the user's keys folder")
-            << "stripped folder key"
-            << "it takes signed packages only (trusted keys: %KEY% from " + configHome
-                + "/zq-updater/keys/service.pub)";
-        QTest::newRow("verify stripped") << "verify stripped"
-                                         << "stripped.zqpkg is not signed";
+        QTest::newRow("stripped, --key") << "stripped"
+            << "stripped.zqpkg is not signed (it holds no manifest.json.minisig), and this station trusts "
+               "signing keys, so it takes signed packages only (trusted keys: %KEY%";
+        QTest::newRow("stripped, key in the user's keys folder") << "stripped folder key"
+            << "it takes signed packages only (trusted keys: %KEY% from " + configHome + "/zq-updater/keys/service.pub)";
+        QTest::newRow("verify stripped") << "verify stripped" << "stripped.zqpkg is not signed";
     }
     void refused()
     {
@@ -230,22 +207,17 @@ private slots:
         const QString spoilt = strip ? stripped : path("spoilt.zqpkg");
         QVERIFY(writeFile(spoilt, bytes));
         QVERIFY(writeFile(path("junk.pub"), "untrusted comment: none\nnot base64 at all\n"));
-        const QString key = how == "other key" ? otherPublic
-            : how == "junk key"                ? path("junk.pub")
-                                               : publicKey;
+        const QString key = how == "other key" ? otherPublic : how == "junk key" ? path("junk.pub") : publicKey;
         UnitSimProcess sim;
         QVERIFY(sim.start(payload, 1));
         const QString report = path("refused.json");
         QFile::remove(report);
         // verify opens no port and writes no report: it takes only --key.
         const bool verify = how.startsWith("verify");
-        QStringList args;
-        if (!verify)
-            args << "--port" << sim.paths[0] << "--report" << report << "--events";
+        QStringList args = verify ? QStringList { "verify", spoilt }
+                                  : QStringList { "--package", spoilt, "--port", sim.paths[0], "--report", report, "--events" };
         if (how != "no key" && !how.endsWith("folder key"))
             args << "--key" << key;
-        args = verify ? QStringList { "verify", spoilt } + args
-                      : QStringList { "--package", spoilt } + args;
         QByteArray out;
         int code = -1;
         QVERIFY(run(QStringLiteral(ZQ_UPDATE), args, &out, &code));
@@ -309,9 +281,7 @@ private slots:
         const QString made = path("settings.zqpkg");
         QFile::remove(made);
         QByteArray out;
-        QVERIFY2(run(QStringLiteral(ZQ_MAKE_PACKAGE),
-                     { "--sign", path("service.key"), folder, made }, &out),
-            out.constData());
+        QVERIFY2(run(ZQ_MAKE_PACKAGE, { "--sign", path("service.key"), folder, made }, &out), out.constData());
         const QStringList args = command == "verify"
             ? QStringList { "verify", made, "--key", publicKey }
             : QStringList { "--package", made, "--key", publicKey, "--check" };

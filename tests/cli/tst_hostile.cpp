@@ -121,10 +121,8 @@ bool prepare(const QString &dir, const QStringList &steps)
             QJsonArray images = settings["Images"].toArray();
             QJsonObject first = images.at(0).toObject();
             const QJsonValue value = QJsonDocument::fromJson("[" + rest.toUtf8() + "]").array().at(0);
-            if (k == "root")
-                settings.insert(w[1], value);
-            if (k == "entry")
-                first.insert(w[1], value);
+            if (k != "copies")
+                (k == "root" ? settings : first).insert(w[1], value);
             images[0] = first;
             if (k == "copies") {
                 images = QJsonArray();
@@ -173,172 +171,137 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("says");
-        const QStringList none;
+        const auto row = [](const QString &tag, const QStringList &steps, const QStringList &args, const QString &says) {
+            QTest::newRow(qPrintable(tag)) << steps << args << says;
+        };
         const QStringList images { "--mode", "images" };
 
         // No port, an unknown mode, no fw1.bin; --check takes no port, and
         // erasing needs no fw1.bin.
-        QTest::newRow("option: no --port") << none << QStringList { "--mode", "erase-images" } << "--port";
-        QTest::newRow("option: --mode all") << none << QStringList { "--mode", "all" } << "erase-images";
-        QTest::newRow("read: no fw1.bin") << QStringList { "remove fw1.bin" } << none << "fw1.bin is missing";
-        QTest::newRow("read: no fw1.bin, checked") << QStringList { "remove fw1.bin" } << QStringList { "--check" }
-                                                   << "fw1.bin is missing";
-        QTest::newRow("read: checked") << none << QStringList { "--check" } << "";
-        QTest::newRow("read: no fw1.bin, erase mode checked")
-            << QStringList { "remove fw1.bin" } << QStringList { "--mode", "erase-images", "--check" } << "";
+        row("option: no --port", {}, { "--mode", "erase-images" }, "--port");
+        row("option: --mode all", {}, { "--mode", "all" }, "erase-images");
+        row("read: no fw1.bin", { "remove fw1.bin" }, {}, "fw1.bin is missing");
+        row("read: no fw1.bin, checked", { "remove fw1.bin" }, { "--check" }, "fw1.bin is missing");
+        row("read: checked", {}, { "--check" }, "");
+        row("read: no fw1.bin, erase mode checked",
+            { "remove fw1.bin" }, { "--mode", "erase-images", "--check" }, "");
 
         // Files that are no files, or too large to read.
-        QTest::newRow("read: settings.json a FIFO")
-            << QStringList { "fifo settings.json" } << none << "settings.json is a FIFO, not a regular file";
-        QTest::newRow("read: settings.json a FIFO, erase mode checked")
-            << QStringList { "fifo settings.json" } << QStringList { "--mode", "erase-images", "--check" }
-            << "";
-        QTest::newRow("read: fw1.bin a FIFO") << QStringList { "fifo fw1.bin" } << none
-                                              << "fw1.bin is a FIFO, not a regular file";
-        QTest::newRow("read: fw1.bin a link to /dev/zero")
-            << QStringList { "link fw1.bin /dev/zero" } << none << "is a character device, not a regular file";
-        QTest::newRow("read: fw1.bin a folder") << QStringList { "folder fw1.bin" } << none
-                                                << "fw1.bin is a folder, not a regular file";
-        QTest::newRow("read: settings.json of 2 MB")
-            << QStringList { "bytes settings.json 2000000" } << none << "is larger than 1048576 bytes";
-        QTest::newRow("read: one image 100,000 times") << QStringList { "copies 100000" } << none
-                                                       << "larger than 1048576 bytes";
-        QTest::newRow("read: one image 300 times")
-            << QStringList { "copies 300" } << none << "names 300 images, more than the 256";
-        QTest::newRow("read: every image a FIFO, images mode")
-            << QStringList { "fifo splash_340x230.c", "fifo icon_220x165.c" } << images
-            << "icon_220x165.c is a FIFO, not a regular file). Put";
-        QTest::newRow("read: an image a FIFO, checked")
-            << QStringList { "fifo splash_340x230.c" } << QStringList { "--check" }
-            << "splash_340x230.c is a FIFO, not a regular file";
-        QTest::newRow("read: an image a FIFO")
-            << QStringList { "fifo icon_220x165.c" } << none
-            << "settings.json names an image that cannot be sent: Image file";
-        QTest::newRow("read: an image missing, checked")
-            << QStringList { "remove icon_220x165.c" } << QStringList { "--check" }
-            << "icon_220x165.c is missing";
-        QTest::newRow("read: --key a FIFO")
-            << QStringList { "fifo k.pub" } << QStringList { "--key", "%P/k.pub" }
-            << "k.pub is a FIFO, not a regular file";
-        QTest::newRow("read: --key a FIFO, checked")
-            << QStringList { "fifo k.pub" } << QStringList { "--key", "%P/k.pub", "--check" }
-            << "k.pub is a FIFO, not a regular file";
-        QTest::newRow("read: station file a FIFO")
-            << QStringList { "fifo station.json" } << QStringList { "--station", "%P/station.json" }
-            << "station.json is a FIFO";
-        QTest::newRow("read: station slot named only spaces")
-            << QStringList { R"(write station.json {"slots":[{"name":"   ","serial":"A1"}]})" }
-            << QStringList { "--station", "%P/station.json" } << "only spaces";
+        row("read: settings.json a FIFO",
+            { "fifo settings.json" }, {}, "settings.json is a FIFO, not a regular file");
+        row("read: settings.json a FIFO, erase mode checked",
+            { "fifo settings.json" }, { "--mode", "erase-images", "--check" }, "");
+        row("read: fw1.bin a FIFO", { "fifo fw1.bin" }, {}, "fw1.bin is a FIFO, not a regular file");
+        row("read: fw1.bin a link to /dev/zero",
+            { "link fw1.bin /dev/zero" }, {}, "is a character device, not a regular file");
+        row("read: fw1.bin a folder", { "folder fw1.bin" }, {}, "fw1.bin is a folder, not a regular file");
+        row("read: settings.json of 2 MB", { "bytes settings.json 2000000" }, {}, "is larger than 1048576 bytes");
+        row("read: one image 100,000 times", { "copies 100000" }, {}, "larger than 1048576 bytes");
+        row("read: one image 300 times", { "copies 300" }, {}, "names 300 images, more than the 256");
+        row("read: every image a FIFO, images mode",
+            { "fifo splash_340x230.c", "fifo icon_220x165.c" }, images,
+            "icon_220x165.c is a FIFO, not a regular file). Put");
+        row("read: an image a FIFO, checked",
+            { "fifo splash_340x230.c" }, { "--check" }, "splash_340x230.c is a FIFO, not a regular file");
+        row("read: an image a FIFO",
+            { "fifo icon_220x165.c" }, {}, "settings.json names an image that cannot be sent: Image file");
+        row("read: an image missing, checked",
+            { "remove icon_220x165.c" }, { "--check" }, "icon_220x165.c is missing");
+        row("read: --key a FIFO", { "fifo k.pub" }, { "--key", "%P/k.pub" }, "k.pub is a FIFO, not a regular file");
+        row("read: --key a FIFO, checked",
+            { "fifo k.pub" }, { "--key", "%P/k.pub", "--check" }, "k.pub is a FIFO, not a regular file");
+        row("read: station file a FIFO",
+            { "fifo station.json" }, { "--station", "%P/station.json" }, "station.json is a FIFO");
+        row("read: station slot named only spaces", { R"(write station.json {"slots":[{"name":"   ","serial":"A1"}]})" },
+            { "--station", "%P/station.json" }, "only spaces");
 
         // Numbers and names the protocol can't carry.
-        QTest::newRow("settings: ImageName -1")
-            << QStringList { "entry ImageName -1" } << none << "image 1 (\"splash_340x230.c\"): ImageName -1 is not";
-        QTest::newRow("settings: ImageName 300")
-            << QStringList { "entry ImageName 300" } << images << "ImageName 300 is not a whole number from 0 to 255";
-        QTest::newRow("settings: ImageName a text")
-            << QStringList { "entry ImageName \"7\"" } << QStringList { "--check" } << "ImageName \"7\" (a text)";
-        QTest::newRow("settings: ImageVersion 1.5")
-            << QStringList { "entry ImageVersion 1.5" } << none << "ImageVersion 1.5 is not";
-        QTest::newRow("settings: FileName climbs out")
-            << QStringList { "entry FileName \"../x/fw1.bin\"" } << QStringList { "--check" } << "climbs out of the payload folder";
-        QTest::newRow("settings: FileName absolute")
-            << QStringList { "entry FileName \"/etc/passwd\"" } << none << "\"/etc/passwd\" is absolute";
-        QTest::newRow("settings: FileName with a NUL")
-            << QStringList { "entry FileName \"splash\\u0000.c\"" } << none << "FileName holds a NUL character";
-        QTest::newRow("settings: FileName blank")
-            << QStringList { "entry FileName \"   \"" } << none << "FileName is blank";
-        QTest::newRow("settings: image a link out of the folder")
-            << QStringList { "link out.c /etc/hostname", "entry FileName \"out.c\"" } << none
-            << "FileName leads outside the payload folder";
+        row("settings: ImageName -1",
+            { "entry ImageName -1" }, {}, "image 1 (\"splash_340x230.c\"): ImageName -1 is not");
+        row("settings: ImageName 300",
+            { "entry ImageName 300" }, images, "ImageName 300 is not a whole number from 0 to 255");
+        row("settings: ImageName a text", { "entry ImageName \"7\"" }, { "--check" }, "ImageName \"7\" (a text)");
+        row("settings: ImageVersion 1.5", { "entry ImageVersion 1.5" }, {}, "ImageVersion 1.5 is not");
+        row("settings: FileName climbs out",
+            { "entry FileName \"../x/fw1.bin\"" }, { "--check" }, "climbs out of the payload folder");
+        row("settings: FileName absolute", { "entry FileName \"/etc/passwd\"" }, {}, "\"/etc/passwd\" is absolute");
+        row("settings: FileName with a NUL",
+            { "entry FileName \"splash\\u0000.c\"" }, {}, "FileName holds a NUL character");
+        row("settings: FileName blank", { "entry FileName \"   \"" }, {}, "FileName is blank");
+        row("settings: image a link out of the folder",
+            { "link out.c /etc/hostname", "entry FileName \"out.c\"" }, {},
+            "FileName leads outside the payload folder");
 
-        QTest::newRow("settings: Version a number")
-            << QStringList { "root Version 3" } << QStringList { "--check" }
-            << "settings.json: Version 3 is not a text; write it in quotes";
-        QTest::newRow("settings: two images with one ImageName")
-            << QStringList { "entry ImageName 2" } << images
-            << "image 2 (\"icon_220x165.c\"): ImageName 2 is also image 1's";
-        QTest::newRow("settings: FileName the folder itself")
-            << QStringList { "entry FileName \".\"" } << none << "FileName \".\" names a folder, not an image file";
-        QTest::newRow("settings: FileName a folder's name")
-            << QStringList { "entry FileName \"sub/\"" } << images << "FileName \"sub/\" names a folder";
+        row("settings: Version a number",
+            { "root Version 3" }, { "--check" }, "settings.json: Version 3 is not a text; write it in quotes");
+        row("settings: two images with one ImageName",
+            { "entry ImageName 2" }, images, "image 2 (\"icon_220x165.c\"): ImageName 2 is also image 1's");
+        row("settings: FileName the folder itself",
+            { "entry FileName \".\"" }, {}, "FileName \".\" names a folder, not an image file");
+        row("settings: FileName a folder's name",
+            { "entry FileName \"sub/\"" }, images, "FileName \"sub/\" names a folder");
 
         // Damaged image values: refused with the file and the line, --check too.
-        QTest::newRow("read: image value 0xZZ")
-            << QStringList { "damage splash_340x230.c 0xZZ" } << QStringList { "--check" }
-            << "splash_340x230.c, line 13: the value \"0xZZ\" is no byte";
-        QTest::newRow("read: image value 0x1234, images mode")
-            << QStringList { "damage icon_220x165.c 0x1234" } << images
-            << "icon_220x165.c, line 13: the value \"0x1234\" is no byte";
+        row("read: image value 0xZZ",
+            { "damage splash_340x230.c 0xZZ" }, { "--check" },
+            "splash_340x230.c, line 13: the value \"0xZZ\" is no byte");
+        row("read: image value 0x1234, images mode",
+            { "damage icon_220x165.c 0x1234" }, images, "icon_220x165.c, line 13: the value \"0x1234\" is no byte");
 
         // --payload that names no folder.
-        QTest::newRow("payload: a file")
-            << none << QStringList { "--payload", "%P/fw1.bin" } << "fw1.bin is a file, not a folder";
-        QTest::newRow("payload: missing, erase mode checked")
-            << none << QStringList { "--check", "--mode", "erase-images", "--payload", "%P/none" }
-            << "/none does not exist";
+        row("payload: a file", {}, { "--payload", "%P/fw1.bin" }, "fw1.bin is a file, not a folder");
+        row("payload: missing, erase mode checked",
+            {}, { "--check", "--mode", "erase-images", "--payload", "%P/none" }, "/none does not exist");
 
         // Report and log paths aimed where they must not write.
-        QTest::newRow("write: --report fw1.bin")
-            << none << QStringList { "--report", "%P/fw1.bin" } << "fw1.bin, which this run reads";
-        QTest::newRow("write: --log settings.json")
-            << none << QStringList { "--log", "%P/settings.json" } << "which this run reads";
-        QTest::newRow("write: --report an image")
-            << none << QStringList { "--report", "%P/./icon_220x165.c" } << "which this run reads";
-        QTest::newRow("write: --report the station file")
-            << QStringList { R"(write station.json {"slots":[{"name":"A","serial":"A1"}]})" }
-            << QStringList { "--station", "%P/station.json", "--report", "%P/station.json" }
-            << "which this run reads";
-        QTest::newRow("write: --log and --report one file")
-            << QStringList { "write log.jsonl {}" } << QStringList { "--log", "%P/log.jsonl", "--report", "%P/log.jsonl" }
-            << "--report and --log both name";
-        QTest::newRow("write: --report a FIFO")
-            << QStringList { "fifo out" } << QStringList { "--report", "%P/out" } << "out is a FIFO; name a regular file";
-        QTest::newRow("write: --log a FIFO without reader")
-            << QStringList { "fifo out" } << QStringList { "--log", "%P/out" } << "out is a FIFO; name a regular file";
-        QTest::newRow("write: --report a folder")
-            << QStringList { "folder out" } << QStringList { "--report", "%P/out" } << "is a folder";
+        row("write: --report fw1.bin", {}, { "--report", "%P/fw1.bin" }, "fw1.bin, which this run reads");
+        row("write: --log settings.json", {}, { "--log", "%P/settings.json" }, "which this run reads");
+        row("write: --report an image", {}, { "--report", "%P/./icon_220x165.c" }, "which this run reads");
+        row("write: --report the station file", { R"(write station.json {"slots":[{"name":"A","serial":"A1"}]})" },
+            { "--station", "%P/station.json", "--report", "%P/station.json" }, "which this run reads");
+        row("write: --log and --report one file",
+            { "write log.jsonl {}" }, { "--log", "%P/log.jsonl", "--report", "%P/log.jsonl" },
+            "--report and --log both name");
+        row("write: --report a FIFO", { "fifo out" }, { "--report", "%P/out" }, "out is a FIFO; name a regular file");
+        row("write: --log a FIFO without reader",
+            { "fifo out" }, { "--log", "%P/out" }, "out is a FIFO; name a regular file");
+        row("write: --report a folder", { "folder out" }, { "--report", "%P/out" }, "is a folder");
         // A device node of its own (as /dev/null): a fault that wrote to it
         // must not replace the system's.
-        QTest::newRow("write: --report a device")
-            << QStringList { "null out" } << QStringList { "--report", "%P/out" } << "out is a device";
-        QTest::newRow("write: --report a link, run as root")
-            << QStringList { "write guard.txt keep", "link out guard.txt" }
-            << QStringList { "--report", "%P/out" } << "is a symbolic link";
-        QTest::newRow("write: --log a link, run as root")
-            << QStringList { "write guard.txt keep", "link out guard.txt" }
-            << QStringList { "--log", "%P/out" } << "is a symbolic link";
+        row("write: --report a device", { "null out" }, { "--report", "%P/out" }, "out is a device");
+        row("write: --report a link, run as root",
+            { "write guard.txt keep", "link out guard.txt" }, { "--report", "%P/out" }, "is a symbolic link");
+        row("write: --log a link, run as root",
+            { "write guard.txt keep", "link out guard.txt" }, { "--log", "%P/out" }, "is a symbolic link");
 
         // What is written: every input of the run, by device and inode; and
         // where, checked before any port is opened: no folder made, no link
         // or folder another user controls on the way (as root).
         for (const QString output : { "--report", "--log" }) {
-            const auto row = [&output](const char *what) -> QTestData & { return QTest::newRow(qPrintable("write: " + output + " " + what)); };
-            row("the trusted key") << QStringList { "write k.pub untrusted comment: a key" }
-                                   << QStringList { "--key", "%P/k.pub", output, "%P/k.pub" } << "k.pub, which this run reads";
-            row("the package") << QStringList { "package u.zqpkg" }
-                               << QStringList { "--package", "%P/u.zqpkg", output, "%P/u.zqpkg" } << "u.zqpkg, which this run reads";
-            row("in a missing folder") << none << QStringList { output, "%P/none/deeper/out" }
-                                       << "none does not exist (no folder is made)";
-            row("through a folder link another user planted, run as root")
-                << QStringList { "folder safe", "write safe/out keep", "userlink up %P/safe" }
-                << QStringList { output, "%P/up/out" } << "is a symbolic link owned by another user";
+            const QString w = "write: " + output + " ";
+            row(w + "the trusted key", { "write k.pub untrusted comment: a key" },
+                { "--key", "%P/k.pub", output, "%P/k.pub" }, "k.pub, which this run reads");
+            row(w + "the package", { "package u.zqpkg" }, { "--package", "%P/u.zqpkg", output, "%P/u.zqpkg" },
+                "u.zqpkg, which this run reads");
+            row(w + "in a missing folder", {}, { output, "%P/none/deeper/out" }, "none does not exist (no folder is made)");
+            row(w + "through a folder link another user planted, run as root",
+                { "folder safe", "write safe/out keep", "userlink up %P/safe" }, { output, "%P/up/out" },
+                "is a symbolic link owned by another user");
         }
-        QTest::newRow("write: --report a hard link to settings.json")
-            << QStringList { "hardlink other.json settings.json" } << QStringList { "--report", "%P/other.json" }
-            << "which this run reads";
-        QTest::newRow("write: --report in a folder all may write, run as root")
-            << QStringList { "folder open", "chmod open 777" } << QStringList { "--report", "%P/open/r.json" }
-            << "may be changed by other users (mode 0777, no sticky bit)";
-        QTest::newRow("write: --log in a folder another user owns, run as root")
-            << QStringList { "folder theirs", "chown theirs" } << QStringList { "--log", "%P/theirs/l.jsonl" }
-            << "belongs to another user (uid 65534)";
+        row("write: --report a hard link to settings.json",
+            { "hardlink other.json settings.json" }, { "--report", "%P/other.json" }, "which this run reads");
+        row("write: --report in a folder all may write, run as root",
+            { "folder open", "chmod open 777" }, { "--report", "%P/open/r.json" },
+            "may be changed by other users (mode 0777, no sticky bit)");
+        row("write: --log in a folder another user owns, run as root",
+            { "folder theirs", "chown theirs" }, { "--log", "%P/theirs/l.jsonl" },
+            "belongs to another user (uid 65534)");
 
         // Option values: none empty, none given twice differently, none
         // where the command reads it not.
-        for (const char *option : { "--report", "--log", "--station", "--key", "--payload", "--package",
+        for (const QString option : { "--report", "--log", "--station", "--key", "--payload", "--package",
                  "--timeout", "--mode", "--port" })
-            QTest::newRow(qPrintable(QStringLiteral("option: %1 empty").arg(QLatin1String(option))))
-                << none << QStringList { option, "" } << QStringLiteral("%1 was given an empty value").arg(QLatin1String(option));
+            row("option: " + option + " empty", {}, { option, "" }, option + " was given an empty value");
         const QList<QStringList> options {
             { "--mode", "images", "--mode", "erase-images", "--mode was given more than once (images, erase-images)" },
             { "--payload", "%P", "--payload", "%P/src", "--payload was given more than once" },
@@ -351,14 +314,12 @@ private slots:
             { "list", "--report", "%P/r.json", "--report does not apply to list" },
             { "--json", "--json does not apply to an update run" },
         };
-        for (QStringList row : options) {
-            const QString says = row.takeLast();
-            QTest::newRow(qPrintable(QStringLiteral("option: %1").arg(row.join(QLatin1Char(' '))))) << none << row << says;
+        for (QStringList args : options) {
+            const QString says = args.takeLast();
+            row("option: " + args.join(' '), {}, args, says);
         }
-        QTest::newRow("option: --timeout 0") << none << QStringList { "--timeout", "0" }
-                                             << "--timeout takes a whole number of seconds";
-        QTest::newRow("option: --timeout a word") << none << QStringList { "--timeout", "soon" }
-                                                  << "not \"soon\"";
+        row("option: --timeout 0", {}, { "--timeout", "0" }, "--timeout takes a whole number of seconds");
+        row("option: --timeout a word", {}, { "--timeout", "soon" }, "not \"soon\"");
     }
 
     void refused()
@@ -442,8 +403,7 @@ private slots:
         QCOMPARE(report["units"][0]["result"].toString(), QStringLiteral("updated"));
         const QList<QByteArray> lines = readFile(dir.filePath("l.jsonl")).split('\n');
         QCOMPARE(lines.size(), 2); // one record and its line feed
-        QCOMPARE(QJsonDocument::fromJson(lines[0]).object()["result"].toString(),
-            QStringLiteral("updated"));
+        QCOMPARE(QJsonDocument::fromJson(lines[0])["result"].toString(), QStringLiteral("updated"));
         const QJsonArray units = sim.stop();
         QVERIFY(units[0]["exitReceived"].toBool());
         QVERIFY(units[0]["flash"]["equal"].toBool());
@@ -566,8 +526,7 @@ private slots:
         QVERIFY(writeFile(log, "{\"result\":\"updated\"}"));
         QProcess cli;
         QCOMPARE(runCli(cli, { "--mode", "erase-images", "--port", sim.paths[0], "--port", sim.paths[0].mid(5),
-                     "--payload", dir.path(), "--report", dir.filePath("r.json"), "--log", log }),
-            0);
+                     "--payload", dir.path(), "--report", dir.filePath("r.json"), "--log", log }), 0);
         QCOMPARE(readJson(dir.filePath("r.json"))["units"].toArray().size(), 1);
         const QList<QByteArray> lines = readFile(log).split('\n');
         QCOMPARE(lines.size(), 3);
@@ -588,8 +547,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(runCli(cli, { "--port", sim.paths[0], "--payload", dir.path(), "--timeout", "8", "--report",
-                     dir.filePath("r.json") }),
-            1);
+                     dir.filePath("r.json") }), 1);
         QVERIFY(clock.elapsed() >= 8000);
         const QByteArray err = cli.readAllStandardError();
         QVERIFY2(err.contains("Time is up (--timeout 8 s): 1 job(s) not done were stopped."), err.constData());
@@ -637,9 +595,8 @@ private slots:
         for (int i = 0x1000; i < changed.size(); i += 2)
             changed[i] = static_cast<char>(~changed[i]);
         QVERIFY(writeFile(dir.filePath("fw1.new"), changed));
-        QVERIFY(::rename(QFile::encodeName(dir.filePath("fw1.new")).constData(),
-                    QFile::encodeName(dir.filePath("fw1.bin")).constData())
-            == 0);
+        QCOMPARE(::rename(QFile::encodeName(dir.filePath("fw1.new")).constData(),
+                     QFile::encodeName(dir.filePath("fw1.bin")).constData()), 0);
         QCOMPARE(finished(cli), 0);
         const QJsonObject record = QJsonDocument::fromJson(readFile(dir.filePath("l.jsonl"))).object();
         QCOMPARE(record["firmwareSha256"].toString(),

@@ -54,8 +54,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString serialDir = dir.filePath(QStringLiteral("serial"));
-        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-id")));
-        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-path")));
+        QVERIFY(QDir().mkpath(serialDir + QStringLiteral("/by-id")) && QDir().mkpath(serialDir + QStringLiteral("/by-path")));
         qputenv("ZQ_SERIAL_DIR", QFile::encodeName(serialDir));
 
         PtyPair pty;
