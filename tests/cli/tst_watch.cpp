@@ -78,6 +78,34 @@ private slots:
         QVERIFY2(sent.startsWith("$MVER"), sent.constData());
         qunsetenv("ZQ_SERIAL_DIR");
     }
+
+    // Ports that appear by the hundred start their jobs a pass of the event
+    // loop at a time, so a stop (SIGTERM) between two passes starts no more.
+    void manyPortsStartAPassAtATime()
+    {
+        struct Host : StationHost {
+            int added = 0;
+            int addUnit(const UnitTarget &) override { return added++; }
+            void adapterGone(int) override { }
+            void slotHeld(const QString &, const QString &, bool) override { }
+        } stopped, left;
+        QTemporaryDir dir;
+        QStringList ports;
+        for (int i = 0; i < 200; ++i) {
+            ports << dir.filePath(QString::number(i));
+            QVERIFY(QFile(ports.last()).open(QIODevice::WriteOnly));
+        }
+        StationWatch first(stopped, StationFile(), ports);
+        first.start();
+        QVERIFY2(stopped.added > 0 && stopped.added < ports.size(), QByteArray::number(stopped.added));
+        first.stop();
+        const int before = stopped.added;
+        QCoreApplication::processEvents();
+        QCOMPARE(stopped.added, before);
+        StationWatch second(left, StationFile(), ports);
+        second.start();
+        QTRY_COMPARE(left.added, ports.size());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWatch)
