@@ -13,6 +13,8 @@
 //   +TEXT  the job log holds TEXT; -TEXT it does not; %N:TEXT N of its lines hold TEXT;
 //          &TEXT one of its lines is TEXT exactly (the unit's own log lines)
 //   @N     the job state is N
+//   xN     stopping the job now would leave on the unit: 0 nothing, 1 a restart
+//          into its bootloader, 2 the unit in its bootloader (LeftOnUnit)
 //   ?TEXT  the unit's status reads TEXT ("finishing", "updated, not confirmed")
 //   #lost  the adapter is unplugged; #stop: the front end stops the job
 //   *S     the port is S: "closed", or open at that speed ("921600")
@@ -169,6 +171,10 @@ struct Rig {
                     return item
                         + " state: " + QString::number(static_cast<int>(host.port.jobState));
                 break;
+            case 'x':
+                if (static_cast<int>(host.port.leftOnUnit()) != a.toInt())
+                    return item + " left: " + QString::number(static_cast<int>(host.port.leftOnUnit()));
+                break;
             default: return "bad script item " + item;
             }
         }
@@ -214,6 +220,8 @@ private slots:
         QTest::newRow("version query, capture, lost $G") << 1 << 0 << 0
             << "s;=;*19200;s8;=" + mver + ";s;=$BOOTLOADM;*19200;s;=$BOOTLOADM;@2;*closed;s;@3;*921600;"
                ">$MVERR,V4.2;=$BOOTLOADM;>$Bootloader;=$G;>$Bootloader;=$G;-restarted;>$GACK;=;s;@4";
+        QTest::newRow("what a stop leaves: nothing, a restart once $BOOTLOADM went, the bootloader")
+            << 1 << 0 << 0 << "s2;x0;>$MVERR,D.02m;=$MVER|$BOOTLOADM;@1;x1;s10;>$Bootloader;>$GACK;x2";
         QTest::newRow("no bootloader: said once after 20 s, still waiting") << 1 << 0 << 0
             << "s12;@3;=" + mver + "|$BOOTLOADM|$BOOTLOADM;s39;-No bootloader seen;s;"
                "%1:No bootloader seen on ;s40;%1:No bootloader seen on ;@3";
