@@ -226,7 +226,7 @@ private slots:
         QByteArray bytes;
         switch (tamper) {
         case AddEntry: list.append(entry); break;
-        case FlipFirmwareByte: list[0].data.data()[0x1234] ^= 0x01; break;
+        case FlipFirmwareByte: list[0].data[0x1234] = static_cast<char>(list[0].data.at(0x1234) ^ 0x01); break;
         case ShortFirmware: list[0].data.chop(1); break;
         case EditManifest: manifest.replace("D.03a", "D.03b"); break;
         case EditTrustedComment: sig.replace("trusted comment: ", "trusted comment: x"); break;
@@ -336,7 +336,7 @@ private slots:
         QFETCH(bool, policy);
         QFETCH(QStringList, says);
         QList<TarEntry> changed = files;
-        changed[0].data.data()[0x2000] ^= 0x5A; // fw1.bin
+        changed[0].data[0x2000] = static_cast<char>(changed[0].data.at(0x2000) ^ 0x5A); // fw1.bin
         const UpdatePackage p = UpdatePackage::check(build(manifestOf(changed), {}, changed),
             QStringLiteral("u.zqpkg"), trusted(key, policy));
         QVERIFY(!p.isSigned);
